@@ -1,0 +1,49 @@
+#include "app/error_report.hpp"
+
+#include <QListWidget>
+#include <QVBoxLayout>
+#include <cstdio>
+
+namespace umbrascope {
+
+QString report_text(const PassError& error)
+{
+    return QStringLiteral("%1 error: %2")
+        .arg(QString::fromUtf8(kind_name(error.kind()).data(), static_cast<qsizetype>(kind_name(error.kind()).size())),
+             QString::fromUtf8(error.what()));
+}
+
+ErrorReport::ErrorReport(QWidget* parent) : QWidget(parent, Qt::Tool), entries_(new QListWidget(this))
+{
+    setObjectName(QStringLiteral("ErrorReport"));
+    setWindowTitle(QStringLiteral("Umbrascope errors"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    entries_->setObjectName(QStringLiteral("ErrorEntries"));
+    entries_->setFocusPolicy(Qt::NoFocus);
+    entries_->setWordWrap(true);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(4, 4, 4, 4);
+    column->addWidget(entries_);
+    resize(560, 180);
+}
+
+void ErrorReport::report(const PassError& error)
+{
+    const QString text = report_text(error);
+    std::fprintf(stderr, "umbrascope: %s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+    if (entries_->count() > 0 && text == last_) {
+        ++repeats_;
+        entries_->item(entries_->count() - 1)->setText(QStringLiteral("%1  (\u00d7%2)").arg(text).arg(repeats_));
+    } else {
+        last_ = text;
+        repeats_ = 1;
+        entries_->addItem(text);
+    }
+    entries_->scrollToBottom();
+    if (!isVisible())
+        show();
+}
+
+}  // namespace umbrascope

@@ -1,0 +1,166 @@
+#include "app/form1.hpp"
+
+#include <QFont>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/error_report.hpp"
+#include "app/pass_driver.hpp"
+#include "core/layout.hpp"
+
+namespace umbrascope {
+
+namespace {
+
+QRect pixels(const layout::Box& box)
+{
+    constexpr int t = layout::twips_per_pixel;
+    return {box.left / t, box.top / t, box.width / t, box.height / t};
+}
+
+template <class W>
+W* make_control(QWidget* parent, const layout::Box& box)
+{
+    auto* widget = new W(parent);
+    const QString name = QString::fromLatin1(box.name.data(), static_cast<qsizetype>(box.name.size()));
+    widget->setObjectName(name);
+    widget->setAccessibleName(name);
+    widget->setGeometry(pixels(box));
+    return widget;
+}
+
+QListWidget* make_list(QWidget* parent, const layout::Box& box)
+{
+    auto* list = make_control<QListWidget>(parent, box);
+    list->setSortingEnabled(false);
+    list->setUniformItemSizes(true);  // keeps appending fast when very many items arrive
+    return list;
+}
+
+}  // namespace
+
+LineShape::LineShape(const QString& name, LineEnds ends, QObject* parent)
+    : QObject(parent), X1(ends.X1), Y1(ends.Y1), X2(ends.X2), Y2(ends.Y2)
+{
+    setObjectName(name);
+}
+
+Form1::Form1(std::filesystem::path folder, QWidget* parent)
+    : QWidget(parent),
+      st_(std::make_unique<RunState>()),
+      input_(std::move(folder)),
+      canvas_(std::make_unique<Canvas>(devicePixelRatioF())),
+      pass_{*st_, input_, *this, *canvas_}
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Umbrascope, by the Umbrascope developers, December 2026"));
+    setAutoFillBackground(true);
+    QPalette face = palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    setPalette(face);
+    resize(layout::client_width / layout::twips_per_pixel, layout::client_height / layout::twips_per_pixel);
+
+    // The controls in the window's control order.
+    Num_Pass_Textbox = make_control<QLineEdit>(this, layout::Num_Pass_Textbox);
+    Num_Pass_Textbox->setText(QStringLiteral("Num_Pass_Textbox"));
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(100);
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Info_Listbox = make_list(this, layout::Info_Listbox);
+    Coordinates_Repeated_Listbox = make_list(this, layout::Coordinates_Repeated_Listbox);
+    Coordinates_Listbox = make_list(this, layout::Coordinates_Listbox);
+    Coordinates_Command_Button = make_control<QPushButton>(this, layout::Coordinates_Command_Button);
+    Coordinates_Command_Button->setText(QStringLiteral("READ COORDINATES"));
+    Coordinates_Command_Button->setAutoDefault(true);  // Enter clicks it as Space does
+    QFont bold(QStringLiteral("Sans Serif"));
+    bold.setStyleHint(QFont::SansSerif);
+    bold.setPointSizeF(8.25);
+    bold.setWeight(QFont::Bold);
+    bold.setItalic(false);
+    bold.setUnderline(false);
+    bold.setStrikeOut(false);
+    Coordinates_Command_Button->setFont(bold);
+    Line_Bottom = new LineShape(QStringLiteral("Line_Bottom"), layout::design_ends(LineControl::Line_Bottom), this);
+    Line_Right = new LineShape(QStringLiteral("Line_Right"), layout::design_ends(LineControl::Line_Right), this);
+    Line_Top = new LineShape(QStringLiteral("Line_Top"), layout::design_ends(LineControl::Line_Top), this);
+    Line_Left = new LineShape(QStringLiteral("Line_Left"), layout::design_ends(LineControl::Line_Left), this);
+
+    setTabOrder(Coordinates_Command_Button, Coordinates_Listbox);
+    setTabOrder(Coordinates_Listbox, Coordinates_Repeated_Listbox);
+    setTabOrder(Coordinates_Repeated_Listbox, Info_Listbox);
+    setTabOrder(Info_Listbox, Num_Pass_Textbox);
+    setFocusProxy(Coordinates_Command_Button);
+    Coordinates_Command_Button->setFocus();
+
+    report_ = new ErrorReport(this);
+
+    connect(Coordinates_Command_Button, &QPushButton::clicked, this,
+            [this] { at_event_edge(&Form1::Coordinates_Command_Button_Click); });
+    connect(Timer1, &QTimer::timeout, this, [this] { at_event_edge(&Form1::Timer1_Timer); });
+}
+
+Form1::~Form1() = default;
+
+void Form1::Coordinates_Command_Button_Click() { run_pass(pass_); }
+
+void Form1::Timer1_Timer() { Coordinates_Command_Button_Click(); }
+
+void Form1::at_event_edge(void (Form1::*handler)())
+{
+    try {
+        (this->*handler)();
+    } catch (const PassError& error) {
+        report_->report(error);
+    }
+    update();  // whatever the pass drew, up to its end or its failure
+}
+
+void Form1::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 0));
+    constexpr float t = layout::twips_per_pixel;
+    for (const LineShape* line : {Line_Bottom, Line_Right, Line_Top, Line_Left})
+        painter.drawLine(QPointF(line->X1 / t, line->Y1 / t), QPointF(line->X2 / t, line->Y2 / t));
+    const QImage& picture = canvas_->image();
+    const QRectF logical(QPointF(0, 0), picture.deviceIndependentSize());
+    painter.drawImage(logical, picture);
+    (void)event;
+}
+
+void Form1::set_pass_text(TextView text) { Num_Pass_Textbox->setText(QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size()))); }
+
+void Form1::append_item(ListBox box, TextView text)
+{
+    QListWidget* list = box == ListBox::Coordinates_Listbox           ? Coordinates_Listbox
+                        : box == ListBox::Coordinates_Repeated_Listbox ? Coordinates_Repeated_Listbox
+                                                                      : Info_Listbox;
+    list->addItem(QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void Form1::set_timer_enabled(bool enabled)
+{
+    // Enabling a running timer keeps its rhythm rather than restarting the interval.
+    if (!enabled)
+        Timer1->stop();
+    else if (!Timer1->isActive())
+        Timer1->start();
+}
+
+LineEnds Form1::line_ends(LineControl line) const
+{
+    switch (line) {
+    case LineControl::Line_Bottom: return Line_Bottom->ends();
+    case LineControl::Line_Right: return Line_Right->ends();
+    case LineControl::Line_Top: return Line_Top->ends();
+    case LineControl::Line_Left: return Line_Left->ends();
+    }
+    return {};
+}
+
+}  // namespace umbrascope

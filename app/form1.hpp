@@ -1,0 +1,86 @@
+#pragma once
+// Form1: the application's only window. A fixed layout in twips (15 per pixel): the command button,
+// three list boxes, the pass counter, Timer1, and the four frame lines that it paints itself.
+// It owns the run state and the retained picture; its two handlers each run one pass.
+
+#include <QObject>
+#include <QWidget>
+#include <filesystem>
+#include <memory>
+
+#include "app/canvas.hpp"
+#include "core/run_state.hpp"
+
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+namespace umbrascope {
+
+class ErrorReport;
+
+// A line control: four endpoints in twips, read by the passes, painted by the window.
+class LineShape : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(float X1 MEMBER X1)
+    Q_PROPERTY(float Y1 MEMBER Y1)
+    Q_PROPERTY(float X2 MEMBER X2)
+    Q_PROPERTY(float Y2 MEMBER Y2)
+
+public:
+    LineShape(const QString& name, LineEnds ends, QObject* parent);
+    [[nodiscard]] LineEnds ends() const { return {X1, Y1, X2, Y2}; }
+
+    float X1;
+    float Y1;
+    float X2;
+    float Y2;
+};
+
+class Form1 : public QWidget, private Controls {
+    Q_OBJECT
+
+public:
+    explicit Form1(std::filesystem::path folder = ".", QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The two event handlers; each runs one pass, and a failure leaves them as PassError.
+    void Coordinates_Command_Button_Click();
+    void Timer1_Timer();
+
+    [[nodiscard]] const RunState& run_state() const { return *st_; }
+    [[nodiscard]] const Canvas& canvas() const { return *canvas_; }
+    [[nodiscard]] ErrorReport* error_report() const { return report_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void set_pass_text(TextView text) override;
+    void append_item(ListBox box, TextView text) override;
+    void set_timer_enabled(bool enabled) override;
+    [[nodiscard]] LineEnds line_ends(LineControl line) const override;
+
+    // The event edge: the one place where a failed pass is caught and reported.
+    void at_event_edge(void (Form1::*handler)());
+
+    QLineEdit* Num_Pass_Textbox;
+    QTimer* Timer1;
+    QListWidget* Info_Listbox;
+    QListWidget* Coordinates_Repeated_Listbox;
+    QListWidget* Coordinates_Listbox;
+    QPushButton* Coordinates_Command_Button;
+    LineShape* Line_Bottom;
+    LineShape* Line_Right;
+    LineShape* Line_Top;
+    LineShape* Line_Left;
+
+    std::unique_ptr<RunState> st_;
+    InputSlot input_;
+    std::unique_ptr<Canvas> canvas_;
+    Pass pass_;  // refers to the three above
+    ErrorReport* report_;
+};
+
+}  // namespace umbrascope

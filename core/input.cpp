@@ -1,0 +1,120 @@
+#include "core/input.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "core/errors.hpp"
+
+namespace umbrascope {
+
+namespace {
+constexpr std::size_t chunk = 64 * 1024;
+}
+
+InputSlot::InputSlot(std::filesystem::path folder) : folder_(std::move(folder)), buffer_(chunk) {}
+
+InputSlot::~InputSlot() { close(); }
+
+void InputSlot::open(std::string_view name)
+{
+    if (file_ != nullptr)
+        fail(ErrorKind::file, "cannot open " + std::string(name) + ": " + name_ + " is still open in the input slot");
+    const std::filesystem::path path = folder_ / std::string(name);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        const int error = errno;
+        fail(ErrorKind::file, "cannot open " + std::string(name) + " in " + folder_.string() + ": " +
+                                  (error == ENOENT ? "file not found" : std::strerror(error)));
+    }
+    file_ = file;
+    name_ = std::string(name);
+    begin_ = end_ = 0;
+    eof_ = false;
+    line_number_ = 0;
+    // Skip a UTF-8 byte-order mark.
+    if (fill() && end_ - begin_ < 3)
+        fill();
+    if (end_ - begin_ >= 3 && std::memcmp(buffer_.data() + begin_, "\xEF\xBB\xBF", 3) == 0)
+        begin_ += 3;
+}
+
+bool InputSlot::fill()
+{
+    if (eof_)
+        return false;
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (end_ == buffer_.size())
+        buffer_.resize(buffer_.size() * 2);
+    const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+    end_ += got;
+    if (got == 0)
+        eof_ = true;
+    return got > 0;
+}
+
+bool InputSlot::at_end(std::string_view expected)
+{
+    if (file_ == nullptr)
+        fail_not_open(expected, "test for its end");
+    while (begin_ == end_) {
+        if (!fill())
+            return true;
+    }
+    return false;
+}
+
+void InputSlot::read_line(Text& into, std::string_view expected)
+{
+    if (file_ == nullptr)
+        fail_not_open(expected, "read a line from it");
+    if (at_end(expected))
+        fail(ErrorKind::file, name_ + ": read past the end of the file after line " + std::to_string(line_number_));
+    std::size_t scanned = begin_;
+    for (;;) {
+        const char* start = buffer_.data() + scanned;
+        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - scanned));
+        if (newline != nullptr) {
+            const auto at = static_cast<std::size_t>(newline - buffer_.data());
+            std::size_t stop = at;
+            if (stop > begin_ && buffer_[stop - 1] == '\r')
+                --stop;
+            decode_utf8(std::string_view(buffer_.data() + begin_, stop - begin_), into);
+            begin_ = at + 1;
+            break;
+        }
+        const std::size_t seen = end_ - begin_;
+        if (!fill()) {  // the last line, without a line end
+            decode_utf8(std::string_view(buffer_.data() + begin_, end_ - begin_), into);
+            begin_ = end_;
+            break;
+        }
+        scanned = begin_ + seen;
+    }
+    ++line_number_;
+}
+
+void InputSlot::close()
+{
+    if (file_ == nullptr)
+        return;
+    std::fclose(file_);
+    file_ = nullptr;
+    closed_.push_back(name_);
+    begin_ = end_ = 0;
+    eof_ = false;
+}
+
+void InputSlot::fail_not_open(std::string_view expected, std::string_view operation) const
+{
+    const bool was_closed = std::find(closed_.begin(), closed_.end(), expected) != closed_.end();
+    fail(ErrorKind::file, std::string(expected) + " is not open, so the pass cannot " + std::string(operation) +
+                              (was_closed ? " (the file was closed earlier in this run)"
+                                          : " (no earlier pass opened it)"));
+}
+
+}  // namespace umbrascope

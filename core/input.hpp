@@ -1,0 +1,51 @@
+#pragma once
+// The one input slot through which the passes read their files, one at a time: open a file by
+// name in the working folder, read a line, test for the end of the file, close. LF and CRLF both
+// end a line; a line end after the last line does not start an empty line. A UTF-8 byte-order
+// mark at the very start of a file is not part of its first line.
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/text.hpp"
+
+namespace umbrascope {
+
+class InputSlot {
+public:
+    explicit InputSlot(std::filesystem::path folder = ".");
+    InputSlot(const InputSlot&) = delete;
+    InputSlot& operator=(const InputSlot&) = delete;
+    ~InputSlot();
+
+    void open(std::string_view name);
+    // `expected` names the file the caller means to use, for the message when none is open.
+    [[nodiscard]] bool at_end(std::string_view expected);
+    void read_line(Text& into, std::string_view expected);
+    void close();  // closing when nothing is open does nothing
+
+    [[nodiscard]] bool is_open() const { return file_ != nullptr; }
+    [[nodiscard]] const std::string& file_name() const { return name_; }
+    [[nodiscard]] long line_number() const { return line_number_; }  // of the line read last
+    [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
+
+private:
+    [[noreturn]] void fail_not_open(std::string_view expected, std::string_view operation) const;
+    bool fill();  // reads more bytes; false at the end of the file
+
+    std::filesystem::path folder_;
+    std::FILE* file_ = nullptr;
+    std::string name_;
+    std::vector<std::string> closed_;  // names of the files opened and closed so far
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool eof_ = false;
+    long line_number_ = 0;
+};
+
+}  // namespace umbrascope

@@ -1,0 +1,141 @@
+#include "core/raster.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace umbrascope {
+
+namespace {
+
+// Pixel i covers [i - 0.5, i + 0.5): a device coordinate goes to its nearest pixel.
+long nearest(double v, double lo, double hi) { return std::lround(std::clamp(v, lo, hi)); }
+
+bool finite(std::initializer_list<double> values)
+{
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+// Liang-Barsky clipping of the segment to [x0, x1] x [y0, y1]; false when nothing is left.
+bool clip(double& ax, double& ay, double& bx, double& by, double x0, double y0, double x1, double y1)
+{
+    double t0 = 0.0;
+    double t1 = 1.0;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {ax - x0, x1 - ax, ay - y0, y1 - ay};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0)
+                return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0.0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1)
+            return false;
+    }
+    const double sx = ax;
+    const double sy = ay;
+    ax = sx + t0 * dx;
+    ay = sy + t0 * dy;
+    bx = sx + t1 * dx;
+    by = sy + t1 * dy;
+    return true;
+}
+
+}  // namespace
+
+RasterSurface::RasterSurface(std::uint32_t* bits, int width, int height, int stride_pixels, double pixels_per_twip)
+    : bits_(bits), width_(width), height_(height), stride_(stride_pixels), scale_(pixels_per_twip)
+{
+}
+
+void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
+{
+    double ax = x1 * scale_;
+    double ay = y1 * scale_;
+    double bx = x2 * scale_;
+    double by = y2 * scale_;
+    if (!finite({ax, ay, bx, by}) || !clip(ax, ay, bx, by, -1.0, -1.0, width_, height_))
+        return;
+    long x = nearest(ax, -2, width_ + 1);
+    long y = nearest(ay, -2, height_ + 1);
+    const long xe = nearest(bx, -2, width_ + 1);
+    const long ye = nearest(by, -2, height_ + 1);
+    const long dx = std::labs(xe - x);
+    const long dy = -std::labs(ye - y);
+    const long sx = x < xe ? 1 : -1;
+    const long sy = y < ye ? 1 : -1;
+    const bool x_major = dx >= -dy;
+    const std::uint32_t value = argb(colour);
+    long err = dx + dy;
+    for (;;) {
+        plot(x, y, value, x_major ? x : y);
+        if (x == xe && y == ye)
+            break;
+        const long e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+}
+
+void RasterSurface::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour)
+{
+    const double ax = x1 * scale_;
+    const double ay = y1 * scale_;
+    const double bx = x2 * scale_;
+    const double by = y2 * scale_;
+    if (!finite({ax, ay, bx, by}))
+        return;
+    const long left = std::max(0L, nearest(std::min(ax, bx), -1, width_));
+    const long right = std::min(static_cast<long>(width_) - 1, nearest(std::max(ax, bx), -1, width_));
+    const long top = std::max(0L, nearest(std::min(ay, by), -1, height_));
+    const long bottom = std::min(static_cast<long>(height_) - 1, nearest(std::max(ay, by), -1, height_));
+    const std::uint32_t value = argb(colour);
+    for (long y = top; y <= bottom; ++y)
+        std::fill(bits_ + y * stride_ + left, bits_ + y * stride_ + right + 1, value);
+}
+
+void RasterSurface::draw_circle(Single x, Single y, Single radius, Colour colour)
+{
+    const double cx = x * scale_;
+    const double cy = y * scale_;
+    const double r = radius * scale_;
+    if (!finite({cx, cy, r}) || !(r > 0.0))
+        return;
+    if (cx + r < -1.0 || cx - r > width_ + 1.0 || cy + r < -1.0 || cy - r > height_ + 1.0)
+        return;
+    const std::uint32_t value = argb(colour);
+    const double reach = r * std::sqrt(0.5);  // where the outline turns from steep to flat
+    const double r2 = r * r;
+    // The steep sides, one pixel per row.
+    const long row0 = std::max(0L, static_cast<long>(std::ceil(std::max(cy - reach, -1.0))));
+    const long row1 = std::min(static_cast<long>(height_) - 1, static_cast<long>(std::floor(std::min(cy + reach, double(height_)))));
+    for (long row = row0; row <= row1; ++row) {
+        const double dy = static_cast<double>(row) - cy;
+        const double dx = std::sqrt(std::max(0.0, r2 - dy * dy));
+        plot(nearest(cx + dx, -2, width_ + 1), row, value, row);
+        plot(nearest(cx - dx, -2, width_ + 1), row, value, row);
+    }
+    // The flat top and bottom, one pixel per column.
+    const long col0 = std::max(0L, static_cast<long>(std::ceil(std::max(cx - reach, -1.0))));
+    const long col1 = std::min(static_cast<long>(width_) - 1, static_cast<long>(std::floor(std::min(cx + reach, double(width_)))));
+    for (long col = col0; col <= col1; ++col) {
+        const double dx = static_cast<double>(col) - cx;
+        const double dy = std::sqrt(std::max(0.0, r2 - dx * dx));
+        plot(col, nearest(cy + dy, -2, height_ + 1), value, col);
+        plot(col, nearest(cy - dy, -2, height_ + 1), value, col);
+    }
+}
+
+}  // namespace umbrascope

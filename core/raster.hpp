@@ -1,0 +1,47 @@
+#pragma once
+// The drawing surface rasterised into a 32-bit ARGB pixel buffer: one-pixel lines and circle
+// outlines, solid or dotted, and filled boxes, mapped from twips by one scale. Work per call is
+// bounded by the buffer's size whatever the coordinates, so no input can make a pass hang here.
+
+#include <cstdint>
+
+#include "core/world.hpp"
+
+namespace umbrascope {
+
+class RasterSurface : public Surface {
+public:
+    // `pixels_per_twip` is the device pixel ratio / 15. The buffer is not owned.
+    RasterSurface(std::uint32_t* bits, int width, int height, int stride_pixels, double pixels_per_twip);
+
+    void draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
+    void fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
+    void draw_circle(Single x, Single y, Single radius, Colour colour) override;
+    void set_line_style(LineStyle style) override { style_ = style; }
+
+    [[nodiscard]] LineStyle line_style() const { return style_; }
+    [[nodiscard]] std::uint32_t pixel(int x, int y) const { return bits_[y * stride_ + x]; }
+
+private:
+    void plot(long x, long y, std::uint32_t argb, long major)
+    {
+        if (style_ == LineStyle::dotted && (major & 1) != 0)
+            return;
+        if (x >= 0 && y >= 0 && x < width_ && y < height_)
+            bits_[y * stride_ + x] = argb;
+    }
+
+    std::uint32_t* bits_;
+    int width_;
+    int height_;
+    int stride_;
+    double scale_;
+    LineStyle style_ = LineStyle::solid;
+};
+
+[[nodiscard]] constexpr std::uint32_t argb(Colour colour)
+{
+    return 0xFF000000U | (std::uint32_t{colour.r} << 16) | (std::uint32_t{colour.g} << 8) | colour.b;
+}
+
+}  // namespace umbrascope

@@ -1,0 +1,295 @@
+#include "core/text.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace umbrascope {
+
+namespace {
+
+char32_t g_decimal_separator = U'.';
+constexpr char32_t replacement = 0xFFFD;
+
+void append_utf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+bool is_blank(char32_t c) { return c == U' ' || c == U'\t'; }
+bool is_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
+
+// Checks the number grammar and writes the number in the C form ("-12.5e3") into `out`.
+// Returns false when the field is not a number.
+bool normalise_number(TextView field, std::string& out)
+{
+    std::size_t begin = 0;
+    std::size_t end = field.size();
+    while (begin < end && is_blank(field[begin]))
+        ++begin;
+    while (end > begin && is_blank(field[end - 1]))
+        --end;
+    out.clear();
+    std::size_t i = begin;
+    if (i < end && (field[i] == U'+' || field[i] == U'-')) {
+        if (field[i] == U'-')
+            out.push_back('-');
+        ++i;
+    }
+    std::size_t digits = 0;
+    for (; i < end && is_digit(field[i]); ++i, ++digits)
+        out.push_back(static_cast<char>(field[i]));
+    if (i < end && field[i] == g_decimal_separator) {
+        out.push_back('.');
+        for (++i; i < end && is_digit(field[i]); ++i, ++digits)
+            out.push_back(static_cast<char>(field[i]));
+    }
+    if (digits == 0)
+        return false;
+    if (i < end && (field[i] == U'e' || field[i] == U'E')) {
+        out.push_back('e');
+        ++i;
+        if (i < end && (field[i] == U'+' || field[i] == U'-'))
+            out.push_back(static_cast<char>(field[i++]));
+        std::size_t exponent_digits = 0;
+        for (; i < end && is_digit(field[i]); ++i, ++exponent_digits)
+            out.push_back(static_cast<char>(field[i]));
+        if (exponent_digits == 0)
+            return false;
+    }
+    return i == end;
+}
+
+[[noreturn]] void fail_not_a_number(TextView field, const Site& site)
+{
+    fail(ErrorKind::conversion, describe(site) + ": " + quoted(field) + " is not a number");
+}
+
+double parse_double(const std::string& c_form)
+{
+    double value = 0.0;
+    const auto result = std::from_chars(c_form.data(), c_form.data() + c_form.size(), value);
+    if (result.ec == std::errc::result_out_of_range)
+        return std::strtod(c_form.c_str(), nullptr);  // gives ±HUGE_VAL or the underflowed value
+    return value;
+}
+
+}  // namespace
+
+void decode_utf8(std::string_view bytes, Text& into)
+{
+    into.clear();
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            into.push_back(b);
+            ++i;
+            continue;
+        }
+        int extra = 0;
+        char32_t c = 0;
+        char32_t min = 0;
+        if ((b & 0xE0) == 0xC0) {
+            extra = 1, c = b & 0x1F, min = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            extra = 2, c = b & 0x0F, min = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            extra = 3, c = b & 0x07, min = 0x10000;
+        } else {
+            into.push_back(replacement);
+            ++i;
+            continue;
+        }
+        bool ok = i + static_cast<std::size_t>(extra) < n;
+        for (int k = 1; ok && k <= extra; ++k) {
+            const unsigned char next = p[i + static_cast<std::size_t>(k)];
+            if ((next & 0xC0) != 0x80)
+                ok = false;
+            else
+                c = (c << 6) | (next & 0x3F);
+        }
+        if (!ok || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            into.push_back(replacement);
+            ++i;
+            continue;
+        }
+        into.push_back(c);
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+}
+
+Text decode_utf8(std::string_view bytes)
+{
+    Text text;
+    decode_utf8(bytes, text);
+    return text;
+}
+
+std::string encode_utf8(TextView text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char32_t c : text)
+        append_utf8(out, c);
+    return out;
+}
+
+Text text_of(std::string_view utf8) { return decode_utf8(utf8); }
+
+void set_decimal_separator(char32_t separator) { g_decimal_separator = separator; }
+char32_t decimal_separator() { return g_decimal_separator; }
+
+std::string describe(const Site& site)
+{
+    std::string out(site.file);
+    if (site.line > 0)
+        out += " line " + std::to_string(site.line);
+    if (!site.label.empty())
+        out += ", " + std::string(site.label);
+    else if (site.field > 0)
+        out += ", field " + std::to_string(site.field);
+    return out;
+}
+
+Single text_to_single(TextView field, const Site& site)
+{
+    thread_local std::string c_form;
+    if (!normalise_number(field, c_form))
+        fail_not_a_number(field, site);
+    Single value = 0.0F;
+    const auto result = std::from_chars(c_form.data(), c_form.data() + c_form.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        const double wide = parse_double(c_form);
+        if (std::fabs(wide) >= 1.0)
+            fail(ErrorKind::fpfault, describe(site) + ": " + quoted(field) +
+                                         " is beyond the Single range (floating-point overflow)");
+        value = static_cast<Single>(wide);  // an underflow becomes 0 or a subnormal
+    }
+    return value;
+}
+
+Integer text_to_integer(TextView field, const Site& site)
+{
+    thread_local std::string c_form;
+    if (!normalise_number(field, c_form))
+        fail_not_a_number(field, site);
+    const double rounded = std::nearbyint(parse_double(c_form));
+    if (!(rounded >= integer_min && rounded <= integer_max))
+        fail(ErrorKind::overflow, describe(site) + ": " + quoted(field) +
+                                      " is outside the Integer range -32768..32767");
+    return Integer(static_cast<std::int16_t>(rounded));
+}
+
+Text integer_text(Integer value)
+{
+    const std::string digits = std::to_string(value.value());
+    return {digits.begin(), digits.end()};
+}
+
+void append_single_text(Text& to, Single value)
+{
+    if (value == 0.0F || std::isnan(value)) {
+        to.push_back(U'0');
+        return;
+    }
+    if (std::isinf(value)) {
+        to += value < 0 ? U"-Inf" : U"Inf";
+        return;
+    }
+    // The fewest significant digits, at most 7, that read back to the same Single.
+    std::array<char, 40> buffer{};
+    for (int precision = 1; precision <= 7; ++precision) {
+        std::snprintf(buffer.data(), buffer.size(), "%.*e", precision - 1, static_cast<double>(value));
+        if (precision == 7 || std::strtof(buffer.data(), nullptr) == value)
+            break;
+    }
+    // buffer holds "-d.ddde+XX": split it into sign, digits and exponent.
+    const char* p = buffer.data();
+    if (*p == '-') {
+        to.push_back(U'-');
+        ++p;
+    }
+    std::string digits;
+    for (; *p != 'e'; ++p)
+        if (*p != '.')
+            digits.push_back(*p);
+    const int exponent = std::atoi(p + 1);
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+    const auto push = [&to](char c) { to.push_back(static_cast<char32_t>(static_cast<unsigned char>(c))); };
+    const int count = static_cast<int>(digits.size());
+    if (exponent >= -4 && exponent < 7) {  // as printf's %G at 7 digits
+        if (exponent < 0) {
+            push('0');
+            to.push_back(g_decimal_separator);
+            for (int z = 0; z < -exponent - 1; ++z)
+                push('0');
+            for (const char d : digits)
+                push(d);
+        } else {
+            for (int k = 0; k <= exponent; ++k)
+                push(k < count ? digits[static_cast<std::size_t>(k)] : '0');
+            if (count > exponent + 1) {
+                to.push_back(g_decimal_separator);
+                for (int k = exponent + 1; k < count; ++k)
+                    push(digits[static_cast<std::size_t>(k)]);
+            }
+        }
+        return;
+    }
+    push(digits[0]);
+    if (count > 1) {
+        to.push_back(g_decimal_separator);
+        for (int k = 1; k < count; ++k)
+            push(digits[static_cast<std::size_t>(k)]);
+    }
+    std::array<char, 16> tail{};
+    std::snprintf(tail.data(), tail.size(), "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+    for (const char* t = tail.data(); *t != '\0'; ++t)
+        push(*t);
+}
+
+Text single_text(Single value)
+{
+    Text text;
+    append_single_text(text, value);
+    return text;
+}
+
+Text cell_text(const Cell& cell) { return cell.filled() ? single_text(cell.value()) : Text{}; }
+
+std::string shortest_float_text(Single value)
+{
+    std::array<char, 40> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    return {buffer.data(), result.ptr};
+}
+
+std::string quoted(TextView text)
+{
+    constexpr std::size_t longest = 80;
+    if (text.size() <= longest)
+        return "\"" + encode_utf8(text) + "\"";
+    return "\"" + encode_utf8(text.substr(0, longest)) + "\u2026\" (" + std::to_string(text.size()) + " characters)";
+}
+
+}  // namespace umbrascope

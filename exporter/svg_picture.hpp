@@ -1,0 +1,34 @@
+#pragma once
+// The picture as vectors: every drawing since the last fill that covered the whole exported frame,
+// replayed into an SVG in plot units.
+
+#include <QString>
+#include <vector>
+
+#include "core/world.hpp"
+
+namespace umbrascope {
+
+class SvgPicture : public Surface {
+public:
+    void draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
+    void fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
+    void draw_circle(Single x, Single y, Single radius, Colour colour) override;
+    void set_line_style(LineStyle style) override { style_ = style; }
+
+    // False when the file cannot be written.
+    [[nodiscard]] bool write(const QString& path) const;
+
+private:
+    enum class Kind { line, box, circle };
+    struct Shape {
+        Kind kind;
+        Single a, b, c, d;
+        Colour colour;
+        LineStyle style;
+    };
+    std::vector<Shape> shapes_;
+    LineStyle style_ = LineStyle::solid;
+};
+
+}  // namespace umbrascope

@@ -1,0 +1,100 @@
+#include "render/draw_network.hpp"
+
+#include <string>
+
+namespace umbrascope {
+
+namespace {
+
+constexpr int dark_blue = 1;
+constexpr int light_green = 10;
+constexpr int light_red = 12;
+constexpr int marker_radius = 50;
+constexpr double top_class_bound = 0.99;
+
+struct PlotPoint {
+    double x;
+    double y;
+};
+
+// The plot mapping: normalised by the one scale c_span, then spread over the current plot area.
+// xn and yn are rounded to Singles; x and y stay in double.
+PlotPoint plot_point(const RunState& st, Single x, Single y, Single& xn, Single& yn)
+{
+    xn = to_single((double{x} - st.xc_min) / st.c_span, "a bus's normalised x xn");
+    yn = to_single((double{y} - st.yc_min) / st.c_span, "a bus's normalised y yn");
+    const double width = difference(st.xp_max, st.xp_min, "the plot width xp_max - xp_min").value();
+    const double height = difference(st.yp_max, st.yp_min, "the plot height yp_max - yp_min").value();
+    return {width * xn + st.xp_min.value(), st.yp_max.value() - height * yn};
+}
+
+void place_bus(RunState& st)
+{
+    const PlotPoint point = plot_point(st, st.xc(st.k), st.yc(st.k), st.xn, st.yn);
+    st.xp_bus = to_integer(point.x, "the bus centre xp_bus");
+    st.yp_bus = to_integer(point.y, "the bus centre yp_bus");
+}
+
+int shading_class(const RunState& st)
+{
+    const Single v = st.sun_table(st.i_time, st.k).value();  // an empty cell counts as 0
+    if (double{v} > top_class_bound)
+        return light_red;
+    if (v > st.sun_threshold)
+        return light_green;
+    return dark_blue;
+}
+
+void draw_connection(Pass& pass)
+{
+    RunState& st = pass.st;
+    const auto where = [&st](const char* end) {
+        return [&st, end] { return "connection " + std::to_string(st.c.value()) + ", " + end; };
+    };
+    const Integer f = st.from_bus(st.c);
+    const Integer t = st.to_bus(st.c);
+    const Single xf = st.xc.at(f, where("its from bus"));
+    const Single yf = st.yc.at(f, where("its from bus"));
+    const Single xt = st.xc.at(t, where("its to bus"));
+    const Single yt = st.yc.at(t, where("its to bus"));
+    Single xn_f = 0;
+    Single yn_f = 0;
+    Single xn_t = 0;
+    Single yn_t = 0;
+    const PlotPoint from = plot_point(st, xf, yf, xn_f, yn_f);
+    const PlotPoint to = plot_point(st, xt, yt, xn_t, yn_t);
+    pass.surface.draw_line(to_single(from.x, "a line end x_f"), to_single(from.y, "a line end y_f"),
+                           to_single(to.x, "a line end x_t"), to_single(to.y, "a line end y_t"), palette(dark_blue));
+}
+
+}  // namespace
+
+void draw_network(Pass& pass)
+{
+    RunState& st = pass.st;
+    Surface& surface = pass.surface;
+
+    Integer last = st.nbus;
+    for (st.k = Integer{1}; st.k <= last; st.k = sum(st.k, 1, "the bus loop index k")) {
+        place_bus(st);
+        st.radius = Integer{marker_radius};
+        surface.draw_circle(static_cast<Single>(st.xp_bus.value()), static_cast<Single>(st.yp_bus.value()),
+                            static_cast<Single>(st.radius.value()), palette(dark_blue));
+    }
+
+    last = st.nconn;
+    for (st.c = Integer{1}; st.c <= last; st.c = sum(st.c, 1, "the connection loop index c"))
+        draw_connection(pass);
+
+    last = st.nbus;
+    for (st.k = Integer{1}; st.k <= last; st.k = sum(st.k, 1, "the bus loop index k")) {
+        place_bus(st);
+        st.shade_color = Integer(static_cast<std::int16_t>(shading_class(st)));
+        for (st.radius = Integer{15}; st.radius <= 85; st.radius = sum(st.radius, 10, "the disc radius")) {
+            surface.draw_circle(static_cast<Single>(st.xp_bus.value()), static_cast<Single>(st.yp_bus.value()),
+                                static_cast<Single>(st.radius.value()), palette(st.shade_color.value()));
+        }
+    }
+}
+
+}  // namespace umbrascope

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include "test_support.hpp"
+
+namespace umbrascope {
+namespace {
+
+using testing::PassRun;
+using testing::Scenario;
+using testing::TempFolder;
+
+TEST(Driver, ReadyUntilTheFirstClick)
+{
+    const Scenario s(testing::network_file(), testing::sun_file(3), testing::track_file());
+    EXPECT_EQ(s.run.controls.pass_text, U"Num_Pass_Textbox");
+    EXPECT_FALSE(s.run.controls.timer_enabled);
+    EXPECT_EQ(s.run.controls.timer_calls, 0);
+    EXPECT_TRUE(s.run.trace_lines().empty());
+}
+
+TEST(Driver, RunsFromTheFirstClickToTheLastRow)
+{
+    Scenario s(testing::network_file(), testing::sun_file(3), testing::track_file());
+    PassRun& run = s.run;
+    ASSERT_FALSE(run.pass());
+    EXPECT_EQ(run.controls.pass_text, U"1");
+    EXPECT_EQ(run.st.i_time, 2);
+    EXPECT_EQ(run.st.n_time, 3);
+    EXPECT_TRUE(run.controls.timer_enabled);
+    EXPECT_TRUE(run.input.is_open());  // the track file, from pass to pass
+
+    ASSERT_FALSE(run.pass());
+    EXPECT_EQ(run.controls.pass_text, U"2");
+    EXPECT_TRUE(run.controls.timer_enabled);
+    run.clear_trace();
+    ASSERT_FALSE(run.pass());  // draws row 3, the last: the animation ends
+    EXPECT_EQ(run.st.i_time, 4);
+    EXPECT_FALSE(run.controls.timer_enabled);
+    EXPECT_FALSE(run.input.is_open());
+    EXPECT_EQ(run.lines_of("timer"), (std::vector<std::string>{"timer\ton", "timer\toff"}));
+
+    // Finished, click: counted, shown, cleared, then the closed track file fails the pass.
+    run.clear_trace();
+    const auto error = run.pass();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), ErrorKind::file);
+    EXPECT_EQ(run.controls.pass_text, U"4");
+    EXPECT_EQ(run.st.i_time, 4);
+    EXPECT_EQ(run.lines_of("box").size(), 1U);
+    EXPECT_TRUE(run.lines_of("timer").empty());
+}
+
+TEST(Driver, ShortSunTablesEndTheAnimationInTheFirstPass)
+{
+    for (const int rows : {0, 1}) {
+        Scenario s(testing::network_file(), testing::sun_file(rows), testing::track_file());
+        ASSERT_FALSE(s.run.pass()) << rows;
+        EXPECT_EQ(s.run.lines_of("timer"), (std::vector<std::string>{"timer\ton", "timer\toff"})) << rows;
+        EXPECT_EQ(s.run.st.i_time, 2) << rows;
+        EXPECT_FALSE(s.run.input.is_open()) << rows;
+        EXPECT_EQ(s.run.lines_of("circle").size(), 2U * 9U) << rows;  // row 1 is drawn even when empty
+    }
+}
+
+TEST(Driver, ACounterAt32767FailsBeforeTheTextChanges)
+{
+    Scenario s(testing::network_file(), testing::sun_file(3), testing::track_file());
+    PassRun& run = s.run;
+    run.st.num_pass = Integer{32767};
+    const auto error = run.pass();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), ErrorKind::overflow);
+    EXPECT_STREQ(error->what(), "the pass counter num_pass: 32767 + 1 is outside the Integer range -32768..32767");
+    EXPECT_EQ(run.controls.pass_text, U"Num_Pass_Textbox");
+    EXPECT_EQ(run.lines_of("text").size(), 0U);
+}
+
+TEST(Driver, AFailedFirstPassIsNeverRetried)
+{
+    TempFolder empty;  // no input files at all
+    PassRun run(empty.path());
+    auto error = run.pass();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), ErrorKind::file);
+    EXPECT_EQ(run.controls.pass_text, U"1");
+    EXPECT_FALSE(run.controls.timer_enabled);
+
+    run.clear_trace();
+    error = run.pass();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), ErrorKind::file);
+    EXPECT_STREQ(error->what(), "cloud_centers_plot.txt is not open, so the pass cannot test for its end (no earlier pass opened it)");
+    EXPECT_EQ(run.trace_lines(), (std::vector<std::string>{"text\tNum_Pass_Textbox\t2", "box\t4660\t820\t11540\t7580\t#ffffff",
+                                                           "error\tfile\t" + std::string(error->what())}));
+}
+
+// A surface whose n-th circle fails, as a drawing operation that reports failure.
+class FailingSurface : public Surface {
+public:
+    explicit FailingSurface(int fail_at) : fail_at_(fail_at) {}
+    void draw_line(Single, Single, Single, Single, Colour) override {}
+    void fill_box(Single, Single, Single, Single, Colour) override {}
+    void draw_circle(Single, Single, Single, Colour) override
+    {
+        if (++circles_ == fail_at_)
+            fail(ErrorKind::drawing, "the circle could not be drawn");
+    }
+    void set_line_style(LineStyle) override {}
+
+private:
+    int fail_at_;
+    int circles_ = 0;
+};
+
+TEST(Driver, AFailedDrawingEndsThePassAndRollsNothingBack)
+{
+    Scenario s(testing::network_file(), testing::sun_file(5), testing::track_file());
+    PassRun& run = s.run;
+    FailingSurface failing(2 * 9 + 3);  // the third circle of the second pass
+    Pass pass{run.st, run.input, run.controls, failing};
+    run_pass(pass);
+    EXPECT_TRUE(run.controls.timer_enabled);
+    try {
+        run_pass(pass);
+        FAIL();
+    } catch (const PassError& e) {
+        EXPECT_EQ(e.kind(), ErrorKind::drawing);
+    }
+    EXPECT_EQ(run.st.num_pass, 2);
+    EXPECT_EQ(run.st.i_time, 2);              // not advanced
+    EXPECT_TRUE(run.controls.timer_enabled);  // keeps running
+    EXPECT_EQ(run.controls.timer_calls, 1);
+    run_pass(pass);  // the next tick draws row 2 again
+    EXPECT_EQ(run.st.i_time, 3);
+}
+
+TEST(Driver, HeadlessRunStopsAsTheWindowWould)
+{
+    struct Case {
+        int rows;
+        const char* records;
+        HeadlessOptions options;
+        int passes;
+        int failures;
+    };
+    // Steps 2 and 4 each hold a record that cannot be read, after the record that opens the step.
+    const char* bad = "1,1,1\n2,1,1\n2,x\n3,1,1\n4,1,1\n4,x\n5,1,1\n";
+    const Case cases[] = {
+        {3, "", {32767, false}, 3, 0},
+        {3, "", {2, false}, 2, 0},
+        {6, bad, {32767, false}, 2, 1},  // stops after the first failed pass
+        {6, bad, {32767, true}, 8, 2},   // carries on; a failed pass's row is drawn by the next tick
+    };
+    for (const Case& c : cases) {
+        Scenario s(testing::network_file(), testing::sun_file(c.rows), testing::track_file(c.records));
+        int reports = 0;
+        const HeadlessResult result = run_headless(s.run.world, s.run.controls, s.run.trace, c.options,
+                                                   HeadlessEvents{{}, [&](const PassError&) { ++reports; }});
+        EXPECT_EQ(result.passes, c.passes) << c.rows;
+        EXPECT_EQ(result.failures, c.failures) << c.rows;
+        EXPECT_EQ(reports, c.failures);
+        EXPECT_EQ(s.run.lines_of("error").size(), static_cast<std::size_t>(c.failures));
+        EXPECT_EQ(s.run.lines_of("pass").front(), "pass\t1\tclick");
+    }
+}
+
+}  // namespace
+}  // namespace umbrascope

@@ -1,0 +1,97 @@
+#include "test_support.hpp"
+
+#include <atomic>
+#include <fstream>
+#include <unistd.h>
+
+namespace umbrascope::testing {
+
+TempFolder::TempFolder()
+{
+    static std::atomic<int> counter{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("umbrascope-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void TempFolder::write(const std::string& name, const std::string& content) const
+{
+    std::ofstream(path_ / name, std::ios::binary) << content;
+}
+
+std::string network_file(const std::string& body) { return body; }
+
+std::string sun_file(int rows, int buses)
+{
+    std::string text = "h1\nh2\nh3\nh4\nh5\nh6\n";
+    for (int r = 1; r <= rows; ++r) {
+        text += std::to_string(r * 10);
+        for (int b = 1; b <= buses; ++b)
+            text += ",0.5";
+        text += '\n';
+    }
+    return text;
+}
+
+std::string track_file(const std::string& records, const std::string& parameters)
+{
+    return "t1\nt2\nt3\n" + parameters + "\n" + records;
+}
+
+PassRun::PassRun(const std::filesystem::path& folder) : input(folder) {}
+
+std::optional<PassError> PassRun::pass()
+{
+    try {
+        run_pass(world);
+    } catch (const PassError& error) {
+        trace.error(error);
+        return error;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> split_lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    std::istringstream in(text);
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> PassRun::trace_lines() const { return split_lines(out.str()); }
+
+std::vector<std::string> PassRun::lines_of(const std::string& tag) const
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : trace_lines())
+        if (line.rfind(tag + "\t", 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+Scenario::Scenario(const std::string& network, const std::string& sun, const std::string& track) : run(folder.path())
+{
+    folder.write(std::string(network_file_name), network);
+    folder.write(std::string(sun_table_file_name), sun);
+    folder.write(std::string(track_file_name), track);
+}
+
+std::vector<std::string> utf8_items(const std::vector<Text>& items)
+{
+    std::vector<std::string> out;
+    out.reserve(items.size());
+    for (const Text& item : items)
+        out.push_back(encode_utf8(item));
+    return out;
+}
+
+}  // namespace umbrascope::testing

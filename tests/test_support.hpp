@@ -1,0 +1,82 @@
+#pragma once
+// Runs passes against recording controls and a tracing surface in a temporary input folder.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/pass_driver.hpp"
+#include "core/run_state.hpp"
+#include "core/trace.hpp"
+
+namespace umbrascope::testing {
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    void write(const std::string& name, const std::string& content) const;
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The three input files of a small, valid run: two buses, one connection, `rows` sun rows.
+std::string network_file(const std::string& body = "bus_coordinates\n1,A,0,0\n2,B,3,1\nbus_connections\n1,2\n");
+std::string sun_file(int rows, int buses = 2);
+std::string track_file(const std::string& records = "", const std::string& parameters = "x,x,x,1,0.5,1,x,0,0.5,");
+
+struct PassRun {
+    explicit PassRun(const std::filesystem::path& folder);
+
+    // Runs one pass as the window's event edge would; returns the error it reported, if any.
+    std::optional<PassError> pass();
+    [[nodiscard]] std::vector<std::string> trace_lines() const;
+    [[nodiscard]] std::vector<std::string> lines_of(const std::string& tag) const;  // trace lines with this tag
+    void clear_trace() { out.str({}); }
+    [[nodiscard]] const std::vector<Text>& list(ListBox box) const { return controls.list(box); }
+
+    std::ostringstream out;
+    Trace trace{&out};
+    RecordingControls controls{&trace};
+    TraceSurface surface{&trace, nullptr};
+    InputSlot input;
+    std::unique_ptr<RunState> state = std::make_unique<RunState>();
+    RunState& st = *state;
+    Pass world{st, input, controls, surface};
+};
+
+// A run in its own folder, with the given files.
+struct Scenario {
+    Scenario(const std::string& network, const std::string& sun, const std::string& track);
+    TempFolder folder;
+    PassRun run;
+};
+
+std::vector<std::string> split_lines(const std::string& text);
+std::vector<std::string> utf8_items(const std::vector<Text>& items);
+
+}  // namespace umbrascope::testing
+
+namespace umbrascope::testing {
+
+// Runs one step on its own, as a pass would; returns the error it ended with, if any.
+template <class F>
+std::optional<PassError> attempt(F&& step)
+{
+    try {
+        step();
+    } catch (const PassError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+}  // namespace umbrascope::testing
