@@ -94,7 +94,6 @@ Form1::Form1(std::filesystem::path folder, QWidget* parent)
     setTabOrder(Coordinates_Listbox, Coordinates_Repeated_Listbox);
     setTabOrder(Coordinates_Repeated_Listbox, Info_Listbox);
     setTabOrder(Info_Listbox, Num_Pass_Textbox);
-    setFocusProxy(Coordinates_Command_Button);
     Coordinates_Command_Button->setFocus();
 
     report_ = new ErrorReport(this);

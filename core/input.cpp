@@ -24,7 +24,8 @@ void InputSlot::open(std::string_view name)
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         const int error = errno;
-        fail(ErrorKind::file, "cannot open " + std::string(name) + " in " + folder_.string() + ": " +
+        const std::string where = folder_ == "." ? "the working folder" : folder_.string();
+        fail(ErrorKind::file, "cannot open " + std::string(name) + " in " + where + ": " +
                                   (error == ENOENT ? "file not found" : std::strerror(error)));
     }
     file_ = file;
