@@ -1,6 +1,8 @@
 #include "app/error_report.hpp"
 
 #include <QListWidget>
+#include <QScreen>
+#include <algorithm>
 #include <QVBoxLayout>
 #include <cstdio>
 
@@ -28,6 +30,20 @@ ErrorReport::ErrorReport(QWidget* parent) : QWidget(parent, Qt::Tool), entries_(
     resize(560, 180);
 }
 
+void ErrorReport::place_beside_parent()
+{
+    const QWidget* window = parentWidget();
+    if (window == nullptr || window->screen() == nullptr)
+        return;
+    // Below the main window when the screen has room, so that it covers none of its controls.
+    const QRect screen = window->screen()->availableGeometry();
+    const QRect main = window->frameGeometry();
+    QPoint corner(main.left(), main.bottom() + 1);
+    if (corner.y() + height() > screen.bottom())
+        corner = QPoint(main.left(), std::max(screen.top(), main.bottom() - height()));
+    move(corner);
+}
+
 void ErrorReport::report(const PassError& error)
 {
     const QString text = report_text(error);
@@ -42,8 +58,10 @@ void ErrorReport::report(const PassError& error)
         entries_->addItem(text);
     }
     entries_->scrollToBottom();
-    if (!isVisible())
+    if (!isVisible()) {
+        place_beside_parent();
         show();
+    }
 }
 
 }  // namespace umbrascope

@@ -23,6 +23,8 @@ public:
     [[nodiscard]] int repeat_count() const { return repeats_; }
 
 private:
+    void place_beside_parent();
+
     QListWidget* entries_;
     QString last_;
     int repeats_ = 0;

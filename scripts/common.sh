@@ -1,0 +1,34 @@
+# Shared by the run and test scripts: installs the Debian packages that are missing, and builds.
+# shellcheck shell=bash
+
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+build_packages=(cmake make g++ qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core)
+test_packages=(libgtest-dev)
+
+# Installs the named Debian packages that are not installed yet, through sudo when not root.
+ensure_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    echo "Installing ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+}
+
+# build FOLDER [cmake options...]: configures once, then builds incrementally.
+build() {
+    local folder=$1
+    shift
+    cmake -S "$repo_root" -B "$folder" "$@" >/dev/null
+    cmake --build "$folder" -j "$(nproc)"
+}
