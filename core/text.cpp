@@ -35,58 +35,84 @@ void append_utf8(std::string& out, char32_t c)
 bool is_blank(char32_t c) { return c == U' ' || c == U'\t'; }
 bool is_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
-// Checks the number grammar and writes the number in the C form ("-12.5e3") into `out`.
-// Returns false when the field is not a number.
-bool normalise_number(TextView field, std::string& out)
+// Checks the number grammar and writes the number in the C form ("-12.5e3") into `out`, which
+// has room for field.size() characters. Returns the length written, or npos when the field is not
+// a number.
+std::size_t normalise_number(TextView field, char* out)
 {
+    constexpr std::size_t invalid = TextView::npos;
     std::size_t begin = 0;
     std::size_t end = field.size();
     while (begin < end && is_blank(field[begin]))
         ++begin;
     while (end > begin && is_blank(field[end - 1]))
         --end;
-    out.clear();
+    std::size_t n = 0;
     std::size_t i = begin;
     if (i < end && (field[i] == U'+' || field[i] == U'-')) {
         if (field[i] == U'-')
-            out.push_back('-');
+            out[n++] = '-';
         ++i;
     }
     std::size_t digits = 0;
     for (; i < end && is_digit(field[i]); ++i, ++digits)
-        out.push_back(static_cast<char>(field[i]));
+        out[n++] = static_cast<char>(field[i]);
     if (i < end && field[i] == g_decimal_separator) {
-        out.push_back('.');
+        out[n++] = '.';
         for (++i; i < end && is_digit(field[i]); ++i, ++digits)
-            out.push_back(static_cast<char>(field[i]));
+            out[n++] = static_cast<char>(field[i]);
     }
     if (digits == 0)
-        return false;
+        return invalid;
     if (i < end && (field[i] == U'e' || field[i] == U'E')) {
-        out.push_back('e');
+        out[n++] = 'e';
         ++i;
         if (i < end && (field[i] == U'+' || field[i] == U'-'))
-            out.push_back(static_cast<char>(field[i++]));
+            out[n++] = static_cast<char>(field[i++]);
         std::size_t exponent_digits = 0;
         for (; i < end && is_digit(field[i]); ++i, ++exponent_digits)
-            out.push_back(static_cast<char>(field[i]));
+            out[n++] = static_cast<char>(field[i]);
         if (exponent_digits == 0)
-            return false;
+            return invalid;
     }
-    return i == end;
+    return i == end ? n : invalid;
 }
+
+// The C form of a number field, on the stack for ordinary fields.
+class CForm {
+public:
+    explicit CForm(TextView field)
+    {
+        char* out = stack_.data();
+        if (field.size() > stack_.size()) {
+            heap_.resize(field.size());
+            out = heap_.data();
+        }
+        length_ = normalise_number(field, out);
+        text_ = out;
+    }
+    [[nodiscard]] bool valid() const { return length_ != TextView::npos; }
+    [[nodiscard]] const char* begin() const { return text_; }
+    [[nodiscard]] const char* end() const { return text_ + length_; }
+
+private:
+    std::array<char, 64> stack_{};
+    std::string heap_;
+    const char* text_ = nullptr;
+    std::size_t length_ = 0;
+};
 
 [[noreturn]] void fail_not_a_number(TextView field, const Site& site)
 {
     fail(ErrorKind::conversion, describe(site) + ": " + quoted(field) + " is not a number");
 }
 
-double parse_double(const std::string& c_form)
+double parse_double(const CForm& c_form)
 {
     double value = 0.0;
-    const auto result = std::from_chars(c_form.data(), c_form.data() + c_form.size(), value);
+    const auto result = std::from_chars(c_form.begin(), c_form.end(), value);
     if (result.ec == std::errc::result_out_of_range)
-        return std::strtod(c_form.c_str(), nullptr);  // gives ±HUGE_VAL or the underflowed value
+        return std::strtod(std::string(c_form.begin(), c_form.end()).c_str(), nullptr);  // ±HUGE_VAL or the underflow
     return value;
 }
 
@@ -94,14 +120,17 @@ double parse_double(const std::string& c_form)
 
 void decode_utf8(std::string_view bytes, Text& into)
 {
-    into.clear();
+    // Every byte gives at most one character, so the text is sized once and trimmed at the end.
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
+    into.resize(n);
+    char32_t* out = into.data();
+    std::size_t count = 0;
     std::size_t i = 0;
     while (i < n) {
         const unsigned char b = p[i];
         if (b < 0x80) {
-            into.push_back(b);
+            out[count++] = b;
             ++i;
             continue;
         }
@@ -115,7 +144,7 @@ void decode_utf8(std::string_view bytes, Text& into)
         } else if ((b & 0xF8) == 0xF0) {
             extra = 3, c = b & 0x07, min = 0x10000;
         } else {
-            into.push_back(replacement);
+            out[count++] = replacement;
             ++i;
             continue;
         }
@@ -128,13 +157,14 @@ void decode_utf8(std::string_view bytes, Text& into)
                 c = (c << 6) | (next & 0x3F);
         }
         if (!ok || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            into.push_back(replacement);
+            out[count++] = replacement;
             ++i;
             continue;
         }
-        into.push_back(c);
+        out[count++] = c;
         i += static_cast<std::size_t>(extra) + 1;
     }
+    into.resize(count);
 }
 
 Text decode_utf8(std::string_view bytes)
@@ -172,11 +202,11 @@ std::string describe(const Site& site)
 
 Single text_to_single(TextView field, const Site& site)
 {
-    thread_local std::string c_form;
-    if (!normalise_number(field, c_form))
+    const CForm c_form(field);
+    if (!c_form.valid())
         fail_not_a_number(field, site);
     Single value = 0.0F;
-    const auto result = std::from_chars(c_form.data(), c_form.data() + c_form.size(), value);
+    const auto result = std::from_chars(c_form.begin(), c_form.end(), value);
     if (result.ec == std::errc::result_out_of_range) {
         const double wide = parse_double(c_form);
         if (std::fabs(wide) >= 1.0)
@@ -189,8 +219,8 @@ Single text_to_single(TextView field, const Site& site)
 
 Integer text_to_integer(TextView field, const Site& site)
 {
-    thread_local std::string c_form;
-    if (!normalise_number(field, c_form))
+    const CForm c_form(field);
+    if (!c_form.valid())
         fail_not_a_number(field, site);
     const double rounded = std::nearbyint(parse_double(c_form));
     if (!(rounded >= integer_min && rounded <= integer_max))

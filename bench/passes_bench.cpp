@@ -1,0 +1,99 @@
+// Speed of the passes on inputs at the system's limits, on the raster surface the window uses at
+// 15 twips per pixel. See docs/performance.md for the figures and how to reproduce them.
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+#include "app/canvas.hpp"
+#include "app/pass_driver.hpp"
+#include "core/layout.hpp"
+#include "core/trace.hpp"
+#include "tools/limits.hpp"
+
+namespace {
+
+using namespace umbrascope;
+namespace fs = std::filesystem;
+
+const fs::path& limit_folder()
+{
+    static const fs::path folder = [] {
+        const fs::path path = fs::temp_directory_path() / ("umbrascope-bench-" + std::to_string(::getpid()));
+        fs::create_directories(path);
+        tools::write_limit_inputs(path);
+        return path;
+    }();
+    return folder;
+}
+
+// One window's worth of state: run state, input slot, controls and the retained picture.
+struct Session {
+    Session() : input(limit_folder()), pass{*st, input, controls, canvas} {}
+    std::unique_ptr<RunState> st = std::make_unique<RunState>();
+    InputSlot input;
+    RecordingControls controls;
+    Canvas canvas{1.0};
+    Pass pass;
+};
+
+void first_pass(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto session = std::make_unique<Session>();
+        state.ResumeTiming();
+        run_pass(session->pass);
+        benchmark::DoNotOptimize(session->st->n_time);
+        state.PauseTiming();
+        session.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(first_pass)->Unit(benchmark::kMillisecond);
+
+void steady_pass(benchmark::State& state)
+{
+    auto session = std::make_unique<Session>();
+    run_pass(session->pass);
+    for (auto _ : state) {
+        if (!session->controls.timer_enabled) {  // the animation ended: start a new one
+            state.PauseTiming();
+            session = std::make_unique<Session>();
+            run_pass(session->pass);
+            state.ResumeTiming();
+        }
+        run_pass(session->pass);
+    }
+}
+BENCHMARK(steady_pass)->Unit(benchmark::kMicrosecond);
+
+void frame_fill(benchmark::State& state)
+{
+    Canvas canvas(1.0);
+    const LineEnds left = layout::design_ends(LineControl::Line_Left);
+    const LineEnds right = layout::design_ends(LineControl::Line_Right);
+    for (auto _ : state) {
+        canvas.fill_box(left.X1 - 20, left.Y1 - 20, right.X2 + 20, right.Y2 + 20, palette(15));
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(frame_fill)->Unit(benchmark::kMicrosecond);
+
+void text_to_number(benchmark::State& state)
+{
+    const Text fields[] = {U"0.5", U" 0.125 ", U"1000", U"-3.75", U"0.9900", U"12345.678", U"1e-3", U"42"};
+    const Site site{"bench", 1, 1};
+    for (auto _ : state) {
+        for (const Text& field : fields)
+            benchmark::DoNotOptimize(text_to_single(field, site));
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(std::size(fields)));
+}
+BENCHMARK(text_to_number);
+
+}  // namespace
+
+BENCHMARK_MAIN();
