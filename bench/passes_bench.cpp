@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 const fs::path& limit_folder()
 {
     static const fs::path folder = [] {
-        const fs::path path = fs::temp_directory_path() / ("umbrascope-bench-" + std::to_string(::getpid()));
+        fs::path path = fs::temp_directory_path() / ("umbrascope-bench-" + std::to_string(::getpid()));
         fs::create_directories(path);
         tools::write_limit_inputs(path);
         return path;

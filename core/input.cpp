@@ -9,7 +9,7 @@
 namespace umbrascope {
 
 namespace {
-constexpr std::size_t chunk = 64 * 1024;
+constexpr std::size_t chunk = std::size_t{64} * 1024;
 }
 
 InputSlot::InputSlot(std::filesystem::path folder) : folder_(std::move(folder)), buffer_(chunk) {}

@@ -23,7 +23,11 @@ std::string fixed(double v)
 
 // Buses on a 5 x 5 grid, 100 units apart.
 double bus_x(int b) { return 100.0 * ((b - 1) % 5); }
-double bus_y(int b) { return 100.0 * ((b - 1) / 5); }
+double bus_y(int b)
+{
+    const int row = (b - 1) / 5;
+    return 100.0 * row;
+}
 
 double cloud_x(int cloud, int step) { return std::fmod(-100.0 + 0.3 * step + 130.0 * cloud, 600.0) - 50.0; }
 double cloud_y(int cloud, int step) { return 40.0 + 100.0 * cloud + 20.0 * std::sin(step / 50.0 + cloud); }

@@ -1,0 +1,79 @@
+#pragma once
+// Shared by the fuzz targets: a scratch input folder, recording controls, and a raster surface,
+// with the checks that must hold after any input.
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+#include "core/raster.hpp"
+#include "core/run_state.hpp"
+#include "core/trace.hpp"
+
+namespace umbrascope::fuzz {
+
+inline const std::filesystem::path& scratch_folder()
+{
+    static const std::filesystem::path folder = [] {
+        const std::filesystem::path shm = "/dev/shm";
+        std::filesystem::path path = (std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path()) /
+                                     ("umbrascope-fuzz-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(path);
+        return path;
+    }();
+    return folder;
+}
+
+inline void write_input(std::string_view name, std::string_view bytes)
+{
+    std::ofstream(scratch_folder() / std::string(name), std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void remove_input(std::string_view name)
+{
+    std::error_code ignored;
+    std::filesystem::remove(scratch_folder() / std::string(name), ignored);
+}
+
+// Aborts, so that libFuzzer keeps the input, when a rule does not hold.
+inline void require(bool holds)
+{
+    if (!holds)
+        std::abort();
+}
+
+inline void require_known_kind(const PassError& error)
+{
+    const auto kind = static_cast<int>(error.kind());
+    require(kind >= static_cast<int>(ErrorKind::overflow) && kind <= static_cast<int>(ErrorKind::drawing));
+    require(*error.what() != '\0');
+}
+
+// The client area's pixels, shared by all runs: what they hold never matters, only that every
+// write stays inside them.
+inline std::uint32_t* shared_pixels()
+{
+    static std::vector<std::uint32_t> pixels(794U * 617U);
+    return pixels.data();
+}
+
+// One window's worth of state, drawing into a client-area-sized pixel buffer at 15 twips per pixel.
+struct World {
+    World() : input(scratch_folder()), surface(&trace, &raster), pass{*st, input, controls, surface} {}
+    std::unique_ptr<RunState> st = std::make_unique<RunState>();
+    InputSlot input;
+    std::ostringstream out;
+    Trace trace{&out};
+    RecordingControls controls{&trace};
+    RasterSurface raster{shared_pixels(), 794, 617, 794, 1.0 / 15};
+    TraceSurface surface;
+    Pass pass;
+};
+
+}  // namespace umbrascope::fuzz
