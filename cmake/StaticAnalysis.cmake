@@ -1,0 +1,16 @@
+# UMBRASCOPE_LINT=ON adds a test that runs clang-tidy, with the checked-in .clang-tidy, over the
+# project's own sources; any finding fails it.
+option(UMBRASCOPE_LINT "Add a clang-tidy test over the project's own code" OFF)
+
+function(umbrascope_lint_test)
+  if(NOT UMBRASCOPE_LINT)
+    return()
+  endif()
+  find_program(RUN_CLANG_TIDY NAMES run-clang-tidy run-clang-tidy-14 REQUIRED)
+  file(GLOB lint_sources CONFIGURE_DEPENDS
+       ${PROJECT_SOURCE_DIR}/core/*.cpp ${PROJECT_SOURCE_DIR}/network/*.cpp ${PROJECT_SOURCE_DIR}/clouds/*.cpp
+       ${PROJECT_SOURCE_DIR}/render/*.cpp ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/exporter/*.cpp
+       ${PROJECT_SOURCE_DIR}/tools/*.cpp ${PROJECT_SOURCE_DIR}/bench/*.cpp)
+  add_test(NAME clang_tidy COMMAND ${RUN_CLANG_TIDY} -quiet -p ${CMAKE_BINARY_DIR} -j 2 ${lint_sources})
+  set_tests_properties(clang_tidy PROPERTIES LABELS lint)
+endfunction()
