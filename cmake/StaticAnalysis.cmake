@@ -12,5 +12,4 @@ function(umbrascope_lint_test)
        ${PROJECT_SOURCE_DIR}/render/*.cpp ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/exporter/*.cpp
        ${PROJECT_SOURCE_DIR}/tools/*.cpp ${PROJECT_SOURCE_DIR}/bench/*.cpp)
   add_test(NAME clang_tidy COMMAND ${RUN_CLANG_TIDY} -quiet -p ${CMAKE_BINARY_DIR} -j 2 ${lint_sources})
-  set_tests_properties(clang_tidy PROPERTIES LABELS lint)
 endfunction()

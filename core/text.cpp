@@ -128,12 +128,11 @@ void decode_utf8(std::string_view bytes, Text& into)
     std::size_t count = 0;
     std::size_t i = 0;
     while (i < n) {
+        while (i < n && p[i] < 0x80)  // runs of ASCII, the usual case
+            out[count++] = p[i++];
+        if (i == n)
+            break;
         const unsigned char b = p[i];
-        if (b < 0x80) {
-            out[count++] = b;
-            ++i;
-            continue;
-        }
         int extra = 0;
         char32_t c = 0;
         char32_t min = 0;
@@ -200,12 +199,56 @@ std::string describe(const Site& site)
     return out;
 }
 
+namespace {
+
+// The common case, a plain decimal of at most 7 digits: its digits as a whole number and a power
+// of ten are both exact Singles, so one division gives the correctly rounded result.
+bool simple_single(TextView field, Single& value)
+{
+    static constexpr float powers[] = {1e0F, 1e1F, 1e2F, 1e3F, 1e4F, 1e5F, 1e6F, 1e7F};
+    std::size_t i = 0;
+    std::size_t end = field.size();
+    while (i < end && is_blank(field[i]))
+        ++i;
+    while (end > i && is_blank(field[end - 1]))
+        --end;
+    const bool negative = i < end && field[i] == U'-';
+    if (i < end && (field[i] == U'-' || field[i] == U'+'))
+        ++i;
+    std::uint32_t digits = 0;
+    int count = 0;
+    int decimals = -1;  // digits after the separator, once one is seen
+    for (; i < end; ++i) {
+        const char32_t c = field[i];
+        if (is_digit(c)) {
+            if (++count > 7)
+                return false;
+            digits = digits * 10 + (c - U'0');
+            if (decimals >= 0)
+                ++decimals;
+        } else if (c == g_decimal_separator && decimals < 0) {
+            decimals = 0;
+        } else {
+            return false;  // an exponent, or not a number: the full conversion decides
+        }
+    }
+    if (count == 0)
+        return false;
+    const float magnitude = static_cast<float>(digits) / powers[std::max(decimals, 0)];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
+}  // namespace
+
 Single text_to_single(TextView field, const Site& site)
 {
+    Single value = 0.0F;
+    if (simple_single(field, value))
+        return value;
     const CForm c_form(field);
     if (!c_form.valid())
         fail_not_a_number(field, site);
-    Single value = 0.0F;
     const auto result = std::from_chars(c_form.begin(), c_form.end(), value);
     if (result.ec == std::errc::result_out_of_range) {
         const double wide = parse_double(c_form);

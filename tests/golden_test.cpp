@@ -20,6 +20,8 @@ struct GoldenCase {
     HeadlessOptions options;
 };
 
+void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.name; }
+
 std::vector<GoldenCase> golden_cases()
 {
     const fs::path source = UMBRASCOPE_SOURCE_DIR;

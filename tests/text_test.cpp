@@ -2,6 +2,8 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <random>
 
 #include "core/errors.hpp"
 #include "core/text.hpp"
@@ -41,9 +43,27 @@ TEST(TextToNumber, AcceptsNumbersWithBlanksAround)
         EXPECT_EQ(text_to_single(text_of(c.text), site), c.expected) << c.text;
 }
 
+TEST(TextToNumber, AgreesWithTheCorrectlyRoundedConversionBitForBit)
+{
+    std::mt19937 random(7);
+    for (int i = 0; i < 100000; ++i) {
+        std::string text = std::to_string(random() % 100000000);  // up to 8 digits, past the short path
+        const std::size_t point = random() % (text.size() + 1);
+        if (point < text.size())
+            text.insert(point, ".");
+        if (random() % 4 == 0)
+            text.insert(0, "-");
+        if (random() % 8 == 0)
+            text += "e" + std::to_string(static_cast<int>(random() % 20) - 10);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(text_to_single(text_of(text), site)),
+                  std::bit_cast<std::uint32_t>(std::strtof(text.c_str(), nullptr)))
+            << text;
+    }
+}
+
 TEST(TextToNumber, RejectsWhatIsNotANumber)
 {
-    for (const char* text : {"", " ", "abc", "0..7", "1.2.3", "1,000", "1 000", "1e", "e5", "--1", "+-1", "0x10", "inf",
+    for (const char* text : {"", " ", "abc", "0..7", ".", "-", "+.", "1.5.", "1-", "1+1", "1.2.3", "1,000", "1 000", "1e", "e5", "--1", "+-1", "0x10", "inf",
                              "nan", "1.5x", "١"})
         EXPECT_EQ(single_error(text), ErrorKind::conversion) << '"' << text << '"';
     EXPECT_EQ(single_error("1e39"), ErrorKind::fpfault);
