@@ -119,7 +119,7 @@ void Form1::at_event_edge(void (Form1::*handler)())
     update();  // whatever the pass drew, up to its end or its failure
 }
 
-void Form1::paintEvent(QPaintEvent* event)
+void Form1::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
     painter.setPen(QPen(palette().color(QPalette::WindowText), 0));
@@ -129,7 +129,6 @@ void Form1::paintEvent(QPaintEvent* event)
     const QImage& picture = canvas_->image();
     const QRectF logical(QPointF(0, 0), picture.deviceIndependentSize());
     painter.drawImage(logical, picture);
-    (void)event;
 }
 
 void Form1::set_pass_text(TextView text) { Num_Pass_Textbox->setText(QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size()))); }

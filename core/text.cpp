@@ -35,43 +35,51 @@ void append_utf8(std::string& out, char32_t c)
 bool is_blank(char32_t c) { return c == U' ' || c == U'\t'; }
 bool is_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
-// Checks the number grammar and writes the number in the C form ("-12.5e3") into `out`, which
-// has room for field.size() characters. Returns the length written, or npos when the field is not
-// a number.
-std::size_t normalise_number(TextView field, char* out)
+// The field without the blanks around it.
+TextView trim_blanks(TextView field)
 {
-    constexpr std::size_t invalid = TextView::npos;
     std::size_t begin = 0;
     std::size_t end = field.size();
     while (begin < end && is_blank(field[begin]))
         ++begin;
     while (end > begin && is_blank(field[end - 1]))
         --end;
+    return field.substr(begin, end - begin);
+}
+
+// Checks the number grammar and writes the number in the C form ("-12.5e3") into `out`, which
+// has room for field.size() characters. Returns the length written, or npos when the field is not
+// a number.
+std::size_t normalise_number(TextView field, char* out)
+{
+    constexpr std::size_t invalid = TextView::npos;
+    const TextView number = trim_blanks(field);
+    const std::size_t end = number.size();
     std::size_t n = 0;
-    std::size_t i = begin;
-    if (i < end && (field[i] == U'+' || field[i] == U'-')) {
-        if (field[i] == U'-')
+    std::size_t i = 0;
+    if (i < end && (number[i] == U'+' || number[i] == U'-')) {
+        if (number[i] == U'-')
             out[n++] = '-';
         ++i;
     }
     std::size_t digits = 0;
-    for (; i < end && is_digit(field[i]); ++i, ++digits)
-        out[n++] = static_cast<char>(field[i]);
-    if (i < end && field[i] == g_decimal_separator) {
+    for (; i < end && is_digit(number[i]); ++i, ++digits)
+        out[n++] = static_cast<char>(number[i]);
+    if (i < end && number[i] == g_decimal_separator) {
         out[n++] = '.';
-        for (++i; i < end && is_digit(field[i]); ++i, ++digits)
-            out[n++] = static_cast<char>(field[i]);
+        for (++i; i < end && is_digit(number[i]); ++i, ++digits)
+            out[n++] = static_cast<char>(number[i]);
     }
     if (digits == 0)
         return invalid;
-    if (i < end && (field[i] == U'e' || field[i] == U'E')) {
+    if (i < end && (number[i] == U'e' || number[i] == U'E')) {
         out[n++] = 'e';
         ++i;
-        if (i < end && (field[i] == U'+' || field[i] == U'-'))
-            out[n++] = static_cast<char>(field[i++]);
+        if (i < end && (number[i] == U'+' || number[i] == U'-'))
+            out[n++] = static_cast<char>(number[i++]);
         std::size_t exponent_digits = 0;
-        for (; i < end && is_digit(field[i]); ++i, ++exponent_digits)
-            out[n++] = static_cast<char>(field[i]);
+        for (; i < end && is_digit(number[i]); ++i, ++exponent_digits)
+            out[n++] = static_cast<char>(number[i]);
         if (exponent_digits == 0)
             return invalid;
     }
@@ -206,20 +214,17 @@ namespace {
 bool simple_single(TextView field, Single& value)
 {
     static constexpr float powers[] = {1e0F, 1e1F, 1e2F, 1e3F, 1e4F, 1e5F, 1e6F, 1e7F};
+    const TextView number = trim_blanks(field);
+    const std::size_t end = number.size();
     std::size_t i = 0;
-    std::size_t end = field.size();
-    while (i < end && is_blank(field[i]))
-        ++i;
-    while (end > i && is_blank(field[end - 1]))
-        --end;
-    const bool negative = i < end && field[i] == U'-';
-    if (i < end && (field[i] == U'-' || field[i] == U'+'))
+    const bool negative = i < end && number[i] == U'-';
+    if (i < end && (number[i] == U'-' || number[i] == U'+'))
         ++i;
     std::uint32_t digits = 0;
     int count = 0;
     int decimals = -1;  // digits after the separator, once one is seen
     for (; i < end; ++i) {
-        const char32_t c = field[i];
+        const char32_t c = number[i];
         if (is_digit(c)) {
             if (++count > 7)
                 return false;

@@ -143,14 +143,30 @@ int main(int argc, char* argv[])
     SvgPicture svg;
     const bool to_terminal = isatty(fileno(stderr)) != 0;
 
-    // Both pictures are fed by one surface that also reports to the trace.
+    // One surface feeds both pictures.
     class Both : public Surface {
     public:
         Both(Canvas& raster, SvgPicture& vector) : raster_(raster), vector_(vector) {}
-        void draw_line(Single x1, Single y1, Single x2, Single y2, Colour c) override { raster_.draw_line(x1, y1, x2, y2, c), vector_.draw_line(x1, y1, x2, y2, c); }
-        void fill_box(Single x1, Single y1, Single x2, Single y2, Colour c) override { raster_.fill_box(x1, y1, x2, y2, c), vector_.fill_box(x1, y1, x2, y2, c); }
-        void draw_circle(Single x, Single y, Single r, Colour c) override { raster_.draw_circle(x, y, r, c), vector_.draw_circle(x, y, r, c); }
-        void set_line_style(LineStyle s) override { raster_.set_line_style(s), vector_.set_line_style(s); }
+        void draw_line(Single x1, Single y1, Single x2, Single y2, Colour c) override
+        {
+            raster_.draw_line(x1, y1, x2, y2, c);
+            vector_.draw_line(x1, y1, x2, y2, c);
+        }
+        void fill_box(Single x1, Single y1, Single x2, Single y2, Colour c) override
+        {
+            raster_.fill_box(x1, y1, x2, y2, c);
+            vector_.fill_box(x1, y1, x2, y2, c);
+        }
+        void draw_circle(Single x, Single y, Single r, Colour c) override
+        {
+            raster_.draw_circle(x, y, r, c);
+            vector_.draw_circle(x, y, r, c);
+        }
+        void set_line_style(LineStyle s) override
+        {
+            raster_.set_line_style(s);
+            vector_.set_line_style(s);
+        }
 
     private:
         Canvas& raster_;
