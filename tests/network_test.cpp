@@ -109,6 +109,9 @@ TEST(NetworkFile, FailuresEndTheReadWithTheRightKindAndKeepWhatWasStored)
          "cloud_bus_coords_connections.txt line 2, field 2: \"2,3\" is not a number", 0, 1},
         {"a bus number beyond the Integer range", "40000,A,0,0\n", ErrorKind::overflow, nullptr, 0, 0},
         {"a connection index beyond the Integer range", "bus_connections\n1,-40000\n", ErrorKind::overflow, nullptr, 0, 1},
+        {"a line too long to scan to its end", "1,A,0," + std::string(32762, '0') + "\n", ErrorKind::overflow,
+         "cloud_bus_coords_connections.txt line 1, field 4: the line is 32768 characters long; its last field must end "
+         "by position 32767", 1, 0},
     };
     for (const Case& c : cases) {
         const NetworkRead read(c.content);
