@@ -17,12 +17,15 @@ struct PlotPoint {
     double y;
 };
 
-// The plot mapping: normalised by the one scale c_span, then spread over the current plot area.
-// xn and yn are rounded to Singles; x and y stay in double.
-PlotPoint plot_point(const RunState& st, Single x, Single y, Single& xn, Single& yn)
+// The plot mapping, step by step: normalised by the one scale c_span and rounded to Singles,
+// then spread over the current plot area in double.
+Single normalised(Single value, Single minimum, Single span, const char* what)
 {
-    xn = to_single((double{x} - st.xc_min) / st.c_span, "a bus's normalised x xn");
-    yn = to_single((double{y} - st.yc_min) / st.c_span, "a bus's normalised y yn");
+    return to_single((double{value} - minimum) / span, what);
+}
+
+PlotPoint spread(const RunState& st, Single xn, Single yn)
+{
     const double width = difference(st.xp_max, st.xp_min, "the plot width xp_max - xp_min").value();
     const double height = difference(st.yp_max, st.yp_min, "the plot height yp_max - yp_min").value();
     return {width * xn + st.xp_min.value(), st.yp_max.value() - height * yn};
@@ -30,7 +33,9 @@ PlotPoint plot_point(const RunState& st, Single x, Single y, Single& xn, Single&
 
 void place_bus(RunState& st)
 {
-    const PlotPoint point = plot_point(st, st.xc(st.k), st.yc(st.k), st.xn, st.yn);
+    st.xn = normalised(st.xc(st.k), st.xc_min, st.c_span, "a bus's normalised x xn");
+    st.yn = normalised(st.yc(st.k), st.yc_min, st.c_span, "a bus's normalised y yn");
+    const PlotPoint point = spread(st, st.xn, st.yn);
     st.xp_bus = to_integer(point.x, "the bus centre xp_bus");
     st.yp_bus = to_integer(point.y, "the bus centre yp_bus");
 }
@@ -57,12 +62,13 @@ void draw_connection(Pass& pass)
     const Single yf = st.yc.at(f, where("its from bus"));
     const Single xt = st.xc.at(t, where("its to bus"));
     const Single yt = st.yc.at(t, where("its to bus"));
-    Single xn_f = 0;
-    Single yn_f = 0;
-    Single xn_t = 0;
-    Single yn_t = 0;
-    const PlotPoint from = plot_point(st, xf, yf, xn_f, yn_f);
-    const PlotPoint to = plot_point(st, xt, yt, xn_t, yn_t);
+    // Both normalised positions first, then both end points; xn and yn are left untouched.
+    const Single xn_f = normalised(xf, st.xc_min, st.c_span, "a line end's normalised x");
+    const Single yn_f = normalised(yf, st.yc_min, st.c_span, "a line end's normalised y");
+    const Single xn_t = normalised(xt, st.xc_min, st.c_span, "a line end's normalised x");
+    const Single yn_t = normalised(yt, st.yc_min, st.c_span, "a line end's normalised y");
+    const PlotPoint from = spread(st, xn_f, yn_f);
+    const PlotPoint to = spread(st, xn_t, yn_t);
     pass.surface.draw_line(to_single(from.x, "a line end x_f"), to_single(from.y, "a line end y_f"),
                            to_single(to.x, "a line end x_t"), to_single(to.y, "a line end y_t"), palette(dark_blue));
 }
