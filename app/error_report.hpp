@@ -20,7 +20,6 @@ public:
     void report(const PassError& error);
 
     [[nodiscard]] QListWidget* entries() const { return entries_; }
-    [[nodiscard]] int repeat_count() const { return repeats_; }
 
 private:
     void place_beside_parent();

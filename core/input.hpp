@@ -31,7 +31,6 @@ public:
     [[nodiscard]] bool is_open() const { return file_ != nullptr; }
     [[nodiscard]] const std::string& file_name() const { return name_; }
     [[nodiscard]] long line_number() const { return line_number_; }  // of the line read last
-    [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
 
 private:
     [[noreturn]] void fail_not_open(std::string_view expected, std::string_view operation) const;

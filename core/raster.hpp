@@ -20,7 +20,6 @@ public:
     void set_line_style(LineStyle style) override { style_ = style; }
 
     [[nodiscard]] LineStyle line_style() const { return style_; }
-    [[nodiscard]] std::uint32_t pixel(int x, int y) const { return bits_[y * stride_ + x]; }
 
 private:
     void plot(long x, long y, std::uint32_t argb, long major)
