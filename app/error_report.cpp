@@ -2,8 +2,8 @@
 
 #include <QListWidget>
 #include <QScreen>
-#include <algorithm>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 
 namespace umbrascope {

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fuzz::require(!world.input.is_open());  // closed on return and on failure alike
     fuzz::require(st.nbus >= 0 && st.nconn >= 0);
-    // Every stored record was echoed once; every line read was echoed as read.
+    // No more parsed echoes than records stored.
     const auto& parsed = world.controls.list(ListBox::Coordinates_Repeated_Listbox);
     fuzz::require(parsed.size() <= static_cast<std::size_t>(st.nbus.value() + st.nconn.value()));
     return 0;
