@@ -138,8 +138,11 @@ void draw_step_clouds(Pass& pass)
                 draw_cloud(pass);
         }
         pass.surface.set_line_style(LineStyle::solid);
-        if (track_step > st.i_time)
+        if (track_step > st.i_time) {
+            // The first record of a later step opens the next pass instead of being lost.
+            input.hold_line(track_line);
             return;
+        }
     }
 }
 

@@ -9,8 +9,8 @@ namespace umbrascope {
 void read_cloud_parameters(Pass& pass);
 
 // Every pass: reads on in the track file and draws each accepted cloud of step i_time as a dotted
-// turned square with two dotted circles. Stops after the first record of a later step, which is
-// then never read again. Leaves the line style solid.
+// turned square with two dotted circles. Stops after the first record of a later step, which the
+// input slot holds for the next pass to read first. Leaves the line style solid.
 void draw_step_clouds(Pass& pass);
 
 }  // namespace umbrascope

@@ -24,7 +24,7 @@ void InputSlot::open(std::string_view name)
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         const int error = errno;
-        const std::string where = folder_ == "." ? "the working folder" : folder_.string();
+        const std::string where = folder_ == "." ? "the working folder" : "the folder " + folder_.string();
         fail(ErrorKind::file, "cannot open " + std::string(name) + " in " + where + ": " +
                                   (error == ENOENT ? "file not found" : std::strerror(error)));
     }
@@ -33,6 +33,7 @@ void InputSlot::open(std::string_view name)
     begin_ = end_ = 0;
     eof_ = false;
     line_number_ = 0;
+    holding_ = false;
     // Skip a UTF-8 byte-order mark.
     if (fill() && end_ - begin_ < 3)
         fill();
@@ -62,6 +63,8 @@ bool InputSlot::at_end(std::string_view expected)
 {
     if (file_ == nullptr)
         fail_not_open(expected, "test for its end");
+    if (holding_)
+        return false;
     while (begin_ == end_) {
         if (!fill())
             return true;
@@ -73,8 +76,15 @@ void InputSlot::read_line(Text& into, std::string_view expected)
 {
     if (file_ == nullptr)
         fail_not_open(expected, "read a line from it");
+    if (holding_) {
+        into = held_;
+        holding_ = false;
+        return;
+    }
     if (at_end(expected))
-        fail(ErrorKind::file, name_ + ": read past the end of the file after line " + std::to_string(line_number_));
+        fail(ErrorKind::file, line_number_ == 0 ? name_ + " is empty: the pass needs a line from it"
+                                                : name_ + ": read past the end of the file, which ends after line " +
+                                                      std::to_string(line_number_));
     std::size_t scanned = begin_;
     for (;;) {
         const char* start = buffer_.data() + scanned;
@@ -108,14 +118,23 @@ void InputSlot::close()
     closed_.push_back(name_);
     begin_ = end_ = 0;
     eof_ = false;
+    holding_ = false;
+}
+
+void InputSlot::hold_line(TextView line)
+{
+    held_.assign(line);
+    holding_ = true;
 }
 
 void InputSlot::fail_not_open(std::string_view expected, std::string_view operation) const
 {
     const bool was_closed = std::find(closed_.begin(), closed_.end(), expected) != closed_.end();
-    fail(ErrorKind::file, std::string(expected) + " is not open, so the pass cannot " + std::string(operation) +
-                              (was_closed ? " (the file was closed earlier in this run)"
-                                          : " (no earlier pass opened it)"));
+    fail(ErrorKind::file,
+         std::string(expected) + " is not open, so the pass cannot " + std::string(operation) +
+             (was_closed ? ": the run has ended (its file was closed after the last row); " + restart_hint_
+                         : ": the first pass failed before it could open the file; mend the input, then " +
+                               restart_hint_));
 }
 
 }  // namespace umbrascope

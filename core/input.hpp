@@ -26,11 +26,18 @@ public:
     // `expected` names the file the caller means to use, for the message when none is open.
     [[nodiscard]] bool at_end(std::string_view expected);
     void read_line(Text& into, std::string_view expected);
-    void close();  // closing when nothing is open does nothing
+    void close();  // closing when nothing is open does nothing; a held line is dropped
+
+    // Keeps `line`, the line read last, for the next read: that read gives it again, with the same
+    // line number, before the file reads on. The end-of-file test is false while a line is held.
+    void hold_line(TextView line);
 
     [[nodiscard]] bool is_open() const { return file_ != nullptr; }
     [[nodiscard]] const std::string& file_name() const { return name_; }
     [[nodiscard]] long line_number() const { return line_number_; }  // of the line read last
+
+    // How a user starts the run anew, for messages about a file that is no longer open.
+    void set_restart_hint(std::string hint) { restart_hint_ = std::move(hint); }
 
 private:
     [[noreturn]] void fail_not_open(std::string_view expected, std::string_view operation) const;
@@ -45,6 +52,9 @@ private:
     std::size_t end_ = 0;
     bool eof_ = false;
     long line_number_ = 0;
+    std::string restart_hint_ = "start Umbrascope again to run anew";
+    Text held_;
+    bool holding_ = false;
 };
 
 }  // namespace umbrascope

@@ -45,7 +45,8 @@ struct Clouds {
     Scenario s;
 };
 
-TEST(CloudTrack, EachPassReadsOnToTheFirstRecordOfALaterStep)
+// The record that stops a pass, the first of a later step, is held and opens the next pass.
+TEST(CloudTrack, EachPassStartsWithTheRecordThatStoppedThePassBefore)
 {
     struct Case {
         const char* name;
@@ -54,14 +55,17 @@ TEST(CloudTrack, EachPassReadsOnToTheFirstRecordOfALaterStep)
     };
     const Case cases[] = {
         {"steps 1,1,2,2,2,3,3", "1,0.01,0\n1,0.02,0\n2,0.03,0\n2,0.04,0\n2,0.05,0\n3,0.06,0\n3,0.07,0\n",
-         {{"1", "2"}, {"4", "5"}, {"7"}, {}, {}}},
-        {"steps 1,1,3,3,3", "1,0.01,0\n1,0.02,0\n3,0.03,0\n3,0.04,0\n3,0.05,0\n", {{"1", "2"}, {}, {"5"}, {}, {}}},
+         {{"1", "2"}, {"3", "4", "5"}, {"6", "7"}, {}, {}}},
+        {"steps 1,1,3,3,3", "1,0.01,0\n1,0.02,0\n3,0.03,0\n3,0.04,0\n3,0.05,0\n",
+         {{"1", "2"}, {}, {"3", "4", "5"}, {}, {}}},
+        {"one cloud per step", "1,0.01,0\n2,0.02,0\n3,0.03,0\n4,0.04,0\n", {{"1"}, {"2"}, {"3"}, {"4"}, {}}},
         {"a bad record below i_time is skipped", "1,0.01,0\n2,0.02,0\n1,bad,bad\n2,0.03,0\n3,0.04,0\n",
-         {{"1"}, {"3"}, {}, {}, {}}},
+         {{"1"}, {"2", "3"}, {"4"}, {}, {}}},
         {"a track that ends early", "1,0.01,0\n", {{"1"}, {}, {}, {}, {}}},
         {"records beyond the last row are never read", "1,0.01,0\n2,0.02,0\n2,0.03,0\n3,0.04,0\n3,x\nnot a record\n",
-         {{"1"}, {"3"}}},
-        {"an empty line after the last record", "1,0.01,0\n2,0.02,0\n2,0.03,0\n\n", {{"1"}, {"3", "error argument"}}},
+         {{"1"}, {"2", "3"}}},
+        {"an empty line after the last record", "1,0.01,0\n2,0.02,0\n2,0.03,0\n\n",
+         {{"1"}, {"2", "3", "error argument"}}},
     };
     for (const Case& c : cases) {
         Clouds clouds(static_cast<int>(c.passes.size()), c.records);
@@ -153,7 +157,7 @@ TEST(CloudTrack, Failures)
     };
     const std::string params = "t1\nt2\nt3\nx,x,x,1,0.5,1,x,0,0.5,\n";
     const Case cases[] = {
-        {"three lines", "t1\nt2\nt3\n", ErrorKind::file, "cloud_centers_plot.txt: read past the end of the file after line 3"},
+        {"three lines", "t1\nt2\nt3\n", ErrorKind::file, "cloud_centers_plot.txt: read past the end of the file, which ends after line 3"},
         {"three delimiters", "t1\nt2\nt3\na,b,c,1\n", ErrorKind::argument,
          "cloud_centers_plot.txt line 4, cloud_len: \"a,b,c,1\" has no \",\" after cloud_len (the parameter line needs nine)"},
         {"a parameter that is not a number", "t1\nt2\nt3\nx,x,x,1,0.5,one,x,0,0.5,\n", ErrorKind::conversion,

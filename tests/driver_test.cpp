@@ -20,7 +20,8 @@ TEST(Driver, ReadyUntilTheFirstClick)
 
 TEST(Driver, RunsFromTheFirstClickToTheLastRow)
 {
-    Scenario s(testing::network_file(), testing::sun_file(3), testing::track_file());
+    // The step-4 record stops pass 3 and is held when the driver closes the track file.
+    Scenario s(testing::network_file(), testing::sun_file(3), testing::track_file("1,0,0\n2,0,0\n3,0,0\n4,0,0\n"));
     PassRun& run = s.run;
     ASSERT_FALSE(run.pass());
     EXPECT_EQ(run.controls.pass_text, U"1");
@@ -44,6 +45,7 @@ TEST(Driver, RunsFromTheFirstClickToTheLastRow)
     const auto error = run.pass();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), ErrorKind::file);
+    EXPECT_NE(std::string(error->what()).find("the run has ended"), std::string::npos) << error->what();
     EXPECT_EQ(run.controls.pass_text, U"4");
     EXPECT_EQ(run.st.i_time, 4);
     EXPECT_EQ(run.lines_of("box").size(), 1U);
@@ -89,7 +91,8 @@ TEST(Driver, AFailedFirstPassIsNeverRetried)
     error = run.pass();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), ErrorKind::file);
-    EXPECT_STREQ(error->what(), "cloud_centers_plot.txt is not open, so the pass cannot test for its end (no earlier pass opened it)");
+    EXPECT_STREQ(error->what(), "cloud_centers_plot.txt is not open, so the pass cannot test for its end: the first pass failed before it "
+              "could open the file; mend the input, then start Umbrascope again to run anew");
     EXPECT_EQ(run.trace_lines(), (std::vector<std::string>{"text\tNum_Pass_Textbox\t2", "box\t4660\t820\t11540\t7580\t#ffffff",
                                                            "error\tfile\t" + std::string(error->what())}));
 }

@@ -69,17 +69,52 @@ TEST(InputSlot, FileErrors)
         return "no error";
     };
     EXPECT_EQ(error_of([&] { (void)slot.at_end("track.txt"); }),
-              "track.txt is not open, so the pass cannot test for its end (no earlier pass opened it)");
-    EXPECT_NE(error_of([&] { slot.open("missing.txt"); }).find("cannot open missing.txt in"), std::string::npos);
+              "track.txt is not open, so the pass cannot test for its end: the first pass failed before it could "
+              "open the file; mend the input, then start Umbrascope again to run anew");
+    // The folder as the user gave it.
+    EXPECT_EQ(error_of([&] { slot.open("missing.txt"); }),
+              "cannot open missing.txt in the folder " + folder.path().string() + ": file not found");
+    EXPECT_EQ(error_of([&] { InputSlot(".").open("missing.txt"); }),
+              "cannot open missing.txt in the working folder: file not found");
+    folder.write("empty.txt", "");
+    slot.open("empty.txt");
+    EXPECT_EQ(error_of([&] { slot.read_line(line, "empty.txt"); }), "empty.txt is empty: the pass needs a line from it");
+    slot.close();
     slot.open("f.txt");
     EXPECT_EQ(error_of([&] { slot.open("f.txt"); }), "cannot open f.txt: f.txt is still open in the input slot");
     slot.read_line(line, "f.txt");
     EXPECT_EQ(slot.line_number(), 1);
-    EXPECT_EQ(error_of([&] { slot.read_line(line, "f.txt"); }), "f.txt: read past the end of the file after line 1");
+    EXPECT_EQ(error_of([&] { slot.read_line(line, "f.txt"); }),
+              "f.txt: read past the end of the file, which ends after line 1");
     slot.close();
     slot.close();  // closing twice is harmless
+    slot.set_restart_hint("press F5");
     EXPECT_EQ(error_of([&] { slot.read_line(line, "f.txt"); }),
-              "f.txt is not open, so the pass cannot read a line from it (the file was closed earlier in this run)");
+              "f.txt is not open, so the pass cannot read a line from it: the run has ended (its file was closed "
+              "after the last row); press F5");
+}
+
+TEST(InputSlot, AHeldLineIsReadAgainWithItsNumberUntilTheFileCloses)
+{
+    TempFolder folder;
+    folder.write("f.txt", "a\nb");
+    InputSlot slot(folder.path());
+    Text line;
+    slot.open("f.txt");
+    slot.read_line(line, "f.txt");
+    slot.read_line(line, "f.txt");
+    slot.hold_line(line);
+    EXPECT_FALSE(slot.at_end("f.txt"));  // the file itself is at its end
+    slot.read_line(line, "f.txt");
+    EXPECT_EQ(line, U"b");
+    EXPECT_EQ(slot.line_number(), 2);
+    EXPECT_TRUE(slot.at_end("f.txt"));
+    slot.hold_line(line);
+    slot.close();  // drops the held line
+    slot.open("f.txt");
+    EXPECT_FALSE(slot.at_end("f.txt"));
+    slot.read_line(line, "f.txt");
+    EXPECT_EQ(line, U"a");
 }
 
 }  // namespace

@@ -132,8 +132,8 @@ int main(int argc, char* argv[])
     track << "Parameters: -,-,-,side,radius 1,radius 2,-,angle,threshold; then step,x,y per cloud\n";
     track << "shape,feeder units,-," << number(cloud_len, 1) << ',' << number(cloud_r1, 1) << ','
           << number(cloud_r2, 1) << ",degrees," << number(cloud_angle, 1) << ',' << number(sun_threshold, 2) << ",\n";
-    // A pass stops reading after the first record of the next step, and that record is never
-    // drawn; so each step opens with a parked record, outside the feeder, that may go unseen.
+    // Each step opens with a parked record outside the feeder, which is never drawn. Early versions
+    // lost the first record of every step, and the committed example keeps the records it had then.
     for (int step = 1; step <= rows; ++step) {
         track << step << ",-9999,-9999\n";
         for (const Cloud& cloud : clouds)
