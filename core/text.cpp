@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <locale.h>
 
 namespace umbrascope {
 
 namespace {
 
-char32_t g_decimal_separator = U'.';
+// Files are data exchanged between machines: numbers use the point whatever the desktop's locale.
+constexpr char32_t decimal_point = U'.';
 constexpr char32_t replacement = 0xFFFD;
 
 void append_utf8(std::string& out, char32_t c)
@@ -65,7 +67,7 @@ std::size_t normalise_number(TextView field, char* out)
     std::size_t digits = 0;
     for (; i < end && is_digit(number[i]); ++i, ++digits)
         out[n++] = static_cast<char>(number[i]);
-    if (i < end && number[i] == g_decimal_separator) {
+    if (i < end && number[i] == decimal_point) {
         out[n++] = '.';
         for (++i; i < end && is_digit(number[i]); ++i, ++digits)
             out[n++] = static_cast<char>(number[i]);
@@ -119,8 +121,11 @@ double parse_double(const CForm& c_form)
 {
     double value = 0.0;
     const auto result = std::from_chars(c_form.begin(), c_form.end(), value);
-    if (result.ec == std::errc::result_out_of_range)
-        return std::strtod(std::string(c_form.begin(), c_form.end()).c_str(), nullptr);  // ±HUGE_VAL or the underflow
+    if (result.ec == std::errc::result_out_of_range) {
+        // ±HUGE_VAL or the underflow, read in the C locale whatever the process's locale is.
+        static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", nullptr);
+        return strtod_l(std::string(c_form.begin(), c_form.end()).c_str(), nullptr, c_locale);
+    }
     return value;
 }
 
@@ -192,9 +197,6 @@ std::string encode_utf8(TextView text)
 
 Text text_of(std::string_view utf8) { return decode_utf8(utf8); }
 
-void set_decimal_separator(char32_t separator) { g_decimal_separator = separator; }
-char32_t decimal_separator() { return g_decimal_separator; }
-
 std::string describe(const Site& site)
 {
     std::string out(site.file);
@@ -231,7 +233,7 @@ bool simple_single(TextView field, Single& value)
             digits = digits * 10 + (c - U'0');
             if (decimals >= 0)
                 ++decimals;
-        } else if (c == g_decimal_separator && decimals < 0) {
+        } else if (c == decimal_point && decimals < 0) {
             decimals = 0;
         } else {
             return false;  // an exponent, or not a number: the full conversion decides
@@ -293,11 +295,16 @@ void append_single_text(Text& to, Single value)
         to += value < 0 ? U"-Inf" : U"Inf";
         return;
     }
-    // The fewest significant digits, at most 7, that read back to the same Single.
+    // The fewest significant digits, at most 7, that read back to the same Single. The C library's
+    // printf and strtof follow the process's locale, so the conversions here are the <charconv> ones.
     std::array<char, 40> buffer{};
     for (int precision = 1; precision <= 7; ++precision) {
-        std::snprintf(buffer.data(), buffer.size(), "%.*e", precision - 1, static_cast<double>(value));
-        if (precision == 7 || std::strtof(buffer.data(), nullptr) == value)
+        const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size() - 1, static_cast<double>(value),
+                                           std::chars_format::scientific, precision - 1);
+        *written.ptr = '\0';
+        Single back = 0.0F;
+        std::from_chars(buffer.data(), written.ptr, back);
+        if (precision == 7 || back == value)
             break;
     }
     // buffer holds "-d.ddde+XX": split it into sign, digits and exponent.
@@ -318,7 +325,7 @@ void append_single_text(Text& to, Single value)
     if (exponent >= -4 && exponent < 7) {  // as printf's %G at 7 digits
         if (exponent < 0) {
             push('0');
-            to.push_back(g_decimal_separator);
+            to.push_back(decimal_point);
             for (int z = 0; z < -exponent - 1; ++z)
                 push('0');
             for (const char d : digits)
@@ -327,7 +334,7 @@ void append_single_text(Text& to, Single value)
             for (int k = 0; k <= exponent; ++k)
                 push(k < count ? digits[static_cast<std::size_t>(k)] : '0');
             if (count > exponent + 1) {
-                to.push_back(g_decimal_separator);
+                to.push_back(decimal_point);
                 for (int k = exponent + 1; k < count; ++k)
                     push(digits[static_cast<std::size_t>(k)]);
             }
@@ -336,7 +343,7 @@ void append_single_text(Text& to, Single value)
     }
     push(digits[0]);
     if (count > 1) {
-        to.push_back(g_decimal_separator);
+        to.push_back(decimal_point);
         for (int k = 1; k < count; ++k)
             push(digits[static_cast<std::size_t>(k)]);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // Text as the passes see it: a line is a sequence of characters (Unicode code points), so that
-// character positions count characters whatever their UTF-8 length. Conversions between numbers
-// and text follow the user's locale for the decimal separator.
+// character positions count characters whatever their UTF-8 length. Numbers in files and echoes
+// always use the point as the decimal separator, whatever the user's locale.
 
 #include <string>
 #include <string_view>
@@ -19,10 +19,6 @@ void decode_utf8(std::string_view bytes, Text& into);
 [[nodiscard]] std::string encode_utf8(TextView text);
 [[nodiscard]] Text text_of(std::string_view utf8);  // for literals and messages
 
-// The decimal separator of the user's locale; the point until a front end sets it.
-void set_decimal_separator(char32_t separator);
-[[nodiscard]] char32_t decimal_separator();
-
 // Where a field came from, for messages: "cloud_sun_intensity_table.txt line 9, field 4".
 struct Site {
     std::string_view file;
@@ -33,14 +29,14 @@ struct Site {
 [[nodiscard]] std::string describe(const Site& site);
 
 // Text to number. Blanks (spaces and tabs) around the number are accepted; the number is an
-// optional sign, digits with at most one decimal separator, and an optional exponent. Group
+// optional sign, digits with at most one decimal point, and an optional exponent. Group
 // separators are never accepted. Anything else, the empty text included, is a conversion error.
 [[nodiscard]] Single text_to_single(TextView field, const Site& site);
 // Rounds halves to the even neighbour; a value outside -32768..32767 is an overflow.
 [[nodiscard]] Integer text_to_integer(TextView field, const Site& site);
 
 // Number to text for echo lines: no leading blank; a Single in its shortest general form with at
-// most 7 significant digits and the locale's decimal separator (0.5, 1000000, 1.234568E+07).
+// most 7 significant digits and the point (0.5, 1000000, 1.234568E+07).
 [[nodiscard]] Text integer_text(Integer value);
 [[nodiscard]] Text single_text(Single value);
 [[nodiscard]] Text cell_text(const Cell& cell);  // an empty cell gives the empty text

@@ -1,6 +1,8 @@
 #include "test_support.hpp"
 
 #include <atomic>
+#include <clocale>
+#include <cstdlib>
 #include <fstream>
 #include <unistd.h>
 
@@ -93,5 +95,39 @@ std::vector<std::string> utf8_items(const std::vector<Text>& items)
         out.push_back(encode_utf8(item));
     return out;
 }
+
+}  // namespace umbrascope::testing
+
+namespace umbrascope::testing {
+
+namespace {
+constexpr const char* comma_locale_name = "de_DE.UTF-8";
+
+// The locale's files, made once per process in a temporary folder that LOCPATH then names.
+bool make_comma_locale()
+{
+    static TempFolder folder;
+    const std::filesystem::path target = folder.path() / comma_locale_name;
+    const std::string command = "localedef -i de_DE -f UTF-8 '" + target.string() + "' >/dev/null 2>&1";
+    (void)std::system(command.c_str());  // warnings give a non-zero status with usable files
+    if (!std::filesystem::exists(target / "LC_NUMERIC"))
+        return false;
+    ::setenv("LOCPATH", folder.path().c_str(), 1);
+    return true;
+}
+}  // namespace
+
+CommaLocale::CommaLocale()
+{
+    active_ = std::setlocale(LC_ALL, comma_locale_name) != nullptr;
+    if (!active_) {
+        static const bool made = make_comma_locale();
+        active_ = made && std::setlocale(LC_ALL, comma_locale_name) != nullptr;
+    }
+    if (active_ && std::localeconv()->decimal_point[0] != ',')
+        active_ = false;
+}
+
+CommaLocale::~CommaLocale() { std::setlocale(LC_ALL, "C"); }
 
 }  // namespace umbrascope::testing

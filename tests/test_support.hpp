@@ -61,6 +61,20 @@ struct Scenario {
 };
 
 std::vector<std::string> split_lines(const std::string& text);
+
+// Switches the process to a comma-decimal locale (de_DE.UTF-8, built with localedef when the system
+// lacks it) for the life of the object, and back to "C" after.
+class CommaLocale {
+public:
+    CommaLocale();
+    ~CommaLocale();
+    CommaLocale(const CommaLocale&) = delete;
+    CommaLocale& operator=(const CommaLocale&) = delete;
+    [[nodiscard]] bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+};
 std::vector<std::string> utf8_items(const std::vector<Text>& items);
 
 }  // namespace umbrascope::testing
