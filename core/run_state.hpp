@@ -42,6 +42,7 @@ struct RunState {
     Integer nconn;
     Table<Integer, 0, 100> from_bus{"from_bus"};
     Table<Integer, 0, 100> to_bus{"to_bus"};
+    long connections_line = 0;  // the network file's "bus_connections" line, so messages can name a connection's line
 
     // Plot geometry
     Single xc_min = 0;

@@ -99,8 +99,10 @@ void read_network_file(Pass& pass)
         pass.controls.append_item(ListBox::Coordinates_Listbox, st.text_line);
         if (contains(st.text_line, U"bus_coordinates"))
             continue;
-        if (contains(st.text_line, U"bus_connections"))
+        if (contains(st.text_line, U"bus_connections")) {
+            st.connections_line = input.line_number();
             break;
+        }
         read_coordinate_line(pass, Site{network_file_name, input.line_number()});
     }
 

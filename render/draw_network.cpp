@@ -53,8 +53,15 @@ int shading_class(const RunState& st)
 void draw_connection(Pass& pass)
 {
     RunState& st = pass.st;
+    // Connection c is the c-th line after the "bus_connections" line of the network file.
     const auto where = [&st](const char* end) {
-        return [&st, end] { return "connection " + std::to_string(st.c.value()) + ", " + end; };
+        return [&st, end] {
+            std::string at = "connection " + std::to_string(st.c.value()) + ", " + end;
+            if (st.connections_line > 0)
+                at = std::string(network_file_name) + " line " + std::to_string(st.connections_line + st.c.value()) +
+                     ", " + at;
+            return at;
+        };
     };
     const Integer f = st.from_bus(st.c);
     const Integer t = st.to_bus(st.c);
