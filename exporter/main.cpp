@@ -1,15 +1,15 @@
 // umbrascope-export: runs the same passes as the window, headless, and writes every picture as a
 // frame and, on request, a trace of every observable event.
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
-#include <QLocale>
 #include <QPainter>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -18,38 +18,48 @@
 #include "app/pass_driver.hpp"
 #include "core/trace.hpp"
 #include "exporter/svg_picture.hpp"
+#include "output/output_file.hpp"
 
 namespace {
 
 using namespace umbrascope;
+namespace fs = std::filesystem;
 
-constexpr const char* usage_text = R"(Usage: umbrascope-export [--input DIR] [--output DIR] [--format png|svg|both]
-                         [--passes N] [--keep-going] [--trace FILE]
+constexpr const char* usage_text = R"(Usage: umbrascope-export [OPTION]...
 
-Runs Umbrascope's passes without a window: pass 1 as a click on READ COORDINATES, then, while the
-timer is enabled, further passes as timer ticks at once. Reads cloud_bus_coords_connections.txt,
-cloud_sun_intensity_table.txt and cloud_centers_plot.txt from the input folder.
+Runs Umbrascope without a window and writes its pictures to files. Umbrascope reads three files
+from the input folder (cloud_bus_coords_connections.txt, cloud_sun_intensity_table.txt and
+cloud_centers_plot.txt) and draws one picture per pass. A pass is what one click of READ
+COORDINATES or one tick of the window's 100 ms timer does: the first pass reads the files and
+draws time row 1, each later pass draws the next row, and the run ends after the last row.
 
+Options (either --option VALUE or --option=VALUE):
   --input DIR      folder holding the three input files (default: the current folder)
   --output DIR     folder for the frames, created if missing (default: ./frames)
-  --format F       png, svg or both (default: png); frame-0001.png, frame-0002.png, ...: the plot
-                   frame with its 20-unit border at 15 twips per pixel; the SVG in plot units (twips)
-  --passes N       stop after N passes (default: 32767)
-  --keep-going     after a failed pass carry on while the timer runs, as the window would;
-                   without it the run stops after the first failed pass
-  --trace FILE     write every observable event to FILE (- for standard output), one per line,
-                   fields separated by a TAB: pass, text, item, timer, style, box, line, circle, error
-  --help           show this text
+  --format F       png, svg or both (default: png). One file per pass, frame-0001.png,
+                   frame-0002.png, ...: the plot area with its border, at 15 twips per pixel
+                   (459 x 451 pixels); the SVG has the same picture in twips.
+  --passes N       stop after N passes (default: all, at most 32767)
+  --keep-going     after a failed pass carry on with the next one, as the window does; without it
+                   the run stops at the first failed pass
+  --trace FILE     write every event of the run to FILE (- for standard output), one per line,
+                   fields separated by a TAB: pass, text, item, timer, style, box, line, circle,
+                   error
+  --version        show the version and exit
+  --help           show this text and exit
 
-The run stops when a pass ends with the timer disabled. Error reports go to standard error, and
-progress too when it is a terminal.
-Exit status: 0 when no pass failed, 1 when a pass failed, 2 for a usage error or an output that
-cannot be written.
+Frame files already in the output folder are replaced; any beyond this run's last frame are left
+as they are, with a note. A file is written whole or not at all.
+
+Errors of a pass go to standard error, one line each (repeats are counted at the end); progress
+too, when standard error is a terminal.
+Exit status: 0 when every pass succeeded, 1 when a pass failed, 2 for a wrong option or a file
+that cannot be written.
 )";
 
 struct Options {
-    std::filesystem::path input = ".";
-    std::filesystem::path output = "frames";
+    fs::path input = ".";
+    fs::path output = "frames";
     bool png = true;
     bool svg = false;
     int passes = 32767;
@@ -63,18 +73,50 @@ struct Options {
     std::exit(2);
 }
 
+[[noreturn]] void output_error(const std::string& message)
+{
+    std::fprintf(stderr, "umbrascope-export: %s\n", message.c_str());
+    std::exit(2);
+}
+
+int whole_number(const std::string& option, const std::string& text, int lo, int hi)
+{
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || n < lo || n > hi)
+        usage_error(option + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                    ", not '" + text + "'");
+    return static_cast<int>(n);
+}
+
 Options parse(int argc, char* argv[])
 {
     Options options;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
+        std::optional<std::string> attached;  // the VALUE of --option=VALUE
+        if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            attached = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
         const auto value = [&]() -> std::string {
+            if (attached)
+                return *attached;
             if (i + 1 >= argc)
                 usage_error(arg + " needs a value");
             return argv[++i];
         };
+        const auto flag = [&] {
+            if (attached)
+                usage_error(arg + " takes no value");
+        };
         if (arg == "--help" || arg == "-h") {
+            flag();
             std::fputs(usage_text, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            flag();
+            std::printf("umbrascope-export %s\n", UMBRASCOPE_VERSION);
             std::exit(0);
         } else if (arg == "--input") {
             options.input = value();
@@ -87,13 +129,9 @@ Options parse(int argc, char* argv[])
             options.png = format != "svg";
             options.svg = format != "png";
         } else if (arg == "--passes") {
-            const std::string text = value();
-            char* end = nullptr;
-            const long n = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || n < 1 || n > 32767)
-                usage_error("--passes takes a whole number from 1 to 32767, not '" + text + "'");
-            options.passes = static_cast<int>(n);
+            options.passes = whole_number(arg, value(), 1, 32767);
         } else if (arg == "--keep-going") {
+            flag();
             options.keep_going = true;
         } else if (arg == "--trace") {
             options.trace = value();
@@ -104,103 +142,155 @@ Options parse(int argc, char* argv[])
     return options;
 }
 
-[[noreturn]] void output_error(const std::string& message)
+// Each distinct error message once as it happens, and how often each came at the end.
+class ErrorTally {
+public:
+    void report(int pass, const PassError& failure, bool to_terminal)
+    {
+        const std::string text = std::string(kind_name(failure.kind())) + " error: " + failure.what();
+        const auto [at, first] = counts_.try_emplace(text, 0);
+        if (first)
+            order_.push_back(text);
+        if (++at->second > 1)
+            return;
+        if (to_terminal)
+            std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "umbrascope-export: pass %d: %s\n", pass, text.c_str());
+    }
+
+    void summarise(int failures) const
+    {
+        if (failures == static_cast<int>(order_.size()))
+            return;  // nothing repeated
+        std::fprintf(stderr, "umbrascope-export: %d passes failed, with %zu distinct error%s:\n", failures,
+                     order_.size(), order_.size() == 1 ? "" : "s");
+        for (const std::string& text : order_)
+            std::fprintf(stderr, "  %d x %s\n", counts_.at(text), text.c_str());
+    }
+
+private:
+    std::map<std::string, int> counts_;
+    std::vector<std::string> order_;
+};
+
+// Frame files from an earlier, longer run, which this run did not replace.
+void note_stale_frames(const fs::path& folder, int last)
 {
-    std::fprintf(stderr, "umbrascope-export: %s\n", message.c_str());
-    std::exit(2);
+    int count = 0;
+    int first = 0;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        const std::string extension = entry.path().extension().string();
+        if (name.rfind("frame-", 0) != 0 || (extension != ".png" && extension != ".svg"))
+            continue;
+        const std::string digits = name.substr(6, name.size() - 6 - extension.size());
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const int number = std::atoi(digits.c_str());
+        if (number <= last)
+            continue;
+        ++count;
+        first = first == 0 ? number : std::min(first, number);
+    }
+    if (count > 0)
+        std::fprintf(stderr,
+                     "umbrascope-export: note: %s also holds %d frame file%s from an earlier run, from frame-%04d on; "
+                     "they were left as they are\n",
+                     folder.string().c_str(), count, count == 1 ? "" : "s", first);
 }
 
-}  // namespace
+// One surface feeds both pictures.
+class BothSurfaces : public Surface {
+public:
+    BothSurfaces(Surface& raster, Surface& vector) : raster_(raster), vector_(vector) {}
+    void draw_line(Single x1, Single y1, Single x2, Single y2, Colour c) override
+    {
+        raster_.draw_line(x1, y1, x2, y2, c);
+        vector_.draw_line(x1, y1, x2, y2, c);
+    }
+    void fill_box(Single x1, Single y1, Single x2, Single y2, Colour c) override
+    {
+        raster_.fill_box(x1, y1, x2, y2, c);
+        vector_.fill_box(x1, y1, x2, y2, c);
+    }
+    void draw_circle(Single x, Single y, Single r, Colour c) override
+    {
+        raster_.draw_circle(x, y, r, c);
+        vector_.draw_circle(x, y, r, c);
+    }
+    void set_line_style(LineStyle s) override
+    {
+        raster_.set_line_style(s);
+        vector_.set_line_style(s);
+    }
 
-int main(int argc, char* argv[])
+private:
+    Surface& raster_;
+    Surface& vector_;
+};
+
+int run(const Options& options)
 {
-    const Options options = parse(argc, argv);
-    const QString point = QLocale::system().decimalPoint();
-    if (!point.isEmpty())
-        set_decimal_separator(point.toUcs4().value(0, U'.'));
-
     std::error_code error;
-    std::filesystem::create_directories(options.output, error);
+    fs::create_directories(options.output, error);
     if (error)
         output_error("cannot create the output folder " + options.output.string() + ": " + error.message());
 
-    std::ofstream trace_file;
-    std::ostream* trace_stream = nullptr;
-    if (options.trace) {
-        if (*options.trace == "-") {
-            trace_stream = &std::cout;
-        } else {
-            trace_file.open(*options.trace, std::ios::binary | std::ios::trunc);
-            if (!trace_file)
-                output_error("cannot write the trace file " + *options.trace);
-            trace_stream = &trace_file;
-        }
+    std::optional<OutputFile> trace_file;
+    if (options.trace)
+        trace_file.emplace(*options.trace == "-" ? OutputFile::standard_output("the trace on standard output")
+                                                 : OutputFile(*options.trace));
+    std::optional<OutputStreamBuffer> trace_buffer;
+    std::optional<std::ostream> trace_stream;
+    if (trace_file) {
+        trace_buffer.emplace(*trace_file);
+        trace_stream.emplace(&*trace_buffer);
     }
 
-    Trace trace(trace_stream);
+    Trace trace(trace_stream ? &*trace_stream : nullptr);
     RecordingControls controls(&trace);
     Canvas canvas(1.0);
     SvgPicture svg;
+    BothSurfaces both(canvas, svg);
+    TraceSurface surface(&trace, &both);
     const bool to_terminal = isatty(fileno(stderr)) != 0;
 
-    // One surface feeds both pictures.
-    class Both : public Surface {
-    public:
-        Both(Canvas& raster, SvgPicture& vector) : raster_(raster), vector_(vector) {}
-        void draw_line(Single x1, Single y1, Single x2, Single y2, Colour c) override
-        {
-            raster_.draw_line(x1, y1, x2, y2, c);
-            vector_.draw_line(x1, y1, x2, y2, c);
-        }
-        void fill_box(Single x1, Single y1, Single x2, Single y2, Colour c) override
-        {
-            raster_.fill_box(x1, y1, x2, y2, c);
-            vector_.fill_box(x1, y1, x2, y2, c);
-        }
-        void draw_circle(Single x, Single y, Single r, Colour c) override
-        {
-            raster_.draw_circle(x, y, r, c);
-            vector_.draw_circle(x, y, r, c);
-        }
-        void set_line_style(LineStyle s) override
-        {
-            raster_.set_line_style(s);
-            vector_.set_line_style(s);
-        }
-
-    private:
-        Canvas& raster_;
-        SvgPicture& vector_;
-    } both(canvas, svg);
-    TraceSurface surface(&trace, &both);
-
     InputSlot input(options.input);
+    input.set_restart_hint("run umbrascope-export again");
     auto st = std::make_unique<RunState>();
     Pass pass{*st, input, controls, surface};
 
     const QImage background = window_background(1.0, QColor(240, 240, 240), Qt::black);
     const QRect crop = frame_pixels(1.0);
-    const QString folder = QString::fromStdString(options.output.string());
+    const fs::path folder = options.output;
+    ErrorTally errors;
 
     HeadlessEvents events;
-    events.on_error = [&](const PassError& failure) {
-        if (to_terminal)
-            std::fputs("\r\033[K", stderr);
-        std::fprintf(stderr, "umbrascope-export: pass %d: %s error: %s\n", st->num_pass.value(),
-                     std::string(kind_name(failure.kind())).c_str(), failure.what());
-    };
+    events.on_error = [&](const PassError& failure) { errors.report(st->num_pass.value(), failure, to_terminal); };
     events.after_pass = [&](int ordinal) {
-        const QString stem = QDir(folder).filePath(QStringLiteral("frame-%1").arg(ordinal, 4, 10, QLatin1Char('0')));
+        std::array<char, 16> stem{};
+        std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
         if (options.png) {
             QImage frame = background.copy(crop);
             QPainter painter(&frame);
             painter.drawImage(QPoint(0, 0), canvas.image(), crop);
             painter.end();
-            if (!frame.save(stem + QStringLiteral(".png"), "PNG"))
-                output_error("cannot write " + (stem + QStringLiteral(".png")).toStdString());
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            const fs::path path = folder / (std::string(stem.data()) + ".png");
+            if (!frame.save(&buffer, "PNG"))
+                throw WriteError("cannot write " + path.string() + ": the PNG encoder failed");
+            write_file(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
         }
-        if (options.svg && !svg.write(stem + QStringLiteral(".svg")))
-            output_error("cannot write " + (stem + QStringLiteral(".svg")).toStdString());
+        if (options.svg) {
+            const QByteArray bytes = svg.svg();
+            write_file(folder / (std::string(stem.data()) + ".svg"),
+                       std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        }
+        if (trace_buffer && !trace_buffer->error().empty())
+            throw WriteError(trace_buffer->error());
         if (to_terminal)
             std::fprintf(stderr, "\rpass %d of %d rows", ordinal, std::max(st->n_time.value(), 1));
     };
@@ -208,11 +298,29 @@ int main(int argc, char* argv[])
     const HeadlessResult result =
         run_headless(pass, controls, trace, HeadlessOptions{options.passes, options.keep_going}, events);
     if (to_terminal)
-        std::fputs("\n", stderr);
-    if (trace_stream != nullptr) {
+        std::fputs("\r\033[K", stderr);
+    if (trace_file) {
         trace_stream->flush();
-        if (!*trace_stream)
-            output_error("cannot write the trace");
+        if (!trace_buffer->error().empty())
+            throw WriteError(trace_buffer->error());
+        trace_file->commit();
     }
+    errors.summarise(result.failures);
+    if (options.png || options.svg)
+        note_stale_frames(folder, result.passes);
     return result.failures > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    const Options options = parse(argc, argv);
+    try {
+        return run(options);
+    } catch (const WriteError& failure) {
+        if (isatty(fileno(stderr)) != 0)
+            std::fputs("\r\033[K", stderr);
+        output_error(failure.what());
+    }
 }

@@ -1,6 +1,6 @@
 #include "exporter/svg_picture.hpp"
 
-#include <QFile>
+#include <QBuffer>
 #include <QPainter>
 #include <QSvgGenerator>
 #include <algorithm>
@@ -49,18 +49,20 @@ void SvgPicture::draw_circle(Single x, Single y, Single radius, Colour colour)
     shapes_.push_back({Kind::circle, x, y, radius, 0, colour, style_});
 }
 
-bool SvgPicture::write(const QString& path) const
+QByteArray SvgPicture::svg() const
 {
     const QRectF frame = frame_twips();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
     QSvgGenerator generator;
-    generator.setFileName(path);
+    generator.setOutputDevice(&buffer);
     generator.setSize(QSize(static_cast<int>(frame.width() / layout::twips_per_pixel),
                             static_cast<int>(frame.height() / layout::twips_per_pixel)));
     generator.setViewBox(frame);
     generator.setTitle(QStringLiteral("Umbrascope frame"));
     QPainter painter;
     if (!painter.begin(&generator))
-        return false;
+        return {};
     painter.setClipRect(frame);
     painter.fillRect(frame, QColor(240, 240, 240));
     painter.setPen(QPen(Qt::black, layout::twips_per_pixel));
@@ -84,7 +86,8 @@ bool SvgPicture::write(const QString& path) const
             break;
         }
     }
-    return painter.end() && QFile::exists(path);
+    painter.end();
+    return bytes;
 }
 
 }  // namespace umbrascope

@@ -2,7 +2,7 @@
 // The picture as vectors: every drawing since the last fill that covered the whole exported frame,
 // replayed into an SVG in plot units.
 
-#include <QString>
+#include <QByteArray>
 #include <vector>
 
 #include "core/world.hpp"
@@ -16,8 +16,8 @@ public:
     void draw_circle(Single x, Single y, Single radius, Colour colour) override;
     void set_line_style(LineStyle style) override { style_ = style; }
 
-    // False when the file cannot be written.
-    [[nodiscard]] bool write(const QString& path) const;
+    // The frame with its border as an SVG document, in plot units.
+    [[nodiscard]] QByteArray svg() const;
 
 private:
     enum class Kind { line, box, circle };

@@ -40,3 +40,64 @@ expect_run(2 --passes 0)
 expect_run(2 --no-such-option)
 expect_run(2 --input ${case} --output /proc/umbrascope-cannot-write-here)
 expect_run(0 --help)
+expect_run(0 --version)
+expect_run(0 --input=${case} --output=${WORK}/equals --passes=1)
+if(NOT EXISTS ${WORK}/equals/frame-0001.png)
+  message(FATAL_ERROR "--option=value was not taken")
+endif()
+
+# A write that fails stops the run with exit status 2, names the file and the reason, and leaves
+# nothing half-written under a final name.
+function(expect_write_failure what expected_text)
+  execute_process(COMMAND ${EXPORTER} ${ARGN} RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+  if(NOT status EQUAL 2 OR NOT err MATCHES "${expected_text}")
+    message(FATAL_ERROR "${what}: exit status ${status}, expected 2 and '${expected_text}'; it said:\n${err}")
+  endif()
+endfunction()
+if(EXISTS /dev/full)
+  expect_write_failure("a trace on a full disk" "cannot write /dev/full: No space left on device"
+                       --input ${case} --output ${WORK}/full --trace /dev/full)
+  file(MAKE_DIRECTORY ${WORK}/linked)
+  file(CREATE_LINK /dev/full ${WORK}/linked/frame-0002.png SYMBOLIC)
+  expect_write_failure("a frame linked to a full disk" "frame-0002.png: No space left on device"
+                       --input ${case} --output ${WORK}/linked --trace ${WORK}/linked/run.trace)
+  file(GLOB left ${WORK}/linked/*)
+  list(SORT left)
+  if(NOT left STREQUAL "${WORK}/linked/frame-0001.png;${WORK}/linked/frame-0002.png")
+    message(FATAL_ERROR "a failed run left more than its first frame: ${left}")
+  endif()
+endif()
+
+# Repeated errors are counted once at the end; frames from a longer earlier run are noted. A huge
+# circle radius fails every cloud of step 2 alike, and each failed pass leaves the timer running.
+file(COPY ${case}/cloud_bus_coords_connections.txt ${case}/cloud_sun_intensity_table.txt DESTINATION ${WORK}/repeats)
+file(WRITE ${WORK}/repeats/cloud_centers_plot.txt "t\nt\nt\nx,x,x,1,3e38,1,x,0,0.5,\n2,1,2\n2,1,2\n2,1,2\n")
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/repeats --output ${WORK}/frames --keep-going
+                RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+string(REGEX MATCHALL "pass [0-9]+: " reported "${err}")
+list(LENGTH reported distinct)
+if(NOT status EQUAL 1 OR NOT distinct EQUAL 1 OR NOT err MATCHES "3 passes failed, with 1 distinct error:\n  3 x fpfault error")
+  message(FATAL_ERROR "repeated errors: status ${status}\n${err}")
+endif()
+execute_process(COMMAND ${EXPORTER} --input ${case} --output ${WORK}/frames --passes 1 ERROR_VARIABLE err)
+if(NOT err MATCHES "frames also holds 7 frame files from an earlier run, from frame-0002 on; they were left")
+  message(FATAL_ERROR "no note of the earlier run's frames:\n${err}")
+endif()
+
+# Numbers in the files use the point whatever the locale: the trace is the same under de_DE.
+file(MAKE_DIRECTORY ${WORK}/locale)
+execute_process(COMMAND localedef -i de_DE -f UTF-8 ${WORK}/locale/de_DE.UTF-8 RESULT_VARIABLE ignored
+                OUTPUT_QUIET ERROR_QUIET)
+if(EXISTS ${WORK}/locale/de_DE.UTF-8/LC_NUMERIC)
+  set(example ${SOURCE}/examples/ieee13)
+  expect_run(0 --input ${example} --output ${WORK}/c --format svg --passes 3 --trace ${WORK}/c.trace)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env LOCPATH=${WORK}/locale LC_ALL=de_DE.UTF-8
+                          ${EXPORTER} --input ${example} --output ${WORK}/de --format svg --passes 3
+                          --trace ${WORK}/de.trace RESULT_VARIABLE status)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/c.trace ${WORK}/de.trace RESULT_VARIABLE differs)
+  if(NOT status EQUAL 0 OR differs)
+    message(FATAL_ERROR "under a comma-decimal locale the example's run differs (status ${status})")
+  endif()
+else()
+  message(STATUS "no comma-decimal locale could be made; the locale check is skipped")
+endif()

@@ -1,0 +1,167 @@
+#include "output/output_file.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace umbrascope {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t buffer_size = std::size_t{64} * 1024;
+
+std::string reason(int error) { return error == 0 ? "unknown error" : std::strerror(error); }
+
+}  // namespace
+
+OutputFile::OutputFile(fs::path path) : final_(std::move(path)), buffer_()
+{
+    buffer_.reserve(buffer_size);
+    std::error_code ignored;
+    fs::path target = final_;
+    if (fs::is_symlink(final_, ignored))
+        target = fs::weakly_canonical(final_, ignored);
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        if (S_ISDIR(info.st_mode))
+            fail(EISDIR);
+        fd_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            fail(errno);
+        return;
+    }
+    // The temporary file sits beside its target, so that the rename never crosses file systems.
+    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    fd_ = ::mkstemp(pattern.data());
+    if (fd_ < 0)
+        fail(errno);
+    temporary_ = pattern;
+    final_ = target;
+    // mkstemp makes the file private; give it the mode a newly created file would have.
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(022);
+        ::umask(m);
+        return m;
+    }();
+    (void)::fchmod(fd_, 0644 & ~mask);
+}
+
+OutputFile OutputFile::standard_output(std::string label)
+{
+    OutputFile file;
+    file.final_ = "-";
+    file.label_ = std::move(label);
+    file.fd_ = STDOUT_FILENO;
+    file.owns_fd_ = false;
+    file.buffer_.reserve(buffer_size);
+    return file;
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : final_(std::move(other.final_)), temporary_(std::move(other.temporary_)), label_(std::move(other.label_)),
+      fd_(other.fd_), owns_fd_(other.owns_fd_), buffer_(std::move(other.buffer_))
+{
+    other.fd_ = -1;
+    other.temporary_.clear();
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+std::string OutputFile::name() const { return label_.empty() ? final_.string() : label_; }
+
+void OutputFile::fail(int error) const { throw WriteError("cannot write " + name() + ": " + reason(error)); }
+
+void OutputFile::write(const void* data, std::size_t size)
+{
+    if (fd_ < 0)
+        fail(EBADF);
+    const auto* bytes = static_cast<const char*>(data);
+    if (buffer_.size() + size > buffer_size)
+        flush();
+    if (size >= buffer_size) {
+        buffer_.assign(bytes, bytes + size);
+        flush();
+        return;
+    }
+    buffer_.insert(buffer_.end(), bytes, bytes + size);
+}
+
+void OutputFile::flush()
+{
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    buffer_.clear();
+}
+
+void OutputFile::commit()
+{
+    flush();
+    if (owns_fd_) {
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) {
+            const int error = errno;
+            fd_ = -1;
+            fail(error);
+        }
+    }
+    if (!temporary_.empty()) {
+        if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
+            fail(errno);
+        temporary_.clear();
+    }
+    fd_ = -1;
+}
+
+void OutputFile::discard() noexcept
+{
+    if (fd_ >= 0 && owns_fd_)
+        ::close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty())
+        ::unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+void write_file(const fs::path& path, std::string_view bytes)
+{
+    OutputFile file(path);
+    file.write(bytes);
+    file.commit();
+}
+
+OutputStreamBuffer::int_type OutputStreamBuffer::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+}
+
+std::streamsize OutputStreamBuffer::xsputn(const char* s, std::streamsize n)
+{
+    if (!error_.empty())
+        return 0;
+    try {
+        file_.write(s, static_cast<std::size_t>(n));
+    } catch (const WriteError& e) {
+        error_ = e.what();
+        return 0;
+    }
+    return n;
+}
+
+}  // namespace umbrascope

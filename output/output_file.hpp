@@ -1,0 +1,77 @@
+#pragma once
+// Files that the exporter and the window write: whole or not at all. The bytes go to a temporary
+// file in the same folder, which takes the final name only once everything has been written and
+// closed without error. A name that is a symbolic link is written through to its target; a target
+// that is not a regular file (a device, a pipe, standard output) is written in place, since it
+// cannot be replaced by a rename.
+
+#include <cstddef>
+#include <filesystem>
+#include <stdexcept>
+#include <streambuf>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace umbrascope {
+
+// A file that could not be written; the message names the file and the system's reason.
+class WriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class OutputFile {
+public:
+    // Opens the temporary file (or the target in place). Throws WriteError.
+    explicit OutputFile(std::filesystem::path path);
+    // The process's standard output, written in place; `label` names it in messages.
+    static OutputFile standard_output(std::string label);
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&&) = delete;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();  // an uncommitted temporary file is removed
+
+    void write(const void* data, std::size_t size);  // buffered; throws WriteError
+    void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+    // Writes out the buffer, closes, and gives the file its final name. Throws WriteError.
+    void commit();
+
+    [[nodiscard]] const std::filesystem::path& path() const { return final_; }
+    [[nodiscard]] std::string name() const;  // for messages
+
+private:
+    OutputFile() = default;
+    [[noreturn]] void fail(int error) const;
+    void flush();
+    void discard() noexcept;
+
+    std::filesystem::path final_;
+    std::filesystem::path temporary_;  // empty when written in place
+    std::string label_;
+    int fd_ = -1;
+    bool owns_fd_ = true;
+    std::vector<char> buffer_;
+};
+
+// Writes `bytes` to `path` whole or not at all. Throws WriteError.
+void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// A stream buffer over an OutputFile for std::ostream users (the trace). A failed write is kept,
+// not thrown, since streams swallow exceptions: check `error()` after writing.
+class OutputStreamBuffer : public std::streambuf {
+public:
+    explicit OutputStreamBuffer(OutputFile& file) : file_(file) {}
+    [[nodiscard]] const std::string& error() const { return error_; }
+
+protected:
+    int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* s, std::streamsize n) override;
+
+private:
+    OutputFile& file_;
+    std::string error_;
+};
+
+}  // namespace umbrascope
