@@ -1,19 +1,97 @@
 // Umbrascope: shows cloud shadows passing over a small power network. Reads its three input files
-// from the working folder on the first click of READ COORDINATES.
+// from FOLDER (default: the working folder) on the first click of READ COORDINATES.
 
 #include <QApplication>
-#include <QLocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "app/form1.hpp"
-#include "core/text.hpp"
+
+namespace {
+
+constexpr const char* usage_text = R"(Usage: umbrascope [FOLDER]
+
+Shows cloud shadows passing over a small power network. Umbrascope reads three files from FOLDER
+(default: the current folder): cloud_bus_coords_connections.txt, cloud_sun_intensity_table.txt and
+cloud_centers_plot.txt. Press READ COORDINATES (or Space or Enter) to read them and start the
+animation, one time row every 100 ms.
+
+  --version   show the version and exit
+  --help      show this text and exit
+
+Without a display, umbrascope-export draws the same pictures into files.
+Exit status: 0 when the window was closed, 2 for a wrong argument or when no window can be opened.
+)";
+
+[[noreturn]] void fail_start(const std::string& message, bool hint = true)
+{
+    std::fprintf(stderr, "umbrascope: %s\n", message.c_str());
+    if (hint)
+        std::fputs("Try 'umbrascope --help'.\n", stderr);
+    std::exit(2);
+}
+
+[[noreturn]] void no_display(const char* what)
+{
+    std::fprintf(stderr,
+                 "umbrascope: cannot open a window: %s.\n"
+                 "umbrascope-export draws the same pictures into files without a display.\n",
+                 what);
+    std::_Exit(2);
+}
+
+// The toolkit reports a display it cannot reach with its own warnings and then aborts; say it in
+// the program's words instead.
+void startup_messages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    const bool platform = context.category != nullptr && std::string(context.category).rfind("qt.qpa", 0) == 0;
+    if (type == QtFatalMsg || (platform && message.contains(QStringLiteral("could not connect to display")))) {
+        const QByteArray display = qgetenv("DISPLAY");
+        const std::string what = display.isEmpty() ? std::string("no display could be reached")
+                                                   : "the display " + display.toStdString() + " could not be reached";
+        no_display(what.c_str());
+    }
+    if (!platform)
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
+    std::filesystem::path folder = ".";
+    bool folder_given = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage_text, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("umbrascope %s\n", UMBRASCOPE_VERSION);
+            return 0;
+        }
+        if (arg.rfind("-", 0) == 0 && arg != "-")
+            fail_start("unknown option '" + arg + "'");
+        if (folder_given)
+            fail_start("only one FOLDER, please; '" + arg + "' is a second one");
+        folder = arg;
+        folder_given = true;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        fail_start("the folder '" + folder.string() + "' does not exist", false);
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        no_display("neither DISPLAY nor WAYLAND_DISPLAY is set");
+    const QtMessageHandler previous = qInstallMessageHandler(startup_messages);
     QApplication application(argc, argv);
-    const QString point = QLocale::system().decimalPoint();
-    if (!point.isEmpty())
-        umbrascope::set_decimal_separator(point.toUcs4().value(0, U'.'));
-    umbrascope::Form1 window;
+    qInstallMessageHandler(previous);
+
+    umbrascope::Form1 window(folder);
     window.show();
     return QApplication::exec();
 }

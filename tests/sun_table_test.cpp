@@ -117,7 +117,7 @@ TEST(SunTable, Failures)
     };
     const Case cases[] = {
         {"five lines", "h1\nh2\nh3\nh4\nh5\n", ErrorKind::file,
-         "cloud_sun_intensity_table.txt: read past the end of the file after line 5", 0},
+         "cloud_sun_intensity_table.txt: read past the end of the file, which ends after line 5", 0},
         {"a field that is not a number", header + "10,1\n20,1,0..7\n", ErrorKind::conversion,
          "cloud_sun_intensity_table.txt line 8, field 3: \"0..7\" is not a number", 2},
         {"two delimiters in a row", header + "10,,1\n", ErrorKind::conversion, nullptr, 1},
