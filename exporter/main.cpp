@@ -2,9 +2,11 @@
 // frame and, on request, a trace of every observable event.
 
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +20,10 @@
 #include "app/pass_driver.hpp"
 #include "core/trace.hpp"
 #include "exporter/svg_picture.hpp"
+#include "output/animation_writer.hpp"
+#include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
+#include "output/png_writer.hpp"
 
 namespace {
 
@@ -36,9 +41,17 @@ draws time row 1, each later pass draws the next row, and the run ends after the
 Options (either --option VALUE or --option=VALUE):
   --input DIR      folder holding the three input files (default: the current folder)
   --output DIR     folder for the frames, created if missing (default: ./frames)
-  --format F       png, svg or both (default: png). One file per pass, frame-0001.png,
-                   frame-0002.png, ...: the plot area with its border, at 15 twips per pixel
-                   (459 x 451 pixels); the SVG has the same picture in twips.
+  --format F       png, svg or both (default: png, or no frame files with --animation). One
+                   file per pass, frame-0001.png, frame-0002.png, ...: the plot area with its
+                   border, at 15 twips per pixel (459 x 451 pixels); the SVG has the same
+                   picture in twips.
+  --animation FILE the whole run as one animation, one frame per pass; the extension picks the
+                   type: .gif (lossless, the same pixels as the PNG frames), .mp4 (H.264, for
+                   slides and players) or .webm (VP9)
+  --fps N          frames per second of the animation, 1 to 60 (default: 10, the window's pace)
+  --annotate       add a band under each picture with the time and row it shows and a legend of
+                   the bus colours
+  --labels         write each bus's name beside its marker
   --passes N       stop after N passes (default: all, at most 32767)
   --keep-going     after a failed pass carry on with the next one, as the window does; without it
                    the run stops at the first failed pass
@@ -62,6 +75,10 @@ struct Options {
     fs::path output = "frames";
     bool png = true;
     bool svg = false;
+    bool format_given = false;
+    std::optional<fs::path> animation;
+    int fps = 10;
+    FrameOptions frame;
     int passes = 32767;
     bool keep_going = false;
     std::optional<std::string> trace;
@@ -128,6 +145,17 @@ Options parse(int argc, char* argv[])
                 usage_error("--format takes png, svg or both, not '" + format + "'");
             options.png = format != "svg";
             options.svg = format != "png";
+            options.format_given = true;
+        } else if (arg == "--animation") {
+            options.animation = value();
+        } else if (arg == "--fps") {
+            options.fps = whole_number(arg, value(), 1, 60);
+        } else if (arg == "--annotate") {
+            flag();
+            options.frame.annotate = true;
+        } else if (arg == "--labels") {
+            flag();
+            options.frame.labels = true;
         } else if (arg == "--passes") {
             options.passes = whole_number(arg, value(), 1, 32767);
         } else if (arg == "--keep-going") {
@@ -139,13 +167,15 @@ Options parse(int argc, char* argv[])
             usage_error("unknown argument '" + arg + "'");
         }
     }
+    if (options.animation && !options.format_given)
+        options.png = false;
     return options;
 }
 
 // Each distinct error message once as it happens, and how often each came at the end.
 class ErrorTally {
 public:
-    void report(int pass, const PassError& failure, bool to_terminal)
+    void report(int pass, const PassError& failure)
     {
         const std::string text = std::string(kind_name(failure.kind())) + " error: " + failure.what();
         const auto [at, first] = counts_.try_emplace(text, 0);
@@ -153,8 +183,6 @@ public:
             order_.push_back(text);
         if (++at->second > 1)
             return;
-        if (to_terminal)
-            std::fputs("\r\033[K", stderr);
         std::fprintf(stderr, "umbrascope-export: pass %d: %s\n", pass, text.c_str());
     }
 
@@ -230,12 +258,45 @@ private:
     Surface& vector_;
 };
 
+// Progress on a terminal: passes done of the rows, frames per second and the time left.
+class Progress {
+public:
+    explicit Progress(bool shown) : shown_(shown), start_(std::chrono::steady_clock::now()) {}
+    void update(int done, int rows)
+    {
+        if (!shown_)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_ < std::chrono::milliseconds(100) && done < rows)
+            return;
+        last_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0 ? done / seconds : 0.0;
+        const double left = rate > 0 ? std::max(0, rows - done) / rate : 0.0;
+        std::fprintf(stderr, "\r\033[Kpass %d of %d rows, %.0f frames/s, %.0f s left", done, std::max(rows, 1), rate, left);
+    }
+    void clear() const
+    {
+        if (shown_)
+            std::fputs("\r\033[K", stderr);
+    }
+
+private:
+    bool shown_;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_{};
+};
+
 int run(const Options& options)
 {
     std::error_code error;
-    fs::create_directories(options.output, error);
-    if (error)
-        output_error("cannot create the output folder " + options.output.string() + ": " + error.message());
+    if (options.png || options.svg) {
+        fs::create_directories(options.output, error);
+        if (error)
+            output_error("cannot create the output folder " + options.output.string() + ": " + error.message());
+    }
+    if (options.animation)
+        (void)animation_type(*options.animation);  // an unknown type fails before any pass
 
     std::optional<OutputFile> trace_file;
     if (options.trace)
@@ -253,7 +314,9 @@ int run(const Options& options)
     Canvas canvas(1.0);
     SvgPicture svg;
     BothSurfaces both(canvas, svg);
-    TraceSurface surface(&trace, &both);
+    TraceSurface traced_both(&trace, &both);
+    TraceSurface traced_raster(&trace, &canvas);
+    Surface& surface = options.svg ? static_cast<Surface&>(traced_both) : traced_raster;
     const bool to_terminal = isatty(fileno(stderr)) != 0;
 
     InputSlot input(options.input);
@@ -261,44 +324,53 @@ int run(const Options& options)
     auto st = std::make_unique<RunState>();
     Pass pass{*st, input, controls, surface};
 
-    const QImage background = window_background(1.0, QColor(240, 240, 240), Qt::black);
-    const QRect crop = frame_pixels(1.0);
     const fs::path folder = options.output;
     ErrorTally errors;
+    Progress progress(to_terminal);
+    std::optional<AnimationWriter> animation;
+    IndexedFrame indexed;
+    bool pass_failed = false;
 
     HeadlessEvents events;
-    events.on_error = [&](const PassError& failure) { errors.report(st->num_pass.value(), failure, to_terminal); };
+    events.on_error = [&](const PassError& failure) {
+        pass_failed = true;
+        progress.clear();
+        errors.report(st->num_pass.value(), failure);
+    };
     events.after_pass = [&](int ordinal) {
+        const FrameFacts facts{*st, shown_row(*st, pass_failed)};
+        pass_failed = false;
         std::array<char, 16> stem{};
         std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
-        if (options.png) {
-            QImage frame = background.copy(crop);
-            QPainter painter(&frame);
-            painter.drawImage(QPoint(0, 0), canvas.image(), crop);
-            painter.end();
-            QByteArray bytes;
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::WriteOnly);
-            const fs::path path = folder / (std::string(stem.data()) + ".png");
-            if (!frame.save(&buffer, "PNG"))
-                throw WriteError("cannot write " + path.string() + ": the PNG encoder failed");
-            write_file(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        if (options.png || options.animation) {
+            index_frame(compose_frame(canvas, facts, options.frame), indexed);
+            if (options.png)
+                write_file(folder / (std::string(stem.data()) + ".png"), encode_png(indexed));
+            if (options.animation) {
+                if (!animation)
+                    animation.emplace(*options.animation, indexed.width, indexed.height, options.fps);
+                animation->add(indexed);
+            }
         }
         if (options.svg) {
-            const QByteArray bytes = svg.svg();
+            const bool extras = options.frame.annotate || options.frame.labels;
+            const QByteArray bytes =
+                extras ? svg.svg([&](QPainter& painter) { paint_frame_extras(painter, facts, options.frame); },
+                                 options.frame.annotate ? annotation_band_pixels : 0)
+                       : svg.svg();
             write_file(folder / (std::string(stem.data()) + ".svg"),
                        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
         }
         if (trace_buffer && !trace_buffer->error().empty())
             throw WriteError(trace_buffer->error());
-        if (to_terminal)
-            std::fprintf(stderr, "\rpass %d of %d rows", ordinal, std::max(st->n_time.value(), 1));
+        progress.update(ordinal, st->n_time.value());
     };
 
     const HeadlessResult result =
         run_headless(pass, controls, trace, HeadlessOptions{options.passes, options.keep_going}, events);
-    if (to_terminal)
-        std::fputs("\r\033[K", stderr);
+    progress.clear();
+    if (animation)
+        animation->finish();
     if (trace_file) {
         trace_stream->flush();
         if (!trace_buffer->error().empty())
@@ -316,6 +388,13 @@ int run(const Options& options)
 int main(int argc, char* argv[])
 {
     const Options options = parse(argc, argv);
+    // Text in frames needs the toolkit's fonts, which need an application object; the exporter
+    // never shows a window, so it never needs a display.
+    std::optional<QGuiApplication> application;
+    if (options.frame.annotate || options.frame.labels) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        application.emplace(argc, argv);
+    }
     try {
         return run(options);
     } catch (const WriteError& failure) {

@@ -49,9 +49,10 @@ void SvgPicture::draw_circle(Single x, Single y, Single radius, Colour colour)
     shapes_.push_back({Kind::circle, x, y, radius, 0, colour, style_});
 }
 
-QByteArray SvgPicture::svg() const
+QByteArray SvgPicture::svg(const std::function<void(QPainter&)>& extras, int band_pixels) const
 {
-    const QRectF frame = frame_twips();
+    const QRectF picture = frame_twips();
+    const QRectF frame = picture.adjusted(0, 0, 0, band_pixels * layout::twips_per_pixel);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     QSvgGenerator generator;
@@ -63,8 +64,8 @@ QByteArray SvgPicture::svg() const
     QPainter painter;
     if (!painter.begin(&generator))
         return {};
-    painter.setClipRect(frame);
     painter.fillRect(frame, QColor(240, 240, 240));
+    painter.setClipRect(picture);
     painter.setPen(QPen(Qt::black, layout::twips_per_pixel));
     for (const layout::Line& line : layout::lines)
         painter.drawLine(QPointF(line.ends.X1, line.ends.Y1), QPointF(line.ends.X2, line.ends.Y2));
@@ -85,6 +86,13 @@ QByteArray SvgPicture::svg() const
             }
             break;
         }
+    }
+    if (extras) {
+        painter.setClipping(false);
+        painter.translate(frame.topLeft());
+        painter.scale(layout::twips_per_pixel, layout::twips_per_pixel);
+        painter.setPen(QPen(Qt::black, 0));
+        extras(painter);
     }
     painter.end();
     return bytes;

@@ -3,9 +3,12 @@
 // replayed into an SVG in plot units.
 
 #include <QByteArray>
+#include <functional>
 #include <vector>
 
 #include "core/world.hpp"
+
+class QPainter;
 
 namespace umbrascope {
 
@@ -16,8 +19,10 @@ public:
     void draw_circle(Single x, Single y, Single radius, Colour colour) override;
     void set_line_style(LineStyle style) override { style_ = style; }
 
-    // The frame with its border as an SVG document, in plot units.
-    [[nodiscard]] QByteArray svg() const;
+    // The frame with its border as an SVG document, in plot units. `extras` paints over it with a
+    // painter whose unit is one frame pixel, origin at the frame's corner, on a canvas
+    // `band_pixels` taller than the frame.
+    [[nodiscard]] QByteArray svg(const std::function<void(QPainter&)>& extras = {}, int band_pixels = 0) const;
 
 private:
     enum class Kind { line, box, circle };

@@ -106,6 +106,17 @@ void OutputFile::flush()
     buffer_.clear();
 }
 
+std::int64_t OutputFile::seek(std::int64_t offset, int whence)
+{
+    if (fd_ < 0)
+        fail(EBADF);
+    flush();
+    const off_t at = ::lseek(fd_, static_cast<off_t>(offset), whence);
+    if (at < 0)
+        fail(errno);
+    return at;
+}
+
 void OutputFile::commit()
 {
     flush();

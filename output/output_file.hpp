@@ -6,6 +6,7 @@
 // cannot be replaced by a rename.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <streambuf>
@@ -35,6 +36,9 @@ public:
 
     void write(const void* data, std::size_t size);  // buffered; throws WriteError
     void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+    // Writes out the buffer and moves to `offset` as lseek does; gives the new position. Throws
+    // WriteError, also where the target cannot seek (a pipe).
+    std::int64_t seek(std::int64_t offset, int whence);
     // Writes out the buffer, closes, and gives the file its final name. Throws WriteError.
     void commit();
 

@@ -110,4 +110,17 @@ void draw_network(Pass& pass)
     }
 }
 
+std::optional<PlotPosition> bus_marker_position(const RunState& st, int k)
+{
+    try {
+        const Integer index(static_cast<std::int16_t>(k));
+        const Single xn = normalised(st.xc(index), st.xc_min, st.c_span, "xn");
+        const Single yn = normalised(st.yc(index), st.yc_min, st.c_span, "yn");
+        const PlotPoint point = spread(st, xn, yn);
+        return PlotPosition{to_integer(point.x, "x").value(), to_integer(point.y, "y").value()};
+    } catch (const PassError&) {  // a query, not a step of a pass: no position is the answer
+        return std::nullopt;
+    }
+}
+
 }  // namespace umbrascope

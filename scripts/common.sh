@@ -3,7 +3,8 @@
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-build_packages=(cmake make g++ qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core)
+build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libspng-dev)
 test_packages=(libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev)
 
 # Installs the named Debian packages that are not installed yet, through sudo when not root.

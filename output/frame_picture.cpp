@@ -1,0 +1,126 @@
+#include "output/frame_picture.hpp"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QPainter>
+
+#include "core/layout.hpp"
+#include "render/draw_network.hpp"
+
+namespace umbrascope {
+
+namespace {
+
+QColor qcolour(Colour c) { return {c.r, c.g, c.b}; }
+
+// DejaVu Sans, which the package depends on, so frames look the same everywhere; drawn without
+// antialiasing so that the text keeps to the palette.
+QFont frame_font(int pixel_size, bool bold = false)
+{
+    static const QString family = [] {
+        const int id = QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+        const QStringList families = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
+        return families.isEmpty() ? QStringLiteral("DejaVu Sans") : families.first();
+    }();
+    QFont font(family);
+    font.setPixelSize(pixel_size);
+    font.setBold(bold);
+    font.setStyleStrategy(QFont::NoAntialias);
+    font.setHintingPreference(QFont::PreferFullHinting);
+    return font;
+}
+
+QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
+
+QPointF frame_origin_twips()
+{
+    const LineEnds left = layout::design_ends(LineControl::Line_Left);
+    return {left.X1 - 20.0, left.Y1 - 20.0};
+}
+
+void paint_labels(QPainter& painter, const RunState& st)
+{
+    painter.setFont(frame_font(10));
+    painter.setPen(qcolour(palette(0)));
+    const QPointF origin = frame_origin_twips();
+    for (int k = 1; k <= st.nbus.value() && k <= 32767; ++k) {
+        const auto at = bus_marker_position(st, k);
+        if (!at)
+            continue;
+        const QPointF centre((at->x - origin.x()) / layout::twips_per_pixel, (at->y - origin.y()) / layout::twips_per_pixel);
+        const Text name = st.bus_name.at(Integer(static_cast<std::int16_t>(k)), [] { return std::string(); });
+        painter.drawText(QPointF(centre.x() + 7, centre.y() + 4), qtext(name));
+    }
+}
+
+void paint_band(QPainter& painter, const FrameFacts& facts, double top, double width)
+{
+    const RunState& st = facts.st;
+    painter.fillRect(QRectF(0, top, width, annotation_band_pixels), qcolour(window_face));
+    painter.setPen(qcolour(palette(0)));
+    painter.setFont(frame_font(12, true));
+    Text time;
+    if (facts.row >= 0 && facts.row <= 32767)
+        time = cell_text(st.time_val.at(Integer(static_cast<std::int16_t>(facts.row)), [] { return std::string(); }));
+    const QString first = QStringLiteral("time %1    row %2 / %3")
+                              .arg(time.empty() ? QStringLiteral("-") : qtext(time))
+                              .arg(facts.row)
+                              .arg(st.n_time.value());
+    painter.drawText(QPointF(8, top + 16), first);
+
+    painter.setFont(frame_font(11));
+    const struct {
+        int colour;
+        QString text;
+    } classes[] = {
+        {12, QStringLiteral("above 0.99")},
+        {10, QStringLiteral("above %1").arg(qtext(single_text(st.sun_threshold)))},
+        {1, QStringLiteral("otherwise")},
+    };
+    double x = 8;
+    for (const auto& c : classes) {
+        painter.fillRect(QRectF(x, top + 25, 12, 12), qcolour(palette(c.colour)));
+        painter.drawText(QPointF(x + 17, top + 36), c.text);
+        x += 17 + painter.fontMetrics().horizontalAdvance(c.text) + 18;
+    }
+}
+
+}  // namespace
+
+int shown_row(const RunState& st, bool pass_failed) { return pass_failed ? st.i_time.value() : st.i_time.value() - 1; }
+
+void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameOptions& options)
+{
+    const QRect crop = frame_pixels(1.0);
+    if (options.labels) {
+        painter.save();
+        painter.setClipRect(QRect(0, 0, crop.width(), crop.height()));
+        paint_labels(painter, facts.st);
+        painter.restore();
+    }
+    if (options.annotate)
+        paint_band(painter, facts, crop.height(), crop.width());
+}
+
+QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options)
+{
+    static const QImage background = window_background(1.0, qcolour(window_face), Qt::black);
+    const QRect crop = frame_pixels(1.0);
+    QImage frame(crop.width(), crop.height() + (options.annotate ? annotation_band_pixels : 0), QImage::Format_RGB32);
+    QPainter painter(&frame);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QPoint(0, 0), background, crop);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(QPoint(0, 0), canvas.image(), crop);
+    paint_frame_extras(painter, facts, options);
+    painter.end();
+    return frame;
+}
+
+void index_frame(const QImage& frame, IndexedFrame& into)
+{
+    index_pixels(reinterpret_cast<const std::uint32_t*>(frame.constBits()), frame.width(), frame.height(),
+                 static_cast<int>(frame.bytesPerLine() / 4), into);
+}
+
+}  // namespace umbrascope

@@ -1,0 +1,64 @@
+#include "output/indexed_frame.hpp"
+
+#include <limits>
+
+namespace umbrascope {
+
+const std::array<Colour, frame_palette_size>& frame_palette()
+{
+    static const std::array<Colour, frame_palette_size> colours = [] {
+        std::array<Colour, frame_palette_size> all{};
+        for (int i = 0; i < 16; ++i)
+            all[static_cast<std::size_t>(i)] = palette(i);
+        all[16] = window_face;
+        return all;
+    }();
+    return colours;
+}
+
+namespace {
+
+std::uint8_t nearest_index(std::uint32_t rgb)
+{
+    const auto& colours = frame_palette();
+    int best = 0;
+    int best_distance = std::numeric_limits<int>::max();
+    for (int i = 0; i < frame_palette_size; ++i) {
+        const Colour c = colours[static_cast<std::size_t>(i)];
+        const int dr = static_cast<int>((rgb >> 16) & 0xFF) - c.r;
+        const int dg = static_cast<int>((rgb >> 8) & 0xFF) - c.g;
+        const int db = static_cast<int>(rgb & 0xFF) - c.b;
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < best_distance) {
+            best_distance = distance;
+            best = i;
+        }
+    }
+    return static_cast<std::uint8_t>(best);
+}
+
+}  // namespace
+
+void index_pixels(const std::uint32_t* argb, int width, int height, int stride_pixels, IndexedFrame& into)
+{
+    into.width = width;
+    into.height = height;
+    into.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    // Long runs of one colour are the rule: remember the last colour looked up.
+    std::uint32_t last_rgb = 0xFFFFFFFFU;
+    std::uint8_t last_index = 0;
+    std::uint8_t* out = into.pixels.data();
+    for (int y = 0; y < height; ++y) {
+        const std::uint32_t* row = argb + static_cast<std::ptrdiff_t>(y) * stride_pixels;
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t rgb = row[x] & 0xFFFFFFU;
+            if (rgb != last_rgb) {
+                last_rgb = rgb;
+                last_index = nearest_index(rgb);
+            }
+            *out++ = last_index;
+        }
+    }
+}
+
+}  // namespace umbrascope

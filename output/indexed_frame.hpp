@@ -1,0 +1,30 @@
+#pragma once
+// A frame as the files hold it: 8-bit indices into one fixed palette, the standard 16 colours
+// followed by the window face. Every picture the passes draw uses only these colours, so PNG and
+// GIF frames need no quantising and stay pixel-exact.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "core/world.hpp"
+
+namespace umbrascope {
+
+inline constexpr Colour window_face{240, 240, 240};
+inline constexpr int frame_palette_size = 17;
+
+// The 16 palette colours by index, then the window face at index 16.
+[[nodiscard]] const std::array<Colour, frame_palette_size>& frame_palette();
+
+struct IndexedFrame {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;  // row by row, no padding
+};
+
+// Indexes 32-bit 0xAARRGGBB pixels (alpha ignored). A colour outside the palette takes its
+// nearest palette colour, so nothing fails; the passes never draw one.
+void index_pixels(const std::uint32_t* argb, int width, int height, int stride_pixels, IndexedFrame& into);
+
+}  // namespace umbrascope

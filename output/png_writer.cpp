@@ -1,0 +1,55 @@
+#include "output/png_writer.hpp"
+
+#include <cstdlib>
+#include <memory>
+#include <spng.h>
+
+#include "output/output_file.hpp"
+
+namespace umbrascope {
+
+namespace {
+
+struct ContextDeleter {
+    void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+};
+
+void check(int status)
+{
+    if (status != 0)
+        throw WriteError(std::string("the PNG encoder failed: ") + spng_strerror(status));
+}
+
+}  // namespace
+
+std::string encode_png(const IndexedFrame& frame)
+{
+    const std::unique_ptr<spng_ctx, ContextDeleter> context(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!context)
+        throw WriteError("the PNG encoder could not start: out of memory");
+    spng_ctx* ctx = context.get();
+    check(spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1));
+    check(spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 2));
+    check(spng_set_option(ctx, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_UP));
+
+    spng_ihdr header{};
+    header.width = static_cast<std::uint32_t>(frame.width);
+    header.height = static_cast<std::uint32_t>(frame.height);
+    header.bit_depth = 8;
+    header.color_type = SPNG_COLOR_TYPE_INDEXED;
+    check(spng_set_ihdr(ctx, &header));
+    spng_plte plte{};
+    plte.n_entries = frame_palette_size;
+    for (std::size_t i = 0; i < frame_palette().size(); ++i)
+        plte.entries[i] = {frame_palette()[i].r, frame_palette()[i].g, frame_palette()[i].b, 255};
+    check(spng_set_plte(ctx, &plte));
+    check(spng_encode_image(ctx, frame.pixels.data(), frame.pixels.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE));
+
+    std::size_t length = 0;
+    int status = 0;
+    const std::unique_ptr<void, decltype(&std::free)> bytes(spng_get_png_buffer(ctx, &length, &status), &std::free);
+    check(status);
+    return {static_cast<const char*>(bytes.get()), length};
+}
+
+}  // namespace umbrascope
