@@ -18,6 +18,9 @@ if(UMBRASCOPE_DEBIAN_LAYOUT)
   find_program(GZIP gzip REQUIRED)
 endif()
 
+# umbrascope_documents builds whatever documents the install needs made.
+add_custom_target(umbrascope_documents ALL)
+
 # gzip_for_debian(FILE VAR): in the Debian layout, compresses FILE at build time and sets VAR to the
 # compressed file; else sets VAR to FILE. -n keeps the name and time out, so the bytes repeat.
 function(gzip_for_debian file var)
@@ -26,7 +29,7 @@ function(gzip_for_debian file var)
     set(gz ${PROJECT_BINARY_DIR}/packaging/${name}.gz)
     add_custom_command(OUTPUT ${gz} COMMAND ${GZIP} -9n -c ${file} > ${gz} DEPENDS ${file}
                        COMMENT "Compressing ${name}")
-    add_custom_target(gzip-${name} ALL DEPENDS ${gz})
+    set_property(TARGET umbrascope_documents APPEND PROPERTY SOURCES ${gz})
     set(${var} ${gz} PARENT_SCOPE)
   else()
     set(${var} ${file} PARENT_SCOPE)
