@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/form1.hpp"
+#include "umbrascope/version.hpp"
 
 namespace {
 
@@ -70,7 +71,7 @@ int main(int argc, char* argv[])
             return 0;
         }
         if (arg == "--version") {
-            std::printf("umbrascope %s\n", UMBRASCOPE_VERSION);
+            std::printf("umbrascope %s\n", std::string(umbrascope::version).c_str());
             return 0;
         }
         if (arg.rfind("-", 0) == 0 && arg != "-")

@@ -11,6 +11,9 @@
 #include "app/pass_driver.hpp"
 #include "core/layout.hpp"
 #include "core/trace.hpp"
+#include "output/animation_writer.hpp"
+#include "output/frame_picture.hpp"
+#include "output/png_writer.hpp"
 #include "tools/limits.hpp"
 
 namespace {
@@ -95,5 +98,53 @@ void text_to_number(benchmark::State& state)
 BENCHMARK(text_to_number);
 
 }  // namespace
+
+// A steady pass, then its frame as the exporter writes it: composed, indexed and encoded.
+template <class Encode>
+void frame_export(benchmark::State& state, Encode&& encode)
+{
+    auto session = std::make_unique<Session>();
+    run_pass(session->pass);
+    IndexedFrame indexed;
+    for (auto _ : state) {
+        if (!session->controls.timer_enabled) {
+            state.PauseTiming();
+            session = std::make_unique<Session>();  // a fresh run once the animation ends
+            run_pass(session->pass);
+            state.ResumeTiming();
+        }
+        run_pass(session->pass);
+        compose_indexed_frame(session->canvas, FrameFacts{*session->st, shown_row(*session->st, false)}, {}, indexed);
+        encode(indexed);
+    }
+}
+
+void png_encode(benchmark::State& state)
+{
+    Session session;
+    run_pass(session.pass);
+    IndexedFrame indexed;
+    compose_indexed_frame(session.canvas, FrameFacts{*session.st, 1}, {}, indexed);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(encode_png(indexed));
+}
+BENCHMARK(png_encode)->Unit(benchmark::kMicrosecond);
+
+void png_frame(benchmark::State& state)
+{
+    frame_export(state, [](const IndexedFrame& frame) { benchmark::DoNotOptimize(encode_png(frame)); });
+}
+BENCHMARK(png_frame)->Unit(benchmark::kMicrosecond);
+
+void animation_frame(benchmark::State& state, const char* name)
+{
+    const fs::path path = limit_folder() / name;
+    const QRect crop = frame_pixels(1.0);
+    AnimationWriter writer(path, crop.width(), crop.height(), 10);
+    frame_export(state, [&writer](const IndexedFrame& frame) { writer.add(frame); });
+    writer.finish();
+}
+BENCHMARK_CAPTURE(animation_frame, gif, "bench.gif")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(animation_frame, mp4, "bench.mp4")->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -24,6 +24,7 @@
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
 #include "output/png_writer.hpp"
+#include "umbrascope/version.hpp"
 
 namespace {
 
@@ -133,7 +134,7 @@ Options parse(int argc, char* argv[])
             std::exit(0);
         } else if (arg == "--version") {
             flag();
-            std::printf("umbrascope-export %s\n", UMBRASCOPE_VERSION);
+            std::printf("umbrascope-export %s\n", std::string(version).c_str());
             std::exit(0);
         } else if (arg == "--input") {
             options.input = value();
@@ -343,7 +344,7 @@ int run(const Options& options)
         std::array<char, 16> stem{};
         std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
         if (options.png || options.animation) {
-            index_frame(compose_frame(canvas, facts, options.frame), indexed);
+            compose_indexed_frame(canvas, facts, options.frame, indexed);
             if (options.png)
                 write_file(folder / (std::string(stem.data()) + ".png"), encode_png(indexed));
             if (options.animation) {
@@ -393,6 +394,11 @@ int main(int argc, char* argv[])
     std::optional<QGuiApplication> application;
     if (options.frame.annotate || options.frame.labels) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The toolkit's own notes (a missing runtime folder, say) are not for the exporter's users.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "umbrascope-export: %s\n", message.toLocal8Bit().constData());
+        });
         application.emplace(argc, argv);
     }
     try {

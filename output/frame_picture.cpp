@@ -117,6 +117,40 @@ QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameO
     return frame;
 }
 
+void compose_indexed_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options,
+                           IndexedFrame& into)
+{
+    if (options.annotate || options.labels) {
+        index_frame(compose_frame(canvas, facts, options), into);
+        return;
+    }
+    // The picture is opaque where anything was drawn and fully transparent elsewhere, so a plain
+    // frame is the picture's pixel where it has one and the background's otherwise.
+    static const QImage background = window_background(1.0, qcolour(window_face), Qt::black);
+    static IndexedFrame background_indices;
+    const QRect crop = frame_pixels(1.0);
+    if (background_indices.pixels.empty())
+        index_frame(background.copy(crop), background_indices);
+    into = background_indices;
+    const QImage& picture = canvas.image();
+    std::uint32_t last_rgb = 0;  // transparent, so never a pixel looked up
+    std::uint8_t last_index = 0;
+    for (int y = 0; y < crop.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(picture.constScanLine(crop.top() + y)) + crop.left();
+        std::uint8_t* out = into.pixels.data() + static_cast<std::ptrdiff_t>(y) * into.width;
+        for (int x = 0; x < crop.width(); ++x) {
+            const std::uint32_t argb = row[x];
+            if ((argb >> 24) == 0)
+                continue;
+            if (argb != last_rgb) {
+                last_rgb = argb;
+                last_index = palette_index(argb & 0xFFFFFFU);
+            }
+            out[x] = last_index;
+        }
+    }
+}
+
 void index_frame(const QImage& frame, IndexedFrame& into)
 {
     index_pixels(reinterpret_cast<const std::uint32_t*>(frame.constBits()), frame.width(), frame.height(),

@@ -33,6 +33,9 @@ inline constexpr int annotation_band_pixels = 44;
 // At 1 pixel per 15 twips, in the frame palette's colours only.
 [[nodiscard]] QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options);
 void index_frame(const QImage& frame, IndexedFrame& into);
+// compose_frame then index_frame, with a direct path for plain frames.
+void compose_indexed_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options,
+                           IndexedFrame& into);
 
 // Draws the labels and the band with a painter whose unit is one frame pixel, origin at the
 // frame's top-left corner; the SVG frames use it with a painter in twips, scaled.

@@ -16,9 +16,9 @@ const std::array<Colour, frame_palette_size>& frame_palette()
     return colours;
 }
 
-namespace {
 
-std::uint8_t nearest_index(std::uint32_t rgb)
+
+std::uint8_t palette_index(std::uint32_t rgb)
 {
     const auto& colours = frame_palette();
     int best = 0;
@@ -37,16 +37,14 @@ std::uint8_t nearest_index(std::uint32_t rgb)
     return static_cast<std::uint8_t>(best);
 }
 
-}  // namespace
-
 void index_pixels(const std::uint32_t* argb, int width, int height, int stride_pixels, IndexedFrame& into)
 {
     into.width = width;
     into.height = height;
     into.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     // Long runs of one colour are the rule: remember the last colour looked up.
-    std::uint32_t last_rgb = 0xFFFFFFFFU;
-    std::uint8_t last_index = 0;
+    std::uint32_t last_rgb = 0;
+    std::uint8_t last_index = palette_index(0);
     std::uint8_t* out = into.pixels.data();
     for (int y = 0; y < height; ++y) {
         const std::uint32_t* row = argb + static_cast<std::ptrdiff_t>(y) * stride_pixels;
@@ -54,7 +52,7 @@ void index_pixels(const std::uint32_t* argb, int width, int height, int stride_p
             const std::uint32_t rgb = row[x] & 0xFFFFFFU;
             if (rgb != last_rgb) {
                 last_rgb = rgb;
-                last_index = nearest_index(rgb);
+                last_index = palette_index(rgb);
             }
             *out++ = last_index;
         }

@@ -23,6 +23,9 @@ struct IndexedFrame {
     std::vector<std::uint8_t> pixels;  // row by row, no padding
 };
 
+// The palette index of a 0xRRGGBB colour, or of its nearest palette colour.
+[[nodiscard]] std::uint8_t palette_index(std::uint32_t rgb);
+
 // Indexes 32-bit 0xAARRGGBB pixels (alpha ignored). A colour outside the palette takes its
 // nearest palette colour, so nothing fails; the passes never draw one.
 void index_pixels(const std::uint32_t* argb, int width, int height, int stride_pixels, IndexedFrame& into);

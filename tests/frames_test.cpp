@@ -1,0 +1,177 @@
+// Frame files and animations: every written pixel reads back exactly, an animation holds one frame
+// per pass at the run's pace, and options add to the picture without changing it.
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <filesystem>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "app/canvas.hpp"
+#include "output/animation_writer.hpp"
+#include "output/frame_picture.hpp"
+#include "output/output_file.hpp"
+#include "output/png_writer.hpp"
+#include "test_support.hpp"
+
+namespace umbrascope {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The frames of a whole run of the two-bus folder, composed as the exporter composes them.
+std::vector<QImage> run_frames(const FrameOptions& options, std::vector<IndexedFrame>* direct = nullptr)
+{
+    const fs::path folder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/golden/two-buses";
+    testing::PassRun run(folder);
+    Canvas canvas(1.0);
+    TraceSurface surface(&run.trace, &canvas);
+    Pass pass{run.st, run.input, run.controls, surface};
+    std::vector<QImage> frames;
+    HeadlessEvents events;
+    events.after_pass = [&](int) {
+        const FrameFacts facts{run.st, shown_row(run.st, false)};
+        frames.push_back(compose_frame(canvas, facts, options));
+        if (direct != nullptr)  // the exporter's path for plain frames
+            compose_indexed_frame(canvas, facts, options, direct->emplace_back());
+    };
+    (void)run_headless(pass, run.controls, run.trace, {}, events);
+    return frames;
+}
+
+QImage rgb(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
+
+TEST(Frames, PngAndGifFramesReadBackPixelForPixel)
+{
+    std::vector<IndexedFrame> direct;
+    const std::vector<QImage> frames = run_frames({}, &direct);
+    ASSERT_EQ(frames.size(), 3U);
+    testing::TempFolder folder;
+    const fs::path gif = folder.path() / "run.gif";
+    AnimationWriter animation(gif, frames[0].width(), frames[0].height(), 10);
+    IndexedFrame indexed;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        index_frame(frames[i], indexed);
+        const std::string png = encode_png(indexed);
+        QImage back;
+        ASSERT_TRUE(back.loadFromData(reinterpret_cast<const uchar*>(png.data()), static_cast<int>(png.size()), "PNG"));
+        EXPECT_EQ(back.format(), QImage::Format_Indexed8) << "frame " << i + 1;
+        EXPECT_EQ(rgb(back), rgb(frames[i])) << "PNG frame " << i + 1;
+        EXPECT_EQ(direct[i].pixels, indexed.pixels) << "frame " << i + 1;
+        animation.add(indexed);
+    }
+    animation.finish();
+
+    QImageReader reader(QString::fromStdString(gif.string()));
+    ASSERT_TRUE(reader.canRead()) << reader.errorString().toStdString();
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const QImage frame = reader.read();
+        ASSERT_FALSE(frame.isNull()) << "GIF frame " << i + 1 << ": " << reader.errorString().toStdString();
+        EXPECT_EQ(rgb(frame), rgb(frames[i])) << "GIF frame " << i + 1;
+        EXPECT_EQ(reader.nextImageDelay(), 100) << "GIF frame " << i + 1;
+    }
+    EXPECT_TRUE(reader.read().isNull()) << "a frame too many";
+}
+
+TEST(Frames, VideoHoldsOneFramePerPassAtItsPace)
+{
+    const std::vector<QImage> frames = run_frames({});
+    testing::TempFolder folder;
+    for (const char* name : {"run.mp4", "run.webm"}) {
+        const fs::path path = folder.path() / name;
+        AnimationWriter video(path, frames[0].width(), frames[0].height(), 10);  // 459 x 451: padded to even
+        IndexedFrame indexed;
+        for (const QImage& frame : frames) {
+            index_frame(frame, indexed);
+            video.add(indexed);
+        }
+        video.finish();
+        AVFormatContext* format = nullptr;
+        ASSERT_EQ(avformat_open_input(&format, path.c_str(), nullptr, nullptr), 0) << name;
+        ASSERT_GE(avformat_find_stream_info(format, nullptr), 0) << name;
+        const AVStream* stream = format->streams[0];
+        EXPECT_EQ(stream->codecpar->width, 460) << name;
+        EXPECT_EQ(stream->codecpar->height, 452) << name;
+        EXPECT_EQ(av_q2d(stream->avg_frame_rate), 10.0) << name;
+        int packets = 0;
+        AVPacket* packet = av_packet_alloc();
+        while (av_read_frame(format, packet) >= 0) {
+            ++packets;
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        avformat_close_input(&format);
+        EXPECT_EQ(packets, 3) << name;
+    }
+}
+
+TEST(Frames, AnnotationAndLabelsLeaveThePictureAlone)
+{
+    const std::vector<QImage> plain = run_frames({});
+    const std::vector<QImage> annotated = run_frames({true, false});
+    const std::vector<QImage> labelled = run_frames({false, true});
+    ASSERT_EQ(annotated.size(), plain.size());
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        EXPECT_EQ(annotated[i].height(), plain[i].height() + annotation_band_pixels);
+        EXPECT_EQ(rgb(annotated[i].copy(plain[i].rect())), rgb(plain[i])) << "frame " << i + 1;
+        EXPECT_NE(rgb(labelled[i]), rgb(plain[i])) << "frame " << i + 1 << " has no labels";
+        // Text keeps to the palette, so the frames stay exact in PNG and GIF files.
+        IndexedFrame indexed;
+        index_frame(annotated[i], indexed);
+        const QImage band = annotated[i].copy(0, plain[i].height(), plain[i].width(), annotation_band_pixels);
+        EXPECT_NE(band, QImage(band.size(), band.format())) << "an empty band";
+        for (int y = 0; y < annotated[i].height(); ++y)
+            for (int x = 0; x < annotated[i].width(); ++x) {
+                const Colour c = frame_palette()[indexed.pixels[static_cast<std::size_t>(y * indexed.width + x)]];
+                ASSERT_EQ(annotated[i].pixel(x, y) & 0xFFFFFFU, (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b)
+                    << "a colour outside the palette at " << x << "," << y;
+            }
+    }
+}
+
+TEST(Frames, FailuresNameTheFileAndTheReason)
+{
+    struct Case {
+        const char* path;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"/dev/full", "cannot write /dev/full: the name has no extension"},
+        {"run.avi", "cannot write run.avi: '.avi' is not an animation type; use .gif, .mp4 or .webm"},
+        {"/proc/no/such/run.gif", "cannot write /proc/no/such/run.gif: No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        try {
+            AnimationWriter writer(c.path, 10, 10, 10);
+            ADD_FAILURE() << c.path << " was taken";
+        } catch (const WriteError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
+    testing::TempFolder folder;
+    fs::create_symlink("/dev/full", folder.path() / "full.gif");
+    AnimationWriter writer(folder.path() / "full.gif", 8, 8, 10);
+    IndexedFrame frame{8, 8, std::vector<std::uint8_t>(64, 15)};
+    try {
+        writer.add(frame);
+        writer.finish();
+        ADD_FAILURE() << "a full disk took the animation";
+    } catch (const WriteError& e) {
+        EXPECT_NE(std::string(e.what()).find("full.gif: No space left on device"), std::string::npos) << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace umbrascope
+
+int main(int argc, char** argv)
+{
+    QGuiApplication application(argc, argv);  // fonts for the band and the labels
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
