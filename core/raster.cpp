@@ -162,6 +162,49 @@ void RasterSurface::draw_circle(Single x, Single y, Single radius, Colour colour
         plot(col, nearest(cy + dy, -2, height_ + 1), value, col);
         plot(col, nearest(cy - dy, -2, height_ + 1), value, col);
     }
+    // A circle too small to cross a row or a column between its turning points is a dot.
+    const bool has_rows = std::ceil(cy - reach) <= std::floor(cy + reach);
+    const bool has_columns = std::ceil(cx - reach) <= std::floor(cx + reach);
+    if (!has_rows && !has_columns) {
+        plot(nearest(cx, -2, width_ + 1), nearest(cy, -2, height_ + 1), value, 0);
+        return;
+    }
+    if (!has_rows || !has_columns)
+        return;
+    // Where a steep side meets the flat top or bottom, the last pixel of each can lie two apart;
+    // the pixel next to both that is nearest the outline closes the curve.
+    for (const double sx : {-1.0, 1.0}) {
+        for (const double sy : {-1.0, 1.0}) {
+            const double turn_x = cx + sx * reach;
+            const double turn_y = cy + sy * reach;
+            if (turn_x < -2.0 || turn_x > width_ + 2.0 || turn_y < -2.0 || turn_y > height_ + 2.0)
+                continue;
+            const double last_row = sy > 0 ? std::floor(turn_y) : std::ceil(turn_y);
+            const double last_col = sx > 0 ? std::floor(turn_x) : std::ceil(turn_x);
+            const long side_x = nearest(cx + sx * std::sqrt(std::max(0.0, r2 - (last_row - cy) * (last_row - cy))), -2, width_ + 1);
+            const auto side_y = static_cast<long>(last_row);
+            const auto flat_x = static_cast<long>(last_col);
+            const long flat_y = nearest(cy + sy * std::sqrt(std::max(0.0, r2 - (last_col - cx) * (last_col - cx))), -2, height_ + 1);
+            if (std::max(std::labs(side_x - flat_x), std::labs(side_y - flat_y)) != 2)
+                continue;
+            double best = HUGE_VAL;
+            long bridge_x = side_x;
+            long bridge_y = side_y;
+            for (long py = side_y - 1; py <= side_y + 1; ++py) {
+                for (long px = side_x - 1; px <= side_x + 1; ++px) {
+                    if (std::max(std::labs(px - flat_x), std::labs(py - flat_y)) > 1)
+                        continue;
+                    const double off = std::abs(std::hypot(static_cast<double>(px) - cx, static_cast<double>(py) - cy) - r);
+                    if (off < best) {
+                        best = off;
+                        bridge_x = px;
+                        bridge_y = py;
+                    }
+                }
+            }
+            plot(bridge_x, bridge_y, value, bridge_y);
+        }
+    }
 }
 
 }  // namespace umbrascope

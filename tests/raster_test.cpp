@@ -276,6 +276,122 @@ TEST(Raster, DottedLinesFromFarAwayKeepAPhase)
     }
 }
 
+// What is wrong with the outline of a circle centred at (cx, cy) pixels with radius r pixels, if
+// anything: a closed curve one pixel wide, each pixel within reach of the radius, around the centre.
+std::string outline_fault(const Pixels& p, double cx, double cy, double r)
+{
+    std::vector<Point> lit;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.set(x, y))
+                lit.push_back({x, y});
+    if (lit.empty())
+        return "nothing is lit";
+    const auto where = [](Point q) { return "(" + std::to_string(q.x) + ", " + std::to_string(q.y) + ")"; };
+    long left = p.width;
+    long right = -1;
+    long top = p.height;
+    long bottom = -1;
+    for (const Point q : lit) {
+        const double off = std::hypot(static_cast<double>(q.x) - cx, static_cast<double>(q.y) - cy) - r;
+        if (std::abs(off) > 0.75)
+            return "pixel " + where(q) + " is " + std::to_string(off) + " off the radius";
+        left = std::min(left, q.x), right = std::max(right, q.x), top = std::min(top, q.y), bottom = std::max(bottom, q.y);
+    }
+    // A dot of up to four pixels for the smallest circles; otherwise each pixel has a lit pixel
+    // on either side along the curve, and from a radius of one and a half pixels, where there is
+    // room inside, no two-by-two block is lit.
+    if (right - left <= 1 && bottom - top <= 1)
+        return {};
+    for (const Point q : lit) {
+        int around = 0;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                around += (dx != 0 || dy != 0) && p.set(static_cast<int>(q.x) + dx, static_cast<int>(q.y) + dy) ? 1 : 0;
+        if (around < 2)
+            return "pixel " + where(q) + " has " + std::to_string(around) + " lit neighbours";
+        const int x = static_cast<int>(q.x);
+        const int y = static_cast<int>(q.y);
+        if (r >= 1.5 && p.set(x + 1, y) && p.set(x, y + 1) && p.set(x + 1, y + 1))
+            return "a two-by-two block is lit at " + where(q);
+    }
+    // Closed: the dark pixels reached from the centre, stepping left, right, up and down, stay
+    // inside the outline's box; one connected curve: all lit pixels reached from one.
+    const auto flood = [&](Point from, bool lit_ones, int steps) {
+        std::vector<bool> seen(p.bits.size(), false);
+        std::vector<Point> todo{from};
+        seen[static_cast<std::size_t>(from.y * p.width + from.x)] = true;
+        int reached = 0;
+        bool escaped = false;
+        while (!todo.empty()) {
+            const Point q = todo.back();
+            todo.pop_back();
+            ++reached;
+            escaped = escaped || q.x <= left || q.x >= right || q.y <= top || q.y >= bottom;
+            for (int k = 0; k < steps; ++k) {
+                static constexpr int dxs[8] = {1, -1, 0, 0, 1, 1, -1, -1};
+                static constexpr int dys[8] = {0, 0, 1, -1, 1, -1, 1, -1};
+                const Point n{q.x + dxs[k], q.y + dys[k]};
+                if (!p.inside(static_cast<int>(n.x), static_cast<int>(n.y)) || p.set(static_cast<int>(n.x), static_cast<int>(n.y)) != lit_ones)
+                    continue;
+                if (!seen[static_cast<std::size_t>(n.y * p.width + n.x)]) {
+                    seen[static_cast<std::size_t>(n.y * p.width + n.x)] = true;
+                    todo.push_back(n);
+                }
+            }
+        }
+        return std::pair{reached, escaped};
+    };
+    if (flood(lit.front(), true, 8).first != static_cast<int>(lit.size()))
+        return "the lit pixels are not one connected curve";
+    const Point centre{std::lround(cx), std::lround(cy)};
+    if (r >= 2.0) {
+        if (p.set(static_cast<int>(centre.x), static_cast<int>(centre.y)))
+            return "the centre pixel is lit";
+        if (flood(centre, false, 4).second)
+            return "the inside leaks out";
+    }
+    return {};
+}
+
+TEST(Raster, CircleOutlinesAreClosedThinAndOnTheirRadius)
+{
+    Cases cases;
+    for (int i = 0; i < 1500; ++i) {
+        // Radii from a twentieth of a pixel to three hundred pixels, evenly in the logarithm; every
+        // third centre on a pixel centre, the others anywhere.
+        const double r = 0.05 * std::pow(6000.0, cases.between(0, 1));
+        const int size = 2 * static_cast<int>(r) + 12;
+        const bool centred = i % 3 == 0;
+        const auto twips = [&](double pixels) { return static_cast<float>(std::round(pixels) * 15); };
+        const float x = centred ? twips(size / 2.0) : static_cast<float>(cases.between(size / 2.0 - 1, size / 2.0 + 1) * 15);
+        const float y = centred ? twips(size / 2.0 - 1) : static_cast<float>(cases.between(size / 2.0 - 1, size / 2.0 + 1) * 15);
+        const auto radius = static_cast<float>(r * 15);
+        std::ostringstream name;
+        name.precision(9);
+        name << "circle case " << i << ": centre (" << x << ", " << y << ") radius " << radius << " twips";
+        Pixels p(size, size);
+        p.surface.draw_circle(x, y, radius, red);
+        const double cx = static_cast<double>(x) * (1.0 / 15);
+        const double cy = static_cast<double>(y) * (1.0 / 15);
+        const std::string fault = outline_fault(p, cx, cy, static_cast<double>(radius) * (1.0 / 15));
+        ASSERT_TRUE(fault.empty()) << name.str() << ": " << fault;
+        if (!centred)
+            continue;
+        // Centred on a pixel: the same under either mirror and under swapping x and y.
+        const auto mx = static_cast<int>(std::lround(cx));
+        const auto my = static_cast<int>(std::lround(cy));
+        for (int py = 0; py < size; ++py)
+            for (int px = 0; px < size; ++px) {
+                if (!p.set(px, py))
+                    continue;
+                ASSERT_TRUE(p.set(2 * mx - px, py)) << name.str() << ": (" << px << ", " << py << ") without its left-right mirror";
+                ASSERT_TRUE(p.set(px, 2 * my - py)) << name.str() << ": (" << px << ", " << py << ") without its up-down mirror";
+                ASSERT_TRUE(p.set(mx + py - my, my + px - mx)) << name.str() << ": (" << px << ", " << py << ") without its transpose";
+            }
+    }
+}
+
 TEST(Raster, CircleOutlineIsClosedAndSymmetric)
 {
     Pixels p(60, 60);
