@@ -10,20 +10,28 @@ namespace {
 // Pixel i covers [i - 0.5, i + 0.5): a device coordinate goes to its nearest pixel.
 long nearest(double v, double lo, double hi) { return std::lround(std::clamp(v, lo, hi)); }
 
+// Whether a coordinate's nearest pixel is odd, for any finite coordinate however large.
+bool odd(double v) { return std::fmod(std::round(v), 2.0) != 0.0; }
+
 bool finite(std::initializer_list<double> values)
 {
     return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
 }
 
-// Liang-Barsky clipping of the segment to [x0, x1] x [y0, y1]; false when nothing is left.
+// Liang-Barsky clipping of the segment to [x0, x1] x [y0, y1]; false when nothing is left. A cut end
+// lies exactly on the edge that cut it and its other coordinate is measured from the nearer end, so
+// an end however far away loses nothing to cancellation.
 bool clip(double& ax, double& ay, double& bx, double& by, double x0, double y0, double x1, double y1)
 {
     double t0 = 0.0;
     double t1 = 1.0;
+    int edge0 = -1;
+    int edge1 = -1;
     const double dx = bx - ax;
     const double dy = by - ay;
     const double p[4] = {-dx, dx, -dy, dy};
     const double q[4] = {ax - x0, x1 - ax, ay - y0, y1 - ay};
+    const double edges[4] = {x0, x1, y0, y1};
     for (int i = 0; i < 4; ++i) {
         if (p[i] == 0.0) {
             if (q[i] < 0.0)
@@ -31,19 +39,30 @@ bool clip(double& ax, double& ay, double& bx, double& by, double x0, double y0, 
             continue;
         }
         const double t = q[i] / p[i];
-        if (p[i] < 0.0)
-            t0 = std::max(t0, t);
-        else
-            t1 = std::min(t1, t);
+        if (p[i] < 0.0 && t > t0) {
+            t0 = t;
+            edge0 = i;
+        } else if (p[i] > 0.0 && t < t1) {
+            t1 = t;
+            edge1 = i;
+        }
         if (t0 > t1)
             return false;
     }
     const double sx = ax;
     const double sy = ay;
-    ax = sx + t0 * dx;
-    ay = sy + t0 * dy;
-    bx = sx + t1 * dx;
-    by = sy + t1 * dy;
+    const double ex = bx;
+    const double ey = by;
+    const auto at = [&](double t, int edge, double& x, double& y) {
+        x = t <= 0.5 ? sx + t * dx : ex - (1.0 - t) * dx;
+        y = t <= 0.5 ? sy + t * dy : ey - (1.0 - t) * dy;
+        if (edge >= 0)
+            (edge < 2 ? x : y) = edges[edge];
+    };
+    if (edge0 >= 0)
+        at(t0, edge0, ax, ay);
+    if (edge1 >= 0)
+        at(t1, edge1, bx, by);
     return true;
 }
 
@@ -60,7 +79,11 @@ void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour
     double ay = y1 * scale_;
     double bx = x2 * scale_;
     double by = y2 * scale_;
-    if (!finite({ax, ay, bx, by}) || !clip(ax, ay, bx, by, -1.0, -1.0, width_, height_))
+    if (!finite({ax, ay, bx, by}))
+        return;
+    const double start_x = ax;
+    const double start_y = ay;
+    if (!clip(ax, ay, bx, by, -1.0, -1.0, width_, height_))
         return;
     long x = nearest(ax, -2, width_ + 1);
     long y = nearest(ay, -2, height_ + 1);
@@ -71,10 +94,13 @@ void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour
     const long sx = x < xe ? 1 : -1;
     const long sy = y < ye ? 1 : -1;
     const bool x_major = dx >= -dy;
+    // Dots count from the line's own first pixel, the one nearest its start, wherever the buffer
+    // cuts the line: a pixel is lit when its distance from that one along the major axis is even.
+    const long phase = odd(x_major ? start_x : start_y) ? 1 : 0;
     const std::uint32_t value = argb(colour);
     long err = dx + dy;
     for (;;) {
-        plot(x, y, value, x_major ? x : y);
+        plot(x, y, value, (x_major ? x : y) + phase);
         if (x == xe && y == ye)
             break;
         const long e2 = 2 * err;
@@ -135,6 +161,49 @@ void RasterSurface::draw_circle(Single x, Single y, Single radius, Colour colour
         const double dy = std::sqrt(std::max(0.0, r2 - dx * dx));
         plot(col, nearest(cy + dy, -2, height_ + 1), value, col);
         plot(col, nearest(cy - dy, -2, height_ + 1), value, col);
+    }
+    // A circle too small to cross a row or a column between its turning points is a dot.
+    const bool has_rows = std::ceil(cy - reach) <= std::floor(cy + reach);
+    const bool has_columns = std::ceil(cx - reach) <= std::floor(cx + reach);
+    if (!has_rows && !has_columns) {
+        plot(nearest(cx, -2, width_ + 1), nearest(cy, -2, height_ + 1), value, 0);
+        return;
+    }
+    if (!has_rows || !has_columns)
+        return;
+    // Where a steep side meets the flat top or bottom, the last pixel of each can lie two apart;
+    // the pixel next to both that is nearest the outline closes the curve.
+    for (const double sx : {-1.0, 1.0}) {
+        for (const double sy : {-1.0, 1.0}) {
+            const double turn_x = cx + sx * reach;
+            const double turn_y = cy + sy * reach;
+            if (turn_x < -2.0 || turn_x > width_ + 2.0 || turn_y < -2.0 || turn_y > height_ + 2.0)
+                continue;
+            const double last_row = sy > 0 ? std::floor(turn_y) : std::ceil(turn_y);
+            const double last_col = sx > 0 ? std::floor(turn_x) : std::ceil(turn_x);
+            const long side_x = nearest(cx + sx * std::sqrt(std::max(0.0, r2 - (last_row - cy) * (last_row - cy))), -2, width_ + 1);
+            const auto side_y = static_cast<long>(last_row);
+            const auto flat_x = static_cast<long>(last_col);
+            const long flat_y = nearest(cy + sy * std::sqrt(std::max(0.0, r2 - (last_col - cx) * (last_col - cx))), -2, height_ + 1);
+            if (std::max(std::labs(side_x - flat_x), std::labs(side_y - flat_y)) != 2)
+                continue;
+            double best = HUGE_VAL;
+            long bridge_x = side_x;
+            long bridge_y = side_y;
+            for (long py = side_y - 1; py <= side_y + 1; ++py) {
+                for (long px = side_x - 1; px <= side_x + 1; ++px) {
+                    if (std::max(std::labs(px - flat_x), std::labs(py - flat_y)) > 1)
+                        continue;
+                    const double off = std::abs(std::hypot(static_cast<double>(px) - cx, static_cast<double>(py) - cy) - r);
+                    if (off < best) {
+                        best = off;
+                        bridge_x = px;
+                        bridge_y = py;
+                    }
+                }
+            }
+            plot(bridge_x, bridge_y, value, bridge_y);
+        }
     }
 }
 

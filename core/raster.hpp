@@ -22,9 +22,10 @@ public:
     [[nodiscard]] LineStyle line_style() const { return style_; }
 
 private:
-    void plot(long x, long y, std::uint32_t argb, long major)
+    // Dotted, only the pixels whose step is even are lit.
+    void plot(long x, long y, std::uint32_t argb, long step)
     {
-        if (style_ == LineStyle::dotted && (major & 1) != 0)
+        if (style_ == LineStyle::dotted && (step & 1) != 0)
             return;
         if (x >= 0 && y >= 0 && x < width_ && y < height_)
             bits_[y * stride_ + x] = argb;
