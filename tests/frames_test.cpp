@@ -171,6 +171,8 @@ TEST(Frames, FailuresNameTheFileAndTheReason)
 
 int main(int argc, char** argv)
 {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);  // fonts for the band and the labels
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
