@@ -32,6 +32,10 @@ Canvas::Canvas(qreal device_pixel_ratio)
       raster_(reinterpret_cast<std::uint32_t*>(image_.bits()), image_.width(), image_.height(),
               static_cast<int>(image_.bytesPerLine() / 4), device_pixel_ratio / layout::twips_per_pixel)
 {
+    // Only the white fill erases what an earlier pass drew, so nothing is drawn outside it: a cloud
+    // near the frame's edge would otherwise leave strokes on the window that no pass wipes.
+    const QRect fill = frame_pixels(device_pixel_ratio);
+    raster_.set_clip(fill.left(), fill.top(), fill.right(), fill.bottom());
 }
 
 void Canvas::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) { raster_.draw_line(x1, y1, x2, y2, colour); }

@@ -1,6 +1,7 @@
 #pragma once
 // The retained picture: the drawing surface rasterised into an image the size of the client area
-// at the screen's device pixel ratio, transparent where nothing has been drawn. The window paints
+// at the screen's device pixel ratio, transparent where nothing has been drawn, and drawn only
+// inside the white fill of the plot frame and its border. The window paints
 // it over its background and frame lines; the exporter saves it.
 
 #include <QImage>

@@ -69,8 +69,17 @@ bool clip(double& ax, double& ay, double& bx, double& by, double x0, double y0, 
 }  // namespace
 
 RasterSurface::RasterSurface(std::uint32_t* bits, int width, int height, int stride_pixels, double pixels_per_twip)
-    : bits_(bits), width_(width), height_(height), stride_(stride_pixels), scale_(pixels_per_twip)
+    : bits_(bits), width_(width), height_(height), stride_(stride_pixels), scale_(pixels_per_twip),
+      clip_right_(width - 1), clip_bottom_(height - 1)
 {
+}
+
+void RasterSurface::set_clip(int left, int top, int right, int bottom)
+{
+    clip_left_ = std::max(0, left);
+    clip_top_ = std::max(0, top);
+    clip_right_ = std::min(width_ - 1, right);
+    clip_bottom_ = std::min(height_ - 1, bottom);
 }
 
 void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
@@ -123,10 +132,12 @@ void RasterSurface::fill_box(Single x1, Single y1, Single x2, Single y2, Colour 
     const double by = y2 * scale_;
     if (!finite({ax, ay, bx, by}))
         return;
-    const long left = std::max(0L, nearest(std::min(ax, bx), -1, width_));
-    const long right = std::min(static_cast<long>(width_) - 1, nearest(std::max(ax, bx), -1, width_));
-    const long top = std::max(0L, nearest(std::min(ay, by), -1, height_));
-    const long bottom = std::min(static_cast<long>(height_) - 1, nearest(std::max(ay, by), -1, height_));
+    const long left = std::max(clip_left_, nearest(std::min(ax, bx), -1, width_));
+    const long right = std::min(clip_right_, nearest(std::max(ax, bx), -1, width_));
+    const long top = std::max(clip_top_, nearest(std::min(ay, by), -1, height_));
+    const long bottom = std::min(clip_bottom_, nearest(std::max(ay, by), -1, height_));
+    if (left > right)
+        return;
     const std::uint32_t value = argb(colour);
     for (long y = top; y <= bottom; ++y)
         std::fill(bits_ + y * stride_ + left, bits_ + y * stride_ + right + 1, value);

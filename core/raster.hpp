@@ -21,13 +21,17 @@ public:
 
     [[nodiscard]] LineStyle line_style() const { return style_; }
 
+    // Pixels outside [left, right] x [top, bottom] (inclusive) are left alone; the shapes are
+    // computed as without the clip, so the pixels inside it are the same.
+    void set_clip(int left, int top, int right, int bottom);
+
 private:
     // Dotted, only the pixels whose step is even are lit.
     void plot(long x, long y, std::uint32_t argb, long step)
     {
         if (style_ == LineStyle::dotted && (step & 1) != 0)
             return;
-        if (x >= 0 && y >= 0 && x < width_ && y < height_)
+        if (x >= clip_left_ && y >= clip_top_ && x <= clip_right_ && y <= clip_bottom_)
             bits_[y * stride_ + x] = argb;
     }
 
@@ -36,6 +40,10 @@ private:
     int height_;
     int stride_;
     double scale_;
+    long clip_left_ = 0;
+    long clip_top_ = 0;
+    long clip_right_;
+    long clip_bottom_;
     LineStyle style_ = LineStyle::solid;
 };
 

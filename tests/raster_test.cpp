@@ -424,3 +424,42 @@ TEST(Raster, HugeOrDegenerateShapesStayBoundedAndInside)
 
 }  // namespace
 }  // namespace umbrascope
+
+namespace umbrascope {
+namespace {
+
+// A clip keeps the pixels inside it exactly as without it, and touches none outside.
+TEST(Raster, AClipLeavesThePixelsInsideAsTheyWereAndNoneOutside)
+{
+    Cases cases;
+    for (int i = 0; i < 400; ++i) {
+        Pixels whole(60, 50);
+        Pixels clipped(60, 50);
+        const int left = static_cast<int>(cases.next() % 30);
+        const int top = static_cast<int>(cases.next() % 25);
+        const int right = left + static_cast<int>(cases.next() % 30);
+        const int bottom = top + static_cast<int>(cases.next() % 25);
+        clipped.surface.set_clip(left, top, right, bottom);
+        const auto twips = [&cases] { return static_cast<Single>(static_cast<double>(cases.next() % 1200) - 150.0); };
+        for (Pixels* p : {&whole, &clipped})
+            p->surface.set_line_style(i % 2 == 0 ? LineStyle::dotted : LineStyle::solid);
+        const Single a = twips();
+        const Single b = twips();
+        const Single c = twips();
+        const Single d = twips();
+        const Single r = static_cast<Single>(cases.next() % 400);
+        for (Pixels* p : {&whole, &clipped}) {
+            p->surface.draw_line(a, b, c, d, red);
+            p->surface.draw_circle(c, b, r, red);
+            p->surface.fill_box(d, a, c + 20, b + 20, red);
+        }
+        for (int y = 0; y < 50; ++y)
+            for (int x = 0; x < 60; ++x) {
+                const bool in = x >= left && x <= right && y >= top && y <= bottom;
+                ASSERT_EQ(clipped.set(x, y), in && whole.set(x, y)) << "case " << i << " at " << x << "," << y;
+            }
+    }
+}
+
+}  // namespace
+}  // namespace umbrascope
