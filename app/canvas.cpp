@@ -38,6 +38,8 @@ Canvas::Canvas(qreal device_pixel_ratio)
     raster_.set_clip(fill.left(), fill.top(), fill.right(), fill.bottom());
 }
 
+void Canvas::clear() { image_.fill(Qt::transparent); }
+
 void Canvas::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) { raster_.draw_line(x1, y1, x2, y2, colour); }
 void Canvas::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour) { raster_.fill_box(x1, y1, x2, y2, colour); }
 void Canvas::draw_circle(Single x, Single y, Single radius, Colour colour) { raster_.draw_circle(x, y, radius, colour); }

@@ -21,6 +21,8 @@ public:
     void draw_circle(Single x, Single y, Single radius, Colour colour) override;
     void set_line_style(LineStyle style) override;
 
+    void clear();  // back to nothing drawn
+
     // Never keep a copy: the raster writes into this image's pixels in place.
     [[nodiscard]] const QImage& image() const { return image_; }
     [[nodiscard]] LineStyle line_style() const { return raster_.line_style(); }

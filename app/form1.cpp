@@ -51,11 +51,11 @@ LineShape::LineShape(const QString& name, LineEnds ends, QObject* parent)
 
 Form1::Form1(std::filesystem::path folder, QWidget* parent)
     : QWidget(parent),
-      st_(std::make_unique<RunState>()),
-      input_(std::move(folder)),
+      folder_(std::move(folder)),
       canvas_(std::make_unique<Canvas>(devicePixelRatioF())),
-      pass_{*st_, input_, *this, *canvas_}
+      tee_(*canvas_, nullptr)
 {
+    make_run();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Umbrascope, by the Umbrascope developers, December 2026"));
     setAutoFillBackground(true);
@@ -105,18 +105,54 @@ Form1::Form1(std::filesystem::path folder, QWidget* parent)
 
 Form1::~Form1() = default;
 
-void Form1::Coordinates_Command_Button_Click() { run_pass(pass_); }
+void Form1::make_run()
+{
+    st_ = std::make_unique<RunState>();
+    input_ = std::make_unique<InputSlot>(folder_);
+    input_->set_restart_hint("press F5 to read the files again and start anew");
+    pass_ = std::make_unique<Pass>(Pass{*st_, *input_, *this, tee_});
+}
+
+void Form1::restart(std::filesystem::path folder)
+{
+    Timer1->stop();
+    timer_enabled_ = false;
+    folder_ = std::move(folder);
+    make_run();
+    canvas_->clear();
+    Num_Pass_Textbox->setText(QStringLiteral("Num_Pass_Textbox"));
+    for (QListWidget* list : {Info_Listbox, Coordinates_Repeated_Listbox, Coordinates_Listbox})
+        list->clear();
+    update();
+    emit restarted();
+}
+
+void Form1::set_paused(bool paused)
+{
+    paused_ = paused;
+    if (paused)
+        Timer1->stop();
+    else if (timer_enabled_ && !Timer1->isActive())
+        Timer1->start();
+}
+
+void Form1::step() { at_event_edge(&Form1::Timer1_Timer); }
+
+void Form1::Coordinates_Command_Button_Click() { run_pass(*pass_); }
 
 void Form1::Timer1_Timer() { Coordinates_Command_Button_Click(); }
 
 void Form1::at_event_edge(void (Form1::*handler)())
 {
+    bool failed = false;
     try {
         (this->*handler)();
     } catch (const PassError& error) {
+        failed = true;
         report_->report(error);
     }
     update();  // whatever the pass drew, up to its end or its failure
+    emit passEnded(failed);
 }
 
 void Form1::paintEvent(QPaintEvent* /*event*/)
@@ -144,9 +180,10 @@ void Form1::append_item(ListBox box, TextView text)
 void Form1::set_timer_enabled(bool enabled)
 {
     // Enabling a running timer keeps its rhythm rather than restarting the interval.
+    timer_enabled_ = enabled;
     if (!enabled)
         Timer1->stop();
-    else if (!Timer1->isActive())
+    else if (!Timer1->isActive() && !paused_)
         Timer1->start();
 }
 

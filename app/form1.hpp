@@ -53,6 +53,25 @@ public:
     [[nodiscard]] const Canvas& canvas() const { return *canvas_; }
     [[nodiscard]] ErrorReport* error_report() const { return report_; }
 
+    // Beyond the one button, for the viewer around the window:
+    // A new run in `folder`, as if the window had just opened there: a fresh run state, the
+    // controls as they start, the picture blank. The files are read again by the next click.
+    void restart(std::filesystem::path folder);
+    [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
+    // While paused Timer1 does not tick, whatever the passes set; a click still runs a pass.
+    void set_paused(bool paused);
+    [[nodiscard]] bool paused() const { return paused_; }
+    // Whether the passes last left Timer1 enabled, paused or not.
+    [[nodiscard]] bool timer_enabled() const { return timer_enabled_; }
+    // A second surface that also receives every drawing call of the passes, or none.
+    void set_observer(Surface* surface) { tee_.set_second(surface); }
+    // One pass as a tick would run it, reported at this event's edge.
+    void step();
+
+signals:
+    void passEnded(bool failed);  // after every click or tick
+    void restarted();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -76,11 +95,17 @@ private:
     LineShape* Line_Top;
     LineShape* Line_Left;
 
+    void make_run();
+
+    std::filesystem::path folder_;
     std::unique_ptr<RunState> st_;
-    InputSlot input_;
+    std::unique_ptr<InputSlot> input_;
     std::unique_ptr<Canvas> canvas_;
-    Pass pass_;  // refers to the three above
+    TeeSurface tee_;  // the canvas, and the observer if any
+    std::unique_ptr<Pass> pass_;  // refers to the four above
     ErrorReport* report_;
+    bool paused_ = false;
+    bool timer_enabled_ = false;
 };
 
 }  // namespace umbrascope

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/form1.hpp"
+#include "app/viewer.hpp"
 #include "umbrascope/version.hpp"
 
 namespace {
@@ -15,12 +16,22 @@ namespace {
 constexpr const char* usage_text = R"(Usage: umbrascope [FOLDER]
 
 Shows cloud shadows passing over a small power network. Umbrascope reads three files from FOLDER
-(default: the current folder): cloud_bus_coords_connections.txt, cloud_sun_intensity_table.txt and
-cloud_centers_plot.txt. Press READ COORDINATES (or Space or Enter) to read them and start the
-animation, one time row every 100 ms.
+(default: the current folder, or the bundled example when the current folder has none of them):
+cloud_bus_coords_connections.txt, cloud_sun_intensity_table.txt and cloud_centers_plot.txt.
+Press READ COORDINATES (or Space or Enter) to read them and start the animation, one time row
+every 100 ms.
 
   --version   show the version and exit
   --help      show this text and exit
+
+In the window (also in its context menu, on a right click):
+  P           pause or resume the animation
+  N           one step while paused
+  F5          restart: read the files again and start anew
+  Ctrl+O      open another folder
+  Ctrl+S      save the picture shown now (PNG or SVG)
+  Ctrl+E      export the whole run (GIF or MP4)
+  + and -     twice or half the speed, from 1/8 to 8 times; 0 the normal speed
 
 Without a display, umbrascope-export draws the same pictures into files.
 Exit status: 0 when the window was closed, 2 for a wrong argument or when no window can be opened.
@@ -92,7 +103,30 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     qInstallMessageHandler(previous);
 
+    QApplication::setOrganizationName(QStringLiteral("Umbrascope"));
+    QApplication::setApplicationName(QStringLiteral("Umbrascope"));
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(umbrascope::application_id.data(),
+                                                          static_cast<qsizetype>(umbrascope::application_id.size())));
+
+    // Started from the desktop's menu there is no folder: show the bundled example rather than an
+    // error, when the working folder holds none of the input files.
+    QString note;
+    if (!folder_given) {
+        const bool any_input = std::filesystem::exists(folder / std::string(umbrascope::network_file_name)) ||
+                               std::filesystem::exists(folder / std::string(umbrascope::sun_table_file_name)) ||
+                               std::filesystem::exists(folder / std::string(umbrascope::track_file_name));
+        const std::filesystem::path example =
+            std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) /
+            std::string(umbrascope::installed_example_from_bindir);
+        if (!any_input && std::filesystem::exists(example / std::string(umbrascope::network_file_name), error)) {
+            folder = example.lexically_normal();
+            note = QStringLiteral("the bundled example, since the working folder has no input files");
+        }
+    }
+
     umbrascope::Form1 window(folder);
+    umbrascope::Viewer viewer(window, note);
+    window.setWindowTitle(viewer.title());
     window.show();
     return QApplication::exec();
 }

@@ -55,4 +55,39 @@ public:
     virtual void set_line_style(LineStyle style) = 0;
 };
 
+// Hands every drawing call to two surfaces; the second may be absent.
+class TeeSurface : public Surface {
+public:
+    TeeSurface(Surface& first, Surface* second) : first_(&first), second_(second) {}
+    void set_second(Surface* second) { second_ = second; }
+    void draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) override
+    {
+        first_->draw_line(x1, y1, x2, y2, colour);
+        if (second_ != nullptr)
+            second_->draw_line(x1, y1, x2, y2, colour);
+    }
+    void fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour) override
+    {
+        first_->fill_box(x1, y1, x2, y2, colour);
+        if (second_ != nullptr)
+            second_->fill_box(x1, y1, x2, y2, colour);
+    }
+    void draw_circle(Single x, Single y, Single radius, Colour colour) override
+    {
+        first_->draw_circle(x, y, radius, colour);
+        if (second_ != nullptr)
+            second_->draw_circle(x, y, radius, colour);
+    }
+    void set_line_style(LineStyle style) override
+    {
+        first_->set_line_style(style);
+        if (second_ != nullptr)
+            second_->set_line_style(style);
+    }
+
+private:
+    Surface* first_;
+    Surface* second_;
+};
+
 }  // namespace umbrascope

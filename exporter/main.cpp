@@ -19,7 +19,7 @@
 #include "app/canvas.hpp"
 #include "app/pass_driver.hpp"
 #include "core/trace.hpp"
-#include "exporter/svg_picture.hpp"
+#include "output/svg_picture.hpp"
 #include "output/animation_writer.hpp"
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
@@ -229,36 +229,6 @@ void note_stale_frames(const fs::path& folder, int last)
                      folder.string().c_str(), count, count == 1 ? "" : "s", first);
 }
 
-// One surface feeds both pictures.
-class BothSurfaces : public Surface {
-public:
-    BothSurfaces(Surface& raster, Surface& vector) : raster_(raster), vector_(vector) {}
-    void draw_line(Single x1, Single y1, Single x2, Single y2, Colour c) override
-    {
-        raster_.draw_line(x1, y1, x2, y2, c);
-        vector_.draw_line(x1, y1, x2, y2, c);
-    }
-    void fill_box(Single x1, Single y1, Single x2, Single y2, Colour c) override
-    {
-        raster_.fill_box(x1, y1, x2, y2, c);
-        vector_.fill_box(x1, y1, x2, y2, c);
-    }
-    void draw_circle(Single x, Single y, Single r, Colour c) override
-    {
-        raster_.draw_circle(x, y, r, c);
-        vector_.draw_circle(x, y, r, c);
-    }
-    void set_line_style(LineStyle s) override
-    {
-        raster_.set_line_style(s);
-        vector_.set_line_style(s);
-    }
-
-private:
-    Surface& raster_;
-    Surface& vector_;
-};
-
 // Progress on a terminal: passes done of the rows, frames per second and the time left.
 class Progress {
 public:
@@ -314,7 +284,7 @@ int run(const Options& options)
     RecordingControls controls(&trace);
     Canvas canvas(1.0);
     SvgPicture svg;
-    BothSurfaces both(canvas, svg);
+    TeeSurface both(canvas, &svg);
     TraceSurface traced_both(&trace, &both);
     TraceSurface traced_raster(&trace, &canvas);
     Surface& surface = options.svg ? static_cast<Surface&>(traced_both) : traced_raster;

@@ -1,4 +1,4 @@
-#include "exporter/svg_picture.hpp"
+#include "output/svg_picture.hpp"
 
 #include <QBuffer>
 #include <QPainter>

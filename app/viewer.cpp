@@ -1,0 +1,393 @@
+#include "app/viewer.hpp"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QHelpEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QSettings>
+#include <QTimer>
+#include <QToolTip>
+#include <cmath>
+
+#include "app/export_job.hpp"
+#include "app/form1.hpp"
+#include "core/layout.hpp"
+#include "output/output_file.hpp"
+#include "output/png_writer.hpp"
+#include "render/draw_network.hpp"
+
+namespace umbrascope {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int slowest = -3;  // 1/8 of the normal pace
+constexpr int fastest = 3;   // 8 times
+constexpr int marker_reach_twips = 85;  // the largest shaded disc
+constexpr const char* base_title = "Umbrascope, by the Umbrascope developers, December 2026";
+
+QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
+
+QString speed_text(int exponent)
+{
+    return exponent >= 0 ? QStringLiteral("%1\u00d7").arg(1 << exponent) : QStringLiteral("1/%1\u00d7").arg(1 << -exponent);
+}
+
+QString folder_text(const fs::path& folder)
+{
+    std::error_code error;
+    const fs::path absolute = fs::absolute(folder, error);
+    return QString::fromStdString((error ? folder : absolute.lexically_normal()).string());
+}
+
+}  // namespace
+
+void ShadowPicture::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
+{
+    canvas_.draw_line(x1, y1, x2, y2, colour);
+    svg_.draw_line(x1, y1, x2, y2, colour);
+}
+
+void ShadowPicture::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour)
+{
+    canvas_.fill_box(x1, y1, x2, y2, colour);
+    svg_.fill_box(x1, y1, x2, y2, colour);
+    clouds_.clear();  // the fill wipes the picture, clouds and all
+}
+
+void ShadowPicture::draw_circle(Single x, Single y, Single radius, Colour colour)
+{
+    canvas_.draw_circle(x, y, radius, colour);
+    svg_.draw_circle(x, y, radius, colour);
+    // Only cloud figures are dotted; each has two circles around its centre.
+    if (style_ == LineStyle::dotted && (clouds_.empty() || clouds_.back() != QPointF(x, y)))
+        clouds_.emplace_back(x, y);
+}
+
+void ShadowPicture::set_line_style(LineStyle style)
+{
+    style_ = style;
+    canvas_.set_line_style(style);
+    svg_.set_line_style(style);
+}
+
+void ShadowPicture::clear()
+{
+    canvas_.clear();
+    svg_ = SvgPicture();
+    clouds_.clear();
+}
+
+Viewer::Viewer(Form1& form, QString note) : QObject(&form), form_(form), note_(std::move(note)), menu_(new QMenu(&form))
+{
+    form_.set_observer(&shadow_);
+    form_.installEventFilter(this);
+    form_.setMouseTracking(true);
+
+    pause_action_ = add_action(tr("Pause"), QKeySequence(Qt::Key_P), &Viewer::toggle_pause);
+    pause_action_->setCheckable(true);
+    add_action(tr("One step"), QKeySequence(Qt::Key_N), &Viewer::step);
+    add_action(tr("Restart (read the files again)"), QKeySequence(Qt::Key_F5), &Viewer::restart);
+    menu_->addSeparator();
+    QAction* faster_action = add_action(tr("Faster"), QKeySequence(Qt::Key_Plus), &Viewer::faster);
+    faster_action->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)});
+    add_action(tr("Slower"), QKeySequence(Qt::Key_Minus), &Viewer::slower);
+    add_action(tr("Normal speed"), QKeySequence(Qt::Key_0), &Viewer::normal_speed);
+    menu_->addSeparator();
+    add_action(tr("Open folder\u2026"), QKeySequence::Open, &Viewer::choose_folder);
+    add_action(tr("Save picture\u2026"), QKeySequence::Save, &Viewer::choose_save);
+    add_action(tr("Export run\u2026"), QKeySequence(Qt::CTRL | Qt::Key_E), &Viewer::choose_export);
+
+    connect(&form_, &Form1::passEnded, this, [this](bool failed) {
+        last_failed_ = failed;
+        update_title();
+    });
+    connect(&form_, &Form1::restarted, this, [this] {
+        shadow_.clear();
+        last_failed_ = false;
+        update_title();
+    });
+
+    const QSettings settings;
+    speed_ = std::clamp(settings.value(QStringLiteral("speed"), 0).toInt(), slowest, fastest);
+    apply_speed();
+}
+
+Viewer::~Viewer()
+{
+    form_.set_observer(nullptr);
+    job_.reset();  // cancels and waits for an export still running
+}
+
+QAction* Viewer::add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)())
+{
+    auto* action = new QAction(text, &form_);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, slot);
+    form_.addAction(action);
+    menu_->addAction(action);
+    return action;
+}
+
+void Viewer::toggle_pause()
+{
+    form_.set_paused(!form_.paused());
+    pause_action_->setChecked(form_.paused());
+    update_title();
+}
+
+void Viewer::step()
+{
+    if (!form_.paused())
+        toggle_pause();
+    if (form_.timer_enabled())  // a tick would come: the animation has not ended
+        form_.step();
+}
+
+void Viewer::restart() { form_.restart(form_.folder()); }
+
+void Viewer::open_folder(const fs::path& folder)
+{
+    note_.clear();
+    QSettings().setValue(QStringLiteral("folder"), QString::fromStdString(folder.string()));
+    form_.restart(folder);
+}
+
+int Viewer::timer_interval() const
+{
+    // 100 ms at the normal pace; 12.5 ms at 8 times is kept as 13.
+    return static_cast<int>(std::lround(100.0 / std::ldexp(1.0, speed_)));
+}
+
+void Viewer::apply_speed()
+{
+    form_.findChild<QTimer*>(QStringLiteral("Timer1"))->setInterval(timer_interval());
+    QSettings().setValue(QStringLiteral("speed"), speed_);
+    update_title();
+}
+
+void Viewer::faster()
+{
+    speed_ = std::min(fastest, speed_ + 1);
+    apply_speed();
+}
+
+void Viewer::slower()
+{
+    speed_ = std::max(slowest, speed_ - 1);
+    apply_speed();
+}
+
+void Viewer::normal_speed()
+{
+    speed_ = 0;
+    apply_speed();
+}
+
+QString Viewer::title() const
+{
+    QString text = QStringLiteral("%1 \u2014 %2").arg(QLatin1String(base_title), folder_text(form_.folder()));
+    if (!note_.isEmpty())
+        text += QStringLiteral(" (%1)").arg(note_);
+    const RunState& st = form_.run_state();
+    if (st.num_pass > 0) {
+        const int row = shown_row(st, last_failed_);
+        text += QStringLiteral(" \u2014 row %1 / %2").arg(row).arg(st.n_time.value());
+    }
+    if (form_.paused())
+        text += QStringLiteral(" \u2014 paused");
+    if (speed_ != 0)
+        text += QStringLiteral(" \u2014 speed %1").arg(speed_text(speed_));
+    return text;
+}
+
+void Viewer::update_title() { form_.setWindowTitle(title()); }
+
+void Viewer::save_picture(const fs::path& path, const FrameOptions& options) const
+{
+    const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_)};
+    std::string extension = path.extension().string();
+    if (extension == ".svg") {
+        const QByteArray bytes =
+            shadow_.svg().svg([&](QPainter& painter) { paint_frame_extras(painter, facts, options); },
+                              options.annotate ? annotation_band_pixels : 0);
+        write_file(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        return;
+    }
+    IndexedFrame indexed;
+    compose_indexed_frame(shadow_.canvas(), facts, options, indexed);
+    write_file(path, encode_png(indexed));
+}
+
+void Viewer::export_run(const fs::path& path, const FrameOptions& options)
+{
+    job_ = std::make_unique<ExportJob>(form_.folder(), path, options);
+    auto* dialog = new QProgressDialog(tr("Exporting the run to %1").arg(QString::fromStdString(path.string())),
+                                       tr("Cancel"), 0, 1, &form_);
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setMinimumDuration(0);
+    ExportJob* job = job_.get();
+    connect(dialog, &QProgressDialog::canceled, job, &ExportJob::cancel);
+    connect(job, &ExportJob::progress, dialog, [dialog](int done, int rows) {
+        dialog->setMaximum(std::max(rows, 1));
+        dialog->setValue(std::min(done, std::max(rows, 1) - 1));
+    });
+    connect(job, &ExportJob::finished, dialog, [this, dialog, path](const QString& problem, int passes, int failures) {
+        dialog->close();
+        if (problem == QStringLiteral("cancelled"))
+            return;
+        QString text = problem.isEmpty()
+                           ? tr("Wrote %1 frames to %2.").arg(passes).arg(QString::fromStdString(path.string()))
+                           : tr("The export failed: %1").arg(problem);
+        if (problem.isEmpty() && failures > 0)
+            text += tr(" %1 passes failed; their frames show the picture as each failure left it.").arg(failures);
+        auto* box = new QMessageBox(problem.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
+                                    tr("Umbrascope export"), text, QMessageBox::Ok, &form_);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+    });
+    job->start();
+}
+
+QString Viewer::details_at(QPoint pixel) const
+{
+    const RunState& st = form_.run_state();
+    if (st.num_pass <= 0)
+        return {};
+    const QPointF at(pixel.x() * double{layout::twips_per_pixel}, pixel.y() * double{layout::twips_per_pixel});
+    const int row = shown_row(st, last_failed_);
+    for (int k = 1; k <= st.nbus.value(); ++k) {
+        const auto centre = bus_marker_position(st, k);
+        if (!centre || std::hypot(centre->x - at.x(), centre->y - at.y()) > marker_reach_twips)
+            continue;
+        const Integer index(static_cast<std::int16_t>(k));
+        const auto none = [] { return std::string(); };
+        Text value;
+        double v = 0;
+        if (row >= 0 && row <= 32767) {
+            try {
+                const Cell cell = st.sun_table(Integer(static_cast<std::int16_t>(row)), index);
+                value = cell_text(cell);
+                v = cell.value();
+            } catch (const PassError&) {  // a row or bus beyond the table: no value to show
+            }
+        }
+        const QString threshold = qtext(single_text(st.sun_threshold));
+        const QString cls = v > 0.99 ? QStringLiteral("above 0.99")
+                            : v > st.sun_threshold ? QStringLiteral("above the threshold %1").arg(threshold)
+                                                   : QStringLiteral("at most the threshold %1").arg(threshold);
+        return QStringLiteral("bus %1: number %2, %3\nrow %4: %5, %6")
+            .arg(k)
+            .arg(st.bus_num.at(index, none).value())
+            .arg(qtext(st.bus_name.at(index, none)))
+            .arg(row)
+            .arg(value.empty() ? QStringLiteral("(empty)") : qtext(value))
+            .arg(cls);
+    }
+    for (const QPointF& cloud : shadow_.cloud_centres()) {
+        if (std::hypot(cloud.x() - at.x(), cloud.y() - at.y()) > 3 * layout::twips_per_pixel)
+            continue;
+        // Back from plot units to the network's coordinates.
+        const double width = st.xp_max.value() - st.xp_min.value();
+        const double height = st.yp_max.value() - st.yp_min.value();
+        const double x = width != 0 ? (cloud.x() - st.xp_min.value()) / width * st.c_span + st.xc_min : 0;
+        const double y = height != 0 ? (st.yp_max.value() - cloud.y()) / height * st.c_span + st.yc_min : 0;
+        return QStringLiteral("cloud of step %1 at (%2, %3)")
+            .arg(row)
+            .arg(qtext(single_text(static_cast<Single>(x))), qtext(single_text(static_cast<Single>(y))));
+    }
+    return {};
+}
+
+bool Viewer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != &form_)
+        return false;
+    if (event->type() == QEvent::ContextMenu) {
+        const auto* menu_event = static_cast<QContextMenuEvent*>(event);
+        // The list boxes keep their own behaviour; anywhere else on the window shows the menu.
+        for (QWidget* child = form_.childAt(menu_event->pos()); child != nullptr; child = child->parentWidget())
+            if (qobject_cast<QListWidget*>(child) != nullptr)
+                return false;
+        menu_->popup(menu_event->globalPos());
+        return true;
+    }
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = details_at(help->pos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, &form_);
+        return true;
+    }
+    return false;
+}
+
+void Viewer::choose_folder()
+{
+    const QString start = QSettings().value(QStringLiteral("folder"), folder_text(form_.folder())).toString();
+    const QString folder = QFileDialog::getExistingDirectory(&form_, tr("Open a folder of Umbrascope input files"), start);
+    if (!folder.isEmpty())
+        open_folder(folder.toStdString());
+}
+
+void Viewer::choose_save()
+{
+    const QString png = tr("PNG image (*.png)");
+    const QString png_band = tr("PNG image with time and legend (*.png)");
+    const QString svg = tr("SVG drawing (*.svg)");
+    const QString svg_band = tr("SVG drawing with time and legend (*.svg)");
+    QString filter = png;
+    QString path = QFileDialog::getSaveFileName(&form_, tr("Save the picture"),
+                                                QDir(QString::fromStdString(form_.folder().string())).filePath(QStringLiteral("picture.png")),
+                                                QStringList{png, png_band, svg, svg_band}.join(QStringLiteral(";;")), &filter);
+    if (path.isEmpty())
+        return;
+    const bool vector = filter == svg || filter == svg_band;
+    if (!path.endsWith(vector ? QStringLiteral(".svg") : QStringLiteral(".png"), Qt::CaseInsensitive))
+        path += vector ? QStringLiteral(".svg") : QStringLiteral(".png");
+    FrameOptions options;
+    options.annotate = filter == png_band || filter == svg_band;
+    try {
+        save_picture(path.toStdString(), options);
+    } catch (const WriteError& error) {
+        QMessageBox::warning(&form_, tr("Umbrascope"), QString::fromStdString(error.what()));
+    }
+}
+
+void Viewer::choose_export()
+{
+    if (job_ && job_->running()) {
+        QMessageBox::information(&form_, tr("Umbrascope"), tr("An export is still running."));
+        return;
+    }
+    const QString gif = tr("GIF animation, lossless (*.gif)");
+    const QString gif_band = tr("GIF animation with time and legend (*.gif)");
+    const QString mp4 = tr("MP4 video (*.mp4)");
+    const QString mp4_band = tr("MP4 video with time and legend (*.mp4)");
+    QString filter = gif_band;
+    const QString path = QFileDialog::getSaveFileName(&form_, tr("Export the whole run"),
+                                                      QDir(QString::fromStdString(form_.folder().string())).filePath(QStringLiteral("run.gif")),
+                                                      QStringList{gif, gif_band, mp4, mp4_band}.join(QStringLiteral(";;")), &filter);
+    if (path.isEmpty())
+        return;
+    FrameOptions options;
+    options.annotate = filter == gif_band || filter == mp4_band;
+    QString target = path;
+    const QString extension = filter == mp4 || filter == mp4_band ? QStringLiteral(".mp4") : QStringLiteral(".gif");
+    if (!target.endsWith(extension, Qt::CaseInsensitive))
+        target += extension;
+    export_run(target.toStdString(), options);
+}
+
+}  // namespace umbrascope

@@ -1,0 +1,97 @@
+#pragma once
+// The viewer around Form1: pause, step, restart, open another folder, speed, save the picture,
+// export the run, and details of a bus or cloud under the mouse, all through a context menu and
+// keyboard shortcuts, so that the window's own layout and controls stay as they are. The state
+// (folder, paused, speed, row) shows in the window title.
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+#include <filesystem>
+#include <memory>
+
+#include "app/canvas.hpp"
+#include "output/frame_picture.hpp"
+#include "output/svg_picture.hpp"
+
+class QAction;
+class QMenu;
+class QSettings;
+
+namespace umbrascope {
+
+class Form1;
+class ExportJob;
+
+// A second picture of every pass at one pixel per 15 twips, for saving exactly the exporter's
+// frame whatever the screen's pixel ratio, with the cloud centres of the picture shown.
+class ShadowPicture : public Surface {
+public:
+    ShadowPicture() : canvas_(1.0) {}
+    void draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
+    void fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
+    void draw_circle(Single x, Single y, Single radius, Colour colour) override;
+    void set_line_style(LineStyle style) override;
+    void clear();
+
+    [[nodiscard]] const Canvas& canvas() const { return canvas_; }
+    [[nodiscard]] const SvgPicture& svg() const { return svg_; }
+    [[nodiscard]] const std::vector<QPointF>& cloud_centres() const { return clouds_; }  // in twips
+
+private:
+    Canvas canvas_;
+    SvgPicture svg_;
+    std::vector<QPointF> clouds_;
+    LineStyle style_ = LineStyle::solid;
+};
+
+class Viewer : public QObject {
+    Q_OBJECT
+
+public:
+    // `note` follows the folder in the title (e.g. that it is the bundled example).
+    Viewer(Form1& form, QString note = {});
+    ~Viewer() override;
+
+    void toggle_pause();
+    void step();  // one pass as a tick would run it; pauses first
+    void restart();
+    void open_folder(const std::filesystem::path& folder);
+    void faster();
+    void slower();
+    void normal_speed();
+    [[nodiscard]] int speed_exponent() const { return speed_; }  // the speed is 2^exponent
+    [[nodiscard]] int timer_interval() const;
+
+    // The picture shown now, as the exporter's frame of this pass. Throws WriteError.
+    void save_picture(const std::filesystem::path& path, const FrameOptions& options) const;
+    // The whole run, from the files as they are now, on a worker thread; the window goes on.
+    void export_run(const std::filesystem::path& path, const FrameOptions& options);
+    [[nodiscard]] ExportJob* export_job() const { return job_.get(); }
+
+    [[nodiscard]] QString details_at(QPoint pixel) const;  // the tooltip text, empty for none
+    [[nodiscard]] QString title() const;
+    [[nodiscard]] QMenu* menu() const { return menu_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void update_title();
+    void apply_speed();
+    void choose_folder();
+    void choose_save();
+    void choose_export();
+    QAction* add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)());
+
+    Form1& form_;
+    QString note_;
+    QMenu* menu_;
+    QAction* pause_action_ = nullptr;
+    ShadowPicture shadow_;
+    int speed_ = 0;
+    bool last_failed_ = false;
+    std::unique_ptr<ExportJob> job_;
+};
+
+}  // namespace umbrascope

@@ -1,0 +1,230 @@
+// The viewer around the window, driven by its shortcuts on the offscreen platform.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+
+#include "app/error_report.hpp"
+#include "app/export_job.hpp"
+#include "app/form1.hpp"
+#include "app/viewer.hpp"
+#include "output/png_writer.hpp"
+#include "render/draw_network.hpp"
+#include "test_support.hpp"
+
+namespace umbrascope {
+namespace {
+
+using testing::TempFolder;
+
+struct Viewed {
+    explicit Viewed(int rows = 6, const std::string& track = testing::track_file("1,1,0.3\n2,2,0.6\n3,2.5,1\n"))
+    {
+        folder.write(std::string(network_file_name), testing::network_file());
+        folder.write(std::string(sun_table_file_name), testing::sun_file(rows));
+        folder.write(std::string(track_file_name), track);
+        form = std::make_unique<Form1>(folder.path());
+        viewer = new Viewer(*form);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    }
+    [[nodiscard]] QString count() const { return form->findChild<QLineEdit*>("Num_Pass_Textbox")->text(); }
+    [[nodiscard]] QPushButton* button() const { return form->findChild<QPushButton*>("Coordinates_Command_Button"); }
+    [[nodiscard]] QTimer* timer() const { return form->findChild<QTimer*>("Timer1"); }
+    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
+    {
+        QTest::keyClick(button(), static_cast<Qt::Key>(key), modifiers);  // the button keeps the focus
+    }
+
+    TempFolder folder;
+    std::unique_ptr<Form1> form;
+    Viewer* viewer;  // owned by the form
+};
+
+TEST(Viewer, PauseHoldsTheTimerAgainstClicksAndStepsRunOnePass)
+{
+    const Viewed v;
+    v.key(Qt::Key_Space);
+    EXPECT_TRUE(v.timer()->isActive());
+    v.key(Qt::Key_P);
+    EXPECT_TRUE(v.form->paused());
+    EXPECT_FALSE(v.timer()->isActive());
+    EXPECT_TRUE(v.form->windowTitle().contains("paused"));
+    QTest::qWait(250);  // no tick comes
+    EXPECT_EQ(v.count(), "1");
+    v.key(Qt::Key_Space);  // a click still runs one pass, and the animation stays paused
+    EXPECT_EQ(v.count(), "2");
+    EXPECT_FALSE(v.timer()->isActive());
+    v.key(Qt::Key_N);
+    EXPECT_EQ(v.count(), "3");
+    EXPECT_EQ(v.form->run_state().i_time, 4);
+    EXPECT_TRUE(v.form->windowTitle().contains("row 3 / 6"));
+    v.key(Qt::Key_P);
+    EXPECT_TRUE(v.timer()->isActive());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !v.timer()->isActive(); }, 3000));
+    EXPECT_EQ(v.count(), "6");
+    v.key(Qt::Key_P);
+    v.key(Qt::Key_N);  // the animation has ended: no tick would come, so no step either
+    EXPECT_EQ(v.count(), "6");
+}
+
+TEST(Viewer, RestartReadsTheFilesAgainFromAFreshState)
+{
+    const Viewed v;
+    v.key(Qt::Key_Space);
+    v.key(Qt::Key_P);
+    v.folder.write(std::string(network_file_name), "1,A,0,0\n2,B,3,1\n3,C,1,1\nbus_connections\n1,2\n2,3\n");
+    v.key(Qt::Key_F5);
+    EXPECT_EQ(v.count(), "Num_Pass_Textbox");
+    EXPECT_EQ(v.form->findChild<QListWidget*>("Coordinates_Listbox")->count(), 0);
+    EXPECT_EQ(v.form->findChild<QListWidget*>("Info_Listbox")->count(), 0);
+    EXPECT_EQ(v.form->run_state().num_pass, 0);
+    EXPECT_EQ(v.form->canvas().image().pixel(500, 200), 0U);  // nothing drawn
+    v.key(Qt::Key_Space);
+    EXPECT_EQ(v.count(), "1");
+    EXPECT_EQ(v.form->run_state().nbus, 3);  // the edited file
+    EXPECT_EQ(v.form->findChild<QListWidget*>("Coordinates_Listbox")->count(), 6);
+    EXPECT_FALSE(v.form->error_report()->isVisible());
+}
+
+TEST(Viewer, SpeedDoublesAndHalvesWithinItsBounds)
+{
+    const Viewed v;
+    struct Case {
+        int key;
+        int interval;
+        const char* title;
+    };
+    const Case cases[] = {{Qt::Key_Plus, 50, "speed 2\u00d7"}, {Qt::Key_Plus, 25, "speed 4\u00d7"}, {Qt::Key_Plus, 13, "speed 8\u00d7"},
+                          {Qt::Key_Plus, 13, "speed 8\u00d7"}, {Qt::Key_0, 100, nullptr},          {Qt::Key_Minus, 200, "speed 1/2\u00d7"},
+                          {Qt::Key_Minus, 400, "1/4\u00d7"},  {Qt::Key_Minus, 800, "1/8\u00d7"},   {Qt::Key_Minus, 800, "1/8\u00d7"},
+                          {Qt::Key_0, 100, nullptr}};
+    for (const Case& c : cases) {
+        v.key(c.key);
+        EXPECT_EQ(v.timer()->interval(), c.interval) << QTest::toString(QKeySequence(c.key));
+        if (c.title != nullptr) {
+            EXPECT_TRUE(v.form->windowTitle().contains(QString::fromUtf8(c.title))) << v.form->windowTitle().toStdString();
+        } else {
+            EXPECT_FALSE(v.form->windowTitle().contains("speed"));
+        }
+    }
+}
+
+TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
+{
+    const Viewed v;
+    QStringList shortcuts;
+    for (const QAction* action : v.viewer->menu()->actions())
+        if (!action->isSeparator())
+            shortcuts << action->shortcut().toString();
+    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E"}));
+}
+
+TEST(Viewer, DetailsOfTheBusAndCloudUnderTheMouse)
+{
+    const Viewed v;
+    v.key(Qt::Key_P);
+    v.key(Qt::Key_Space);
+    EXPECT_TRUE(v.viewer->details_at(QPoint(5, 5)).isEmpty());
+    const auto bus = bus_marker_position(v.form->run_state(), 2);
+    ASSERT_TRUE(bus);
+    EXPECT_EQ(v.viewer->details_at(QPoint(bus->x / 15 + 2, bus->y / 15 - 1)),
+              "bus 2: number 2, B\nrow 1: 0.5, at most the threshold 0.5");
+    v.key(Qt::Key_N);  // row 2 has a cloud at (2, 0.6)
+    const RunState& st = v.form->run_state();
+    const double x = (2.0 - st.xc_min) / st.c_span * (st.xp_max.value() - st.xp_min.value()) + st.xp_min.value();
+    const double y = st.yp_max.value() - (0.6 - st.yc_min) / st.c_span * (st.yp_max.value() - st.yp_min.value());
+    EXPECT_EQ(v.viewer->details_at(QPoint(static_cast<int>(x / 15), static_cast<int>(y / 15))), "cloud of step 2 at (2, 0.6)");
+}
+
+TEST(Viewer, SavedPicturesAreTheExportersFrames)
+{
+    const Viewed v;
+    v.key(Qt::Key_P);
+    v.key(Qt::Key_Space);
+    v.key(Qt::Key_N);
+    const std::filesystem::path png = v.folder.path() / "saved.png";
+    v.viewer->save_picture(png, {});
+    v.viewer->save_picture(v.folder.path() / "saved.svg", {true, true});
+    EXPECT_TRUE(std::filesystem::file_size(v.folder.path() / "saved.svg") > 0);
+
+    // The same two passes headless, at one pixel per 15 twips.
+    testing::PassRun run(v.folder.path());
+    Canvas canvas(1.0);
+    Pass pass{run.st, run.input, run.controls, canvas};
+    run_pass(pass);
+    run_pass(pass);
+    IndexedFrame frame;
+    compose_indexed_frame(canvas, FrameFacts{run.st, 2}, {}, frame);
+    QImage saved(QString::fromStdString(png.string()));
+    QImage expected;
+    const std::string bytes = encode_png(frame);
+    ASSERT_TRUE(expected.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size())));
+    EXPECT_EQ(saved, expected);
+}
+
+TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
+{
+    const Viewed v(40);
+    v.key(Qt::Key_Space);
+    const std::filesystem::path gif = v.folder.path() / "run.gif";
+    v.viewer->export_run(gif, {true, false});
+    QSignalSpy done(v.viewer->export_job(), &ExportJob::finished);
+    ASSERT_TRUE(done.wait(20000));
+    EXPECT_EQ(done.at(0).at(0).toString(), "");
+    EXPECT_EQ(done.at(0).at(1).toInt(), 40);
+    EXPECT_TRUE(std::filesystem::exists(gif));
+    EXPECT_TRUE(v.timer()->isActive() || v.count().toInt() == 40);  // the window's own run went on
+
+    // A cancelled export leaves no file.
+    const std::filesystem::path cancelled = v.folder.path() / "cancelled.gif";
+    v.viewer->export_run(cancelled, {});
+    QSignalSpy stopped(v.viewer->export_job(), &ExportJob::finished);
+    v.viewer->export_job()->cancel();
+    ASSERT_TRUE(stopped.wait(20000));
+    EXPECT_EQ(stopped.at(0).at(0).toString(), "cancelled");
+    EXPECT_FALSE(std::filesystem::exists(cancelled));
+}
+
+TEST(Viewer, NothingIsDrawnOutsideTheWhiteFill)
+{
+    // Clouds at the network's corners reach well past the frame.
+    const Viewed v(3, testing::track_file("1,0,0\n1,3,1\n2,0,1\n", "x,x,x,3,2,3,x,0,0.5,"));
+    v.key(Qt::Key_Space);
+    v.key(Qt::Key_Space);
+    const QImage& picture = v.form->canvas().image();
+    const QRect fill = frame_pixels(picture.devicePixelRatio());
+    int outside = 0;
+    int inside = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const bool drawn = qAlpha(picture.pixel(x, y)) != 0;
+            (fill.contains(x, y) ? inside : outside) += drawn ? 1 : 0;
+        }
+    EXPECT_EQ(outside, 0);
+    EXPECT_EQ(inside, fill.width() * fill.height());
+}
+
+}  // namespace
+}  // namespace umbrascope
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);  // settings of their own, not the user's
+    QApplication application(argc, argv);
+    QSettings().clear();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
