@@ -8,22 +8,25 @@ namespace umbrascope {
 namespace {
 
 constexpr int header_lines = 6;
-constexpr int max_rows = 2000;
-constexpr int max_fields = 26;  // the time and 25 intensities
 
 // Stores the converted field `col` of the current row: field 1 is the time, field j the intensity
 // of bus index j - 1; the last field of a row without any delimiter lands in column 0.
 void store_field(RunState& st, bool time_field, const Site& site)
 {
+    const int max_rows = st.time_val.upper();
     if (st.i_time > max_rows)
-        fail(ErrorKind::bounds, describe(site) + ": a 2001st data row; the sun table holds at most 2000 rows");
+        fail(ErrorKind::bounds, describe(site) + ": a " + std::to_string(max_rows + 1) +
+                                    "st data row; the sun table holds at most " + std::to_string(max_rows) +
+                                    " rows (run with --large for bigger inputs)");
     if (time_field) {
         st.time_val(st.i_time) = Cell(st.cell_val);
         return;
     }
+    const int max_fields = st.sun_table.column_upper() + 1;  // the time and an intensity per column from 1
     if (st.col > max_fields)
-        fail(ErrorKind::bounds, describe(site) + ": a " + std::to_string(st.col.value()) +
-                                    "th field; a row holds at most 26 fields, the time and 25 intensities");
+        fail(ErrorKind::bounds, describe(site) + ": a " + std::to_string(st.col.value()) + "th field; a row holds at most " +
+                                    std::to_string(max_fields) + " fields, the time and " +
+                                    std::to_string(max_fields - 1) + " intensities");
     st.sun_table(st.i_time, difference(st.col, Integer{1}, "the column index")) = Cell(st.cell_val);
 }
 
