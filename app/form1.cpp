@@ -49,9 +49,9 @@ LineShape::LineShape(const QString& name, LineEnds ends, QObject* parent)
     setObjectName(name);
 }
 
-Form1::Form1(std::filesystem::path folder, QWidget* parent)
+Form1::Form1(std::filesystem::path folder, bool large, QWidget* parent)
     : QWidget(parent),
-      st_(std::make_unique<RunState>()),
+      st_(std::make_unique<RunState>(large)),
       input_(std::move(folder)),
       canvas_(std::make_unique<Canvas>(devicePixelRatioF())),
       pass_{*st_, input_, *this, *canvas_}

@@ -42,7 +42,8 @@ class Form1 : public QWidget, private Controls {
     Q_OBJECT
 
 public:
-    explicit Form1(std::filesystem::path folder = ".", QWidget* parent = nullptr);
+    // `large`: the run takes large inputs (see RunState).
+    explicit Form1(std::filesystem::path folder = ".", bool large = false, QWidget* parent = nullptr);
     ~Form1() override;
 
     // The two event handlers; each runs one pass, and a failure leaves them as PassError.

@@ -11,13 +11,15 @@
 
 namespace {
 
-constexpr const char* usage_text = R"(Usage: umbrascope [FOLDER]
+constexpr const char* usage_text = R"(Usage: umbrascope [--large] [FOLDER]
 
 Shows cloud shadows passing over a small power network. Umbrascope reads three files from FOLDER
 (default: the current folder): cloud_bus_coords_connections.txt, cloud_sun_intensity_table.txt and
 cloud_centers_plot.txt. Press READ COORDINATES (or Space or Enter) to read them and start the
 animation, one time row every 100 ms.
 
+  --large     take large inputs: up to 32767 buses, connections and sun rows (by default at
+              most 25 buses, 100 connections and 2000 rows)
   --version   show the version and exit
   --help      show this text and exit
 
@@ -63,6 +65,7 @@ int main(int argc, char* argv[])
 {
     std::filesystem::path folder = ".";
     bool folder_given = false;
+    bool large = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -72,6 +75,10 @@ int main(int argc, char* argv[])
         if (arg == "--version") {
             std::printf("umbrascope %s\n", UMBRASCOPE_VERSION);
             return 0;
+        }
+        if (arg == "--large") {
+            large = true;
+            continue;
         }
         if (arg.rfind("-", 0) == 0 && arg != "-")
             fail_start("unknown option '" + arg + "'");
@@ -91,7 +98,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     qInstallMessageHandler(previous);
 
-    umbrascope::Form1 window(folder);
+    umbrascope::Form1 window(folder, large);
     window.show();
     return QApplication::exec();
 }

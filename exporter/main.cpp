@@ -42,6 +42,8 @@ Options (either --option VALUE or --option=VALUE):
   --passes N       stop after N passes (default: all, at most 32767)
   --keep-going     after a failed pass carry on with the next one, as the window does; without it
                    the run stops at the first failed pass
+  --large          take large inputs: up to 32767 buses, connections and sun rows (by default at
+                   most 25 buses, 100 connections and 2000 rows)
   --trace FILE     write every event of the run to FILE (- for standard output), one per line,
                    fields separated by a TAB: pass, text, item, timer, style, box, line, circle,
                    error
@@ -64,6 +66,7 @@ struct Options {
     bool svg = false;
     int passes = 32767;
     bool keep_going = false;
+    bool large = false;
     std::optional<std::string> trace;
 };
 
@@ -133,6 +136,9 @@ Options parse(int argc, char* argv[])
         } else if (arg == "--keep-going") {
             flag();
             options.keep_going = true;
+        } else if (arg == "--large") {
+            flag();
+            options.large = true;
         } else if (arg == "--trace") {
             options.trace = value();
         } else {
@@ -258,7 +264,7 @@ int run(const Options& options)
 
     InputSlot input(options.input);
     input.set_restart_hint("run umbrascope-export again");
-    auto st = std::make_unique<RunState>();
+    auto st = std::make_unique<RunState>(options.large);
     Pass pass{*st, input, controls, surface};
 
     const QImage background = window_background(1.0, QColor(240, 240, 240), Qt::black);
