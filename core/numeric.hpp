@@ -8,6 +8,7 @@
 #include <compare>
 #include <cstdint>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -166,6 +167,12 @@ public:
             widest_ = std::max(widest_, cells.size());
         }
         return cells[col];
+    }
+    // The cells of row `r` from column CLo through `last`, as writes to them would find them.
+    std::span<T> row(Integer r, Integer last)
+    {
+        T* first = &(*this)(r, last) - (last.value() - CLo);
+        return {first, static_cast<std::size_t>(last.value() - CLo + 1)};
     }
     const T& operator()(Integer r, Integer c) const
     {
