@@ -27,8 +27,8 @@ bool is_animation(const fs::path& path)
 }
 }  // namespace
 
-ExportJob::ExportJob(fs::path input, fs::path target, FrameOptions options)
-    : input_(std::move(input)), target_(std::move(target)), options_(options)
+ExportJob::ExportJob(fs::path input, fs::path target, FrameOptions options, bool large)
+    : input_(std::move(input)), target_(std::move(target)), options_(options), large_(large)
 {
 }
 
@@ -51,7 +51,7 @@ void ExportJob::run()
     RecordingControls controls(&trace);
     Canvas canvas(1.0);
     InputSlot input(input_);
-    auto st = std::make_unique<RunState>();
+    auto st = std::make_unique<RunState>(large_);
     Pass pass{*st, input, controls, canvas};
     std::optional<AnimationWriter> animation;
     IndexedFrame indexed;

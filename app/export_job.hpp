@@ -16,7 +16,7 @@ class ExportJob : public QObject {
 
 public:
     // `target` ending in .gif, .mp4 or .webm is an animation; anything else a folder of frames.
-    ExportJob(std::filesystem::path input, std::filesystem::path target, FrameOptions options);
+    ExportJob(std::filesystem::path input, std::filesystem::path target, FrameOptions options, bool large);
     ~ExportJob() override;  // cancels and waits
 
     void start();
@@ -34,6 +34,7 @@ private:
     std::filesystem::path input_;
     std::filesystem::path target_;
     FrameOptions options_;
+    bool large_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> running_{false};
     std::thread worker_;

@@ -49,9 +49,10 @@ LineShape::LineShape(const QString& name, LineEnds ends, QObject* parent)
     setObjectName(name);
 }
 
-Form1::Form1(std::filesystem::path folder, QWidget* parent)
+Form1::Form1(std::filesystem::path folder, bool large, QWidget* parent)
     : QWidget(parent),
       folder_(std::move(folder)),
+      large_(large),
       canvas_(std::make_unique<Canvas>(devicePixelRatioF())),
       tee_(*canvas_, nullptr)
 {
@@ -107,14 +108,15 @@ Form1::~Form1() = default;
 
 void Form1::make_run()
 {
-    st_ = std::make_unique<RunState>();
+    st_ = std::make_unique<RunState>(large_);
     input_ = std::make_unique<InputSlot>(folder_);
     input_->set_restart_hint("press F5 to read the files again and start anew");
     pass_ = std::make_unique<Pass>(Pass{*st_, *input_, *this, tee_});
 }
 
-void Form1::restart(std::filesystem::path folder)
+void Form1::restart(std::filesystem::path folder, bool large)
 {
+    large_ = large;
     Timer1->stop();
     timer_enabled_ = false;
     folder_ = std::move(folder);

@@ -42,7 +42,8 @@ class Form1 : public QWidget, private Controls {
     Q_OBJECT
 
 public:
-    explicit Form1(std::filesystem::path folder = ".", QWidget* parent = nullptr);
+    // `large`: the run takes large inputs (see RunState).
+    explicit Form1(std::filesystem::path folder = ".", bool large = false, QWidget* parent = nullptr);
     ~Form1() override;
 
     // The two event handlers; each runs one pass, and a failure leaves them as PassError.
@@ -56,8 +57,9 @@ public:
     // Beyond the one button, for the viewer around the window:
     // A new run in `folder`, as if the window had just opened there: a fresh run state, the
     // controls as they start, the picture blank. The files are read again by the next click.
-    void restart(std::filesystem::path folder);
+    void restart(std::filesystem::path folder, bool large);
     [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
+    [[nodiscard]] bool large() const { return large_; }  // the tables reach to 32767
     // While paused Timer1 does not tick, whatever the passes set; a click still runs a pass.
     void set_paused(bool paused);
     [[nodiscard]] bool paused() const { return paused_; }
@@ -98,6 +100,7 @@ private:
     void make_run();
 
     std::filesystem::path folder_;
+    bool large_ = false;
     std::unique_ptr<RunState> st_;
     std::unique_ptr<InputSlot> input_;
     std::unique_ptr<Canvas> canvas_;

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char* usage_text = R"(Usage: umbrascope [FOLDER]
+constexpr const char* usage_text = R"(Usage: umbrascope [--large] [FOLDER]
 
 Shows cloud shadows passing over a small power network. Umbrascope reads three files from FOLDER
 (default: the current folder, or the bundled example when the current folder has none of them):
@@ -21,6 +21,8 @@ cloud_bus_coords_connections.txt, cloud_sun_intensity_table.txt and cloud_center
 Press READ COORDINATES (or Space or Enter) to read them and start the animation, one time row
 every 100 ms.
 
+  --large     take large inputs: up to 32767 buses, connections and sun rows (by default at
+              most 25 buses, 100 connections and 2000 rows)
   --version   show the version and exit
   --help      show this text and exit
 
@@ -75,6 +77,7 @@ int main(int argc, char* argv[])
 {
     std::filesystem::path folder = ".";
     bool folder_given = false;
+    bool large = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -84,6 +87,10 @@ int main(int argc, char* argv[])
         if (arg == "--version") {
             std::printf("umbrascope %s\n", std::string(umbrascope::version).c_str());
             return 0;
+        }
+        if (arg == "--large") {
+            large = true;
+            continue;
         }
         if (arg.rfind("-", 0) == 0 && arg != "-")
             fail_start("unknown option '" + arg + "'");
@@ -124,7 +131,7 @@ int main(int argc, char* argv[])
         }
     }
 
-    umbrascope::Form1 window(folder);
+    umbrascope::Form1 window(folder, large);
     umbrascope::Viewer viewer(window, note);
     window.setWindowTitle(viewer.title());
     window.show();

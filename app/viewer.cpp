@@ -103,6 +103,10 @@ Viewer::Viewer(Form1& form, QString note) : QObject(&form), form_(form), note_(s
     add_action(tr("Open folder\u2026"), QKeySequence::Open, &Viewer::choose_folder);
     add_action(tr("Save picture\u2026"), QKeySequence::Save, &Viewer::choose_save);
     add_action(tr("Export run\u2026"), QKeySequence(Qt::CTRL | Qt::Key_E), &Viewer::choose_export);
+    menu_->addSeparator();
+    large_action_ = add_action(tr("Large inputs (restarts the run)"), QKeySequence(), &Viewer::toggle_large);
+    large_action_->setCheckable(true);
+    large_action_->setChecked(form_.large());
 
     connect(&form_, &Form1::passEnded, this, [this](bool failed) {
         last_failed_ = failed;
@@ -151,13 +155,19 @@ void Viewer::step()
         form_.step();
 }
 
-void Viewer::restart() { form_.restart(form_.folder()); }
+void Viewer::restart() { form_.restart(form_.folder(), form_.large()); }
 
 void Viewer::open_folder(const fs::path& folder)
 {
     note_.clear();
     QSettings().setValue(QStringLiteral("folder"), QString::fromStdString(folder.string()));
-    form_.restart(folder);
+    form_.restart(folder, form_.large());
+}
+
+void Viewer::toggle_large()
+{
+    form_.restart(form_.folder(), !form_.large());
+    large_action_->setChecked(form_.large());
 }
 
 int Viewer::timer_interval() const
@@ -196,6 +206,8 @@ QString Viewer::title() const
     QString text = QStringLiteral("%1 \u2014 %2").arg(QLatin1String(base_title), folder_text(form_.folder()));
     if (!note_.isEmpty())
         text += QStringLiteral(" (%1)").arg(note_);
+    if (form_.large())
+        text += QStringLiteral(" \u2014 large inputs");
     const RunState& st = form_.run_state();
     if (st.num_pass > 0) {
         const int row = shown_row(st, last_failed_);
@@ -228,7 +240,7 @@ void Viewer::save_picture(const fs::path& path, const FrameOptions& options) con
 
 void Viewer::export_run(const fs::path& path, const FrameOptions& options)
 {
-    job_ = std::make_unique<ExportJob>(form_.folder(), path, options);
+    job_ = std::make_unique<ExportJob>(form_.folder(), path, options, form_.large());
     auto* dialog = new QProgressDialog(tr("Exporting the run to %1").arg(QString::fromStdString(path.string())),
                                        tr("Cancel"), 0, 1, &form_);
     dialog->setWindowModality(Qt::NonModal);

@@ -60,6 +60,7 @@ public:
     void faster();
     void slower();
     void normal_speed();
+    void toggle_large();  // classic limits or large inputs; restarts the run
     [[nodiscard]] int speed_exponent() const { return speed_; }  // the speed is 2^exponent
     [[nodiscard]] int timer_interval() const;
 
@@ -88,6 +89,7 @@ private:
     QString note_;
     QMenu* menu_;
     QAction* pause_action_ = nullptr;
+    QAction* large_action_ = nullptr;
     ShadowPicture shadow_;
     int speed_ = 0;
     bool last_failed_ = false;

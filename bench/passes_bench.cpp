@@ -1,5 +1,6 @@
-// Speed of the passes on inputs at the system's limits, on the raster surface the window uses at
-// 15 twips per pixel. See docs/performance.md for the figures and how to reproduce them.
+// Speed of the passes on inputs at the system's limits, and on the large feeder with large inputs,
+// on the raster surface the window uses at 15 twips per pixel. See docs/performance.md for the
+// figures and how to reproduce them.
 
 #include <benchmark/benchmark.h>
 
@@ -21,32 +22,58 @@ namespace {
 using namespace umbrascope;
 namespace fs = std::filesystem;
 
-const fs::path& limit_folder()
+fs::path make_folder(bool large)
 {
-    static const fs::path folder = [] {
-        fs::path path = fs::temp_directory_path() / ("umbrascope-bench-" + std::to_string(::getpid()));
-        fs::create_directories(path);
-        tools::write_limit_inputs(path);
-        return path;
-    }();
-    return folder;
+    fs::path path = fs::temp_directory_path() /
+                    ("umbrascope-bench-" + std::string(large ? "large-" : "") + std::to_string(::getpid()));
+    fs::create_directories(path);
+    tools::LimitOptions options;
+    options.large = large;
+    tools::write_limit_inputs(path, options);
+    return path;
+}
+
+// Written once, on first use, and removed at exit.
+const fs::path& limit_folder(bool large)
+{
+    struct Folder {
+        explicit Folder(bool large) : path(make_folder(large)) {}
+        ~Folder()
+        {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+        fs::path path;
+    };
+    if (large) {
+        static const Folder folder(true);
+        return folder.path;
+    }
+    static const Folder folder(false);
+    return folder.path;
 }
 
 // One window's worth of state: run state, input slot, controls and the retained picture.
 struct Session {
-    Session() : input(limit_folder()), pass{*st, input, controls, canvas} {}
-    std::unique_ptr<RunState> st = std::make_unique<RunState>();
+    explicit Session(bool large = false)
+        : input(limit_folder(large)), st(std::make_unique<RunState>(large)), pass{*st, input, controls, canvas}
+    {
+    }
     InputSlot input;
+    std::unique_ptr<RunState> st;
     RecordingControls controls;
     Canvas canvas{1.0};
     Pass pass;
 };
 
+// state.range(0): 1 for the large feeder with large inputs.
 void first_pass(benchmark::State& state)
 {
+    const bool large = state.range(0) != 0;
+    (void)limit_folder(large);
     for (auto _ : state) {
         state.PauseTiming();
-        auto session = std::make_unique<Session>();
+        auto session = std::make_unique<Session>(large);
         state.ResumeTiming();
         run_pass(session->pass);
         benchmark::DoNotOptimize(session->st->n_time);
@@ -55,23 +82,26 @@ void first_pass(benchmark::State& state)
         state.ResumeTiming();
     }
 }
-BENCHMARK(first_pass)->Unit(benchmark::kMillisecond);
+BENCHMARK(first_pass)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(first_pass)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void steady_pass(benchmark::State& state)
 {
-    auto session = std::make_unique<Session>();
+    const bool large = state.range(0) != 0;
+    auto session = std::make_unique<Session>(large);
     run_pass(session->pass);
     for (auto _ : state) {
         if (!session->controls.timer_enabled) {  // the animation ended: start a new one
             state.PauseTiming();
-            session = std::make_unique<Session>();
+            session = std::make_unique<Session>(large);
             run_pass(session->pass);
             state.ResumeTiming();
         }
         run_pass(session->pass);
     }
 }
-BENCHMARK(steady_pass)->Unit(benchmark::kMicrosecond);
+BENCHMARK(steady_pass)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(steady_pass)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void frame_fill(benchmark::State& state)
 {
@@ -138,7 +168,7 @@ BENCHMARK(png_frame)->Unit(benchmark::kMicrosecond);
 
 void animation_frame(benchmark::State& state, const char* name)
 {
-    const fs::path path = limit_folder() / name;
+    const fs::path path = limit_folder(false) / name;
     const QRect crop = frame_pixels(1.0);
     AnimationWriter writer(path, crop.width(), crop.height(), 10);
     frame_export(state, [&writer](const IndexedFrame& frame) { writer.add(frame); });

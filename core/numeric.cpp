@@ -73,4 +73,10 @@ void fail_index2(const char* table, int row, int col, int rlo, int rhi, int clo,
                                 " by " + std::to_string(clo) + ".." + std::to_string(chi));
 }
 
+void fail_memory(const char* table, std::size_t entries)
+{
+    fail(ErrorKind::bounds, std::string(table) + ": not enough memory to grow the table to " + std::to_string(entries) +
+                                " entries");
+}
+
 }  // namespace umbrascope

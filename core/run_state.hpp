@@ -1,6 +1,7 @@
 #pragma once
 // The run state: everything that survives from one pass to the next, under the system's own
-// names. Created with every number 0, every text empty and every cell empty.
+// names. Created with every number 0, every text empty and every cell empty, and with the table
+// bounds of the run's input size.
 
 #include "core/input.hpp"
 #include "core/numeric.hpp"
@@ -14,6 +15,24 @@ inline constexpr std::string_view sun_table_file_name = "cloud_sun_intensity_tab
 inline constexpr std::string_view track_file_name = "cloud_centers_plot.txt";
 
 struct RunState {
+    // Large inputs lift every table's upper bound to the end of the Integer range; the classic
+    // bounds are the default.
+    explicit RunState(bool large_inputs = false)
+        : large(large_inputs),
+          bus_num("bus_num", reach(9999)),
+          bus_name("bus_name", reach(45)),
+          xc("xc", reach(45)),
+          yc("yc", reach(25)),
+          from_bus("from_bus", reach(100)),
+          to_bus("to_bus", reach(100)),
+          time_val("time_val", reach(2000)),
+          sun_table("sun_table", reach(2000), reach(25))
+    {
+    }
+    [[nodiscard]] int reach(int classic) const { return large ? integer_max : classic; }
+
+    bool large = false;
+
     // Pass control
     Integer num_pass;
     Integer i_time;
@@ -30,18 +49,18 @@ struct RunState {
 
     // Network
     Integer nbus;
-    Table<Integer, 0, 9999> bus_num{"bus_num"};
-    Table<Text, 0, 45> bus_name{"bus_name"};
-    Table<Single, 0, 45> xc{"xc"};
-    Table<Single, 0, 25> yc{"yc"};
+    Table<Integer, 0, 9999> bus_num;
+    Table<Text, 0, 45> bus_name;
+    Table<Single, 0, 45> xc;
+    Table<Single, 0, 25> yc;
     Integer last_bus;
     Integer bus_val;
     Text name_field;
     Single x_val = 0;
     Single y_val = 0;
     Integer nconn;
-    Table<Integer, 0, 100> from_bus{"from_bus"};
-    Table<Integer, 0, 100> to_bus{"to_bus"};
+    Table<Integer, 0, 100> from_bus;
+    Table<Integer, 0, 100> to_bus;
     long connections_line = 0;  // the network file's "bus_connections" line, so messages can name a connection's line
 
     // Plot geometry
@@ -65,8 +84,8 @@ struct RunState {
     Integer radius;
 
     // Sun table
-    Table<Cell, 0, 2000> time_val{"time_val"};
-    Table2<Cell, 0, 2000, 0, 25> sun_table{"sun_table"};
+    Table<Cell, 0, 2000> time_val;
+    Table2<Cell, 0, 2000, 0, 25> sun_table;
     Integer ncol;
     Single cell_val = 0;
     Integer shade_color;

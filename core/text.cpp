@@ -248,6 +248,8 @@ bool simple_single(TextView field, Single& value)
 
 }  // namespace
 
+bool plain_decimal_to_single(TextView field, Single& value) { return simple_single(field, value); }
+
 Single text_to_single(TextView field, const Site& site)
 {
     Single value = 0.0F;

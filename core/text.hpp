@@ -32,6 +32,9 @@ struct Site {
 // optional sign, digits with at most one decimal point, and an optional exponent. Group
 // separators are never accepted. Anything else, the empty text included, is a conversion error.
 [[nodiscard]] Single text_to_single(TextView field, const Site& site);
+// text_to_single's common case, a plain decimal of at most 7 digits between blanks: true and the
+// same value, or false when text_to_single must decide.
+[[nodiscard]] bool plain_decimal_to_single(TextView field, Single& value);
 // Rounds halves to the even neighbour; a value outside -32768..32767 is an overflow.
 [[nodiscard]] Integer text_to_integer(TextView field, const Site& site);
 

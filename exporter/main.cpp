@@ -39,7 +39,7 @@ cloud_centers_plot.txt) and draws one picture per pass. A pass is what one click
 COORDINATES or one tick of the window's 100 ms timer does: the first pass reads the files and
 draws time row 1, each later pass draws the next row, and the run ends after the last row.
 
-Options (either --option VALUE or --option=VALUE):
+Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
   --input DIR      folder holding the three input files (default: the current folder)
   --output DIR     folder for the frames, created if missing (default: ./frames)
   --format F       png, svg or both (default: png, or no frame files with --animation). One
@@ -56,6 +56,8 @@ Options (either --option VALUE or --option=VALUE):
   --passes N       stop after N passes (default: all, at most 32767)
   --keep-going     after a failed pass carry on with the next one, as the window does; without it
                    the run stops at the first failed pass
+  --large          take large inputs: up to 32767 buses, connections and sun rows (by default at
+                   most 25 buses, 100 connections and 2000 rows)
   --trace FILE     write every event of the run to FILE (- for standard output), one per line,
                    fields separated by a TAB: pass, text, item, timer, style, box, line, circle,
                    error
@@ -82,6 +84,7 @@ struct Options {
     FrameOptions frame;
     int passes = 32767;
     bool keep_going = false;
+    bool large = false;
     std::optional<std::string> trace;
 };
 
@@ -162,6 +165,9 @@ Options parse(int argc, char* argv[])
         } else if (arg == "--keep-going") {
             flag();
             options.keep_going = true;
+        } else if (arg == "--large") {
+            flag();
+            options.large = true;
         } else if (arg == "--trace") {
             options.trace = value();
         } else {
@@ -292,7 +298,7 @@ int run(const Options& options)
 
     InputSlot input(options.input);
     input.set_restart_hint("run umbrascope-export again");
-    auto st = std::make_unique<RunState>();
+    auto st = std::make_unique<RunState>(options.large);
     Pass pass{*st, input, controls, surface};
 
     const fs::path folder = options.output;

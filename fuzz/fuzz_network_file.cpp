@@ -7,15 +7,16 @@ using namespace umbrascope;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const bool large = fuzz::take_large_mode(data, size);
     fuzz::write_input(network_file_name, {reinterpret_cast<const char*>(data), size});
-    fuzz::World world;
+    fuzz::World world(large);
     RunState& st = *world.st;
     try {
         read_network_file(world.pass);
-        fuzz::require(st.nbus <= 25 && st.nconn <= 100);
+        fuzz::require(st.nbus <= st.yc.upper() && st.nconn <= st.from_bus.upper());
     } catch (const PassError& error) {
         fuzz::require_known_kind(error);
-        fuzz::require(st.nbus <= 26 && st.nconn <= 101);
+        fuzz::require(st.nbus.value() <= st.yc.upper() + 1 && st.nconn.value() <= st.from_bus.upper() + 1);
     }
     fuzz::require(!world.input.is_open());  // closed on return and on failure alike
     fuzz::require(st.nbus >= 0 && st.nconn >= 0);

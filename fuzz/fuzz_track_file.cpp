@@ -18,9 +18,10 @@ const bool inputs_written = [] {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const bool large = fuzz::take_large_mode(data, size);
     (void)inputs_written;
     fuzz::write_input(track_file_name, {reinterpret_cast<const char*>(data), size});
-    fuzz::World world;
+    fuzz::World world(large);
     HeadlessOptions options;
     options.max_passes = 6;
     options.keep_going = true;

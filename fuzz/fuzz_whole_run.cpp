@@ -9,6 +9,7 @@ using namespace umbrascope;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const bool large = fuzz::take_large_mode(data, size);
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::string_view names[] = {network_file_name, sun_table_file_name, track_file_name};
     std::size_t start = 0;
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         start = end + 1;
     }
 
-    fuzz::World world;
+    fuzz::World world(large);
     RunState& st = *world.st;
     HeadlessOptions options;
     options.max_passes = 6;

@@ -63,10 +63,25 @@ inline std::uint32_t* shared_pixels()
     return pixels.data();
 }
 
+// A first byte 0x01 runs the input with large inputs and is not part of the files; any other
+// input runs with the classic bounds.
+inline bool take_large_mode(const std::uint8_t*& data, std::size_t& size)
+{
+    if (size == 0 || data[0] != 0x01)
+        return false;
+    ++data;
+    --size;
+    return true;
+}
+
 // One window's worth of state, drawing into a client-area-sized pixel buffer at 15 twips per pixel.
 struct World {
-    World() : input(scratch_folder()), surface(&trace, &raster), pass{*st, input, controls, surface} {}
-    std::unique_ptr<RunState> st = std::make_unique<RunState>();
+    explicit World(bool large = false)
+        : st(std::make_unique<RunState>(large)), input(scratch_folder()), surface(&trace, &raster),
+          pass{*st, input, controls, surface}
+    {
+    }
+    std::unique_ptr<RunState> st;
     InputSlot input;
     std::ostringstream out;
     Trace trace{&out};

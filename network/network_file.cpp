@@ -7,8 +7,7 @@ namespace umbrascope {
 
 namespace {
 
-constexpr int max_buses = 25;        // the y table ends at 25
-constexpr int max_connections = 100;
+constexpr const char* bigger_inputs = " (run with --large for bigger inputs)";
 
 void read_coordinate_line(Pass& pass, const Site& line_site)
 {
@@ -43,9 +42,10 @@ void read_coordinate_line(Pass& pass, const Site& line_site)
     st.pos_start = st.pos;
     st.pos = line_end_position(st.text_line, site);
     st.y_val = text_to_single(cut_field(st.text_line, st.pos_start, st.pos, site, "y coordinate"), site);
-    if (st.nbus > max_buses)
+    if (st.nbus > st.yc.upper())  // the y table is the shortest
         fail(ErrorKind::bounds, describe(line_site) + ": a " + std::to_string(st.nbus.value()) +
-                                    "th bus; the network holds at most 25 buses");
+                                    "th bus; the network holds at most " + std::to_string(st.yc.upper()) + " buses" +
+                                    bigger_inputs);
     st.yc(st.nbus) = st.y_val;
 
     st.text_line = integer_text(st.bus_val);
@@ -66,9 +66,10 @@ void read_connection_line(Pass& pass, const Site& site)
                                           "\",\" between the two bus indexes of a connection");
     const TextView to_field = rest_of_line(st.text_line, st.pos_start, site);
     st.nconn = sum(st.nconn, 1, "the connection count nconn");
-    if (st.nconn > max_connections)
+    if (st.nconn > st.from_bus.upper())
         fail(ErrorKind::bounds, describe(site) + ": a " + std::to_string(st.nconn.value()) +
-                                    "st connection; the network holds at most 100 connections");
+                                    "st connection; the network holds at most " + std::to_string(st.from_bus.upper()) +
+                                    " connections" + bigger_inputs);
     st.from_bus(st.nconn) = text_to_integer(from_field, Site{site.file, site.line, 1});
     st.to_bus(st.nconn) = text_to_integer(to_field, Site{site.file, site.line, 2});
 

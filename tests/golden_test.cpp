@@ -1,5 +1,7 @@
 // Golden traces: whole runs on small input folders, every observable event pinned. Run with
 // UPDATE_GOLDEN=1 to write the expected traces anew after an intended change, and read the diff.
+// An `options` file in a folder holds words: keep-going, large (large inputs), passes=N.
+// Every folder within the classic bounds gives the same trace with large inputs too.
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@ struct GoldenCase {
     fs::path input;
     fs::path expected;
     HeadlessOptions options;
+    bool large = false;
 };
 
 void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.name; }
@@ -31,8 +34,12 @@ std::vector<GoldenCase> golden_cases()
             continue;
         GoldenCase c{entry.path().filename().string(), entry.path(), entry.path() / "expected.trace", {}};
         std::ifstream options(entry.path() / "options");
-        for (std::string word; options >> word;)
+        for (std::string word; options >> word;) {
             c.options.keep_going = c.options.keep_going || word == "keep-going";
+            c.large = c.large || word == "large";
+            if (word.rfind("passes=", 0) == 0)
+                c.options.max_passes = std::stoi(word.substr(7));
+        }
         cases.push_back(c);
     }
     std::sort(cases.begin(), cases.end(), [](const GoldenCase& a, const GoldenCase& b) { return a.name < b.name; });
@@ -64,17 +71,22 @@ std::string first_difference(const std::vector<std::string>& expected, const std
 
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
-TEST_P(Golden, TraceMatches)
+std::string trace_of(const GoldenCase& c, bool large)
 {
-    const GoldenCase& c = GetParam();
     // Run in the input folder, as the window runs in its working folder.
     const fs::path home = fs::current_path();
     fs::current_path(c.input);
-    testing::PassRun run(".");
+    testing::PassRun run(".", large);
     (void)run_headless(run.world, run.controls, run.trace, c.options, {});
     run.input.close();
     fs::current_path(home);
-    const std::string actual = run.out.str();
+    return run.out.str();
+}
+
+TEST_P(Golden, TraceMatches)
+{
+    const GoldenCase& c = GetParam();
+    const std::string actual = trace_of(c, c.large);
     if (std::getenv("UPDATE_GOLDEN") != nullptr) {
         std::ofstream(c.expected, std::ios::binary) << actual;
         GTEST_SKIP() << "wrote " << c.expected;
@@ -83,6 +95,11 @@ TEST_P(Golden, TraceMatches)
     ASSERT_FALSE(expected.empty()) << "no expected trace at " << c.expected << "; run with UPDATE_GOLDEN=1";
     if (actual != expected)
         ADD_FAILURE() << first_difference(testing::split_lines(expected), testing::split_lines(actual));
+    if (!c.large) {
+        const std::string large = trace_of(c, true);
+        if (large != expected)
+            ADD_FAILURE() << "with large inputs: " << first_difference(testing::split_lines(expected), testing::split_lines(large));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, Golden, ::testing::ValuesIn(golden_cases()),

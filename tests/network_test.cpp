@@ -154,7 +154,8 @@ TEST(NetworkFile, HoldsAtMost25BusesAnd100Connections)
     ASSERT_TRUE(bus26.error);
     EXPECT_EQ(bus26.error->kind(), ErrorKind::bounds);
     EXPECT_STREQ(bus26.error->what(),
-                 "cloud_bus_coords_connections.txt line 26: a 26th bus; the network holds at most 25 buses");
+                 "cloud_bus_coords_connections.txt line 26: a 26th bus; the network holds at most 25 buses"
+                 " (run with --large for bigger inputs)");
     EXPECT_EQ(bus26.run.st.nbus, 26);
     EXPECT_EQ(bus26.run.st.bus_num(Integer{26}), 26);
     EXPECT_EQ(bus26.run.st.bus_name(Integer{26}), U"Extra");
@@ -164,6 +165,8 @@ TEST(NetworkFile, HoldsAtMost25BusesAnd100Connections)
     const NetworkRead conn101(buses + connections + "2,3\n");
     ASSERT_TRUE(conn101.error);
     EXPECT_EQ(conn101.error->kind(), ErrorKind::bounds);
+    EXPECT_STREQ(conn101.error->what(), "cloud_bus_coords_connections.txt line 127: a 101st connection; the network"
+                                        " holds at most 100 connections (run with --large for bigger inputs)");
     EXPECT_EQ(conn101.run.st.nconn, 101);
     EXPECT_EQ(conn101.raw().back(), "2,3");         // echoed as read before it failed
     EXPECT_EQ(conn101.parsed().back(), "100,1,2");  // but never stored

@@ -98,5 +98,35 @@ TEST(Table, IndexesOutsideTheInclusiveRangeAreBoundsErrors)
     EXPECT_EQ(kind_of([&] { (void)grid(Integer{1}, Integer{26}); }), ErrorKind::bounds);
 }
 
+TEST(Table, ALiftedUpperBoundReachesTheIntegerRangeAndStorageFollowsTheWrites)
+{
+    Table<Single, 0, 25> yc("yc", integer_max);
+    const auto& read = yc;
+    yc(Integer{30}) = 1.5F;
+    EXPECT_EQ(read(Integer{30}), 1.5F);
+    EXPECT_EQ(read(Integer{29}), 0.0F);
+    EXPECT_EQ(read(Integer{32767}), 0.0F);  // within the bounds but never written
+    EXPECT_EQ(read.at(Integer{32767}, [] { return std::string(); }), 0.0F);
+    try {
+        (void)read.at(Integer{-1}, [] { return std::string("connection 3, its to bus"); });
+        FAIL();
+    } catch (const PassError& e) {
+        EXPECT_STREQ(e.what(), "connection 3, its to bus: yc(-1) is outside the table's range 0..32767");
+    }
+
+    Table2<Cell, 0, 2000, 0, 25> grid("sun_table", integer_max, integer_max);
+    const auto& cells = grid;
+    grid(Integer{1}, Integer{40}) = Cell(1.0F);
+    grid(Integer{2}, Integer{0}) = Cell(2.0F);
+    grid(Integer{32767}, Integer{32767}) = Cell(3.0F);
+    EXPECT_EQ(cells(Integer{1}, Integer{40}), Cell(1.0F));
+    EXPECT_EQ(cells(Integer{2}, Integer{0}), Cell(2.0F));
+    EXPECT_EQ(cells(Integer{32767}, Integer{32767}), Cell(3.0F));
+    for (const auto& [r, c] : {std::pair{2, 40}, {1, 41}, {3, 0}, {2001, 26}, {32767, 32766}})
+        EXPECT_FALSE(cells(Integer(static_cast<std::int16_t>(r)), Integer(static_cast<std::int16_t>(c))).filled());
+    EXPECT_EQ(kind_of([&] { (void)cells(Integer{-1}, Integer{0}); }), ErrorKind::bounds);
+    EXPECT_EQ(Cell(-0.0F), Cell(0.0F));
+}
+
 }  // namespace
 }  // namespace umbrascope

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include "clouds/sun_table.hpp"
 #include "test_support.hpp"
 
@@ -89,7 +91,8 @@ TEST(SunTable, LimitsOf2000RowsAnd26Fields)
     ASSERT_TRUE(row2001.error);
     EXPECT_EQ(row2001.error->kind(), ErrorKind::bounds);
     EXPECT_STREQ(row2001.error->what(),
-                 "cloud_sun_intensity_table.txt line 2007, field 1: a 2001st data row; the sun table holds at most 2000 rows");
+                 "cloud_sun_intensity_table.txt line 2007, field 1: a 2001st data row; the sun table holds at most 2000 rows"
+                 " (run with --large for bigger inputs)");
     EXPECT_EQ(row2001.run.st.i_time, 2001);
     EXPECT_EQ(row2001.run.st.n_time, 0);
 
@@ -104,6 +107,33 @@ TEST(SunTable, LimitsOf2000RowsAnd26Fields)
     EXPECT_EQ(too_wide.error->kind(), ErrorKind::bounds);
     EXPECT_EQ(too_wide.run.st.ncol, 2);  // from the last complete row
     EXPECT_EQ(too_wide.cell(2, 25), Cell(0.5F));
+}
+
+TEST(SunTable, EveryNumberFormConvertsAsOneFieldDoesAndTheFirstBadFieldFails)
+{
+    const std::vector<std::string> fields{"1e1", " 0.5 ", "+2", "-0", "12345678", "1.5E-3", "\t7\t", ".25", "3."};
+    std::string row;
+    for (const std::string& field : fields)
+        row += (row.empty() ? "" : ",") + field;
+    for (const bool large : {false, true}) {
+        TempFolder folder;
+        folder.write(std::string(sun_table_file_name), header + row + "\n" + row + ",x,y\n");
+        PassRun run(folder.path(), large);
+        run.st.delim = U',';
+        const auto error = attempt([&] { read_sun_table(run.world); });
+        ASSERT_TRUE(error);
+        EXPECT_STREQ(error->what(), "cloud_sun_intensity_table.txt line 8, field 10: \"x\" is not a number");
+        EXPECT_EQ(run.st.col, 10);
+        for (int r = 1; r <= 2; ++r) {
+            const Site site{"", 0, 0};
+            EXPECT_EQ(run.st.time_val(Integer(static_cast<std::int16_t>(r))), Cell(10.0F));
+            for (std::size_t f = 1; f < fields.size(); ++f) {
+                const Cell stored = run.st.sun_table(Integer(static_cast<std::int16_t>(r)), Integer(static_cast<std::int16_t>(f)));
+                const Single expected = text_to_single(text_of(fields[f]), site);
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(stored.value()), std::bit_cast<std::uint32_t>(expected)) << fields[f];
+            }
+        }
+    }
 }
 
 TEST(SunTable, Failures)

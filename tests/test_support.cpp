@@ -46,7 +46,10 @@ std::string track_file(const std::string& records, const std::string& parameters
     return "t1\nt2\nt3\n" + parameters + "\n" + records;
 }
 
-PassRun::PassRun(const std::filesystem::path& folder) : input(folder) {}
+PassRun::PassRun(const std::filesystem::path& folder, bool large)
+    : input(folder), state(std::make_unique<RunState>(large))
+{
+}
 
 std::optional<PassError> PassRun::pass()
 {

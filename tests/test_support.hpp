@@ -34,7 +34,7 @@ std::string sun_file(int rows, int buses = 2);
 std::string track_file(const std::string& records = "", const std::string& parameters = "x,x,x,1,0.5,1,x,0,0.5,");
 
 struct PassRun {
-    explicit PassRun(const std::filesystem::path& folder);
+    explicit PassRun(const std::filesystem::path& folder, bool large = false);
 
     // Runs one pass as the window's event edge would; returns the error it reported, if any.
     std::optional<PassError> pass();
@@ -48,7 +48,7 @@ struct PassRun {
     RecordingControls controls{&trace};
     TraceSurface surface{&trace, nullptr};
     InputSlot input;
-    std::unique_ptr<RunState> state = std::make_unique<RunState>();
+    std::unique_ptr<RunState> state;
     RunState& st = *state;
     Pass world{st, input, controls, surface};
 };

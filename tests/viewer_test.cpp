@@ -128,7 +128,12 @@ TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
     for (const QAction* action : v.viewer->menu()->actions())
         if (!action->isSeparator())
             shortcuts << action->shortcut().toString();
-    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E"}));
+    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E", ""}));
+    QAction* large = v.viewer->menu()->actions().back();
+    large->trigger();
+    EXPECT_TRUE(v.form->large());
+    EXPECT_TRUE(large->isChecked());
+    EXPECT_TRUE(v.form->windowTitle().contains("large inputs"));
 }
 
 TEST(Viewer, DetailsOfTheBusAndCloudUnderTheMouse)

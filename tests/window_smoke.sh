@@ -13,7 +13,7 @@ for tool in Xvfb xdotool xwd; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (Debian packages xvfb, xdotool, x11-apps)"
 done
 
-rm -rf "$work" && mkdir -p "$work"
+rm -rf "$work" && mkdir -p "$work" && chmod 700 "$work"
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
@@ -32,18 +32,18 @@ fail() { echo "FAILED: $*"; cat "$work/window.log"; exit 1; }
 id=$(xdotool search --sync --onlyvisible --name "^Umbrascope" 2>/dev/null | head -n 1)
 [ -n "$id" ] || fail "no Umbrascope window appeared"
 xdotool windowfocus --sync "$id" 2>/dev/null
-shot() { xwd -root -silent >"$work/$1.xwd"; }
+shot() { xwd -id "$id" -silent >"$work/$1.xwd"; }
 title() { xdotool getwindowname "$id"; }
 
 xdotool key space
 sleep 1.2
 xdotool key p
-sleep 0.3
+sleep 0.6
 [[ "$(title)" == *"— paused"* ]] || fail "P did not pause: the title is '$(title)'"
 shot paused-1
 sleep 0.6
 shot paused-2
-cmp -s "$work/paused-1.xwd" "$work/paused-2.xwd" || fail "the picture changed while paused"
+cmp -s "$work/paused-1.xwd" "$work/paused-2.xwd" || fail "the picture changed while paused (see $work)"
 row=$(title | sed -n 's/.*row \([0-9]*\) .*/\1/p')
 xdotool key n
 sleep 0.3
