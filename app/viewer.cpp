@@ -84,7 +84,7 @@ void ShadowPicture::clear()
     clouds_.clear();
 }
 
-Viewer::Viewer(Form1& form, QString note) : QObject(&form), form_(form), note_(std::move(note)), menu_(new QMenu(&form))
+Viewer::Viewer(Form1& form, QString note) : form_(form), note_(std::move(note)), menu_(new QMenu(&form))
 {
     form_.set_observer(&shadow_);
     form_.installEventFilter(this);

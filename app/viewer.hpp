@@ -49,7 +49,8 @@ class Viewer : public QObject {
     Q_OBJECT
 
 public:
-    // `note` follows the folder in the title (e.g. that it is the bundled example).
+    // `note` follows the folder in the title (e.g. that it is the bundled example). The viewer
+    // must go before the form: it detaches itself from the form and waits for an export.
     Viewer(Form1& form, QString note = {});
     ~Viewer() override;
 

@@ -91,7 +91,8 @@ execute_process(COMMAND localedef -i de_DE -f UTF-8 ${WORK}/locale/de_DE.UTF-8 R
 if(EXISTS ${WORK}/locale/de_DE.UTF-8/LC_NUMERIC)
   set(example ${SOURCE}/examples/ieee13)
   expect_run(0 --input ${example} --output ${WORK}/c --format svg --passes 3 --trace ${WORK}/c.trace)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env LOCPATH=${WORK}/locale LC_ALL=de_DE.UTF-8
+  # glibc keeps a little memory for a LOCPATH locale, which LeakSanitizer would count.
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env LOCPATH=${WORK}/locale LC_ALL=de_DE.UTF-8 ASAN_OPTIONS=detect_leaks=0
                           ${EXPORTER} --input ${example} --output ${WORK}/de --format svg --passes 3
                           --trace ${WORK}/de.trace RESULT_VARIABLE status)
   execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/c.trace ${WORK}/de.trace RESULT_VARIABLE differs)

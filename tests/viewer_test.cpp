@@ -34,7 +34,7 @@ struct Viewed {
         folder.write(std::string(sun_table_file_name), testing::sun_file(rows));
         folder.write(std::string(track_file_name), track);
         form = std::make_unique<Form1>(folder.path());
-        viewer = new Viewer(*form);
+        viewer = std::make_unique<Viewer>(*form);
         form->show();
         QApplication::setActiveWindow(form.get());
         EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -49,7 +49,7 @@ struct Viewed {
 
     TempFolder folder;
     std::unique_ptr<Form1> form;
-    Viewer* viewer;  // owned by the form
+    std::unique_ptr<Viewer> viewer;  // goes before the form
 };
 
 TEST(Viewer, PauseHoldsTheTimerAgainstClicksAndStepsRunOnePass)
