@@ -160,6 +160,16 @@ void png_encode(benchmark::State& state)
 }
 BENCHMARK(png_encode)->Unit(benchmark::kMicrosecond);
 
+void frame_compose(benchmark::State& state)
+{
+    Session session;
+    run_pass(session.pass);
+    IndexedFrame indexed;
+    for (auto _ : state)
+        compose_indexed_frame(session.canvas, FrameFacts{*session.st, 1}, {}, indexed);
+}
+BENCHMARK(frame_compose)->Unit(benchmark::kMicrosecond);
+
 void png_frame(benchmark::State& state)
 {
     frame_export(state, [](const IndexedFrame& frame) { benchmark::DoNotOptimize(encode_png(frame)); });

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "core/trace.hpp"
 #include "output/svg_picture.hpp"
 #include "output/animation_writer.hpp"
+#include "output/background_writer.hpp"
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
 #include "output/png_writer.hpp"
@@ -305,7 +307,9 @@ int run(const Options& options)
     ErrorTally errors;
     Progress progress(to_terminal);
     std::optional<AnimationWriter> animation;
-    IndexedFrame indexed;
+    // The frame files and the animation are encoded and written on a second thread while the next
+    // pass draws; each job holds its own copy of the frame.
+    BackgroundWriter writer;
     bool pass_failed = false;
 
     HeadlessEvents events;
@@ -320,14 +324,18 @@ int run(const Options& options)
         std::array<char, 16> stem{};
         std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
         if (options.png || options.animation) {
-            compose_indexed_frame(canvas, facts, options.frame, indexed);
-            if (options.png)
-                write_file(folder / (std::string(stem.data()) + ".png"), encode_png(indexed));
-            if (options.animation) {
-                if (!animation)
-                    animation.emplace(*options.animation, indexed.width, indexed.height, options.fps);
-                animation->add(indexed);
-            }
+            auto indexed = std::make_shared<IndexedFrame>();
+            compose_indexed_frame(canvas, facts, options.frame, *indexed);
+            const fs::path png = folder / (std::string(stem.data()) + ".png");
+            writer.submit([&, indexed, png] {
+                if (options.png)
+                    write_file(png, encode_png(*indexed));
+                if (options.animation) {
+                    if (!animation)
+                        animation.emplace(*options.animation, indexed->width, indexed->height, options.fps);
+                    animation->add(*indexed);
+                }
+            });
         }
         if (options.svg) {
             const bool extras = options.frame.annotate || options.frame.labels;
@@ -346,6 +354,7 @@ int run(const Options& options)
     const HeadlessResult result =
         run_headless(pass, controls, trace, HeadlessOptions{options.passes, options.keep_going}, events);
     progress.clear();
+    writer.finish();
     if (animation)
         animation->finish();
     if (trace_file) {

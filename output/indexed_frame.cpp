@@ -16,9 +16,9 @@ const std::array<Colour, frame_palette_size>& frame_palette()
     return colours;
 }
 
+namespace {
 
-
-std::uint8_t palette_index(std::uint32_t rgb)
+std::uint8_t nearest_index(std::uint32_t rgb)
 {
     const auto& colours = frame_palette();
     int best = 0;
@@ -35,6 +35,41 @@ std::uint8_t palette_index(std::uint32_t rgb)
         }
     }
     return static_cast<std::uint8_t>(best);
+}
+
+// The palette's own colours by a small hash; anything else is searched for.
+struct ExactColours {
+    static constexpr int bits = 8;
+    std::array<std::uint32_t, 1U << bits> keys{};
+    std::array<std::uint8_t, 1U << bits> indices{};
+    std::array<bool, 1U << bits> used{};
+
+    static std::size_t slot(std::uint32_t rgb) { return (rgb * 2654435761U) >> (32 - bits); }
+
+    ExactColours()
+    {
+        for (int i = frame_palette_size - 1; i >= 0; --i) {  // the first of equal colours wins
+            const Colour c = frame_palette()[static_cast<std::size_t>(i)];
+            const std::uint32_t rgb = (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
+            std::size_t at = slot(rgb);
+            while (used[at] && keys[at] != rgb)
+                at = (at + 1) & ((1U << bits) - 1);
+            keys[at] = rgb;
+            indices[at] = static_cast<std::uint8_t>(i);
+            used[at] = true;
+        }
+    }
+};
+
+}  // namespace
+
+std::uint8_t palette_index(std::uint32_t rgb)
+{
+    static const ExactColours exact;
+    for (std::size_t at = ExactColours::slot(rgb); exact.used[at]; at = (at + 1) & ((1U << ExactColours::bits) - 1))
+        if (exact.keys[at] == rgb)
+            return exact.indices[at];
+    return nearest_index(rgb);
 }
 
 void index_pixels(const std::uint32_t* argb, int width, int height, int stride_pixels, IndexedFrame& into)

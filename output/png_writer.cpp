@@ -29,8 +29,9 @@ std::string encode_png(const IndexedFrame& frame)
         throw WriteError("the PNG encoder could not start: out of memory");
     spng_ctx* ctx = context.get();
     check(spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1));
-    check(spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 2));
-    check(spng_set_option(ctx, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_UP));
+    check(spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 1));
+    check(spng_set_option(ctx, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_NONE));
+    check(spng_set_option(ctx, SPNG_IMG_COMPRESSION_STRATEGY, 3));  // Z_RLE
 
     spng_ihdr header{};
     header.width = static_cast<std::uint32_t>(frame.width);
