@@ -140,6 +140,8 @@ void Form1::set_paused(bool paused)
 
 void Form1::step() { at_event_edge(&Form1::Timer1_Timer); }
 
+void Form1::click() { at_event_edge(&Form1::Coordinates_Command_Button_Click); }
+
 void Form1::Coordinates_Command_Button_Click() { run_pass(*pass_); }
 
 void Form1::Timer1_Timer() { Coordinates_Command_Button_Click(); }

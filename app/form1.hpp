@@ -67,8 +67,9 @@ public:
     [[nodiscard]] bool timer_enabled() const { return timer_enabled_; }
     // A second surface that also receives every drawing call of the passes, or none.
     void set_observer(Surface* surface) { tee_.set_second(surface); }
-    // One pass as a tick would run it, reported at this event's edge.
+    // One pass as a tick would run it, or as a click would, reported at this event's edge.
     void step();
+    void click();
 
 signals:
     void passEnded(bool failed);  // after every click or tick

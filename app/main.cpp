@@ -92,7 +92,7 @@ int main(int argc, char* argv[])
             large = true;
             continue;
         }
-        if (arg.rfind("-", 0) == 0 && arg != "-")
+        if (arg.rfind('-', 0) == 0 && arg != "-")
             fail_start("unknown option '" + arg + "'");
         if (folder_given)
             fail_start("only one FOLDER, please; '" + arg + "' is a second one");

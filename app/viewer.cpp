@@ -155,19 +155,27 @@ void Viewer::step()
         form_.step();
 }
 
-void Viewer::restart() { form_.restart(form_.folder(), form_.large()); }
+// A restart runs the first pass at once, so that edited files show straight away; paused, the
+// animation then waits on its first picture.
+void Viewer::restart()
+{
+    form_.restart(form_.folder(), form_.large());
+    form_.click();
+}
 
 void Viewer::open_folder(const fs::path& folder)
 {
     note_.clear();
     QSettings().setValue(QStringLiteral("folder"), QString::fromStdString(folder.string()));
     form_.restart(folder, form_.large());
+    form_.click();
 }
 
 void Viewer::toggle_large()
 {
     form_.restart(form_.folder(), !form_.large());
     large_action_->setChecked(form_.large());
+    form_.click();
 }
 
 int Viewer::timer_interval() const

@@ -56,8 +56,8 @@ public:
 
     void toggle_pause();
     void step();  // one pass as a tick would run it; pauses first
-    void restart();
-    void open_folder(const std::filesystem::path& folder);
+    void restart();  // a fresh run in the same folder, its first pass at once
+    void open_folder(const std::filesystem::path& folder);  // a fresh run there, its first pass at once
     void faster();
     void slower();
     void normal_speed();

@@ -114,7 +114,7 @@ public:
     {
         const std::size_t s = slot(i);
         if (s >= data_.size())
-            detail::grow(data_, s, static_cast<std::size_t>(hi_ - Lo + 1), name_);
+            detail::grow(data_, s, static_cast<std::size_t>(hi_) - static_cast<std::size_t>(Lo) + 1, name_);
         return data_[s];
     }
     const T& operator()(Integer i) const { return read(slot(i)); }
@@ -156,10 +156,10 @@ public:
         const auto row = static_cast<std::size_t>(r.value() - RLo);
         const auto col = static_cast<std::size_t>(c.value() - CLo);
         if (row >= rows_.size())
-            detail::grow(rows_, row, static_cast<std::size_t>(rhi_ - RLo + 1), name_);
+            detail::grow(rows_, row, static_cast<std::size_t>(rhi_) - static_cast<std::size_t>(RLo) + 1, name_);
         std::vector<T>& cells = rows_[row];
         if (col >= cells.size()) {
-            const auto limit = static_cast<std::size_t>(chi_ - CLo + 1);
+            const auto limit = static_cast<std::size_t>(chi_) - static_cast<std::size_t>(CLo) + 1;
             if (cells.empty())  // a new row: as wide as the widest so far, in one allocation
                 detail::grow(cells, std::max(col, widest_ == 0 ? col : widest_ - 1), limit, name_);
             else

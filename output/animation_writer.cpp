@@ -114,7 +114,7 @@ struct AnimationWriter::State {
         }
     }
 
-    void drain(AVFrame* input)
+    void drain(AVFrame* input) const
     {
         check(avcodec_send_frame(codec, input), "the encoder refused a frame");
         for (;;) {

@@ -24,7 +24,7 @@ public:
     AnimationWriter(const AnimationWriter&) = delete;
     AnimationWriter& operator=(const AnimationWriter&) = delete;
 
-    void add(const IndexedFrame& frame);  // throws WriteError
+    void add(const IndexedFrame& picture);  // throws WriteError
     void finish();                        // the file takes its name; throws WriteError
 
 private:
