@@ -276,6 +276,14 @@ int run(const Options& options)
     }
     if (options.animation)
         (void)animation_type(*options.animation);  // an unknown type fails before any pass
+    // The folders named for the animation and the trace are made, as the output folder is.
+    for (const std::optional<fs::path>& file : {options.animation, std::optional<fs::path>(options.trace)}) {
+        if (!file || *file == "-" || file->parent_path().empty())
+            continue;
+        fs::create_directories(file->parent_path(), error);
+        if (error)
+            output_error("cannot create the folder " + file->parent_path().string() + ": " + error.message());
+    }
 
     std::optional<OutputFile> trace_file;
     if (options.trace)

@@ -102,3 +102,10 @@ if(EXISTS ${WORK}/locale/de_DE.UTF-8/LC_NUMERIC)
 else()
   message(STATUS "no comma-decimal locale could be made; the locale check is skipped")
 endif()
+
+# The folders named for an animation and a trace are made as the output folder is.
+expect_run(0 --input ${case} --animation ${WORK}/new/run.gif --trace ${WORK}/new/deeper/run.trace)
+if(NOT EXISTS ${WORK}/new/run.gif OR NOT EXISTS ${WORK}/new/deeper/run.trace)
+  message(FATAL_ERROR "the animation and trace folders were not made")
+endif()
+expect_run(2 --input ${case} --animation ${WORK}/run.avi)
