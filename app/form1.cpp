@@ -68,6 +68,7 @@ Form1::Form1(std::filesystem::path folder, bool large, QWidget* parent)
     // The controls in the window's control order.
     Num_Pass_Textbox = make_control<QLineEdit>(this, layout::Num_Pass_Textbox);
     Num_Pass_Textbox->setText(QStringLiteral("Num_Pass_Textbox"));
+    Num_Pass_Textbox->setCursorPosition(0);  // the start of a text wider than the box shows
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
@@ -123,6 +124,7 @@ void Form1::restart(std::filesystem::path folder, bool large)
     make_run();
     canvas_->clear();
     Num_Pass_Textbox->setText(QStringLiteral("Num_Pass_Textbox"));
+    Num_Pass_Textbox->setCursorPosition(0);
     for (QListWidget* list : {Info_Listbox, Coordinates_Repeated_Listbox, Coordinates_Listbox})
         list->clear();
     update();

@@ -101,7 +101,8 @@ int main(int argc, char* argv[])
     }
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error))
-        fail_start("the folder '" + folder.string() + "' does not exist", false);
+        fail_start("'" + folder.string() + (std::filesystem::exists(folder, error) ? "' is not a folder" : "' does not exist"),
+                   false);
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))

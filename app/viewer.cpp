@@ -218,8 +218,10 @@ QString Viewer::title() const
         text += QStringLiteral(" \u2014 large inputs");
     const RunState& st = form_.run_state();
     if (st.num_pass > 0) {
-        const int row = shown_row(st, last_failed_);
+        const int row = std::min(shown_row(st, last_failed_), std::max(st.n_time.value(), 1));
         text += QStringLiteral(" \u2014 row %1 / %2").arg(row).arg(st.n_time.value());
+        if (!form_.timer_enabled() && st.i_time > st.n_time)
+            text += QStringLiteral(" \u2014 finished (F5 runs it again)");
     }
     if (form_.paused())
         text += QStringLiteral(" \u2014 paused");
@@ -284,7 +286,7 @@ QString Viewer::details_at(QPoint pixel) const
     if (st.num_pass <= 0)
         return {};
     const QPointF at(pixel.x() * double{layout::twips_per_pixel}, pixel.y() * double{layout::twips_per_pixel});
-    const int row = shown_row(st, last_failed_);
+    const int row = std::min(shown_row(st, last_failed_), std::max(st.n_time.value(), 1));
     for (int k = 1; k <= st.nbus.value(); ++k) {
         const auto centre = bus_marker_position(st, k);
         if (!centre || std::hypot(centre->x - at.x(), centre->y - at.y()) > marker_reach_twips)

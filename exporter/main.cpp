@@ -123,11 +123,10 @@ Options parse(int argc, char* argv[])
             arg.resize(eq);
         }
         const auto value = [&]() -> std::string {
-            if (attached)
-                return *attached;
-            if (i + 1 >= argc)
+            const std::string given = attached ? *attached : i + 1 < argc ? argv[++i] : std::string();
+            if (given.empty())
                 usage_error(arg + " needs a value");
-            return argv[++i];
+            return given;
         };
         const auto flag = [&] {
             if (attached)
@@ -269,6 +268,9 @@ private:
 int run(const Options& options)
 {
     std::error_code error;
+    if (!fs::is_directory(options.input, error))
+        usage_error("the input folder " + options.input.string() +
+                    (fs::exists(options.input, error) ? " is not a folder" : " does not exist"));
     if (options.png || options.svg) {
         fs::create_directories(options.output, error);
         if (error)
@@ -372,6 +374,10 @@ int run(const Options& options)
         trace_file->commit();
     }
     errors.summarise(result.failures);
+    if (options.keep_going && result.passes == 1 && result.failures == 1)
+        std::fputs("umbrascope-export: the first pass failed, so the timer never started (as in the window): "
+                   "the run ends there\n",
+                   stderr);
     if (options.png || options.svg)
         note_stale_frames(folder, result.passes);
     return result.failures > 0 ? 1 : 0;

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QPainter>
 
 #include "core/layout.hpp"
@@ -38,18 +39,23 @@ QPointF frame_origin_twips()
     return {left.X1 - 20.0, left.Y1 - 20.0};
 }
 
-void paint_labels(QPainter& painter, const RunState& st)
+// Each name above and right of its marker, clear of the branches that run level or upright
+// through it; near the right edge, left of the marker instead.
+void paint_labels(QPainter& painter, const RunState& st, double width)
 {
     painter.setFont(frame_font(10));
     painter.setPen(qcolour(palette(0)));
+    const QFontMetrics metrics = painter.fontMetrics();
     const QPointF origin = frame_origin_twips();
     for (int k = 1; k <= st.nbus.value() && k <= 32767; ++k) {
         const auto at = bus_marker_position(st, k);
         if (!at)
             continue;
         const QPointF centre((at->x - origin.x()) / layout::twips_per_pixel, (at->y - origin.y()) / layout::twips_per_pixel);
-        const Text name = st.bus_name.at(Integer(static_cast<std::int16_t>(k)), [] { return std::string(); });
-        painter.drawText(QPointF(centre.x() + 7, centre.y() + 4), qtext(name));
+        const QString name = qtext(st.bus_name.at(Integer(static_cast<std::int16_t>(k)), [] { return std::string(); }));
+        const int advance = metrics.horizontalAdvance(name);
+        const double x = centre.x() + 7 + advance > width - 2 ? centre.x() - 7 - advance : centre.x() + 7;
+        painter.drawText(QPointF(x, centre.y() - 4), name);
     }
 }
 
@@ -95,7 +101,7 @@ void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameO
     if (options.labels) {
         painter.save();
         painter.setClipRect(QRect(0, 0, crop.width(), crop.height()));
-        paint_labels(painter, facts.st);
+        paint_labels(painter, facts.st, crop.width());
         painter.restore();
     }
     if (options.annotate)

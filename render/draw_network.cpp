@@ -54,9 +54,11 @@ void draw_connection(Pass& pass)
 {
     RunState& st = pass.st;
     // Connection c is the c-th line after the "bus_connections" line of the network file.
-    const auto where = [&st](const char* end) {
-        return [&st, end] {
-            std::string at = "connection " + std::to_string(st.c.value()) + ", " + end;
+    const auto where = [&st](const char* end, Integer bus) {
+        return [&st, end, bus] {
+            std::string at = "connection " + std::to_string(st.c.value()) + " names bus index " +
+                             std::to_string(bus.value()) + " as " + end + " (the network has " +
+                             std::to_string(st.nbus.value()) + (st.nbus == 1 ? " bus)" : " buses)");
             if (st.connections_line > 0)
                 at = std::string(network_file_name) + " line " + std::to_string(st.connections_line + st.c.value()) +
                      ", " + at;
@@ -65,10 +67,10 @@ void draw_connection(Pass& pass)
     };
     const Integer f = st.from_bus(st.c);
     const Integer t = st.to_bus(st.c);
-    const Single xf = st.xc.at(f, where("its from bus"));
-    const Single yf = st.yc.at(f, where("its from bus"));
-    const Single xt = st.xc.at(t, where("its to bus"));
-    const Single yt = st.yc.at(t, where("its to bus"));
+    const Single xf = st.xc.at(f, where("its from bus", f));
+    const Single yf = st.yc.at(f, where("its from bus", f));
+    const Single xt = st.xc.at(t, where("its to bus", t));
+    const Single yt = st.yc.at(t, where("its to bus", t));
     // Both normalised positions first, then both end points; xn and yn are left untouched.
     const Single xn_f = normalised(xf, st.xc_min, st.c_span, "a line end's normalised x");
     const Single yn_f = normalised(yf, st.yc_min, st.c_span, "a line end's normalised y");

@@ -102,8 +102,8 @@ TEST(DrawNetwork, ConnectionsByBusIndex)
         }
     }
     const Network bad("1,A,0,0\nbus_connections\n1,2\n1,26\n", "10,1");
-    EXPECT_STREQ(bad.error->what(), "cloud_bus_coords_connections.txt line 4, connection 2, its to bus: yc(26) is "
-                                    "outside the table's range 0..25");
+    EXPECT_STREQ(bad.error->what(), "cloud_bus_coords_connections.txt line 4, connection 2 names bus index 26 as its "
+                                    "to bus (the network has 1 bus): yc(26) is outside the table's range 0..25");
     EXPECT_EQ(bad.s.run.st.i_time, 1);  // not advanced
 }
 

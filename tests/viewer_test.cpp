@@ -74,9 +74,12 @@ TEST(Viewer, PauseHoldsTheTimerAgainstClicksAndStepsRunOnePass)
     EXPECT_TRUE(v.timer()->isActive());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !v.timer()->isActive(); }, 3000));
     EXPECT_EQ(v.count(), "6");
+    EXPECT_TRUE(v.form->windowTitle().contains("row 6 / 6 \u2014 finished")) << v.form->windowTitle().toStdString();
     v.key(Qt::Key_P);
     v.key(Qt::Key_N);  // the animation has ended: no tick would come, so no step either
     EXPECT_EQ(v.count(), "6");
+    v.key(Qt::Key_Space);  // a click after the end fails, and the title keeps to the last row
+    EXPECT_TRUE(v.form->windowTitle().contains("row 6 / 6 \u2014 finished")) << v.form->windowTitle().toStdString();
 }
 
 TEST(Viewer, RestartReadsTheFilesAgainFromAFreshState)
