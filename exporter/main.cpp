@@ -123,7 +123,7 @@ Options parse(int argc, char* argv[])
             arg.resize(eq);
         }
         const auto value = [&]() -> std::string {
-            const std::string given = attached ? *attached : i + 1 < argc ? argv[++i] : std::string();
+            std::string given = attached ? *attached : i + 1 < argc ? argv[++i] : std::string();
             if (given.empty())
                 usage_error(arg + " needs a value");
             return given;
