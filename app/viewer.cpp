@@ -30,7 +30,6 @@ namespace {
 constexpr int slowest = -3;  // 1/8 of the normal pace
 constexpr int fastest = 3;   // 8 times
 constexpr int marker_reach_twips = 85;  // the largest shaded disc
-constexpr const char* base_title = "Umbrascope, by the Umbrascope developers, December 2026";
 
 QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -84,7 +83,8 @@ void ShadowPicture::clear()
     clouds_.clear();
 }
 
-Viewer::Viewer(Form1& form, QString note) : form_(form), note_(std::move(note)), menu_(new QMenu(&form))
+Viewer::Viewer(Form1& form, QString note)
+    : form_(form), base_title_(form.windowTitle()), note_(std::move(note)), menu_(new QMenu(&form))
 {
     form_.set_observer(&shadow_);
     form_.installEventFilter(this);
@@ -211,7 +211,7 @@ void Viewer::normal_speed()
 
 QString Viewer::title() const
 {
-    QString text = QStringLiteral("%1 \u2014 %2").arg(QLatin1String(base_title), folder_text(form_.folder()));
+    QString text = QStringLiteral("%1 \u2014 %2").arg(base_title_, folder_text(form_.folder()));
     if (!note_.isEmpty())
         text += QStringLiteral(" (%1)").arg(note_);
     if (form_.large())

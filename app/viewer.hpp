@@ -87,6 +87,7 @@ private:
     QAction* add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)());
 
     Form1& form_;
+    QString base_title_;  // the window's own title, which the state follows
     QString note_;
     QMenu* menu_;
     QAction* pause_action_ = nullptr;
