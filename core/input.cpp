@@ -12,7 +12,10 @@ namespace {
 constexpr std::size_t chunk = std::size_t{64} * 1024;
 }
 
-InputSlot::InputSlot(std::filesystem::path folder) : folder_(std::move(folder)), buffer_(chunk) {}
+InputSlot::InputSlot(std::filesystem::path folder)
+    : folder_(std::move(folder)), buffer_(std::make_unique_for_overwrite<char[]>(chunk)), capacity_(chunk)
+{
+}
 
 InputSlot::~InputSlot() { close(); }
 
@@ -37,7 +40,7 @@ void InputSlot::open(std::string_view name)
     // Skip a UTF-8 byte-order mark.
     if (fill() && end_ - begin_ < 3)
         fill();
-    if (end_ - begin_ >= 3 && std::memcmp(buffer_.data() + begin_, "\xEF\xBB\xBF", 3) == 0)
+    if (end_ - begin_ >= 3 && std::memcmp(buffer_.get() + begin_, "\xEF\xBB\xBF", 3) == 0)
         begin_ += 3;
 }
 
@@ -46,13 +49,17 @@ bool InputSlot::fill()
     if (eof_)
         return false;
     if (begin_ > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == buffer_.size())
-        buffer_.resize(buffer_.size() * 2);
-    const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+    if (end_ == capacity_) {
+        auto larger = std::make_unique_for_overwrite<char[]>(capacity_ * 2);
+        std::memcpy(larger.get(), buffer_.get(), end_);
+        buffer_ = std::move(larger);
+        capacity_ *= 2;
+    }
+    const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, file_);
     end_ += got;
     if (got == 0)
         eof_ = true;
@@ -87,20 +94,20 @@ void InputSlot::read_line(Text& into, std::string_view expected)
                                                       std::to_string(line_number_));
     std::size_t scanned = begin_;
     for (;;) {
-        const char* start = buffer_.data() + scanned;
+        const char* start = buffer_.get() + scanned;
         const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - scanned));
         if (newline != nullptr) {
-            const auto at = static_cast<std::size_t>(newline - buffer_.data());
+            const auto at = static_cast<std::size_t>(newline - buffer_.get());
             std::size_t stop = at;
             if (stop > begin_ && buffer_[stop - 1] == '\r')
                 --stop;
-            decode_utf8(std::string_view(buffer_.data() + begin_, stop - begin_), into);
+            decode_utf8(std::string_view(buffer_.get() + begin_, stop - begin_), into);
             begin_ = at + 1;
             break;
         }
         const std::size_t seen = end_ - begin_;
         if (!fill()) {  // the last line, without a line end
-            decode_utf8(std::string_view(buffer_.data() + begin_, end_ - begin_), into);
+            decode_utf8(std::string_view(buffer_.get() + begin_, end_ - begin_), into);
             begin_ = end_;
             break;
         }

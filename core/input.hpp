@@ -47,7 +47,8 @@ private:
     std::FILE* file_ = nullptr;
     std::string name_;
     std::vector<std::string> closed_;  // names of the files opened and closed so far
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;  // left uncleared: only the bytes read are ever looked at
+    std::size_t capacity_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool eof_ = false;

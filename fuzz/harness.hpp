@@ -55,11 +55,15 @@ inline void require_known_kind(const PassError& error)
     require(*error.what() != '\0');
 }
 
-// The client area's pixels, shared by all runs: what they hold never matters, only that every
-// write stays inside them.
+// The client area's pixels at a tenth of the window's scale, shared by all runs: what they hold
+// never matters, only that every write stays inside them. The small grid keeps the every-pass fill
+// of the frame cheap, so that the runs go to the readers and the geometry rather than to pixels.
+constexpr int pixels_wide = 80;
+constexpr int pixels_high = 62;
+
 inline std::uint32_t* shared_pixels()
 {
-    static std::vector<std::uint32_t> pixels(794U * 617U);
+    static std::vector<std::uint32_t> pixels(std::size_t{pixels_wide} * pixels_high);
     return pixels.data();
 }
 
@@ -74,7 +78,7 @@ inline bool take_large_mode(const std::uint8_t*& data, std::size_t& size)
     return true;
 }
 
-// One window's worth of state, drawing into a client-area-sized pixel buffer at 15 twips per pixel.
+// One window's worth of state, drawing into the shared pixels at 150 twips per pixel.
 struct World {
     explicit World(bool large = false)
         : st(std::make_unique<RunState>(large)), input(scratch_folder()), surface(&trace, &raster),
@@ -86,7 +90,7 @@ struct World {
     std::ostringstream out;
     Trace trace{&out};
     RecordingControls controls{&trace};
-    RasterSurface raster{shared_pixels(), 794, 617, 794, 1.0 / 15};
+    RasterSurface raster{shared_pixels(), pixels_wide, pixels_high, pixels_wide, 1.0 / 150};
     TraceSurface surface;
     Pass pass;
 };
