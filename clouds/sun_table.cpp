@@ -4,7 +4,16 @@
 #include "core/scan.hpp"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <future>
+#include <new>
+#include <span>
+#include <string_view>
+#include <system_error>
+#include <type_traits>
+#include <vector>
 
 namespace umbrascope {
 
@@ -35,25 +44,35 @@ void store_field(RunState& st, bool time_field, const Site& site)
 
 Integer small(std::size_t n) { return Integer(static_cast<std::int16_t>(n)); }
 
+// A character's code, for lines of bytes and of characters alike: a byte past ASCII is no blank,
+// digit, sign, point or delimiter of the fast paths.
+template <class Char>
+char32_t code(Char c)
+{
+    return static_cast<char32_t>(static_cast<std::make_unsigned_t<Char>>(c));
+}
+
 bool is_blank(char32_t c) { return c == U' ' || c == U'\t'; }
 bool is_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
 // A plain decimal of at most 7 digits between blanks, from `i` up to a delimiter or the end of the
 // line: its value and the index where it stops, as text_to_single and find_delim would find them.
-bool plain_field(TextView line, std::size_t& i, char32_t delim, Single& value)
+constexpr float decimal_powers[] = {1e0F, 1e1F, 1e2F, 1e3F, 1e4F, 1e5F, 1e6F, 1e7F};
+
+template <class Char>
+bool plain_field(std::basic_string_view<Char> line, std::size_t& i, char32_t delim, Single& value)
 {
-    static constexpr float powers[] = {1e0F, 1e1F, 1e2F, 1e3F, 1e4F, 1e5F, 1e6F, 1e7F};
     const std::size_t n = line.size();
-    while (i < n && is_blank(line[i]))
+    while (i < n && is_blank(code(line[i])))
         ++i;
     bool negative = false;
-    if (i < n && (line[i] == U'-' || line[i] == U'+'))
-        negative = line[i++] == U'-';
+    if (i < n && (code(line[i]) == U'-' || code(line[i]) == U'+'))
+        negative = code(line[i++]) == U'-';
     std::uint32_t digits = 0;
     int count = 0;
     int decimals = -1;
     for (; i < n; ++i) {
-        const char32_t c = line[i];
+        const char32_t c = code(line[i]);
         if (is_digit(c)) {
             if (++count > 7)
                 return false;
@@ -65,13 +84,18 @@ bool plain_field(TextView line, std::size_t& i, char32_t delim, Single& value)
             break;
         }
     }
-    while (i < n && is_blank(line[i]))
+    while (i < n && is_blank(code(line[i])))
         ++i;
-    if (count == 0 || (i < n && line[i] != delim))
+    if (count == 0 || (i < n && code(line[i]) != delim))
         return false;
-    const float magnitude = static_cast<float>(digits) / powers[std::max(decimals, 0)];
+    const float magnitude = static_cast<float>(digits) / decimal_powers[std::max(decimals, 0)];
     value = negative ? -magnitude : magnitude;
     return true;
+}
+
+bool is_plain_delim(char32_t delim)
+{
+    return !is_blank(delim) && !is_digit(delim) && delim != U'.' && delim != U'-' && delim != U'+';
 }
 
 // The usual row, read in one sweep with the outcome of the field-by-field scan below: a line short
@@ -84,8 +108,7 @@ bool read_row_in_one_sweep(RunState& st, Site& site)
     const TextView line = st.text_line;
     const std::size_t n = line.size();
     const char32_t delim = st.delim;
-    const bool plain_delim = !is_blank(delim) && !is_digit(delim) && delim != U'.' && delim != U'-' && delim != U'+';
-    if (n >= static_cast<std::size_t>(integer_max) || st.i_time > st.time_val.upper() || !plain_delim)
+    if (n >= static_cast<std::size_t>(integer_max) || st.i_time > st.time_val.upper() || !is_plain_delim(delim))
         return false;
     const auto max_fields = static_cast<std::size_t>(st.sun_table.column_upper()) + 1;
 
@@ -153,9 +176,168 @@ void read_data_row(Pass& pass)
     st.ncol = st.col;
 }
 
+
+// Rows read many at a time: a block of whole lines is taken from the input slot, the rows in which
+// every field is a plain decimal are converted on two threads, and then every row is stored in file
+// order, each as read_data_row would store it; a row of any other kind is read by read_data_row
+// itself, in its place, so its errors and state are those of the row-by-row reading.
+constexpr std::size_t block_bytes = std::size_t{1} << 20;
+constexpr std::size_t two_thread_bytes = std::size_t{256} << 10;  // smaller blocks stay on one thread
+
+struct BlockRow {
+    std::string_view line;       // without its line end
+    std::size_t length = 0;      // with its line end
+    std::size_t fields = 0;      // 0 when read_data_row must read it
+    std::size_t last_start = 0;  // where its last field starts
+    Single time = 0.0F;
+    std::vector<Cell> cells;     // the row's cells from column 0, which stays empty
+};
+
+// The field of the file's usual form, digits with at most one point and nothing around them, at
+// `p`: its value as plain_field gives it and where it stops, or null for a field of another form.
+const char* bare_decimal(const char* p, const char* end, char delim, Single& value)
+{
+    std::uint32_t digits = 0;
+    int count = 0;
+    const char* point = nullptr;
+    for (; p != end; ++p) {
+        const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (digit < 10) {
+            digits = digits * 10 + digit;
+            ++count;
+        } else if (*p == '.' && point == nullptr) {
+            point = p;
+        } else {
+            break;
+        }
+    }
+    if (count == 0 || count > 7 || (p != end && *p != delim))
+        return nullptr;
+    value = static_cast<float>(digits) / decimal_powers[point == nullptr ? 0 : p - point - 1];
+    return p;
+}
+
+// Converts each row of at least two fields, all plain decimals, with every position within the
+// Integer range, into its time and cells. `values` holds a row's values while it is converted, and
+// its size is the most fields a row may have.
+void convert_rows(std::span<BlockRow> rows, char32_t delim, std::vector<Single>& values)
+{
+    const auto byte_delim = static_cast<char>(delim);
+    const std::size_t max_fields = values.size();
+    for (BlockRow& row : rows) {
+        row.fields = 0;
+        const std::string_view line = row.line;
+        if (line.size() >= static_cast<std::size_t>(integer_max))
+            continue;
+        const char* const end = line.data() + line.size();
+        const char* start = line.data();
+        Single* const first = values.data();
+        Single* value = first;
+        for (;; ++value) {
+            const char* stop = value == first + max_fields ? nullptr : bare_decimal(start, end, byte_delim, *value);
+            if (stop == nullptr && value != first + max_fields) {
+                auto at = static_cast<std::size_t>(start - line.data());
+                stop = plain_field(line, at, delim, *value) ? line.data() + at : nullptr;
+            }
+            if (stop == nullptr) {
+                value = first;
+                break;
+            }
+            if (stop == end)
+                break;
+            start = stop + 1;
+        }
+        const auto fields = static_cast<std::size_t>(value - first) + 1;
+        if (value == first)
+            continue;
+        try {
+            row.cells.assign(fields, Cell());
+        } catch (const std::bad_alloc&) {  // read_data_row reads it, failing as the table fails
+            continue;
+        }
+        for (std::size_t field = 2; field <= fields; ++field)
+            row.cells[field - 1] = Cell(first[field - 1]);
+        row.time = first[0];
+        row.fields = fields;
+        row.last_start = static_cast<std::size_t>(start - line.data());
+    }
+}
+
+void read_rows_in_block(Pass& pass, std::vector<BlockRow>& rows, std::array<std::vector<Single>, 2>& values)
+{
+    RunState& st = pass.st;
+    const std::string_view block = pass.input.peek_lines(block_bytes);
+    if (block.empty() || st.delim > 0x7F || !is_plain_delim(st.delim)) {
+        read_data_row(pass);
+        return;
+    }
+    std::size_t count = 0;
+    for (std::size_t start = 0; start < block.size(); ++count) {
+        std::size_t end = block.find('\n', start);
+        end = end == std::string_view::npos ? block.size() : end;
+        std::string_view line = block.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (count == rows.size())
+            rows.emplace_back();
+        rows[count].line = line;
+        rows[count].length = std::min(end + 1, block.size()) - start;
+        start = end + 1;
+    }
+
+    const auto max_fields = static_cast<std::size_t>(st.sun_table.column_upper()) + 1;
+    for (std::vector<Single>& scratch : values)
+        scratch.resize(max_fields);
+    const std::span<BlockRow> block_rows = std::span(rows).first(count);
+    // Both threads take rows a few at a time, so that neither waits long for the other.
+    std::atomic<std::size_t> next{0};
+    const auto convert_taken_rows = [&next, block_rows, delim = st.delim](std::vector<Single>& scratch) {
+        constexpr std::size_t rows_taken = 4;
+        for (std::size_t first = next.fetch_add(rows_taken); first < block_rows.size(); first = next.fetch_add(rows_taken))
+            convert_rows(block_rows.subspan(first, std::min(rows_taken, block_rows.size() - first)), delim, scratch);
+    };
+    std::future<void> second;
+    if (block.size() >= two_thread_bytes) {
+        try {
+            second = std::async(std::launch::async, convert_taken_rows, std::ref(values[1]));
+        } catch (const std::system_error&) {  // no thread to be had: this one converts them all
+        }
+    }
+    convert_taken_rows(values[0]);
+    if (second.valid())
+        second.get();
+
+    const BlockRow* last_stored = nullptr;
+    for (BlockRow& row : block_rows) {
+        if (row.fields == 0 || st.i_time < 1 || st.i_time >= st.time_val.upper()) {
+            read_data_row(pass);  // the first row, which is echoed, a row of another kind, or no room
+            last_stored = nullptr;
+            continue;
+        }
+        const Integer i_time(static_cast<std::int16_t>(st.i_time.value() + 1));
+        const Single last_value = row.cells.back().value();
+        if (!st.sun_table.adopt_row(i_time, row.cells)) {
+            read_data_row(pass);
+            last_stored = nullptr;
+            continue;
+        }
+        pass.input.skip_line(row.length);
+        st.i_time = i_time;
+        st.time_val(st.i_time) = Cell(row.time);
+        st.pos_start = small(row.last_start);
+        st.pos = Integer{0};
+        st.col = small(row.fields);
+        st.ncol = st.col;
+        st.cell_val = last_value;
+        last_stored = &row;
+    }
+    if (last_stored != nullptr)
+        decode_utf8(last_stored->line, st.text_line);
+}
+
 }  // namespace
 
-void read_sun_table(Pass& pass)
+void read_sun_table(Pass& pass, RowReading reading)
 {
     RunState& st = pass.st;
     InputSlot& input = pass.input;
@@ -168,8 +350,14 @@ void read_sun_table(Pass& pass)
     }
     st.i_time = Integer{0};
     st.ncol = Integer{-9999};
-    while (!input.at_end(sun_table_file_name))
-        read_data_row(pass);
+    std::vector<BlockRow> rows;
+    std::array<std::vector<Single>, 2> values;
+    while (!input.at_end(sun_table_file_name)) {
+        if (reading == RowReading::in_blocks)
+            read_rows_in_block(pass, rows, values);
+        else
+            read_data_row(pass);
+    }
     input.close();
 
     // The last line read, then the last row rebuilt from what was stored.

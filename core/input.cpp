@@ -116,6 +116,34 @@ void InputSlot::read_line(Text& into, std::string_view expected)
     ++line_number_;
 }
 
+std::string_view InputSlot::peek_lines(std::size_t wanted)
+{
+    if (file_ == nullptr || holding_)
+        return {};
+    if (capacity_ - begin_ < wanted) {  // room for `wanted` bytes once fill moves the rest to the start
+        const std::size_t size = std::max(wanted, end_ - begin_);
+        auto larger = std::make_unique_for_overwrite<char[]>(size);
+        std::memcpy(larger.get(), buffer_.get() + begin_, end_ - begin_);
+        buffer_ = std::move(larger);
+        capacity_ = size;
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    while (end_ - begin_ < wanted && fill()) {
+    }
+    const std::string_view bytes(buffer_.get() + begin_, end_ - begin_);
+    if (eof_)
+        return bytes;
+    const std::size_t last_end = bytes.rfind('\n');
+    return last_end == std::string_view::npos ? std::string_view{} : bytes.substr(0, last_end + 1);
+}
+
+void InputSlot::skip_line(std::size_t length)
+{
+    begin_ += length;
+    ++line_number_;
+}
+
 void InputSlot::close()
 {
     if (file_ == nullptr)

@@ -28,6 +28,14 @@ public:
     void read_line(Text& into, std::string_view expected);
     void close();  // closing when nothing is open does nothing; a held line is dropped
 
+    // For readers that take many lines at once: the bytes of whole lines from the next line on,
+    // without reading them, at least `wanted` bytes where the file holds that many (the last line
+    // of the file counts as whole without a line end). Empty when the next line alone is longer
+    // than `wanted`, at the end, and while a line is held. Valid until the next call on the slot.
+    [[nodiscard]] std::string_view peek_lines(std::size_t wanted);
+    // Passes over the next line, `length` bytes with its line end, as read_line would read it.
+    void skip_line(std::size_t length);
+
     // Keeps `line`, the line read last, for the next read: that read gives it again, with the same
     // line number, before the file reads on. The end-of-file test is false while a line is held.
     void hold_line(TextView line);

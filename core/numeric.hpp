@@ -174,6 +174,23 @@ public:
         T* first = &(*this)(r, last) - (last.value() - CLo);
         return {first, static_cast<std::size_t>(last.value() - CLo + 1)};
     }
+    // Takes `cells` as row `r` from column CLo on, when that row holds nothing yet: reads then find
+    // what writes of the same cells would leave, though the row is no wider than `cells`. False,
+    // taking nothing, when the row holds cells already or `cells` reaches past the last column.
+    bool adopt_row(Integer r, std::vector<T>& cells)
+    {
+        if (cells.empty() || cells.size() > static_cast<std::size_t>(chi_) - static_cast<std::size_t>(CLo) + 1)
+            return false;
+        check(r, Integer(static_cast<std::int16_t>(CLo)));
+        const auto row = static_cast<std::size_t>(r.value() - RLo);
+        if (row >= rows_.size())
+            detail::grow(rows_, row, static_cast<std::size_t>(rhi_) - static_cast<std::size_t>(RLo) + 1, name_);
+        if (!rows_[row].empty())
+            return false;
+        rows_[row] = std::move(cells);
+        widest_ = std::max(widest_, rows_[row].size());
+        return true;
+    }
     const T& operator()(Integer r, Integer c) const
     {
         check(r, c);

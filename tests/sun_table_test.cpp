@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
+#include <memory>
+#include <random>
 
 #include "clouds/sun_table.hpp"
 #include "test_support.hpp"
@@ -170,6 +173,72 @@ TEST(SunTable, Failures)
     const SunRead partial(header + "10,0.5,x\n");
     EXPECT_EQ(partial.cell(1, 1), Cell(0.5F));  // the row's earlier fields stay stored
     EXPECT_EQ(partial.echo().size(), 7U);
+}
+
+// Random tables, mostly of usual rows with now and then a field of another form, a bad field, a
+// CRLF line end, a one-field row, a row past the widest or the bounds, read in blocks and one row at
+// a time: the same cells, state, echo and error. The largest tables take several blocks on two threads.
+TEST(SunTable, ReadingInBlocksMatchesReadingRowByRow)
+{
+    const std::vector<std::string> plain{"0.5", "1", "0", "12.25", "-3.125", " 7 ", "+0.75", "\t.5", "5.", "9999999"};
+    const std::vector<std::string> other{"1e3", "12345678", "-1.5E-2", "0x1", "x", "", " ", "1,5", "\xC3\xA9", "\xFF", "1..2"};
+    std::mt19937 random(20261207);
+    const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    for (int table = 0; table < 60; ++table) {
+        const bool large = table % 2 == 1;
+        const std::size_t rows = table < 50 ? 1 + pick(300) : (table < 58 ? 3000 + pick(3000) : 6000);
+        const std::size_t widest = table < 58 ? 2 + pick(large ? 60 : 26) : 400;
+        const bool one_bad = table % 3 == 0;
+        std::string content = header;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const std::size_t fields = pick(40) == 0 ? 1 : 2 + pick(widest - 1);
+            for (std::size_t f = 0; f < fields; ++f) {
+                const bool odd = pick(200) == 0 && (one_bad || pick(2) == 0);
+                const std::vector<std::string>& forms = odd ? other : plain;
+                content += (f == 0 ? "" : ",") + forms[odd && !one_bad ? pick(3) : pick(forms.size())];
+            }
+            content += pick(30) == 0 ? "\r\n" : "\n";
+        }
+        if (pick(4) == 0)
+            content.pop_back();  // no line end after the last row
+
+        TempFolder folder;
+        folder.write(std::string(sun_table_file_name), content);
+        std::array<std::unique_ptr<PassRun>, 2> runs;
+        std::array<std::optional<PassError>, 2> errors;
+        for (const RowReading reading : {RowReading::in_blocks, RowReading::one_by_one}) {
+            const auto at = static_cast<std::size_t>(reading);
+            runs[at] = std::make_unique<PassRun>(folder.path(), large);
+            runs[at]->st.delim = U',';
+            errors[at] = attempt([&] { read_sun_table(runs[at]->world, reading); });
+        }
+        const RunState& blocks = runs[0]->st;
+        const RunState& one = runs[1]->st;
+        const std::string name = "table " + std::to_string(table);
+        ASSERT_EQ(errors[0].has_value(), errors[1].has_value()) << name;
+        if (errors[0]) {
+            EXPECT_EQ(errors[0]->kind(), errors[1]->kind()) << name;
+            EXPECT_STREQ(errors[0]->what(), errors[1]->what()) << name;
+        }
+        EXPECT_EQ(testing::utf8_items(runs[0]->list(ListBox::Info_Listbox)),
+                  testing::utf8_items(runs[1]->list(ListBox::Info_Listbox)))
+            << name;
+        EXPECT_EQ(encode_utf8(blocks.text_line), encode_utf8(one.text_line)) << name;
+        for (const auto& [a, b] : {std::pair{blocks.i_time, one.i_time}, {blocks.n_time, one.n_time}, {blocks.ncol, one.ncol},
+                                   {blocks.col, one.col}, {blocks.pos, one.pos}, {blocks.pos_start, one.pos_start}})
+            EXPECT_EQ(a, b) << name;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(blocks.cell_val), std::bit_cast<std::uint32_t>(one.cell_val)) << name;
+        const int last_row = std::min(static_cast<int>(rows) + 1, blocks.time_val.upper());
+        for (int r = 0; r <= last_row; ++r) {
+            const Integer row(static_cast<std::int16_t>(r));
+            ASSERT_EQ(blocks.time_val(row), one.time_val(row)) << name << " row " << r;
+            for (int c = 0; c <= std::min(static_cast<int>(widest) + 1, blocks.sun_table.column_upper()); ++c) {
+                const Integer col(static_cast<std::int16_t>(c));
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(blocks.sun_table(row, col)), std::bit_cast<std::uint32_t>(one.sun_table(row, col)))
+                    << name << " row " << r << " column " << c;
+            }
+        }
+    }
 }
 
 TEST(SunTable, MissingFile)
