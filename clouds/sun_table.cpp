@@ -217,13 +217,12 @@ const char* bare_decimal(const char* p, const char* end, char delim, Single& val
     return p;
 }
 
-// Converts each row of at least two fields, all plain decimals, with every position within the
-// Integer range, into its time and cells. `values` holds a row's values while it is converted, and
-// its size is the most fields a row may have.
-void convert_rows(std::span<BlockRow> rows, char32_t delim, std::vector<Single>& values)
+// Converts each row of at least two fields, all plain decimals, and at most `max_fields` fields,
+// with every position within the Integer range, into its time and cells. `values` holds a row's
+// values while it is converted: room for `max_fields` of them, or for as many as a row can hold.
+void convert_rows(std::span<BlockRow> rows, char32_t delim, std::size_t max_fields, std::vector<Single>& values)
 {
     const auto byte_delim = static_cast<char>(delim);
-    const std::size_t max_fields = values.size();
     for (BlockRow& row : rows) {
         row.fields = 0;
         const std::string_view line = row.line;
@@ -272,6 +271,7 @@ void read_rows_in_block(Pass& pass, std::vector<BlockRow>& rows, std::array<std:
         return;
     }
     std::size_t count = 0;
+    std::size_t longest = 0;
     for (std::size_t start = 0; start < block.size(); ++count) {
         std::size_t end = block.find('\n', start);
         end = end == std::string_view::npos ? block.size() : end;
@@ -282,22 +282,28 @@ void read_rows_in_block(Pass& pass, std::vector<BlockRow>& rows, std::array<std:
             rows.emplace_back();
         rows[count].line = line;
         rows[count].length = std::min(end + 1, block.size()) - start;
+        longest = std::max(longest, line.size());
         start = end + 1;
     }
 
-    const auto max_fields = static_cast<std::size_t>(st.sun_table.column_upper()) + 1;
-    for (std::vector<Single>& scratch : values)
-        scratch.resize(max_fields);
+    // A field takes at least a digit, and all but the last a delimiter too.
+    const std::size_t max_fields = static_cast<std::size_t>(st.sun_table.column_upper()) + 1;
+    const std::size_t most_values = std::min(max_fields, longest / 2 + 1);
+    const bool two_threads = block.size() >= two_thread_bytes;
+    for (std::size_t thread = 0; thread < (two_threads ? 2U : 1U); ++thread) {
+        if (values[thread].size() < most_values)
+            values[thread].resize(most_values);
+    }
     const std::span<BlockRow> block_rows = std::span(rows).first(count);
     // Both threads take rows a few at a time, so that neither waits long for the other.
     std::atomic<std::size_t> next{0};
-    const auto convert_taken_rows = [&next, block_rows, delim = st.delim](std::vector<Single>& scratch) {
+    const auto convert_taken_rows = [&next, block_rows, max_fields, delim = st.delim](std::vector<Single>& scratch) {
         constexpr std::size_t rows_taken = 4;
         for (std::size_t first = next.fetch_add(rows_taken); first < block_rows.size(); first = next.fetch_add(rows_taken))
-            convert_rows(block_rows.subspan(first, std::min(rows_taken, block_rows.size() - first)), delim, scratch);
+            convert_rows(block_rows.subspan(first, std::min(rows_taken, block_rows.size() - first)), delim, max_fields, scratch);
     };
     std::future<void> second;
-    if (block.size() >= two_thread_bytes) {
+    if (two_threads) {
         try {
             second = std::async(std::launch::async, convert_taken_rows, std::ref(values[1]));
         } catch (const std::system_error&) {  // no thread to be had: this one converts them all

@@ -120,16 +120,7 @@ std::string_view InputSlot::peek_lines(std::size_t wanted)
 {
     if (file_ == nullptr || holding_)
         return {};
-    if (capacity_ - begin_ < wanted) {  // room for `wanted` bytes once fill moves the rest to the start
-        const std::size_t size = std::max(wanted, end_ - begin_);
-        auto larger = std::make_unique_for_overwrite<char[]>(size);
-        std::memcpy(larger.get(), buffer_.get() + begin_, end_ - begin_);
-        buffer_ = std::move(larger);
-        capacity_ = size;
-        end_ -= begin_;
-        begin_ = 0;
-    }
-    while (end_ - begin_ < wanted && fill()) {
+    while (end_ - begin_ < wanted && fill()) {  // the buffer grows only while the file holds more
     }
     const std::string_view bytes(buffer_.get() + begin_, end_ - begin_);
     if (eof_)

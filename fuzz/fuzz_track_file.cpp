@@ -1,5 +1,5 @@
 // The track file, its parameter line and its records, on any bytes, over a fixed small network:
-// the first pass and up to five ticks.
+// the first pass and up to five ticks. The trace's text is left to the whole-run target.
 
 #include "app/pass_driver.hpp"
 #include "fuzz/harness.hpp"
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool large = fuzz::take_large_mode(data, size);
     (void)inputs_written;
     fuzz::write_input(track_file_name, {reinterpret_cast<const char*>(data), size});
-    fuzz::World world(large);
+    fuzz::World world(large, false);
     HeadlessOptions options;
     options.max_passes = 6;
     options.keep_going = true;

@@ -78,17 +78,18 @@ inline bool take_large_mode(const std::uint8_t*& data, std::size_t& size)
     return true;
 }
 
-// One window's worth of state, drawing into the shared pixels at 150 twips per pixel.
+// One window's worth of state, drawing into the shared pixels at 150 twips per pixel; with
+// `traced`, every event also goes to the trace in `out`.
 struct World {
-    explicit World(bool large = false)
-        : st(std::make_unique<RunState>(large)), input(scratch_folder()), surface(&trace, &raster),
-          pass{*st, input, controls, surface}
+    explicit World(bool large = false, bool traced = true)
+        : st(std::make_unique<RunState>(large)), input(scratch_folder()), trace(traced ? &out : nullptr),
+          surface(&trace, &raster), pass{*st, input, controls, surface}
     {
     }
     std::unique_ptr<RunState> st;
     InputSlot input;
     std::ostringstream out;
-    Trace trace{&out};
+    Trace trace;
     RecordingControls controls{&trace};
     RasterSurface raster{shared_pixels(), pixels_wide, pixels_high, pixels_wide, 1.0 / 150};
     TraceSurface surface;
