@@ -31,7 +31,8 @@ public:
     // For readers that take many lines at once: the bytes of whole lines from the next line on,
     // without reading them, at least `wanted` bytes where the file holds that many (the last line
     // of the file counts as whole without a line end). Empty when the next line alone is longer
-    // than `wanted`, at the end, and while a line is held. Valid until the next call on the slot.
+    // than `wanted`, at the end, and while a line is held. The bytes stay valid while the slot reads
+    // or skips the lines they hold, up to the next peek_lines, or a read or test past them.
     [[nodiscard]] std::string_view peek_lines(std::size_t wanted);
     // Passes over the next line, `length` bytes with its line end, as read_line would read it.
     void skip_line(std::size_t length);
