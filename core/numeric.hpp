@@ -8,7 +8,6 @@
 #include <compare>
 #include <cstdint>
 #include <new>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -167,12 +166,6 @@ public:
             widest_ = std::max(widest_, cells.size());
         }
         return cells[col];
-    }
-    // The cells of row `r` from column CLo through `last`, as writes to them would find them.
-    std::span<T> row(Integer r, Integer last)
-    {
-        T* first = &(*this)(r, last) - (last.value() - CLo);
-        return {first, static_cast<std::size_t>(last.value() - CLo + 1)};
     }
     // Takes `cells` as row `r` from column CLo on, when that row holds nothing yet: reads then find
     // what writes of the same cells would leave, though the row is no wider than `cells`. False,
