@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <fcntl.h>
+#include <string>
 #include <memory>
 #include <string_view>
 #include <unistd.h>
@@ -29,23 +30,35 @@ inline const std::filesystem::path& scratch_folder()
     return folder;
 }
 
-inline void write_input(std::string_view name, std::string_view bytes)
-{
-    std::ofstream(scratch_folder() / std::string(name), std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void remove_input(std::string_view name)
-{
-    std::error_code ignored;
-    std::filesystem::remove(scratch_folder() / std::string(name), ignored);
-}
-
 // Aborts, so that libFuzzer keeps the input, when a rule does not hold.
 inline void require(bool holds)
 {
     if (!holds)
         std::abort();
+}
+
+// Plain system calls: the files are written and removed on every run, so no stream or path
+// object is built for them.
+inline std::string input_path(std::string_view name)
+{
+    return scratch_folder().string() + '/' + std::string(name);
+}
+
+inline void write_input(std::string_view name, std::string_view bytes)
+{
+    const int file = ::open(input_path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    require(file >= 0);
+    for (std::size_t written = 0; written < bytes.size();) {
+        const ::ssize_t count = ::write(file, bytes.data() + written, bytes.size() - written);
+        require(count > 0);
+        written += static_cast<std::size_t>(count);
+    }
+    ::close(file);
+}
+
+inline void remove_input(std::string_view name)
+{
+    ::unlink(input_path(name).c_str());
 }
 
 inline void require_known_kind(const PassError& error)
