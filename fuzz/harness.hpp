@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
-#include <string>
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
