@@ -4,7 +4,6 @@ namespace umbrascope {
 
 namespace {
 
-constexpr Single sentinel = 1000000.0F;
 constexpr double widening = 0.5;
 constexpr int fill_offset = 20;
 constexpr int white = 15;
@@ -22,14 +21,15 @@ void compute_plot_geometry(Pass& pass)
 {
     RunState& st = pass.st;
 
-    // The extent: strict, independent tests; the bus count is taken once.
+    // The extent: strict, independent tests; the bus count is taken once. It starts from the first
+    // bus itself, so coordinates of any size (state-plane feet, UTM metres) give their true extent.
     const Integer last = st.nbus;
     for (st.k = Integer{1}; st.k <= last; st.k = sum(st.k, 1, "the bus loop index k")) {
         if (st.k == 1) {
-            st.xc_min = sentinel;
-            st.xc_max = -sentinel;
-            st.yc_min = sentinel;
-            st.yc_max = -sentinel;
+            st.xc_min = st.xc(st.k);
+            st.xc_max = st.xc(st.k);
+            st.yc_min = st.yc(st.k);
+            st.yc_max = st.yc(st.k);
         }
         if (st.xc(st.k) > st.xc_max)
             st.xc_max = st.xc(st.k);

@@ -6,7 +6,11 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
+#include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -24,10 +28,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The frames of a whole run of the two-bus folder, composed as the exporter composes them.
-std::vector<QImage> run_frames(const FrameOptions& options, std::vector<IndexedFrame>* direct = nullptr)
+const fs::path two_buses = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/golden/two-buses";
+
+// The frames of a whole run of a folder, composed as the exporter composes them.
+std::vector<QImage> run_frames(const FrameOptions& options, std::vector<IndexedFrame>* direct = nullptr,
+                               const fs::path& folder = two_buses)
 {
-    const fs::path folder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/golden/two-buses";
     testing::PassRun run(folder);
     Canvas canvas(1.0);
     TraceSurface surface(&run.trace, &canvas);
@@ -132,6 +138,53 @@ TEST(Frames, AnnotationAndLabelsLeaveThePictureAlone)
                     << "a colour outside the palette at " << x << "," << y;
             }
     }
+}
+
+// The bundled example with every bus and cloud centre on a quarter unit, moved by (dx, dy).
+void write_example_moved(const fs::path& folder, double dx, double dy)
+{
+    const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
+    const auto quarter = [](const std::string& field) { return std::round(std::stod(field) * 4) / 4; };
+    const auto moved = [&](const std::string& name, std::size_t first, std::size_t last, std::size_t x_field) {
+        std::ifstream in(example / name);
+        std::ofstream out(folder / name);
+        std::string line;
+        for (std::size_t n = 1; std::getline(in, line); ++n) {
+            if (n >= first && n <= last) {
+                std::vector<std::string> fields;
+                std::stringstream cells(line);
+                for (std::string cell; std::getline(cells, cell, ',');)
+                    fields.push_back(cell);
+                std::ostringstream x, y;
+                x << std::fixed << std::setprecision(2) << quarter(fields[x_field]) + dx;
+                y << std::fixed << std::setprecision(2) << quarter(fields[x_field + 1]) + dy;
+                fields[x_field] = x.str();
+                fields[x_field + 1] = y.str();
+                line.clear();
+                for (const std::string& field : fields)
+                    line += (line.empty() ? "" : ",") + field;
+            }
+            out << line << '\n';
+        }
+    };
+    moved(std::string(network_file_name), 2, 17, 2);  // "number,name,x,y" lines
+    moved(std::string(track_file_name), 5, std::string::npos, 1);  // "step,x,y" records
+    fs::copy_file(example / sun_table_file_name, folder / sun_table_file_name);
+}
+
+// The extent is the buses' own wherever they lie: a feeder far from the origin (state-plane or UTM
+// coordinates) is drawn exactly as the same feeder near it.
+TEST(Frames, AMovedNetworkDrawsTheSameFrames)
+{
+    testing::TempFolder near, far;
+    write_example_moved(near.path(), 0, 0);
+    write_example_moved(far.path(), 2000000, 3000000);
+    const std::vector<QImage> expected = run_frames({}, nullptr, near.path());
+    const std::vector<QImage> moved = run_frames({}, nullptr, far.path());
+    ASSERT_EQ(expected.size(), 120U);
+    ASSERT_EQ(moved.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(rgb(moved[i]), rgb(expected[i])) << "frame " << i + 1;
 }
 
 TEST(Frames, FailuresNameTheFileAndTheReason)

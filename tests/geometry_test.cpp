@@ -50,8 +50,10 @@ TEST(PlotGeometry, ExtentScaleAndCentring)
         {"equal spans", {{0, 0}, {2, 2}}, {"xc_min = 0", "xc_max = 2", "yc_min = 0", "yc_max = 2"}, 3, 3, 3, 1040, 7360},
         // A straight feeder is centred: lifted by half the unused height.
         {"one horizontal line", {{0, 5}, {25, 5}}, {"xc_min = 0", "xc_max = 25", "yc_min = 5", "yc_max = 5"}, 26, 1, 26, -1998, 4322},
-        {"sentinels kept", {{2000000, -2000000}}, {"xc_min = 1000000", "xc_max = 2000000", "yc_min = -2000000", "yc_max = -1000000"},
-         1000001, 1000001, 1000001, 1040, 7360},
+        // Far from the origin the extent is still the buses' own. A Single near 1.2e7 holds whole
+        // units, so the y widening is lost in rounding and yc_span is 50.
+        {"state-plane feet", {{1690000, 12300000}, {1690100, 12300050}},
+         {"xc_min = 1690000", "xc_max = 1690100", "yc_min = 1.23E+07", "yc_max = 1.230005E+07"}, 101, 50, 101, -556, 5764},
     };
     for (const Case& c : cases) {
         const Geometry g(c.buses);
