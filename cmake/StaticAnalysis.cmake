@@ -10,7 +10,8 @@ function(umbrascope_lint_test)
   file(GLOB lint_sources CONFIGURE_DEPENDS
        ${PROJECT_SOURCE_DIR}/core/*.cpp ${PROJECT_SOURCE_DIR}/network/*.cpp ${PROJECT_SOURCE_DIR}/clouds/*.cpp
        ${PROJECT_SOURCE_DIR}/render/*.cpp ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/exporter/*.cpp
-       ${PROJECT_SOURCE_DIR}/output/*.cpp
+       ${PROJECT_SOURCE_DIR}/output/*.cpp ${PROJECT_SOURCE_DIR}/import/*.cpp ${PROJECT_SOURCE_DIR}/importer/*.cpp
+       ${PROJECT_SOURCE_DIR}/scenario/*.cpp ${PROJECT_SOURCE_DIR}/cloudmaker/*.cpp ${PROJECT_SOURCE_DIR}/cli/*.cpp
        ${PROJECT_SOURCE_DIR}/tools/*.cpp ${PROJECT_SOURCE_DIR}/bench/*.cpp)
   add_test(NAME clang_tidy COMMAND ${RUN_CLANG_TIDY} -quiet -p ${CMAKE_BINARY_DIR} -j 2 ${lint_sources})
 endfunction()

@@ -1,0 +1,396 @@
+#include "import/circuit.hpp"
+
+#include <array>
+#include <charconv>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+
+namespace umbrascope::import {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One parameter of a command line: "name=value", or a value alone (positional).
+struct Param {
+    std::string_view name;
+    std::string_view value;
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
+
+char closing_of(char c)
+{
+    switch (c) {
+    case '"': return '"';
+    case '\'': return '\'';
+    case '(': return ')';
+    case '[': return ']';
+    case '{': return '}';
+    default: return 0;
+    }
+}
+
+// Splits one line into parameters. Comments run from "!" or "//" to the end of the line, and from
+// "/*" to "*/", across lines (`in_block` carries that over). A quoted or bracketed value must close
+// on its own line.
+class LineSplitter {
+public:
+    LineSplitter(std::string_view line, const Site& site) : line_(line), site_(site) {}
+
+    void split(bool& in_block, std::vector<Param>& out)
+    {
+        out.clear();
+        const std::size_t n = line_.size();
+        while (i_ < n) {
+            if (in_block) {
+                const std::size_t end = line_.find("*/", i_);
+                if (end == std::string_view::npos)
+                    return;
+                i_ = end + 2;
+                in_block = false;
+                continue;
+            }
+            while (i_ < n && (is_blank(line_[i_]) || line_[i_] == ','))
+                ++i_;
+            if (i_ >= n || comment_starts())
+                return;
+            if (line_.compare(i_, 2, "/*") == 0) {
+                in_block = true;
+                i_ += 2;
+                continue;
+            }
+            if (out.empty() && line_[i_] == '~') {  // "~" continues the element before, like More
+                out.push_back({{}, line_.substr(i_, 1)});
+                ++i_;
+                continue;
+            }
+            bool quoted = false;
+            const std::string_view word = read_word(quoted);
+            std::size_t j = i_;
+            while (j < n && is_blank(line_[j]))
+                ++j;
+            if (!quoted && j < n && line_[j] == '=') {
+                i_ = j + 1;
+                while (i_ < n && is_blank(line_[i_]))
+                    ++i_;
+                std::string_view value;
+                if (i_ < n && line_[i_] != ',' && !comment_starts())
+                    value = read_word(quoted);
+                out.push_back({word, value});
+            } else {
+                out.push_back({{}, word});
+            }
+        }
+    }
+
+private:
+    [[nodiscard]] bool comment_starts() const { return line_[i_] == '!' || line_.compare(i_, 2, "//") == 0; }
+
+    std::string_view read_word(bool& quoted)
+    {
+        const std::size_t n = line_.size();
+        const char open = line_[i_];
+        if (const char close = closing_of(open); close != 0) {
+            quoted = true;
+            int depth = 1;
+            std::size_t j = i_ + 1;
+            for (; j < n; ++j) {
+                if (line_[j] == close && --depth == 0)
+                    break;
+                if (line_[j] == open && open != close)
+                    ++depth;
+            }
+            if (j >= n)
+                throw ImportError(site_.text() + ": the " + std::string(1, open) + " opened at column " +
+                                  std::to_string(i_ + 1) + " is not closed on its line");
+            const std::string_view word = line_.substr(i_ + 1, j - i_ - 1);
+            i_ = j + 1;
+            return word;
+        }
+        quoted = false;
+        const std::size_t start = i_;
+        while (i_ < n && !is_blank(line_[i_]) && line_[i_] != ',' && line_[i_] != '=' && line_[i_] != '!')
+            ++i_;
+        return line_.substr(start, i_ - start);
+    }
+
+    std::string_view line_;
+    const Site& site_;
+    std::size_t i_ = 0;
+};
+
+// The properties a value without a name sets, in order, for the classes whose buses come first.
+const std::vector<std::string_view>& positional_order(const std::string& element_class)
+{
+    static const std::vector<std::string_view> two_buses{"bus1", "bus2"};
+    static const std::vector<std::string_view> windings{"phases", "windings", "wdg", "bus"};
+    static const std::vector<std::string_view> none;
+    if (element_class == "line" || element_class == "capacitor" || element_class == "reactor" ||
+        element_class == "fault")
+        return two_buses;
+    if (element_class == "transformer" || element_class == "autotrans")
+        return windings;
+    return none;
+}
+
+struct Element {
+    std::string element_class;
+    std::vector<std::string> buses;  // by terminal or winding; empty where not named
+    int winding = 1;                 // the winding that "bus=" sets, chosen by "wdg="
+    std::size_t next_positional = 0;
+};
+
+constexpr int deepest_redirect = 64;
+constexpr int most_terminals = 1000;
+
+class Reader {
+public:
+    Reader(SourceFiles& files, Circuit& circuit) : files_(files), circuit_(circuit) {}
+
+    void read_file(const fs::path& path, const Site& named_at, int depth)
+    {
+        if (depth > deepest_redirect)
+            throw ImportError(named_at.text() + ": Redirect and Compile nest more than " +
+                              std::to_string(deepest_redirect) + " files deep");
+        std::string why;
+        const std::optional<std::string> bytes = files_.read(path, why);
+        if (!bytes)
+            throw ImportError((named_at.file.empty() ? path.string() : named_at.text()) + ": cannot read " +
+                              path.string() + ": " + why);
+        ++circuit_.files;
+        const fs::path folder = path.parent_path();
+        std::string_view text = *bytes;
+        if (text.substr(0, 3) == "\xEF\xBB\xBF")
+            text.remove_prefix(3);
+        Site site{path.string(), 0};
+        bool in_block = false;
+        std::vector<Param> params;
+        while (!text.empty()) {
+            const std::size_t end = text.find('\n');
+            std::string_view line = text.substr(0, end);
+            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            ++site.line;
+            LineSplitter(line, site).split(in_block, params);
+            if (!params.empty())
+                command(params, folder, site, depth);
+        }
+    }
+
+    void finish()
+    {
+        std::unordered_map<std::string, int> bus_index;
+        for (const Element& element : elements_) {
+            std::vector<int> joined;
+            for (const std::string& bus : element.buses) {
+                if (bus.empty())
+                    continue;
+                const auto [at, added] = bus_index.try_emplace(bus, static_cast<int>(circuit_.buses.size()));
+                if (added)
+                    circuit_.buses.push_back(bus);
+                bool seen = false;
+                for (const int earlier : joined)
+                    seen = seen || earlier == at->second;
+                if (!seen)
+                    joined.push_back(at->second);
+            }
+            if (!joined.empty())
+                circuit_.elements.push_back(std::move(joined));
+        }
+    }
+
+    void mark_read(const fs::path& path) { read_.insert(lower(path.lexically_normal().string())); }
+
+private:
+    void skip(const Site& site)
+    {
+        if (circuit_.skipped++ == 0)
+            circuit_.first_skipped = site;
+    }
+
+    void command(const std::vector<Param>& params, const fs::path& folder, const Site& site, int depth)
+    {
+        const Param& first = params.front();
+        if (!first.name.empty()) {
+            // "Transformer.Reg1.wdg=2 Tap=1.05": an element's property set directly.
+            const std::string name = lower(first.name);
+            const std::size_t dot = name.rfind('.');
+            if (dot == std::string::npos || name.find('.') == dot)
+                return;  // "Set x=y" style options
+            const auto found = by_name_.find(name.substr(0, dot));
+            if (found == by_name_.end())
+                return skip(site);
+            active_ = found->second;
+            Element& element = elements_[active_];
+            set(element, name.substr(dot + 1), first.value);
+            apply(element, params, 1);
+            return;
+        }
+        const std::string word = lower(first.value);
+        if (word == "new") {
+            define(params, site);
+        } else if (word == "~" || word == "more") {
+            if (active_ >= elements_.size())
+                return skip(site);
+            apply(elements_[active_], params, 1);
+        } else if (word == "edit") {
+            if (params.size() < 2)
+                return skip(site);
+            const auto found = by_name_.find(lower(object_name(params[1])));
+            if (found == by_name_.end())
+                return skip(site);
+            active_ = found->second;
+            apply(elements_[active_], params, 2);
+        } else if (word == "redirect" || word == "compile") {
+            follow(params, folder, site, depth, word == "redirect" ? "Redirect" : "Compile");
+        } else if (word == "buscoords" || word == "latlongcoords") {
+            const std::string_view name = file_argument(params);
+            if (name.empty())
+                return skip(site);
+            circuit_.coordinates = CoordinateCommand{word == "latlongcoords", folder, std::string(name), site};
+        }
+    }
+
+    static std::string_view object_name(const Param& param)
+    {
+        return param.name.empty() || lower(param.name) == "object" ? param.value : std::string_view{};
+    }
+
+    static std::string_view file_argument(const std::vector<Param>& params)
+    {
+        for (std::size_t i = 1; i < params.size(); ++i)
+            if (params[i].name.empty() || lower(params[i].name) == "file")
+                return params[i].value;
+        return {};
+    }
+
+    void define(const std::vector<Param>& params, const Site& site)
+    {
+        const std::string object = params.size() < 2 ? std::string() : lower(object_name(params[1]));
+        const std::size_t dot = object.find('.');
+        if (dot == 0 || dot == std::string::npos || dot + 1 == object.size())
+            return skip(site);
+        const auto [at, added] = by_name_.try_emplace(object, elements_.size());
+        if (added)
+            elements_.emplace_back();
+        active_ = at->second;
+        Element& element = elements_[active_];
+        element = Element{object.substr(0, dot), {}, 1, 0};
+        apply(element, params, 2);
+    }
+
+    void apply(Element& element, const std::vector<Param>& params, std::size_t from)
+    {
+        const std::vector<std::string_view>& order = positional_order(element.element_class);
+        for (std::size_t i = from; i < params.size(); ++i) {
+            if (params[i].name.empty()) {
+                if (element.next_positional < order.size())
+                    set(element, std::string(order[element.next_positional]), params[i].value);
+                ++element.next_positional;
+                continue;
+            }
+            const std::string property = lower(params[i].name);
+            element.next_positional = order.size();
+            for (std::size_t k = 0; k < order.size(); ++k)
+                if (order[k] == property)
+                    element.next_positional = k + 1;
+            set(element, property, params[i].value);
+        }
+    }
+
+    static void set_bus(Element& element, int terminal, std::string_view named)
+    {
+        if (terminal < 1 || terminal > most_terminals)
+            return;
+        if (element.buses.size() < static_cast<std::size_t>(terminal))
+            element.buses.resize(static_cast<std::size_t>(terminal));
+        element.buses[static_cast<std::size_t>(terminal - 1)] = bus_key(named);
+    }
+
+    void set(Element& element, const std::string& property, std::string_view value)
+    {
+        if (property == "bus1") {
+            set_bus(element, 1, value);
+        } else if (property == "bus2") {
+            set_bus(element, 2, value);
+        } else if (property == "bus") {
+            set_bus(element, element.winding, value);
+        } else if (property == "wdg") {
+            int winding = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), winding);
+            if (error == std::errc() && end == value.data() + value.size())
+                element.winding = winding;
+        } else if (property == "buses") {
+            element.buses.clear();
+            int terminal = 0;
+            std::size_t i = 0;
+            while (i < value.size()) {
+                while (i < value.size() && (is_blank(value[i]) || value[i] == ',' || value[i] == '"' || value[i] == '\''))
+                    ++i;
+                const std::size_t start = i;
+                while (i < value.size() && !is_blank(value[i]) && value[i] != ',' && value[i] != '"' && value[i] != '\'')
+                    ++i;
+                if (i > start)
+                    set_bus(element, ++terminal, value.substr(start, i - start));
+            }
+        } else if (property == "like") {
+            const auto found = by_name_.find(element.element_class + "." + lower(value));
+            if (found != by_name_.end() && &elements_[found->second] != &element)
+                element.buses = elements_[found->second].buses;
+        }
+    }
+
+    void follow(const std::vector<Param>& params, const fs::path& folder, const Site& site, int depth,
+                const char* command_name)
+    {
+        const std::string_view name = file_argument(params);
+        if (name.empty())
+            throw ImportError(site.text() + ": " + command_name + " names no file");
+        const std::optional<fs::path> path = files_.find(folder, name);
+        if (!path)
+            throw ImportError(site.text() + ": " + command_name + " names " + std::string(name) +
+                              ", which is not in " + (folder.empty() ? std::string(".") : folder.string()) +
+                              " (in any letter case)");
+        // Each file once: circuits compile the same file again to run it twice.
+        if (!read_.insert(lower(path->lexically_normal().string())).second)
+            return;
+        const std::size_t active = active_;
+        read_file(*path, site, depth + 1);
+        active_ = active;
+    }
+
+    SourceFiles& files_;
+    Circuit& circuit_;
+    std::vector<Element> elements_;
+    std::unordered_map<std::string, std::size_t> by_name_;  // "class.name" in lower case
+    std::size_t active_ = static_cast<std::size_t>(-1);
+    std::set<std::string> read_;
+};
+
+}  // namespace
+
+std::string bus_key(std::string_view named)
+{
+    const std::size_t dot = named.find('.');
+    std::string_view bus = named.substr(0, dot);
+    while (!bus.empty() && is_blank(bus.front()))
+        bus.remove_prefix(1);
+    while (!bus.empty() && is_blank(bus.back()))
+        bus.remove_suffix(1);
+    return lower(bus);
+}
+
+Circuit read_circuit(const fs::path& entry, SourceFiles& files)
+{
+    Circuit circuit;
+    Reader reader(files, circuit);
+    reader.mark_read(entry);
+    reader.read_file(entry, Site{}, 0);
+    reader.finish();
+    return circuit;
+}
+
+}  // namespace umbrascope::import

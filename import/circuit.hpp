@@ -1,0 +1,52 @@
+#pragma once
+// Reads an OpenDSS circuit as far as a picture of it needs: which buses each element joins, and
+// where the circuit's bus coordinates are. Follows Redirect and Compile; every other command
+// (Set, Solve, Show, ...) is passed over.
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/source_files.hpp"
+
+namespace umbrascope::import {
+
+// Input an import cannot take; the message names the file and line where there is one.
+class ImportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where a message points: "Master.dss:12".
+struct Site {
+    std::string file;
+    long line = 0;
+    [[nodiscard]] std::string text() const { return line > 0 ? file + ":" + std::to_string(line) : file; }
+};
+
+struct CoordinateCommand {
+    bool latlong = false;         // LatLongCoords: latitude, longitude
+    std::filesystem::path from;   // the folder of the file holding the command
+    std::string name;             // the file as the command names it
+    Site site;
+};
+
+struct Circuit {
+    std::vector<std::string> buses;              // lower case, node suffixes dropped, in the order first named
+    std::vector<std::vector<int>> elements;      // each element's distinct buses, in the order elements are defined
+    int skipped = 0;                              // commands not understood
+    std::optional<Site> first_skipped;
+    std::optional<CoordinateCommand> coordinates;  // the last Buscoords or LatLongCoords
+    int files = 0;
+};
+
+// A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.
+[[nodiscard]] std::string bus_key(std::string_view named);
+
+// Reads the circuit whose entry file is `entry`. Throws ImportError.
+[[nodiscard]] Circuit read_circuit(const std::filesystem::path& entry, SourceFiles& files);
+
+}  // namespace umbrascope::import

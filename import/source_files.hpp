@@ -1,0 +1,44 @@
+#pragma once
+// The files an import reads, found as engineers name them: relative to the file that names them,
+// with either slash, and in any letter case. The disk is one source; the tests and the fuzz target
+// give the reader files held in memory.
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace umbrascope::import {
+
+class SourceFiles {
+public:
+    virtual ~SourceFiles() = default;
+    // The file `name` names from folder `from`, or nothing when there is none.
+    [[nodiscard]] virtual std::optional<std::filesystem::path> find(const std::filesystem::path& from,
+                                                                    std::string_view name) = 0;
+    // The bytes of a file `find` gave, or nothing with the reason in `why`.
+    [[nodiscard]] virtual std::optional<std::string> read(const std::filesystem::path& path, std::string& why) = 0;
+};
+
+class DiskFiles : public SourceFiles {
+public:
+    std::optional<std::filesystem::path> find(const std::filesystem::path& from, std::string_view name) override;
+    std::optional<std::string> read(const std::filesystem::path& path, std::string& why) override;
+};
+
+// Files by path, for tests and fuzzing; names are matched in any letter case.
+class MemoryFiles : public SourceFiles {
+public:
+    void add(const std::filesystem::path& path, std::string bytes);
+    std::optional<std::filesystem::path> find(const std::filesystem::path& from, std::string_view name) override;
+    std::optional<std::string> read(const std::filesystem::path& path, std::string& why) override;
+
+private:
+    std::map<std::string, std::pair<std::filesystem::path, std::string>> files_;  // by lower-case path
+};
+
+// ASCII lower case: names in circuits and file names compare this way.
+[[nodiscard]] std::string lower(std::string_view text);
+
+}  // namespace umbrascope::import

@@ -1,0 +1,237 @@
+#include "import/tables.hpp"
+
+#include <charconv>
+#include <cfloat>
+#include <cmath>
+#include <numbers>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace umbrascope::import {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && is_blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Calls `line(text, number)` for every line, without its line end; a UTF-8 byte-order mark is not
+// part of the first.
+template <class F>
+void each_line(std::string_view text, F&& line)
+{
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    long number = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view one = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!one.empty() && one.back() == '\r')
+            one.remove_suffix(1);
+        line(one, ++number);
+    }
+}
+
+// The fields of a line, separated by commas (and, with `blanks`, by runs of blanks and tabs too).
+// A field in double quotes may hold separators; "" inside it is one quote.
+std::vector<std::string> fields_of(std::string_view line, bool blanks, const Site& site)
+{
+    std::vector<std::string> fields;
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    while (true) {
+        while (i < n && is_blank(line[i]))
+            ++i;
+        if (i >= n && (blanks || fields.empty()))
+            break;
+        std::string field;
+        if (i < n && line[i] == '"') {
+            ++i;
+            while (true) {
+                if (i >= n)
+                    throw ImportError(site.text() + ": a quoted name is not closed on its line");
+                if (line[i] == '"' && i + 1 < n && line[i + 1] == '"') {
+                    field += '"';
+                    i += 2;
+                } else if (line[i] == '"') {
+                    ++i;
+                    break;
+                } else {
+                    field += line[i++];
+                }
+            }
+            while (i < n && is_blank(line[i]))
+                ++i;
+        } else {
+            const std::size_t start = i;
+            while (i < n && line[i] != ',' && !(blanks && is_blank(line[i])))
+                ++i;
+            field = std::string(trimmed(line.substr(start, i - start)));
+            while (i < n && is_blank(line[i]))
+                ++i;
+        }
+        fields.push_back(std::move(field));
+        if (i < n && line[i] == ',')
+            ++i;
+        else if (i >= n)
+            break;
+    }
+    return fields;
+}
+
+// A number as the point-decimal text of a file, or nothing.
+std::optional<double> number_of(std::string_view text)
+{
+    text = trimmed(text);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+double coordinate(double value, const Site& site, const char* what)
+{
+    // The network's coordinates are single precision.
+    if (!std::isfinite(value) || std::fabs(value) > FLT_MAX)
+        throw ImportError(site.text() + ": " + what + " is not a usable number");
+    return value;
+}
+
+// Adds a bus unless one of the same name, in any letter case, came first.
+void add_bus(CoordinateTable& table, std::unordered_set<std::string>& seen, Bus bus)
+{
+    if (!seen.insert(lower(bus.name)).second) {
+        ++table.repeated;
+        return;
+    }
+    table.buses.push_back(std::move(bus));
+}
+
+// Latitude and longitude in degrees to metres east and north of the south-west corner, on the
+// sphere of the Earth's mean radius with the east-west scale of the middle latitude: within a
+// feeder's few kilometres this keeps its proportions.
+void project(CoordinateTable& table, const std::string& file)
+{
+    constexpr double earth_radius = 6371008.8;
+    constexpr double radians = std::numbers::pi / 180;
+    double south = 90, north = -90, west = 180;
+    for (const Bus& bus : table.buses) {
+        const double latitude = bus.x, longitude = bus.y;
+        if (latitude < -90 || latitude > 90 || longitude < -180 || longitude > 180)
+            throw ImportError(file + ": bus " + bus.name + " is at latitude " + std::to_string(latitude) +
+                              ", longitude " + std::to_string(longitude) +
+                              ", outside -90..90 and -180..180: not latitude and longitude in degrees");
+        south = std::min(south, latitude);
+        north = std::max(north, latitude);
+        west = std::min(west, longitude);
+    }
+    const double east_scale = std::cos((south + north) / 2 * radians);
+    for (Bus& bus : table.buses) {
+        const double latitude = bus.x, longitude = bus.y;
+        bus.x = std::round((longitude - west) * radians * earth_radius * east_scale * 100) / 100;
+        bus.y = std::round((latitude - south) * radians * earth_radius * 100) / 100;
+    }
+}
+
+}  // namespace
+
+CoordinateTable read_coordinates(std::string_view text, const std::string& file, bool latlong)
+{
+    CoordinateTable table;
+    std::unordered_set<std::string> seen;
+    each_line(text, [&](std::string_view line, long number) {
+        const Site site{file, number};
+        const std::vector<std::string> fields = fields_of(line, true, site);
+        if (fields.size() < 3 || fields[0].empty())
+            return;
+        const std::optional<double> x = number_of(fields[1]);
+        const std::optional<double> y = number_of(fields[2]);
+        if (!x || !y)
+            return;  // a header or a comment
+        add_bus(table, seen,
+                Bus{fields[0], bus_key(fields[0]), coordinate(*x, site, latlong ? "the latitude" : "x"),
+                    coordinate(*y, site, latlong ? "the longitude" : "y")});
+    });
+    if (table.buses.empty())
+        throw ImportError(file + ": no coordinates found: no line of the form \"name, x, y\"");
+    if (latlong)
+        project(table, file);
+    return table;
+}
+
+CoordinateTable read_bus_table(std::string_view text, const std::string& file)
+{
+    CoordinateTable table;
+    std::unordered_set<std::string> seen;
+    bool first = true;
+    each_line(text, [&](std::string_view line, long number) {
+        const Site site{file, number};
+        if (trimmed(line).empty())
+            return;
+        const std::vector<std::string> fields = fields_of(line, false, site);
+        const bool header = first;
+        first = false;
+        const std::optional<double> x = fields.size() < 3 ? std::nullopt : number_of(fields[1]);
+        const std::optional<double> y = fields.size() < 3 ? std::nullopt : number_of(fields[2]);
+        if (header && (!x || !y))
+            return;
+        if (fields.size() < 3)
+            throw ImportError(site.text() + ": " + std::to_string(fields.size()) +
+                              (fields.size() == 1 ? " field" : " fields") + " where a bus has three: name,x,y");
+        if (fields[0].empty())
+            throw ImportError(site.text() + ": a bus without a name");
+        if (!x)
+            throw ImportError(site.text() + ": x is not a number: '" + fields[1] + "'");
+        if (!y)
+            throw ImportError(site.text() + ": y is not a number: '" + fields[2] + "'");
+        add_bus(table, seen, Bus{fields[0], lower(fields[0]), coordinate(*x, site, "x"), coordinate(*y, site, "y")});
+    });
+    if (table.buses.empty())
+        throw ImportError(file + ": no buses: no line of the form \"name,x,y\"");
+    return table;
+}
+
+Circuit read_branch_table(std::string_view text, const std::string& file, const std::vector<std::string>& known)
+{
+    const std::unordered_set<std::string> buses(known.begin(), known.end());
+    Circuit circuit;
+    std::unordered_map<std::string, int> index;
+    const auto bus = [&](const std::string& name) {
+        const auto [at, added] = index.try_emplace(lower(name), static_cast<int>(circuit.buses.size()));
+        if (added)
+            circuit.buses.push_back(at->first);
+        return at->second;
+    };
+    bool first = true;
+    each_line(text, [&](std::string_view line, long number) {
+        const Site site{file, number};
+        if (trimmed(line).empty())
+            return;
+        const std::vector<std::string> fields = fields_of(line, false, site);
+        const bool header = first;
+        first = false;
+        if (header && fields.size() >= 2 && buses.count(lower(fields[0])) == 0 && buses.count(lower(fields[1])) == 0)
+            return;
+        if (fields.size() < 2 || fields[0].empty() || fields[1].empty())
+            throw ImportError(site.text() + ": a branch names two buses: from,to");
+        const int from = bus(fields[0]);
+        const int to = bus(fields[1]);
+        circuit.elements.push_back(from == to ? std::vector<int>{from} : std::vector<int>{from, to});
+    });
+    circuit.files = 1;
+    return circuit;
+}
+
+}  // namespace umbrascope::import

@@ -1,0 +1,39 @@
+#pragma once
+// The tables an import takes: bus coordinate files ("name, x, y", or latitude and longitude) and
+// the two-table form of a network (buses "name,x,y" and branches "from,to").
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/circuit.hpp"
+
+namespace umbrascope::import {
+
+struct Bus {
+    std::string name;  // as the file spells it
+    std::string key;   // as the circuit's buses are matched: lower case, without a node suffix
+    double x = 0;
+    double y = 0;
+};
+
+struct CoordinateTable {
+    std::vector<Bus> buses;
+    int repeated = 0;  // lines naming a bus already given (in any letter case); the first is kept
+};
+
+// A coordinate file as OpenDSS's Buscoords reads it: "name, x, y" with the fields separated by
+// commas, blanks or tabs; lines that are not of that form are passed over. With `latlong` the two
+// numbers are latitude and longitude, projected to metres east and north of the south-west corner.
+// Throws ImportError when no line gives coordinates, or a coordinate is not a finite number.
+[[nodiscard]] CoordinateTable read_coordinates(std::string_view text, const std::string& file, bool latlong);
+
+// A bus table "name,x,y" with an optional header line. Throws ImportError.
+[[nodiscard]] CoordinateTable read_bus_table(std::string_view text, const std::string& file);
+
+// A branch table "from,to" by bus name, with an optional header line (a first line naming no bus of
+// `known`, a lower-case set of the bus table's names). Gives the circuit the table describes.
+[[nodiscard]] Circuit read_branch_table(std::string_view text, const std::string& file,
+                                        const std::vector<std::string>& known);
+
+}  // namespace umbrascope::import

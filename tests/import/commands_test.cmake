@@ -1,0 +1,95 @@
+# Runs umbrascope-import and umbrascope-clouds as a user would: from an OpenDSS circuit to a folder
+# the picture can show, and every refusal in one line with exit status 2 and nothing written.
+# Expects IMPORTER, CLOUDS, SOURCE and WORK.
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+set(feeders ${SOURCE}/tests/data/feeders)
+
+# run(STATUS PROGRAM ARGS...): sets `out` and `err` for the checks after it.
+macro(run expected_status program)
+  execute_process(COMMAND ${program} ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL ${expected_status})
+    message(FATAL_ERROR "${program} ${ARGN}: exit status ${status}, expected ${expected_status}\n${out}${err}")
+  endif()
+endmacro()
+
+# A refusal: status 2, one line (a wrong command line adds the hint to --help), nothing written.
+macro(refused pattern folder program)
+  run(2 ${program} ${ARGN})
+  string(REGEX REPLACE "\nTry '[^']*'\\.\n$" "\n" first_line "${err}")
+  string(REGEX MATCHALL "\n" ends "${first_line}")
+  list(LENGTH ends lines)
+  if(NOT lines EQUAL 1 OR NOT err MATCHES "${pattern}")
+    message(FATAL_ERROR "${program} ${ARGN}: expected one line matching '${pattern}', got:\n${err}")
+  endif()
+  if(NOT "${folder}" STREQUAL "" AND EXISTS ${folder})
+    message(FATAL_ERROR "${program} ${ARGN}: wrote ${folder} though it refused")
+  endif()
+endmacro()
+
+# The 8500-node feeder: its Redirect names differ in case from its files.
+run(0 ${IMPORTER} ${feeders}/ieee8500/Master.dss ${WORK}/8500)
+if(NOT out MATCHES "2476 buses, 2463 connections .*umbrascope --large ${WORK}/8500")
+  message(FATAL_ERROR "the import's report:\n${out}")
+endif()
+
+# Two tables, and an import past nothing: refusals.
+file(WRITE ${WORK}/buses.csv "name,x,y\nPlant,0,0\nEnd,3,1\n")
+file(WRITE ${WORK}/branches.csv "from,to\nPlant,End\n")
+run(0 ${IMPORTER} --buses ${WORK}/buses.csv --branches=${WORK}/branches.csv ${WORK}/tables)
+file(READ ${WORK}/tables/cloud_bus_coords_connections.txt network)
+if(NOT network MATCHES "\n1,Plant,0,0\n2,End,3,1\nbus_connections[^\n]*\n1,2\n$")
+  message(FATAL_ERROR "the two tables gave:\n${network}")
+endif()
+file(WRITE ${WORK}/missing.dss "Clear\nNew Circuit.c\nRedirect lines.dss\n")
+file(WRITE ${WORK}/quote.dss "New Line.a bus1=\"a bus2=b\nBuscoords c.csv\n")
+file(WRITE ${WORK}/nocoords.dss "New Line.a bus1=a bus2=b\n")
+file(WRITE ${WORK}/comma.csv "name,x,y\n\"a,b\",1,2\n")
+refused("missing.dss:3: Redirect names lines.dss" ${WORK}/out ${IMPORTER} ${WORK}/missing.dss ${WORK}/out)
+refused("quote.dss:1: the \" opened" ${WORK}/out ${IMPORTER} ${WORK}/quote.dss ${WORK}/out)
+refused("no coordinates found" ${WORK}/out ${IMPORTER} ${WORK}/nocoords.dss ${WORK}/out)
+refused("cannot read the coordinate file" ${WORK}/out ${IMPORTER} --coords ${WORK}/none.csv ${feeders}/ieee13/IEEE13Nodeckt.dss ${WORK}/out)
+refused("'a,b' cannot stand in the network file" ${WORK}/out ${IMPORTER} --buses ${WORK}/comma.csv --branches ${WORK}/branches.csv ${WORK}/out)
+refused("needs both --buses and --branches" ${WORK}/out ${IMPORTER} --buses ${WORK}/buses.csv ${WORK}/out)
+refused("unknown option '--cords'" "" ${IMPORTER} --cords x.csv a.dss ${WORK}/out)
+run(0 ${IMPORTER} --help)
+
+# The bundled example's sun table is the model under its own track.
+file(MAKE_DIRECTORY ${WORK}/example)
+file(COPY ${SOURCE}/examples/ieee13/cloud_bus_coords_connections.txt DESTINATION ${WORK}/example)
+run(0 ${CLOUDS} --from-track ${SOURCE}/examples/ieee13/cloud_centers_plot.txt ${WORK}/example)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/example/cloud_sun_intensity_table.txt
+                        ${SOURCE}/examples/ieee13/cloud_sun_intensity_table.txt RESULT_VARIABLE differs)
+if(differs)
+  message(FATAL_ERROR "--from-track on the example did not rebuild its sun table")
+endif()
+
+# A seeded scenario on the 8500-node feeder, twice: the same bytes; a third time the files are
+# there and stay.
+foreach(copy a b)
+  file(COPY ${WORK}/8500/cloud_bus_coords_connections.txt DESTINATION ${WORK}/seed-${copy})
+  run(0 ${CLOUDS} --seed 42 --clouds 5 --steps 300 --interval 1 --wind 40,225
+      --clear-sky ${feeders}/ieee8500/Normalized-1s-2900-pts.CSV --loadshapes ${WORK}/seed-${copy}/shapes.dss ${WORK}/seed-${copy})
+endforeach()
+foreach(name cloud_sun_intensity_table.txt cloud_centers_plot.txt shapes.dss)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/seed-a/${name} ${WORK}/seed-b/${name} RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "the same seed gave another ${name}")
+  endif()
+endforeach()
+file(SHA256 ${WORK}/seed-a/cloud_sun_intensity_table.txt before)
+refused("is there already; give --force" "" ${CLOUDS} --seed 42 ${WORK}/seed-a)
+file(SHA256 ${WORK}/seed-a/cloud_sun_intensity_table.txt after)
+if(NOT before STREQUAL after)
+  message(FATAL_ERROR "a refused run changed the sun table")
+endif()
+run(0 ${CLOUDS} --force ${WORK}/seed-a)
+
+refused("cannot open cloud_bus_coords_connections.txt in the folder .*/no-network: file not found" ${WORK}/no-network/cloud_centers_plot.txt
+        ${CLOUDS} ${WORK}/no-network)
+refused("--clouds does not go with --from-track" "" ${CLOUDS} --clouds 2 --from-track x.txt ${WORK}/example)
+refused("--wind takes SPEED,FROM" "" ${CLOUDS} --wind 3 ${WORK}/example)
+refused("has 2913 factors for 3000 rows" "" ${CLOUDS} --force --steps 3000
+        --clear-sky ${feeders}/ieee8500/Normalized-1s-2900-pts.CSV ${WORK}/example)
+run(0 ${CLOUDS} --help)

@@ -1,0 +1,383 @@
+// The importer: OpenDSS syntax as circuits are written, the joining of buses with coordinates
+// through buses without, the tables, and the published feeders.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+#include "import/network.hpp"
+#include "network/network_file.hpp"
+#include "network/plot_geometry.hpp"
+#include "scenario/network_buses.hpp"
+#include "test_support.hpp"
+
+namespace umbrascope::import {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each element's buses, "a-b" joined by " | ".
+std::string joins(const Circuit& circuit)
+{
+    std::string out;
+    for (const std::vector<int>& element : circuit.elements) {
+        if (!out.empty())
+            out += " | ";
+        for (std::size_t i = 0; i < element.size(); ++i)
+            out += (i > 0 ? "-" : "") + circuit.buses[static_cast<std::size_t>(element[i])];
+    }
+    return out;
+}
+
+Circuit read(const std::vector<std::pair<std::string, std::string>>& files)
+{
+    MemoryFiles memory;
+    for (const auto& [path, text] : files)
+        memory.add(path, text);
+    return read_circuit(files.front().first, memory);
+}
+
+TEST(Circuit, ElementsJoinTheBusesTheyName)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+        std::string joins;
+        int skipped = 0;
+    };
+    const Case cases[] = {
+        {"bus1 and bus2, node suffixes, any letter case",
+         {{"m.dss", "NEW LINE.L1 BUS1=SourceBus.1.2.3 Bus2=632.1\nnew line.l2 bus1=632.3 bus2=633"}},
+         "sourcebus-632 | 632-633"},
+        {"buses as an array in brackets, parentheses or quotes",
+         {{"m.dss", "New Transformer.T1 buses=[a.1 b.1]\nNew Transformer.T2 buses=(b, c.1.2)\n"
+                    "New Transformer.T3 buses=\"c d\""}},
+         "a-b | b-c | c-d"},
+        {"a transformer's bus per winding, continued with ~ and More",
+         {{"m.dss", "New Transformer.T phases=3 windings=2\n~ wdg=1 bus=HV conn=delta\nmore wdg=2 bus=LV.1.2.3"}},
+         "hv-lv"},
+        {"a centre-tapped service transformer names its secondary twice",
+         {{"m.dss", "New Transformer.S XfmrCode=CT15 buses=[L1.1 X1.1.0 X1.0.2]"}}, "l1-x1"},
+        {"comments after ! and //, and in a block over lines",
+         {{"m.dss", "New Line.a bus1=p bus2=q ! bus2=z\n// New Line.b bus1=z bus2=y\n/* New Line.c bus1=y\n"
+                    "bus2=x */ New Line.d bus1=q bus2=r\n"}},
+         "p-q | q-r"},
+        {"positional values, and the element a like= copies",
+         {{"m.dss", "New Line.L1 a b linecode=x\nNew Line.L2 bus1=b c\nNew Line.L3 like=L1"}}, "a-b | b-c | a-b"},
+        {"edits: Edit, Class.name.property=, and a redefinition in place",
+         {{"m.dss", "New Line.L1 bus1=a bus2=b\nNew Line.L2 bus1=b bus2=c\nEdit Line.L1 bus2=d\nLine.L2.bus2=e\n"
+                    "New Line.L1 bus1=f bus2=g"}},
+         "f-g | b-e"},
+        {"the object named with object=, one-bus elements, a bus joined to itself",
+         {{"m.dss", "New object=circuit.c bus1=src\nNew Load.x bus1=src.1\nNew Line.s bus1=k.1 bus2=k.2"}},
+         "src | src | k"},
+        {"Redirect and Compile: relative to the naming file, any case, quoted, bracketed, each file once",
+         {{"top/Master.dss", "Redirect \"sub\\Lines.DSS\"\nCompile (SUB/lines.dss)\nredirect [other.dss]"},
+          {"top/sub/lines.dss", "New Line.a bus1=a bus2=b\nRedirect ../Other.dss"},
+          {"top/other.dss", "New Line.b bus1=b bus2=c"}},
+         "a-b | b-c"},
+        {"commands not understood are counted and passed over",
+         {{"m.dss", "~ bus1=a bus2=b\nNew Line\nEdit Line.nothing bus1=a\nNew Line.ok bus1=a bus2=b\nSolve\nSet x=1"}},
+         "a-b", 3},
+    };
+    for (const Case& c : cases) {
+        const Circuit circuit = read(c.files);
+        EXPECT_EQ(joins(circuit), c.joins) << c.name;
+        EXPECT_EQ(circuit.skipped, c.skipped) << c.name;
+    }
+}
+
+TEST(Circuit, TheLastCoordinateCommandNamesTheFile)
+{
+    const Circuit circuit = read({{"a/m.dss", "Buscoords first.csv\nRedirect b/more.dss\n"},
+                                  {"a/b/more.dss", "! coordinates\nLatLongCoords File=\"Geo.csv\"\n"}});
+    ASSERT_TRUE(circuit.coordinates);
+    EXPECT_TRUE(circuit.coordinates->latlong);
+    EXPECT_EQ(circuit.coordinates->name, "Geo.csv");
+    EXPECT_EQ(circuit.coordinates->from, fs::path("a/b"));
+    EXPECT_EQ(circuit.coordinates->site.text(), "a/b/more.dss:2");
+}
+
+TEST(Circuit, BadInputNamesItsFileAndLine)
+{
+    struct Case {
+        const char* name;
+        std::string master;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"a missing Redirect target", "Clear\nRedirect Lines.dss\n",
+         "m.dss:2: Redirect names Lines.dss, which is not in . (in any letter case)"},
+        {"an unterminated quote", "New Line.a bus1=a\nNew Line.b bus1=\"b bus2=c\n",
+         "m.dss:2: the \" opened at column 17 is not closed on its line"},
+        {"an unterminated bracket", "New Transformer.t buses=[a b\n~ kvs=[1 2]\n",
+         "m.dss:1: the [ opened at column 25 is not closed on its line"},
+        {"Redirect without a file", "Redirect\n", "m.dss:1: Redirect names no file"},
+    };
+    for (const Case& c : cases) {
+        try {
+            (void)read({{"m.dss", c.master}});
+            ADD_FAILURE() << c.name << ": taken";
+        } catch (const ImportError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message) << c.name;
+        }
+    }
+}
+
+CoordinateTable table_of(const std::vector<std::string>& names)
+{
+    CoordinateTable table;
+    for (const std::string& name : names)
+        table.buses.push_back({name, lower(name), 0, 0});
+    return table;
+}
+
+std::string pairs(const Network& network)
+{
+    std::string out;
+    for (const auto& [a, b] : network.connections)
+        out += (out.empty() ? "" : " ") + network.buses[static_cast<std::size_t>(a)].name + "-" +
+               network.buses[static_cast<std::size_t>(b)].name;
+    return out;
+}
+
+TEST(Join, BusesWithCoordinatesAreJoinedThroughThoseWithout)
+{
+    struct Case {
+        const char* name;
+        std::string circuit;
+        std::string connections;
+        int bridged, parts;
+    };
+    // Buses A to E have coordinates; lower-case x, y, z have none.
+    const Case cases[] = {
+        {"direct, each pair once, in the order first joined",
+         "New Line.1 A B\nNew Line.2 C B\nNew Line.3 B A\nNew Line.4 A A", "A-B C-B", 0, 3},
+        {"through a secondary without coordinates", "New Line.1 A x\nNew Line.2 x B", "A-B", 1, 4},
+        {"through a chain, joined when the chain closes", "New Line.1 A x\nNew Line.2 y B\nNew Line.3 x y", "A-B", 2, 4},
+        {"a star of three around a bus without coordinates", "New Line.1 A x\nNew Line.2 B x\nNew Line.3 x C",
+         "A-B A-C B-C", 1, 3},
+        {"a dead end without coordinates joins nothing", "New Line.1 A x\nNew Line.2 x y\nNew Line.3 A B", "A-B", 2, 4},
+        {"a transformer joins all its windings", "New Transformer.t buses=[A B x]\nNew Line.1 x C",
+         "A-B A-C B-C", 1, 3},
+    };
+    for (const Case& c : cases) {
+        MemoryFiles files;
+        files.add("m.dss", c.circuit);
+        const Network network = join_network(table_of({"A", "B", "C", "D", "E"}), read_circuit("m.dss", files));
+        EXPECT_EQ(pairs(network), c.connections) << c.name;
+        EXPECT_EQ(network.bridged, c.bridged) << c.name;
+        EXPECT_EQ(network.parts, c.parts) << c.name;
+    }
+}
+
+TEST(Join, RefusesMoreConnectionsThanTheNetworkHolds)
+{
+    // 300 buses around one bus without coordinates: 44,850 pairs.
+    std::vector<std::string> names;
+    std::string circuit;
+    for (int i = 0; i < 300; ++i) {
+        names.push_back("b" + std::to_string(i));
+        circuit += "New Line.l" + std::to_string(i) + " b" + std::to_string(i) + " hub\n";
+    }
+    MemoryFiles files;
+    files.add("m.dss", circuit);
+    EXPECT_THROW((void)join_network(table_of(names), read_circuit("m.dss", files)), ImportError);
+}
+
+TEST(Coordinates, LinesOfNameAndTwoNumbers)
+{
+    const CoordinateTable table = read_coordinates(
+        "\xEF\xBB\xBF// Busname, x, y\r\nSourceBus, 200, 400\r\n650\t200\t350\nrg60 200 , 300\nsourcebus,1,1\n"
+        "x,y,z\n\n632, -1.5e3, +2 ! a comment\n",
+        "c.csv", false);
+    ASSERT_EQ(table.buses.size(), 4U);
+    EXPECT_EQ(table.buses[0].name, "SourceBus");
+    EXPECT_EQ(table.buses[2].name, "rg60");
+    EXPECT_EQ(table.buses[2].y, 300);
+    EXPECT_EQ(table.buses[3].x, -1500);
+    EXPECT_EQ(table.buses[3].y, 2);
+    EXPECT_EQ(table.repeated, 1);  // sourcebus again: the first spelling stays
+
+    for (const char* text : {"just words\n", ""})
+        EXPECT_THROW((void)read_coordinates(text, "c.csv", false), ImportError) << text;
+    EXPECT_THROW((void)read_coordinates("a, nan, 1\n", "c.csv", false), ImportError);
+}
+
+TEST(Coordinates, LatitudeAndLongitudeBecomeMetresFromTheSouthWestCorner)
+{
+    // 0.01 degrees of latitude is 1112 m everywhere; of longitude at 60 degrees north half that.
+    const CoordinateTable table =
+        read_coordinates("sw, 59.995, 10.0\nne, 60.005, 10.02\nmid, 60.0, 10.01\n", "geo.csv", true);
+    ASSERT_EQ(table.buses.size(), 3U);
+    EXPECT_EQ(table.buses[0].x, 0);
+    EXPECT_EQ(table.buses[0].y, 0);
+    EXPECT_NEAR(table.buses[1].y, 1111.95, 0.01);
+    EXPECT_NEAR(table.buses[1].x, 1111.95, 0.1);
+    EXPECT_NEAR(table.buses[2].x, table.buses[1].x / 2, 0.01);
+    EXPECT_THROW((void)read_coordinates("a, 95, 10\n", "geo.csv", true), ImportError);
+}
+
+TEST(Tables, BusesAndBranchesByName)
+{
+    const CoordinateTable buses = read_bus_table("name,x,y\nPlant,0,0\n\"Feeder end\", 3, 1.25\nTap,1,1\n", "b.csv");
+    ASSERT_EQ(buses.buses.size(), 3U);
+    EXPECT_EQ(buses.buses[1].name, "Feeder end");
+    std::vector<std::string> known;
+    for (const Bus& bus : buses.buses)
+        known.push_back(bus.key);
+    const Circuit circuit = read_branch_table("from,to\nplant,junction\njunction,FEEDER END\nTap,Plant\n", "r.csv", known);
+    const Network network = join_network(buses, circuit);
+    EXPECT_EQ(pairs(network), "Plant-Feeder end Tap-Plant");
+    EXPECT_EQ(network.bridged, 1);
+
+    // A first line that names a bus is a branch, not a header.
+    EXPECT_EQ(read_branch_table("plant,tap\n", "r.csv", known).elements.size(), 1U);
+
+    struct Bad {
+        const char* text;
+        const char* message;
+    };
+    for (const Bad& bad : {Bad{"name,x,y\na,1\n", "b.csv:2: 2 fields where a bus has three: name,x,y"},
+                           Bad{"a,1,2\nb,one,2\n", "b.csv:2: x is not a number: 'one'"},
+                           Bad{"a,1,2\n\"b,1,2\n", "b.csv:2: a quoted name is not closed on its line"}}) {
+        try {
+            (void)read_bus_table(bad.text, "b.csv");
+            ADD_FAILURE() << bad.text;
+        } catch (const ImportError& e) {
+            EXPECT_EQ(std::string(e.what()), bad.message);
+        }
+    }
+}
+
+TEST(NetworkFile, ReadsBackAsThePictureReadsIt)
+{
+    Network network;
+    network.buses = {{"SourceBus", "", 1693950, 12277577.7570982}, {"bus 2", "", -0.000125, 3}, {"3", "", 0, -0.5}};
+    network.connections = {{0, 1}, {1, 2}};
+    testing::TempFolder folder;
+    folder.write(std::string(network_file_name), network_file_text(network, "m.dss"));
+    const scenario::NetworkBuses back = scenario::read_network_buses(folder.path());
+    ASSERT_EQ(back.names, (std::vector<std::string>{"SourceBus", "bus 2", "3"}));
+    EXPECT_EQ(back.connections, 2);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(back.places[i].x, static_cast<float>(network.buses[i].x)) << i;
+        EXPECT_EQ(back.places[i].y, static_cast<float>(network.buses[i].y)) << i;
+    }
+
+    for (const char* name : {"a,b", "x bus_connections", "tab\there"}) {
+        network.buses[1].name = name;
+        EXPECT_THROW((void)network_file_text(network, "m.dss"), ImportError) << name;
+    }
+}
+
+// The published feeders import whole: every bus of their coordinate files, joined as the circuit
+// joins them.
+TEST(Feeders, EveryPublishedFeederImports)
+{
+    struct Case {
+        const char* folder;
+        const char* entry;
+        const char* coords;  // "" for the circuit's own Buscoords
+        std::size_t buses, connections;
+        int bridged, parts;
+        std::size_t loops;
+    };
+    const Case cases[] = {
+        {"ieee13", "IEEE13Nodeckt.dss", "IEEE13Node_BusXY.csv", 16, 15, 0, 1, 0},
+        {"ieee34", "Run_IEEE34Mod1.dss", "", 37, 36, 0, 1, 0},
+        {"ieee37", "ieee37.dss", "IEEE37_BusXY.csv", 39, 38, 0, 1, 0},
+        {"ieee123", "Run_IEEE123Bus.DSS", "", 130, 129, 2, 1, 0},
+        {"ieee8500", "Master.dss", "", 2476, 2463, 2417, 18, 5},
+    };
+    const fs::path feeders = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders";
+    for (const Case& c : cases) {
+        DiskFiles files;
+        const Circuit circuit = read_circuit(feeders / c.folder / c.entry, files);
+        std::string why;
+        fs::path coords = feeders / c.folder / c.coords;
+        if (*c.coords == '\0')
+            coords = *files.find(circuit.coordinates->from, circuit.coordinates->name);
+        const CoordinateTable table = read_coordinates(*files.read(coords, why), coords.string(), false);
+        const Network network = join_network(table, circuit);
+        EXPECT_EQ(network.buses.size(), c.buses) << c.folder;
+        EXPECT_EQ(network.connections.size(), c.connections) << c.folder;
+        EXPECT_EQ(network.bridged, c.bridged) << c.folder;
+        EXPECT_EQ(network.parts, c.parts) << c.folder;
+        EXPECT_EQ(circuit.skipped, 0) << c.folder;
+        // One connection fewer than buses in each part, and one more for each loop.
+        EXPECT_EQ(network.connections.size(), network.buses.size() - static_cast<std::size_t>(network.parts) + c.loops)
+            << c.folder;
+    }
+}
+
+// The 13-node feeder joins exactly the branches of the bundled example, drawn by hand from the
+// published diagram.
+TEST(Feeders, The13NodeFeederJoinsTheExamplesBranches)
+{
+    const fs::path root = UMBRASCOPE_SOURCE_DIR;
+    DiskFiles files;
+    std::string why;
+    const fs::path coords = root / "tests/data/feeders/ieee13/IEEE13Node_BusXY.csv";
+    const Network network = join_network(read_coordinates(*files.read(coords, why), coords.string(), false),
+                                         read_circuit(root / "tests/data/feeders/ieee13/IEEE13Nodeckt.dss", files));
+    std::set<std::pair<int, int>> imported;
+    for (auto [a, b] : network.connections)
+        imported.insert({std::min(a, b) + 1, std::max(a, b) + 1});
+    std::set<std::pair<int, int>> example;
+    std::ifstream in(root / "examples/ieee13/cloud_bus_coords_connections.txt");
+    bool connections = false;
+    for (std::string line; std::getline(in, line);) {
+        if (connections) {
+            const int a = std::stoi(line), b = std::stoi(line.substr(line.find(',') + 1));
+            example.insert({std::min(a, b), std::max(a, b)});
+        }
+        connections = connections || line.find("bus_connections") != std::string::npos;
+    }
+    EXPECT_EQ(imported, example);
+}
+
+}  // namespace
+}  // namespace umbrascope::import
+
+namespace umbrascope::import {
+namespace {
+
+// The 8500-node feeder, in state-plane feet, fills the plot area along its larger span.
+TEST(Feeders, The8500NodeFeederFillsTheFrame)
+{
+    const fs::path feeder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee8500";
+    DiskFiles files;
+    std::string why;
+    const Network network = join_network(
+        read_coordinates(*files.read(feeder / "Buscoords.dss", why), "Buscoords.dss", false),
+        read_circuit(feeder / "Master.dss", files));
+    testing::TempFolder folder;
+    folder.write(std::string(network_file_name), network_file_text(network, "Master.dss"));
+    testing::PassRun run(folder.path(), true);
+    read_network_file(run.world);
+    compute_plot_geometry(run.world);
+    const RunState& st = run.st;
+    double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+    for (int k = 1; k <= st.nbus.value(); ++k) {
+        const Integer i{static_cast<std::int16_t>(k)};
+        const double xn = (double{st.xc(i)} - st.xc_min) / st.c_span;
+        const double yn = (double{st.yc(i)} - st.yc_min) / st.c_span;
+        const double x = st.xp_min.value() + xn * (st.xp_max.value() - st.xp_min.value());
+        const double y = st.yp_max.value() - yn * (st.yp_max.value() - st.yp_min.value());
+        left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+    }
+    const double width = st.xp_max.value() - st.xp_min.value();
+    const double height = st.yp_max.value() - st.yp_min.value();
+    EXPECT_TRUE(right - left > 0.99 * width || bottom - top > 0.99 * height)
+        << "the feeder is drawn small: " << left << ".." << right << " by " << top << ".." << bottom;
+    EXPECT_GE(left, st.xp_min.value() - 1);
+    EXPECT_LE(right, st.xp_max.value() + 1);
+    EXPECT_GE(top, 1040 - 1);  // within the unlifted plot area
+    EXPECT_LE(bottom, 7360 + 1);
+}
+
+}  // namespace
+}  // namespace umbrascope::import
