@@ -1,16 +1,19 @@
-// Writes the bundled example: the IEEE 13-node test feeder as a network file, and a sun table and
-// cloud track from a simple model of three clouds drifting across it. Deterministic: the same
-// files every time. Usage: umbrascope-make-example FOLDER
+// Writes the bundled example: the IEEE 13-node test feeder as a network file, a cloud track of three
+// clouds drifting across it, and the sun table under that track by umbrascope-clouds' model.
+// Deterministic: the same files every time. Usage: umbrascope-make-example FOLDER
 
-#include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <iterator>
 #include <vector>
 
+#include "scenario/sun_model.hpp"
+
 namespace {
+
+using namespace umbrascope;
 
 struct Bus {
     const char* name;
@@ -62,17 +65,6 @@ int index_of(const char* name)
 double cloud_x(const Cloud& c, int step) { return c.x0 + c.vx * (step - 1); }
 double cloud_y(const Cloud& c, int step) { return c.y0 + c.vy * (step - 1); }
 
-// Clear-sky index under one cloud at distance d from its centre: deep shade in the core,
-// thinning across the edge, full sun beyond it.
-double intensity(double d)
-{
-    if (d <= cloud_r1)
-        return 0.25 + 0.25 * d / cloud_r1;
-    if (d <= cloud_r2)
-        return 0.5 + 0.45 * (d - cloud_r1) / (cloud_r2 - cloud_r1);
-    return 1.0;
-}
-
 std::string number(double v, int decimals)
 {
     std::array<char, 32> buffer{};
@@ -105,27 +97,6 @@ int main(int argc, char* argv[])
     for (const auto& branch : branches)
         network << index_of(branch[0]) << ',' << index_of(branch[1]) << '\n';
 
-    std::ofstream sun(folder + "/cloud_sun_intensity_table.txt", std::ios::binary);
-    sun << "Sun intensity per bus, IEEE 13-node test feeder\n";
-    sun << "Made by umbrascope-make-example from three drifting clouds\n";
-    sun << "Clear-sky index: 1 in full sun\n";
-    sun << "One row every 10 seconds\n";
-    sun << "Columns: time in seconds, then one intensity per bus index\n";
-    sun << "time";
-    for (const Bus& bus : buses)
-        sun << ',' << bus.name;
-    sun << '\n';
-    for (int step = 1; step <= rows; ++step) {
-        sun << (step - 1) * 10;
-        for (const Bus& bus : buses) {
-            double value = 1.0;
-            for (const Cloud& cloud : clouds)
-                value = std::min(value, intensity(std::hypot(bus.x - cloud_x(cloud, step), bus.y - cloud_y(cloud, step))));
-            sun << ',' << number(value, 3);
-        }
-        sun << '\n';
-    }
-
     std::ofstream track(folder + "/cloud_centers_plot.txt", std::ios::binary);
     track << "Cloud centres, IEEE 13-node test feeder\n";
     track << "Made by umbrascope-make-example\n";
@@ -139,5 +110,19 @@ int main(int argc, char* argv[])
         for (const Cloud& cloud : clouds)
             track << step << ',' << number(cloud_x(cloud, step), 1) << ',' << number(cloud_y(cloud, step), 1) << '\n';
     }
+    track.close();
+
+    // The sun table under the track as written, as umbrascope-clouds --from-track makes it.
+    std::ifstream written(folder + "/cloud_centers_plot.txt", std::ios::binary);
+    const std::string track_text{std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>()};
+    const scenario::Track clouds_track = scenario::read_track(track_text, "cloud_centers_plot.txt");
+    std::vector<scenario::Place> places;
+    scenario::SunHeader header{"the clouds of cloud_centers_plot.txt", "", 10, {}};
+    for (const Bus& bus : buses) {
+        places.push_back({bus.x, bus.y});
+        header.names.emplace_back(bus.name);
+    }
+    std::ofstream sun(folder + "/cloud_sun_intensity_table.txt", std::ios::binary);
+    sun << scenario::sun_table_text(scenario::sun_under(places, clouds_track, rows, nullptr), header);
     return network && sun && track ? 0 : 1;
 }

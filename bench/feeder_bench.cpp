@@ -1,0 +1,64 @@
+// Speed of bringing a real feeder in: importing the IEEE 8500-node circuit (12 files, 0.9 MB), and
+// a cloud scenario over it. See docs/performance.md for the figures.
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+
+#include "import/network.hpp"
+#include "scenario/drift.hpp"
+
+namespace {
+
+using namespace umbrascope;
+namespace fs = std::filesystem;
+
+const fs::path feeder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee8500";
+
+import::Network import_8500()
+{
+    import::DiskFiles files;
+    const import::Circuit circuit = import::read_circuit(feeder / "Master.dss", files);
+    const fs::path coords = *files.find(circuit.coordinates->from, circuit.coordinates->name);
+    std::string why;
+    return import::join_network(import::read_coordinates(*files.read(coords, why), coords.string(), false), circuit);
+}
+
+// From the circuit's entry file to the network file's text, as umbrascope-import does it.
+void import_8500_node_feeder(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const std::string text = import::network_file_text(import_8500(), "Master.dss");
+        benchmark::DoNotOptimize(text.data());
+    }
+}
+BENCHMARK(import_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+// Five clouds over 2,900 one-second rows: the track, the sun table under it and both files' text.
+void clouds_over_8500_node_feeder(benchmark::State& state)
+{
+    const import::Network network = import_8500();
+    std::vector<scenario::Place> buses;
+    scenario::SunHeader header{"", "", 1, {}};
+    for (const import::Bus& bus : network.buses) {
+        buses.push_back({static_cast<float>(bus.x), static_cast<float>(bus.y)});
+        header.names.push_back(bus.name);
+    }
+    scenario::DriftOptions options;
+    options.clouds = 5;
+    options.steps = 2900;
+    options.interval = 1;
+    for (auto _ : state) {
+        const scenario::Drift drift = scenario::drifting_clouds(buses, options);
+        const std::string track = scenario::track_text(drift.track, drift.about, drift.decimals);
+        const scenario::SunTable table =
+            scenario::sun_under(buses, scenario::read_track(track, "track"), options.steps, nullptr);
+        const std::string sun = scenario::sun_table_text(table, header);
+        benchmark::DoNotOptimize(sun.data());
+    }
+}
+BENCHMARK(clouds_over_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
