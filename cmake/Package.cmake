@@ -17,7 +17,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Reads a network's buses, a sun intensity table and a cloud track, and animates\nthe network under the clouds; umbrascope-export writes the frames headless.")
+    "Reads a network's buses, a sun intensity table and a cloud track, and animates\nthe network under the clouds; umbrascope-export writes the frames headless,\numbrascope-import makes networks from OpenDSS circuits and umbrascope-clouds\nmakes cloud scenarios for them.")
 # The libraries come from dpkg-shlibdeps. Not linked, so not found by it: the font the frames are
 # drawn with, and Qt's platform plugins, without which the window cannot open.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -21,6 +21,8 @@ set(icons ${DATADIR}/icons/hicolor)
 set(expected
   ${BINDIR}/umbrascope
   ${BINDIR}/umbrascope-export
+  ${BINDIR}/umbrascope-import
+  ${BINDIR}/umbrascope-clouds
   ${DATADIR}/applications/${APP_ID}.desktop
   ${DATADIR}/metainfo/${APP_ID}.metainfo.xml
   ${icons}/scalable/apps/${APP_ID}.svg
@@ -33,9 +35,11 @@ set(expected
   ${DOCDIR}/README.md)
 if(DEBIAN_LAYOUT)
   list(APPEND expected ${MANDIR}/man1/umbrascope.1.gz ${MANDIR}/man1/umbrascope-export.1.gz
+                       ${MANDIR}/man1/umbrascope-import.1.gz ${MANDIR}/man1/umbrascope-clouds.1.gz
                        ${DOCDIR}/copyright ${DOCDIR}/changelog.gz)
 else()
-  list(APPEND expected ${MANDIR}/man1/umbrascope.1 ${MANDIR}/man1/umbrascope-export.1 ${DOCDIR}/LICENSE)
+  list(APPEND expected ${MANDIR}/man1/umbrascope.1 ${MANDIR}/man1/umbrascope-export.1
+                       ${MANDIR}/man1/umbrascope-import.1 ${MANDIR}/man1/umbrascope-clouds.1 ${DOCDIR}/LICENSE)
 endif()
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
 list(SORT installed)
@@ -110,7 +114,7 @@ function(long_options text var)
 endfunction()
 
 set(ENV{QT_QPA_PLATFORM} offscreen)  # a window that would open, opens nowhere
-foreach(program umbrascope umbrascope-export)
+foreach(program umbrascope umbrascope-export umbrascope-import umbrascope-clouds)
   run_installed(${program} 20 version --version)
   string(FIND "${version}" "${VERSION}" at)
   if(at EQUAL -1)
