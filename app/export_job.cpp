@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/canvas.hpp"
+#include "output/canvas.hpp"
 #include "app/pass_driver.hpp"
 #include "core/trace.hpp"
 #include "output/animation_writer.hpp"

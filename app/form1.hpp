@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/canvas.hpp"
+#include "output/canvas.hpp"
 #include "core/run_state.hpp"
 
 class QLineEdit;

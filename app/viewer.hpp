@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/canvas.hpp"
+#include "output/canvas.hpp"
 #include "output/frame_picture.hpp"
 #include "output/svg_picture.hpp"
 

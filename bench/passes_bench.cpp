@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/canvas.hpp"
+#include "output/canvas.hpp"
 #include "app/pass_driver.hpp"
 #include "core/layout.hpp"
 #include "core/trace.hpp"

@@ -69,35 +69,49 @@ bool clip(double& ax, double& ay, double& bx, double& by, double x0, double y0, 
 }  // namespace
 
 RasterSurface::RasterSurface(std::uint32_t* bits, int width, int height, int stride_pixels, double pixels_per_twip)
-    : bits_(bits), width_(width), height_(height), stride_(stride_pixels), scale_(pixels_per_twip),
-      clip_right_(width - 1), clip_bottom_(height - 1)
+    : bits_(bits), width_(width), height_(height), stride_(stride_pixels), scale_(pixels_per_twip), right_(width),
+      bottom_(height), clip_right_(width - 1), clip_bottom_(height - 1)
 {
 }
 
 void RasterSurface::set_clip(int left, int top, int right, int bottom)
 {
-    clip_left_ = std::max(0, left);
-    clip_top_ = std::max(0, top);
-    clip_right_ = std::min(width_ - 1, right);
-    clip_bottom_ = std::min(height_ - 1, bottom);
+    clip_left_ = std::max({0L, left_, static_cast<long>(left)});
+    clip_top_ = std::max({0L, top_, static_cast<long>(top)});
+    clip_right_ = std::min({right_, left_ + width_, static_cast<long>(right) + 1}) - 1;
+    clip_bottom_ = std::min({bottom_, top_ + height_, static_cast<long>(bottom) + 1}) - 1;
+}
+
+void RasterSurface::set_origin(int x, int y, int device_width, int device_height)
+{
+    left_ = x;
+    top_ = y;
+    right_ = device_width;
+    bottom_ = device_height;
+    clip_left_ = std::max(0L, left_);
+    clip_top_ = std::max(0L, top_);
+    clip_right_ = std::min(right_, left_ + width_) - 1;
+    clip_bottom_ = std::min(bottom_, top_ + height_) - 1;
 }
 
 void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
 {
-    double ax = x1 * scale_;
-    double ay = y1 * scale_;
-    double bx = x2 * scale_;
-    double by = y2 * scale_;
+    double ax = x1 * scale_ + shift_x_;
+    double ay = y1 * scale_ + shift_y_;
+    double bx = x2 * scale_ + shift_x_;
+    double by = y2 * scale_ + shift_y_;
     if (!finite({ax, ay, bx, by}))
         return;
     const double start_x = ax;
     const double start_y = ay;
-    if (!clip(ax, ay, bx, by, -1.0, -1.0, width_, height_))
+    constexpr double lo_x = 0, lo_y = 0;
+    const auto hi_x = static_cast<double>(right_), hi_y = static_cast<double>(bottom_);
+    if (!clip(ax, ay, bx, by, lo_x - 1.0, lo_y - 1.0, hi_x, hi_y))
         return;
-    long x = nearest(ax, -2, width_ + 1);
-    long y = nearest(ay, -2, height_ + 1);
-    const long xe = nearest(bx, -2, width_ + 1);
-    const long ye = nearest(by, -2, height_ + 1);
+    long x = nearest(ax, lo_x - 2, hi_x + 1);
+    long y = nearest(ay, lo_y - 2, hi_y + 1);
+    const long xe = nearest(bx, lo_x - 2, hi_x + 1);
+    const long ye = nearest(by, lo_y - 2, hi_y + 1);
     const long dx = std::labs(xe - x);
     const long dy = -std::labs(ye - y);
     const long sx = x < xe ? 1 : -1;
@@ -126,58 +140,64 @@ void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour
 
 void RasterSurface::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour)
 {
-    const double ax = x1 * scale_;
-    const double ay = y1 * scale_;
-    const double bx = x2 * scale_;
-    const double by = y2 * scale_;
+    const double ax = x1 * scale_ + shift_x_;
+    const double ay = y1 * scale_ + shift_y_;
+    const double bx = x2 * scale_ + shift_x_;
+    const double by = y2 * scale_ + shift_y_;
     if (!finite({ax, ay, bx, by}))
         return;
-    const long left = std::max(clip_left_, nearest(std::min(ax, bx), -1, width_));
-    const long right = std::min(clip_right_, nearest(std::max(ax, bx), -1, width_));
-    const long top = std::max(clip_top_, nearest(std::min(ay, by), -1, height_));
-    const long bottom = std::min(clip_bottom_, nearest(std::max(ay, by), -1, height_));
+    constexpr double lo_x = 0, lo_y = 0;
+    const auto hi_x = static_cast<double>(right_), hi_y = static_cast<double>(bottom_);
+    const long left = std::max(clip_left_, nearest(std::min(ax, bx), lo_x - 1, hi_x));
+    const long right = std::min(clip_right_, nearest(std::max(ax, bx), lo_x - 1, hi_x));
+    const long top = std::max(clip_top_, nearest(std::min(ay, by), lo_y - 1, hi_y));
+    const long bottom = std::min(clip_bottom_, nearest(std::max(ay, by), lo_y - 1, hi_y));
     if (left > right)
         return;
     const std::uint32_t value = argb(colour);
-    for (long y = top; y <= bottom; ++y)
-        std::fill(bits_ + y * stride_ + left, bits_ + y * stride_ + right + 1, value);
+    for (long y = top; y <= bottom; ++y) {
+        std::uint32_t* row = bits_ + (y - top_) * stride_ - left_;
+        std::fill(row + left, row + right + 1, value);
+    }
 }
 
 void RasterSurface::draw_circle(Single x, Single y, Single radius, Colour colour)
 {
-    const double cx = x * scale_;
-    const double cy = y * scale_;
+    const double cx = x * scale_ + shift_x_;
+    const double cy = y * scale_ + shift_y_;
     const double r = radius * scale_;
     if (!finite({cx, cy, r}) || !(r > 0.0))
         return;
-    if (cx + r < -1.0 || cx - r > width_ + 1.0 || cy + r < -1.0 || cy - r > height_ + 1.0)
+    constexpr double lo_x = 0, lo_y = 0;
+    const auto hi_x = static_cast<double>(right_), hi_y = static_cast<double>(bottom_);
+    if (cx + r < lo_x - 1.0 || cx - r > hi_x + 1.0 || cy + r < lo_y - 1.0 || cy - r > hi_y + 1.0)
         return;
     const std::uint32_t value = argb(colour);
     const double reach = r * std::sqrt(0.5);  // where the outline turns from steep to flat
     const double r2 = r * r;
     // The steep sides, one pixel per row.
-    const long row0 = std::max(0L, static_cast<long>(std::ceil(std::max(cy - reach, -1.0))));
-    const long row1 = std::min(static_cast<long>(height_) - 1, static_cast<long>(std::floor(std::min(cy + reach, double(height_)))));
+    const long row0 = std::max(0L, static_cast<long>(std::ceil(std::max(cy - reach, lo_y - 1.0))));
+    const long row1 = std::min(bottom_ - 1, static_cast<long>(std::floor(std::min(cy + reach, hi_y))));
     for (long row = row0; row <= row1; ++row) {
         const double dy = static_cast<double>(row) - cy;
         const double dx = std::sqrt(std::max(0.0, r2 - dy * dy));
-        plot(nearest(cx + dx, -2, width_ + 1), row, value, row);
-        plot(nearest(cx - dx, -2, width_ + 1), row, value, row);
+        plot(nearest(cx + dx, lo_x - 2, hi_x + 1), row, value, row);
+        plot(nearest(cx - dx, lo_x - 2, hi_x + 1), row, value, row);
     }
     // The flat top and bottom, one pixel per column.
-    const long col0 = std::max(0L, static_cast<long>(std::ceil(std::max(cx - reach, -1.0))));
-    const long col1 = std::min(static_cast<long>(width_) - 1, static_cast<long>(std::floor(std::min(cx + reach, double(width_)))));
+    const long col0 = std::max(0L, static_cast<long>(std::ceil(std::max(cx - reach, lo_x - 1.0))));
+    const long col1 = std::min(right_ - 1, static_cast<long>(std::floor(std::min(cx + reach, hi_x))));
     for (long col = col0; col <= col1; ++col) {
         const double dx = static_cast<double>(col) - cx;
         const double dy = std::sqrt(std::max(0.0, r2 - dx * dx));
-        plot(col, nearest(cy + dy, -2, height_ + 1), value, col);
-        plot(col, nearest(cy - dy, -2, height_ + 1), value, col);
+        plot(col, nearest(cy + dy, lo_y - 2, hi_y + 1), value, col);
+        plot(col, nearest(cy - dy, lo_y - 2, hi_y + 1), value, col);
     }
     // A circle too small to cross a row or a column between its turning points is a dot.
     const bool has_rows = std::ceil(cy - reach) <= std::floor(cy + reach);
     const bool has_columns = std::ceil(cx - reach) <= std::floor(cx + reach);
     if (!has_rows && !has_columns) {
-        plot(nearest(cx, -2, width_ + 1), nearest(cy, -2, height_ + 1), value, 0);
+        plot(nearest(cx, lo_x - 2, hi_x + 1), nearest(cy, lo_y - 2, hi_y + 1), value, 0);
         return;
     }
     if (!has_rows || !has_columns)
@@ -188,14 +208,16 @@ void RasterSurface::draw_circle(Single x, Single y, Single radius, Colour colour
         for (const double sy : {-1.0, 1.0}) {
             const double turn_x = cx + sx * reach;
             const double turn_y = cy + sy * reach;
-            if (turn_x < -2.0 || turn_x > width_ + 2.0 || turn_y < -2.0 || turn_y > height_ + 2.0)
+            if (turn_x < lo_x - 2.0 || turn_x > hi_x + 2.0 || turn_y < lo_y - 2.0 || turn_y > hi_y + 2.0)
                 continue;
             const double last_row = sy > 0 ? std::floor(turn_y) : std::ceil(turn_y);
             const double last_col = sx > 0 ? std::floor(turn_x) : std::ceil(turn_x);
-            const long side_x = nearest(cx + sx * std::sqrt(std::max(0.0, r2 - (last_row - cy) * (last_row - cy))), -2, width_ + 1);
+            const long side_x =
+                nearest(cx + sx * std::sqrt(std::max(0.0, r2 - (last_row - cy) * (last_row - cy))), lo_x - 2, hi_x + 1);
             const auto side_y = static_cast<long>(last_row);
             const auto flat_x = static_cast<long>(last_col);
-            const long flat_y = nearest(cy + sy * std::sqrt(std::max(0.0, r2 - (last_col - cx) * (last_col - cx))), -2, height_ + 1);
+            const long flat_y =
+                nearest(cy + sy * std::sqrt(std::max(0.0, r2 - (last_col - cx) * (last_col - cx))), lo_y - 2, hi_y + 1);
             if (std::max(std::labs(side_x - flat_x), std::labs(side_y - flat_y)) != 2)
                 continue;
             double best = HUGE_VAL;

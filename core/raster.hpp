@@ -25,6 +25,18 @@ public:
     // computed as without the clip, so the pixels inside it are the same.
     void set_clip(int left, int top, int right, int bottom);
 
+    // The buffer as a window on a larger device of device_width x device_height pixels: its pixel
+    // (0, 0) is device pixel (x, y). Shapes are computed on the whole device, so the pixels the
+    // window shows are those a buffer covering the device would hold there; the clip is in device
+    // pixels too.
+    void set_origin(int x, int y, int device_width, int device_height);
+    // Device coordinates are plot units times the scale, plus this shift (in device pixels).
+    void set_shift(double x, double y)
+    {
+        shift_x_ = x;
+        shift_y_ = y;
+    }
+
 private:
     // Dotted, only the pixels whose step is even are lit.
     void plot(long x, long y, std::uint32_t argb, long step)
@@ -32,7 +44,7 @@ private:
         if (style_ == LineStyle::dotted && (step & 1) != 0)
             return;
         if (x >= clip_left_ && y >= clip_top_ && x <= clip_right_ && y <= clip_bottom_)
-            bits_[y * stride_ + x] = argb;
+            bits_[(y - top_) * stride_ + (x - left_)] = argb;
     }
 
     std::uint32_t* bits_;
@@ -40,6 +52,12 @@ private:
     int height_;
     int stride_;
     double scale_;
+    double shift_x_ = 0;
+    double shift_y_ = 0;
+    long left_ = 0;    // device column of the buffer's first pixel
+    long top_ = 0;     // device row of the buffer's first pixel
+    long right_;       // the device's width: shapes are computed within it
+    long bottom_;      // the device's height
     long clip_left_ = 0;
     long clip_top_ = 0;
     long clip_right_;

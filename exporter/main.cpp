@@ -17,7 +17,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/canvas.hpp"
+#include "output/canvas.hpp"
 #include "app/pass_driver.hpp"
 #include "core/trace.hpp"
 #include "output/svg_picture.hpp"

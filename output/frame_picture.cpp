@@ -4,6 +4,8 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
+#include <cmath>
+#include <unordered_map>
 
 #include "core/layout.hpp"
 #include "render/draw_network.hpp"
@@ -33,38 +35,58 @@ QFont frame_font(int pixel_size, bool bold = false)
 
 QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
-QPointF frame_origin_twips()
-{
-    const LineEnds left = layout::design_ends(LineControl::Line_Left);
-    return {left.X1 - 20.0, left.Y1 - 20.0};
-}
-
 // Each name above and right of its marker, clear of the branches that run level or upright
-// through it; near the right edge, left of the marker instead.
-void paint_labels(QPainter& painter, const RunState& st, double width)
+// through it; near the right edge, left of the marker instead. A name that would overlap one
+// already written is left out, so a dense network shows a readable subset that grows as the
+// picture does.
+void paint_labels(QPainter& painter, const RunState& st, const View& view, double width, double height, double scale)
 {
-    painter.setFont(frame_font(10));
+    painter.setFont(frame_font(static_cast<int>(std::lround(10 * scale))));
     painter.setPen(qcolour(palette(0)));
     const QFontMetrics metrics = painter.fontMetrics();
-    const QPointF origin = frame_origin_twips();
+    const double gap = 7 * scale;
+    const double rise = 4 * scale;
+    // Written names by the cells of a coarse grid they touch, so that each test looks nearby only.
+    const double cell = std::max(16.0, metrics.height() * 2.0);
+    std::unordered_map<std::int64_t, std::vector<QRectF>> written;
+    const auto key = [](long cx, long cy) { return (static_cast<std::int64_t>(cx) << 32) ^ static_cast<std::uint32_t>(cy); };
     for (int k = 1; k <= st.nbus.value() && k <= 32767; ++k) {
         const auto at = bus_marker_position(st, k);
         if (!at)
             continue;
-        const QPointF centre((at->x - origin.x()) / layout::twips_per_pixel, (at->y - origin.y()) / layout::twips_per_pixel);
+        const QPointF centre(view.x(at->x), view.y(at->y));
+        if (centre.x() < -width || centre.x() > 2 * width || centre.y() < -height || centre.y() > 2 * height)
+            continue;
         const QString name = qtext(st.bus_name.at(Integer(static_cast<std::int16_t>(k)), [] { return std::string(); }));
         const int advance = metrics.horizontalAdvance(name);
-        const double x = centre.x() + 7 + advance > width - 2 ? centre.x() - 7 - advance : centre.x() + 7;
-        painter.drawText(QPointF(x, centre.y() - 4), name);
+        const double x = centre.x() + gap + advance > width - 2 ? centre.x() - gap - advance : centre.x() + gap;
+        const QRectF box(x - 1, centre.y() - rise - metrics.ascent() - 1, advance + 2, metrics.height() + 2);
+        const long cx0 = static_cast<long>(std::floor(box.left() / cell)), cx1 = static_cast<long>(std::floor(box.right() / cell));
+        const long cy0 = static_cast<long>(std::floor(box.top() / cell)), cy1 = static_cast<long>(std::floor(box.bottom() / cell));
+        bool clear = true;
+        for (long cx = cx0; clear && cx <= cx1; ++cx)
+            for (long cy = cy0; clear && cy <= cy1; ++cy) {
+                const auto found = written.find(key(cx, cy));
+                if (found != written.end())
+                    for (const QRectF& other : found->second)
+                        clear = clear && !other.intersects(box);
+            }
+        if (!clear)
+            continue;
+        for (long cx = cx0; cx <= cx1; ++cx)
+            for (long cy = cy0; cy <= cy1; ++cy)
+                written[key(cx, cy)].push_back(box);
+        painter.drawText(QPointF(x, centre.y() - rise), name);
     }
 }
 
-void paint_band(QPainter& painter, const FrameFacts& facts, double top, double width)
+void paint_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale)
 {
     const RunState& st = facts.st;
-    painter.fillRect(QRectF(0, top, width, annotation_band_pixels), qcolour(window_face));
+    const auto px = [scale](double pixels) { return pixels * scale; };
+    painter.fillRect(QRectF(0, top, width, std::round(annotation_band_pixels * scale)), qcolour(window_face));
     painter.setPen(qcolour(palette(0)));
-    painter.setFont(frame_font(12, true));
+    painter.setFont(frame_font(static_cast<int>(std::lround(12 * scale)), true));
     Text time;
     if (facts.row >= 0 && facts.row <= 32767)
         time = cell_text(st.time_val.at(Integer(static_cast<std::int16_t>(facts.row)), [] { return std::string(); }));
@@ -72,9 +94,9 @@ void paint_band(QPainter& painter, const FrameFacts& facts, double top, double w
                               .arg(time.empty() ? QStringLiteral("-") : qtext(time))
                               .arg(facts.row)
                               .arg(st.n_time.value());
-    painter.drawText(QPointF(8, top + 16), first);
+    painter.drawText(QPointF(px(8), top + px(16)), first);
 
-    painter.setFont(frame_font(11));
+    painter.setFont(frame_font(static_cast<int>(std::lround(11 * scale))));
     const struct {
         int colour;
         QString text;
@@ -83,29 +105,85 @@ void paint_band(QPainter& painter, const FrameFacts& facts, double top, double w
         {10, QStringLiteral("above %1").arg(qtext(single_text(st.sun_threshold)))},
         {1, QStringLiteral("otherwise")},
     };
-    double x = 8;
+    double x = px(8);
     for (const auto& c : classes) {
-        painter.fillRect(QRectF(x, top + 25, 12, 12), qcolour(palette(c.colour)));
-        painter.drawText(QPointF(x + 17, top + 36), c.text);
-        x += 17 + painter.fontMetrics().horizontalAdvance(c.text) + 18;
+        painter.fillRect(QRectF(x, top + px(25), px(12), px(12)), qcolour(palette(c.colour)));
+        painter.drawText(QPointF(x + px(17), top + px(36)), c.text);
+        x += px(17) + painter.fontMetrics().horizontalAdvance(c.text) + px(18);
     }
+}
+
+// The classic frame's background: the window's face and frame lines where the picture has not
+// drawn.
+const QImage& classic_background()
+{
+    static const QImage background = window_background(1.0, qcolour(window_face), Qt::black).copy(frame_pixels(1.0));
+    return background;
 }
 
 }  // namespace
 
 int shown_row(const RunState& st, bool pass_failed) { return pass_failed ? st.i_time.value() : st.i_time.value() - 1; }
 
+double text_scale(const FrameOptions& options)
+{
+    if (!options.sized())
+        return 1.0;
+    // Text grows more slowly than the frame, so a large frame shows more of the network around it.
+    const QRect crop = frame_pixels(1.0);
+    return std::sqrt(std::max(1.0, std::min(options.width / double(crop.width()), options.height / double(crop.height()))));
+}
+
+int band_pixels(const FrameOptions& options)
+{
+    return options.annotate ? static_cast<int>(std::lround(annotation_band_pixels * text_scale(options))) : 0;
+}
+
+View frame_view(const RunState& st, const FrameOptions& options)
+{
+    if (!options.sized())
+        return classic_view();
+    // The classic frame keeps the network 220 plot units (about 15 pixels) from its edges.
+    const double margin = 220.0 / 15 * text_scale(options) * text_scale(options);
+    return fitted_view(st, options.width, options.height - band_pixels(options), margin);
+}
+
 void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameOptions& options)
 {
     const QRect crop = frame_pixels(1.0);
+    const double width = options.sized() ? options.width : crop.width();
+    const double height = options.sized() ? options.height - band_pixels(options) : crop.height();
     if (options.labels) {
         painter.save();
-        painter.setClipRect(QRect(0, 0, crop.width(), crop.height()));
-        paint_labels(painter, facts.st, crop.width());
+        painter.setClipRect(QRectF(0, 0, width, height));
+        paint_labels(painter, facts.st, frame_view(facts.st, options), width, height, text_scale(options));
         painter.restore();
     }
     if (options.annotate)
-        paint_band(painter, facts, crop.height(), crop.width());
+        paint_band(painter, facts, height, width, text_scale(options));
+}
+
+QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options)
+{
+    QImage frame;
+    if (options.sized()) {
+        frame = QImage(options.width, options.height, QImage::Format_RGB32);
+        frame.fill(qcolour(palette(15)));  // the white of the fill, before any pass has drawn
+    } else {
+        frame = QImage(classic_background().width(), classic_background().height() + band_pixels(options),
+                       QImage::Format_RGB32);
+        QPainter painter(&frame);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QPoint(0, 0), classic_background());
+    }
+    const int picture_height = frame.height() - band_pixels(options);
+    render_picture(picture.shapes(), frame_view(facts.st, options), reinterpret_cast<std::uint32_t*>(frame.bits()),
+                   frame.width(), picture_height, static_cast<int>(frame.bytesPerLine() / 4));
+    if (options.annotate || options.labels) {
+        QPainter painter(&frame);
+        paint_frame_extras(painter, facts, options);
+    }
+    return frame;
 }
 
 QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options)

@@ -7,9 +7,10 @@
 #include <QImage>
 #include <functional>
 
-#include "app/canvas.hpp"
 #include "core/run_state.hpp"
+#include "output/canvas.hpp"
 #include "output/indexed_frame.hpp"
+#include "render/picture.hpp"
 
 class QPainter;
 class QRectF;
@@ -19,7 +20,16 @@ namespace umbrascope {
 struct FrameOptions {
     bool annotate = false;
     bool labels = false;
+    // A frame of width x height pixels, the band included, with the network fitted into it;
+    // 0 for the classic frame.
+    int width = 0;
+    int height = 0;
+    [[nodiscard]] bool sized() const { return width > 0 && height > 0; }
 };
+
+inline constexpr int largest_frame_width = 3840;
+inline constexpr int largest_frame_height = 2160;
+inline constexpr int smallest_frame_side = 64;
 
 // What the band says: the row the picture shows (the row the pass drew, also when it failed
 // part-way) and the run state it came from.
@@ -28,7 +38,18 @@ struct FrameFacts {
     int row = 0;
 };
 
-inline constexpr int annotation_band_pixels = 44;
+inline constexpr int annotation_band_pixels = 44;  // at the classic size
+
+// How much larger than the classic frame text and the band are drawn in a frame of this size.
+[[nodiscard]] double text_scale(const FrameOptions& options);
+[[nodiscard]] int band_pixels(const FrameOptions& options);  // 0 without the band
+
+// The view of the picture in a frame: the classic one, or the network fitted to the size.
+[[nodiscard]] View frame_view(const RunState& st, const FrameOptions& options);
+
+// The frame from the recorded picture: the classic frame pixel for pixel as compose_frame makes it
+// from the window's picture, or a frame of the options' size; in the frame palette's colours.
+[[nodiscard]] QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options);
 
 // At 1 pixel per 15 twips, in the frame palette's colours only.
 [[nodiscard]] QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options);

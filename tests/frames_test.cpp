@@ -16,7 +16,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "app/canvas.hpp"
+#include "output/canvas.hpp"
 #include "output/animation_writer.hpp"
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
@@ -32,17 +32,21 @@ const fs::path two_buses = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/golden/
 
 // The frames of a whole run of a folder, composed as the exporter composes them.
 std::vector<QImage> run_frames(const FrameOptions& options, std::vector<IndexedFrame>* direct = nullptr,
-                               const fs::path& folder = two_buses)
+                               const fs::path& folder = two_buses, std::vector<QImage>* replayed = nullptr)
 {
     testing::PassRun run(folder);
     Canvas canvas(1.0);
-    TraceSurface surface(&run.trace, &canvas);
+    Picture picture;
+    TeeSurface both(canvas, &picture);
+    TraceSurface surface(&run.trace, &both);
     Pass pass{run.st, run.input, run.controls, surface};
     std::vector<QImage> frames;
     HeadlessEvents events;
     events.after_pass = [&](int) {
         const FrameFacts facts{run.st, shown_row(run.st, false)};
-        frames.push_back(compose_frame(canvas, facts, options));
+        frames.push_back(options.sized() ? picture_frame(picture, facts, options) : compose_frame(canvas, facts, options));
+        if (replayed != nullptr)  // the same frame replayed from the recorded picture
+            replayed->push_back(picture_frame(picture, facts, options));
         if (direct != nullptr)  // the exporter's path for plain frames
             compose_indexed_frame(canvas, facts, options, direct->emplace_back());
     };
@@ -185,6 +189,20 @@ TEST(Frames, AMovedNetworkDrawsTheSameFrames)
     ASSERT_EQ(moved.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
         ASSERT_EQ(rgb(moved[i]), rgb(expected[i])) << "frame " << i + 1;
+}
+
+// One renderer: the recorded picture replayed through the classic view gives the window's own
+// picture pixel for pixel, with and without the band and the names, over a whole run.
+TEST(Frames, TheRecordedPictureReplaysAsTheWindowDrewIt)
+{
+    const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
+    for (const FrameOptions options : {FrameOptions{}, FrameOptions{true, true}}) {
+        std::vector<QImage> replayed;
+        const std::vector<QImage> drawn = run_frames(options, nullptr, example, &replayed);
+        ASSERT_EQ(drawn.size(), 120U);
+        for (std::size_t i = 0; i < drawn.size(); ++i)
+            ASSERT_EQ(rgb(replayed[i]), rgb(drawn[i])) << "frame " << i + 1 << (options.annotate ? " with the band" : "");
+    }
 }
 
 TEST(Frames, FailuresNameTheFileAndTheReason)

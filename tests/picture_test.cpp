@@ -15,7 +15,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/canvas.hpp"
+#include "output/canvas.hpp"
 #include "app/pass_driver.hpp"
 
 namespace umbrascope {

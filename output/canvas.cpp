@@ -1,4 +1,4 @@
-#include "app/canvas.hpp"
+#include "output/canvas.hpp"
 
 #include <QPainter>
 #include <cmath>

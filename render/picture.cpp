@@ -1,0 +1,143 @@
+#include "render/picture.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/layout.hpp"
+#include "core/raster.hpp"
+
+namespace umbrascope {
+
+namespace {
+
+constexpr double border = 20;  // plot units of white around the plot frame
+
+Role drawn_role(LineStyle style, Role solid) { return style == LineStyle::dotted ? Role::cloud : solid; }
+
+}  // namespace
+
+PlotRect frame_rect()
+{
+    const LineEnds left = layout::design_ends(LineControl::Line_Left);
+    const LineEnds right = layout::design_ends(LineControl::Line_Right);
+    return {left.X1 - border, left.Y1 - border, right.X2 + border, right.Y2 + border};
+}
+
+void Picture::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
+{
+    // Only cloud figures are drawn dotted; the network's lines are solid.
+    shapes_.push_back({ShapeKind::line, drawn_role(style_, Role::connection), style_, colour, x1, y1, x2, y2});
+}
+
+void Picture::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour)
+{
+    const PlotRect frame = frame_rect();
+    if (std::min(x1, x2) <= frame.left && std::max(x1, x2) >= frame.right && std::min(y1, y2) <= frame.top &&
+        std::max(y1, y2) >= frame.bottom)
+        shapes_.clear();  // everything earlier is covered
+    shapes_.push_back({ShapeKind::box, Role::fill, style_, colour, x1, y1, x2, y2});
+}
+
+void Picture::draw_circle(Single x, Single y, Single radius, Colour colour)
+{
+    shapes_.push_back({ShapeKind::circle, drawn_role(style_, Role::bus), style_, colour, x, y, radius, 0});
+}
+
+void View::zoom(double factor, double px, double py)
+{
+    // The device point under the target pixel stays put: shift' = d - (d - shift) x factor.
+    const double dx = px + origin_x;
+    const double dy = py + origin_y;
+    shift_x = dx - (dx - shift_x) * factor;
+    shift_y = dy - (dy - shift_y) * factor;
+    scale *= factor;
+}
+
+View classic_view()
+{
+    const PlotRect frame = frame_rect();
+    View view;
+    view.origin_x = static_cast<int>(std::lround(frame.left / layout::twips_per_pixel));
+    view.origin_y = static_cast<int>(std::lround(frame.top / layout::twips_per_pixel));
+    // The window's client area, where the window's own picture computes its shapes.
+    view.device_width = (layout::client_width + layout::twips_per_pixel - 1) / layout::twips_per_pixel;
+    view.device_height = (layout::client_height + layout::twips_per_pixel - 1) / layout::twips_per_pixel;
+    return view;
+}
+
+PlotRect network_rect(const RunState& st)
+{
+    const double width = st.xp_max.value() - st.xp_min.value();
+    const double height = st.yp_max.value() - st.yp_min.value();
+    const double span = st.c_span;
+    if (!(span > 0) || !std::isfinite(span) || width <= 0 || height <= 0)
+        return frame_rect();
+    PlotRect rect{static_cast<double>(st.xp_min.value()), st.yp_max.value() - height * (st.yc_span / span),
+                  st.xp_min.value() + width * (st.xc_span / span), static_cast<double>(st.yp_max.value())};
+    if (!(rect.width() > 0) || !(rect.height() > 0) || !std::isfinite(rect.width() + rect.height()))
+        return frame_rect();
+    return rect;
+}
+
+View fitted_view(const RunState& st, int width, int height, double margin, double pixel_ratio)
+{
+    const PlotRect network = network_rect(st);
+    const double room_x = std::max(1.0, width - 2 * margin);
+    const double room_y = std::max(1.0, height - 2 * margin);
+    View view;
+    // A network drawn as a line (all buses level, say) is fitted by its length alone.
+    const double by_x = room_x / std::max(network.width(), 1e-9);
+    const double by_y = room_y / std::max(network.height(), 1e-9);
+    view.scale = std::min(by_x, by_y);
+    view.symbol_scale = pixel_ratio / layout::twips_per_pixel;
+    view.shift_x = width / 2.0 - view.scale * (network.left + network.right) / 2;
+    view.shift_y = height / 2.0 - view.scale * (network.top + network.bottom) / 2;
+    view.frame_fills = false;
+    return view;
+}
+
+void render_picture(const std::vector<Shape>& shapes, const View& view, std::uint32_t* bits, int width, int height,
+                    int stride_pixels)
+{
+    RasterSurface raster(bits, width, height, stride_pixels, view.scale);
+    raster.set_origin(view.origin_x, view.origin_y, view.device_width > 0 ? view.device_width : width,
+                      view.device_height > 0 ? view.device_height : height);
+    raster.set_shift(view.shift_x, view.shift_y);
+    const double symbol = view.symbol_scale / view.scale;
+    for (const Shape& shape : shapes) {
+        raster.set_line_style(shape.style);
+        switch (shape.kind) {
+        case ShapeKind::line:
+            raster.draw_line(shape.a, shape.b, shape.c, shape.d, shape.colour);
+            break;
+        case ShapeKind::box:
+            if (view.frame_fills) {
+                raster.fill_box(shape.a, shape.b, shape.c, shape.d, shape.colour);
+            } else {
+                const std::uint32_t value = argb(shape.colour);
+                for (int y = 0; y < height; ++y)
+                    std::fill(bits + static_cast<std::ptrdiff_t>(y) * stride_pixels,
+                              bits + static_cast<std::ptrdiff_t>(y) * stride_pixels + width, value);
+            }
+            break;
+        case ShapeKind::circle:
+            // A symbol's radius, given in plot units, is kept in pixels at every scale.
+            raster.draw_circle(shape.a, shape.b,
+                               shape.role == Role::bus && symbol != 1.0 ? static_cast<Single>(shape.c * symbol) : shape.c,
+                               shape.colour);
+            break;
+        }
+    }
+}
+
+std::vector<std::pair<double, double>> cloud_centres(const std::vector<Shape>& shapes)
+{
+    std::vector<std::pair<double, double>> centres;
+    for (const Shape& shape : shapes)
+        if (shape.kind == ShapeKind::circle && shape.role == Role::cloud &&
+            (centres.empty() || centres.back() != std::pair<double, double>(shape.a, shape.b)))
+            centres.emplace_back(shape.a, shape.b);  // each figure has two circles around its centre
+    return centres;
+}
+
+}  // namespace umbrascope
