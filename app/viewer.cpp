@@ -19,6 +19,7 @@
 #include "core/layout.hpp"
 #include "output/output_file.hpp"
 #include "output/png_writer.hpp"
+#include "output/svg_picture.hpp"
 #include "render/draw_network.hpp"
 
 namespace umbrascope {
@@ -47,46 +48,10 @@ QString folder_text(const fs::path& folder)
 
 }  // namespace
 
-void ShadowPicture::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
-{
-    canvas_.draw_line(x1, y1, x2, y2, colour);
-    svg_.draw_line(x1, y1, x2, y2, colour);
-}
-
-void ShadowPicture::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour)
-{
-    canvas_.fill_box(x1, y1, x2, y2, colour);
-    svg_.fill_box(x1, y1, x2, y2, colour);
-    clouds_.clear();  // the fill wipes the picture, clouds and all
-}
-
-void ShadowPicture::draw_circle(Single x, Single y, Single radius, Colour colour)
-{
-    canvas_.draw_circle(x, y, radius, colour);
-    svg_.draw_circle(x, y, radius, colour);
-    // Only cloud figures are dotted; each has two circles around its centre.
-    if (style_ == LineStyle::dotted && (clouds_.empty() || clouds_.back() != QPointF(x, y)))
-        clouds_.emplace_back(x, y);
-}
-
-void ShadowPicture::set_line_style(LineStyle style)
-{
-    style_ = style;
-    canvas_.set_line_style(style);
-    svg_.set_line_style(style);
-}
-
-void ShadowPicture::clear()
-{
-    canvas_.clear();
-    svg_ = SvgPicture();
-    clouds_.clear();
-}
-
 Viewer::Viewer(Form1& form, QString note)
     : form_(form), base_title_(form.windowTitle()), note_(std::move(note)), menu_(new QMenu(&form))
 {
-    form_.set_observer(&shadow_);
+    form_.set_observer(&picture_);
     form_.installEventFilter(this);
     form_.setMouseTracking(true);
 
@@ -113,7 +78,7 @@ Viewer::Viewer(Form1& form, QString note)
         update_title();
     });
     connect(&form_, &Form1::restarted, this, [this] {
-        shadow_.clear();
+        picture_.clear();
         last_failed_ = false;
         update_title();
     });
@@ -237,14 +202,12 @@ void Viewer::save_picture(const fs::path& path, const FrameOptions& options) con
     const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_)};
     std::string extension = path.extension().string();
     if (extension == ".svg") {
-        const QByteArray bytes =
-            shadow_.svg().svg([&](QPainter& painter) { paint_frame_extras(painter, facts, options); },
-                              options.annotate ? annotation_band_pixels : 0);
+        const QByteArray bytes = picture_svg(picture_, facts, options);
         write_file(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
         return;
     }
     IndexedFrame indexed;
-    compose_indexed_frame(shadow_.canvas(), facts, options, indexed);
+    index_frame(picture_frame(picture_, facts, options), indexed);
     write_file(path, encode_png(indexed));
 }
 
@@ -315,7 +278,8 @@ QString Viewer::details_at(QPoint pixel) const
             .arg(value.empty() ? QStringLiteral("(empty)") : qtext(value))
             .arg(cls);
     }
-    for (const QPointF& cloud : shadow_.cloud_centres()) {
+    for (const auto& [cloud_x, cloud_y] : cloud_centres(picture_.shapes())) {
+        const QPointF cloud(cloud_x, cloud_y);
         if (std::hypot(cloud.x() - at.x(), cloud.y() - at.y()) > 3 * layout::twips_per_pixel)
             continue;
         // Back from plot units to the network's coordinates.

@@ -12,7 +12,7 @@
 
 #include "output/canvas.hpp"
 #include "output/frame_picture.hpp"
-#include "output/svg_picture.hpp"
+#include "render/picture.hpp"
 
 class QAction;
 class QMenu;
@@ -22,28 +22,6 @@ namespace umbrascope {
 
 class Form1;
 class ExportJob;
-
-// A second picture of every pass at one pixel per 15 twips, for saving exactly the exporter's
-// frame whatever the screen's pixel ratio, with the cloud centres of the picture shown.
-class ShadowPicture : public Surface {
-public:
-    ShadowPicture() : canvas_(1.0) {}
-    void draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
-    void fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
-    void draw_circle(Single x, Single y, Single radius, Colour colour) override;
-    void set_line_style(LineStyle style) override;
-    void clear();
-
-    [[nodiscard]] const Canvas& canvas() const { return canvas_; }
-    [[nodiscard]] const SvgPicture& svg() const { return svg_; }
-    [[nodiscard]] const std::vector<QPointF>& cloud_centres() const { return clouds_; }  // in twips
-
-private:
-    Canvas canvas_;
-    SvgPicture svg_;
-    std::vector<QPointF> clouds_;
-    LineStyle style_ = LineStyle::solid;
-};
 
 class Viewer : public QObject {
     Q_OBJECT
@@ -74,6 +52,7 @@ public:
     [[nodiscard]] QString details_at(QPoint pixel) const;  // the tooltip text, empty for none
     [[nodiscard]] QString title() const;
     [[nodiscard]] QMenu* menu() const { return menu_; }
+    [[nodiscard]] const Picture& picture() const { return picture_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -92,7 +71,7 @@ private:
     QMenu* menu_;
     QAction* pause_action_ = nullptr;
     QAction* large_action_ = nullptr;
-    ShadowPicture shadow_;
+    Picture picture_;  // what the passes drew, recorded for saving, exporting and the picture window
     int speed_ = 0;
     bool last_failed_ = false;
     std::unique_ptr<ExportJob> job_;

@@ -55,10 +55,20 @@ public:
     virtual void set_line_style(LineStyle style) = 0;
 };
 
+// Draws nothing: for passes whose pictures nobody looks at.
+class NoSurface : public Surface {
+public:
+    void draw_line(Single, Single, Single, Single, Colour) override {}
+    void fill_box(Single, Single, Single, Single, Colour) override {}
+    void draw_circle(Single, Single, Single, Colour) override {}
+    void set_line_style(LineStyle) override {}
+};
+
 // Hands every drawing call to two surfaces; the second may be absent.
 class TeeSurface : public Surface {
 public:
     TeeSurface(Surface& first, Surface* second) : first_(&first), second_(second) {}
+    void set_first(Surface& first) { first_ = &first; }
     void set_second(Surface* second) { second_ = second; }
     void draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) override
     {

@@ -54,7 +54,13 @@ Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
   --fps N          frames per second of the animation, 1 to 60 (default: 10, the window's pace)
   --annotate       add a band under each picture with the time and row it shows and a legend of
                    the bus colours
-  --labels         write each bus's name beside its marker
+  --labels         write bus names beside their markers, each where it overlaps no other name
+  --size WxH       frames of W x H pixels, up to 3840x2160 (e.g. 1920x1080), with the network
+                   fitted into them and the band, if any, inside them; bus markers keep their
+                   size, lines stay one pixel wide and clouds scale with the network (default:
+                   the classic 459 x 451 frame, 15 twips per pixel)
+  --rows A:B       write only the frames of passes A to B (e.g. 50:60), each as the whole run
+                   draws it; the run stops after pass B
   --passes N       stop after N passes (default: all, at most 32767)
   --keep-going     after a failed pass carry on with the next one, as the window does; without it
                    the run stops at the first failed pass
@@ -85,6 +91,7 @@ struct Options {
     int fps = 10;
     FrameOptions frame;
     int passes = 32767;
+    int first_row = 1;  // --rows A:B writes the frames of passes A to B
     bool keep_going = false;
     bool large = false;
     std::optional<std::string> trace;
@@ -163,6 +170,27 @@ Options parse(int argc, char* argv[])
             options.frame.labels = true;
         } else if (arg == "--passes") {
             options.passes = whole_number(arg, value(), 1, 32767);
+        } else if (arg == "--size") {
+            const std::string size = value();
+            const std::size_t x = size.find_first_of("xX");
+            const auto side = [&](const std::string& text, int lo, int hi) {
+                char* end = nullptr;
+                const long n = std::strtol(text.c_str(), &end, 10);
+                if (text.empty() || *end != '\0' || n < lo || n > hi)
+                    usage_error("--size takes WIDTHxHEIGHT, from " + std::to_string(smallest_frame_side) + "x" +
+                                std::to_string(smallest_frame_side) + " to " + std::to_string(largest_frame_width) + "x" +
+                                std::to_string(largest_frame_height) + " pixels (e.g. 1920x1080), not '" + size + "'");
+                return static_cast<int>(n);
+            };
+            options.frame.width = side(x == std::string::npos ? "" : size.substr(0, x), smallest_frame_side, largest_frame_width);
+            options.frame.height = side(x == std::string::npos ? "" : size.substr(x + 1), smallest_frame_side, largest_frame_height);
+        } else if (arg == "--rows") {
+            const std::string rows = value();
+            const std::size_t colon = rows.find(':');
+            if (colon == std::string::npos)
+                usage_error("--rows takes FIRST:LAST, two pass numbers from 1 to 32767 (e.g. 50:60), not '" + rows + "'");
+            options.first_row = whole_number(arg, rows.substr(0, colon), 1, 32767);
+            options.passes = whole_number(arg, rows.substr(colon + 1), options.first_row, 32767);
         } else if (arg == "--keep-going") {
             flag();
             options.keep_going = true;
@@ -300,12 +328,16 @@ int run(const Options& options)
 
     Trace trace(trace_stream ? &*trace_stream : nullptr);
     RecordingControls controls(&trace);
+    // The window's picture for classic frames, and the recorded shapes for SVG and other sizes.
+    // Before the first pass asked for, nothing is drawn: every later pass starts by wiping the
+    // picture whole.
     Canvas canvas(1.0);
-    SvgPicture svg;
-    TeeSurface both(canvas, &svg);
-    TraceSurface traced_both(&trace, &both);
-    TraceSurface traced_raster(&trace, &canvas);
-    Surface& surface = options.svg ? static_cast<Surface&>(traced_both) : traced_raster;
+    Picture picture;
+    const bool recorded = options.svg || options.frame.sized();
+    TeeSurface drawn(canvas, recorded ? &picture : nullptr);
+    NoSurface nothing;
+    TeeSurface gate(options.first_row > 1 ? static_cast<Surface&>(nothing) : drawn, nullptr);
+    TraceSurface surface(&trace, &gate);
     const bool to_terminal = isatty(fileno(stderr)) != 0;
 
     InputSlot input(options.input);
@@ -331,11 +363,20 @@ int run(const Options& options)
     events.after_pass = [&](int ordinal) {
         const FrameFacts facts{*st, shown_row(*st, pass_failed)};
         pass_failed = false;
-        std::array<char, 16> stem{};
+        if (ordinal + 1 == options.first_row)
+            gate.set_first(drawn);
+        if (ordinal < options.first_row) {
+            progress.update(ordinal, st->n_time.value());
+            return;
+        }
+        std::array<char, 32> stem{};
         std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
         if (options.png || options.animation) {
             auto indexed = std::make_shared<IndexedFrame>();
-            compose_indexed_frame(canvas, facts, options.frame, *indexed);
+            if (options.frame.sized())
+                index_frame(picture_frame(picture, facts, options.frame), *indexed);
+            else
+                compose_indexed_frame(canvas, facts, options.frame, *indexed);
             const fs::path png = folder / (std::string(stem.data()) + ".png");
             writer.submit([&, indexed, png] {
                 if (options.png)
@@ -348,11 +389,7 @@ int run(const Options& options)
             });
         }
         if (options.svg) {
-            const bool extras = options.frame.annotate || options.frame.labels;
-            const QByteArray bytes =
-                extras ? svg.svg([&](QPainter& painter) { paint_frame_extras(painter, facts, options.frame); },
-                                 options.frame.annotate ? annotation_band_pixels : 0)
-                       : svg.svg();
+            const QByteArray bytes = picture_svg(picture, facts, options.frame);
             write_file(folder / (std::string(stem.data()) + ".svg"),
                        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
         }
@@ -378,6 +415,9 @@ int run(const Options& options)
         std::fputs("umbrascope-export: the first pass failed, so the timer never started (as in the window): "
                    "the run ends there\n",
                    stderr);
+    if (result.passes < options.first_row)
+        std::fprintf(stderr, "umbrascope-export: note: the run ended after %d pass%s, before pass %d: no frame was written\n",
+                     result.passes, result.passes == 1 ? "" : "es", options.first_row);
     if (options.png || options.svg)
         note_stale_frames(folder, result.passes);
     return result.failures > 0 ? 1 : 0;

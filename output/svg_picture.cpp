@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QPainter>
 #include <QSvgGenerator>
-#include <algorithm>
 
 #include "core/layout.hpp"
 
@@ -11,18 +10,12 @@ namespace umbrascope {
 
 namespace {
 
-QRectF frame_twips()
-{
-    const LineEnds left = layout::design_ends(LineControl::Line_Left);
-    const LineEnds right = layout::design_ends(LineControl::Line_Right);
-    return QRectF(QPointF(left.X1 - 20.0, left.Y1 - 20.0), QPointF(right.X2 + 20.0, right.Y2 + 20.0));
-}
-
 QColor qcolour(Colour colour) { return QColor(colour.r, colour.g, colour.b); }
 
-QPen pen(Colour colour, LineStyle style)
+// One pixel wide at the painter's scale of `pixel` plot units a pixel.
+QPen pen(Colour colour, LineStyle style, double pixel)
 {
-    QPen result(qcolour(colour), layout::twips_per_pixel);  // one pixel at 15 twips per pixel
+    QPen result(qcolour(colour), pixel);
     result.setCapStyle(Qt::FlatCap);
     if (style == LineStyle::dotted)
         result.setDashPattern({1.0, 1.0});
@@ -31,68 +24,67 @@ QPen pen(Colour colour, LineStyle style)
 
 }  // namespace
 
-void SvgPicture::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
+QByteArray picture_svg(const Picture& picture, const FrameFacts& facts, const FrameOptions& options)
 {
-    shapes_.push_back({Kind::line, x1, y1, x2, y2, colour, style_});
-}
-
-void SvgPicture::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour)
-{
-    const QRectF box = QRectF(QPointF(x1, y1), QPointF(x2, y2)).normalized();
-    if (box.contains(frame_twips()))
-        shapes_.clear();  // everything earlier is covered
-    shapes_.push_back({Kind::box, x1, y1, x2, y2, colour, style_});
-}
-
-void SvgPicture::draw_circle(Single x, Single y, Single radius, Colour colour)
-{
-    shapes_.push_back({Kind::circle, x, y, radius, 0, colour, style_});
-}
-
-QByteArray SvgPicture::svg(const std::function<void(QPainter&)>& extras, int band_pixels) const
-{
-    const QRectF picture = frame_twips();
-    const QRectF frame = picture.adjusted(0, 0, 0, band_pixels * layout::twips_per_pixel);
+    const PlotRect frame = frame_rect();
+    const int band = band_pixels(options);
+    const bool sized = options.sized();
+    // The classic frame in plot units, 15 to the pixel; a sized one in pixels.
+    const double unit = sized ? 1.0 : layout::twips_per_pixel;
+    const QRectF area = sized ? QRectF(0, 0, options.width, options.height - band)
+                              : QRectF(QPointF(frame.left, frame.top), QPointF(frame.right, frame.bottom));
+    const QRectF page = area.adjusted(0, 0, 0, band * unit);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     QSvgGenerator generator;
     generator.setOutputDevice(&buffer);
-    generator.setSize(QSize(static_cast<int>(frame.width() / layout::twips_per_pixel),
-                            static_cast<int>(frame.height() / layout::twips_per_pixel)));
-    generator.setViewBox(frame);
+    generator.setSize(QSize(static_cast<int>(page.width() / unit), static_cast<int>(page.height() / unit)));
+    generator.setViewBox(page);
     generator.setTitle(QStringLiteral("Umbrascope frame"));
     QPainter painter;
     if (!painter.begin(&generator))
         return {};
-    painter.fillRect(frame, QColor(240, 240, 240));
-    painter.setClipRect(picture);
-    painter.setPen(QPen(Qt::black, layout::twips_per_pixel));
-    for (const layout::Line& line : layout::lines)
-        painter.drawLine(QPointF(line.ends.X1, line.ends.Y1), QPointF(line.ends.X2, line.ends.Y2));
-    for (const Shape& shape : shapes_) {
+    painter.fillRect(page, sized ? QColor(Qt::white) : QColor(240, 240, 240));
+    painter.setClipRect(area);
+    if (!sized) {
+        painter.setPen(QPen(Qt::black, unit));
+        for (const layout::Line& line : layout::lines)
+            painter.drawLine(QPointF(line.ends.X1, line.ends.Y1), QPointF(line.ends.X2, line.ends.Y2));
+    }
+    const View view = frame_view(facts.st, options);
+    // Plot units to the page: themselves in the classic frame, the view's pixels otherwise.
+    const auto at = [&](double x, double y) { return sized ? QPointF(view.x(x), view.y(y)) : QPointF(x, y); };
+    const double geography = sized ? view.scale : 1.0;
+    const double symbol = sized ? view.symbol_scale : 1.0;
+    for (const Shape& shape : picture.shapes()) {
         switch (shape.kind) {
-        case Kind::line:
-            painter.setPen(pen(shape.colour, shape.style));
-            painter.drawLine(QPointF(shape.a, shape.b), QPointF(shape.c, shape.d));
+        case ShapeKind::line:
+            painter.setPen(pen(shape.colour, shape.style, unit));
+            painter.drawLine(at(shape.a, shape.b), at(shape.c, shape.d));
             break;
-        case Kind::box:
-            painter.fillRect(QRectF(QPointF(shape.a, shape.b), QPointF(shape.c, shape.d)).normalized(), qcolour(shape.colour));
+        case ShapeKind::box:
+            if (sized)
+                painter.fillRect(area, qcolour(shape.colour));
+            else
+                painter.fillRect(QRectF(QPointF(shape.a, shape.b), QPointF(shape.c, shape.d)).normalized(),
+                                 qcolour(shape.colour));
             break;
-        case Kind::circle:
+        case ShapeKind::circle:
             if (shape.c > 0) {
-                painter.setPen(pen(shape.colour, shape.style));
+                const double radius = shape.c * (shape.role == Role::bus ? symbol : geography);
+                painter.setPen(pen(shape.colour, shape.style, unit));
                 painter.setBrush(Qt::NoBrush);
-                painter.drawEllipse(QPointF(shape.a, shape.b), shape.c, shape.c);
+                painter.drawEllipse(at(shape.a, shape.b), radius, radius);
             }
             break;
         }
     }
-    if (extras) {
+    if (options.annotate || options.labels) {
         painter.setClipping(false);
-        painter.translate(frame.topLeft());
-        painter.scale(layout::twips_per_pixel, layout::twips_per_pixel);
+        painter.translate(page.topLeft());
+        painter.scale(unit, unit);
         painter.setPen(QPen(Qt::black, 0));
-        extras(painter);
+        paint_frame_extras(painter, facts, options);
     }
     painter.end();
     return bytes;

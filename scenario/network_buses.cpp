@@ -15,13 +15,6 @@ public:
     [[nodiscard]] LineEnds line_ends(LineControl) const override { return {}; }
 };
 
-class NoSurface : public Surface {
-public:
-    void draw_line(Single, Single, Single, Single, Colour) override {}
-    void fill_box(Single, Single, Single, Single, Colour) override {}
-    void draw_circle(Single, Single, Single, Colour) override {}
-    void set_line_style(LineStyle) override {}
-};
 
 }  // namespace
 

@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "output/canvas.hpp"
+#include "render/draw_network.hpp"
 #include "output/animation_writer.hpp"
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
@@ -202,6 +203,68 @@ TEST(Frames, TheRecordedPictureReplaysAsTheWindowDrewIt)
         ASSERT_EQ(drawn.size(), 120U);
         for (std::size_t i = 0; i < drawn.size(); ++i)
             ASSERT_EQ(rgb(replayed[i]), rgb(drawn[i])) << "frame " << i + 1 << (options.annotate ? " with the band" : "");
+    }
+}
+
+// The width of the red disc around (x, y): the columns within 9 pixels that hold its colour. A disc
+// of radius 85 twips (5.7 pixels) is 11 to 13 pixels wide, as its centre falls between pixels.
+int disc_width(const QImage& frame, int x, int y)
+{
+    int left = x + 10, right = x - 10;
+    for (int py = std::max(0, y - 9); py <= std::min(frame.height() - 1, y + 9); ++py)
+        for (int px = std::max(0, x - 9); px <= std::min(frame.width() - 1, x + 9); ++px)
+            if ((frame.pixel(px, py) & 0xFFFFFFU) == 0xFF0000U) {
+                left = std::min(left, px);
+                right = std::max(right, px);
+            }
+    return right - left + 1;
+}
+
+// Frames of any size: exactly that size, the network fitted inside with its bus discs at the
+// classic size, the band inside the frame.
+TEST(Frames, AnySizeFitsTheNetworkAndKeepsTheDiscs)
+{
+    const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
+    testing::PassRun run(example);
+    Picture picture;
+    TeeSurface surface(picture, nullptr);
+    Pass pass{run.st, run.input, run.controls, surface};
+    run_pass(pass);
+    const FrameFacts facts{run.st, 1};
+    struct Size {
+        int width, height;
+        bool annotate;
+    };
+    for (const Size size : {Size{0, 0, false}, Size{459, 451, false}, Size{1920, 1080, true}, Size{3840, 2160, false},
+                            Size{640, 2000, true}}) {
+        FrameOptions options;
+        options.width = size.width;
+        options.height = size.height;
+        options.annotate = size.annotate;
+        const QImage frame = picture_frame(picture, facts, options);
+        if (options.sized()) {
+            EXPECT_EQ(frame.size(), QSize(size.width, size.height));
+        }
+        const View view = frame_view(run.st, options);
+        double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+        for (int k = 1; k <= run.st.nbus.value(); ++k) {
+            const auto at = bus_marker_position(run.st, k);
+            ASSERT_TRUE(at);
+            const int x = static_cast<int>(std::lround(view.x(at->x)));
+            const int y = static_cast<int>(std::lround(view.y(at->y)));
+            EXPECT_GE(disc_width(frame, x, y), 11) << size.width << "x" << size.height << ", bus " << k;
+            EXPECT_LE(disc_width(frame, x, y), 13) << size.width << "x" << size.height << ", bus " << k;
+            left = std::min(left, view.x(at->x)), right = std::max(right, view.x(at->x));
+            top = std::min(top, view.y(at->y)), bottom = std::max(bottom, view.y(at->y));
+        }
+        if (options.sized()) {
+            // Centred, filling the frame along the network's longer side but for the margins.
+            const double band = band_pixels(options);
+            EXPECT_NEAR((left + right) / 2, size.width / 2.0, 1.0) << size.width << "x" << size.height;
+            EXPECT_NEAR((top + bottom) / 2, (size.height - band) / 2, 1.0) << size.width << "x" << size.height;
+            EXPECT_TRUE(right - left > 0.8 * size.width || bottom - top > 0.8 * (size.height - band))
+                << size.width << "x" << size.height;
+        }
     }
 }
 
