@@ -1,6 +1,7 @@
 #include "app/form1.hpp"
 
 #include <QFont>
+#include <algorithm>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPaintEvent>
@@ -113,6 +114,7 @@ void Form1::make_run()
     input_ = std::make_unique<InputSlot>(folder_);
     input_->set_restart_hint("press F5 to read the files again and start anew");
     pass_ = std::make_unique<Pass>(Pass{*st_, *input_, *this, tee_});
+    track_index_.reset();
 }
 
 void Form1::restart(std::filesystem::path folder, bool large)
@@ -143,6 +145,32 @@ void Form1::set_paused(bool paused)
 void Form1::step() { at_event_edge(&Form1::Timer1_Timer); }
 
 void Form1::click() { at_event_edge(&Form1::Coordinates_Command_Button_Click); }
+
+void Form1::jump_to_row(int row)
+{
+    if (st_->num_pass < 1)
+        click();
+    if (st_->n_time < 1)
+        return;  // the first pass failed before it knew the rows
+    jump_row_ = std::clamp(row, 1, st_->n_time.value());
+    at_event_edge(&Form1::jump);
+}
+
+void Form1::jump()
+{
+    if (!track_index_)
+        track_index_ = std::make_unique<TrackIndex>(folder_, *st_);
+    if (track_index_->reaches(jump_row_)) {
+        umbrascope::jump_to_row(*pass_, *track_index_, jump_row_);
+        return;
+    }
+    // A record the index could not read lies before this row: the straight run itself, from the
+    // first pass, is what the row shows.
+    restart(folder_, large_);
+    do {
+        run_pass(*pass_);
+    } while (st_->i_time.value() <= jump_row_ && st_->i_time <= st_->n_time);
+}
 
 void Form1::Coordinates_Command_Button_Click() { run_pass(*pass_); }
 

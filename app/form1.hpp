@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "output/canvas.hpp"
+#include "app/row_jump.hpp"
 #include "core/run_state.hpp"
 
 class QLineEdit;
@@ -70,6 +71,9 @@ public:
     // One pass as a tick would run it, or as a click would, reported at this event's edge.
     void step();
     void click();
+    // The pass that draws `row` (1 to the row count), as a straight run's pass of that row, at
+    // once; the first pass is run first if it has not been. Reported at this event's edge.
+    void jump_to_row(int row);
 
 signals:
     void passEnded(bool failed);  // after every click or tick
@@ -99,6 +103,10 @@ private:
     LineShape* Line_Left;
 
     void make_run();
+    void jump();  // to jump_row_
+
+    int jump_row_ = 0;
+    std::unique_ptr<TrackIndex> track_index_;  // made at the first jump of a run
 
     std::filesystem::path folder_;
     bool large_ = false;

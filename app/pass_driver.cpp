@@ -20,7 +20,12 @@ void run_pass(Pass& pass)
         read_sun_table(pass);
         read_cloud_parameters(pass);
     }
+    draw_row(pass);
+}
 
+void draw_row(Pass& pass)
+{
+    RunState& st = pass.st;
     clear_plot_frame(pass);
     draw_step_clouds(pass);
     draw_network(pass);

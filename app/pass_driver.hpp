@@ -13,6 +13,8 @@ namespace umbrascope {
 // i_time, advances it and drives Timer1. A failure anywhere throws PassError out of here, and
 // nothing is rolled back.
 void run_pass(Pass& pass);
+// The part of every pass after the first-pass work: draws row i_time, advances it and drives Timer1.
+void draw_row(Pass& pass);
 
 struct HeadlessOptions {
     int max_passes = 32767;

@@ -33,6 +33,7 @@ void InputSlot::open(std::string_view name)
     }
     file_ = file;
     name_ = std::string(name);
+    read_base_ = 0;
     begin_ = end_ = 0;
     eof_ = false;
     line_number_ = 0;
@@ -44,11 +45,29 @@ void InputSlot::open(std::string_view name)
         begin_ += 3;
 }
 
+void InputSlot::open_at(std::string_view name, std::uint64_t offset, long line)
+{
+    open(name);
+    if (offset == read_base_ + begin_ && line == 0)
+        return;
+    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) {
+        const int error = errno;
+        close();
+        fail(ErrorKind::file, "cannot read " + std::string(name) + " from byte " + std::to_string(offset) + ": " +
+                                  std::strerror(error));
+    }
+    read_base_ = offset;
+    begin_ = end_ = 0;
+    eof_ = false;
+    line_number_ = line;
+}
+
 bool InputSlot::fill()
 {
     if (eof_)
         return false;
     if (begin_ > 0) {
+        read_base_ += begin_;
         std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;

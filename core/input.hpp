@@ -4,6 +4,7 @@
 // end a line; a line end after the last line does not start an empty line. A UTF-8 byte-order
 // mark at the very start of a file is not part of its first line.
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -23,6 +24,11 @@ public:
     ~InputSlot();
 
     void open(std::string_view name);
+    // Opens `name` at byte `offset`, as if its first `line` lines had been read: for a run that
+    // picks up a file where an earlier reading of it stood.
+    void open_at(std::string_view name, std::uint64_t offset, long line);
+    // The byte of the file where the next line starts (a held line is already past).
+    [[nodiscard]] std::uint64_t offset() const { return read_base_ + begin_; }
     // `expected` names the file the caller means to use, for the message when none is open.
     [[nodiscard]] bool at_end(std::string_view expected);
     void read_line(Text& into, std::string_view expected);
@@ -58,6 +64,7 @@ private:
     std::vector<std::string> closed_;  // names of the files opened and closed so far
     std::unique_ptr<char[]> buffer_;  // left uncleared: only the bytes read are ever looked at
     std::size_t capacity_;
+    std::uint64_t read_base_ = 0;  // the file's byte at buffer_[0]
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool eof_ = false;

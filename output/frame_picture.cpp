@@ -35,11 +35,10 @@ QFont frame_font(int pixel_size, bool bold = false)
 
 QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
-// Each name above and right of its marker, clear of the branches that run level or upright
-// through it; near the right edge, left of the marker instead. A name that would overlap one
-// already written is left out, so a dense network shows a readable subset that grows as the
-// picture does.
-void paint_labels(QPainter& painter, const RunState& st, const View& view, double width, double height, double scale)
+}  // namespace
+
+int paint_bus_names(QPainter& painter, const RunState& st, const View& view, double width, double height,
+                          double scale, double min_share)
 {
     painter.setFont(frame_font(static_cast<int>(std::lround(10 * scale))));
     painter.setPen(qcolour(palette(0)));
@@ -50,13 +49,16 @@ void paint_labels(QPainter& painter, const RunState& st, const View& view, doubl
     const double cell = std::max(16.0, metrics.height() * 2.0);
     std::unordered_map<std::int64_t, std::vector<QRectF>> written;
     const auto key = [](long cx, long cy) { return (static_cast<std::int64_t>(cx) << 32) ^ static_cast<std::uint32_t>(cy); };
+    std::vector<std::pair<QPointF, QString>> names;
+    int in_view = 0;
     for (int k = 1; k <= st.nbus.value() && k <= 32767; ++k) {
         const auto at = bus_marker_position(st, k);
         if (!at)
             continue;
         const QPointF centre(view.x(at->x), view.y(at->y));
-        if (centre.x() < -width || centre.x() > 2 * width || centre.y() < -height || centre.y() > 2 * height)
+        if (centre.x() < 0 || centre.x() > width || centre.y() < 0 || centre.y() > height)
             continue;
+        ++in_view;
         const QString name = qtext(st.bus_name.at(Integer(static_cast<std::int16_t>(k)), [] { return std::string(); }));
         const int advance = metrics.horizontalAdvance(name);
         const double x = centre.x() + gap + advance > width - 2 ? centre.x() - gap - advance : centre.x() + gap;
@@ -76,11 +78,16 @@ void paint_labels(QPainter& painter, const RunState& st, const View& view, doubl
         for (long cx = cx0; cx <= cx1; ++cx)
             for (long cy = cy0; cy <= cy1; ++cy)
                 written[key(cx, cy)].push_back(box);
-        painter.drawText(QPointF(x, centre.y() - rise), name);
+        names.emplace_back(QPointF(x, centre.y() - rise), name);
     }
+    if (names.empty() || static_cast<double>(names.size()) < min_share * in_view)
+        return 0;
+    for (const auto& [at, name] : names)
+        painter.drawText(at, name);
+    return static_cast<int>(names.size());
 }
 
-void paint_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale)
+void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale)
 {
     const RunState& st = facts.st;
     const auto px = [scale](double pixels) { return pixels * scale; };
@@ -112,6 +119,8 @@ void paint_band(QPainter& painter, const FrameFacts& facts, double top, double w
         x += px(17) + painter.fontMetrics().horizontalAdvance(c.text) + px(18);
     }
 }
+
+namespace {
 
 // The classic frame's background: the window's face and frame lines where the picture has not
 // drawn.
@@ -156,11 +165,11 @@ void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameO
     if (options.labels) {
         painter.save();
         painter.setClipRect(QRectF(0, 0, width, height));
-        paint_labels(painter, facts.st, frame_view(facts.st, options), width, height, text_scale(options));
+        paint_bus_names(painter, facts.st, frame_view(facts.st, options), width, height, text_scale(options));
         painter.restore();
     }
     if (options.annotate)
-        paint_band(painter, facts, height, width, text_scale(options));
+        paint_time_band(painter, facts, height, width, text_scale(options));
 }
 
 QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options)

@@ -62,6 +62,16 @@ void compose_indexed_frame(const Canvas& canvas, const FrameFacts& facts, const 
 // frame's top-left corner; the SVG frames use it with a painter in twips, scaled.
 void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameOptions& options);
 
+// Each bus's name above and right of its marker, clear of the branches that run level or upright
+// through it; near the right edge, left of the marker instead. A name that would overlap one
+// already written is left out, so a dense network shows a readable subset that grows as the
+// picture does. With `min_share`, nothing is written unless at least that share of the buses in
+// view get their names. Gives how many names were written.
+int paint_bus_names(QPainter& painter, const RunState& st, const View& view, double width, double height, double scale,
+                    double min_share = 0);
+// The band: the time and row shown, and a legend of the bus colours.
+void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale);
+
 // The row the picture shows after a pass: i_time has moved on past it unless the pass failed.
 [[nodiscard]] int shown_row(const RunState& st, bool pass_failed);
 

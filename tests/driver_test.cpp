@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/row_jump.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope {
@@ -165,6 +166,91 @@ TEST(Driver, HeadlessRunStopsAsTheWindowWould)
         EXPECT_EQ(s.run.lines_of("error").size(), static_cast<std::size_t>(c.failures));
         EXPECT_EQ(s.run.lines_of("pass").front(), "pass\t1\tclick");
     }
+}
+
+}  // namespace
+}  // namespace umbrascope
+
+namespace umbrascope {
+namespace {
+
+// A pass's trace without its "pass N" line; with `from_fill`, only from its last fill on (the
+// first pass reads and echoes the files before it draws).
+std::vector<std::string> drawing(std::vector<std::string> lines, bool from_fill)
+{
+    std::erase_if(lines, [](const std::string& line) { return line.rfind("pass\t", 0) == 0; });
+    if (from_fill) {
+        const auto fill = std::find_if(lines.rbegin(), lines.rend(), [](const std::string& line) {
+            return line.rfind("box\t", 0) == 0;
+        });
+        lines.erase(lines.begin(), fill.base() - 1);
+    }
+    return lines;
+}
+
+// The trace of each pass of a straight run.
+std::vector<std::vector<std::string>> straight_run(const std::filesystem::path& folder, bool large)
+{
+    PassRun run(folder, large);
+    std::vector<std::vector<std::string>> passes;
+    do {
+        run.clear_trace();
+        if (run.pass())
+            break;  // rows after a failed pass are drawn by later passes: only clean passes count
+        passes.push_back(run.trace_lines());
+    } while (run.controls.timer_enabled);
+    return passes;
+}
+
+// A jump to any row draws it exactly as the straight run's pass of that row does: the same
+// counter, the same drawing calls, the same timer, the same list boxes.
+TEST(Driver, AJumpToAnyRowIsThatPassOfAStraightRun)
+{
+    struct Case {
+        const char* name;
+        std::filesystem::path folder;
+        bool large;
+    };
+    const std::filesystem::path source = UMBRASCOPE_SOURCE_DIR;
+    TempFolder unsorted;  // steps out of order: the held record decides where each pass starts
+    unsorted.write(std::string(network_file_name), testing::network_file());
+    unsorted.write(std::string(sun_table_file_name), testing::sun_file(6));
+    unsorted.write(std::string(track_file_name), testing::track_file("1,0,0\n3,1,1\n2,2,2\n3,3,0\n5,0,1\n4,1,0\n6,2,1\n"));
+    const Case cases[] = {
+        {"the example", source / "examples/ieee13", false},
+        {"a large grid", source / "tests/data/golden/large-grid", true},
+        {"steps out of order", unsorted.path(), false},
+    };
+    for (const Case& c : cases) {
+        const auto straight = straight_run(c.folder, c.large);
+        ASSERT_GT(straight.size(), 2U) << c.name;
+        PassRun run(c.folder, c.large);
+        ASSERT_FALSE(run.pass()) << c.name;
+        const auto lists = [&run] {
+            return std::vector<std::vector<Text>>{run.list(ListBox::Coordinates_Listbox),
+                                                 run.list(ListBox::Coordinates_Repeated_Listbox),
+                                                 run.list(ListBox::Info_Listbox)};
+        };
+        const auto echoes = lists();
+        const TrackIndex index(c.folder, run.st);
+        const int last = static_cast<int>(straight.size());
+        // Back and forth, the last row (which closes the track file) and past it again.
+        for (const int row : {last, 1, 2, last / 2, last - 1, last, 3, last / 3, 1}) {
+            ASSERT_TRUE(index.reaches(row)) << c.name << ", row " << row;
+            run.clear_trace();
+            ASSERT_FALSE(testing::attempt([&] { jump_to_row(run.world, index, row); })) << c.name << ", row " << row;
+            std::vector<std::string> expected = drawing(straight[static_cast<std::size_t>(row - 1)], row == 1);
+            const std::vector<std::string> jumped = drawing(run.trace_lines(), row == 1);
+            EXPECT_EQ(jumped, expected) << c.name << ", row " << row;
+            EXPECT_EQ(run.controls.pass_text, integer_text(Integer(static_cast<std::int16_t>(row)))) << c.name;
+            EXPECT_EQ(lists(), echoes) << c.name << ": the list boxes changed";
+        }
+    }
+    // Past a record whose step is not a number, rows are left to the straight run.
+    PassRun bad(source / "tests/data/golden/bad-records-keep-going");
+    ASSERT_FALSE(bad.pass());
+    const TrackIndex index(source / "tests/data/golden/bad-records-keep-going", bad.st);
+    EXPECT_TRUE(index.reaches(1));
 }
 
 }  // namespace
