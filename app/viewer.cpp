@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDir>
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QSettings>
@@ -14,7 +16,9 @@
 #include <QToolTip>
 #include <cmath>
 
+#include "app/bus_chart.hpp"
 #include "app/export_job.hpp"
+#include "app/picture_window.hpp"
 #include "app/form1.hpp"
 #include "core/layout.hpp"
 #include "output/output_file.hpp"
@@ -69,6 +73,8 @@ Viewer::Viewer(Form1& form, QString note)
     add_action(tr("Save picture\u2026"), QKeySequence::Save, &Viewer::choose_save);
     add_action(tr("Export run\u2026"), QKeySequence(Qt::CTRL | Qt::Key_E), &Viewer::choose_export);
     menu_->addSeparator();
+    add_action(tr("Picture window"), QKeySequence(Qt::Key_V), &Viewer::show_picture_window);
+    menu_->addSeparator();
     large_action_ = add_action(tr("Large inputs (restarts the run)"), QKeySequence(), &Viewer::toggle_large);
     large_action_->setCheckable(true);
     large_action_->setChecked(form_.large());
@@ -81,6 +87,10 @@ Viewer::Viewer(Form1& form, QString note)
         picture_.clear();
         last_failed_ = false;
         update_title();
+        if (picture_window_)
+            picture_window_->restarted();
+        if (chart_)
+            chart_->restarted();
     });
 
     const QSettings settings;
@@ -92,6 +102,8 @@ Viewer::~Viewer()
 {
     form_.set_observer(nullptr);
     job_.reset();  // cancels and waits for an export still running
+    chart_.reset();
+    picture_window_.reset();
 }
 
 QAction* Viewer::add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)())
@@ -176,7 +188,7 @@ void Viewer::normal_speed()
 
 QString Viewer::title() const
 {
-    QString text = QStringLiteral("%1 \u2014 %2").arg(base_title_, folder_text(form_.folder()));
+    QString text = QStringLiteral("%1 \u2014 %2").arg(base_title_, umbrascope::folder_text(form_.folder()));
     if (!note_.isEmpty())
         text += QStringLiteral(" (%1)").arg(note_);
     if (form_.large())
@@ -195,7 +207,62 @@ QString Viewer::title() const
     return text;
 }
 
-void Viewer::update_title() { form_.setWindowTitle(title()); }
+void Viewer::update_title()
+{
+    form_.setWindowTitle(title());
+    if (picture_window_)
+        picture_window_->refresh();
+    if (chart_ && !chart_->buses().empty())
+        chart_->refresh();
+}
+
+int Viewer::row_shown() const
+{
+    const RunState& st = form_.run_state();
+    if (st.num_pass <= 0)
+        return 0;
+    return std::clamp(shown_row(st, last_failed_), 1, std::max(st.n_time.value(), 1));
+}
+
+const RunState& Viewer::run_state() const { return form_.run_state(); }
+
+const fs::path& Viewer::folder() const { return form_.folder(); }
+
+QString Viewer::folder_text() const { return umbrascope::folder_text(form_.folder()); }
+
+void Viewer::jump_to(int row)
+{
+    if (!form_.paused())
+        toggle_pause();
+    form_.jump_to_row(row);
+}
+
+void Viewer::show_picture_window()
+{
+    if (!picture_window_) {
+        picture_window_ = std::make_unique<PictureWindow>(*this);
+        picture_window_->addActions(form_.actions());
+    }
+    picture_window_->refresh();
+    picture_window_->show();
+    picture_window_->raise();
+    picture_window_->activateWindow();
+}
+
+void Viewer::show_chart(int bus, bool add)
+{
+    const RunState& st = form_.run_state();
+    if (st.num_pass <= 0 || st.n_time <= 0)
+        return;
+    if (!chart_) {
+        chart_ = std::make_unique<BusChart>(*this);
+        chart_->addActions(form_.actions());
+    }
+    if (!chart_->show_bus(bus, add && chart_->isVisible()))
+        QToolTip::showText(QCursor::pos(), tr("A chart shows at most %1 buses").arg(BusChart::most_buses));
+    chart_->show();
+    chart_->raise();
+}
 
 void Viewer::save_picture(const fs::path& path, const FrameOptions& options) const
 {
@@ -243,17 +310,50 @@ void Viewer::export_run(const fs::path& path, const FrameOptions& options)
     job->start();
 }
 
+namespace {
+
+// Form1's client area in its own pixels: 15 plot units a pixel, no shift.
+View window_view()
+{
+    View view;
+    view.origin_x = view.origin_y = 0;
+    return view;
+}
+
+}  // namespace
+
 QString Viewer::details_at(QPoint pixel) const
+{
+    return details_near(window_view(), QPointF(pixel), double{marker_reach_twips} / layout::twips_per_pixel);
+}
+
+int Viewer::bus_near(const View& view, QPointF pixel, double reach) const
+{
+    const RunState& st = form_.run_state();
+    if (st.num_pass <= 0)
+        return 0;
+    int nearest = 0;
+    double best = reach;
+    for (int k = 1; k <= st.nbus.value(); ++k) {
+        const auto centre = bus_marker_position(st, k);
+        if (!centre)
+            continue;
+        const double distance = std::hypot(view.x(centre->x) - pixel.x(), view.y(centre->y) - pixel.y());
+        if (distance <= best) {
+            best = distance;
+            nearest = k;
+        }
+    }
+    return nearest;
+}
+
+QString Viewer::details_near(const View& view, QPointF pixel, double reach) const
 {
     const RunState& st = form_.run_state();
     if (st.num_pass <= 0)
         return {};
-    const QPointF at(pixel.x() * double{layout::twips_per_pixel}, pixel.y() * double{layout::twips_per_pixel});
-    const int row = std::min(shown_row(st, last_failed_), std::max(st.n_time.value(), 1));
-    for (int k = 1; k <= st.nbus.value(); ++k) {
-        const auto centre = bus_marker_position(st, k);
-        if (!centre || std::hypot(centre->x - at.x(), centre->y - at.y()) > marker_reach_twips)
-            continue;
+    const int row = row_shown();
+    if (const int k = bus_near(view, pixel, reach); k > 0) {
         const Integer index(static_cast<std::int16_t>(k));
         const auto none = [] { return std::string(); };
         Text value;
@@ -270,7 +370,7 @@ QString Viewer::details_at(QPoint pixel) const
         const QString cls = v > 0.99 ? QStringLiteral("above 0.99")
                             : v > st.sun_threshold ? QStringLiteral("above the threshold %1").arg(threshold)
                                                    : QStringLiteral("at most the threshold %1").arg(threshold);
-        return QStringLiteral("bus %1: number %2, %3\nrow %4: %5, %6")
+        return QStringLiteral("bus %1: number %2, %3\nrow %4: %5, %6\n(click for its chart)")
             .arg(k)
             .arg(st.bus_num.at(index, none).value())
             .arg(qtext(st.bus_name.at(index, none)))
@@ -279,14 +379,13 @@ QString Viewer::details_at(QPoint pixel) const
             .arg(cls);
     }
     for (const auto& [cloud_x, cloud_y] : cloud_centres(picture_.shapes())) {
-        const QPointF cloud(cloud_x, cloud_y);
-        if (std::hypot(cloud.x() - at.x(), cloud.y() - at.y()) > 3 * layout::twips_per_pixel)
+        if (std::hypot(view.x(cloud_x) - pixel.x(), view.y(cloud_y) - pixel.y()) > 3 * view.symbol_scale * layout::twips_per_pixel)
             continue;
         // Back from plot units to the network's coordinates.
         const double width = st.xp_max.value() - st.xp_min.value();
         const double height = st.yp_max.value() - st.yp_min.value();
-        const double x = width != 0 ? (cloud.x() - st.xp_min.value()) / width * st.c_span + st.xc_min : 0;
-        const double y = height != 0 ? (st.yp_max.value() - cloud.y()) / height * st.c_span + st.yc_min : 0;
+        const double x = width != 0 ? (cloud_x - st.xp_min.value()) / width * st.c_span + st.xc_min : 0;
+        const double y = height != 0 ? (st.yp_max.value() - cloud_y) / height * st.c_span + st.yc_min : 0;
         return QStringLiteral("cloud of step %1 at (%2, %3)")
             .arg(row)
             .arg(qtext(single_text(static_cast<Single>(x))), qtext(single_text(static_cast<Single>(y))));
@@ -307,6 +406,15 @@ bool Viewer::eventFilter(QObject* watched, QEvent* event)
         menu_->popup(menu_event->globalPos());
         return true;
     }
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const int bus = mouse->button() == Qt::LeftButton
+                            ? bus_near(window_view(), mouse->position(), double{marker_reach_twips} / layout::twips_per_pixel)
+                            : 0;
+        if (bus > 0)
+            show_chart(bus, (mouse->modifiers() & Qt::ControlModifier) != 0);
+        return false;
+    }
     if (event->type() == QEvent::ToolTip) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const QString text = details_at(help->pos());
@@ -321,7 +429,7 @@ bool Viewer::eventFilter(QObject* watched, QEvent* event)
 
 void Viewer::choose_folder()
 {
-    const QString start = QSettings().value(QStringLiteral("folder"), folder_text(form_.folder())).toString();
+    const QString start = QSettings().value(QStringLiteral("folder"), umbrascope::folder_text(form_.folder())).toString();
     const QString folder = QFileDialog::getExistingDirectory(&form_, tr("Open a folder of Umbrascope input files"), start);
     if (!folder.isEmpty())
         open_folder(folder.toStdString());

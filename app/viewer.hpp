@@ -22,6 +22,9 @@ namespace umbrascope {
 
 class Form1;
 class ExportJob;
+class PictureWindow;
+class BusChart;
+struct View;
 
 class Viewer : public QObject {
     Q_OBJECT
@@ -49,7 +52,25 @@ public:
     void export_run(const std::filesystem::path& path, const FrameOptions& options);
     [[nodiscard]] ExportJob* export_job() const { return job_.get(); }
 
-    [[nodiscard]] QString details_at(QPoint pixel) const;  // the tooltip text, empty for none
+    [[nodiscard]] QString details_at(QPoint pixel) const;  // Form1's tooltip text, empty for none
+    // The tooltip text, or the bus index, at a device pixel of a picture shown through `view`,
+    // within `reach` pixels of a bus's centre (3 of a cloud's).
+    [[nodiscard]] QString details_near(const View& view, QPointF pixel, double reach) const;
+    [[nodiscard]] int bus_near(const View& view, QPointF pixel, double reach) const;
+
+    // Shows `row` at once, as a straight run shows it, and pauses.
+    void jump_to(int row);
+    // The row the pictures show now, within 1 to the row count (0 before the first pass).
+    [[nodiscard]] int row_shown() const;
+    [[nodiscard]] const RunState& run_state() const;
+    [[nodiscard]] const std::filesystem::path& folder() const;
+    [[nodiscard]] QString folder_text() const;
+
+    void show_picture_window();
+    [[nodiscard]] PictureWindow* picture_window() const { return picture_window_.get(); }
+    // Opens the chart of `bus`, or with `add` puts the bus beside those charted.
+    void show_chart(int bus, bool add);
+    [[nodiscard]] BusChart* chart() const { return chart_.get(); }
     [[nodiscard]] QString title() const;
     [[nodiscard]] QMenu* menu() const { return menu_; }
     [[nodiscard]] const Picture& picture() const { return picture_; }
@@ -75,6 +96,8 @@ private:
     int speed_ = 0;
     bool last_failed_ = false;
     std::unique_ptr<ExportJob> job_;
+    std::unique_ptr<PictureWindow> picture_window_;
+    std::unique_ptr<BusChart> chart_;
 };
 
 }  // namespace umbrascope

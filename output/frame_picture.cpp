@@ -140,7 +140,8 @@ double text_scale(const FrameOptions& options)
         return 1.0;
     // Text grows more slowly than the frame, so a large frame shows more of the network around it.
     const QRect crop = frame_pixels(1.0);
-    return std::sqrt(std::max(1.0, std::min(options.width / double(crop.width()), options.height / double(crop.height()))));
+    const double ratio = options.pixel_ratio;
+    return ratio * std::sqrt(std::max(1.0, std::min(options.width / ratio / crop.width(), options.height / ratio / crop.height())));
 }
 
 int band_pixels(const FrameOptions& options)
@@ -153,8 +154,8 @@ View frame_view(const RunState& st, const FrameOptions& options)
     if (!options.sized())
         return classic_view();
     // The classic frame keeps the network 220 plot units (about 15 pixels) from its edges.
-    const double margin = 220.0 / 15 * text_scale(options) * text_scale(options);
-    return fitted_view(st, options.width, options.height - band_pixels(options), margin);
+    const double margin = 220.0 / 15 * text_scale(options) * text_scale(options) / options.pixel_ratio;
+    return fitted_view(st, options.width, options.height - band_pixels(options), margin, options.pixel_ratio);
 }
 
 void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameOptions& options)
@@ -172,7 +173,7 @@ void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameO
         paint_time_band(painter, facts, height, width, text_scale(options));
 }
 
-QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options)
+QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options, const View* view)
 {
     QImage frame;
     if (options.sized()) {
@@ -186,11 +187,17 @@ QImage picture_frame(const Picture& picture, const FrameFacts& facts, const Fram
         painter.drawImage(QPoint(0, 0), classic_background());
     }
     const int picture_height = frame.height() - band_pixels(options);
-    render_picture(picture.shapes(), frame_view(facts.st, options), reinterpret_cast<std::uint32_t*>(frame.bits()),
-                   frame.width(), picture_height, static_cast<int>(frame.bytesPerLine() / 4));
-    if (options.annotate || options.labels) {
+    const View shown = view != nullptr ? *view : frame_view(facts.st, options);
+    render_picture(picture.shapes(), shown, reinterpret_cast<std::uint32_t*>(frame.bits()), frame.width(), picture_height,
+                   static_cast<int>(frame.bytesPerLine() / 4));
+    if (options.labels) {
         QPainter painter(&frame);
-        paint_frame_extras(painter, facts, options);
+        painter.setClipRect(QRect(0, 0, frame.width(), picture_height));
+        paint_bus_names(painter, facts.st, shown, frame.width(), picture_height, text_scale(options));
+    }
+    if (options.annotate) {
+        QPainter painter(&frame);
+        paint_time_band(painter, facts, picture_height, frame.width(), text_scale(options));
     }
     return frame;
 }

@@ -24,6 +24,7 @@ struct FrameOptions {
     // 0 for the classic frame.
     int width = 0;
     int height = 0;
+    double pixel_ratio = 1.0;  // device pixels a screen pixel, for symbols and text on a screen
     [[nodiscard]] bool sized() const { return width > 0 && height > 0; }
 };
 
@@ -49,7 +50,9 @@ inline constexpr int annotation_band_pixels = 44;  // at the classic size
 
 // The frame from the recorded picture: the classic frame pixel for pixel as compose_frame makes it
 // from the window's picture, or a frame of the options' size; in the frame palette's colours.
-[[nodiscard]] QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options);
+// With `view`, the picture is shown through it instead (zoomed or panned).
+[[nodiscard]] QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options,
+                                   const View* view = nullptr);
 
 // At 1 pixel per 15 twips, in the frame palette's colours only.
 [[nodiscard]] QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options);

@@ -135,7 +135,7 @@ TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
     for (const QAction* action : v.viewer->menu()->actions())
         if (!action->isSeparator())
             shortcuts << action->shortcut().toString();
-    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E", ""}));
+    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E", "V", ""}));
     QAction* large = v.viewer->menu()->actions().back();
     large->trigger();
     EXPECT_TRUE(v.form->large());
@@ -152,7 +152,7 @@ TEST(Viewer, DetailsOfTheBusAndCloudUnderTheMouse)
     const auto bus = bus_marker_position(v.form->run_state(), 2);
     ASSERT_TRUE(bus);
     EXPECT_EQ(v.viewer->details_at(QPoint(bus->x / 15 + 2, bus->y / 15 - 1)),
-              "bus 2: number 2, B\nrow 1: 0.5, at most the threshold 0.5");
+              "bus 2: number 2, B\nrow 1: 0.5, at most the threshold 0.5\n(click for its chart)");
     v.key(Qt::Key_N);  // row 2 has a cloud at (2, 0.6)
     const RunState& st = v.form->run_state();
     const double x = (2.0 - st.xc_min) / st.c_span * (st.xp_max.value() - st.xp_min.value()) + st.xp_min.value();

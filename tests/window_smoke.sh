@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real window under Xvfb, driven as a user would with real X key events: READ COORDINATES by
 # Space, P to pause (two screenshots a moment apart are the same), N to step (the picture
-# changes). Exits 77 (skipped) with a reason where no X server can be started here.
+# changes); V opens the picture window, where End, Home and Right jump to rows 120, 1 and 3 (both
+# titles say so), the wheel zooms and F fits the picture back exactly, and a click on a bus opens
+# its chart. Exits 77 (skipped) with a reason where no X server can be started here.
 # Usage: window_smoke.sh UMBRASCOPE EXAMPLE_FOLDER WORK_FOLDER
 set -uo pipefail
 program=$1
@@ -50,4 +52,27 @@ sleep 0.3
 shot stepped
 cmp -s "$work/paused-2.xwd" "$work/stepped.xwd" && fail "N did not change the picture"
 [ "$(title | sed -n 's/.*row \([0-9]*\) .*/\1/p')" = "$((row + 1))" ] || fail "N did not step one row: '$(title)'"
-echo "window smoke test passed at row $((row + 1)) ($DISPLAY)"
+
+xdotool key v
+picture=$(xdotool search --sync --onlyvisible --name "^Umbrascope picture" 2>/dev/null | head -n 1)
+[ -n "$picture" ] || fail "V opened no picture window"
+xdotool windowfocus --sync "$picture" 2>/dev/null
+sleep 0.3
+for jump in "End 120" "Home 1" "Right 2" "Right 3"; do
+    xdotool key "${jump% *}"
+    sleep 0.3
+    for window in "$picture" "$id"; do
+        [[ "$(xdotool getwindowname "$window")" == *"row ${jump#* } / 120"* ]] ||
+            fail "${jump% *} did not show row ${jump#* }: '$(xdotool getwindowname "$window")'"
+    done
+done
+xwd -id "$picture" -silent >"$work/fitted.xwd"
+xdotool mousemove --window "$picture" 200 200 click 4 click 4 click 4
+sleep 0.3
+xwd -id "$picture" -silent >"$work/zoomed.xwd"
+cmp -s "$work/fitted.xwd" "$work/zoomed.xwd" && fail "the wheel did not zoom"
+xdotool key f
+sleep 0.3
+xwd -id "$picture" -silent >"$work/fitted-again.xwd"
+cmp -s "$work/fitted.xwd" "$work/fitted-again.xwd" || fail "F did not fit the picture back as it was (see $work)"
+echo "window smoke test passed at row 3 ($DISPLAY)"

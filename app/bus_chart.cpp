@@ -1,0 +1,264 @@
+#include "app/bus_chart.hpp"
+
+#include <QBuffer>
+#include <QChart>
+#include <QChartView>
+#include <QDir>
+#include <QFileDialog>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+#include "app/viewer.hpp"
+#include "output/output_file.hpp"
+
+namespace umbrascope {
+
+namespace {
+
+// Eight colours apart from the classes' red, green and navy.
+const QColor series_colours[BusChart::most_buses] = {
+    QColor(31, 119, 180), QColor(255, 127, 14), QColor(148, 103, 189), QColor(140, 86, 75),
+    QColor(227, 119, 194), QColor(127, 127, 127), QColor(188, 189, 34), QColor(23, 190, 207),
+};
+
+QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
+
+Integer index(int i) { return Integer(static_cast<std::int16_t>(i)); }
+
+// A click in the plot jumps to the row under it.
+class ClickableChartView : public QChartView {
+public:
+    ClickableChartView(QChart* chart, BusChart& owner, Viewer& viewer) : QChartView(chart), owner_(owner), viewer_(viewer) {}
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        if (event->button() == Qt::LeftButton && chart()->plotArea().contains(event->position())) {
+            const QPointF value = chart()->mapToValue(event->position());
+            const int row = owner_.row_at_time(value.x());
+            if (row > 0)
+                viewer_.jump_to(row);
+        }
+        QChartView::mouseReleaseEvent(event);
+    }
+
+private:
+    BusChart& owner_;
+    Viewer& viewer_;
+};
+
+QLineSeries* level_line(const QString& name, QColor colour, Qt::PenStyle style)
+{
+    auto* line = new QLineSeries;
+    line->setName(name);
+    QPen pen(colour, 1.5);
+    pen.setStyle(style);
+    line->setPen(pen);
+    return line;
+}
+
+}  // namespace
+
+BusChart::BusChart(Viewer& viewer)
+    : viewer_(viewer), chart_(new QChart), time_axis_(new QValueAxis), value_axis_(new QValueAxis)
+{
+    setObjectName(QStringLiteral("BusChart"));
+    view_ = new ClickableChartView(chart_, *this, viewer);
+    view_->setRenderHint(QPainter::Antialiasing);
+    view_->setToolTip(tr("Click to show that row; Ctrl+click a bus in a picture to add it here"));
+    chart_->addAxis(time_axis_, Qt::AlignBottom);
+    chart_->addAxis(value_axis_, Qt::AlignLeft);
+    value_axis_->setTitleText(tr("sun intensity"));
+    chart_->legend()->setAlignment(Qt::AlignBottom);
+
+    auto* save = new QPushButton(tr("Save\u2026"));
+    save->setToolTip(tr("Save the chart as a PNG picture or its values as CSV (Ctrl+S)"));
+    save->setShortcut(QKeySequence::Save);
+    connect(save, &QPushButton::clicked, this, &BusChart::choose_save);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(save);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(view_, 1);
+    layout->addLayout(buttons);
+    resize(760, 440);
+}
+
+bool BusChart::show_bus(int bus, bool add)
+{
+    if (!add)
+        buses_.clear();
+    if (std::find(buses_.begin(), buses_.end(), bus) != buses_.end())
+        return true;
+    if (static_cast<int>(buses_.size()) >= most_buses)
+        return false;
+    buses_.push_back(bus);
+    rebuild();
+    return true;
+}
+
+void BusChart::restarted() { rebuild(); }
+
+double BusChart::time_of(int row) const
+{
+    const RunState& st = viewer_.run_state();
+    if (!by_time_)
+        return row;
+    return st.time_val(index(row)).value();
+}
+
+int BusChart::row_at_time(double time) const
+{
+    const int rows = viewer_.run_state().n_time.value();
+    int best = 0;
+    double distance = INFINITY;
+    for (int row = 1; row <= rows; ++row)
+        if (const double d = std::fabs(time_of(row) - time); d < distance) {
+            distance = d;
+            best = row;
+        }
+    return best;
+}
+
+void BusChart::rebuild()
+{
+    const RunState& st = viewer_.run_state();
+    chart_->removeAllSeries();
+    top_line_ = threshold_line_ = cursor_ = nullptr;
+    const int rows = st.n_time.value();
+    // The time column where every row has one and it rises, as a run's times do; else the row.
+    by_time_ = rows > 0;
+    for (int row = 1; row <= rows && by_time_; ++row)
+        by_time_ = st.time_val(index(row)).filled() && (row == 1 || st.time_val(index(row)).value() > st.time_val(index(row - 1)).value());
+    time_axis_->setTitleText(by_time_ ? tr("time") : tr("row"));
+
+    QStringList names;
+    double low = 0, high = 1;
+    for (std::size_t i = 0; i < buses_.size(); ++i) {
+        const int bus = buses_[i];
+        auto* series = new QLineSeries;
+        const QString name = bus <= st.nbus.value() ? qtext(st.bus_name(index(bus))) : QString::number(bus);
+        names << name;
+        series->setName(tr("bus %1 (%2)").arg(name).arg(bus));
+        series->setPen(QPen(series_colours[i % most_buses], 1.6));
+        QList<QPointF> points;
+        points.reserve(rows);
+        for (int row = 1; row <= rows; ++row) {
+            double value = 0;
+            try {
+                value = st.sun_table(index(row), index(bus)).value();
+            } catch (const PassError&) {  // a bus beyond the table's columns counts as an empty cell
+            }
+            low = std::min(low, value);
+            high = std::max(high, value);
+            points.append(QPointF(time_of(row), value));
+        }
+        series->replace(points);
+        chart_->addSeries(series);
+        series->attachAxis(time_axis_);
+        series->attachAxis(value_axis_);
+    }
+    const double first = rows > 0 ? time_of(1) : 0;
+    const double last = rows > 1 ? time_of(rows) : first + 1;
+    top_line_ = level_line(tr("0.99"), QColor(255, 0, 0), Qt::DashLine);
+    top_line_->append({QPointF(first, 0.99), QPointF(last, 0.99)});
+    threshold_line_ = level_line(tr("threshold %1").arg(static_cast<double>(st.sun_threshold)), QColor(0, 160, 0), Qt::DashLine);
+    threshold_line_->append({QPointF(first, st.sun_threshold), QPointF(last, st.sun_threshold)});
+    cursor_ = level_line(tr("row shown"), QColor(0, 0, 0), Qt::SolidLine);
+    for (QLineSeries* line : {top_line_, threshold_line_, cursor_}) {
+        chart_->addSeries(line);
+        line->attachAxis(time_axis_);
+        line->attachAxis(value_axis_);
+    }
+    time_axis_->setRange(first, last);
+    value_axis_->setRange(std::floor(low * 10) / 10, std::ceil(high * 10) / 10 + 0.05);
+    chart_->setTitle(names.size() == 1 ? tr("Bus %1: sun intensity").arg(names.first())
+                                       : tr("Buses %1: sun intensity").arg(names.join(QStringLiteral(", "))));
+    setWindowTitle(names.size() == 1 ? QStringLiteral("Umbrascope \u2014 bus %1 \u2014 sun intensity").arg(names.first())
+                                     : QStringLiteral("Umbrascope \u2014 buses %1 \u2014 sun intensity").arg(names.join(QStringLiteral(", "))));
+    refresh();
+}
+
+double BusChart::cursor_time() const
+{
+    const int row = viewer_.row_shown();
+    return row >= 1 && row <= viewer_.run_state().n_time.value() ? time_of(row) : NAN;
+}
+
+void BusChart::refresh()
+{
+    if (cursor_ == nullptr)
+        return;
+    const double time = cursor_time();
+    if (std::isnan(time)) {
+        cursor_->clear();
+        return;
+    }
+    cursor_->replace(QList<QPointF>{QPointF(time, value_axis_->min()), QPointF(time, value_axis_->max())});
+}
+
+void BusChart::save_png(const std::filesystem::path& path) const
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    view_->grab().toImage().save(&buffer, "PNG");
+    write_file(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+void BusChart::save_csv(const std::filesystem::path& path) const
+{
+    const RunState& st = viewer_.run_state();
+    std::string text = "time";
+    for (const int bus : buses_)
+        text += "," + encode_utf8(bus <= st.nbus.value() ? TextView(st.bus_name(index(bus))) : TextView());
+    text += '\n';
+    for (int row = 1; row <= st.n_time.value(); ++row) {
+        text += encode_utf8(cell_text(st.time_val(index(row))));
+        for (const int bus : buses_) {
+            text += ',';
+            try {
+                text += encode_utf8(cell_text(st.sun_table(index(row), index(bus))));
+            } catch (const PassError&) {  // beyond the table: an empty cell
+            }
+        }
+        text += '\n';
+    }
+    write_file(path, text);
+}
+
+void BusChart::choose_save()
+{
+    const QString png = tr("PNG picture (*.png)");
+    const QString csv = tr("CSV values (*.csv)");
+    QString filter = png;
+    QString path = QFileDialog::getSaveFileName(this, tr("Save the chart"),
+                                                QDir(QString::fromStdString(viewer_.folder().string())).filePath(QStringLiteral("chart.png")),
+                                                QStringList{png, csv}.join(QStringLiteral(";;")), &filter);
+    if (path.isEmpty())
+        return;
+    // A typed extension decides, in any letter case; else the type chosen.
+    const bool as_csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ||
+                        (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) && filter == csv);
+    if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) && !path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
+        path += as_csv ? QStringLiteral(".csv") : QStringLiteral(".png");
+    try {
+        if (as_csv)
+            save_csv(path.toStdString());
+        else
+            save_png(path.toStdString());
+    } catch (const WriteError& error) {
+        QMessageBox::warning(this, tr("Umbrascope"), QString::fromStdString(error.what()));
+    }
+}
+
+}  // namespace umbrascope

@@ -1,0 +1,317 @@
+#include "app/picture_window.hpp"
+
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+#include "app/form1.hpp"
+#include "app/viewer.hpp"
+#include "output/frame_picture.hpp"
+
+namespace umbrascope {
+
+namespace {
+
+constexpr double wheel_step = 1.25;        // zoom per notch of the wheel
+constexpr double names_share = 0.9;        // names show once nearly all in view fit
+constexpr double drag_threshold = 4;       // pixels a press may move and still be a click
+
+}  // namespace
+
+std::vector<float> shaded_shares(const RunState& st)
+{
+    std::vector<float> shares;
+    const int rows = st.n_time.value();
+    const int buses = st.nbus.value();
+    shares.reserve(static_cast<std::size_t>(std::max(rows, 0)));
+    for (int row = 1; row <= rows; ++row) {
+        int shaded = 0;
+        for (int k = 1; k <= buses; ++k) {
+            try {
+                const Single v = st.sun_table(Integer(static_cast<std::int16_t>(row)), Integer(static_cast<std::int16_t>(k))).value();
+                shaded += v > 0.99 || v > st.sun_threshold ? 0 : 1;
+            } catch (const PassError&) {  // beyond the table: not drawn, not counted
+            }
+        }
+        shares.push_back(buses > 0 ? static_cast<float>(shaded) / static_cast<float>(buses) : 0.0F);
+    }
+    return shares;
+}
+
+PictureView::PictureView(Viewer& viewer, QWidget* parent) : QWidget(parent), viewer_(viewer)
+{
+    setObjectName(QStringLiteral("picture"));
+    setMouseTracking(true);
+    setMinimumSize(160, 120 + annotation_band_pixels);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+FrameOptions PictureView::frame_options() const
+{
+    const double ratio = devicePixelRatioF();
+    FrameOptions options;
+    options.annotate = true;
+    options.width = std::max(1, static_cast<int>(std::lround(width() * ratio)));
+    options.height = std::max(1, static_cast<int>(std::lround(height() * ratio)));
+    options.pixel_ratio = ratio;
+    return options;
+}
+
+int PictureView::band_height() const
+{
+    return static_cast<int>(std::lround(band_pixels(frame_options()) / devicePixelRatioF()));
+}
+
+View PictureView::view() const { return fitted_ ? frame_view(viewer_.run_state(), frame_options()) : view_; }
+
+void PictureView::fit()
+{
+    fitted_ = true;
+    update();
+}
+
+void PictureView::zoom_at(double factor, QPointF at)
+{
+    view_ = view();
+    const QPointF d = device(at);
+    view_.zoom(factor, d.x(), d.y());
+    fitted_ = false;
+    update();
+}
+
+void PictureView::pan(QPointF by)
+{
+    view_ = view();
+    const QPointF d = device(by);
+    view_.pan(d.x(), d.y());
+    fitted_ = false;
+    update();
+}
+
+void PictureView::paintEvent(QPaintEvent* /*event*/)
+{
+    // The exporter's frame of this size, through the view shown; names where they all but all fit.
+    const FrameOptions options = frame_options();
+    const RunState& st = viewer_.run_state();
+    const View shown = view();
+    image_ = picture_frame(viewer_.picture(), FrameFacts{st, viewer_.row_shown()}, options, &shown);
+    if (st.num_pass > 0) {
+        QPainter painter(&image_);
+        const int picture_height = options.height - band_pixels(options);
+        painter.setClipRect(QRect(0, 0, options.width, picture_height));
+        names_ = paint_bus_names(painter, st, shown, options.width, picture_height, text_scale(options), names_share);
+    }
+    QImage shown_image = image_;
+    shown_image.setDevicePixelRatio(options.pixel_ratio);
+    QPainter(this).drawImage(QPointF(0, 0), shown_image);
+}
+
+void PictureView::wheelEvent(QWheelEvent* event)
+{
+    const double notches = event->angleDelta().y() / 120.0;
+    if (notches != 0)
+        zoom_at(std::pow(wheel_step, notches), event->position());
+    event->accept();
+}
+
+void PictureView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    pressed_ = true;
+    dragged_ = false;
+    press_ = last_ = event->position();
+}
+
+void PictureView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!pressed_)
+        return;
+    if (!dragged_ && (event->position() - press_).manhattanLength() < drag_threshold)
+        return;
+    dragged_ = true;
+    setCursor(Qt::ClosedHandCursor);
+    pan(event->position() - last_);
+    last_ = event->position();
+}
+
+void PictureView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!pressed_ || event->button() != Qt::LeftButton)
+        return QWidget::mouseReleaseEvent(event);
+    pressed_ = false;
+    unsetCursor();
+    if (dragged_)
+        return;
+    const int bus = viewer_.bus_near(view(), device(event->position()), 6 * devicePixelRatioF());
+    if (bus > 0)
+        emit busClicked(bus, (event->modifiers() & Qt::ControlModifier) != 0);
+}
+
+void PictureView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        fit();
+}
+
+bool PictureView::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = viewer_.details_near(view(), device(help->pos()), 6 * devicePixelRatioF());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, this);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+Timeline::Timeline(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("timeline"));
+    setMinimumHeight(40);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setToolTip(tr("Drag to any row; the groove shows the share of shaded buses in each row"));
+}
+
+void Timeline::set_shares(std::vector<float> shares)
+{
+    shares_ = std::move(shares);
+    update();
+}
+
+void Timeline::set_row(int row)
+{
+    row_ = row;
+    update();
+}
+
+double Timeline::x_of(int row) const
+{
+    const double inner = std::max(1, width() - 12);
+    return rows() <= 1 ? 6.0 : 6 + (row - 1) * inner / (rows() - 1);
+}
+
+int Timeline::row_at(double x) const
+{
+    if (rows() <= 1)
+        return rows();
+    const double inner = std::max(1, width() - 12);
+    return std::clamp(static_cast<int>(std::lround((x - 6) / inner * (rows() - 1))) + 1, 1, rows());
+}
+
+void Timeline::paintEvent(QPaintEvent* /*event*/)
+{
+    QPainter painter(this);
+    const QRectF groove(6, 4, std::max(1, width() - 12), height() - 12);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.fillRect(groove, QColor(255, 255, 255));
+    // Each column shows the most shaded row it covers, so no cloud event is lost to the width; the
+    // most shaded row of the run reaches the top.
+    const QColor shaded(0, 0, 128);
+    const float most = shares_.empty() ? 0.0F : *std::max_element(shares_.begin(), shares_.end());
+    for (int x = 0; x < static_cast<int>(groove.width()); ++x) {
+        const int first = row_at(groove.left() + x - 0.5);
+        const int last = row_at(groove.left() + x + 0.5);
+        float share = 0;
+        for (int row = first; row <= last && row <= rows(); ++row)
+            share = std::max(share, shares_[static_cast<std::size_t>(row - 1)]);
+        if (share > 0) {
+            const double bar = std::max(1.0, share / most * (groove.height() - 1));
+            painter.fillRect(QRectF(groove.left() + x, groove.bottom() - bar, 1, bar), shaded);
+        }
+    }
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(groove);
+    if (row_ >= 1 && rows() >= 1) {
+        const double x = x_of(row_);
+        painter.setPen(QPen(QColor(255, 0, 0), 2));
+        painter.drawLine(QPointF(x, 1), QPointF(x, height() - 5));
+        painter.setBrush(QColor(255, 0, 0));
+        painter.setPen(Qt::NoPen);
+        painter.drawPolygon(QPolygonF({QPointF(x - 5, height()), QPointF(x + 5, height()), QPointF(x, height() - 7)}));
+    }
+}
+
+void Timeline::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rows() > 0)
+        emit rowChosen(row_at(event->position().x()));
+}
+
+void Timeline::mouseMoveEvent(QMouseEvent* event)
+{
+    if ((event->buttons() & Qt::LeftButton) != 0 && rows() > 0) {
+        const int row = row_at(event->position().x());
+        if (row != row_)
+            emit rowChosen(row);
+    }
+}
+
+PictureWindow::PictureWindow(Viewer& viewer)
+    : viewer_(viewer), view_(new PictureView(viewer, this)), timeline_(new Timeline(this))
+{
+    setObjectName(QStringLiteral("PictureWindow"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 4);
+    layout->setSpacing(2);
+    layout->addWidget(view_, 1);
+    layout->addWidget(timeline_);
+    resize(900, 760);
+    connect(timeline_, &Timeline::rowChosen, this, [this](int row) { viewer_.jump_to(row); });
+    connect(view_, &PictureView::busClicked, this, [this](int bus, bool add) { viewer_.show_chart(bus, add); });
+    refresh();
+}
+
+void PictureWindow::restarted()
+{
+    shares_known_ = false;
+    view_->fit();
+    refresh();
+}
+
+void PictureWindow::refresh()
+{
+    const RunState& st = viewer_.run_state();
+    if (!shares_known_ && st.num_pass > 0 && st.n_time > 0) {
+        timeline_->set_shares(shaded_shares(st));
+        shares_known_ = true;
+    }
+    const int row = st.num_pass > 0 ? viewer_.row_shown() : 0;
+    timeline_->set_row(row);
+    QString title = tr("Umbrascope picture");
+    if (st.num_pass > 0)
+        title += QStringLiteral(" \u2014 row %1 / %2").arg(row).arg(st.n_time.value());
+    title += QStringLiteral(" \u2014 %1").arg(viewer_.folder_text());
+    setWindowTitle(title);
+    view_->update();
+}
+
+void PictureWindow::keyPressEvent(QKeyEvent* event)
+{
+    const RunState& st = viewer_.run_state();
+    const int row = viewer_.row_shown();
+    int to = 0;
+    switch (event->key()) {
+    case Qt::Key_Home: to = 1; break;
+    case Qt::Key_End: to = st.n_time.value(); break;
+    case Qt::Key_Left: to = row - 1; break;
+    case Qt::Key_Right: to = row + 1; break;
+    case Qt::Key_PageUp: to = row - 10; break;
+    case Qt::Key_PageDown: to = row + 10; break;
+    case Qt::Key_F: view_->fit(); return;
+    default: return QWidget::keyPressEvent(event);
+    }
+    viewer_.jump_to(std::clamp(to, 1, std::max(1, st.n_time.value())));
+}
+
+}  // namespace umbrascope

@@ -1,0 +1,110 @@
+#pragma once
+// The picture window beside Form1: the current picture at the window's size, zoomed at the pointer
+// with the wheel, panned by dragging, fitted again with F or a double click; bus names once they
+// fit; the time and legend band; and a timeline under it whose groove shows, row by row, the
+// share of shaded buses, for jumping to any row.
+
+#include <QImage>
+#include <QWidget>
+#include <vector>
+
+#include "output/frame_picture.hpp"
+#include "render/picture.hpp"
+
+namespace umbrascope {
+
+class Viewer;
+
+// The share of buses drawn shaded (at most the threshold) in each row of the sun table.
+[[nodiscard]] std::vector<float> shaded_shares(const RunState& st);
+
+class PictureView : public QWidget {
+    Q_OBJECT
+
+public:
+    PictureView(Viewer& viewer, QWidget* parent);
+
+    void fit();  // the whole network, exactly as before any zoom
+    void zoom_at(double factor, QPointF at);  // `at` in the widget's coordinates
+    void pan(QPointF by);
+    [[nodiscard]] bool fitted() const { return fitted_; }
+    [[nodiscard]] View view() const;  // in device pixels of the picture above the band
+    [[nodiscard]] int band_height() const;  // logical pixels
+    [[nodiscard]] const QImage& image() const { return image_; }  // the last picture painted
+    [[nodiscard]] int names_shown() const { return names_; }
+
+signals:
+    void busClicked(int bus, bool add);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    [[nodiscard]] QPointF device(QPointF logical) const { return logical * devicePixelRatioF(); }
+    [[nodiscard]] FrameOptions frame_options() const;  // the exporter's frame at this widget's size
+
+    Viewer& viewer_;
+    View view_;  // while zoomed or panned
+    bool fitted_ = true;
+    QPointF press_;
+    QPointF last_;
+    bool pressed_ = false;
+    bool dragged_ = false;
+    QImage image_;
+    int names_ = 0;
+};
+
+class Timeline : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Timeline(QWidget* parent);
+    void set_shares(std::vector<float> shares);  // one per row
+    void set_row(int row);
+    [[nodiscard]] int row() const { return row_; }
+    [[nodiscard]] int rows() const { return static_cast<int>(shares_.size()); }
+    [[nodiscard]] int row_at(double x) const;
+    [[nodiscard]] double x_of(int row) const;
+
+signals:
+    void rowChosen(int row);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    [[nodiscard]] QSize sizeHint() const override { return {400, 40}; }
+
+private:
+    std::vector<float> shares_;
+    int row_ = 0;
+};
+
+class PictureWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PictureWindow(Viewer& viewer);
+
+    void refresh();  // after a pass: the picture, the timeline's row and the title
+    void restarted();  // a new run: its rows, fitted again
+    [[nodiscard]] PictureView* picture() const { return view_; }
+    [[nodiscard]] Timeline* timeline() const { return timeline_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    Viewer& viewer_;
+    PictureView* view_;
+    Timeline* timeline_;
+    bool shares_known_ = false;
+};
+
+}  // namespace umbrascope
