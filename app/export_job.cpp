@@ -52,7 +52,9 @@ void ExportJob::run()
     Canvas canvas(1.0);
     InputSlot input(input_);
     auto st = std::make_unique<RunState>(large_);
-    Pass pass{*st, input, controls, canvas};
+    Picture picture;  // for frames of other sizes
+    TeeSurface surface(canvas, options_.sized() ? &picture : nullptr);
+    Pass pass{*st, input, controls, surface};
     std::optional<AnimationWriter> animation;
     IndexedFrame indexed;
     bool failed = false;
@@ -67,7 +69,11 @@ void ExportJob::run()
         events.after_pass = [&](int ordinal) {
             if (cancelled_)
                 throw Cancelled{};
-            compose_indexed_frame(canvas, FrameFacts{*st, shown_row(*st, failed)}, options_, indexed);
+            const FrameFacts facts{*st, shown_row(*st, failed)};
+            if (options_.sized())
+                index_frame(picture_frame(picture, facts, options_), indexed);
+            else
+                compose_indexed_frame(canvas, facts, options_, indexed);
             failed = false;
             if (animated) {
                 if (!animation)

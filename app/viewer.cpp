@@ -18,6 +18,7 @@
 
 #include "app/bus_chart.hpp"
 #include "app/export_job.hpp"
+#include "app/frame_dialog.hpp"
 #include "app/picture_window.hpp"
 #include "app/form1.hpp"
 #include "core/layout.hpp"
@@ -267,8 +268,9 @@ void Viewer::show_chart(int bus, bool add)
 void Viewer::save_picture(const fs::path& path, const FrameOptions& options) const
 {
     const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_)};
-    std::string extension = path.extension().string();
-    if (extension == ".svg") {
+    // The extension in any letter case: picture.SVG is an SVG drawing.
+    const QString extension = QString::fromStdString(path.extension().string());
+    if (extension.compare(QStringLiteral(".svg"), Qt::CaseInsensitive) == 0) {
         const QByteArray bytes = picture_svg(picture_, facts, options);
         write_file(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
         return;
@@ -435,25 +437,28 @@ void Viewer::choose_folder()
         open_folder(folder.toStdString());
 }
 
+QSize Viewer::window_frame_size() const
+{
+    if (!picture_window_ || !picture_window_->isVisible())
+        return {};
+    const QImage& shown = picture_window_->picture()->image();
+    return shown.size().boundedTo(QSize(largest_frame_width, largest_frame_height))
+        .expandedTo(QSize(smallest_frame_side, smallest_frame_side));
+}
+
 void Viewer::choose_save()
 {
-    const QString png = tr("PNG image (*.png)");
-    const QString png_band = tr("PNG image with time and legend (*.png)");
-    const QString svg = tr("SVG drawing (*.svg)");
-    const QString svg_band = tr("SVG drawing with time and legend (*.svg)");
-    QString filter = png;
-    QString path = QFileDialog::getSaveFileName(&form_, tr("Save the picture"),
-                                                QDir(QString::fromStdString(form_.folder().string())).filePath(QStringLiteral("picture.png")),
-                                                QStringList{png, png_band, svg, svg_band}.join(QStringLiteral(";;")), &filter);
-    if (path.isEmpty())
+    const QString start = QDir(QString::fromStdString(form_.folder().string())).filePath(QStringLiteral("picture.png"));
+    FrameDialog dialog(&form_, tr("Save the picture"), start, {QStringLiteral(".png"), QStringLiteral(".svg")},
+                       {tr("PNG image"), tr("SVG drawing")}, window_frame_size());
+    if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty())
         return;
-    const bool vector = filter == svg || filter == svg_band;
-    if (!path.endsWith(vector ? QStringLiteral(".svg") : QStringLiteral(".png"), Qt::CaseInsensitive))
-        path += vector ? QStringLiteral(".svg") : QStringLiteral(".png");
-    FrameOptions options;
-    options.annotate = filter == png_band || filter == svg_band;
+    const QString path = dialog.path();
     try {
-        save_picture(path.toStdString(), options);
+        save_picture(path.toStdString(), dialog.options());
+        const QString note = tr("Saved %1").arg(path);
+        form_.setWindowTitle(title() + QStringLiteral(" \u2014 ") + note);
+        QTimer::singleShot(3000, this, &Viewer::update_title);
     } catch (const WriteError& error) {
         QMessageBox::warning(&form_, tr("Umbrascope"), QString::fromStdString(error.what()));
     }
@@ -465,23 +470,13 @@ void Viewer::choose_export()
         QMessageBox::information(&form_, tr("Umbrascope"), tr("An export is still running."));
         return;
     }
-    const QString gif = tr("GIF animation, lossless (*.gif)");
-    const QString gif_band = tr("GIF animation with time and legend (*.gif)");
-    const QString mp4 = tr("MP4 video (*.mp4)");
-    const QString mp4_band = tr("MP4 video with time and legend (*.mp4)");
-    QString filter = gif_band;
-    const QString path = QFileDialog::getSaveFileName(&form_, tr("Export the whole run"),
-                                                      QDir(QString::fromStdString(form_.folder().string())).filePath(QStringLiteral("run.gif")),
-                                                      QStringList{gif, gif_band, mp4, mp4_band}.join(QStringLiteral(";;")), &filter);
-    if (path.isEmpty())
+    const QString start = QDir(QString::fromStdString(form_.folder().string())).filePath(QStringLiteral("run.gif"));
+    FrameDialog dialog(&form_, tr("Export the whole run"), start,
+                       {QStringLiteral(".gif"), QStringLiteral(".mp4"), QStringLiteral(".webm")},
+                       {tr("GIF animation, lossless"), tr("MP4 video"), tr("WebM video")}, window_frame_size());
+    if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty())
         return;
-    FrameOptions options;
-    options.annotate = filter == gif_band || filter == mp4_band;
-    QString target = path;
-    const QString extension = filter == mp4 || filter == mp4_band ? QStringLiteral(".mp4") : QStringLiteral(".gif");
-    if (!target.endsWith(extension, Qt::CaseInsensitive))
-        target += extension;
-    export_run(target.toStdString(), options);
+    export_run(dialog.path().toStdString(), dialog.options());
 }
 
 }  // namespace umbrascope

@@ -84,6 +84,7 @@ private:
     void choose_folder();
     void choose_save();
     void choose_export();
+    [[nodiscard]] QSize window_frame_size() const;  // the picture window's frame, or empty when it is closed
     QAction* add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)());
 
     Form1& form_;

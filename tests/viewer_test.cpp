@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,9 +14,11 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 
 #include "app/error_report.hpp"
 #include "app/export_job.hpp"
+#include "app/frame_dialog.hpp"
 #include "app/form1.hpp"
 #include "app/viewer.hpp"
 #include "output/png_writer.hpp"
@@ -226,6 +229,43 @@ TEST(Viewer, NothingIsDrawnOutsideTheWhiteFill)
         }
     EXPECT_EQ(outside, 0);
     EXPECT_EQ(inside, fill.width() * fill.height());
+}
+
+}  // namespace
+}  // namespace umbrascope
+
+namespace umbrascope {
+namespace {
+
+// The save and export dialogs take a typed extension in any letter case as the type; without one
+// the type chosen adds its own. A picture saved as picture.SVG is an SVG drawing.
+TEST(Viewer, TheTypedExtensionDecidesTheType)
+{
+    const QStringList animations{".gif", ".mp4", ".webm"};
+    struct Case {
+        const char* typed;
+        const char* chosen;
+        const char* path;
+    };
+    for (const Case c : {Case{"winfeeder.mp4", ".gif", "winfeeder.mp4"}, Case{"run.GIF", ".mp4", "run.GIF"},
+                         Case{"run.WebM", ".gif", "run.WebM"}, Case{"run", ".mp4", "run.mp4"},
+                         Case{"run.mp4.old", ".gif", "run.mp4.old.gif"}})
+        EXPECT_EQ(with_extension(c.typed, c.chosen, animations), QString(c.path)) << c.typed;
+
+    const Viewed v;
+    FrameDialog dialog(v.form.get(), "Export", "run.gif", animations, {"GIF", "MP4", "WebM"}, QSize(800, 600));
+    auto* path = dialog.findChild<QLineEdit*>();
+    path->setText("winfeeder.MP4");
+    EXPECT_EQ(dialog.path(), "winfeeder.MP4");
+    EXPECT_EQ(dialog.findChild<QComboBox*>()->currentIndex(), 1);  // the type follows it
+
+    v.key(Qt::Key_Space);
+    const std::filesystem::path svg = v.folder.path() / "picture.SVG";
+    v.viewer->save_picture(svg, {});
+    std::ifstream saved(svg);
+    std::string start(5, '\0');
+    saved.read(start.data(), 5);
+    EXPECT_EQ(start, "<?xml");
 }
 
 }  // namespace
