@@ -55,6 +55,18 @@ private:
     Viewer& viewer_;
 };
 
+// A round step of about `rough`: 1, 2 or 5 times a power of ten.
+double nice_step(double rough)
+{
+    if (!(rough > 0))
+        return 1;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double step : {1.0, 2.0, 5.0})
+        if (step * power >= rough)
+            return step * power;
+    return 10 * power;
+}
+
 QLineSeries* level_line(const QString& name, QColor colour, Qt::PenStyle style)
 {
     auto* line = new QLineSeries;
@@ -180,7 +192,15 @@ void BusChart::rebuild()
         line->attachAxis(value_axis_);
     }
     time_axis_->setRange(first, last);
-    value_axis_->setRange(std::floor(low * 10) / 10, std::ceil(high * 10) / 10 + 0.05);
+    time_axis_->setTickType(QValueAxis::TicksDynamic);
+    time_axis_->setTickAnchor(0);
+    time_axis_->setTickInterval(nice_step((last - first) / 6));
+    time_axis_->setLabelFormat(QStringLiteral("%g"));
+    value_axis_->setRange(std::floor(low * 5) / 5, std::max(1.05, std::ceil(high * 5) / 5));
+    value_axis_->setTickType(QValueAxis::TicksDynamic);
+    value_axis_->setTickAnchor(0);
+    value_axis_->setTickInterval(0.2);
+    value_axis_->setLabelFormat(QStringLiteral("%.1f"));
     chart_->setTitle(names.size() == 1 ? tr("Bus %1: sun intensity").arg(names.first())
                                        : tr("Buses %1: sun intensity").arg(names.join(QStringLiteral(", "))));
     setWindowTitle(names.size() == 1 ? QStringLiteral("Umbrascope \u2014 bus %1 \u2014 sun intensity").arg(names.first())

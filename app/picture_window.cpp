@@ -19,7 +19,7 @@ namespace umbrascope {
 namespace {
 
 constexpr double wheel_step = 1.25;        // zoom per notch of the wheel
-constexpr double names_share = 0.9;        // names show once nearly all in view fit
+constexpr double names_share = 0.5;  // names show once at least half of those in view fit
 constexpr double drag_threshold = 4;       // pixels a press may move and still be a click
 
 }  // namespace
@@ -96,20 +96,18 @@ void PictureView::pan(QPointF by)
 
 void PictureView::paintEvent(QPaintEvent* /*event*/)
 {
-    // The exporter's frame of this size, through the view shown; names where they all but all fit.
+    // The exporter's frame of this size, through the view shown; names once half of those in view fit.
     const FrameOptions options = frame_options();
     const RunState& st = viewer_.run_state();
     const View shown = view();
-    image_ = picture_frame(viewer_.picture(), FrameFacts{st, viewer_.row_shown()}, options, &shown);
+    draw_picture_frame(image_, viewer_.picture(), FrameFacts{st, viewer_.row_shown()}, options, &shown);
     if (st.num_pass > 0) {
         QPainter painter(&image_);
         const int picture_height = options.height - band_pixels(options);
         painter.setClipRect(QRect(0, 0, options.width, picture_height));
         names_ = paint_bus_names(painter, st, shown, options.width, picture_height, text_scale(options), names_share);
     }
-    QImage shown_image = image_;
-    shown_image.setDevicePixelRatio(options.pixel_ratio);
-    QPainter(this).drawImage(QPointF(0, 0), shown_image);
+    QPainter(this).drawImage(QRectF(0, 0, width(), height()), image_);
 }
 
 void PictureView::wheelEvent(QWheelEvent* event)

@@ -7,8 +7,19 @@ namespace umbrascope {
 
 namespace {
 
-// Pixel i covers [i - 0.5, i + 0.5): a device coordinate goes to its nearest pixel.
-long nearest(double v, double lo, double hi) { return std::lround(std::clamp(v, lo, hi)); }
+// Pixel i covers [i - 0.5, i + 0.5): a device coordinate goes to its nearest pixel, halves away
+// from zero as lround rounds them (the whole part comes off exactly, so the test of the rest is exact).
+long nearest(double v, double lo, double hi)
+{
+    v = std::clamp(v, lo, hi);
+    long whole = static_cast<long>(v);
+    const double rest = v - static_cast<double>(whole);
+    if (rest >= 0.5)
+        ++whole;
+    else if (rest <= -0.5)
+        --whole;
+    return whole;
+}
 
 // Whether a coordinate's nearest pixel is odd, for any finite coordinate however large.
 bool odd(double v) { return std::fmod(std::round(v), 2.0) != 0.0; }

@@ -35,6 +35,21 @@ QFont frame_font(int pixel_size, bool bold = false)
 
 QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
+// The width of a name in the names' font: measured once, as the picture window repaints often.
+int name_width(const QFontMetrics& metrics, int pixel_size, const QString& name)
+{
+    thread_local std::unordered_map<QString, int> widths;
+    thread_local int widths_size = 0;
+    if (widths_size != pixel_size || widths.size() > 200000) {
+        widths.clear();
+        widths_size = pixel_size;
+    }
+    const auto [at, added] = widths.try_emplace(name, 0);
+    if (added)
+        at->second = metrics.horizontalAdvance(name);
+    return at->second;
+}
+
 }  // namespace
 
 int paint_bus_names(QPainter& painter, const RunState& st, const View& view, double width, double height,
@@ -60,7 +75,7 @@ int paint_bus_names(QPainter& painter, const RunState& st, const View& view, dou
             continue;
         ++in_view;
         const QString name = qtext(st.bus_name.at(Integer(static_cast<std::int16_t>(k)), [] { return std::string(); }));
-        const int advance = metrics.horizontalAdvance(name);
+        const int advance = name_width(metrics, painter.font().pixelSize(), name);
         const double x = centre.x() + gap + advance > width - 2 ? centre.x() - gap - advance : centre.x() + gap;
         const QRectF box(x - 1, centre.y() - rise - metrics.ascent() - 1, advance + 2, metrics.height() + 2);
         const long cx0 = static_cast<long>(std::floor(box.left() / cell)), cx1 = static_cast<long>(std::floor(box.right() / cell));
@@ -176,12 +191,23 @@ void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameO
 QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options, const View* view)
 {
     QImage frame;
+    draw_picture_frame(frame, picture, facts, options, view);
+    return frame;
+}
+
+void draw_picture_frame(QImage& frame, const Picture& picture, const FrameFacts& facts, const FrameOptions& options,
+                        const View* view)
+{
+    const QSize size = options.sized() ? QSize(options.width, options.height)
+                                       : QSize(classic_background().width(), classic_background().height() + band_pixels(options));
+    if (frame.size() != size || frame.format() != QImage::Format_RGB32)
+        frame = QImage(size, QImage::Format_RGB32);
     if (options.sized()) {
-        frame = QImage(options.width, options.height, QImage::Format_RGB32);
-        frame.fill(qcolour(palette(15)));  // the white of the fill, before any pass has drawn
+        // The white of the fill, before any pass has drawn; a recorded fill paints it anyway.
+        const std::vector<Shape>& shapes = picture.shapes();
+        if (shapes.empty() || shapes.front().kind != ShapeKind::box)
+            frame.fill(qcolour(palette(15)));
     } else {
-        frame = QImage(classic_background().width(), classic_background().height() + band_pixels(options),
-                       QImage::Format_RGB32);
         QPainter painter(&frame);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(QPoint(0, 0), classic_background());
@@ -199,7 +225,6 @@ QImage picture_frame(const Picture& picture, const FrameFacts& facts, const Fram
         QPainter painter(&frame);
         paint_time_band(painter, facts, picture_height, frame.width(), text_scale(options));
     }
-    return frame;
 }
 
 QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options)

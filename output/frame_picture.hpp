@@ -53,6 +53,9 @@ inline constexpr int annotation_band_pixels = 44;  // at the classic size
 // With `view`, the picture is shown through it instead (zoomed or panned).
 [[nodiscard]] QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options,
                                    const View* view = nullptr);
+// The same into `frame`, whose pixels are reused when it has the size already.
+void draw_picture_frame(QImage& frame, const Picture& picture, const FrameFacts& facts, const FrameOptions& options,
+                        const View* view = nullptr);
 
 // At 1 pixel per 15 twips, in the frame palette's colours only.
 [[nodiscard]] QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <unordered_map>
 
 #include "core/layout.hpp"
 #include "core/raster.hpp"
@@ -96,9 +98,63 @@ View fitted_view(const RunState& st, int width, int height, double margin, doubl
     return view;
 }
 
+namespace {
+
+// A bus symbol's pixels, by where its centre falls within a pixel (in sixteenths): every bus of a
+// picture shares the few shapes its circles take, so each is drawn once and then stamped. Used
+// where symbols are sized apart from the geography; the classic view draws each circle itself.
+class SymbolStamps {
+public:
+    void stamp(double cx, double cy, double radius, Colour colour, std::uint32_t* bits, int width, int height, int stride)
+    {
+        const double fx_whole = std::floor(cx), fy_whole = std::floor(cy);
+        int fx = static_cast<int>(std::lround((cx - fx_whole) * 16));
+        int fy = static_cast<int>(std::lround((cy - fy_whole) * 16));
+        long x0 = static_cast<long>(fx_whole), y0 = static_cast<long>(fy_whole);
+        if (fx == 16)
+            fx = 0, ++x0;
+        if (fy == 16)
+            fy = 0, ++y0;
+        const float r = static_cast<float>(radius);
+        std::uint32_t r_bits = 0;
+        std::memcpy(&r_bits, &r, sizeof r_bits);
+        const std::uint64_t key = (std::uint64_t{r_bits} << 16) | static_cast<std::uint64_t>(fx << 8) | static_cast<std::uint64_t>(fy);
+        auto found = stamps_.find(key);
+        if (found == stamps_.end())
+            found = stamps_.emplace(key, draw(fx / 16.0, fy / 16.0, r)).first;
+        const std::uint32_t value = argb(colour);
+        for (const auto& [dx, dy] : found->second) {
+            const long x = x0 + dx, y = y0 + dy;
+            if (x >= 0 && y >= 0 && x < width && y < height)
+                bits[y * stride + x] = value;
+        }
+    }
+
+private:
+    static std::vector<std::pair<int, int>> draw(double fx, double fy, float radius)
+    {
+        const int half = static_cast<int>(std::ceil(radius)) + 3;
+        const int side = 2 * half + 1;
+        std::vector<std::uint32_t> scratch(static_cast<std::size_t>(side) * static_cast<std::size_t>(side), 0);
+        RasterSurface raster(scratch.data(), side, side, side, 1.0);
+        raster.draw_circle(static_cast<Single>(half + fx), static_cast<Single>(half + fy), radius, Colour{255, 255, 255});
+        std::vector<std::pair<int, int>> pixels;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+                if (scratch[static_cast<std::size_t>(y * side + x)] != 0)
+                    pixels.emplace_back(x - half, y - half);
+        return pixels;
+    }
+
+    std::unordered_map<std::uint64_t, std::vector<std::pair<int, int>>> stamps_;
+};
+
+}  // namespace
+
 void render_picture(const std::vector<Shape>& shapes, const View& view, std::uint32_t* bits, int width, int height,
                     int stride_pixels)
 {
+    SymbolStamps stamps;
     RasterSurface raster(bits, width, height, stride_pixels, view.scale);
     raster.set_origin(view.origin_x, view.origin_y, view.device_width > 0 ? view.device_width : width,
                       view.device_height > 0 ? view.device_height : height);
@@ -122,9 +178,12 @@ void render_picture(const std::vector<Shape>& shapes, const View& view, std::uin
             break;
         case ShapeKind::circle:
             // A symbol's radius, given in plot units, is kept in pixels at every scale.
-            raster.draw_circle(shape.a, shape.b,
-                               shape.role == Role::bus && symbol != 1.0 ? static_cast<Single>(shape.c * symbol) : shape.c,
-                               shape.colour);
+            if (shape.role == Role::bus && symbol != 1.0 && shape.style == LineStyle::solid && view.device_width == 0)
+                stamps.stamp(shape.a * view.scale + view.shift_x - view.origin_x, shape.b * view.scale + view.shift_y - view.origin_y,
+                             shape.c * view.symbol_scale, shape.colour, bits, width, height, stride_pixels);
+            else
+                raster.draw_circle(shape.a, shape.b, shape.role == Role::bus && symbol != 1.0 ? static_cast<Single>(shape.c * symbol) : shape.c,
+                                   shape.colour);
             break;
         }
     }
