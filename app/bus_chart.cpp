@@ -79,8 +79,8 @@ QLineSeries* level_line(const QString& name, QColor colour, Qt::PenStyle style)
 
 }  // namespace
 
-BusChart::BusChart(Viewer& viewer)
-    : viewer_(viewer), chart_(new QChart), time_axis_(new QValueAxis), value_axis_(new QValueAxis)
+BusChart::BusChart(Viewer& viewer, QWidget* owner)
+    : QWidget(owner, Qt::Window), viewer_(viewer), chart_(new QChart), time_axis_(new QValueAxis), value_axis_(new QValueAxis)
 {
     setObjectName(QStringLiteral("BusChart"));
     view_ = new ClickableChartView(chart_, *this, viewer);

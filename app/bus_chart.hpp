@@ -23,7 +23,8 @@ class BusChart : public QWidget {
 public:
     static constexpr int most_buses = 8;
 
-    explicit BusChart(Viewer& viewer);
+    // A window of its own, closed with `owner`.
+    BusChart(Viewer& viewer, QWidget* owner);
 
     // Shows `bus` alone, or with `add` beside those shown; false when eight are shown already.
     bool show_bus(int bus, bool add);

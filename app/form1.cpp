@@ -183,8 +183,10 @@ void Form1::at_event_edge(void (Form1::*handler)())
         (this->*handler)();
     } catch (const PassError& error) {
         failed = true;
-        report_->report(error);
+        report_->report(error, large_);
     }
+    if (!failed)
+        report_->pass_succeeded();
     update();  // whatever the pass drew, up to its end or its failure
     emit passEnded(failed);
 }

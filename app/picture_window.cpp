@@ -254,8 +254,8 @@ void Timeline::mouseMoveEvent(QMouseEvent* event)
     }
 }
 
-PictureWindow::PictureWindow(Viewer& viewer)
-    : viewer_(viewer), view_(new PictureView(viewer, this)), timeline_(new Timeline(this))
+PictureWindow::PictureWindow(Viewer& viewer, QWidget* owner)
+    : QWidget(owner, Qt::Window), viewer_(viewer), view_(new PictureView(viewer, this)), timeline_(new Timeline(this))
 {
     setObjectName(QStringLiteral("PictureWindow"));
     setAttribute(Qt::WA_DeleteOnClose, false);

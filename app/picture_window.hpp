@@ -90,7 +90,8 @@ class PictureWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit PictureWindow(Viewer& viewer);
+    // A window of its own, closed with `owner`.
+    PictureWindow(Viewer& viewer, QWidget* owner);
 
     void refresh();  // after a pass: the picture, the timeline's row and the title
     void restarted();  // a new run: its rows, fitted again

@@ -17,7 +17,9 @@
 #include <cmath>
 
 #include "app/bus_chart.hpp"
+#include "app/error_report.hpp"
 #include "app/export_job.hpp"
+#include "app/run_warnings.hpp"
 #include "app/frame_dialog.hpp"
 #include "app/picture_window.hpp"
 #include "app/form1.hpp"
@@ -79,14 +81,26 @@ Viewer::Viewer(Form1& form, QString note)
     large_action_ = add_action(tr("Large inputs (restarts the run)"), QKeySequence(), &Viewer::toggle_large);
     large_action_->setCheckable(true);
     large_action_->setChecked(form_.large());
+    menu_->addSeparator();
+    add_action(tr("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), &Viewer::quit);
 
     connect(&form_, &Form1::passEnded, this, [this](bool failed) {
         last_failed_ = failed;
+        if (!failed && !warned_ && form_.run_state().num_pass == 1) {
+            warned_ = true;
+            for (const std::string& warning : first_pass_warnings(form_.run_state()))
+                form_.error_report()->warn(QString::fromStdString(warning));
+        }
         update_title();
+    });
+    connect(form_.error_report(), &ErrorReport::largeInputsWanted, this, [this] {
+        if (!form_.large())
+            toggle_large();
     });
     connect(&form_, &Form1::restarted, this, [this] {
         picture_.clear();
         last_failed_ = false;
+        warned_ = false;
         update_title();
         if (picture_window_)
             picture_window_->restarted();
@@ -117,6 +131,8 @@ QAction* Viewer::add_action(const QString& text, const QKeySequence& key, void (
     menu_->addAction(action);
     return action;
 }
+
+void Viewer::quit() { form_.close(); }
 
 void Viewer::toggle_pause()
 {
@@ -241,7 +257,7 @@ void Viewer::jump_to(int row)
 void Viewer::show_picture_window()
 {
     if (!picture_window_) {
-        picture_window_ = std::make_unique<PictureWindow>(*this);
+        picture_window_ = std::make_unique<PictureWindow>(*this, &form_);
         picture_window_->addActions(form_.actions());
     }
     picture_window_->refresh();
@@ -256,7 +272,7 @@ void Viewer::show_chart(int bus, bool add)
     if (st.num_pass <= 0 || st.n_time <= 0)
         return;
     if (!chart_) {
-        chart_ = std::make_unique<BusChart>(*this);
+        chart_ = std::make_unique<BusChart>(*this, &form_);
         chart_->addActions(form_.actions());
     }
     if (!chart_->show_bus(bus, add && chart_->isVisible()))
@@ -285,6 +301,7 @@ void Viewer::export_run(const fs::path& path, const FrameOptions& options)
     job_ = std::make_unique<ExportJob>(form_.folder(), path, options, form_.large());
     auto* dialog = new QProgressDialog(tr("Exporting the run to %1").arg(QString::fromStdString(path.string())),
                                        tr("Cancel"), 0, 1, &form_);
+    dialog->setWindowTitle(tr("Umbrascope export"));
     dialog->setWindowModality(Qt::NonModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setMinimumDuration(0);

@@ -43,6 +43,7 @@ public:
     void slower();
     void normal_speed();
     void toggle_large();  // classic limits or large inputs; restarts the run
+    void quit();  // closes the window, and with it the program
     [[nodiscard]] int speed_exponent() const { return speed_; }  // the speed is 2^exponent
     [[nodiscard]] int timer_interval() const;
 
@@ -96,6 +97,7 @@ private:
     Picture picture_;  // what the passes drew, recorded for saving, exporting and the picture window
     int speed_ = 0;
     bool last_failed_ = false;
+    bool warned_ = false;  // the first pass's warnings are in the report
     std::unique_ptr<ExportJob> job_;
     std::unique_ptr<PictureWindow> picture_window_;
     std::unique_ptr<BusChart> chart_;

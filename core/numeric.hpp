@@ -184,6 +184,18 @@ public:
         widest_ = std::max(widest_, rows_[row].size());
         return true;
     }
+    // The last column of row `r` that holds a value, from column 1 (0 when none does).
+    [[nodiscard]] int filled_width(Integer r) const
+    {
+        const auto row = static_cast<std::size_t>(r.value() - RLo);
+        if (row >= rows_.size())
+            return 0;
+        const std::vector<T>& cells = rows_[row];
+        for (std::size_t col = cells.size(); col > 0; --col)
+            if (cells[col - 1] != detail::empty_value<T>() && static_cast<int>(col - 1) + CLo >= 1)
+                return static_cast<int>(col - 1) + CLo;
+        return 0;
+    }
     const T& operator()(Integer r, Integer c) const
     {
         check(r, c);

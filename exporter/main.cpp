@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +22,7 @@
 
 #include "output/canvas.hpp"
 #include "app/pass_driver.hpp"
+#include "app/run_warnings.hpp"
 #include "core/trace.hpp"
 #include "output/svg_picture.hpp"
 #include "output/animation_writer.hpp"
@@ -77,8 +81,11 @@ as they are, with a note. A file is written whole or not at all.
 
 Errors of a pass go to standard error, one line each (repeats are counted at the end); progress
 too, when standard error is a terminal.
+Warnings (sun-table rows with more or fewer values than buses, a network without buses or one
+drawn as a dot) go to standard error too, each once; they change nothing in the run.
 Exit status: 0 when every pass succeeded, 1 when a pass failed, 2 for a wrong option or a file
-that cannot be written.
+that cannot be written, 130 after Ctrl+C and 143 after a termination request (no file is left
+half-written).
 )";
 
 struct Options {
@@ -122,6 +129,7 @@ int whole_number(const std::string& option, const std::string& text, int lo, int
 Options parse(int argc, char* argv[])
 {
     Options options;
+    bool fps_given = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::optional<std::string> attached;  // the VALUE of --option=VALUE
@@ -162,6 +170,7 @@ Options parse(int argc, char* argv[])
             options.animation = value();
         } else if (arg == "--fps") {
             options.fps = whole_number(arg, value(), 1, 60);
+            fps_given = true;
         } else if (arg == "--annotate") {
             flag();
             options.frame.annotate = true;
@@ -203,6 +212,8 @@ Options parse(int argc, char* argv[])
             usage_error("unknown argument '" + arg + "'");
         }
     }
+    if (fps_given && !options.animation)
+        usage_error("--fps sets the pace of an animation: give --animation FILE too");
     if (options.animation && !options.format_given)
         options.png = false;
     return options;
@@ -211,7 +222,8 @@ Options parse(int argc, char* argv[])
 // Each distinct error message once as it happens, and how often each came at the end.
 class ErrorTally {
 public:
-    void report(int pass, const PassError& failure)
+    // A failed pass drew `row`: after a failure the passes and the rows part ways.
+    void report(int pass, int row, const PassError& failure)
     {
         const std::string text = std::string(kind_name(failure.kind())) + " error: " + failure.what();
         const auto [at, first] = counts_.try_emplace(text, 0);
@@ -219,22 +231,51 @@ public:
             order_.push_back(text);
         if (++at->second > 1)
             return;
-        std::fprintf(stderr, "umbrascope-export: pass %d: %s\n", pass, text.c_str());
+        const std::string where = row == pass || row <= 0 ? "pass " + std::to_string(pass)
+                                                          : "pass " + std::to_string(pass) + ", row " + std::to_string(row);
+        std::fprintf(stderr, "umbrascope-export: %s: %s\n", where.c_str(), text.c_str());
+    }
+
+    // Each distinct warning once, as it comes.
+    void warn(const std::string& text)
+    {
+        if (std::find(warnings_.begin(), warnings_.end(), text) != warnings_.end())
+            return;
+        warnings_.push_back(text);
+        std::fprintf(stderr, "umbrascope-export: warning: %s\n", text.c_str());
     }
 
     void summarise(int failures) const
     {
-        if (failures == static_cast<int>(order_.size()))
-            return;  // nothing repeated
-        std::fprintf(stderr, "umbrascope-export: %d passes failed, with %zu distinct error%s:\n", failures,
-                     order_.size(), order_.size() == 1 ? "" : "s");
-        for (const std::string& text : order_)
-            std::fprintf(stderr, "  %d x %s\n", counts_.at(text), text.c_str());
+        if (failures != static_cast<int>(order_.size())) {  // some repeated
+            std::fprintf(stderr, "umbrascope-export: %d passes failed, with %zu distinct error%s:\n", failures,
+                         order_.size(), order_.size() == 1 ? "" : "s");
+            for (const std::string& text : order_)
+                std::fprintf(stderr, "  %d x %s\n", counts_.at(text), text.c_str());
+        }
+        if (!warnings_.empty())
+            std::fprintf(stderr, "umbrascope-export: %zu warning%s, above: the run went on as the files say\n",
+                         warnings_.size(), warnings_.size() == 1 ? "" : "s");
     }
 
 private:
     std::map<std::string, int> counts_;
     std::vector<std::string> order_;
+    std::vector<std::string> warnings_;
+};
+
+// Ctrl+C or a termination request: the run stops at the next pass's end, leaving no half-written
+// file. A second one ends the program at once.
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void request_stop(int signal)
+{
+    stop_signal = signal;
+    std::signal(signal, SIG_DFL);
+}
+
+struct Interrupted {
+    int signal;
 };
 
 // Frame files from an earlier, longer run, which this run did not replace.
@@ -358,10 +399,18 @@ int run(const Options& options)
     events.on_error = [&](const PassError& failure) {
         pass_failed = true;
         progress.clear();
-        errors.report(st->num_pass.value(), failure);
+        errors.report(st->num_pass.value(), shown_row(*st, true), failure);
     };
+    std::atomic<int> written{0};  // the last frame whose files are written whole
     events.after_pass = [&](int ordinal) {
+        if (stop_signal != 0)
+            throw Interrupted{stop_signal};
         const FrameFacts facts{*st, shown_row(*st, pass_failed)};
+        if (ordinal == 1 && !pass_failed)
+            for (const std::string& warning : first_pass_warnings(*st)) {
+                progress.clear();
+                errors.warn(warning);
+            }
         pass_failed = false;
         if (ordinal + 1 == options.first_row)
             gate.set_first(drawn);
@@ -378,7 +427,7 @@ int run(const Options& options)
             else
                 compose_indexed_frame(canvas, facts, options.frame, *indexed);
             const fs::path png = folder / (std::string(stem.data()) + ".png");
-            writer.submit([&, indexed, png] {
+            writer.submit([&, indexed, png, ordinal] {
                 if (options.png)
                     write_file(png, encode_png(*indexed));
                 if (options.animation) {
@@ -386,6 +435,8 @@ int run(const Options& options)
                         animation.emplace(*options.animation, indexed->width, indexed->height, options.fps);
                     animation->add(*indexed);
                 }
+                if (!options.svg)
+                    written = ordinal;
             });
         }
         if (options.svg) {
@@ -395,15 +446,33 @@ int run(const Options& options)
         }
         if (trace_buffer && !trace_buffer->error().empty())
             throw WriteError(trace_buffer->error());
+        if (options.svg && !options.png)
+            written = ordinal;
         progress.update(ordinal, st->n_time.value());
     };
 
-    const HeadlessResult result =
-        run_headless(pass, controls, trace, HeadlessOptions{options.passes, options.keep_going}, events);
-    progress.clear();
-    writer.finish();
-    if (animation)
-        animation->finish();
+    HeadlessResult result;
+    try {
+        result = run_headless(pass, controls, trace, HeadlessOptions{options.passes, options.keep_going}, events);
+        progress.clear();
+        writer.finish();
+        if (stop_signal != 0)
+            throw Interrupted{stop_signal};
+        if (animation)
+            animation->finish();
+    } catch (const Interrupted& stop) {
+        // The writer drops what waits; the animation's and trace's temporary files go with them.
+        progress.clear();
+        const int first = std::max(1, options.first_row);
+        writer.drop();
+        std::string kept = "no frame file was written";
+        if ((options.png || options.svg) && written >= first)
+            kept = "frames " + std::to_string(first) + " to " + std::to_string(written) + " are in " + folder.string();
+        std::fprintf(stderr, "umbrascope-export: %s after pass %d of %d; %s%s\n",
+                     stop.signal == SIGINT ? "interrupted" : "stopped", st->num_pass.value(), st->n_time.value(),
+                     kept.c_str(), options.animation ? ", and the animation was not made" : "");
+        throw;
+    }
     if (trace_file) {
         trace_stream->flush();
         if (!trace_buffer->error().empty())
@@ -428,6 +497,8 @@ int run(const Options& options)
 int main(int argc, char* argv[])
 {
     const Options options = parse(argc, argv);
+    std::signal(SIGINT, request_stop);
+    std::signal(SIGTERM, request_stop);
     // Text in frames needs the toolkit's fonts, which need an application object; the exporter
     // never shows a window, so it never needs a display.
     std::optional<QGuiApplication> application;
@@ -442,6 +513,8 @@ int main(int argc, char* argv[])
     }
     try {
         return run(options);
+    } catch (const Interrupted& stop) {
+        return 128 + stop.signal;
     } catch (const WriteError& failure) {
         if (isatty(fileno(stderr)) != 0)
             std::fputs("\r\033[K", stderr);

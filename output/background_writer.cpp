@@ -33,6 +33,14 @@ void BackgroundWriter::submit(std::function<void()> job)
     changed_.notify_all();
 }
 
+void BackgroundWriter::drop()
+{
+    std::unique_lock lock(mutex_);
+    jobs_.clear();
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !busy_; });
+}
+
 void BackgroundWriter::finish()
 {
     std::unique_lock lock(mutex_);

@@ -22,6 +22,7 @@ public:
 
     void submit(std::function<void()> job);  // throws the WriteError of an earlier job
     void finish();                           // waits for every job; throws the first WriteError
+    void drop();                             // drops what waits and waits for the job running
 
 private:
     void run();

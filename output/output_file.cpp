@@ -120,6 +120,10 @@ std::int64_t OutputFile::seek(std::int64_t offset, int whence)
 void OutputFile::commit()
 {
     flush();
+    // The bytes reach the disk before the file takes its name, and the name after: a crash right
+    // after a file was reported written leaves it whole, not empty.
+    if (!temporary_.empty() && ::fsync(fd_) != 0)
+        fail(errno);
     if (owns_fd_) {
         const int fd = fd_;
         fd_ = -1;
@@ -133,8 +137,23 @@ void OutputFile::commit()
         if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
             fail(errno);
         temporary_.clear();
+        sync_folder();
     }
     fd_ = -1;
+}
+
+void OutputFile::sync_folder() const
+{
+    const fs::path folder = final_.has_parent_path() ? final_.parent_path() : fs::path(".");
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        fail(errno);
+    const int synced = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    // Some file systems cannot sync a folder; the rename stands there as it can.
+    if (synced != 0 && error != EINVAL && error != EROFS)
+        fail(error);
 }
 
 void OutputFile::discard() noexcept

@@ -1,7 +1,7 @@
 #pragma once
 // Files that the exporter and the window write: whole or not at all. The bytes go to a temporary
-// file in the same folder, which takes the final name only once everything has been written and
-// closed without error. A name that is a symbolic link is written through to its target; a target
+// file in the same folder, which takes the final name only once everything has been written,
+// synced to the disk and closed without error; the folder is synced after the rename. A name that is a symbolic link is written through to its target; a target
 // that is not a regular file (a device, a pipe, standard output) is written in place, since it
 // cannot be replaced by a rename.
 
@@ -49,6 +49,7 @@ private:
     OutputFile() = default;
     [[noreturn]] void fail(int error) const;
     void flush();
+    void sync_folder() const;
     void discard() noexcept;
 
     std::filesystem::path final_;

@@ -145,10 +145,12 @@ TEST(Form1, ATickThatFailsIsReportedAndTheAnimationGoesOn)
     EXPECT_EQ(w.count(), "5");  // four rows and one failed pass
     const ErrorReport* report = w.form->error_report();
     EXPECT_TRUE(report->isVisible());
-    EXPECT_EQ(report->windowTitle(), "Umbrascope errors");
+    // The passes after it went well: the error stays, greyed, and the title says so.
+    EXPECT_EQ(report->windowTitle(), "Umbrascope errors \u2014 the last pass went well");
     ASSERT_EQ(report->entries()->count(), 1);
     EXPECT_EQ(report->entries()->item(0)->text(),
               "argument error: cloud_centers_plot.txt line 7, field 2: \"2,x\" has no \",\" before the cloud's y");
+    EXPECT_EQ(report->entries()->item(0)->foreground().color(), QColor(Qt::gray));
     EXPECT_TRUE(report->testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_EQ(w.form->focusWidget(), w.button());
 }

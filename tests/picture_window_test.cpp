@@ -40,6 +40,7 @@ struct Windows {
         EXPECT_NE(window, nullptr);
         window->resize(700, 620);
         QApplication::setActiveWindow(window);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
         EXPECT_TRUE(QTest::qWaitForWindowActive(window));
     }
     static void key(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
