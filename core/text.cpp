@@ -374,9 +374,17 @@ std::string shortest_float_text(Single value)
 std::string quoted(TextView text)
 {
     constexpr std::size_t longest = 80;
-    if (text.size() <= longest)
-        return "\"" + encode_utf8(text) + "\"";
-    return "\"" + encode_utf8(text.substr(0, longest)) + "\u2026\" (" + std::to_string(text.size()) + " characters)";
+    // Appended piece by piece: "literal" + std::string&& trips a false -Wrestrict in g++ 12.
+    std::string out(1, '"');
+    out += encode_utf8(text.size() <= longest ? text : text.substr(0, longest));
+    if (text.size() <= longest) {
+        out += '"';
+        return out;
+    }
+    out += "\u2026\" (";
+    out += std::to_string(text.size());
+    out += " characters)";
+    return out;
 }
 
 }  // namespace umbrascope

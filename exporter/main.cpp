@@ -265,13 +265,19 @@ private:
 };
 
 // Ctrl+C or a termination request: the run stops at the next pass's end, leaving no half-written
-// file. A second one ends the program at once.
+// file. A second one ends the program at once, its temporary files removed.
 volatile std::sig_atomic_t stop_signal = 0;
 
 extern "C" void request_stop(int signal)
 {
-    stop_signal = signal;
-    std::signal(signal, SIG_DFL);
+    if (stop_signal == 0) {
+        stop_signal = signal;
+        return;
+    }
+    remove_temporary_files_now();
+    static const char message[] = "\numbrascope-export: stopped at once; nothing half-written was left\n";
+    (void)!::write(STDERR_FILENO, message, sizeof message - 1);
+    ::_exit(128 + signal);
 }
 
 struct Interrupted {

@@ -1,5 +1,6 @@
 #include "output/output_file.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,35 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t buffer_size = std::size_t{64} * 1024;
+
+// The temporary files open now, so that a program ended by a signal can remove them: fixed slots,
+// claimed and released with atomics, readable from a signal handler.
+struct TemporarySlot {
+    std::atomic<bool> used{false};
+    char path[4096]{};
+};
+TemporarySlot temporaries[64];
+
+int claim_slot(const std::string& path)
+{
+    if (path.size() >= sizeof(TemporarySlot::path))
+        return -1;
+    for (int i = 0; i < static_cast<int>(std::size(temporaries)); ++i) {
+        bool expected = false;
+        if (temporaries[i].used.load() || !temporaries[i].used.compare_exchange_strong(expected, true))
+            continue;
+        std::memcpy(temporaries[i].path, path.c_str(), path.size() + 1);
+        return i;
+    }
+    return -1;  // more at once than ever happens; such a file is only removed on a normal exit
+}
+
+void release_slot(int& slot)
+{
+    if (slot >= 0)
+        temporaries[slot].used.store(false);
+    slot = -1;
+}
 
 std::string reason(int error) { return error == 0 ? "unknown error" : std::strerror(error); }
 
@@ -41,6 +71,7 @@ OutputFile::OutputFile(fs::path path) : final_(std::move(path)), buffer_()
     if (fd_ < 0)
         fail(errno);
     temporary_ = pattern;
+    slot_ = claim_slot(pattern);
     final_ = target;
     // mkstemp makes the file private; give it the mode a newly created file would have.
     static const mode_t mask = [] {
@@ -64,10 +95,11 @@ OutputFile OutputFile::standard_output(std::string label)
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : final_(std::move(other.final_)), temporary_(std::move(other.temporary_)), label_(std::move(other.label_)),
-      fd_(other.fd_), owns_fd_(other.owns_fd_), buffer_(std::move(other.buffer_))
+      fd_(other.fd_), owns_fd_(other.owns_fd_), buffer_(std::move(other.buffer_)), slot_(other.slot_)
 {
     other.fd_ = -1;
     other.temporary_.clear();
+    other.slot_ = -1;
 }
 
 OutputFile::~OutputFile() { discard(); }
@@ -137,6 +169,7 @@ void OutputFile::commit()
         if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
             fail(errno);
         temporary_.clear();
+        release_slot(slot_);
         sync_folder();
     }
     fd_ = -1;
@@ -164,6 +197,14 @@ void OutputFile::discard() noexcept
     if (!temporary_.empty())
         ::unlink(temporary_.c_str());
     temporary_.clear();
+    release_slot(slot_);
+}
+
+void remove_temporary_files_now() noexcept
+{
+    for (TemporarySlot& slot : temporaries)
+        if (slot.used.load())
+            ::unlink(slot.path);
 }
 
 void write_file(const fs::path& path, std::string_view bytes)

@@ -58,7 +58,12 @@ private:
     int fd_ = -1;
     bool owns_fd_ = true;
     std::vector<char> buffer_;
+    int slot_ = -1;  // in the list of temporary files a signal handler removes
 };
+
+// Removes every temporary file not yet renamed, from a signal handler that ends the program at
+// once: async-signal-safe.
+void remove_temporary_files_now() noexcept;
 
 // Writes `bytes` to `path` whole or not at all. Throws WriteError.
 void write_file(const std::filesystem::path& path, std::string_view bytes);

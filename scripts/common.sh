@@ -26,10 +26,16 @@ ensure_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 }
 
-# build FOLDER [cmake options...]: configures once, then builds incrementally.
+# build FOLDER [cmake options...]: configures once, then builds incrementally, saying what it
+# builds and showing the compiler's progress.
 build() {
     local folder=$1
     shift
+    local name=${folder#"$repo_root"/}
+    if [ ! -f "$folder/CMakeCache.txt" ]; then
+        echo "Configuring $name (a first build compiles everything: a few minutes on two cores)"
+    fi
     cmake -S "$repo_root" -B "$folder" "$@" >/dev/null
+    echo "Building $name"
     cmake --build "$folder" -j "$(nproc)"
 }

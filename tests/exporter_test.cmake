@@ -143,3 +143,35 @@ endif()
 expect_run(2 --input ${case} --size 5000x100)
 expect_run(2 --input ${case} --size 1920)
 expect_run(2 --input ${case} --rows 9:3)
+
+# Warnings: a network 2.5 units across, a sun row short of values and one with a decimal comma are
+# told once each, with a total at the end; the run and its exit status are as without them.
+file(MAKE_DIRECTORY ${WORK}/warned)
+file(COPY ${case}/cloud_bus_coords_connections.txt ${case}/cloud_centers_plot.txt DESTINATION ${WORK}/warned)
+file(WRITE ${WORK}/warned/cloud_sun_intensity_table.txt "h1\nh2\nh3\nh4\nh5\nh6\n0,1,0.5\n10,0.5\n20,0,93,0,5\n30,0.5\n")
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/warned --output ${WORK}/warned/frames
+                RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+string(REGEX MATCHALL "warning: " warnings "${err}")
+list(LENGTH warnings count)
+if(NOT status EQUAL 0 OR NOT count EQUAL 3 OR NOT err MATCHES "the network is 2.5 units across, drawn at 71 % of the frame"
+   OR NOT err MATCHES "line 8: 1 value for 2 buses; the missing ones count as 0 \\(1 more row like it, the last on line 10\\)"
+   OR NOT err MATCHES "line 9: 4 values for 2 buses: a decimal comma\\?"
+   OR NOT err MATCHES "3 warnings, above: the run went on as the files say")
+  message(FATAL_ERROR "warnings: status ${status}, ${count} warnings:\n${err}")
+endif()
+expect_run(2 --input ${case} --fps 5)  # a pace without an animation
+
+# Ctrl+C during a film: exit status 130, a word on how far it got, and no temporary file left.
+# (timeout signals the program and then its process group: the second signal ends it at once.)
+find_program(TIMEOUT timeout)
+if(TIMEOUT)
+  file(MAKE_DIRECTORY ${WORK}/interrupted)
+  execute_process(COMMAND ${TIMEOUT} --preserve-status -s INT 1 ${EXPORTER} --input ${example} --size 3840x2160
+                          --annotate --animation ${WORK}/interrupted/film.mp4
+                  RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+  file(GLOB left ${WORK}/interrupted/* ${WORK}/interrupted/.*)
+  if(NOT status EQUAL 130 OR left OR NOT err MATCHES
+     "(interrupted after pass [0-9]+ of 120; no frame file was written, and the animation was not made|stopped at once)")
+    message(FATAL_ERROR "Ctrl+C: status ${status}, left ${left}:\n${err}")
+  endif()
+endif()

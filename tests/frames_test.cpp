@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
+#include <QPainter>
+#include <QSvgRenderer>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +24,7 @@ extern "C" {
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
 #include "output/png_writer.hpp"
+#include "output/svg_picture.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope {
@@ -266,6 +269,78 @@ TEST(Frames, AnySizeFitsTheNetworkAndKeepsTheDiscs)
                 << size.width << "x" << size.height;
         }
     }
+}
+
+// The legend's swatches have their classes' colours, and in the SVG frame nothing the picture draws
+// reaches into the band under it.
+TEST(Frames, TheBandShowsTheClassColoursAndThePictureStaysAboveIt)
+{
+    testing::PassRun run(two_buses);
+    Picture picture;
+    TeeSurface surface(picture, nullptr);
+    Pass pass{run.st, run.input, run.controls, surface};
+    run_pass(pass);
+    // A line from the middle of the picture down past its bottom edge.
+    const PlotRect frame = frame_rect();
+    picture.draw_line(static_cast<Single>((frame.left + frame.right) / 2), static_cast<Single>((frame.top + frame.bottom) / 2),
+                      static_cast<Single>((frame.left + frame.right) / 2), static_cast<Single>(frame.bottom + 3000), palette(1));
+    for (const FrameOptions options : {FrameOptions{true, false}, FrameOptions{true, false, 1280, 720}}) {
+        const QImage image = picture_frame(picture, FrameFacts{run.st, 1}, options);
+        const double scale = text_scale(options);
+        const int top = image.height() - band_pixels(options);
+        // The swatches, 12 pixels square at the classic size, from 8 pixels in, one per class.
+        QList<QRgb> swatches;
+        for (int x = 0; x < image.width() && swatches.size() < 3; ++x) {
+            const QRgb pixel = image.pixel(x, top + static_cast<int>(std::lround(31 * scale))) & 0xFFFFFFU;
+            if ((pixel == 0xFF0000U || pixel == 0x00FF00U || pixel == 0x000080U) && (swatches.empty() || swatches.back() != pixel))
+                swatches << pixel;
+        }
+        EXPECT_EQ(swatches, (QList<QRgb>{0xFF0000U, 0x00FF00U, 0x000080U})) << options.width;
+
+        const QByteArray svg = picture_svg(picture, FrameFacts{run.st, 1}, options);
+        QSvgRenderer renderer(svg);
+        ASSERT_TRUE(renderer.isValid());
+        QImage drawn(image.size(), QImage::Format_RGB32);
+        drawn.fill(Qt::white);
+        QPainter painter(&drawn);
+        renderer.render(&painter, QRectF(0, 0, drawn.width(), drawn.height()));
+        painter.end();
+        // Down the line's column, the band holds no pixel of the line's navy.
+        const int x = static_cast<int>(std::lround(frame_view(run.st, options).x((frame.left + frame.right) / 2)));
+        int navy_above = 0;
+        for (int y = 0; y < drawn.height(); ++y) {
+            const QColor c = drawn.pixelColor(x, y);
+            const bool navy = c.blue() > c.red() + 40;  // navy, or navy smoothed into white
+            if (y >= top + 2)
+                EXPECT_FALSE(navy) << "the picture drew into the band at " << x << "," << y << " (" << options.width << ")";
+            else
+                navy_above += navy ? 1 : 0;
+        }
+        EXPECT_GT(navy_above, 10) << "the line is not in the picture";
+    }
+}
+
+// A file is written whole or not at all: when the final name cannot be taken (a folder holds it),
+// the write is an error naming the file, and the temporary file goes.
+TEST(OutputFiles, AFailedRenameIsAnErrorAndLeavesNoTemporaryFile)
+{
+    testing::TempFolder folder;
+    const fs::path path = folder.path() / "frame.png";
+    {
+        OutputFile file(path);
+        file.write("bytes");
+        fs::create_directories(path / "taken");
+        try {
+            file.commit();
+            ADD_FAILURE() << "the rename onto a folder was taken";
+        } catch (const WriteError& e) {
+            EXPECT_NE(std::string(e.what()).find("frame.png"), std::string::npos) << e.what();
+        }
+    }
+    std::vector<std::string> left;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder.path()))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"frame.png"});  // the folder, and no temporary file
 }
 
 TEST(Frames, FailuresNameTheFileAndTheReason)

@@ -225,6 +225,44 @@ TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
     EXPECT_FALSE(std::filesystem::exists(cancelled));
 }
 
+// An export from the window takes large inputs when the window does: a network past 25 buses
+// exports whole instead of failing every pass.
+TEST(Viewer, AnExportTakesLargeInputsAsTheWindowDoes)
+{
+    const Viewed v(3);
+    std::string network = "bus_coordinates\n";
+    for (int bus = 1; bus <= 30; ++bus)
+        network += std::to_string(bus) + ",b" + std::to_string(bus) + "," + std::to_string(bus % 6) + "," + std::to_string(bus / 6) + "\n";
+    network += "bus_connections\n1,2\n";
+    v.folder.write(std::string(network_file_name), network);
+    v.folder.write(std::string(sun_table_file_name), testing::sun_file(3, 30));
+    for (const bool large : {false, true}) {
+        if (v.form->large() != large)
+            v.viewer->toggle_large();
+        const std::filesystem::path gif = v.folder.path() / (large ? "large.gif" : "classic.gif");
+        v.viewer->export_run(gif, {});
+        QSignalSpy done(v.viewer->export_job(), &ExportJob::finished);
+        ASSERT_TRUE(done.wait(20000));
+        EXPECT_EQ(done.at(0).at(2).toInt(), large ? 0 : 1) << (large ? "large inputs" : "classic limits");  // failures
+    }
+}
+
+// A speed kept from an earlier start is taken within 1/8x to 8x, whatever the settings file says.
+TEST(Viewer, AStoredSpeedIsKeptWithinItsRange)
+{
+    struct Case {
+        int stored;
+        int interval;
+    };
+    for (const Case c : {Case{10, 13}, Case{-10, 800}, Case{2, 25}, Case{0, 100}}) {
+        QSettings().setValue("speed", c.stored);
+        const Viewed v;
+        EXPECT_EQ(v.viewer->timer_interval(), c.interval) << c.stored;
+        EXPECT_EQ(v.timer()->interval(), c.interval) << c.stored;
+    }
+    QSettings().setValue("speed", 0);
+}
+
 TEST(Viewer, NothingIsDrawnOutsideTheWhiteFill)
 {
     // Clouds at the network's corners reach well past the frame.

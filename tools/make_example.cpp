@@ -83,8 +83,15 @@ std::string number(double v, int decimals)
 
 int main(int argc, char* argv[])
 {
-    if (argc != 2) {
-        std::fputs("usage: umbrascope-make-example FOLDER\n", stderr);
+    constexpr const char* usage =
+        "usage: umbrascope-make-example FOLDER\n\nWrites the bundled example (the IEEE 13-node test feeder, "
+        "three clouds drifting across it and the sun under them) into FOLDER.\n";
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc != 2 || argv[1][0] == '-') {
+        std::fputs(usage, stderr);
         return 2;
     }
     const std::string folder = argv[1];

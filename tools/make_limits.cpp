@@ -10,8 +10,24 @@
 
 #include "tools/limits.hpp"
 
+namespace {
+
+constexpr const char* usage = R"(usage: umbrascope-make-limits FOLDER [--bad-record-every-tenth-step] [--large]
+
+Writes input files at Umbrascope's limits into FOLDER (created if missing): 25 buses, 100
+connections, 2000 sun-table rows and a track of 4 clouds a step. With --large, the large feeder
+instead: 2500 buses, 5000 connections and 8000 rows. With --bad-record-every-tenth-step, the
+second cloud of every tenth step has an x that is not a number.
+)";
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
     umbrascope::tools::LimitOptions options;
     bool usage_ok = argc >= 2 && argv[1][0] != '-';
     for (int i = 2; usage_ok && i < argc; ++i) {
@@ -24,7 +40,7 @@ int main(int argc, char* argv[])
             usage_ok = false;
     }
     if (!usage_ok) {
-        std::fputs("usage: umbrascope-make-limits FOLDER [--bad-record-every-tenth-step] [--large]\n", stderr);
+        std::fputs(usage, stderr);
         return 2;
     }
     const std::filesystem::path folder = argv[1];
