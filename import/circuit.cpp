@@ -6,6 +6,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/lines.hpp"
+
 namespace umbrascope::import {
 
 namespace fs = std::filesystem;
@@ -161,23 +163,15 @@ public:
                               path.string() + ": " + why);
         ++circuit_.files;
         const fs::path folder = path.parent_path();
-        std::string_view text = *bytes;
-        if (text.substr(0, 3) == "\xEF\xBB\xBF")
-            text.remove_prefix(3);
         Site site{path.string(), 0};
         bool in_block = false;
         std::vector<Param> params;
-        while (!text.empty()) {
-            const std::size_t end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            ++site.line;
+        each_line(*bytes, [&](std::string_view line, long number) {
+            site.line = number;
             LineSplitter(line, site).split(in_block, params);
             if (!params.empty())
                 command(params, folder, site, depth);
-        }
+        });
     }
 
     void finish()

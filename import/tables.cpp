@@ -7,6 +7,9 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+
+#include "core/lines.hpp"
 
 namespace umbrascope::import {
 
@@ -21,24 +24,6 @@ std::string_view trimmed(std::string_view text)
     while (!text.empty() && is_blank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-// Calls `line(text, number)` for every line, without its line end; a UTF-8 byte-order mark is not
-// part of the first.
-template <class F>
-void each_line(std::string_view text, F&& line)
-{
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
-    long number = 0;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view one = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!one.empty() && one.back() == '\r')
-            one.remove_suffix(1);
-        line(one, ++number);
-    }
 }
 
 // The fields of a line, separated by commas (and, with `blanks`, by runs of blanks and tabs too).
@@ -86,6 +71,20 @@ std::vector<std::string> fields_of(std::string_view line, bool blanks, const Sit
             break;
     }
     return fields;
+}
+
+// Calls `row(fields, site, header)` for each line of a comma-separated table but blank ones;
+// `header` is true for the first, which may be a header line.
+template <class F>
+void each_table_row(std::string_view text, const std::string& file, F&& row)
+{
+    bool first = true;
+    each_line(text, [&](std::string_view line, long number) {
+        if (trimmed(line).empty())
+            return;
+        const Site site{file, number};
+        row(fields_of(line, false, site), site, std::exchange(first, false));
+    });
 }
 
 // A number as the point-decimal text of a file, or nothing.
@@ -175,14 +174,7 @@ CoordinateTable read_bus_table(std::string_view text, const std::string& file)
 {
     CoordinateTable table;
     std::unordered_set<std::string> seen;
-    bool first = true;
-    each_line(text, [&](std::string_view line, long number) {
-        const Site site{file, number};
-        if (trimmed(line).empty())
-            return;
-        const std::vector<std::string> fields = fields_of(line, false, site);
-        const bool header = first;
-        first = false;
+    each_table_row(text, file, [&](const std::vector<std::string>& fields, const Site& site, bool header) {
         const std::optional<double> x = fields.size() < 3 ? std::nullopt : number_of(fields[1]);
         const std::optional<double> y = fields.size() < 3 ? std::nullopt : number_of(fields[2]);
         if (header && (!x || !y))
@@ -214,14 +206,7 @@ Circuit read_branch_table(std::string_view text, const std::string& file, const 
             circuit.buses.push_back(at->first);
         return at->second;
     };
-    bool first = true;
-    each_line(text, [&](std::string_view line, long number) {
-        const Site site{file, number};
-        if (trimmed(line).empty())
-            return;
-        const std::vector<std::string> fields = fields_of(line, false, site);
-        const bool header = first;
-        first = false;
+    each_table_row(text, file, [&](const std::vector<std::string>& fields, const Site& site, bool header) {
         if (header && fields.size() >= 2 && buses.count(lower(fields[0])) == 0 && buses.count(lower(fields[1])) == 0)
             return;
         if (fields.size() < 2 || fields[0].empty() || fields[1].empty())

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "core/lines.hpp"
+
 namespace umbrascope::scenario {
 
 namespace {
@@ -152,21 +154,12 @@ std::string loadshapes_text(const SunTable& table, const SunHeader& header)
 
 std::vector<double> read_clear_sky(std::string_view text, const std::string& file)
 {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
     std::vector<double> factors;
-    long number = 0;
     bool first = true;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        ++number;
+    each_line(text, [&](std::string_view line, long number) {
         line = trimmed(line);
         if (line.empty())
-            continue;
+            return;
         if (line.front() == '+')
             line.remove_prefix(1);
         double value = 0;
@@ -175,13 +168,13 @@ std::vector<double> read_clear_sky(std::string_view text, const std::string& fil
         const bool header = first;
         first = false;
         if (!is_number && header)
-            continue;
+            return;
         if (!is_number)
             throw ScenarioError(file + ":" + std::to_string(number) + ": not a number: '" + std::string(line) + "'");
         if (value < 0)
             throw ScenarioError(file + ":" + std::to_string(number) + ": a clear-sky factor below 0");
         factors.push_back(value);
-    }
+    });
     if (factors.empty())
         throw ScenarioError(file + ": no clear-sky factors: the file holds no numbers");
     return factors;

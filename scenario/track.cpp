@@ -4,6 +4,8 @@
 #include <cmath>
 #include <optional>
 
+#include "core/lines.hpp"
+
 namespace umbrascope::scenario {
 
 namespace {
@@ -55,18 +57,12 @@ void append_decimal(std::string& out, double value, int decimals)
 
 Track read_track(std::string_view text, const std::string& file)
 {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
     Track track;
-    long number = 0;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (++number < 4)
-            continue;
+    long lines = 0;
+    each_line(text, [&](std::string_view line, long number) {
+        lines = number;
+        if (number < 4)
+            return;
         const std::vector<std::string_view> fields = split(line);
         if (number == 4) {
             if (fields.size() < 10)
@@ -83,7 +79,7 @@ Track read_track(std::string_view text, const std::string& file)
                            field(9, "threshold")};
             if (!(track.shape.core > 0 && track.shape.edge > track.shape.core))
                 throw ScenarioError(where(file, number) + ": radius 1 must be above 0 and radius 2 above radius 1");
-            continue;
+            return;
         }
         if (fields.size() < 3)
             throw ScenarioError(where(file, number) + ": a record is step,x,y");
@@ -100,9 +96,9 @@ Track read_track(std::string_view text, const std::string& file)
             throw ScenarioError(where(file, number) + ": step " + std::to_string(s) + " after step " +
                                 std::to_string(track.last_step()) + "; records go in step order");
         track.records.push_back({s, *x, *y});
-    }
-    if (number < 4)
-        throw ScenarioError(file + ": no parameter line: the track file has " + std::to_string(number) + " lines");
+    });
+    if (lines < 4)
+        throw ScenarioError(file + ": no parameter line: the track file has " + std::to_string(lines) + " lines");
     return track;
 }
 
