@@ -160,7 +160,7 @@ void BusChart::rebuild()
         auto* series = new QLineSeries;
         const QString name = bus <= st.nbus.value() ? qtext(st.bus_name(index(bus))) : QString::number(bus);
         names << name;
-        series->setName(tr("bus %1 (%2)").arg(name).arg(bus));
+        series->setName(tr("%1 (bus %2)").arg(name).arg(bus));
         series->setPen(QPen(series_colours[i % most_buses], 1.6));
         QList<QPointF> points;
         points.reserve(rows);

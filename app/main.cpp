@@ -31,9 +31,14 @@ In the window (also in its context menu, on a right click):
   N           one step while paused
   F5          restart: read the files again and start anew
   Ctrl+O      open another folder
-  Ctrl+S      save the picture shown now (PNG or SVG)
-  Ctrl+E      export the whole run (GIF or MP4)
+  Ctrl+S      save the picture shown now (PNG or SVG, at the classic size or larger)
+  Ctrl+E      export the whole run (GIF, MP4 or WebM, at the classic size or larger)
   + and -     twice or half the speed, from 1/8 to 8 times; 0 the normal speed
+  V           the picture window: zoom with the wheel, drag to pan, F to fit; Home, End,
+              Left, Right, Page Up and Page Down show any row at once; a timeline to scrub
+  Ctrl+Q      quit
+  The menu also turns Large inputs on or off (the run starts again). Click a bus, in either
+  window, for a chart of its sun intensity over the run; Ctrl+click adds more buses.
 
 Without a display, umbrascope-export draws the same pictures into files.
 Exit status: 0 when the window was closed, 2 for a wrong argument or when no window can be opened.

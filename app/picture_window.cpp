@@ -288,7 +288,9 @@ void PictureWindow::refresh()
     timeline_->set_row(row);
     QString title = tr("Umbrascope picture");
     if (st.num_pass > 0)
-        title += QStringLiteral(" \u2014 row %1 / %2").arg(row).arg(st.n_time.value());
+        title += QStringLiteral(" \u2014 ") + viewer_.row_text();
+    if (viewer_.paused())
+        title += tr(" \u2014 paused");
     title += QStringLiteral(" \u2014 %1").arg(viewer_.folder_text());
     setWindowTitle(title);
     view_->update();

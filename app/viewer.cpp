@@ -134,6 +134,18 @@ QAction* Viewer::add_action(const QString& text, const QKeySequence& key, void (
 
 void Viewer::quit() { form_.close(); }
 
+bool Viewer::paused() const { return form_.paused(); }
+
+QString Viewer::row_text() const
+{
+    const RunState& st = form_.run_state();
+    if (st.num_pass <= 0)
+        return {};
+    if (st.n_time < 1)
+        return last_failed_ ? tr("the first pass failed") : tr("no rows in the sun table");
+    return QStringLiteral("row %1 / %2").arg(row_shown()).arg(st.n_time.value());
+}
+
 void Viewer::toggle_pause()
 {
     form_.set_paused(!form_.paused());
@@ -212,8 +224,7 @@ QString Viewer::title() const
         text += QStringLiteral(" \u2014 large inputs");
     const RunState& st = form_.run_state();
     if (st.num_pass > 0) {
-        const int row = std::min(shown_row(st, last_failed_), std::max(st.n_time.value(), 1));
-        text += QStringLiteral(" \u2014 row %1 / %2").arg(row).arg(st.n_time.value());
+        text += QStringLiteral(" \u2014 ") + row_text();
         if (!form_.timer_enabled() && st.i_time > st.n_time)
             text += QStringLiteral(" \u2014 finished (F5 runs it again)");
     }

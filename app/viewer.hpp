@@ -45,6 +45,8 @@ public:
     void toggle_large();  // classic limits or large inputs; restarts the run
     void quit();  // closes the window, and with it the program
     [[nodiscard]] int speed_exponent() const { return speed_; }  // the speed is 2^exponent
+    [[nodiscard]] bool paused() const;
+    [[nodiscard]] QString row_text() const;  // "row R / N", or why there is none; empty before the first pass
     [[nodiscard]] int timer_interval() const;
 
     // The picture shown now, as the exporter's frame of this pass. Throws WriteError.

@@ -1,5 +1,6 @@
 // umbrascope-clouds: a cloud scenario for any network: a cloud track and the sun table under it.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -205,6 +206,11 @@ int main(int argc, char* argv[])
             if (factors.size() < static_cast<std::size_t>(rows))
                 throw ScenarioError(options.clear_sky->string() + " has " + std::to_string(factors.size()) +
                                     " factors for " + std::to_string(rows) + " rows");
+            // A clear sky is 1; a bright edge of a cloud gives a little more, irradiance in W/m2 far more.
+            const double largest = *std::max_element(factors.begin(), factors.begin() + rows);
+            if (largest > 2)
+                throw ScenarioError(options.clear_sky->string() + " has factors up to " + std::to_string(largest) +
+                                    ", while 1 is a clear sky: divide measured irradiance by its clear-sky value first");
             header.clear_sky = options.clear_sky->filename().string();
         }
         table = sun_under(network.places, track, rows, options.clear_sky ? &factors : nullptr);
@@ -212,13 +218,7 @@ int main(int argc, char* argv[])
         if (options.loadshapes)
             loadshapes = loadshapes_text(table, header);
 
-        double largest = 0;
-        for (const double factor : factors)
-            largest = std::max(largest, factor);
-        if (largest > 1.5)
-            std::fprintf(stderr, "umbrascope-clouds: note: %s has factors up to %g, while 1 is a clear sky: "
-                                 "divide measured irradiance by its clear-sky value first\n",
-                         options.clear_sky->string().c_str(), largest);
+
     } catch (const ScenarioError& error) {
         line.fail(error.what());
     }
@@ -237,6 +237,11 @@ int main(int argc, char* argv[])
             shapes.emplace(*options.loadshapes);
             shapes->write(loadshapes);
         }
+        sun.finish();
+        if (track)
+            track->finish();
+        if (shapes)
+            shapes->finish();
         sun.commit();
         if (track)
             track->commit();
@@ -254,10 +259,14 @@ int main(int argc, char* argv[])
         std::printf("Wrote %s: %d loadshapes of %d points\n", options.loadshapes->string().c_str(), table.buses,
                     table.rows);
     std::error_code error;
-    if (options.from_track && !fs::equivalent(*options.from_track, track_path, error))
-        std::printf("The picture draws the clouds of %s; copy %s there to see these.\n", track_path.string().c_str(),
-                    options.from_track->string().c_str());
     const bool large = table.buses > 25 || network_connections > 100 || table.rows > classic_rows;
+    if (options.from_track && !fs::equivalent(*options.from_track, track_path, error)) {
+        std::printf("The picture draws the clouds of %s; copy %s there to see these", track_path.string().c_str(),
+                    options.from_track->string().c_str());
+        std::printf(fs::exists(track_path, error) ? ".\n" : ", since the folder has no track file yet.\n");
+        if (!fs::exists(track_path, error))
+            return 0;
+    }
     std::printf("View it with: umbrascope%s %s\n", large ? " --large" : "", options.folder.string().c_str());
     return 0;
 }

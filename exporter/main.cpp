@@ -199,7 +199,9 @@ Options parse(int argc, char* argv[])
             if (colon == std::string::npos)
                 usage_error("--rows takes FIRST:LAST, two pass numbers from 1 to 32767 (e.g. 50:60), not '" + rows + "'");
             options.first_row = whole_number(arg, rows.substr(0, colon), 1, 32767);
-            options.passes = whole_number(arg, rows.substr(colon + 1), options.first_row, 32767);
+            options.passes = whole_number(arg, rows.substr(colon + 1), 1, 32767);
+            if (options.passes < options.first_row)
+                usage_error("--rows takes FIRST:LAST with LAST not before FIRST, not '" + rows + "'");
         } else if (arg == "--keep-going") {
             flag();
             options.keep_going = true;

@@ -160,6 +160,8 @@ Network join_network(CoordinateTable table, const Circuit& circuit)
         const auto found = placed.find(circuit.buses[i]);
         is_placed[i] = found != placed.end();
         id[i] = is_placed[i] ? found->second : others++;
+        if (!is_placed[i] && network.unplaced.size() < 5)
+            network.unplaced.push_back(circuit.buses[i]);
         if (is_placed[i])
             named[static_cast<std::size_t>(found->second)] = true;
     }
@@ -190,7 +192,8 @@ std::string network_file_text(const Network& network, const std::string& origin)
     for (std::size_t i = 0; i < network.buses.size(); ++i) {
         const Bus& bus = network.buses[i];
         const auto refuse = [&](const std::string& why) {
-            throw ImportError("bus name '" + bus.name + "' cannot stand in the network file: " + why);
+            throw ImportError((bus.site.file.empty() ? "" : bus.site.text() + ": ") + "bus name '" + bus.name +
+                              "' cannot stand in the network file: " + why);
         };
         if (bus.name.find(',') != std::string::npos)
             refuse("it holds a comma, which separates the fields");
@@ -220,7 +223,7 @@ std::string network_file_text(const Network& network, const std::string& origin)
     return out;
 }
 
-std::string summary(const Network& network, const Circuit& circuit, int repeated_names)
+std::string summary(const Network& network, const Circuit& circuit, const CoordinateTable& table, bool branch_table)
 {
     std::string text = plural(static_cast<long>(network.buses.size()), "bus", "buses") + ", " +
                        plural(static_cast<long>(network.connections.size()), "connection", "connections") + " from " +
@@ -228,10 +231,23 @@ std::string summary(const Network& network, const Circuit& circuit, int repeated
                        plural(network.bridged, "bus without coordinates bridged", "buses without coordinates bridged") +
                        "; " + plural(network.parts, "separate part", "separate parts");
     if (network.not_in_circuit > 0)
-        text += "\n" + plural(network.not_in_circuit, "bus", "buses") + " of the coordinates not named by the circuit";
-    if (repeated_names > 0)
-        text += "\n" + plural(repeated_names, "coordinate line", "coordinate lines") +
-                " naming a bus already given, in some letter case: the first kept";
+        text += "\n" + plural(network.not_in_circuit, "bus", "buses") +
+                (branch_table ? " of the bus table on no branch" : " of the coordinates not named by the circuit") +
+                ": each is drawn on its own, a separate part";
+    if (branch_table && network.bridged > 0) {
+        text += "\n" + plural(network.bridged, "name", "names") + " of the branch table not in the bus table, joined through: ";
+        for (std::size_t i = 0; i < network.unplaced.size(); ++i)
+            text += (i > 0 ? ", " : "") + network.unplaced[i];
+        if (network.bridged > static_cast<int>(network.unplaced.size()))
+            text += ", ...";
+    }
+    if (table.repeated > 0)
+        text += "\n" + plural(table.repeated, "coordinate line", "coordinate lines") +
+                " naming a bus already given, in some letter case, the first at " + table.first_repeated->text() +
+                ": the first of each name kept";
+    if (table.skipped > 0)
+        text += "\n" + plural(table.skipped, "line", "lines") + " of the coordinate file with numbers but not \"name, x, y\", " +
+                "the first at " + table.first_skipped->text() + ": passed over";
     if (circuit.skipped > 0)
         text += "\n" + plural(circuit.skipped, "command", "commands") + " not understood and skipped, the first at " +
                 circuit.first_skipped->text();

@@ -20,6 +20,7 @@ struct Network {
     int bridged = 0;         // circuit buses without coordinates, passed through
     int parts = 0;           // separate parts of the network as drawn
     int not_in_circuit = 0;  // buses with coordinates that no element names
+    std::vector<std::string> unplaced;  // the first few circuit buses without coordinates
 };
 
 // Joins the buses of `table` as `circuit` does. Throws ImportError past Umbrascope's bounds.
@@ -29,7 +30,8 @@ struct Network {
 // that cannot stand in the file.
 [[nodiscard]] std::string network_file_text(const Network& network, const std::string& origin);
 
-// What the import did, in a sentence or two for the user.
-[[nodiscard]] std::string summary(const Network& network, const Circuit& circuit, int repeated_names);
+// What the import did, in a sentence or two for the user; `branch_table` for the two-table form.
+[[nodiscard]] std::string summary(const Network& network, const Circuit& circuit, const CoordinateTable& table,
+                                  bool branch_table);
 
 }  // namespace umbrascope::import

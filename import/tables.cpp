@@ -112,7 +112,8 @@ double coordinate(double value, const Site& site, const char* what)
 void add_bus(CoordinateTable& table, std::unordered_set<std::string>& seen, Bus bus)
 {
     if (!seen.insert(lower(bus.name)).second) {
-        ++table.repeated;
+        if (table.repeated++ == 0)
+            table.first_repeated = bus.site;
         return;
     }
     table.buses.push_back(std::move(bus));
@@ -153,15 +154,20 @@ CoordinateTable read_coordinates(std::string_view text, const std::string& file,
     each_line(text, [&](std::string_view line, long number) {
         const Site site{file, number};
         const std::vector<std::string> fields = fields_of(line, true, site);
-        if (fields.size() < 3 || fields[0].empty())
+        const std::optional<double> x = fields.size() < 3 ? std::nullopt : number_of(fields[1]);
+        const std::optional<double> y = fields.size() < 3 ? std::nullopt : number_of(fields[2]);
+        if (!x || !y || fields[0].empty()) {
+            // A header or a comment is passed over; a line with a number in it looks meant.
+            bool numbers = false;
+            for (std::size_t i = 1; i < fields.size(); ++i)
+                numbers = numbers || number_of(fields[i]).has_value();
+            if (numbers && table.skipped++ == 0)
+                table.first_skipped = site;
             return;
-        const std::optional<double> x = number_of(fields[1]);
-        const std::optional<double> y = number_of(fields[2]);
-        if (!x || !y)
-            return;  // a header or a comment
+        }
         add_bus(table, seen,
                 Bus{fields[0], bus_key(fields[0]), coordinate(*x, site, latlong ? "the latitude" : "x"),
-                    coordinate(*y, site, latlong ? "the longitude" : "y")});
+                    coordinate(*y, site, latlong ? "the longitude" : "y"), site});
     });
     if (table.buses.empty())
         throw ImportError(file + ": no coordinates found: no line of the form \"name, x, y\"");
@@ -179,7 +185,7 @@ CoordinateTable read_bus_table(std::string_view text, const std::string& file)
         const std::optional<double> y = fields.size() < 3 ? std::nullopt : number_of(fields[2]);
         if (header && (!x || !y))
             return;
-        if (fields.size() < 3)
+        if (fields.size() != 3)
             throw ImportError(site.text() + ": " + std::to_string(fields.size()) +
                               (fields.size() == 1 ? " field" : " fields") + " where a bus has three: name,x,y");
         if (fields[0].empty())
@@ -188,7 +194,7 @@ CoordinateTable read_bus_table(std::string_view text, const std::string& file)
             throw ImportError(site.text() + ": x is not a number: '" + fields[1] + "'");
         if (!y)
             throw ImportError(site.text() + ": y is not a number: '" + fields[2] + "'");
-        add_bus(table, seen, Bus{fields[0], lower(fields[0]), coordinate(*x, site, "x"), coordinate(*y, site, "y")});
+        add_bus(table, seen, Bus{fields[0], lower(fields[0]), coordinate(*x, site, "x"), coordinate(*y, site, "y"), site});
     });
     if (table.buses.empty())
         throw ImportError(file + ": no buses: no line of the form \"name,x,y\"");

@@ -2,6 +2,7 @@
 // The tables an import takes: bus coordinate files ("name, x, y", or latitude and longitude) and
 // the two-table form of a network (buses "name,x,y" and branches "from,to").
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,11 +16,15 @@ struct Bus {
     std::string key;   // as the circuit's buses are matched: lower case, without a node suffix
     double x = 0;
     double y = 0;
+    Site site;         // where the file gives it
 };
 
 struct CoordinateTable {
     std::vector<Bus> buses;
     int repeated = 0;  // lines naming a bus already given (in any letter case); the first is kept
+    std::optional<Site> first_repeated;
+    int skipped = 0;   // lines that look meant as coordinates but are not "name, x, y"
+    std::optional<Site> first_skipped;
 };
 
 // A coordinate file as OpenDSS's Buscoords reads it: "name, x, y" with the fields separated by

@@ -62,7 +62,8 @@ std::string read_whole(SourceFiles& files, const fs::path& path, const char* wha
 struct Imported {
     Network network;
     Circuit circuit;
-    int repeated = 0;
+    CoordinateTable facts;  // the coordinate table's counts, without its buses
+    bool branch_table = false;
     std::string origin;
 };
 
@@ -88,7 +89,7 @@ Imported from_circuit(const fs::path& circuit_file, const std::optional<fs::path
                               (command.from.empty() ? std::string(".") : command.from.string()) + " (in any letter case)");
         table = read_coordinates(read_whole(files, *path, "coordinate file"), path->string(), command.latlong);
     }
-    result.repeated = table.repeated;
+    result.facts = CoordinateTable{{}, table.repeated, table.first_repeated, table.skipped, table.first_skipped};
     result.network = join_network(std::move(table), result.circuit);
     result.origin = circuit_file.filename().string();
     return result;
@@ -104,7 +105,8 @@ Imported from_tables(const fs::path& buses, const fs::path& branches)
     for (const Bus& bus : table.buses)
         known.push_back(bus.key);
     result.circuit = read_branch_table(read_whole(files, branches, "branch table"), branches.string(), known);
-    result.repeated = table.repeated;
+    result.facts = CoordinateTable{{}, table.repeated, table.first_repeated, table.skipped, table.first_skipped};
+    result.branch_table = true;
     result.network = join_network(std::move(table), result.circuit);
     result.origin = buses.filename().string() + " and " + branches.filename().string();
     return result;
@@ -160,7 +162,7 @@ int main(int argc, char* argv[])
     }
 
     const Network& network = imported.network;
-    std::printf("Wrote %s: %s\n", file.string().c_str(), summary(network, imported.circuit, imported.repeated).c_str());
+    std::printf("Wrote %s: %s\n", file.string().c_str(), summary(network, imported.circuit, imported.facts, imported.branch_table).c_str());
     const bool large = network.buses.size() > static_cast<std::size_t>(classic_buses) ||
                        network.connections.size() > static_cast<std::size_t>(classic_connections);
     std::printf("Next: umbrascope-clouds %s makes a sun table and a cloud track for it.\n", folder.string().c_str());

@@ -95,7 +95,8 @@ OutputFile OutputFile::standard_output(std::string label)
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : final_(std::move(other.final_)), temporary_(std::move(other.temporary_)), label_(std::move(other.label_)),
-      fd_(other.fd_), owns_fd_(other.owns_fd_), buffer_(std::move(other.buffer_)), slot_(other.slot_)
+      fd_(other.fd_), owns_fd_(other.owns_fd_), buffer_(std::move(other.buffer_)), slot_(other.slot_),
+      finished_(other.finished_)
 {
     other.fd_ = -1;
     other.temporary_.clear();
@@ -110,7 +111,7 @@ void OutputFile::fail(int error) const { throw WriteError("cannot write " + name
 
 void OutputFile::write(const void* data, std::size_t size)
 {
-    if (fd_ < 0)
+    if (fd_ < 0 || finished_)
         fail(EBADF);
     const auto* bytes = static_cast<const char*>(data);
     if (buffer_.size() + size > buffer_size)
@@ -149,8 +150,10 @@ std::int64_t OutputFile::seek(std::int64_t offset, int whence)
     return at;
 }
 
-void OutputFile::commit()
+void OutputFile::finish()
 {
+    if (finished_)
+        return;
     flush();
     // The bytes reach the disk before the file takes its name, and the name after: a crash right
     // after a file was reported written leaves it whole, not empty.
@@ -159,12 +162,16 @@ void OutputFile::commit()
     if (owns_fd_) {
         const int fd = fd_;
         fd_ = -1;
-        if (::close(fd) != 0) {
-            const int error = errno;
-            fd_ = -1;
-            fail(error);
-        }
+        if (::close(fd) != 0)
+            fail(errno);
     }
+    fd_ = -1;
+    finished_ = true;
+}
+
+void OutputFile::commit()
+{
+    finish();
     if (!temporary_.empty()) {
         if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
             fail(errno);

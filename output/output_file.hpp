@@ -39,7 +39,10 @@ public:
     // Writes out the buffer and moves to `offset` as lseek does; gives the new position. Throws
     // WriteError, also where the target cannot seek (a pipe).
     std::int64_t seek(std::int64_t offset, int whence);
-    // Writes out the buffer, closes, and gives the file its final name. Throws WriteError.
+    // Writes out the buffer, syncs and closes, leaving the final name to commit: several files
+    // finished first are renamed together, so that one failing leaves none. Throws WriteError.
+    void finish();
+    // Finishes, and gives the file its final name. Throws WriteError.
     void commit();
 
     [[nodiscard]] const std::filesystem::path& path() const { return final_; }
@@ -59,6 +62,7 @@ private:
     bool owns_fd_ = true;
     std::vector<char> buffer_;
     int slot_ = -1;  // in the list of temporary files a signal handler removes
+    bool finished_ = false;
 };
 
 // Removes every temporary file not yet renamed, from a signal handler that ends the program at

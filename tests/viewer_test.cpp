@@ -250,6 +250,9 @@ TEST(Viewer, AnExportTakesLargeInputsAsTheWindowDoes)
 // A speed kept from an earlier start is taken within 1/8x to 8x, whatever the settings file says.
 TEST(Viewer, AStoredSpeedIsKeptWithinItsRange)
 {
+    // Settings of their own, apart from those of the tests running beside this one.
+    const QString name = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(name + "-stored-speed");
     struct Case {
         int stored;
         int interval;
@@ -260,7 +263,8 @@ TEST(Viewer, AStoredSpeedIsKeptWithinItsRange)
         EXPECT_EQ(v.viewer->timer_interval(), c.interval) << c.stored;
         EXPECT_EQ(v.timer()->interval(), c.interval) << c.stored;
     }
-    QSettings().setValue("speed", 0);
+    QSettings().clear();
+    QCoreApplication::setApplicationName(name);
 }
 
 TEST(Viewer, NothingIsDrawnOutsideTheWhiteFill)

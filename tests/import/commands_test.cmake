@@ -50,7 +50,7 @@ refused("missing.dss:3: Redirect names lines.dss" ${WORK}/out ${IMPORTER} ${WORK
 refused("quote.dss:1: the \" opened" ${WORK}/out ${IMPORTER} ${WORK}/quote.dss ${WORK}/out)
 refused("no coordinates found" ${WORK}/out ${IMPORTER} ${WORK}/nocoords.dss ${WORK}/out)
 refused("cannot read the coordinate file" ${WORK}/out ${IMPORTER} --coords ${WORK}/none.csv ${feeders}/ieee13/IEEE13Nodeckt.dss ${WORK}/out)
-refused("'a,b' cannot stand in the network file" ${WORK}/out ${IMPORTER} --buses ${WORK}/comma.csv --branches ${WORK}/branches.csv ${WORK}/out)
+refused("comma.csv:2: bus name 'a,b' cannot stand in the network file" ${WORK}/out ${IMPORTER} --buses ${WORK}/comma.csv --branches ${WORK}/branches.csv ${WORK}/out)
 refused("needs both --buses and --branches" ${WORK}/out ${IMPORTER} --buses ${WORK}/buses.csv ${WORK}/out)
 refused("unknown option '--cords'" "" ${IMPORTER} --cords x.csv a.dss ${WORK}/out)
 run(0 ${IMPORTER} --help)

@@ -200,6 +200,14 @@ TEST(Coordinates, LinesOfNameAndTwoNumbers)
     EXPECT_EQ(table.buses[3].x, -1500);
     EXPECT_EQ(table.buses[3].y, 2);
     EXPECT_EQ(table.repeated, 1);  // sourcebus again: the first spelling stays
+    EXPECT_EQ(table.first_repeated->text(), "c.csv:5");
+    EXPECT_EQ(table.skipped, 0);  // the header, the comment and "x,y,z" hold no number
+
+    // A line with a number that is not "name, x, y" is passed over, and counted.
+    const CoordinateTable typo = read_coordinates("a, 1, 2\nb, 0, zz\nc, 3\n", "c.csv", false);
+    EXPECT_EQ(typo.buses.size(), 1U);
+    EXPECT_EQ(typo.skipped, 2);
+    EXPECT_EQ(typo.first_skipped->text(), "c.csv:2");
 
     for (const char* text : {"just words\n", ""})
         EXPECT_THROW((void)read_coordinates(text, "c.csv", false), ImportError) << text;
@@ -232,6 +240,7 @@ TEST(Tables, BusesAndBranchesByName)
     const Network network = join_network(buses, circuit);
     EXPECT_EQ(pairs(network), "Plant-Feeder end Tap-Plant");
     EXPECT_EQ(network.bridged, 1);
+    EXPECT_EQ(network.unplaced, std::vector<std::string>{"junction"});
 
     // A first line that names a bus is a branch, not a header.
     EXPECT_EQ(read_branch_table("plant,tap\n", "r.csv", known).elements.size(), 1U);
@@ -241,6 +250,7 @@ TEST(Tables, BusesAndBranchesByName)
         const char* message;
     };
     for (const Bad& bad : {Bad{"name,x,y\na,1\n", "b.csv:2: 2 fields where a bus has three: name,x,y"},
+                           Bad{"1,a,0,0\n2,b,1,1\n", "b.csv:2: 4 fields where a bus has three: name,x,y"},
                            Bad{"a,1,2\nb,one,2\n", "b.csv:2: x is not a number: 'one'"},
                            Bad{"a,1,2\n\"b,1,2\n", "b.csv:2: a quoted name is not closed on its line"}}) {
         try {
