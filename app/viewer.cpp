@@ -230,6 +230,8 @@ QString Viewer::title() const
     }
     if (form_.paused())
         text += QStringLiteral(" \u2014 paused");
+    if (!saved_until_.hasExpired())
+        text += QStringLiteral(" \u2014 ") + saved_note_;
     if (speed_ != 0)
         text += QStringLiteral(" \u2014 speed %1").arg(speed_text(speed_));
     return text;
@@ -484,8 +486,10 @@ void Viewer::choose_save()
     const QString path = dialog.path();
     try {
         save_picture(path.toStdString(), dialog.options());
-        const QString note = tr("Saved %1").arg(path);
-        form_.setWindowTitle(title() + QStringLiteral(" \u2014 ") + note);
+        // A short sign in the title, for three seconds of animation.
+        saved_note_ = tr("saved %1").arg(path);
+        saved_until_ = QDeadlineTimer(3000);
+        update_title();
         QTimer::singleShot(3000, this, &Viewer::update_title);
     } catch (const WriteError& error) {
         QMessageBox::warning(&form_, tr("Umbrascope"), QString::fromStdString(error.what()));

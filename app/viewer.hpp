@@ -4,6 +4,7 @@
 // keyboard shortcuts, so that the window's own layout and controls stay as they are. The state
 // (folder, paused, speed, row) shows in the window title.
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPoint>
 #include <QString>
@@ -100,6 +101,8 @@ private:
     int speed_ = 0;
     bool last_failed_ = false;
     bool warned_ = false;  // the first pass's warnings are in the report
+    QString saved_note_;
+    QDeadlineTimer saved_until_{0};
     std::unique_ptr<ExportJob> job_;
     std::unique_ptr<PictureWindow> picture_window_;
     std::unique_ptr<BusChart> chart_;
