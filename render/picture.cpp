@@ -141,7 +141,7 @@ private:
         std::vector<std::pair<int, int>> pixels;
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x)
-                if (scratch[static_cast<std::size_t>(y * side + x)] != 0)
+                if (scratch[static_cast<std::size_t>(y) * static_cast<std::size_t>(side) + static_cast<std::size_t>(x)] != 0)
                     pixels.emplace_back(x - half, y - half);
         return pixels;
     }
