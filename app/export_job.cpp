@@ -1,20 +1,13 @@
 #include "app/export_job.hpp"
 
-#include <optional>
-
-#include "output/canvas.hpp"
-#include "app/pass_driver.hpp"
-#include "core/trace.hpp"
 #include "output/animation_writer.hpp"
 #include "output/output_file.hpp"
-#include "output/png_writer.hpp"
 
 namespace umbrascope {
 
 namespace fs = std::filesystem;
 
 namespace {
-struct Cancelled {};
 
 bool is_animation(const fs::path& path)
 {
@@ -25,10 +18,11 @@ bool is_animation(const fs::path& path)
         return false;
     }
 }
+
 }  // namespace
 
-ExportJob::ExportJob(fs::path input, fs::path target, FrameOptions options, bool large)
-    : input_(std::move(input)), target_(std::move(target)), options_(options), large_(large)
+ExportJob::ExportJob(fs::path input, fs::path target, FrameOptions options, bool large, bool keep_going)
+    : input_(std::move(input)), target_(std::move(target)), options_(options), large_(large), keep_going_(keep_going)
 {
 }
 
@@ -47,58 +41,34 @@ void ExportJob::start()
 
 void ExportJob::run()
 {
-    Trace trace(nullptr);
-    RecordingControls controls(&trace);
-    Canvas canvas(1.0);
-    InputSlot input(input_);
-    auto st = std::make_unique<RunState>(large_);
-    Picture picture;  // for frames of other sizes
-    TeeSurface surface(canvas, options_.sized() ? &picture : nullptr);
-    Pass pass{*st, input, controls, surface};
-    std::optional<AnimationWriter> animation;
-    IndexedFrame indexed;
-    bool failed = false;
-    HeadlessResult result;
+    ExportPlan plan;
+    plan.input = input_;
+    plan.large = large_;
+    plan.frame = options_;
+    plan.keep_going = keep_going_;
+    if (is_animation(target_)) {
+        plan.animation = target_;
+    } else {
+        plan.folder = target_;
+        plan.png = true;
+    }
+    ExportEvents events;
+    events.on_progress = [this](int done, int rows) { emit progress(done, rows); };
+    events.stop_requested = [this] { return cancelled_.load(); };
     QString problem;
+    QString kept;
+    ExportResult result;
     try {
-        const bool animated = is_animation(target_);
-        if (!animated)
-            fs::create_directories(target_);
-        HeadlessEvents events;
-        events.on_error = [&](const PassError&) { failed = true; };
-        events.after_pass = [&](int ordinal) {
-            if (cancelled_)
-                throw Cancelled{};
-            const FrameFacts facts{*st, shown_row(*st, failed)};
-            if (options_.sized())
-                index_frame(picture_frame(picture, facts, options_), indexed);
-            else
-                compose_indexed_frame(canvas, facts, options_, indexed);
-            failed = false;
-            if (animated) {
-                if (!animation)
-                    animation.emplace(target_, indexed.width, indexed.height, 10);
-                animation->add(indexed);
-            } else {
-                char name[32];
-                std::snprintf(name, sizeof name, "frame-%04d.png", ordinal);
-                write_file(target_ / name, encode_png(indexed));
-            }
-            emit progress(ordinal, st->n_time.value());
-        };
-        // As the exporter does with --keep-going: a failed pass still gives its frame.
-        result = run_headless(pass, controls, trace, HeadlessOptions{32767, true}, events);
-        if (animation)
-            animation->finish();
-    } catch (const Cancelled&) {
-        problem = QStringLiteral("cancelled");
+        result = export_run(plan, events);
+        if (result.stopped)
+            problem = QStringLiteral("cancelled");
+        else if (result.ended_by_failure)
+            kept = QString::fromStdString(kept_text(plan, result));
     } catch (const WriteError& error) {
-        problem = QString::fromStdString(error.what());
-    } catch (const std::filesystem::filesystem_error& error) {
         problem = QString::fromStdString(error.what());
     }
     running_ = false;
-    emit finished(problem, result.passes, result.failures);
+    emit finished(problem, kept, result.passes, result.failures);
 }
 
 }  // namespace umbrascope

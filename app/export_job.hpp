@@ -1,13 +1,14 @@
 #pragma once
 // A whole run exported to an animation (or a folder of PNG frames) on a worker thread, from the
-// input files as they are now, while the window goes on with its own animation.
+// input files as they are now, while the window goes on with its own animation: the exporter's
+// run, so a failed pass ends it and leaves a film already there as it was, unless asked to go on.
 
 #include <QObject>
 #include <atomic>
 #include <filesystem>
 #include <thread>
 
-#include "output/frame_picture.hpp"
+#include "run/export_run.hpp"
 
 namespace umbrascope {
 
@@ -16,7 +17,8 @@ class ExportJob : public QObject {
 
 public:
     // `target` ending in .gif, .mp4 or .webm is an animation; anything else a folder of frames.
-    ExportJob(std::filesystem::path input, std::filesystem::path target, FrameOptions options, bool large);
+    ExportJob(std::filesystem::path input, std::filesystem::path target, FrameOptions options, bool large,
+              bool keep_going);
     ~ExportJob() override;  // cancels and waits
 
     void start();
@@ -25,8 +27,9 @@ public:
 
 signals:
     void progress(int done, int rows);
-    // Empty when the file was written; otherwise why not ("cancelled", or the write error).
-    void finished(const QString& problem, int passes, int failures);
+    // `problem` is empty when the run was written; otherwise why not ("cancelled", or the write
+    // error). `kept` says what a run ended by a failed pass left.
+    void finished(const QString& problem, const QString& kept, int passes, int failures);
 
 private:
     void run();
@@ -35,6 +38,7 @@ private:
     std::filesystem::path target_;
     FrameOptions options_;
     bool large_;
+    bool keep_going_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> running_{false};
     std::thread worker_;

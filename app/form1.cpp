@@ -10,7 +10,7 @@
 #include <QTimer>
 
 #include "app/error_report.hpp"
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 #include "core/layout.hpp"
 
 namespace umbrascope {

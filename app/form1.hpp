@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "output/canvas.hpp"
-#include "app/row_jump.hpp"
+#include "run/row_jump.hpp"
 #include "core/run_state.hpp"
 
 class QLineEdit;

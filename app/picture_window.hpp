@@ -32,6 +32,7 @@ public:
     [[nodiscard]] int band_height() const;  // logical pixels
     [[nodiscard]] const QImage& image() const { return image_; }  // the last picture painted
     [[nodiscard]] int names_shown() const { return names_; }
+    [[nodiscard]] FrameOptions frame_options() const;  // the exporter's frame at this widget's size
 
 signals:
     void busClicked(int bus, bool add);
@@ -47,7 +48,6 @@ protected:
 
 private:
     [[nodiscard]] QPointF device(QPointF logical) const { return logical * devicePixelRatioF(); }
-    [[nodiscard]] FrameOptions frame_options() const;  // the exporter's frame at this widget's size
 
     Viewer& viewer_;
     View view_;  // while zoomed or panned

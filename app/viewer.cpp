@@ -19,7 +19,7 @@
 #include "app/bus_chart.hpp"
 #include "app/error_report.hpp"
 #include "app/export_job.hpp"
-#include "app/run_warnings.hpp"
+#include "run/run_warnings.hpp"
 #include "app/frame_dialog.hpp"
 #include "app/picture_window.hpp"
 #include "app/form1.hpp"
@@ -73,7 +73,7 @@ Viewer::Viewer(Form1& form, QString note)
     add_action(tr("Normal speed"), QKeySequence(Qt::Key_0), &Viewer::normal_speed);
     menu_->addSeparator();
     add_action(tr("Open folder\u2026"), QKeySequence::Open, &Viewer::choose_folder);
-    add_action(tr("Save picture\u2026"), QKeySequence::Save, &Viewer::choose_save);
+    save_action_ = add_action(tr("Save picture\u2026"), QKeySequence::Save, &Viewer::choose_save);
     add_action(tr("Export run\u2026"), QKeySequence(Qt::CTRL | Qt::Key_E), &Viewer::choose_export);
     menu_->addSeparator();
     add_action(tr("Picture window"), QKeySequence(Qt::Key_V), &Viewer::show_picture_window);
@@ -286,7 +286,10 @@ void Viewer::show_chart(int bus, bool add)
         return;
     if (!chart_) {
         chart_ = std::make_unique<BusChart>(*this, &form_);
-        chart_->addActions(form_.actions());
+        // The window's keys work there too, but Ctrl+S saves the chart.
+        for (QAction* action : form_.actions())
+            if (action != save_action_)
+                chart_->addAction(action);
     }
     if (!chart_->show_bus(bus, add && chart_->isVisible()))
         QToolTip::showText(QCursor::pos(), tr("A chart shows at most %1 buses").arg(BusChart::most_buses));
@@ -309,9 +312,9 @@ void Viewer::save_picture(const fs::path& path, const FrameOptions& options) con
     write_file(path, encode_png(indexed));
 }
 
-void Viewer::export_run(const fs::path& path, const FrameOptions& options)
+void Viewer::export_run(const fs::path& path, const FrameOptions& options, bool keep_going)
 {
-    job_ = std::make_unique<ExportJob>(form_.folder(), path, options, form_.large());
+    job_ = std::make_unique<ExportJob>(form_.folder(), path, options, form_.large(), keep_going);
     auto* dialog = new QProgressDialog(tr("Exporting the run to %1").arg(QString::fromStdString(path.string())),
                                        tr("Cancel"), 0, 1, &form_);
     dialog->setWindowTitle(tr("Umbrascope export"));
@@ -324,21 +327,30 @@ void Viewer::export_run(const fs::path& path, const FrameOptions& options)
         dialog->setMaximum(std::max(rows, 1));
         dialog->setValue(std::min(done, std::max(rows, 1) - 1));
     });
-    connect(job, &ExportJob::finished, dialog, [this, dialog, path](const QString& problem, int passes, int failures) {
-        dialog->close();
-        if (problem == QStringLiteral("cancelled"))
-            return;
-        QString text = problem.isEmpty()
-                           ? tr("Wrote %1 frames to %2.").arg(passes).arg(QString::fromStdString(path.string()))
-                           : tr("The export failed: %1").arg(problem);
-        if (problem.isEmpty() && failures > 0)
-            text += tr(" %1 passes failed; their frames show the picture as each failure left it.").arg(failures);
-        auto* box = new QMessageBox(problem.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
-                                    tr("Umbrascope export"), text, QMessageBox::Ok, &form_);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::NonModal);
-        box->show();
-    });
+    connect(job, &ExportJob::finished, dialog,
+            [this, dialog, path](const QString& problem, const QString& kept, int passes, int failures) {
+                dialog->close();
+                if (problem == QStringLiteral("cancelled"))
+                    return;
+                QString text;
+                if (!problem.isEmpty())
+                    text = tr("The export failed: %1").arg(problem);
+                else if (!kept.isEmpty())
+                    text = tr("Pass %1 failed, so the export stopped there: %2. The error report says why; "
+                              "\"Go on after a failed pass\" in the export dialog exports the failed passes too.")
+                               .arg(passes)
+                               .arg(kept);
+                else
+                    text = tr("Wrote %1 frames to %2.").arg(passes).arg(QString::fromStdString(path.string()));
+                if (problem.isEmpty() && kept.isEmpty() && failures > 0)
+                    text += tr(" %1 passes failed; their frames show the picture as each failure left it.").arg(failures);
+                const bool bad = !problem.isEmpty() || !kept.isEmpty();
+                auto* box = new QMessageBox(bad ? QMessageBox::Warning : QMessageBox::Information, tr("Umbrascope export"),
+                                            text, QMessageBox::Ok, &form_);
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->setWindowModality(Qt::NonModal);
+                box->show();
+            });
     job->start();
 }
 
@@ -467,22 +479,25 @@ void Viewer::choose_folder()
         open_folder(folder.toStdString());
 }
 
-QSize Viewer::window_frame_size() const
+std::optional<FrameOptions> Viewer::shown_frame() const
 {
     if (!picture_window_ || !picture_window_->isVisible())
-        return {};
-    const QImage& shown = picture_window_->picture()->image();
-    return shown.size().boundedTo(QSize(largest_frame_width, largest_frame_height))
-        .expandedTo(QSize(smallest_frame_side, smallest_frame_side));
+        return std::nullopt;
+    FrameOptions options = picture_window_->picture()->frame_options();
+    options.width = std::clamp(options.width, smallest_frame_side, largest_frame_width);
+    options.height = std::clamp(options.height, smallest_frame_side, largest_frame_height);
+    options.shown = picture_window_->picture()->view();
+    return options;
 }
 
 void Viewer::choose_save()
 {
-    const QString start = QDir(QString::fromStdString(form_.folder().string())).filePath(QStringLiteral("picture.png"));
-    FrameDialog dialog(&form_, tr("Save the picture"), start, {QStringLiteral(".png"), QStringLiteral(".svg")},
-                       {tr("PNG image"), tr("SVG drawing")}, window_frame_size());
+    FrameDialog dialog(&form_, FramePurpose::picture, tr("Save the picture"), QString::fromStdString(form_.folder().string()),
+                       QStringLiteral("picture"), {QStringLiteral(".png"), QStringLiteral(".svg")},
+                       {tr("PNG image"), tr("SVG drawing")}, shown_frame());
     if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty())
         return;
+    dialog.remember();
     const QString path = dialog.path();
     try {
         save_picture(path.toStdString(), dialog.options());
@@ -502,13 +517,13 @@ void Viewer::choose_export()
         QMessageBox::information(&form_, tr("Umbrascope"), tr("An export is still running."));
         return;
     }
-    const QString start = QDir(QString::fromStdString(form_.folder().string())).filePath(QStringLiteral("run.gif"));
-    FrameDialog dialog(&form_, tr("Export the whole run"), start,
-                       {QStringLiteral(".gif"), QStringLiteral(".mp4"), QStringLiteral(".webm")},
-                       {tr("GIF animation, lossless"), tr("MP4 video"), tr("WebM video")}, window_frame_size());
+    FrameDialog dialog(&form_, FramePurpose::run, tr("Export the whole run"), QString::fromStdString(form_.folder().string()),
+                       QStringLiteral("run"), {QStringLiteral(".gif"), QStringLiteral(".mp4"), QStringLiteral(".webm")},
+                       {tr("GIF animation, lossless"), tr("MP4 video"), tr("WebM video")}, shown_frame());
     if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty())
         return;
-    export_run(dialog.path().toStdString(), dialog.options());
+    dialog.remember();
+    export_run(dialog.path().toStdString(), dialog.options(), dialog.keep_going());
 }
 
 }  // namespace umbrascope

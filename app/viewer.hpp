@@ -10,6 +10,7 @@
 #include <QString>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "output/canvas.hpp"
 #include "output/frame_picture.hpp"
@@ -53,7 +54,7 @@ public:
     // The picture shown now, as the exporter's frame of this pass. Throws WriteError.
     void save_picture(const std::filesystem::path& path, const FrameOptions& options) const;
     // The whole run, from the files as they are now, on a worker thread; the window goes on.
-    void export_run(const std::filesystem::path& path, const FrameOptions& options);
+    void export_run(const std::filesystem::path& path, const FrameOptions& options, bool keep_going = false);
     [[nodiscard]] ExportJob* export_job() const { return job_.get(); }
 
     [[nodiscard]] QString details_at(QPoint pixel) const;  // Form1's tooltip text, empty for none
@@ -88,7 +89,8 @@ private:
     void choose_folder();
     void choose_save();
     void choose_export();
-    [[nodiscard]] QSize window_frame_size() const;  // the picture window's frame, or empty when it is closed
+    // The picture window's frame as it shows it, or nothing when it is closed.
+    [[nodiscard]] std::optional<FrameOptions> shown_frame() const;
     QAction* add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)());
 
     Form1& form_;
@@ -97,6 +99,7 @@ private:
     QMenu* menu_;
     QAction* pause_action_ = nullptr;
     QAction* large_action_ = nullptr;
+    QAction* save_action_ = nullptr;
     Picture picture_;  // what the passes drew, recorded for saving, exporting and the picture window
     int speed_ = 0;
     bool last_failed_ = false;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "output/canvas.hpp"
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 #include "core/layout.hpp"
 #include "core/trace.hpp"
 #include "output/animation_writer.hpp"

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/pass_driver.hpp"
-#include "app/row_jump.hpp"
+#include "run/pass_driver.hpp"
+#include "run/row_jump.hpp"
 #include "core/trace.hpp"
 #include "import/network.hpp"
 #include "output/canvas.hpp"

@@ -9,7 +9,7 @@ function(umbrascope_lint_test)
   find_program(RUN_CLANG_TIDY NAMES run-clang-tidy run-clang-tidy-14 REQUIRED)
   file(GLOB lint_sources CONFIGURE_DEPENDS
        ${PROJECT_SOURCE_DIR}/core/*.cpp ${PROJECT_SOURCE_DIR}/network/*.cpp ${PROJECT_SOURCE_DIR}/clouds/*.cpp
-       ${PROJECT_SOURCE_DIR}/render/*.cpp ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/exporter/*.cpp
+       ${PROJECT_SOURCE_DIR}/render/*.cpp ${PROJECT_SOURCE_DIR}/run/*.cpp ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/exporter/*.cpp
        ${PROJECT_SOURCE_DIR}/output/*.cpp ${PROJECT_SOURCE_DIR}/import/*.cpp ${PROJECT_SOURCE_DIR}/importer/*.cpp
        ${PROJECT_SOURCE_DIR}/scenario/*.cpp ${PROJECT_SOURCE_DIR}/cloudmaker/*.cpp ${PROJECT_SOURCE_DIR}/cli/*.cpp
        ${PROJECT_SOURCE_DIR}/tools/*.cpp ${PROJECT_SOURCE_DIR}/bench/*.cpp)

@@ -1,35 +1,22 @@
 // umbrascope-export: runs the same passes as the window, headless, and writes every picture as a
 // frame and, on request, a trace of every observable event.
 
-#include <QBuffer>
 #include <QGuiApplication>
-#include <QDir>
-#include <QImage>
-#include <QPainter>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <map>
-#include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <unistd.h>
 
-#include "output/canvas.hpp"
-#include "app/pass_driver.hpp"
-#include "app/run_warnings.hpp"
-#include "core/trace.hpp"
-#include "output/svg_picture.hpp"
 #include "output/animation_writer.hpp"
-#include "output/background_writer.hpp"
-#include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
-#include "output/png_writer.hpp"
+#include "run/export_run.hpp"
 #include "umbrascope/version.hpp"
 
 namespace {
@@ -66,8 +53,9 @@ Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
   --rows A:B       write only the frames of passes A to B (e.g. 50:60), each as the whole run
                    draws it; the run stops after pass B
   --passes N       stop after N passes (default: all, at most 32767)
-  --keep-going     after a failed pass carry on with the next one, as the window does; without it
-                   the run stops at the first failed pass
+  --keep-going     after a failed pass carry on with the next one, as the window does, its frame
+                   showing the picture as the failure left it; without it the run stops at the
+                   first failed pass, writes no frame of it and makes no animation
   --large          take large inputs: up to 32767 buses, connections and sun rows (by default at
                    most 25 buses, 100 connections and 2000 rows)
   --trace FILE     write every event of the run to FILE (- for standard output), one per line,
@@ -77,7 +65,9 @@ Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
   --help           show this text and exit
 
 Frame files already in the output folder are replaced; any beyond this run's last frame are left
-as they are, with a note. A file is written whole or not at all.
+as they are, with a note. A file is written whole or not at all, and a run that fails replaces
+nothing it did not finish: an animation already under its name stays as it was, and so does the
+frame file of the failed pass.
 
 Errors of a pass go to standard error, one line each (repeats are counted at the end); progress
 too, when standard error is a terminal.
@@ -348,11 +338,6 @@ int run(const Options& options)
     if (!fs::is_directory(options.input, error))
         usage_error("the input folder " + options.input.string() +
                     (fs::exists(options.input, error) ? " is not a folder" : " does not exist"));
-    if (options.png || options.svg) {
-        fs::create_directories(options.output, error);
-        if (error)
-            output_error("cannot create the output folder " + options.output.string() + ": " + error.message());
-    }
     if (options.animation)
         (void)animation_type(*options.animation);  // an unknown type fails before any pass
     // The folders named for the animation and the trace are made, as the output folder is.
@@ -375,111 +360,46 @@ int run(const Options& options)
         trace_stream.emplace(&*trace_buffer);
     }
 
-    Trace trace(trace_stream ? &*trace_stream : nullptr);
-    RecordingControls controls(&trace);
-    // The window's picture for classic frames, and the recorded shapes for SVG and other sizes.
-    // Before the first pass asked for, nothing is drawn: every later pass starts by wiping the
-    // picture whole.
-    Canvas canvas(1.0);
-    Picture picture;
-    const bool recorded = options.svg || options.frame.sized();
-    TeeSurface drawn(canvas, recorded ? &picture : nullptr);
-    NoSurface nothing;
-    TeeSurface gate(options.first_row > 1 ? static_cast<Surface&>(nothing) : drawn, nullptr);
-    TraceSurface surface(&trace, &gate);
-    const bool to_terminal = isatty(fileno(stderr)) != 0;
+    ExportPlan plan;
+    plan.input = options.input;
+    plan.large = options.large;
+    plan.folder = options.output;
+    plan.png = options.png;
+    plan.svg = options.svg;
+    plan.animation = options.animation;
+    plan.fps = options.fps;
+    plan.frame = options.frame;
+    plan.first_row = options.first_row;
+    plan.last_pass = options.passes;
+    plan.keep_going = options.keep_going;
+    plan.trace = trace_stream ? &*trace_stream : nullptr;
 
-    InputSlot input(options.input);
-    input.set_restart_hint("run umbrascope-export again");
-    auto st = std::make_unique<RunState>(options.large);
-    Pass pass{*st, input, controls, surface};
-
-    const fs::path folder = options.output;
     ErrorTally errors;
-    Progress progress(to_terminal);
-    std::optional<AnimationWriter> animation;
-    // The frame files and the animation are encoded and written on a second thread while the next
-    // pass draws; each job holds its own copy of the frame.
-    BackgroundWriter writer;
-    bool pass_failed = false;
-
-    HeadlessEvents events;
-    events.on_error = [&](const PassError& failure) {
-        pass_failed = true;
+    Progress progress(isatty(fileno(stderr)) != 0);
+    ExportEvents events;
+    events.on_error = [&](int pass, int row, const PassError& failure) {
         progress.clear();
-        errors.report(st->num_pass.value(), shown_row(*st, true), failure);
+        errors.report(pass, row, failure);
     };
-    std::atomic<int> written{0};  // the last frame whose files are written whole
-    events.after_pass = [&](int ordinal) {
-        if (stop_signal != 0)
-            throw Interrupted{stop_signal};
-        const FrameFacts facts{*st, shown_row(*st, pass_failed)};
-        if (ordinal == 1 && !pass_failed)
-            for (const std::string& warning : first_pass_warnings(*st)) {
-                progress.clear();
-                errors.warn(warning);
-            }
-        pass_failed = false;
-        if (ordinal + 1 == options.first_row)
-            gate.set_first(drawn);
-        if (ordinal < options.first_row) {
-            progress.update(ordinal, st->n_time.value());
-            return;
-        }
-        std::array<char, 32> stem{};
-        std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
-        if (options.png || options.animation) {
-            auto indexed = std::make_shared<IndexedFrame>();
-            if (options.frame.sized())
-                index_frame(picture_frame(picture, facts, options.frame), *indexed);
-            else
-                compose_indexed_frame(canvas, facts, options.frame, *indexed);
-            const fs::path png = folder / (std::string(stem.data()) + ".png");
-            writer.submit([&, indexed, png, ordinal] {
-                if (options.png)
-                    write_file(png, encode_png(*indexed));
-                if (options.animation) {
-                    if (!animation)
-                        animation.emplace(*options.animation, indexed->width, indexed->height, options.fps);
-                    animation->add(*indexed);
-                }
-                if (!options.svg)
-                    written = ordinal;
-            });
-        }
-        if (options.svg) {
-            const QByteArray bytes = picture_svg(picture, facts, options.frame);
-            write_file(folder / (std::string(stem.data()) + ".svg"),
-                       std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-        }
+    events.on_warning = [&](const std::string& warning) {
+        progress.clear();
+        errors.warn(warning);
+    };
+    events.on_progress = [&](int done, int rows) { progress.update(done, rows); };
+    events.stop_requested = [] { return stop_signal != 0; };
+    events.after_pass = [&] {
         if (trace_buffer && !trace_buffer->error().empty())
             throw WriteError(trace_buffer->error());
-        if (options.svg && !options.png)
-            written = ordinal;
-        progress.update(ordinal, st->n_time.value());
     };
 
-    HeadlessResult result;
-    try {
-        result = run_headless(pass, controls, trace, HeadlessOptions{options.passes, options.keep_going}, events);
-        progress.clear();
-        writer.finish();
-        if (stop_signal != 0)
-            throw Interrupted{stop_signal};
-        if (animation)
-            animation->finish();
-    } catch (const Interrupted& stop) {
-        // The writer drops what waits; the animation's and trace's temporary files go with them.
-        progress.clear();
-        const int first = std::max(1, options.first_row);
-        writer.drop();
-        std::string kept = "no frame file was written";
-        if ((options.png || options.svg) && written >= first)
-            kept = "frames " + std::to_string(first) + " to " + std::to_string(written) + " are in " + folder.string();
-        std::fprintf(stderr, "umbrascope-export: %s after pass %d of %d; %s%s\n",
-                     stop.signal == SIGINT ? "interrupted" : "stopped", st->num_pass.value(), st->n_time.value(),
-                     kept.c_str(), options.animation ? ", and the animation was not made" : "");
-        throw;
+    const ExportResult result = export_run(plan, events);
+    progress.clear();
+    if (result.stopped) {
+        // The animation's and the trace's temporary files go with them.
+        std::fprintf(stderr, "umbrascope-export: %s after pass %d of %d; %s\n",
+                     stop_signal == SIGINT ? "interrupted" : "stopped", result.passes, result.rows,
+                     kept_text(plan, result).c_str());
+        throw Interrupted{stop_signal};
     }
     if (trace_file) {
         trace_stream->flush();
@@ -488,15 +408,18 @@ int run(const Options& options)
         trace_file->commit();
     }
     errors.summarise(result.failures);
+    if (result.ended_by_failure)
+        std::fprintf(stderr, "umbrascope-export: the run stopped at the failed pass %d (--keep-going goes on past it); %s\n",
+                     result.passes, kept_text(plan, result).c_str());
     if (options.keep_going && result.passes == 1 && result.failures == 1)
         std::fputs("umbrascope-export: the first pass failed, so the timer never started (as in the window): "
                    "the run ends there\n",
                    stderr);
-    if (result.passes < options.first_row)
+    if (result.passes < options.first_row && !result.ended_by_failure)
         std::fprintf(stderr, "umbrascope-export: note: the run ended after %d pass%s, before pass %d: no frame was written\n",
                      result.passes, result.passes == 1 ? "" : "es", options.first_row);
-    if (options.png || options.svg)
-        note_stale_frames(folder, result.passes);
+    if ((options.png || options.svg) && !result.ended_by_failure)
+        note_stale_frames(options.output, result.passes);
     return result.failures > 0 ? 1 : 0;
 }
 

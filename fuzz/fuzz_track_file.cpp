@@ -1,7 +1,7 @@
 // The track file, its parameter line and its records, on any bytes, over a fixed small network:
 // the first pass and up to five ticks. The trace's text is left to the whole-run target.
 
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 #include "fuzz/harness.hpp"
 
 using namespace umbrascope;

@@ -2,7 +2,7 @@
 // file (a missing part means a missing file), then the first pass and up to five further passes
 // as the exporter drives them. Checks the failure rules after every pass.
 
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 #include "fuzz/harness.hpp"
 
 using namespace umbrascope;

@@ -168,6 +168,8 @@ View frame_view(const RunState& st, const FrameOptions& options)
 {
     if (!options.sized())
         return classic_view();
+    if (options.shown)
+        return *options.shown;
     // The classic frame keeps the network 220 plot units (about 15 pixels) from its edges.
     const double margin = 220.0 / 15 * text_scale(options) * text_scale(options) / options.pixel_ratio;
     return fitted_view(st, options.width, options.height - band_pixels(options), margin, options.pixel_ratio);

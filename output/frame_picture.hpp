@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <functional>
+#include <optional>
 
 #include "core/run_state.hpp"
 #include "output/canvas.hpp"
@@ -25,6 +26,9 @@ struct FrameOptions {
     int width = 0;
     int height = 0;
     double pixel_ratio = 1.0;  // device pixels a screen pixel, for symbols and text on a screen
+    // The picture through this view (zoomed or panned, as the picture window shows it) instead of
+    // the network fitted; only in a sized frame.
+    std::optional<View> shown;
     [[nodiscard]] bool sized() const { return width > 0 && height > 0; }
 };
 
@@ -45,7 +49,8 @@ inline constexpr int annotation_band_pixels = 44;  // at the classic size
 [[nodiscard]] double text_scale(const FrameOptions& options);
 [[nodiscard]] int band_pixels(const FrameOptions& options);  // 0 without the band
 
-// The view of the picture in a frame: the classic one, or the network fitted to the size.
+// The view of the picture in a frame: the classic one, the one shown, or the network fitted to
+// the size.
 [[nodiscard]] View frame_view(const RunState& st, const FrameOptions& options);
 
 // The frame from the recorded picture: the classic frame pixel for pixel as compose_frame makes it

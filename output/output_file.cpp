@@ -65,14 +65,24 @@ OutputFile::OutputFile(fs::path path) : final_(std::move(path)), buffer_()
             fail(errno);
         return;
     }
+    final_ = target;
     // The temporary file sits beside its target, so that the rename never crosses file systems.
-    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    // Unnamed where the file system and /proc allow: linked into place by its descriptor at commit.
+    static const bool proc_fds = ::access("/proc/self/fd", X_OK) == 0;
+    if (proc_fds) {
+        fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd_ >= 0) {
+            unnamed_ = true;
+            return;
+        }
+    }
+    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
     fd_ = ::mkstemp(pattern.data());
     if (fd_ < 0)
         fail(errno);
     temporary_ = pattern;
     slot_ = claim_slot(pattern);
-    final_ = target;
     // mkstemp makes the file private; give it the mode a newly created file would have.
     static const mode_t mask = [] {
         const mode_t m = ::umask(022);
@@ -95,8 +105,8 @@ OutputFile OutputFile::standard_output(std::string label)
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : final_(std::move(other.final_)), temporary_(std::move(other.temporary_)), label_(std::move(other.label_)),
-      fd_(other.fd_), owns_fd_(other.owns_fd_), buffer_(std::move(other.buffer_)), slot_(other.slot_),
-      finished_(other.finished_)
+      unnamed_(other.unnamed_), fd_(other.fd_), owns_fd_(other.owns_fd_), buffer_(std::move(other.buffer_)),
+      slot_(other.slot_), finished_(other.finished_)
 {
     other.fd_ = -1;
     other.temporary_.clear();
@@ -150,36 +160,87 @@ std::int64_t OutputFile::seek(std::int64_t offset, int whence)
     return at;
 }
 
-void OutputFile::finish()
+void OutputFile::finish(bool sync)
 {
     if (finished_)
         return;
     flush();
     // The bytes reach the disk before the file takes its name, and the name after: a crash right
     // after a file was reported written leaves it whole, not empty.
-    if (!temporary_.empty() && ::fsync(fd_) != 0)
+    if (sync && (unnamed_ || !temporary_.empty()) && ::fsync(fd_) != 0)
         fail(errno);
-    if (owns_fd_) {
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0)
-            fail(errno);
-    }
-    fd_ = -1;
+    // An unnamed file stays open: its descriptor is all there is of it until it is linked.
+    if (!unnamed_)
+        close_descriptor();
     finished_ = true;
 }
 
-void OutputFile::commit()
+void OutputFile::close_descriptor()
+{
+    const int fd = fd_;
+    fd_ = -1;
+    if (owns_fd_ && fd >= 0 && ::close(fd) != 0)
+        fail(errno);
+}
+
+namespace {
+
+// A name for the moment between linking a new file and renaming it over an existing one.
+std::string hidden_name(const fs::path& target)
+{
+    static std::atomic<unsigned> counter{0};
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%d.%u", static_cast<int>(::getpid()), counter.fetch_add(1));
+    return (target.parent_path() / ("." + target.filename().string() + suffix)).string();
+}
+
+}  // namespace
+
+void OutputFile::link_into_place()
+{
+    const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd_);
+    if (::linkat(AT_FDCWD, by_descriptor.c_str(), AT_FDCWD, final_.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return;
+    if (errno != EEXIST)
+        fail(errno);
+    // A file is there already: link under a hidden name, then rename over it, so that the old
+    // file stays whole until the new one replaces it at once.
+    std::string hidden;
+    for (;;) {
+        hidden = hidden_name(final_);
+        if (::linkat(AT_FDCWD, by_descriptor.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            break;
+        if (errno != EEXIST)
+            fail(errno);
+    }
+    slot_ = claim_slot(hidden);
+    if (std::rename(hidden.c_str(), final_.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(hidden.c_str());
+        release_slot(slot_);
+        fail(error);
+    }
+    release_slot(slot_);
+}
+
+void OutputFile::commit(bool sync_folder)
 {
     finish();
-    if (!temporary_.empty()) {
+    if (unnamed_) {
+        link_into_place();
+        unnamed_ = false;
+        close_descriptor();
+    } else if (!temporary_.empty()) {
         if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
             fail(errno);
         temporary_.clear();
         release_slot(slot_);
-        sync_folder();
+    } else {
+        fd_ = -1;
+        return;
     }
-    fd_ = -1;
+    if (sync_folder)
+        this->sync_folder();
 }
 
 void OutputFile::sync_folder() const

@@ -1,9 +1,11 @@
 #pragma once
 // Files that the exporter and the window write: whole or not at all. The bytes go to a temporary
 // file in the same folder, which takes the final name only once everything has been written,
-// synced to the disk and closed without error; the folder is synced after the rename. A name that is a symbolic link is written through to its target; a target
-// that is not a regular file (a device, a pipe, standard output) is written in place, since it
-// cannot be replaced by a rename.
+// synced to the disk and closed without error; the folder is synced after the rename. Where the
+// file system allows, the temporary file has no name at all until then (Linux's O_TMPFILE), so a
+// process killed part-way leaves nothing behind; elsewhere it is a hidden file beside the target.
+// A name that is a symbolic link is written through to its target; a target that is not a regular
+// file (a device, a pipe, standard output) is written in place, since it cannot be replaced.
 
 #include <cstddef>
 #include <cstdint>
@@ -39,11 +41,18 @@ public:
     // Writes out the buffer and moves to `offset` as lseek does; gives the new position. Throws
     // WriteError, also where the target cannot seek (a pipe).
     std::int64_t seek(std::int64_t offset, int whence);
-    // Writes out the buffer, syncs and closes, leaving the final name to commit: several files
-    // finished first are renamed together, so that one failing leaves none. Throws WriteError.
-    void finish();
-    // Finishes, and gives the file its final name. Throws WriteError.
-    void commit();
+    // Writes out the buffer, and syncs it unless `sync` is false (the caller then makes the bytes
+    // durable itself, as FrameFiles does for many files at once), leaving the final name to
+    // commit: several files finished first are named together, so that one failing leaves none.
+    // Throws WriteError.
+    void finish(bool sync = true);
+    // Finishes, and gives the file its final name; then syncs the folder unless `sync_folder` is
+    // false. Throws WriteError.
+    void commit(bool sync_folder = true);
+    // Syncs the folder of the file, so that the names given last are durable. Throws WriteError.
+    void sync_folder() const;
+    // Whether the bytes go to a file that has no name until commit.
+    [[nodiscard]] bool unnamed() const { return unnamed_; }
 
     [[nodiscard]] const std::filesystem::path& path() const { return final_; }
     [[nodiscard]] std::string name() const;  // for messages
@@ -52,12 +61,14 @@ private:
     OutputFile() = default;
     [[noreturn]] void fail(int error) const;
     void flush();
-    void sync_folder() const;
+    void link_into_place();
+    void close_descriptor();
     void discard() noexcept;
 
     std::filesystem::path final_;
-    std::filesystem::path temporary_;  // empty when written in place
+    std::filesystem::path temporary_;  // the hidden file's name; empty when unnamed or written in place
     std::string label_;
+    bool unnamed_ = false;              // an O_TMPFILE file, linked into place at commit
     int fd_ = -1;
     bool owns_fd_ = true;
     std::vector<char> buffer_;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/row_jump.hpp"
+#include "run/row_jump.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope {

@@ -200,7 +200,7 @@ TEST(Frames, AMovedNetworkDrawsTheSameFrames)
 TEST(Frames, TheRecordedPictureReplaysAsTheWindowDrewIt)
 {
     const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
-    for (const FrameOptions options : {FrameOptions{}, FrameOptions{true, true}}) {
+    for (const FrameOptions& options : {FrameOptions{}, FrameOptions{true, true}}) {
         std::vector<QImage> replayed;
         const std::vector<QImage> drawn = run_frames(options, nullptr, example, &replayed);
         ASSERT_EQ(drawn.size(), 120U);
@@ -284,7 +284,7 @@ TEST(Frames, TheBandShowsTheClassColoursAndThePictureStaysAboveIt)
     const PlotRect frame = frame_rect();
     picture.draw_line(static_cast<Single>((frame.left + frame.right) / 2), static_cast<Single>((frame.top + frame.bottom) / 2),
                       static_cast<Single>((frame.left + frame.right) / 2), static_cast<Single>(frame.bottom + 3000), palette(1));
-    for (const FrameOptions options : {FrameOptions{true, false}, FrameOptions{true, false, 1280, 720}}) {
+    for (const FrameOptions& options : {FrameOptions{true, false}, FrameOptions{true, false, 1280, 720}}) {
         const QImage image = picture_frame(picture, FrameFacts{run.st, 1}, options);
         const double scale = text_scale(options);
         const int top = image.height() - band_pixels(options);

@@ -16,7 +16,7 @@
 #include <optional>
 
 #include "output/canvas.hpp"
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 
 namespace umbrascope {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "app/bus_chart.hpp"
 #include "app/form1.hpp"
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 #include "app/picture_window.hpp"
 #include "app/viewer.hpp"
 #include "render/draw_network.hpp"

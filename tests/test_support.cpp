@@ -1,9 +1,11 @@
 #include "test_support.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <clocale>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace umbrascope::testing {
@@ -60,6 +62,22 @@ std::optional<PassError> PassRun::pass()
         return error;
     }
     return std::nullopt;
+}
+
+std::string read_file(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> folder_names(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::string> split_lines(const std::string& text)

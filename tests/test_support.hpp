@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 #include "core/run_state.hpp"
 #include "core/trace.hpp"
 
@@ -61,6 +61,10 @@ struct Scenario {
 };
 
 std::vector<std::string> split_lines(const std::string& text);
+// A file's bytes; empty when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+// The names in a folder, sorted: what a run left there.
+std::vector<std::string> folder_names(const std::filesystem::path& folder);
 
 // Switches the process to a comma-decimal locale (de_DE.UTF-8, built with localedef when the system
 // lacks it) for the life of the object, and back to "C" after.

@@ -211,7 +211,7 @@ TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
     QSignalSpy done(v.viewer->export_job(), &ExportJob::finished);
     ASSERT_TRUE(done.wait(20000));
     EXPECT_EQ(done.at(0).at(0).toString(), "");
-    EXPECT_EQ(done.at(0).at(1).toInt(), 40);
+    EXPECT_EQ(done.at(0).at(2).toInt(), 40);
     EXPECT_TRUE(std::filesystem::exists(gif));
     EXPECT_TRUE(v.timer()->isActive() || v.count().toInt() == 40);  // the window's own run went on
 
@@ -226,7 +226,8 @@ TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
 }
 
 // An export from the window takes large inputs when the window does: a network past 25 buses
-// exports whole instead of failing every pass.
+// exports whole instead of failing. Under the classic limits its first pass fails, and a film
+// already under the name stays as it was.
 TEST(Viewer, AnExportTakesLargeInputsAsTheWindowDoes)
 {
     const Viewed v(3);
@@ -236,14 +237,19 @@ TEST(Viewer, AnExportTakesLargeInputsAsTheWindowDoes)
     network += "bus_connections\n1,2\n";
     v.folder.write(std::string(network_file_name), network);
     v.folder.write(std::string(sun_table_file_name), testing::sun_file(3, 30));
+    v.folder.write("run.gif", "a film made earlier");
     for (const bool large : {false, true}) {
         if (v.form->large() != large)
             v.viewer->toggle_large();
-        const std::filesystem::path gif = v.folder.path() / (large ? "large.gif" : "classic.gif");
+        const std::filesystem::path gif = v.folder.path() / "run.gif";
         v.viewer->export_run(gif, {});
         QSignalSpy done(v.viewer->export_job(), &ExportJob::finished);
         ASSERT_TRUE(done.wait(20000));
-        EXPECT_EQ(done.at(0).at(2).toInt(), large ? 0 : 1) << (large ? "large inputs" : "classic limits");  // failures
+        const char* limits = large ? "large inputs" : "classic limits";
+        EXPECT_EQ(done.at(0).at(0).toString(), "") << limits;
+        EXPECT_EQ(done.at(0).at(3).toInt(), large ? 0 : 1) << limits;  // failures
+        EXPECT_EQ(done.at(0).at(1).toString().isEmpty(), large) << limits << ": " << done.at(0).at(1).toString().toStdString();
+        EXPECT_EQ(testing::read_file(gif) == "a film made earlier", !large) << limits;
     }
 }
 
@@ -308,7 +314,8 @@ TEST(Viewer, TheTypedExtensionDecidesTheType)
         EXPECT_EQ(with_extension(c.typed, c.chosen, animations), QString(c.path)) << c.typed;
 
     const Viewed v;
-    FrameDialog dialog(v.form.get(), "Export", "run.gif", animations, {"GIF", "MP4", "WebM"}, QSize(800, 600));
+    FrameDialog dialog(v.form.get(), FramePurpose::run, "Export", "", "run", animations, {"GIF", "MP4", "WebM"},
+                       std::nullopt);
     auto* path = dialog.findChild<QLineEdit*>();
     path->setText("winfeeder.MP4");
     EXPECT_EQ(dialog.path(), "winfeeder.MP4");

@@ -1,4 +1,4 @@
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 
 #include "clouds/cloud_track.hpp"
 #include "clouds/sun_table.hpp"

@@ -1,4 +1,4 @@
-#include "app/run_warnings.hpp"
+#include "run/run_warnings.hpp"
 
 #include <cmath>
 #include <cstdio>

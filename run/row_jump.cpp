@@ -1,8 +1,8 @@
-#include "app/row_jump.hpp"
+#include "run/row_jump.hpp"
 
 #include <optional>
 
-#include "app/pass_driver.hpp"
+#include "run/pass_driver.hpp"
 #include "core/scan.hpp"
 
 namespace umbrascope {

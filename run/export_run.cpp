@@ -1,0 +1,170 @@
+#include "run/export_run.hpp"
+
+#include <QByteArray>
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "core/trace.hpp"
+#include "output/animation_writer.hpp"
+#include "output/background_writer.hpp"
+#include "output/canvas.hpp"
+#include "output/frame_files.hpp"
+#include "output/png_writer.hpp"
+#include "output/svg_picture.hpp"
+#include "run/pass_driver.hpp"
+#include "run/run_warnings.hpp"
+
+namespace umbrascope {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Stopped {};
+
+}  // namespace
+
+ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
+{
+    if (plan.animation)
+        (void)animation_type(*plan.animation);  // an unknown type fails before any pass
+
+    Trace trace(plan.trace);
+    RecordingControls controls(&trace);
+    // The window's picture for classic frames, and the recorded shapes for SVG and other sizes;
+    // each only where a file needs it. Before the first pass asked for, nothing is drawn: every
+    // later pass starts by wiping the picture whole.
+    Canvas canvas(1.0);
+    Picture picture;
+    const bool classic = (plan.png || plan.animation) && !plan.frame.sized();
+    const bool recorded = plan.svg || plan.frame.sized();
+    TeeSurface drawn(classic ? static_cast<Surface&>(canvas) : picture, classic && recorded ? &picture : nullptr);
+    NoSurface nothing;
+    TeeSurface gate(plan.first_row > 1 ? static_cast<Surface&>(nothing) : drawn, nullptr);
+    TraceSurface surface(&trace, &gate);
+
+    InputSlot input(plan.input);
+    input.set_restart_hint("run the export again");
+    auto st = std::make_unique<RunState>(plan.large);
+    Pass pass{*st, input, controls, surface};
+
+    ExportResult result;
+    FrameFiles frames(plan.folder);
+    std::optional<AnimationWriter> animation;
+    // The frame files and the animation are encoded and written on a second thread while the next
+    // pass draws; each job holds its own copy of the frame.
+    BackgroundWriter writer;
+    bool pass_failed = false;
+
+    HeadlessEvents headless;
+    headless.on_error = [&](const PassError& failure) {
+        pass_failed = true;
+        if (events.on_error)
+            events.on_error(st->num_pass.value(), shown_row(*st, true), failure);
+    };
+    headless.after_pass = [&](int ordinal) {
+        if (events.stop_requested && events.stop_requested())
+            throw Stopped{};
+        const bool failed = std::exchange(pass_failed, false);
+        if (ordinal == 1 && !failed && events.on_warning)
+            for (const std::string& warning : first_pass_warnings(*st))
+                events.on_warning(warning);
+        if (ordinal + 1 == plan.first_row)
+            gate.set_first(drawn);
+        // A failed pass that ends the run leaves no frame: only what the user asked for with
+        // keep_going may show a failure's picture.
+        if (ordinal < plan.first_row || (failed && !plan.keep_going)) {
+            if (events.on_progress)
+                events.on_progress(ordinal, st->n_time.value());
+            return;
+        }
+        const FrameFacts facts{*st, shown_row(*st, failed)};
+        std::array<char, 32> stem{};
+        std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
+        std::shared_ptr<IndexedFrame> indexed;
+        if (plan.png || plan.animation) {
+            indexed = std::make_shared<IndexedFrame>();
+            if (plan.frame.sized())
+                index_frame(picture_frame(picture, facts, plan.frame), *indexed);
+            else
+                compose_indexed_frame(canvas, facts, plan.frame, *indexed);
+        }
+        QByteArray svg;
+        if (plan.svg)
+            svg = picture_svg(picture, facts, plan.frame);
+        writer.submit([&, indexed, svg, stem, ordinal] {
+            const std::string name(stem.data());
+            if (plan.png)
+                frames.add(name + ".png", encode_png(*indexed));
+            if (plan.svg)
+                frames.add(name + ".svg", std::string_view(svg.constData(), static_cast<std::size_t>(svg.size())));
+            if (plan.png || plan.svg)
+                frames.end_frame(ordinal);
+            if (plan.animation) {
+                if (!animation)
+                    animation.emplace(*plan.animation, indexed->width, indexed->height, plan.fps);
+                animation->add(*indexed);
+            }
+        });
+        if (events.after_pass)
+            events.after_pass();
+        if (events.on_progress)
+            events.on_progress(ordinal, st->n_time.value());
+    };
+
+    const auto frames_written = [&] {
+        if (!(plan.png || plan.svg) || frames.last_whole() < plan.first_row)
+            return;
+        result.frames_from = plan.first_row;
+        result.frames_to = frames.last_whole();
+    };
+    try {
+        const HeadlessResult run =
+            run_headless(pass, controls, trace, HeadlessOptions{plan.last_pass, plan.keep_going}, headless);
+        result.passes = run.passes;
+        result.failures = run.failures;
+        result.ended_by_failure = run.failures > 0 && !plan.keep_going;
+        writer.finish();
+        frames.commit();
+        if (animation && !result.ended_by_failure) {
+            animation->finish();
+            result.animation_made = true;
+        }
+    } catch (const Stopped&) {
+        // The writer drops what waits; the frames drawn but not yet written and the animation go
+        // with it, while the frames already written are named.
+        writer.drop();
+        frames.commit();
+        result.passes = st->num_pass.value();
+        result.stopped = true;
+    } catch (const WriteError&) {
+        writer.drop();
+        try {
+            frames.commit();
+        } catch (const WriteError&) {  // the first failure is the one to tell
+        }
+        throw;
+    }
+    result.rows = st->n_time.value();
+    frames_written();
+    return result;
+}
+
+std::string kept_text(const ExportPlan& plan, const ExportResult& result)
+{
+    std::string text;
+    if (plan.png || plan.svg)
+        text = result.frames_from > 0 ? "frames " + std::to_string(result.frames_from) + " to " +
+                                            std::to_string(result.frames_to) + " are in " + plan.folder.string()
+                                      : "no frame file was written";
+    if (plan.animation && !result.animation_made) {
+        std::error_code error;
+        const bool there = fs::exists(*plan.animation, error);
+        text += (text.empty() ? "" : "; ") + plan.animation->string() + " was not made" +
+                (there ? " (the file there before is as it was)" : "");
+    }
+    return text;
+}
+
+}  // namespace umbrascope
