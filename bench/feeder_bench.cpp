@@ -21,7 +21,7 @@ import::Network import_8500()
     const import::Circuit circuit = import::read_circuit(feeder / "Master.dss", files);
     const fs::path coords = *files.find(circuit.coordinates->from, circuit.coordinates->name);
     std::string why;
-    return import::join_network(import::read_coordinates(*files.read(coords, why), coords.string(), false), circuit);
+    return import::join_network(import::read_coordinates(*files.read(coords, why), coords.string(), import::Degrees::none), circuit);
 }
 
 // From the circuit's entry file to the network file's text, as umbrascope-import does it.

@@ -60,7 +60,7 @@ const fs::path& feeder_8500()
         import::DiskFiles files;
         std::string why;
         const import::Network network = import::join_network(
-            import::read_coordinates(*files.read(source / "Buscoords.dss", why), "Buscoords.dss", false),
+            import::read_coordinates(*files.read(source / "Buscoords.dss", why), "Buscoords.dss", import::Degrees::none),
             import::read_circuit(source / "Master.dss", files));
         write_file(made.path / network_file_name, import::network_file_text(network, "Master.dss"));
         const scenario::NetworkBuses buses = scenario::read_network_buses(made.path);

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 fuzz::require(bus >= 0 && static_cast<std::size_t>(bus) < circuit.buses.size());
         fuzz::require(circuit.skipped == 0 || circuit.first_skipped.has_value());
         const bool latlong = circuit.coordinates && circuit.coordinates->latlong;
-        const Network network = join_network(read_coordinates(last, "c.csv", latlong), circuit);
+        const Network network = join_network(read_coordinates(last, "c.csv", latlong ? Degrees::latitude_first : Degrees::none), circuit);
         fuzz::require(network.connections.size() <= static_cast<std::size_t>(most_network_entries));
         for (const auto& [a, b] : network.connections)
             fuzz::require(a != b && a >= 0 && b >= 0 && static_cast<std::size_t>(std::max(a, b)) < network.buses.size());

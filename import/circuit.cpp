@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -142,7 +143,28 @@ struct Element {
     std::vector<std::string> buses;  // by terminal or winding; empty where not named
     int winding = 1;                 // the winding that "bus=" sets, chosen by "wdg="
     std::size_t next_positional = 0;
+    std::string spelt;               // "Class.name" as the New command spells it
+    bool disabled = false;           // enabled=false, or Disable
+    bool open = false;               // Open, until Close
 };
+
+bool makes_or_takes_power(const std::string& element_class)
+{
+    return element_class == "load" || element_class == "pvsystem" || element_class == "generator" ||
+           element_class == "storage";
+}
+
+// OpenDSS reads a yes/no value by its first letter: y, t or 1 is yes, n, f or 0 is no.
+std::optional<bool> yes_or_no(std::string_view value)
+{
+    if (value.empty())
+        return std::nullopt;
+    switch (value.front()) {
+    case 'y': case 'Y': case 't': case 'T': case '1': return true;
+    case 'n': case 'N': case 'f': case 'F': case '0': return false;
+    default: return std::nullopt;
+    }
+}
 
 constexpr int deepest_redirect = 64;
 constexpr int most_terminals = 1000;
@@ -162,7 +184,7 @@ public:
             throw ImportError((named_at.file.empty() ? path.string() : named_at.text()) + ": cannot read " +
                               path.string() + ": " + why);
         ++circuit_.files;
-        const fs::path folder = path.parent_path();
+        const fs::path folder = files_.folder_of(path);
         Site site{path.string(), 0};
         bool in_block = false;
         std::vector<Param> params;
@@ -177,22 +199,36 @@ public:
     void finish()
     {
         std::unordered_map<std::string, int> bus_index;
+        const auto index_of = [&](const std::string& bus) {
+            const auto [at, added] = bus_index.try_emplace(bus, static_cast<int>(circuit_.buses.size()));
+            if (added)
+                circuit_.buses.push_back(bus);
+            return at->second;
+        };
         for (const Element& element : elements_) {
+            if (element.disabled || element.open) {
+                bool names_a_bus = false;
+                for (const std::string& bus : element.buses)
+                    names_a_bus = names_a_bus || !bus.empty();
+                circuit_.left_out += names_a_bus ? 1 : 0;
+                continue;
+            }
             std::vector<int> joined;
             for (const std::string& bus : element.buses) {
                 if (bus.empty())
                     continue;
-                const auto [at, added] = bus_index.try_emplace(bus, static_cast<int>(circuit_.buses.size()));
-                if (added)
-                    circuit_.buses.push_back(bus);
+                const int at = index_of(bus);
                 bool seen = false;
                 for (const int earlier : joined)
-                    seen = seen || earlier == at->second;
+                    seen = seen || earlier == at;
                 if (!seen)
-                    joined.push_back(at->second);
+                    joined.push_back(at);
             }
             if (!joined.empty())
                 circuit_.elements.push_back(std::move(joined));
+            if (makes_or_takes_power(element.element_class))
+                circuit_.power_elements.push_back(
+                    {element.spelt, element.buses.empty() || element.buses.front().empty() ? -1 : index_of(element.buses.front())});
         }
     }
 
@@ -238,6 +274,18 @@ private:
                 return skip(site);
             active_ = found->second;
             apply(elements_[active_], params, 2);
+        } else if (word == "open" || word == "close" || word == "disable" || word == "enable") {
+            // "Open Line.sw1 1": switching in script order, the last word holding.
+            if (params.size() < 2)
+                return skip(site);
+            const auto found = by_name_.find(lower(object_name(params[1])));
+            if (found == by_name_.end())
+                return skip(site);
+            Element& element = elements_[found->second];
+            if (word == "open" || word == "close")
+                element.open = word == "open";
+            else
+                element.disabled = word == "disable";
         } else if (word == "redirect" || word == "compile") {
             follow(params, folder, site, depth, word == "redirect" ? "Redirect" : "Compile");
         } else if (word == "buscoords" || word == "latlongcoords") {
@@ -272,7 +320,7 @@ private:
             elements_.emplace_back();
         active_ = at->second;
         Element& element = elements_[active_];
-        element = Element{object.substr(0, dot), {}, 1, 0};
+        element = Element{object.substr(0, dot), {}, 1, 0, std::string(object_name(params[1])), false, false};
         apply(element, params, 2);
     }
 
@@ -330,6 +378,9 @@ private:
                 if (i > start)
                     set_bus(element, ++terminal, value.substr(start, i - start));
             }
+        } else if (property == "enabled") {
+            if (const std::optional<bool> enabled = yes_or_no(value))
+                element.disabled = !*enabled;
         } else if (property == "like") {
             const auto found = by_name_.find(element.element_class + "." + lower(value));
             if (found != by_name_.end() && &elements_[found->second] != &element)

@@ -1,7 +1,8 @@
 #pragma once
-// Reads an OpenDSS circuit as far as a picture of it needs: which buses each element joins, and
-// where the circuit's bus coordinates are. Follows Redirect and Compile; every other command
-// (Set, Solve, Show, ...) is passed over.
+// Reads an OpenDSS circuit as far as a picture of it needs: which buses each element in service
+// joins, and where the circuit's bus coordinates are. Follows Redirect and Compile, and the
+// switching of Open, Close, Disable, Enable and enabled=; every other command (Set, Solve, Show,
+// ...) is passed over.
 
 #include <filesystem>
 #include <optional>
@@ -34,9 +35,19 @@ struct CoordinateCommand {
     Site site;
 };
 
+// An element that makes or takes power where the sun falls: a Load, PVSystem, Generator or Storage.
+struct PowerElement {
+    std::string name;  // "PVSystem.pv_12", as spelt after New
+    int bus = -1;      // its bus1, an index into Circuit::buses; -1 when it names none
+};
+
 struct Circuit {
     std::vector<std::string> buses;              // lower case, node suffixes dropped, in the order first named
-    std::vector<std::vector<int>> elements;      // each element's distinct buses, in the order elements are defined
+    // Each element's distinct buses, in the order elements are defined; elements out of service
+    // (open, or disabled) join nothing and are left out.
+    std::vector<std::vector<int>> elements;
+    int left_out = 0;                             // elements naming buses, out of service
+    std::vector<PowerElement> power_elements;     // in service, in the order defined
     int skipped = 0;                              // commands not understood
     std::optional<Site> first_skipped;
     std::optional<CoordinateCommand> coordinates;  // the last Buscoords or LatLongCoords

@@ -230,6 +230,9 @@ std::string summary(const Network& network, const Circuit& circuit, const Coordi
                        plural(network.elements, "element", "elements") + "; " +
                        plural(network.bridged, "bus without coordinates bridged", "buses without coordinates bridged") +
                        "; " + plural(network.parts, "separate part", "separate parts");
+    if (circuit.left_out > 0)
+        text += "\n" + plural(circuit.left_out, "open switch or disabled element", "open switches or disabled elements") +
+                " left out: the network is the circuit as switched";
     if (network.not_in_circuit > 0)
         text += "\n" + plural(network.not_in_circuit, "bus", "buses") +
                 (branch_table ? " of the bus table on no branch" : " of the coordinates not named by the circuit") +

@@ -37,7 +37,9 @@ fs::path portable(std::string_view name)
 std::optional<fs::path> DiskFiles::find(const fs::path& from, std::string_view name)
 {
     const fs::path wanted = portable(name);
-    fs::path at = wanted.is_absolute() ? wanted.root_path() : from;
+    // A file named bare is in the current folder, which is searched as ".".
+    fs::path at = wanted.is_absolute() ? wanted.root_path() : from.empty() ? fs::path(".") : from;
+    const bool bare = !wanted.is_absolute() && from.empty();
     std::error_code error;
     for (const fs::path& part : wanted.relative_path()) {
         const fs::path exact = at / part;
@@ -59,7 +61,18 @@ std::optional<fs::path> DiskFiles::find(const fs::path& from, std::string_view n
     }
     if (!fs::is_regular_file(at, error))
         return std::nullopt;
-    return at;
+    return bare ? at.lexically_relative(".") : at;
+}
+
+fs::path DiskFiles::folder_of(const fs::path& file)
+{
+    std::error_code error;
+    if (fs::is_symlink(file, error)) {
+        const fs::path real = fs::canonical(file, error);
+        if (!error)
+            return real.parent_path();
+    }
+    return file.parent_path();
 }
 
 std::optional<std::string> DiskFiles::read(const fs::path& path, std::string& why)

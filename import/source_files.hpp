@@ -19,12 +19,17 @@ public:
                                                                     std::string_view name) = 0;
     // The bytes of a file `find` gave, or nothing with the reason in `why`.
     [[nodiscard]] virtual std::optional<std::string> read(const std::filesystem::path& path, std::string& why) = 0;
+    // The folder the names in `file` are found from: the file's own.
+    [[nodiscard]] virtual std::filesystem::path folder_of(const std::filesystem::path& file) { return file.parent_path(); }
 };
 
 class DiskFiles : public SourceFiles {
 public:
     std::optional<std::filesystem::path> find(const std::filesystem::path& from, std::string_view name) override;
     std::optional<std::string> read(const std::filesystem::path& path, std::string& why) override;
+    // The folder of the file itself, a symbolic link followed to it: the circuit's other files
+    // lie beside the file, not beside a link to it.
+    std::filesystem::path folder_of(const std::filesystem::path& file) override;
 };
 
 // Files by path, for tests and fuzzing; names are matched in any letter case.

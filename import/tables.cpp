@@ -122,17 +122,24 @@ void add_bus(CoordinateTable& table, std::unordered_set<std::string>& seen, Bus 
 // Latitude and longitude in degrees to metres east and north of the south-west corner, on the
 // sphere of the Earth's mean radius with the east-west scale of the middle latitude: within a
 // feeder's few kilometres this keeps its proportions.
-void project(CoordinateTable& table, const std::string& file)
+void project(CoordinateTable& table, const std::string& file, Degrees degrees)
 {
+    if (degrees == Degrees::none)
+        return;
+    if (degrees == Degrees::longitude_first)
+        for (Bus& bus : table.buses)
+            std::swap(bus.x, bus.y);
     constexpr double earth_radius = 6371008.8;
     constexpr double radians = std::numbers::pi / 180;
     double south = 90, north = -90, west = 180;
     for (const Bus& bus : table.buses) {
         const double latitude = bus.x, longitude = bus.y;
         if (latitude < -90 || latitude > 90 || longitude < -180 || longitude > 180)
-            throw ImportError(file + ": bus " + bus.name + " is at latitude " + std::to_string(latitude) +
-                              ", longitude " + std::to_string(longitude) +
-                              ", outside -90..90 and -180..180: not latitude and longitude in degrees");
+            throw ImportError((bus.site.file.empty() ? file : bus.site.text()) + ": bus " + bus.name +
+                              " would be at latitude " + std::to_string(latitude) + ", longitude " +
+                              std::to_string(longitude) + ", outside -90..90 and -180..180: not degrees " +
+                              (degrees == Degrees::latitude_first ? "with the latitude first (--lonlat reads the longitude first)"
+                                                                  : "with the longitude first (--latlon reads the latitude first)"));
         south = std::min(south, latitude);
         north = std::max(north, latitude);
         west = std::min(west, longitude);
@@ -147,8 +154,10 @@ void project(CoordinateTable& table, const std::string& file)
 
 }  // namespace
 
-CoordinateTable read_coordinates(std::string_view text, const std::string& file, bool latlong)
+CoordinateTable read_coordinates(std::string_view text, const std::string& file, Degrees degrees)
 {
+    const char* x_is = degrees == Degrees::none ? "x" : degrees == Degrees::latitude_first ? "the latitude" : "the longitude";
+    const char* y_is = degrees == Degrees::none ? "y" : degrees == Degrees::latitude_first ? "the longitude" : "the latitude";
     CoordinateTable table;
     std::unordered_set<std::string> seen;
     each_line(text, [&](std::string_view line, long number) {
@@ -166,17 +175,15 @@ CoordinateTable read_coordinates(std::string_view text, const std::string& file,
             return;
         }
         add_bus(table, seen,
-                Bus{fields[0], bus_key(fields[0]), coordinate(*x, site, latlong ? "the latitude" : "x"),
-                    coordinate(*y, site, latlong ? "the longitude" : "y"), site});
+                Bus{fields[0], bus_key(fields[0]), coordinate(*x, site, x_is), coordinate(*y, site, y_is), site});
     });
     if (table.buses.empty())
         throw ImportError(file + ": no coordinates found: no line of the form \"name, x, y\"");
-    if (latlong)
-        project(table, file);
+    project(table, file, degrees);
     return table;
 }
 
-CoordinateTable read_bus_table(std::string_view text, const std::string& file)
+CoordinateTable read_bus_table(std::string_view text, const std::string& file, Degrees degrees)
 {
     CoordinateTable table;
     std::unordered_set<std::string> seen;
@@ -198,7 +205,24 @@ CoordinateTable read_bus_table(std::string_view text, const std::string& file)
     });
     if (table.buses.empty())
         throw ImportError(file + ": no buses: no line of the form \"name,x,y\"");
+    project(table, file, degrees);
     return table;
+}
+
+bool look_like_degrees(const CoordinateTable& table)
+{
+    if (table.buses.empty())
+        return false;
+    double x_min = table.buses[0].x, x_max = x_min, y_min = table.buses[0].y, y_max = y_min;
+    for (const Bus& bus : table.buses) {
+        if (std::fabs(bus.x) > 180 || std::fabs(bus.y) > 90)
+            return false;
+        x_min = std::min(x_min, bus.x);
+        x_max = std::max(x_max, bus.x);
+        y_min = std::min(y_min, bus.y);
+        y_max = std::max(y_max, bus.y);
+    }
+    return std::max(x_max - x_min, y_max - y_min) < 1;
 }
 
 Circuit read_branch_table(std::string_view text, const std::string& file, const std::vector<std::string>& known)
@@ -212,8 +236,20 @@ Circuit read_branch_table(std::string_view text, const std::string& file, const 
             circuit.buses.push_back(at->first);
         return at->second;
     };
+    // The first line is a header when it names neither a bus of the bus table nor a name another
+    // branch uses: as a branch it would join two names nothing else knows, and change nothing.
+    std::unordered_set<std::string> named_later;
+    each_table_row(text, file, [&](const std::vector<std::string>& fields, const Site&, bool first) {
+        if (!first)
+            for (const std::string& field : fields)
+                named_later.insert(lower(field));
+    });
+    const auto unknown = [&](const std::string& name) {
+        const std::string key = lower(name);
+        return buses.count(key) == 0 && named_later.count(key) == 0;
+    };
     each_table_row(text, file, [&](const std::vector<std::string>& fields, const Site& site, bool header) {
-        if (header && fields.size() >= 2 && buses.count(lower(fields[0])) == 0 && buses.count(lower(fields[1])) == 0)
+        if (header && fields.size() >= 2 && unknown(fields[0]) && unknown(fields[1]))
             return;
         if (fields.size() < 2 || fields[0].empty() || fields[1].empty())
             throw ImportError(site.text() + ": a branch names two buses: from,to");

@@ -27,17 +27,28 @@ struct CoordinateTable {
     std::optional<Site> first_skipped;
 };
 
+// What the two numbers of a coordinate line are: x and y as they stand, or degrees, latitude
+// first (as LatLongCoords has them) or longitude first, made metres east and north of the feeder's
+// south-west corner.
+enum class Degrees { none, latitude_first, longitude_first };
+
 // A coordinate file as OpenDSS's Buscoords reads it: "name, x, y" with the fields separated by
-// commas, blanks or tabs; lines that are not of that form are passed over. With `latlong` the two
-// numbers are latitude and longitude, projected to metres east and north of the south-west corner.
-// Throws ImportError when no line gives coordinates, or a coordinate is not a finite number.
-[[nodiscard]] CoordinateTable read_coordinates(std::string_view text, const std::string& file, bool latlong);
+// commas, blanks or tabs; lines that are not of that form are passed over. Throws ImportError when
+// no line gives coordinates, or a coordinate is not a finite number (or not degrees).
+[[nodiscard]] CoordinateTable read_coordinates(std::string_view text, const std::string& file, Degrees degrees);
 
 // A bus table "name,x,y" with an optional header line. Throws ImportError.
-[[nodiscard]] CoordinateTable read_bus_table(std::string_view text, const std::string& file);
+[[nodiscard]] CoordinateTable read_bus_table(std::string_view text, const std::string& file,
+                                             Degrees degrees = Degrees::none);
+
+// Whether coordinates as they stand look like longitude and latitude: every x within ±180, every
+// y within ±90, and the whole spanning under one unit, where a feeder in feet or metres would be
+// a dot.
+[[nodiscard]] bool look_like_degrees(const CoordinateTable& table);
 
 // A branch table "from,to" by bus name, with an optional header line (a first line naming no bus of
-// `known`, a lower-case set of the bus table's names). Gives the circuit the table describes.
+// `known`, a lower-case set of the bus table's names, and no name another line uses). Gives the
+// circuit the table describes.
 [[nodiscard]] Circuit read_branch_table(std::string_view text, const std::string& file,
                                         const std::vector<std::string>& known);
 

@@ -5,9 +5,11 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "cli/command_line.hpp"
 #include "core/run_state.hpp"
+#include "import/elements.hpp"
 #include "import/network.hpp"
 #include "output/output_file.hpp"
 
@@ -17,33 +19,52 @@ using namespace umbrascope;
 using namespace umbrascope::import;
 namespace fs = std::filesystem;
 
-constexpr const char* usage_text = R"(Usage: umbrascope-import [--coords FILE] CIRCUIT.dss FOLDER
-       umbrascope-import --buses BUSES.csv --branches BRANCHES.csv FOLDER
+constexpr const char* usage_text = R"(Usage: umbrascope-import [OPTION]... CIRCUIT.dss FOLDER
+       umbrascope-import [OPTION]... --buses BUSES.csv --branches BRANCHES.csv FOLDER
 
 Makes Umbrascope's network file, FOLDER/cloud_bus_coords_connections.txt, from an OpenDSS circuit
-or from two tables. FOLDER is created if missing; the file is written whole or not at all.
+or from two tables, and beside it FOLDER/feeder_elements.csv, which names the drawn bus standing
+for each load, PV system, generator and storage element of the circuit. FOLDER is created if
+missing; the files are written whole or not at all. A FOLDER that holds a sun table or a cloud
+track already is refused, since they were made for the network there: give --force to replace
+the network anyway, or import into a new folder.
 
 From an OpenDSS circuit: give the file you would give OpenDSS. Redirect and Compile are followed
-(relative to the file that names them, file names in any letter case), and every element that
-names two or more buses joins them (bus1= and bus2=, buses=[a b], a transformer's bus= per
-winding); node suffixes such as 632.1.2.3 are dropped. The buses are those of the coordinate file:
-the one given with --coords, or else the one the circuit's last Buscoords or LatLongCoords command
-names ("name, x, y" lines; latitude and longitude become metres east and north of the feeder's
-south-west corner). Two buses with coordinates are connected when the circuit joins them directly
-or through buses without coordinates.
+(relative to the file that names them, file names in any letter case), and every element in
+service that names two or more buses joins them (bus1= and bus2=, buses=[a b], a transformer's
+bus= per winding); node suffixes such as 632.1.2.3 are dropped. An element out of service joins
+nothing: enabled=no (or false, or 0), Open CLASS.NAME and Disable CLASS.NAME take it out, Close
+and Enable put it back, the last word in the script's order holding; so open tie switches stay
+open. The buses are those of the coordinate file: the one given with --coords, or else the one
+the circuit's last Buscoords or LatLongCoords command names ("name, x, y" lines; LatLongCoords
+gives latitude and longitude, which become metres east and north of the feeder's south-west
+corner). Two buses with coordinates are connected when the circuit joins them directly or through
+buses without coordinates.
+
+feeder_elements.csv has the header "element,bus,drawn_bus" and a line for each Load, PVSystem,
+Generator and Storage element in service, in the order the circuit defines them: its name as
+spelt after New, its bus1 (lower case, without node suffix) and the drawn bus that stands for it:
+its own bus if drawn, else the drawn bus nearest by hops through elements in service, walking only
+through buses that are not drawn (the earlier in the coordinate file on a tie); empty if none.
+umbrascope-clouds reads it when it writes loadshapes, to give each PV system the sunlight of
+its drawn bus.
 
 From two tables: BUSES.csv holds "name,x,y" lines and BRANCHES.csv "from,to" lines by bus name,
 each with an optional header line. A branch may pass through names without coordinates.
 
 Options:
   --coords FILE     the circuit's bus coordinates ("name, x, y" lines)
+  --lonlat          the coordinates are degrees, longitude first (x is the longitude): made metres
+                    east and north of the south-west corner, as LatLongCoords does
+  --latlon          the coordinates are degrees, latitude first, as LatLongCoords has them
   --buses FILE      the bus table of the two-table form
   --branches FILE   the branch table of the two-table form
+  --force           replace the network in a FOLDER that holds a sun table or a cloud track
   --version         show the version and exit
   --help            show this text and exit
 
 Then make a sun table and a cloud track with umbrascope-clouds FOLDER.
-Exit status: 0 when the file was written, 2 for a wrong command line or input that cannot be
+Exit status: 0 when the files were written, 2 for a wrong command line or input that cannot be
 imported (one line on standard error names the file and line); nothing is written then.
 )";
 
@@ -64,10 +85,24 @@ struct Imported {
     Circuit circuit;
     CoordinateTable facts;  // the coordinate table's counts, without its buses
     bool branch_table = false;
+    bool degrees = false;         // the coordinates were degrees, made metres
+    bool look_like_degrees = false;  // the coordinates as they stand look like longitude and latitude
+    std::string coordinates;      // the coordinate file, for messages
     std::string origin;
 };
 
-Imported from_circuit(const fs::path& circuit_file, const std::optional<fs::path>& coords)
+// The coordinates, with a note of whether they look like degrees when they were not read as such.
+CoordinateTable coordinates_of(std::string_view text, const std::string& file, Degrees degrees, Imported& into,
+                               bool bus_table)
+{
+    CoordinateTable table = bus_table ? read_bus_table(text, file, degrees) : read_coordinates(text, file, degrees);
+    into.degrees = degrees != Degrees::none;
+    into.look_like_degrees = !into.degrees && look_like_degrees(table);
+    into.coordinates = file;
+    return table;
+}
+
+Imported from_circuit(const fs::path& circuit_file, const std::optional<fs::path>& coords, std::optional<Degrees> degrees)
 {
     DiskFiles files;
     std::error_code error;
@@ -77,7 +112,8 @@ Imported from_circuit(const fs::path& circuit_file, const std::optional<fs::path
     result.circuit = read_circuit(circuit_file, files);
     CoordinateTable table;
     if (coords) {
-        table = read_coordinates(read_whole(files, *coords, "coordinate file"), coords->string(), false);
+        table = coordinates_of(read_whole(files, *coords, "coordinate file"), coords->string(),
+                               degrees.value_or(Degrees::none), result, false);
     } else {
         if (!result.circuit.coordinates)
             throw ImportError(circuit_file.string() + ": no coordinates found: the circuit has no Buscoords or "
@@ -87,7 +123,9 @@ Imported from_circuit(const fs::path& circuit_file, const std::optional<fs::path
         if (!path)
             throw ImportError(command.site.text() + ": the coordinate file " + command.name + " is not in " +
                               (command.from.empty() ? std::string(".") : command.from.string()) + " (in any letter case)");
-        table = read_coordinates(read_whole(files, *path, "coordinate file"), path->string(), command.latlong);
+        const Degrees named = command.latlong ? Degrees::latitude_first : Degrees::none;
+        table = coordinates_of(read_whole(files, *path, "coordinate file"), path->string(), degrees.value_or(named),
+                               result, false);
     }
     result.facts = CoordinateTable{{}, table.repeated, table.first_repeated, table.skipped, table.first_skipped};
     result.network = join_network(std::move(table), result.circuit);
@@ -95,11 +133,12 @@ Imported from_circuit(const fs::path& circuit_file, const std::optional<fs::path
     return result;
 }
 
-Imported from_tables(const fs::path& buses, const fs::path& branches)
+Imported from_tables(const fs::path& buses, const fs::path& branches, std::optional<Degrees> degrees)
 {
     DiskFiles files;
     Imported result;
-    CoordinateTable table = read_bus_table(read_whole(files, buses, "bus table"), buses.string());
+    CoordinateTable table = coordinates_of(read_whole(files, buses, "bus table"), buses.string(),
+                                           degrees.value_or(Degrees::none), result, true);
     std::vector<std::string> known;
     known.reserve(table.buses.size());
     for (const Bus& bus : table.buses)
@@ -112,24 +151,55 @@ Imported from_tables(const fs::path& buses, const fs::path& branches)
     return result;
 }
 
+// The files of a scenario made for the network in `folder`, which a new network would not fit.
+std::vector<std::string> scenario_files(const fs::path& folder)
+{
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const std::string_view name : {sun_table_file_name, track_file_name})
+        if (fs::exists(folder / name, error))
+            found.emplace_back(name);
+    return found;
+}
+
+std::string joined(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
     CommandLine line("umbrascope-import", argc, argv, usage_text);
     std::optional<fs::path> coords, buses, branches;
+    std::optional<Degrees> degrees;
+    bool force = false;
     std::vector<fs::path> operands;
     while (line.next()) {
-        if (!line.is_option())
+        if (!line.is_option()) {
             operands.emplace_back(line.arg());
-        else if (line.arg() == "--coords")
+        } else if (line.arg() == "--coords") {
             coords = line.value();
-        else if (line.arg() == "--buses")
+        } else if (line.arg() == "--buses") {
             buses = line.value();
-        else if (line.arg() == "--branches")
+        } else if (line.arg() == "--branches") {
             branches = line.value();
-        else
+        } else if (line.arg() == "--lonlat" || line.arg() == "--latlon") {
+            line.flag();
+            const Degrees given = line.arg() == "--lonlat" ? Degrees::longitude_first : Degrees::latitude_first;
+            if (degrees && *degrees != given)
+                line.usage_error("give --lonlat or --latlon, not both");
+            degrees = given;
+        } else if (line.arg() == "--force") {
+            line.flag();
+            force = true;
+        } else {
             line.usage_error("unknown option '" + line.arg() + "'");
+        }
     }
     const bool tables = buses || branches;
     if (tables && (!buses || !branches))
@@ -141,11 +211,19 @@ int main(int argc, char* argv[])
                                 : "give an OpenDSS circuit file and the output FOLDER");
 
     const fs::path folder = operands.back();
+    const std::vector<std::string> made_for_old = scenario_files(folder);
+    if (!made_for_old.empty() && !force)
+        line.fail(folder.string() + " holds " + joined(made_for_old) + ", made for the network there: give --force to " +
+                  "replace the network anyway (and make them again with umbrascope-clouds --force), or import into a " +
+                  "new folder");
+
     Imported imported;
     std::string text;
+    std::string elements;
     try {
-        imported = tables ? from_tables(*buses, *branches) : from_circuit(operands.front(), coords);
+        imported = tables ? from_tables(*buses, *branches, degrees) : from_circuit(operands.front(), coords, degrees);
         text = network_file_text(imported.network, imported.origin);
+        elements = elements_file_text(stand_ins(imported.circuit, imported.network));
     } catch (const ImportError& error) {
         line.fail(error.what());
     }
@@ -156,13 +234,40 @@ int main(int argc, char* argv[])
         fs::create_directories(folder, error);
         if (error)
             throw WriteError("cannot make the folder " + folder.string() + ": " + error.message());
-        write_file(file, text);
+        // Both files are made in full before either takes its name.
+        OutputFile network(file);
+        network.write(text);
+        OutputFile map(folder / elements_file_name);
+        map.write(elements);
+        network.finish();
+        map.finish();
+        network.commit();
+        map.commit();
     } catch (const WriteError& error) {
         line.fail(error.what());
     }
 
     const Network& network = imported.network;
     std::printf("Wrote %s: %s\n", file.string().c_str(), summary(network, imported.circuit, imported.facts, imported.branch_table).c_str());
+    if (imported.degrees)
+        std::printf("The coordinates of %s were degrees: the network is in metres east and north of the feeder's "
+                    "south-west corner (umbrascope-clouds --units m).\n",
+                    imported.coordinates.c_str());
+    if (!tables)
+        std::printf("Wrote %s: %zu loads, PV systems, generators and storage elements with the drawn bus for each.\n",
+                    (folder / elements_file_name).string().c_str(), imported.circuit.power_elements.size());
+    if (imported.look_like_degrees)
+        std::fprintf(stderr,
+                     "umbrascope-import: warning: the coordinates of %s look like longitude and latitude (every x "
+                     "within 180, every y within 90, all within one unit): give --lonlat if x is the longitude, "
+                     "--latlon if it is the latitude, to have them in metres\n",
+                     imported.coordinates.c_str());
+    if (!made_for_old.empty())
+        std::fprintf(stderr,
+                     "umbrascope-import: warning: %s in %s %s made for the network it held before: make %s again "
+                     "with umbrascope-clouds --force %s\n",
+                     joined(made_for_old).c_str(), folder.string().c_str(), made_for_old.size() == 1 ? "was" : "were",
+                     made_for_old.size() == 1 ? "it" : "them", folder.string().c_str());
     const bool large = network.buses.size() > static_cast<std::size_t>(classic_buses) ||
                        network.connections.size() > static_cast<std::size_t>(classic_connections);
     std::printf("Next: umbrascope-clouds %s makes a sun table and a cloud track for it.\n", folder.string().c_str());

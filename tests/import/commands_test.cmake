@@ -30,7 +30,7 @@ endmacro()
 
 # The 8500-node feeder: its Redirect names differ in case from its files.
 run(0 ${IMPORTER} ${feeders}/ieee8500/Master.dss ${WORK}/8500)
-if(NOT out MATCHES "2476 buses, 2463 connections .*umbrascope --large ${WORK}/8500")
+if(NOT out MATCHES "2476 buses, 2458 connections .*umbrascope --large ${WORK}/8500")
   message(FATAL_ERROR "the import's report:\n${out}")
 endif()
 
@@ -93,3 +93,71 @@ refused("--wind takes SPEED,FROM" "" ${CLOUDS} --wind 3 ${WORK}/example)
 refused("has 2913 factors for 3000 rows" "" ${CLOUDS} --force --steps 3000
         --clear-sky ${feeders}/ieee8500/Normalized-1s-2900-pts.CSV ${WORK}/example)
 run(0 ${CLOUDS} --help)
+
+# The 8500-node feeder's elements file: a line for each of its 1177 loads, each with a drawn bus.
+file(STRINGS ${WORK}/8500/feeder_elements.csv elements)
+list(LENGTH elements count)
+list(GET elements 0 header)
+list(FILTER elements INCLUDE REGEX ",$")
+if(NOT count EQUAL 1178 OR NOT header STREQUAL "element,bus,drawn_bus" OR elements)
+  message(FATAL_ERROR "feeder_elements.csv of the 8500-node feeder: ${count} lines, '${header}', unplaced: ${elements}")
+endif()
+
+# A Redirect chain two files deep, the second named in another letter case, resolves from the
+# folder of the file that names it whatever the form of the entry: a bare name from its own folder,
+# ./, an absolute path, and a symbolic link from elsewhere.
+file(MAKE_DIRECTORY ${WORK}/chain/ckt ${WORK}/chain/elsewhere)
+file(WRITE ${WORK}/chain/ckt/top.dss "Redirect Mid.DSS\nBuscoords xy.csv\n")
+file(WRITE ${WORK}/chain/ckt/mid.dss "New Line.a bus1=a bus2=b\nRedirect sub/LEAF.dss\n")
+file(MAKE_DIRECTORY ${WORK}/chain/ckt/sub)
+file(WRITE ${WORK}/chain/ckt/sub/leaf.dss "New Line.b bus1=b bus2=c\n")
+file(WRITE ${WORK}/chain/ckt/xy.csv "a,0,0\nb,1,0\nc,2,1\n")
+file(CREATE_LINK ${WORK}/chain/ckt/top.dss ${WORK}/chain/elsewhere/linked.dss SYMBOLIC)
+foreach(entry "ckt;top.dss" "ckt;./top.dss" "elsewhere;${WORK}/chain/ckt/top.dss" "elsewhere;linked.dss")
+  list(GET entry 0 from)
+  list(GET entry 1 name)
+  file(REMOVE_RECURSE ${WORK}/chain/out)
+  execute_process(COMMAND ${IMPORTER} ${name} ${WORK}/chain/out WORKING_DIRECTORY ${WORK}/chain/${from}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(READ ${WORK}/chain/out/cloud_bus_coords_connections.txt network)
+  if(NOT status EQUAL 0 OR NOT network MATCHES "bus_connections[^\n]*\n1,2\n2,3\n$")
+    message(FATAL_ERROR "the chain entered as ${name} from ${from}: status ${status}\n${out}${err}${network}")
+  endif()
+endforeach()
+
+# Importing into a scenario's folder is refused, naming its files; --force replaces the network
+# and says the scenario must be made again.
+file(COPY ${WORK}/example/cloud_sun_intensity_table.txt DESTINATION ${WORK}/scenario)
+file(WRITE ${WORK}/scenario/cloud_centers_plot.txt "a track\n")
+refused("scenario holds cloud_sun_intensity_table.txt and cloud_centers_plot.txt, made for the network there: give --force"
+        ${WORK}/scenario/cloud_bus_coords_connections.txt ${IMPORTER} ${feeders}/ieee8500/Master.dss ${WORK}/scenario)
+run(0 ${IMPORTER} --force ${feeders}/ieee8500/Master.dss ${WORK}/scenario)
+if(NOT err MATCHES "warning: cloud_sun_intensity_table.txt and cloud_centers_plot.txt in [^\n]*scenario were made for the network it held before: make them again with umbrascope-clouds --force")
+  message(FATAL_ERROR "--force into a scenario's folder said:\n${err}")
+endif()
+
+# Degrees: Buscoords holding longitude and latitude is warned of, and --lonlat makes it the very
+# network file that LatLongCoords makes of the same buses latitude first; --latlon likewise.
+file(MAKE_DIRECTORY ${WORK}/geo)
+file(WRITE ${WORK}/geo/lines.dss "New Line.a bus1=a bus2=b\nNew Line.b bus1=b bus2=c\n")
+file(WRITE ${WORK}/geo/lonlat.csv "a, -105.1712, 39.7402\nb, -105.1689, 39.7411\nc, -105.1665, 39.7398\n")
+file(WRITE ${WORK}/geo/latlon.csv "a, 39.7402, -105.1712\nb, 39.7411, -105.1689\nc, 39.7398, -105.1665\n")
+file(WRITE ${WORK}/geo/geo.dss "Redirect lines.dss\nLatLongCoords latlon.csv\n")
+run(0 ${IMPORTER} --coords ${WORK}/geo/lonlat.csv ${WORK}/geo/lines.dss ${WORK}/geo/plain)
+if(NOT err MATCHES "warning: the coordinates of [^\n]*lonlat.csv look like longitude and latitude .*give --lonlat if x is the longitude, --latlon if it is the latitude")
+  message(FATAL_ERROR "degrees were not named:\n${err}")
+endif()
+run(0 ${IMPORTER} ${WORK}/geo/geo.dss ${WORK}/geo/latlong)
+if(NOT out MATCHES "were degrees: the network is in metres")
+  message(FATAL_ERROR "a LatLongCoords import did not say it is in metres:\n${out}")
+endif()
+run(0 ${IMPORTER} --lonlat --coords ${WORK}/geo/lonlat.csv ${WORK}/geo/geo.dss ${WORK}/geo/lonlat)
+run(0 ${IMPORTER} --latlon --coords ${WORK}/geo/latlon.csv ${WORK}/geo/geo.dss ${WORK}/geo/latlon)
+foreach(converted lonlat latlon)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/geo/latlong/cloud_bus_coords_connections.txt
+                          ${WORK}/geo/${converted}/cloud_bus_coords_connections.txt RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "--${converted} gave another network file than LatLongCoords")
+  endif()
+endforeach()
+refused("give --lonlat or --latlon, not both" "" ${IMPORTER} --lonlat --latlon ${WORK}/geo/geo.dss ${WORK}/geo/both)

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 
+#include "import/elements.hpp"
 #include "import/network.hpp"
 #include "network/network_file.hpp"
 #include "network/plot_geometry.hpp"
@@ -46,6 +47,7 @@ TEST(Circuit, ElementsJoinTheBusesTheyName)
         std::vector<std::pair<std::string, std::string>> files;
         std::string joins;
         int skipped = 0;
+        int left_out = 0;
     };
     const Case cases[] = {
         {"bus1 and bus2, node suffixes, any letter case",
@@ -81,11 +83,25 @@ TEST(Circuit, ElementsJoinTheBusesTheyName)
         {"commands not understood are counted and passed over",
          {{"m.dss", "~ bus1=a bus2=b\nNew Line\nEdit Line.nothing bus1=a\nNew Line.ok bus1=a bus2=b\nSolve\nSet x=1"}},
          "a-b", 3},
+        {"a continuation with no blank after ~, and a first bus= before any wdg= (winding 1)",
+         {{"m.dss", "New Transformer.T phases=1 windings=2 bus=hv\n~wdg=2 bus=lv"}}, "hv-lv"},
+        {"enabled= on New, Edit and Class.name.enabled=, by its first letter",
+         {{"m.dss", "New Line.t1 bus1=a bus2=b enabled=False\nNew Line.t2 bus1=b bus2=c\n"
+                    "New Line.t3 bus1=c bus2=d enabled=no\nEdit Line.t3 enabled=Yes\nNew Line.t4 bus1=d bus2=e Enabled=0\n"
+                    "Line.t2.enabled=true\nNew Line.t5 bus1=e bus2=f\nLine.T5.enabled=n"}},
+         "b-c | c-d", 0, 3},
+        {"Open, Close, Disable and Enable in the script's order, the last word holding",
+         {{"m.dss", "New Line.s1 bus1=a bus2=b\nNew Line.s2 bus1=b bus2=c\nNew Line.s3 bus1=c bus2=d\n"
+                    "New Load.off bus1=d\nOpen Line.s1 1\nOpen line.S2\nClose object=Line.s2 term=2\nDisable Line.s3\n"
+                    "Enable Line.S3\nDisable Line.s3\nOpen Load.off\nOpen Line.nothing\nNew Line.s4 bus1=d bus2=e\n"
+                    "Open Line.s4\nEdit Line.s4 bus2=f\nOpen Line.s4\nClose Line.s4"}},
+         "b-c | d-f", 1, 3},
     };
     for (const Case& c : cases) {
         const Circuit circuit = read(c.files);
         EXPECT_EQ(joins(circuit), c.joins) << c.name;
         EXPECT_EQ(circuit.skipped, c.skipped) << c.name;
+        EXPECT_EQ(circuit.left_out, c.left_out) << c.name;
     }
 }
 
@@ -192,7 +208,7 @@ TEST(Coordinates, LinesOfNameAndTwoNumbers)
     const CoordinateTable table = read_coordinates(
         "\xEF\xBB\xBF// Busname, x, y\r\nSourceBus, 200, 400\r\n650\t200\t350\nrg60 200 , 300\nsourcebus,1,1\n"
         "x,y,z\n\n632, -1.5e3, +2 ! a comment\n",
-        "c.csv", false);
+        "c.csv", Degrees::none);
     ASSERT_EQ(table.buses.size(), 4U);
     EXPECT_EQ(table.buses[0].name, "SourceBus");
     EXPECT_EQ(table.buses[2].name, "rg60");
@@ -204,28 +220,28 @@ TEST(Coordinates, LinesOfNameAndTwoNumbers)
     EXPECT_EQ(table.skipped, 0);  // the header, the comment and "x,y,z" hold no number
 
     // A line with a number that is not "name, x, y" is passed over, and counted.
-    const CoordinateTable typo = read_coordinates("a, 1, 2\nb, 0, zz\nc, 3\n", "c.csv", false);
+    const CoordinateTable typo = read_coordinates("a, 1, 2\nb, 0, zz\nc, 3\n", "c.csv", Degrees::none);
     EXPECT_EQ(typo.buses.size(), 1U);
     EXPECT_EQ(typo.skipped, 2);
     EXPECT_EQ(typo.first_skipped->text(), "c.csv:2");
 
     for (const char* text : {"just words\n", ""})
-        EXPECT_THROW((void)read_coordinates(text, "c.csv", false), ImportError) << text;
-    EXPECT_THROW((void)read_coordinates("a, nan, 1\n", "c.csv", false), ImportError);
+        EXPECT_THROW((void)read_coordinates(text, "c.csv", Degrees::none), ImportError) << text;
+    EXPECT_THROW((void)read_coordinates("a, nan, 1\n", "c.csv", Degrees::none), ImportError);
 }
 
 TEST(Coordinates, LatitudeAndLongitudeBecomeMetresFromTheSouthWestCorner)
 {
     // 0.01 degrees of latitude is 1112 m everywhere; of longitude at 60 degrees north half that.
     const CoordinateTable table =
-        read_coordinates("sw, 59.995, 10.0\nne, 60.005, 10.02\nmid, 60.0, 10.01\n", "geo.csv", true);
+        read_coordinates("sw, 59.995, 10.0\nne, 60.005, 10.02\nmid, 60.0, 10.01\n", "geo.csv", Degrees::latitude_first);
     ASSERT_EQ(table.buses.size(), 3U);
     EXPECT_EQ(table.buses[0].x, 0);
     EXPECT_EQ(table.buses[0].y, 0);
     EXPECT_NEAR(table.buses[1].y, 1111.95, 0.01);
     EXPECT_NEAR(table.buses[1].x, 1111.95, 0.1);
     EXPECT_NEAR(table.buses[2].x, table.buses[1].x / 2, 0.01);
-    EXPECT_THROW((void)read_coordinates("a, 95, 10\n", "geo.csv", true), ImportError);
+    EXPECT_THROW((void)read_coordinates("a, 95, 10\n", "geo.csv", Degrees::latitude_first), ImportError);
 }
 
 TEST(Tables, BusesAndBranchesByName)
@@ -242,8 +258,15 @@ TEST(Tables, BusesAndBranchesByName)
     EXPECT_EQ(network.bridged, 1);
     EXPECT_EQ(network.unplaced, std::vector<std::string>{"junction"});
 
-    // A first line that names a bus is a branch, not a header.
-    EXPECT_EQ(read_branch_table("plant,tap\n", "r.csv", known).elements.size(), 1U);
+    // A first line is a header only when no bus and no other branch knows its names.
+    struct Headed {
+        const char* text;
+        std::size_t branches;
+    };
+    for (const Headed& c : {Headed{"plant,tap\n", 1}, Headed{"from,to\nplant,tap\n", 1},
+                            Headed{"s1,s2\ns2,plant\ns1,tap\n", 3}, Headed{"s1,s2\nplant,tap\n", 1},
+                            Headed{"From,TO\nfrom,plant\n", 2}})
+        EXPECT_EQ(read_branch_table(c.text, "r.csv", known).elements.size(), c.branches) << c.text;
 
     struct Bad {
         const char* text;
@@ -283,6 +306,33 @@ TEST(NetworkFile, ReadsBackAsThePictureReadsIt)
     }
 }
 
+// Each load, PV system, generator and storage element in service gets the drawn bus that stands
+// for it: its own, else the nearest by hops through buses that are not drawn, the earlier in the
+// coordinate file on a tie, none when nothing drawn is reached.
+TEST(Elements, EachTakesTheNearestDrawnBus)
+{
+    const Circuit circuit = read({{"m.dss",
+                                   "New Line.l1 bus1=a bus2=b\nNew Line.l2 bus1=b bus2=c\n"
+                                   "New Transformer.t1 buses=[b.1 x1.1.0]\nNew Line.service bus1=x1 bus2=x2\n"
+                                   "New Load.Near bus1=X2.1 kW=5\n"
+                                   "New PVSystem.Own bus1=c.1.2\n"
+                                   "New Transformer.t2 buses=[c y]\nNew Transformer.t3 buses=[a y]\nNew Generator.tie bus1=y\n"
+                                   "New Line.z bus1=z bus2=w\nNew Storage.lost bus1=w\n"
+                                   "New Load.off bus1=a enabled=no\nNew Capacitor.cap bus1=b\n"
+                                   "New Line.tie bus1=x2 bus2=c enabled=false\n"
+                                   "New Line.beyond bus1=c bus2=v\nNew Line.on bus1=v bus2=u\nNew Line.back bus1=u bus2=a\n"
+                                   "New Load.far bus1=u\nNew Load.none\n"}});
+    const Network network = join_network(read_coordinates("a,0,0\nb,1,0\nc,2,0\n", "c.csv", Degrees::none), circuit);
+    EXPECT_EQ(elements_file_text(stand_ins(circuit, network)),
+              "element,bus,drawn_bus\n"
+              "Load.Near,x2,b\n"       // two hops through the service transformer's secondary
+              "PVSystem.Own,c,c\n"     // its own bus is drawn
+              "Generator.tie,y,a\n"    // one hop from c and from a: a comes first in the coordinates
+              "Storage.lost,w,\n"      // reaches nothing drawn
+              "Load.far,u,a\n"         // one hop from a, two from c
+              "Load.none,,\n");
+}
+
 // The published feeders import whole: every bus of their coordinate files, joined as the circuit
 // joins them.
 TEST(Feeders, EveryPublishedFeederImports)
@@ -300,7 +350,7 @@ TEST(Feeders, EveryPublishedFeederImports)
         {"ieee34", "Run_IEEE34Mod1.dss", "", 37, 36, 0, 1, 0},
         {"ieee37", "ieee37.dss", "IEEE37_BusXY.csv", 39, 38, 0, 1, 0},
         {"ieee123", "Run_IEEE123Bus.DSS", "", 130, 129, 2, 1, 0},
-        {"ieee8500", "Master.dss", "", 2476, 2463, 2417, 18, 5},
+        {"ieee8500", "Master.dss", "", 2476, 2458, 2417, 18, 0},
     };
     const fs::path feeders = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders";
     for (const Case& c : cases) {
@@ -310,7 +360,7 @@ TEST(Feeders, EveryPublishedFeederImports)
         fs::path coords = feeders / c.folder / c.coords;
         if (*c.coords == '\0')
             coords = *files.find(circuit.coordinates->from, circuit.coordinates->name);
-        const CoordinateTable table = read_coordinates(*files.read(coords, why), coords.string(), false);
+        const CoordinateTable table = read_coordinates(*files.read(coords, why), coords.string(), Degrees::none);
         const Network network = join_network(table, circuit);
         EXPECT_EQ(network.buses.size(), c.buses) << c.folder;
         EXPECT_EQ(network.connections.size(), c.connections) << c.folder;
@@ -331,7 +381,7 @@ TEST(Feeders, The13NodeFeederJoinsTheExamplesBranches)
     DiskFiles files;
     std::string why;
     const fs::path coords = root / "tests/data/feeders/ieee13/IEEE13Node_BusXY.csv";
-    const Network network = join_network(read_coordinates(*files.read(coords, why), coords.string(), false),
+    const Network network = join_network(read_coordinates(*files.read(coords, why), coords.string(), Degrees::none),
                                          read_circuit(root / "tests/data/feeders/ieee13/IEEE13Nodeckt.dss", files));
     std::set<std::pair<int, int>> imported;
     for (auto [a, b] : network.connections)
@@ -362,7 +412,7 @@ TEST(Feeders, The8500NodeFeederFillsTheFrame)
     DiskFiles files;
     std::string why;
     const Network network = join_network(
-        read_coordinates(*files.read(feeder / "Buscoords.dss", why), "Buscoords.dss", false),
+        read_coordinates(*files.read(feeder / "Buscoords.dss", why), "Buscoords.dss", Degrees::none),
         read_circuit(feeder / "Master.dss", files));
     testing::TempFolder folder;
     folder.write(std::string(network_file_name), network_file_text(network, "Master.dss"));

@@ -1,0 +1,116 @@
+#include "import/elements.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace umbrascope::import {
+
+namespace {
+
+constexpr int unreached = -1;
+
+void append_field(std::string& out, const std::string& field)
+{
+    if (field.find_first_of(",\"\r\n") == std::string::npos) {
+        out += field;
+        return;
+    }
+    out += '"';
+    for (const char c : field) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+}  // namespace
+
+std::vector<StandIn> stand_ins(const Circuit& circuit, const Network& network)
+{
+    const std::size_t buses = circuit.buses.size();
+    // Each circuit bus's drawn bus, by its index in the coordinate file; unreached for the others.
+    std::unordered_map<std::string, int> drawn_index;
+    for (std::size_t i = 0; i < network.buses.size(); ++i)
+        drawn_index.try_emplace(network.buses[i].key, static_cast<int>(i));
+    std::vector<int> drawn(buses, unreached);
+    for (std::size_t b = 0; b < buses; ++b)
+        if (const auto found = drawn_index.find(circuit.buses[b]); found != drawn_index.end())
+            drawn[b] = found->second;
+
+    // The elements at each bus, packed.
+    std::vector<std::size_t> first(buses + 1, 0);
+    for (const std::vector<int>& element : circuit.elements)
+        for (const int bus : element)
+            ++first[static_cast<std::size_t>(bus) + 1];
+    for (std::size_t b = 0; b < buses; ++b)
+        first[b + 1] += first[b];
+    std::vector<std::size_t> at_bus(first.back());
+    std::vector<std::size_t> filled(first.begin(), first.end() - 1);
+    for (std::size_t e = 0; e < circuit.elements.size(); ++e)
+        for (const int bus : circuit.elements[e])
+            at_bus[filled[static_cast<std::size_t>(bus)]++] = e;
+
+    // Outward from every drawn bus at once, one hop a round, through buses that are not drawn; a
+    // bus reached by several in the same round takes the earliest in the coordinate file.
+    std::vector<int> nearest = drawn;
+    std::vector<int> hops(buses, unreached);
+    std::vector<int> round;
+    for (std::size_t b = 0; b < buses; ++b)
+        if (drawn[b] != unreached) {
+            hops[b] = 0;
+            round.push_back(static_cast<int>(b));
+        }
+    std::vector<int> next;
+    for (int hop = 1; !round.empty(); ++hop) {
+        next.clear();
+        for (const int from : round) {
+            const auto f = static_cast<std::size_t>(from);
+            for (std::size_t k = first[f]; k < first[f + 1]; ++k)
+                for (const int to : circuit.elements[at_bus[k]]) {
+                    const auto t = static_cast<std::size_t>(to);
+                    if (drawn[t] != unreached)
+                        continue;
+                    if (hops[t] == unreached) {
+                        hops[t] = hop;
+                        nearest[t] = nearest[f];
+                        next.push_back(to);
+                    } else if (hops[t] == hop) {
+                        nearest[t] = std::min(nearest[t], nearest[f]);
+                    }
+                }
+        }
+        round.swap(next);
+    }
+
+    std::vector<StandIn> out;
+    out.reserve(circuit.power_elements.size());
+    for (const PowerElement& element : circuit.power_elements) {
+        StandIn row{element.name, {}, {}};
+        if (element.bus >= 0) {
+            const auto b = static_cast<std::size_t>(element.bus);
+            row.bus = circuit.buses[b];
+            if (nearest[b] != unreached)
+                row.drawn_bus = network.buses[static_cast<std::size_t>(nearest[b])].name;
+        }
+        out.push_back(std::move(row));
+    }
+    return out;
+}
+
+std::string elements_file_text(const std::vector<StandIn>& elements)
+{
+    std::string out = "element,bus,drawn_bus\n";
+    out.reserve(out.size() + elements.size() * 48);
+    for (const StandIn& row : elements) {
+        append_field(out, row.element);
+        out += ',';
+        append_field(out, row.bus);
+        out += ',';
+        append_field(out, row.drawn_bus);
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace umbrascope::import
