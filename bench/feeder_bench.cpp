@@ -1,5 +1,5 @@
 // Speed of bringing a real feeder in: importing the IEEE 8500-node circuit (12 files, 0.9 MB), and
-// a cloud scenario over it. See docs/performance.md for the figures.
+// cloud scenarios over it, drawn and measured. See docs/performance.md for the figures.
 
 #include <benchmark/benchmark.h>
 
@@ -7,6 +7,7 @@
 
 #include "import/network.hpp"
 #include "scenario/drift.hpp"
+#include "scenario/sensor.hpp"
 
 namespace {
 
@@ -52,12 +53,40 @@ void clouds_over_8500_node_feeder(benchmark::State& state)
         const scenario::Drift drift = scenario::drifting_clouds(buses, options);
         const std::string track = scenario::track_text(drift.track, drift.about, drift.decimals);
         const scenario::SunTable table =
-            scenario::sun_under(buses, scenario::read_track(track, "track"), options.steps, nullptr);
+            scenario::sun_under(buses, scenario::read_track(track, "track"), options.steps);
         const std::string sun = scenario::sun_table_text(table, header);
         benchmark::DoNotOptimize(sun.data());
     }
 }
 BENCHMARK(clouds_over_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+// The feeder's own one-second solar series (2,913 samples) as a sensor at its centre, carried over
+// it on a wind of 10 m/s: the sun table and its text, as umbrascope-clouds --from-sensor makes them.
+void sensor_sky_over_8500_node_feeder(benchmark::State& state)
+{
+    const import::Network network = import_8500();
+    std::vector<scenario::Place> buses;
+    scenario::SunHeader header{"", "", 1, {}};
+    for (const import::Bus& bus : network.buses) {
+        buses.push_back({static_cast<float>(bus.x), static_cast<float>(bus.y)});
+        header.names.push_back(bus.name);
+    }
+    import::DiskFiles files;
+    std::string why;
+    const scenario::SensorSeries series =
+        scenario::read_sensor(*files.read(feeder / "Normalized-1s-2900-pts.CSV", why), "Normalized-1s-2900-pts.CSV");
+    scenario::SensorSky sky;
+    sky.metres_per_unit = 0.3048;
+    sky.speed = 10;
+    sky.at = {(1.64e6 + 1.68e6) / 2, 1.23e7};
+    sky.rows = static_cast<int>(series.values.size());
+    for (auto _ : state) {
+        const scenario::SunTable table = scenario::sensor_sun(buses, series, sky);
+        const std::string sun = scenario::sun_table_text(table, header);
+        benchmark::DoNotOptimize(sun.data());
+    }
+}
+BENCHMARK(sensor_sky_over_8500_node_feeder)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -70,7 +70,7 @@ const fs::path& feeder_8500()
         const std::string track = scenario::track_text(drift.track, drift.about, drift.decimals);
         write_file(made.path / track_file_name, track);
         const scenario::SunTable table =
-            scenario::sun_under(buses.places, scenario::read_track(track, "track"), options.steps, nullptr);
+            scenario::sun_under(buses.places, scenario::read_track(track, "track"), options.steps);
         write_file(made.path / sun_table_file_name,
                    scenario::sun_table_text(table, scenario::SunHeader{drift.about, "", 10, buses.names}));
         return made;

@@ -32,7 +32,8 @@ Drift drifting_clouds(const std::vector<Place>& buses, const DriftOptions& optio
 
     Drift drift;
     // Enough places for a hundredth of a per cent of the span.
-    drift.decimals = std::clamp(3 - static_cast<int>(std::floor(std::log10(span))), 0, 9);
+    drift.decimals = std::clamp(3 - static_cast<int>(std::floor(std::log10(span))), options.metres_per_unit ? 2 : 0, 9);
+    drift.span = span;
     CloudShape& shape = drift.track.shape;
     shape.core = options.core.value_or(0.08 * span);
     shape.edge = options.edge.value_or(0.15 * span);
@@ -65,6 +66,7 @@ Drift drifting_clouds(const std::vector<Place>& buses, const DriftOptions& optio
     const double run = std::max(1, options.steps - 1) * options.interval;
     const double crossing = a_max - a_min + 2 * shape.edge;
     drift.speed = options.speed.value_or(crossing / (run / 2));
+    drift.along = a_max - a_min;
 
     std::mt19937_64 random(options.seed);
     struct Path {
@@ -90,11 +92,17 @@ Drift drifting_clouds(const std::vector<Place>& buses, const DriftOptions& optio
     }
 
     std::string speed;
-    append_decimal(speed, drift.speed, drift.decimals + 2);
+    if (options.metres_per_unit) {
+        append_decimal(speed, drift.speed * *options.metres_per_unit, 3);
+        speed += " m/s";
+    } else {
+        append_decimal(speed, drift.speed, drift.decimals + 2);
+        speed += " network units a second";
+    }
     std::string from;
     append_decimal(from, options.from, 3);
     drift.about = std::to_string(options.clouds) + (options.clouds == 1 ? " cloud" : " clouds") + " on a wind of " +
-                  speed + " network units a second from " + from + " degrees, seed " + std::to_string(options.seed);
+                  speed + " from " + from + " degrees, seed " + std::to_string(options.seed);
     return drift;
 }
 

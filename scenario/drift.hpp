@@ -24,13 +24,18 @@ struct DriftOptions {
     double angle = 20;
     double threshold = 0.6;
     std::uint64_t seed = 1;
+    // What one network unit is in metres, when known: the wind is then told in m/s, and the track
+    // written finely enough to show a row's drift to a hundredth of a unit.
+    std::optional<double> metres_per_unit;
 };
 
 struct Drift {
     Track track;
     std::string about;  // one line saying what the clouds are
     int decimals = 0;   // places the track's numbers are written with
-    double speed = 0;
+    double speed = 0;   // network units a second
+    double span = 0;    // the network's larger span, network units
+    double along = 0;   // the network's extent along the wind, network units
 };
 
 // Throws ScenarioError for a network without buses or radii out of order.

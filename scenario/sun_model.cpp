@@ -1,7 +1,10 @@
 #include "scenario/sun_model.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <unordered_set>
 
 #include "core/lines.hpp"
 
@@ -11,22 +14,33 @@ namespace {
 
 constexpr std::size_t longest_line = 32767;  // characters a line of an input file may hold
 
-void append_thousandths(std::string& out, std::int64_t t)
+// Writes `t` thousandths at `at` as the shortest decimal text ("0.443", "1", "-0.02"); gives the
+// end. Room for 24 characters.
+char* put_thousandths(char* at, std::int64_t t)
 {
-    char buffer[32];
-    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, t / 1000);
-    out.append(buffer, end);
-    int rest = static_cast<int>(t % 1000);
-    if (rest == 0)
-        return;
-    out += '.';
-    char digits[3] = {static_cast<char>('0' + rest / 100), static_cast<char>('0' + rest / 10 % 10),
-                      static_cast<char>('0' + rest % 10)};
-    int n = 3;
-    while (digits[n - 1] == '0')
-        --n;
-    out.append(digits, static_cast<std::size_t>(n));
+    if (t < 0) {
+        *at++ = '-';
+        t = -t;
+    }
+    const std::int64_t whole = t / 1000;
+    const int rest = static_cast<int>(t % 1000);
+    if (whole < 10)
+        *at++ = static_cast<char>('0' + whole);
+    else
+        at = std::to_chars(at, at + 21, whole).ptr;
+    if (rest != 0) {
+        *at++ = '.';
+        *at++ = static_cast<char>('0' + rest / 100);
+        if (rest % 100 != 0) {
+            *at++ = static_cast<char>('0' + rest / 10 % 10);
+            if (rest % 10 != 0)
+                *at++ = static_cast<char>('0' + rest % 10);
+        }
+    }
+    return at;
 }
+
+constexpr std::size_t widest_value = 24;  // a value and its separator, at most
 
 std::string_view trimmed(std::string_view text)
 {
@@ -51,9 +65,13 @@ double intensity(double d, double r1, double r2)
 std::int64_t thousandths(double value)
 {
     const double scaled = value * 1000;
-    const double fraction = scaled - std::floor(scaled);
-    if (std::fabs(fraction - 0.5) > 1e-6)
-        return static_cast<std::int64_t>(std::nearbyint(scaled));
+    if (std::fabs(scaled) < 0x1p51) {
+        // Adding and taking away 1.5 x 2^52 rounds to the nearest whole number, half to even, as
+        // the default rounding mode does, without a library call.
+        const double nearest = (scaled + 0x1.8p52) - 0x1.8p52;
+        if (std::fabs(std::fabs(scaled - nearest) - 0.5) > 1e-6)
+            return static_cast<std::int64_t>(nearest);
+    }
     // Near a half the product may have rounded either way: round the exact decimal value instead.
     char buffer[400];
     const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
@@ -68,7 +86,7 @@ std::int64_t thousandths(double value)
     return negative ? -t : t;
 }
 
-SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows, const std::vector<double>* clear_sky)
+SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows)
 {
     SunTable table;
     table.rows = rows;
@@ -86,7 +104,6 @@ SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows
         clouds.clear();
         for (; next < track.records.size() && track.records[next].step == row; ++next)
             clouds.push_back({track.records[next].x, track.records[next].y});
-        const double factor = clear_sky != nullptr ? (*clear_sky)[static_cast<std::size_t>(row - 1)] : 1.0;
         for (const Place& bus : buses) {
             double value = 1.0;
             for (const Place& cloud : clouds) {
@@ -95,7 +112,7 @@ SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows
                 if (dx * dx + dy * dy <= reach)
                     value = std::min(value, intensity(std::hypot(dx, dy), r1, r2));
             }
-            *out++ = thousandths(value * factor);
+            *out++ = thousandths(value);
         }
     }
     return table;
@@ -105,7 +122,9 @@ std::string sun_table_text(const SunTable& table, const SunHeader& header)
 {
     std::string out = "Sun intensity per bus\nMade by umbrascope-clouds from " + header.made_from + "\n" +
                       "Clear-sky index: 1 in full sun" +
-                      (header.clear_sky.empty() ? std::string() : ", times the factors of " + header.clear_sky) + "\n";
+                      (header.clear_sky.empty() ? std::string()
+                                                : "; the loadshapes take it times the factors of " + header.clear_sky) +
+                      "\n";
     out += "One row every ";
     append_decimal(out, header.interval, 6);
     out += header.interval == 1 ? " second\n" : " seconds\n";
@@ -117,39 +136,155 @@ std::string sun_table_text(const SunTable& table, const SunHeader& header)
         columns = "time,then buses 1 to " + std::to_string(header.names.size());
     out += columns + "\n";
     out.reserve(out.size() + table.thousandths.size() * 6 + static_cast<std::size_t>(table.rows) * 8);
+    std::string time;
+    std::vector<char> values(static_cast<std::size_t>(std::max(table.buses, 0)) * widest_value + 1);
     for (int row = 0; row < table.rows; ++row) {
-        const std::size_t start = out.size();
-        append_decimal(out, row * header.interval, 6);
-        for (int bus = 0; bus < table.buses; ++bus) {
-            out += ',';
-            append_thousandths(out, table.at(row, bus));
+        time.clear();
+        append_decimal(time, row * header.interval, 6);
+        char* at = values.data();
+        for (const std::int64_t* value = &table.thousandths[static_cast<std::size_t>(row) * static_cast<std::size_t>(table.buses)],
+                               *end = value + table.buses;
+             value != end; ++value) {
+            *at++ = ',';
+            at = put_thousandths(at, *value);
         }
-        if (out.size() - start > longest_line)
-            throw ScenarioError("row " + std::to_string(row + 1) + " of the sun table would be " +
-                                std::to_string(out.size() - start) + " characters long, past the " +
-                                std::to_string(longest_line) + " a line may hold: too many buses for one row");
-        out += '\n';
+        *at++ = '\n';
+        const std::size_t length = time.size() + static_cast<std::size_t>(at - values.data()) - 1;
+        if (length > longest_line)
+            throw ScenarioError("row " + std::to_string(row + 1) + " of the sun table would be " + std::to_string(length) +
+                                " characters long, past the " + std::to_string(longest_line) +
+                                " a line may hold: too many buses for one row");
+        out += time;
+        out.append(values.data(), at);
     }
     return out;
 }
 
-std::string loadshapes_text(const SunTable& table, const SunHeader& header)
+namespace {
+
+// A name as one word of an OpenDSS command: quoted where a blank, a separator, a bracket or a
+// comment sign would split it.
+std::string dss_word(const std::string& name)
+{
+    bool plain = !name.empty();
+    for (const char c : name)
+        plain = plain && (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' || c == '.' ||
+                          static_cast<unsigned char>(c) >= 0x80);
+    if (plain)
+        return name;
+    const char quote = name.find('"') == std::string::npos ? '"' : '\'';
+    if (name.find(quote) != std::string::npos)
+        throw ScenarioError("the bus name '" + name + "' holds both kinds of quote, which no OpenDSS command can name");
+    return quote + name + quote;
+}
+
+}  // namespace
+
+std::string loadshapes_text(const SunTable& table, const SunHeader& header, const std::vector<double>* factors,
+                            const std::vector<PvSystem>* pv)
 {
     std::string out = "! Loadshapes made by umbrascope-clouds from " + header.made_from +
-                      ": one per bus, its multipliers the bus's sun intensity in each row\n";
+                      ": one per bus, its multipliers the bus's clear-sky index in each row" +
+                      (factors != nullptr ? " times the factor of " + header.clear_sky : std::string()) + "\n";
+    out.reserve(out.size() + table.thousandths.size() * 6);
+    std::vector<char> values(static_cast<std::size_t>(std::max(table.rows, 0)) * widest_value + 1);
     for (int bus = 0; bus < table.buses; ++bus) {
-        out += "New Loadshape." + header.names[static_cast<std::size_t>(bus)] + " npts=" + std::to_string(table.rows) +
-               " sinterval=";
+        const std::string& name = header.names[static_cast<std::size_t>(bus)];
+        out += "New " + dss_word("Loadshape." + name) + " npts=" + std::to_string(table.rows) + " sinterval=";
         append_decimal(out, header.interval, 6);
         out += " mult=[";
+        char* at = values.data();
         for (int row = 0; row < table.rows; ++row) {
             if (row > 0)
-                out += ' ';
-            append_thousandths(out, table.at(row, bus));
+                *at++ = ' ';
+            const std::int64_t index = table.at(row, bus);
+            at = put_thousandths(at, factors != nullptr
+                                         ? thousandths(static_cast<double>(index) / 1000 * (*factors)[static_cast<std::size_t>(row)])
+                                         : index);
         }
+        out.append(values.data(), at);
         out += "]\n";
     }
+    if (pv == nullptr)
+        return out;
+    if (pv->empty())
+        return out + "! The circuit has no PV systems. feeder_elements.csv names the drawn bus of each of its loads and "
+                     "generators: give an element its bus's shape with Edit CLASS.NAME daily=SHAPE duty=SHAPE, SHAPE "
+                     "being the drawn bus's name\n";
+    out += "! Each PV system takes the loadshape of the drawn bus that stands for it (feeder_elements.csv)\n";
+    std::unordered_set<std::string> drawn(header.names.begin(), header.names.end());
+    for (const PvSystem& system : *pv) {
+        if (system.drawn_bus.empty()) {
+            out += "! " + system.element + " reaches no drawn bus: it keeps its own shapes\n";
+            continue;
+        }
+        if (drawn.count(system.drawn_bus) == 0)
+            throw ScenarioError(system.element + " stands at the drawn bus " + system.drawn_bus +
+                                ", which the network file does not hold: import the circuit again");
+        const std::string shape = dss_word(system.drawn_bus);
+        out += "Edit " + system.element + " daily=" + shape + " duty=" + shape + "\n";
+    }
     return out;
+}
+
+std::vector<PvSystem> read_pv_systems(std::string_view text, const std::string& file)
+{
+    std::vector<PvSystem> systems;
+    each_line(text, [&](std::string_view line, long number) {
+        if (number == 1 || line.empty())
+            return;
+        // Fields as CSV has them: a quoted field may hold commas, and "" is a quote.
+        std::vector<std::string> fields(1);
+        bool quoted = false;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const char c = line[i];
+            if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+                fields.back() += line[++i];
+            else if (c == '"')
+                quoted = !quoted;
+            else if (c == ',' && !quoted)
+                fields.emplace_back();
+            else
+                fields.back() += c;
+        }
+        if (fields.size() != 3 || quoted)
+            throw ScenarioError(file + ":" + std::to_string(number) + ": a line is element,bus,drawn_bus");
+        std::string kind = fields[0].substr(0, fields[0].find('.'));
+        for (char& c : kind)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (kind == "pvsystem")
+            systems.push_back({fields[0], fields[2]});
+    });
+    return systems;
+}
+
+Drops largest_drops(const SunTable& table)
+{
+    Drops drops;
+    if (table.buses <= 0)
+        return drops;
+    std::int64_t last_sum = 0;
+    std::int64_t largest_single = 0;
+    std::int64_t largest_sum = 0;
+    for (int row = 0; row < table.rows; ++row) {
+        std::int64_t sum = 0;
+        for (int bus = 0; bus < table.buses; ++bus) {
+            const std::int64_t value = table.at(row, bus);
+            sum += value;
+            if (row > 0 && table.at(row - 1, bus) - value > largest_single) {
+                largest_single = table.at(row - 1, bus) - value;
+                drops.single_row = row + 1;
+            }
+        }
+        if (row > 0 && last_sum - sum > largest_sum) {
+            largest_sum = last_sum - sum;
+            drops.mean_row = row + 1;
+        }
+        last_sum = sum;
+    }
+    drops.single = static_cast<double>(largest_single) / 1000;
+    drops.mean = static_cast<double>(largest_sum) / 1000 / table.buses;
+    return drops;
 }
 
 std::vector<double> read_clear_sky(std::string_view text, const std::string& file)

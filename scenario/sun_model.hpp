@@ -1,9 +1,12 @@
 #pragma once
-// The sun under the clouds of a track. A bus at distance d from a cloud's centre gets
+// The sun under the clouds of a track, as the clear-sky index: what the clouds let through, 1 in
+// full sun. A bus at distance d from a cloud's centre gets
 //   0.25 + 0.25 d / r1                    inside radius 1 (the dense core),
 //   0.5 + 0.45 (d - r1) / (r2 - r1)       out to radius 2 (the thin edge),
 //   1                                     beyond;
-// the least value over the clouds of its step, times the row's clear-sky factor, to three decimals.
+// the least value over the clouds of its step, to three decimals. The power a PV panel makes is
+// the index times the clear-sky factor of the row (the sun's own course over the day), which goes
+// into the loadshapes, not into the table the picture classes.
 
 #include <cstdint>
 #include <optional>
@@ -36,13 +39,12 @@ struct SunTable {
     }
 };
 
-// Row r (from 1) takes the records of step r. `clear_sky`, when given, holds at least `rows` factors.
-[[nodiscard]] SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows,
-                                 const std::vector<double>* clear_sky);
+// Row r (from 1) takes the records of step r.
+[[nodiscard]] SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows);
 
 struct SunHeader {
     std::string made_from;        // "the clouds of cloud_centers_plot.txt"
-    std::string clear_sky;        // "" for a clear sky, or the factors' file
+    std::string clear_sky;        // "" for a clear sky, or the factors' file, which the loadshapes take
     double interval = 10;         // seconds a row
     std::vector<std::string> names;  // of the buses, for the column line
 };
@@ -51,8 +53,32 @@ struct SunHeader {
 // (row - 1) x interval. Throws ScenarioError for a row longer than a line may be.
 [[nodiscard]] std::string sun_table_text(const SunTable& table, const SunHeader& header);
 
-// One OpenDSS loadshape a bus, its multipliers the bus's intensities.
-[[nodiscard]] std::string loadshapes_text(const SunTable& table, const SunHeader& header);
+// A PV system of the circuit and the drawn bus whose sunlight it takes ("" for none).
+struct PvSystem {
+    std::string element;    // "PVSystem.pv_12"
+    std::string drawn_bus;
+};
+
+// One OpenDSS loadshape a bus, its multipliers the bus's clear-sky index times the row's factor
+// (`factors`, when given, holds at least one a row); then, where `pv` is given (the circuit's
+// elements are known), an Edit giving each PV system its drawn bus's loadshape as daily= and duty=,
+// or a note on how to attach them where the circuit has none. Names that OpenDSS would read as
+// more than one word are quoted. Throws ScenarioError for a name no quoting can hold.
+[[nodiscard]] std::string loadshapes_text(const SunTable& table, const SunHeader& header,
+                                          const std::vector<double>* factors, const std::vector<PvSystem>* pv);
+
+// The PV systems of a feeder_elements.csv ("element,bus,drawn_bus"). Throws ScenarioError.
+[[nodiscard]] std::vector<PvSystem> read_pv_systems(std::string_view text, const std::string& file);
+
+// The largest fall of the index from one row to the next, at a single bus and in the mean over
+// all buses: the feeder's spread smooths the second.
+struct Drops {
+    double single = 0;  // at a single bus
+    int single_row = 0; // the row it falls into
+    double mean = 0;    // of the mean over the buses
+    int mean_row = 0;
+};
+[[nodiscard]] Drops largest_drops(const SunTable& table);
 
 // Clear-sky factors, one number a line (an optional header line first). Throws ScenarioError.
 [[nodiscard]] std::vector<double> read_clear_sky(std::string_view text, const std::string& file);

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "scenario/drift.hpp"
+#include "scenario/sensor.hpp"
 
 namespace umbrascope::scenario {
 namespace {
@@ -73,7 +74,7 @@ TEST(Drift, TheSunTableFollowsItsOwnTrack)
     const std::string text = track_text(drift.track, drift.about, drift.decimals);
     const Track written = read_track(text, "track");
     ASSERT_EQ(written.records.size(), 240U);
-    const SunTable table = sun_under(buses, written, options.steps, nullptr);
+    const SunTable table = sun_under(buses, written, options.steps);
     int shaded = 0;
     for (int row = 0; row < options.steps; ++row)
         for (std::size_t bus = 0; bus < buses.size(); ++bus) {
@@ -88,13 +89,20 @@ TEST(Drift, TheSunTableFollowsItsOwnTrack)
 TEST(Drift, CloudsCrossTheNetworkWithTheWind)
 {
     const std::vector<Place> buses = grid(3000, 2000);
-    for (const double from : {270.0, 0.0, 135.0, 200.0}) {
+    struct Case {
+        double from;
+        int steps;
+    };
+    for (const Case c : {Case{270, 120}, Case{0, 120}, Case{135, 120}, Case{200, 120}, Case{270, 2}, Case{90, 3},
+                         Case{45, 5}}) {
+        const double from = c.from;
         DriftOptions options;
         options.from = from;
         options.clouds = 6;
+        options.steps = c.steps;
         const Drift drift = drifting_clouds(buses, options);
         const std::vector<CloudAt>& records = drift.track.records;
-        ASSERT_EQ(records.size(), 6U * 120U);
+        ASSERT_EQ(records.size(), 6U * static_cast<std::size_t>(c.steps));
         // Distance along the way the wind blows.
         const double toward = (from + 180) * std::numbers::pi / 180;
         const auto along = [&](double x, double y) { return x * std::sin(toward) + y * std::cos(toward); };
@@ -108,8 +116,8 @@ TEST(Drift, CloudsCrossTheNetworkWithTheWind)
             const CloudAt& start = records[cloud];
             const CloudAt& end = records[records.size() - 6 + cloud];
             // Clear of every bus, upwind, at the start; clear of every bus, downwind, at the end.
-            EXPECT_LE(along(start.x, start.y), first_bus - edge + 1e-6) << "from " << from << ", cloud " << cloud;
-            EXPECT_GE(along(end.x, end.y), last_bus + edge - 1e-6) << "from " << from << ", cloud " << cloud;
+            EXPECT_LE(along(start.x, start.y), first_bus - edge + 1e-6) << "from " << from << ", " << c.steps << " steps, cloud " << cloud;
+            EXPECT_GE(along(end.x, end.y), last_bus + edge - 1e-6) << "from " << from << ", " << c.steps << " steps, cloud " << cloud;
         }
     }
 }
@@ -124,38 +132,125 @@ TEST(Drift, TheSeedDecides)
         return track_text(drift.track, drift.about, drift.decimals);
     };
     EXPECT_EQ(text(5), text(5));
-    EXPECT_NE(text(5), text(6));
+    // Another seed draws other clouds, not only another header.
+    const auto first_record = [&](std::uint64_t seed) {
+        options.seed = seed;
+        const CloudAt first = drifting_clouds(buses, options).track.records.front();
+        return std::pair(first.x, first.y);
+    };
+    EXPECT_NE(first_record(5), first_record(6));
+    EXPECT_NE(first_record(1), first_record(2));
     options.core = 30;
     options.edge = 20;
     EXPECT_THROW((void)text(1), ScenarioError);
     EXPECT_THROW((void)drifting_clouds({}, DriftOptions{}), ScenarioError);
 }
 
-TEST(SunTable, ClearSkyFactorsHeaderAndLoadshapes)
+// The table is the clear-sky index; the loadshapes carry it times each row's factor, a factor of
+// 0 (night) giving 0. Names OpenDSS would split are quoted, and each PV system takes its drawn
+// bus's shape.
+TEST(SunTable, TheIndexInTheTableThePowerInTheLoadshapes)
 {
     Track track;
     track.shape = {10, 50, 90, 20, 0.6};
     track.records = {{1, 0, 0}, {2, 1000, 1000}};
     const std::vector<Place> buses{{0, 0}, {0, 70}};
-    const std::vector<double> factors = read_clear_sky("normalised\r\n0.5\n\n1\n0.9\n", "sky.csv");
-    ASSERT_EQ(factors, (std::vector<double>{0.5, 1, 0.9}));
-    const SunTable table = sun_under(buses, track, 3, &factors);
-    const SunHeader header{"the clouds of t.txt", "sky.csv", 0.5, {"A", "B"}};
+    const std::vector<double> factors = read_clear_sky("normalised\r\n0.5\n\n1\n0\n", "sky.csv");
+    ASSERT_EQ(factors, (std::vector<double>{0.5, 1, 0}));
+    const SunTable table = sun_under(buses, track, 3);
+    const SunHeader header{"the clouds of t.txt", "sky.csv", 0.5, {"A", "Feeder end"}};
     EXPECT_EQ(sun_table_text(table, header),
               "Sun intensity per bus\nMade by umbrascope-clouds from the clouds of t.txt\n"
-              "Clear-sky index: 1 in full sun, times the factors of sky.csv\nOne row every 0.5 seconds\n"
-              "Columns: time in seconds, then one intensity per bus index\ntime,A,B\n"
-              "0,0.125,0.362\n0.5,1,1\n1,0.9,0.9\n");  // 0.725 x 0.5 lies just below 0.3625
-    EXPECT_EQ(loadshapes_text(table, header),
+              "Clear-sky index: 1 in full sun; the loadshapes take it times the factors of sky.csv\n"
+              "One row every 0.5 seconds\n"
+              "Columns: time in seconds, then one intensity per bus index\ntime,A,Feeder end\n"
+              "0,0.25,0.725\n0.5,1,1\n1,1,1\n");
+    const std::string shapes =
+        "New Loadshape.A npts=3 sinterval=0.5 mult=[0.125 1 0]\n"
+        "New \"Loadshape.Feeder end\" npts=3 sinterval=0.5 mult=[0.362 1 0]\n";  // 0.725 x 0.5 lies just below 0.3625
+    EXPECT_EQ(loadshapes_text(table, header, &factors, nullptr),
               "! Loadshapes made by umbrascope-clouds from the clouds of t.txt: one per bus, its multipliers the bus's "
-              "sun intensity in each row\n"
-              "New Loadshape.A npts=3 sinterval=0.5 mult=[0.125 1 0.9]\nNew Loadshape.B npts=3 sinterval=0.5 mult=[0.362 1 0.9]\n");
+              "clear-sky index in each row times the factor of sky.csv\n" + shapes);
+
+    const std::vector<PvSystem> pv = read_pv_systems(
+        "element,bus,drawn_bus\nLoad.l1,x,A\nPVSystem.pv1,x1,\"Feeder end\"\npvsystem.PV2,y,A\nPVSystem.far,z,\n", "e.csv");
+    const std::string edits = loadshapes_text(table, header, nullptr, &pv);
+    EXPECT_NE(edits.find("mult=[0.25 1 1]"), std::string::npos) << edits;
+    EXPECT_NE(edits.find("Edit PVSystem.pv1 daily=\"Feeder end\" duty=\"Feeder end\"\nEdit pvsystem.PV2 daily=A duty=A\n"
+                         "! PVSystem.far reaches no drawn bus: it keeps its own shapes\n"),
+              std::string::npos)
+        << edits;
+    const std::vector<PvSystem> none;
+    EXPECT_NE(loadshapes_text(table, header, nullptr, &none).find("! The circuit has no PV systems"), std::string::npos);
+    const std::vector<PvSystem> stale{{"PVSystem.pv9", "gone"}};
+    EXPECT_THROW((void)loadshapes_text(table, header, nullptr, &stale), ScenarioError);
+    SunHeader quotes = header;
+    quotes.names[1] = "it's \"odd\"";
+    EXPECT_THROW((void)loadshapes_text(table, quotes, nullptr, nullptr), ScenarioError);
 
     EXPECT_THROW((void)read_clear_sky("1\nlots\n", "sky.csv"), ScenarioError);
     EXPECT_THROW((void)read_clear_sky("1\n-0.5\n", "sky.csv"), ScenarioError);
+    // A sensor's offset below zero at night, and values past 1, are written as they are.
+    const SunTable signs{1, 4, {-20, -1500, 7, 12050}};
+    const std::string signed_text = sun_table_text(signs, SunHeader{"x", "", 10, {"a", "b", "c", "d"}});
+    EXPECT_EQ(signed_text.substr(signed_text.rfind("time")), "time,a,b,c,d\n0,-0.02,-1.5,0.007,12.05\n");
     // 6,000 buses of "0.443," cannot share one line of 32,767 characters.
     const SunTable wide{1, 6000, std::vector<std::int64_t>(6000, 443)};
     EXPECT_THROW((void)sun_table_text(wide, SunHeader{"x", "", 10, std::vector<std::string>(6000, "b")}), ScenarioError);
+}
+
+// The largest one-row fall of the index at one bus, and of the mean over the buses.
+TEST(SunTable, LargestDrops)
+{
+    // Rows of three buses: a shadow takes bus 1, then buses 2 and 3 a little.
+    const SunTable table{4, 3, {1000, 1000, 1000, 400, 1000, 1000, 400, 700, 800, 1000, 1000, 1000}};
+    const Drops drops = largest_drops(table);
+    EXPECT_DOUBLE_EQ(drops.single, 0.6);
+    EXPECT_EQ(drops.single_row, 2);
+    EXPECT_DOUBLE_EQ(drops.mean, 0.2);  // (3000 - 2400) / 3
+    EXPECT_EQ(drops.mean_row, 2);
+}
+
+// A measured sky drifts over the feeder with the wind: worked by hand for a series sampled every
+// 10 s, read at rows 5 s apart, on a wind of 10 m/s.
+TEST(Sensor, TheSkyDriftsWithTheWind)
+{
+    const SensorSeries series = read_sensor("W/m2\n0.2\n9:00,0.4\n\nx\n1.0\n1.3\n0.6\n", "s.csv");
+    EXPECT_EQ(series.values, (std::vector<double>{0.2, 0.4, 1.0, 1.3, 0.6}));  // at 0, 10, 20, 30 and 40 s
+    EXPECT_EQ(series.passed_over, 3);
+    struct Case {
+        const char* name;
+        double from;             // the wind's compass degrees
+        double metres_per_unit;
+        Place bus;
+        int row;                 // t = 5 (row - 1) s
+        double expected;
+    };
+    const Case cases[] = {
+        {"downwind 100 m, 10 s later: before the series, its first sample", 270, 1, {100, 0}, 1, 0.2},
+        {"downwind 100 m: 15 - 10 s, halfway from 0.2 to 0.4", 270, 1, {100, 0}, 4, 0.3},
+        {"upwind 50 m, 5 s earlier: 10 + 5 s", 270, 1, {-50, 0}, 3, 0.7},
+        {"across the wind: no lag, and 1.3 of a bright cloud edge kept", 270, 1, {0, 80}, 7, 1.3},
+        {"downwind past the series' end less its lag: 45 - 10 s", 270, 1, {100, 0}, 10, 0.95},
+        {"upwind past the series' end: its last sample", 270, 1, {-50, 0}, 10, 0.6},
+        {"328.084 feet downwind is 100 m", 270, 0.3048, {328.084, 0}, 4, 0.3},
+        {"a north wind carries the shade south", 0, 1, {0, -100}, 4, 0.3},
+        {"an east wind carries it west: 100 m east is 10 s upwind", 90, 1, {100, 0}, 1, 0.4},
+    };
+    for (const Case& c : cases) {
+        SensorSky sky;
+        sky.interval = 10;
+        sky.row_interval = 5;
+        sky.speed = 10;
+        sky.from = c.from;
+        sky.metres_per_unit = c.metres_per_unit;
+        sky.rows = 10;
+        const SunTable table = sensor_sun({c.bus}, series, sky);
+        EXPECT_EQ(table.at(c.row - 1, 0), std::llround(c.expected * 1000)) << c.name;
+        sky.scale = 2;  // the series in twice the index's units
+        EXPECT_EQ(sensor_sun({c.bus}, series, sky).at(c.row - 1, 0), thousandths(c.expected / 2)) << c.name;
+    }
+    EXPECT_THROW((void)read_sensor("time,W\nnone\n", "s.csv"), ScenarioError);
 }
 
 TEST(Track, BadTracksNameTheLine)

@@ -130,6 +130,6 @@ int main(int argc, char* argv[])
         header.names.emplace_back(bus.name);
     }
     std::ofstream sun(folder + "/cloud_sun_intensity_table.txt", std::ios::binary);
-    sun << scenario::sun_table_text(scenario::sun_under(places, clouds_track, rows, nullptr), header);
+    sun << scenario::sun_table_text(scenario::sun_under(places, clouds_track, rows), header);
     return network && sun && track ? 0 : 1;
 }

@@ -91,7 +91,14 @@ refused("cannot open cloud_bus_coords_connections.txt in the folder .*/no-networ
 refused("--clouds does not go with --from-track" "" ${CLOUDS} --clouds 2 --from-track x.txt ${WORK}/example)
 refused("--wind takes SPEED,FROM" "" ${CLOUDS} --wind 3 ${WORK}/example)
 refused("has 2913 factors for 3000 rows" "" ${CLOUDS} --force --steps 3000
+        --clear-sky ${feeders}/ieee8500/Normalized-1s-2900-pts.CSV --loadshapes ${WORK}/example/shapes.dss ${WORK}/example)
+refused("--clear-sky gives the loadshapes the sun's course" "" ${CLOUDS} --force
         --clear-sky ${feeders}/ieee8500/Normalized-1s-2900-pts.CSV ${WORK}/example)
+# A table whose last row cannot be run is never written; numbers are numbers.
+refused("--steps takes a whole number from 1 to 32766, not '32767'" "" ${CLOUDS} --force --steps 32767 ${WORK}/example)
+refused("--wind takes SPEED,FROM: two numbers.*not '200deg,5'" "" ${CLOUDS} --force --wind 200deg,5 ${WORK}/example)
+refused("--core takes a number .*not '500m'" "" ${CLOUDS} --force --core 500m ${WORK}/example)
+refused("--units takes ft, m or km" "" ${CLOUDS} --force --units yards ${WORK}/example)
 run(0 ${CLOUDS} --help)
 
 # The 8500-node feeder's elements file: a line for each of its 1177 loads, each with a drawn bus.
@@ -161,3 +168,58 @@ foreach(converted lonlat latlon)
   endif()
 endforeach()
 refused("give --lonlat or --latlon, not both" "" ${IMPORTER} --lonlat --latlon ${WORK}/geo/geo.dss ${WORK}/geo/both)
+
+# Metres and m/s on a feeder in feet: a wind of 10 m/s from the west moves every cloud 100 m,
+# 328.084 ft, east in a row of 10 s, and a core of 500 m is 1640.42 ft in the track.
+file(MAKE_DIRECTORY ${WORK}/feet)
+file(COPY ${WORK}/8500/cloud_bus_coords_connections.txt DESTINATION ${WORK}/feet)
+run(0 ${CLOUDS} --units ft --wind 10,270 --interval 10 --core 500 --clouds 2 --steps 5 ${WORK}/feet)
+if(NOT out MATCHES "The feeder is [0-9.]+ km across; the clouds' cores are 500 m and their edges [0-9]+ m in radius; on a wind of 10 m/s the sky crosses the feeder's [0-9.]+ km along the wind in [0-9.]+ min")
+  message(FATAL_ERROR "the sizes in metres:\n${out}")
+endif()
+file(STRINGS ${WORK}/feet/cloud_centers_plot.txt track)
+list(GET track 3 parameters)
+if(NOT parameters MATCHES "^shape,network units,-,[0-9.]+,1640.42,")
+  message(FATAL_ERROR "--core 500 with --units ft: ${parameters}")
+endif()
+# Record n and record n + 2 are one cloud a row apart: x grows by 328.08 (two decimals), y stays.
+execute_process(COMMAND awk -F, "NR > 4 { n++; x[n] = $2; y[n] = $3 } END { for (i = 3; i <= n; i++) { d = x[i] - x[i - 2]; if (d < 328.07 || d > 328.10 || y[i] != y[i - 2]) { print i, d; exit 1 } } exit n != 10 }"
+                        ${WORK}/feet/cloud_centers_plot.txt RESULT_VARIABLE moved OUTPUT_VARIABLE moved_out)
+if(moved)
+  message(FATAL_ERROR "the clouds did not move 328.08 ft east a row: ${moved_out}")
+endif()
+
+# PV systems on their own sunlight: a measured series over a small feeder, each PV system edited to
+# the loadshape of the drawn bus that stands for it.
+file(MAKE_DIRECTORY ${WORK}/pv)
+file(WRITE ${WORK}/pv/ckt.dss "New Line.l1 bus1=a bus2=End\nNew Transformer.t buses=[end.1 x.1]\n"
+           "New PVSystem.Roof1 bus1=x.1 kVA=5\nNew PVSystem.pv2 bus1=a\nNew Load.ld bus1=x\nBuscoords xy.csv\n")
+file(WRITE ${WORK}/pv/xy.csv "a 0 0\nEnd 100 0\n")
+file(WRITE ${WORK}/pv/sensor.csv "time,W/m2\n0,500\n1,900\n2,1000\n")
+run(0 ${IMPORTER} ${WORK}/pv/ckt.dss ${WORK}/pv/feeder)
+run(0 ${CLOUDS} --units m --wind 50,270 --from-sensor ${WORK}/pv/sensor.csv --sensor-interval 1 --sensor-scale 1000
+    --sensor-at a --loadshapes ${WORK}/pv/shapes.dss ${WORK}/pv/feeder)
+file(READ ${WORK}/pv/shapes.dss shapes)
+file(READ ${WORK}/pv/feeder/cloud_sun_intensity_table.txt sun)
+# The end 100 m downwind sees the sensor's sky 2 s later: its first sample until then.
+if(NOT shapes MATCHES "New Loadshape.a npts=3 sinterval=1 mult=\\[0.5 0.9 1\\]\nNew Loadshape.End npts=3 sinterval=1 mult=\\[0.5 0.5 0.5\\]\n"
+   OR NOT shapes MATCHES "\nEdit PVSystem.Roof1 daily=End duty=End\nEdit PVSystem.pv2 daily=a duty=a\n$"
+   OR NOT sun MATCHES "\n0,0.5,0.5\n1,0.9,0.5\n2,1,0.5\n$"
+   OR NOT out MATCHES "gives each of the circuit's 2 PV systems its drawn bus's loadshape")
+  message(FATAL_ERROR "PV systems on their own sunlight:\n${out}\n${sun}\n${shapes}")
+endif()
+# A bus named with a blank, as a bus table may name it, is one word in the loadshapes; a network
+# without PV systems says how to attach them.
+file(WRITE ${WORK}/pv/buses.csv "name,x,y\nPlant,0,0\n\"Feeder end\",3,1\n")
+file(WRITE ${WORK}/pv/branches.csv "Plant,Feeder end\n")
+run(0 ${IMPORTER} --buses ${WORK}/pv/buses.csv --branches ${WORK}/pv/branches.csv ${WORK}/pv/tables)
+run(0 ${CLOUDS} --steps 3 --loadshapes ${WORK}/pv/tables.dss ${WORK}/pv/tables)
+file(READ ${WORK}/pv/tables.dss shapes)
+if(NOT shapes MATCHES "\nNew \"Loadshape.Feeder end\" npts=3 " OR NOT shapes MATCHES "! The circuit has no PV systems")
+  message(FATAL_ERROR "a name with a blank in the loadshapes:\n${shapes}")
+endif()
+refused("--from-sensor needs --units" "" ${CLOUDS} --force --from-sensor ${WORK}/pv/sensor.csv ${WORK}/pv/feeder)
+refused("--sensor-at nowhere: no bus of that name" "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${WORK}/pv/sensor.csv
+        --sensor-interval 1 --sensor-at nowhere ${WORK}/pv/feeder)
+refused("one-day-1s-site1.csv: 43201 samples cover 43200 s, 43201 rows at 1 s a row: past the 32766 rows a run can show; give --interval 1.319 or more"
+        "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${SOURCE}/tests/data/sky/one-day-1s-site1.csv --sensor-interval 1 ${WORK}/pv/feeder)

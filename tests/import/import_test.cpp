@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <set>
 
@@ -12,6 +13,7 @@
 #include "network/network_file.hpp"
 #include "network/plot_geometry.hpp"
 #include "scenario/network_buses.hpp"
+#include "scenario/sensor.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope::import {
@@ -437,6 +439,63 @@ TEST(Feeders, The8500NodeFeederFillsTheFrame)
     EXPECT_LE(right, st.xp_max.value() + 1);
     EXPECT_GE(top, 1040 - 1);  // within the unlifted plot area
     EXPECT_LE(bottom, 7360 + 1);
+}
+
+}  // namespace
+}  // namespace umbrascope::import
+
+namespace umbrascope::import {
+namespace {
+
+// The measured sky over the published 13-node and 8500-node feeders equals the model worked
+// straight from its statement, for every bus and row: the wind carries the shade toward
+// (-sin FROM, -cos FROM); a bus sees the series at t - lag, held at its ends.
+TEST(Feeders, AMeasuredSkyOverThePublishedFeedersIsTheModel)
+{
+    const fs::path root = UMBRASCOPE_SOURCE_DIR;
+    DiskFiles files;
+    std::string why;
+    const scenario::SensorSeries series =
+        scenario::read_sensor(*files.read(root / "tests/data/feeders/ieee8500/Normalized-1s-2900-pts.CSV", why), "sky");
+    struct Case {
+        const char* name;
+        fs::path folder;  // holding the network file
+        double metres_per_unit;
+        double speed, from;
+    };
+    testing::TempFolder feeder;
+    const fs::path coords = root / "tests/data/feeders/ieee8500/Buscoords.dss";
+    const Network network = join_network(read_coordinates(*files.read(coords, why), coords.string(), Degrees::none),
+                                         read_circuit(root / "tests/data/feeders/ieee8500/Master.dss", files));
+    feeder.write(std::string(network_file_name), network_file_text(network, "Master.dss"));
+    for (const Case& c : {Case{"13-node, feet", root / "examples/ieee13", 0.3048, 0.5, 225},
+                          Case{"8500-node, feet", feeder.path(), 0.3048, 10, 270},
+                          Case{"8500-node as if metres", feeder.path(), 1, 4, 10}}) {
+        const scenario::NetworkBuses buses = scenario::read_network_buses(c.folder);
+        scenario::SensorSky sky;
+        sky.interval = 1;
+        sky.row_interval = 2;
+        sky.metres_per_unit = c.metres_per_unit;
+        sky.speed = c.speed;
+        sky.from = c.from;
+        sky.scale = 0.8;
+        sky.at = buses.places[buses.places.size() / 2];
+        sky.rows = 1500;
+        const scenario::SunTable table = scenario::sensor_sun(buses.places, series, sky);
+        const double radians = c.from * std::acos(-1.0) / 180;
+        const std::vector<double>& v = series.values;
+        for (std::size_t b = 0; b < buses.places.size(); ++b) {
+            const double dx = buses.places[b].x - sky.at.x, dy = buses.places[b].y - sky.at.y;
+            const double lag = (-dx * std::sin(radians) - dy * std::cos(radians)) * c.metres_per_unit / c.speed;
+            for (int r = 1; r <= sky.rows; ++r) {
+                const double t = std::clamp((r - 1) * 2.0 - lag, 0.0, static_cast<double>(v.size() - 1));
+                const auto k = static_cast<std::size_t>(std::floor(t));
+                const double value = k + 1 < v.size() ? v[k] + (t - static_cast<double>(k)) * (v[k + 1] - v[k]) : v[k];
+                ASSERT_NEAR(static_cast<double>(table.at(r - 1, static_cast<int>(b))) / 1000, value / 0.8, 0.0005 + 1e-9)
+                    << c.name << ", bus " << b + 1 << ", row " << r;
+            }
+        }
+    }
 }
 
 }  // namespace

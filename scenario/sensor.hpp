@@ -1,0 +1,44 @@
+#pragma once
+// A measured sky spread over the feeder: one series of the clear-sky index (a pyranometer or a PV
+// plant, sampled every few seconds) at one place, carried by the wind as a frozen cloud field. A
+// bus downwind of the sensor sees what the sensor saw, later by its distance along the wind over
+// the wind's speed; a bus upwind saw it earlier.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scenario/sun_model.hpp"
+
+namespace umbrascope::scenario {
+
+struct SensorSeries {
+    std::vector<double> values;  // sample k at k x interval seconds
+    int passed_over = 0;         // lines that are not a number
+    std::string file;
+};
+
+// One value a line; of a line with commas, its last field. Lines that are not a number are
+// passed over and counted. Throws ScenarioError when no line holds a number.
+[[nodiscard]] SensorSeries read_sensor(std::string_view text, const std::string& file);
+
+struct SensorSky {
+    double interval = 1;            // seconds between the series' samples
+    double scale = 1;               // a value divided by this is the clear-sky index
+    Place at;                       // the sensor, in network units
+    double metres_per_unit = 1;
+    double speed = 0;               // of the wind, metres a second; above 0
+    double from = 270;              // compass degrees the wind blows from: 0 north, 90 east
+    double row_interval = 1;        // seconds between the table's rows
+    int rows = 0;
+};
+
+// How many seconds after the sensor the bus at `bus` sees the same sky (before it: below 0).
+[[nodiscard]] double lag_seconds(const Place& bus, const SensorSky& sky);
+
+// Row r (from 1), at t = (r - 1) x row_interval, gives each bus the series linearly interpolated at
+// t - lag, held at the series' first and last samples beyond its ends, divided by the scale, to
+// three decimals. Values above 1 (a cloud's bright edge) are kept.
+[[nodiscard]] SunTable sensor_sun(const std::vector<Place>& buses, const SensorSeries& series, const SensorSky& sky);
+
+}  // namespace umbrascope::scenario
