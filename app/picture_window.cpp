@@ -60,6 +60,7 @@ FrameOptions PictureView::frame_options() const
     options.width = std::max(1, static_cast<int>(std::lround(width() * ratio)));
     options.height = std::max(1, static_cast<int>(std::lround(height() * ratio)));
     options.pixel_ratio = ratio;
+    options.bus_spacing = viewer_.bus_spacing();
     return options;
 }
 

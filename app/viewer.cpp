@@ -99,6 +99,7 @@ Viewer::Viewer(Form1& form, QString note)
     });
     connect(&form_, &Form1::restarted, this, [this] {
         picture_.clear();
+        spacing_ = -1;
         last_failed_ = false;
         warned_ = false;
         update_title();
@@ -297,8 +298,21 @@ void Viewer::show_chart(int bus, bool add)
     chart_->raise();
 }
 
-void Viewer::save_picture(const fs::path& path, const FrameOptions& options) const
+double Viewer::bus_spacing() const
 {
+    const RunState& st = form_.run_state();
+    if (st.num_pass <= 0 || st.nbus <= 0)
+        return 0;
+    if (spacing_ < 0)
+        spacing_ = umbrascope::bus_spacing(st);
+    return spacing_;
+}
+
+void Viewer::save_picture(const fs::path& path, const FrameOptions& given) const
+{
+    FrameOptions options = given;
+    if (options.sized() && !options.shown)
+        options.bus_spacing = bus_spacing();
     const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_)};
     // The extension in any letter case: picture.SVG is an SVG drawing.
     const QString extension = QString::fromStdString(path.extension().string());

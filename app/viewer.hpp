@@ -79,6 +79,9 @@ public:
     [[nodiscard]] QString title() const;
     [[nodiscard]] QMenu* menu() const { return menu_; }
     [[nodiscard]] const Picture& picture() const { return picture_; }
+    // How far apart the run's buses lie (plot units), which sized pictures fit their symbols to;
+    // 0 before the first pass.
+    [[nodiscard]] double bus_spacing() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -106,6 +109,7 @@ private:
     bool warned_ = false;  // the first pass's warnings are in the report
     QString saved_note_;
     QDeadlineTimer saved_until_{0};
+    mutable double spacing_ = -1;  // bus_spacing(), once known for this run
     std::unique_ptr<ExportJob> job_;
     std::unique_ptr<PictureWindow> picture_window_;
     std::unique_ptr<BusChart> chart_;

@@ -172,7 +172,9 @@ View frame_view(const RunState& st, const FrameOptions& options)
         return *options.shown;
     // The classic frame keeps the network 220 plot units (about 15 pixels) from its edges.
     const double margin = 220.0 / 15 * text_scale(options) * text_scale(options) / options.pixel_ratio;
-    return fitted_view(st, options.width, options.height - band_pixels(options), margin, options.pixel_ratio);
+    View view = fitted_view(st, options.width, options.height - band_pixels(options), margin, options.pixel_ratio);
+    view.symbol_spacing = options.bus_spacing;
+    return view;
 }
 
 void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameOptions& options)

@@ -29,6 +29,9 @@ struct FrameOptions {
     // The picture through this view (zoomed or panned, as the picture window shows it) instead of
     // the network fitted; only in a sized frame.
     std::optional<View> shown;
+    // How far apart the buses lie, in plot units (bus_spacing), so that in a sized frame their
+    // symbols shrink to fit a dense network; 0 keeps them full size.
+    double bus_spacing = 0;
     [[nodiscard]] bool sized() const { return width > 0 && height > 0; }
 };
 

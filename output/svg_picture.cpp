@@ -55,7 +55,7 @@ QByteArray picture_svg(const Picture& picture, const FrameFacts& facts, const Fr
     // Plot units to the page: themselves in the classic frame, the view's pixels otherwise.
     const auto at = [&](double x, double y) { return sized ? QPointF(view.x(x), view.y(y)) : QPointF(x, y); };
     const double geography = sized ? view.scale : 1.0;
-    const double symbol = sized ? view.symbol_scale : 1.0;
+    const double symbol = sized ? view.symbols() : 1.0;
     for (const Shape& shape : picture.shapes()) {
         switch (shape.kind) {
         case ShapeKind::line:

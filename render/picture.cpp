@@ -7,6 +7,7 @@
 
 #include "core/layout.hpp"
 #include "core/raster.hpp"
+#include "render/draw_network.hpp"
 
 namespace umbrascope {
 
@@ -53,6 +54,74 @@ void View::zoom(double factor, double px, double py)
     shift_x = dx - (dx - shift_x) * factor;
     shift_y = dy - (dy - shift_y) * factor;
     scale *= factor;
+}
+
+double View::symbols() const
+{
+    if (!(symbol_spacing > 0))
+        return symbol_scale;
+    // A disc is drawn 170 plot units across at symbol_scale, and a pixel more; one three quarters as
+    // wide as the buses lie apart leaves a gap, and the line in it, between neighbours. The
+    // smallest is 3 pixels wide (at symbol_scale 1/15, 3 of the full disc's 12 and a third).
+    constexpr double across = 170;
+    const double full = across * symbol_scale + 1;
+    const double wide = std::clamp(0.75 * symbol_spacing * scale, 3 * full / (across / 15 + 1), full);
+    return (wide - 1) / across;
+}
+
+double bus_spacing(const RunState& st)
+{
+    std::vector<std::pair<double, double>> at;
+    for (int k = 1; k <= st.nbus.value(); ++k)
+        if (const auto position = bus_marker_position(st, k))
+            at.emplace_back(position->x, position->y);
+    if (at.size() < 2)
+        return 0;
+    // Each bus's nearest neighbour, looked for in the cells of a grid around it, wider rings until
+    // one holds a bus at least as near as the ring's inner edge.
+    double left = at[0].first, right = left, top = at[0].second, bottom = top;
+    for (const auto& [x, y] : at) {
+        left = std::min(left, x), right = std::max(right, x);
+        top = std::min(top, y), bottom = std::max(bottom, y);
+    }
+    const double cell = std::max({(right - left) / std::sqrt(static_cast<double>(at.size())),
+                                  (bottom - top) / std::sqrt(static_cast<double>(at.size())), 1.0});
+    const auto column = [&](double x) { return static_cast<long>((x - left) / cell); };
+    const auto row = [&](double y) { return static_cast<long>((y - top) / cell); };
+    std::unordered_map<std::int64_t, std::vector<std::size_t>> grid;
+    const auto key = [](long cx, long cy) { return (static_cast<std::int64_t>(cx) << 32) ^ static_cast<std::uint32_t>(cy); };
+    for (std::size_t i = 0; i < at.size(); ++i)
+        grid[key(column(at[i].first), row(at[i].second))].push_back(i);
+    const long columns = column(right) + 1, rows = row(bottom) + 1;
+    std::vector<double> nearest;
+    nearest.reserve(at.size());
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        const long cx = column(at[i].first), cy = row(at[i].second);
+        double best = HUGE_VAL;
+        for (long ring = 0; ring <= std::max(columns, rows); ++ring) {
+            for (long x = cx - ring; x <= cx + ring; ++x)
+                for (long y = cy - ring; y <= cy + ring; ++y) {
+                    if (std::max(std::labs(x - cx), std::labs(y - cy)) != ring)
+                        continue;
+                    const auto found = grid.find(key(x, y));
+                    if (found == grid.end())
+                        continue;
+                    for (const std::size_t j : found->second)
+                        if (j != i)
+                            best = std::min(best, std::hypot(at[j].first - at[i].first, at[j].second - at[i].second));
+                }
+            if (best <= ring * cell)
+                break;
+        }
+        // Buses drawn on one spot are one symbol: they do not make the others small.
+        if (best > 0 && best < HUGE_VAL)
+            nearest.push_back(best);
+    }
+    if (nearest.empty())
+        return 0;
+    const auto share = nearest.begin() + static_cast<std::ptrdiff_t>(nearest.size() / 2);
+    std::nth_element(nearest.begin(), share, nearest.end());
+    return *share;
 }
 
 View classic_view()
@@ -159,7 +228,8 @@ void render_picture(const std::vector<Shape>& shapes, const View& view, std::uin
     raster.set_origin(view.origin_x, view.origin_y, view.device_width > 0 ? view.device_width : width,
                       view.device_height > 0 ? view.device_height : height);
     raster.set_shift(view.shift_x, view.shift_y);
-    const double symbol = view.symbol_scale / view.scale;
+    const double symbols = view.symbols();
+    const double symbol = symbols / view.scale;
     for (const Shape& shape : shapes) {
         raster.set_line_style(shape.style);
         switch (shape.kind) {
@@ -180,7 +250,7 @@ void render_picture(const std::vector<Shape>& shapes, const View& view, std::uin
             // A symbol's radius, given in plot units, is kept in pixels at every scale.
             if (shape.role == Role::bus && symbol != 1.0 && shape.style == LineStyle::solid && view.device_width == 0)
                 stamps.stamp(shape.a * view.scale + view.shift_x - view.origin_x, shape.b * view.scale + view.shift_y - view.origin_y,
-                             shape.c * view.symbol_scale, shape.colour, bits, width, height, stride_pixels);
+                             shape.c * symbols, shape.colour, bits, width, height, stride_pixels);
             else
                 raster.draw_circle(shape.a, shape.b, shape.role == Role::bus && symbol != 1.0 ? static_cast<Single>(shape.c * symbol) : shape.c,
                                    shape.colour);

@@ -69,6 +69,9 @@ struct View {
     int device_width = 0;   // shapes are computed within the device; 0 for the target's own size
     int device_height = 0;
     bool frame_fills = true;  // fills are drawn where they lie; otherwise a fill paints the whole target
+    // How far apart the buses lie, in plot units (bus_spacing), where bus symbols shrink to fit a
+    // dense network; 0 keeps them at symbol_scale.
+    double symbol_spacing = 0;
 
     [[nodiscard]] double x(double plot_x) const { return plot_x * scale + shift_x - origin_x; }
     [[nodiscard]] double y(double plot_y) const { return plot_y * scale + shift_y - origin_y; }
@@ -81,7 +84,16 @@ struct View {
         shift_x += dx;
         shift_y += dy;
     }
+    // The scale of bus symbols: symbol_scale, or less where the buses lie closer together at this
+    // zoom than a full disc is wide, so that a disc is three quarters as wide as the buses lie
+    // apart, down to a disc of 3 pixels in 13.
+    [[nodiscard]] double symbols() const;
 };
+
+// The distance between neighbouring buses that the symbols fit: the median of each bus's distance
+// to its nearest neighbour, in plot units, so that most discs clear their nearest neighbours and
+// the lines between them show. 0 for fewer than two buses apart.
+[[nodiscard]] double bus_spacing(const RunState& st);
 
 // The classic exported frame, 459 x 451 pixels at 15 plot units a pixel: pixel for pixel what the
 // window's picture holds there.

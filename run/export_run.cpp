@@ -50,6 +50,8 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     Pass pass{*st, input, controls, surface};
 
     ExportResult result;
+    // The frames' options, with the buses' spacing once the first pass has placed them.
+    FrameOptions frame = plan.frame;
     FrameFiles frames(plan.folder);
     std::optional<AnimationWriter> animation;
     // The frame files and the animation are encoded and written on a second thread while the next
@@ -67,6 +69,8 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         if (events.stop_requested && events.stop_requested())
             throw Stopped{};
         const bool failed = std::exchange(pass_failed, false);
+        if (ordinal == 1 && frame.sized() && !frame.shown)
+            frame.bus_spacing = bus_spacing(*st);
         if (ordinal == 1 && !failed && events.on_warning)
             for (const std::string& warning : first_pass_warnings(*st))
                 events.on_warning(warning);
@@ -85,14 +89,14 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         std::shared_ptr<IndexedFrame> indexed;
         if (plan.png || plan.animation) {
             indexed = std::make_shared<IndexedFrame>();
-            if (plan.frame.sized())
-                index_frame(picture_frame(picture, facts, plan.frame), *indexed);
+            if (frame.sized())
+                index_frame(picture_frame(picture, facts, frame), *indexed);
             else
-                compose_indexed_frame(canvas, facts, plan.frame, *indexed);
+                compose_indexed_frame(canvas, facts, frame, *indexed);
         }
         QByteArray svg;
         if (plan.svg)
-            svg = picture_svg(picture, facts, plan.frame);
+            svg = picture_svg(picture, facts, frame);
         writer.submit([&, indexed, svg, stem, ordinal] {
             const std::string name(stem.data());
             if (plan.png)

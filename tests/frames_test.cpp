@@ -271,6 +271,115 @@ TEST(Frames, AnySizeFitsTheNetworkAndKeepsTheDiscs)
     }
 }
 
+// The width of the red disc around (x, y) on its middle rows, within `half` pixels each side: a
+// disc of a grid alone, its neighbours further off (the discs are rings of circles, with gaps).
+int red_width(const QImage& frame, int x, int y, int half)
+{
+    int left = x + half + 1, right = x - half - 1;
+    for (int py = std::max(0, y - 1); py <= std::min(frame.height() - 1, y + 1); ++py)
+        for (int px = std::max(0, x - half); px <= std::min(frame.width() - 1, x + half); ++px)
+            if ((frame.pixel(px, py) & 0xFFFFFFU) == 0xFF0000U) {
+                left = std::min(left, px);
+                right = std::max(right, px);
+            }
+    return std::max(0, right - left + 1);
+}
+
+// A dense network's discs take their size from how close its buses lie at the zoom shown, from 3
+// pixels up to the full 11 to 13, so that neighbours stay apart and the lines between them show; a
+// screen of two device pixels a pixel draws them twice as wide; the classic frame keeps them full.
+TEST(Frames, DenseNetworksFitTheirDiscsToTheirSpacing)
+{
+    testing::TempFolder folder;
+    std::string network = "bus_coordinates\n", sun = "h1\nh2\nh3\nh4\nh5\nh6\n10";
+    int bus = 0;
+    constexpr int columns = 120;
+    for (int x = 0; x < columns; ++x)
+        for (int y = 0; y < 75; ++y) {
+            network += std::to_string(++bus) + ",b" + std::to_string(bus) + "," + std::to_string(x) + "," + std::to_string(y) + "\n";
+            sun += ",1";
+        }
+    folder.write(std::string(network_file_name), network + "bus_connections\n1,2\n");
+    folder.write(std::string(sun_table_file_name), sun + "\n");
+    folder.write(std::string(track_file_name), testing::track_file());
+    testing::PassRun run(folder.path(), true);
+    Picture picture;
+    TeeSurface surface(picture, nullptr);
+    Pass pass{run.st, run.input, run.controls, surface};
+    run_pass(pass);
+    const FrameFacts facts{run.st, 1};
+    const double spacing = bus_spacing(run.st);
+    const auto centre = [&](const View& view, int k) {
+        const auto at = bus_marker_position(run.st, k);
+        return QPointF(view.x(at->x), view.y(at->y));
+    };
+    // The discs' widths in device pixels, at a zoom, on a screen of `ratio` device pixels a pixel.
+    const auto widths = [&](double ratio, double zoom) {
+        FrameOptions options;
+        options.width = static_cast<int>(640 * ratio);
+        options.height = static_cast<int>(400 * ratio);
+        options.pixel_ratio = ratio;
+        options.bus_spacing = spacing;
+        View view = frame_view(run.st, options);
+        view.zoom(zoom, options.width / 2.0, options.height / 2.0);
+        options.shown = view;
+        const QImage frame = picture_frame(picture, facts, options);
+        std::vector<int> found;
+        for (int k = 1; k <= bus; ++k) {
+            const QPointF at = centre(view, k);
+            if (at.x() < 40 * ratio || at.y() < 40 * ratio || at.x() > options.width - 40 * ratio ||
+                at.y() > options.height - 40 * ratio)
+                continue;
+            const int half = std::min(static_cast<int>(spacing * view.scale / 2 - 0.5), static_cast<int>(9 * ratio));
+            found.push_back(red_width(frame, static_cast<int>(std::lround(at.x())), static_cast<int>(std::lround(at.y())), half));
+            if (k + 75 > bus)
+                continue;
+            // Between a bus and its neighbour on the right the frame is not red: the discs stay apart.
+            const QPointF middle = (at + centre(view, k + 75)) / 2;
+            EXPECT_NE(frame.pixel(static_cast<int>(std::lround(middle.x())), static_cast<int>(std::lround(at.y()))) & 0xFFFFFFU,
+                      0xFF0000U)
+                << "ratio " << ratio << ", zoom " << zoom << ": bus " << k << " touches its neighbour";
+        }
+        EXPECT_GT(found.size(), 20U) << "ratio " << ratio << ", zoom " << zoom;
+        return std::pair(*std::min_element(found.begin(), found.end()), *std::max_element(found.begin(), found.end()));
+    };
+    for (const double ratio : {1.0, 2.0}) {
+        const auto fitted = widths(ratio, 1);
+        EXPECT_GE(fitted.first, 3 * ratio) << "ratio " << ratio;
+        EXPECT_LT(fitted.second, 11 * ratio) << "ratio " << ratio << ": dense discs at full size";
+        const auto closer = widths(ratio, 1.6);
+        EXPECT_GT(closer.first, fitted.first) << "ratio " << ratio << ": zooming in did not grow the discs";
+        const auto near = widths(ratio, 8);
+        EXPECT_GE(near.first, 11 * ratio) << "ratio " << ratio;
+        EXPECT_LE(near.second, 13 * ratio) << "ratio " << ratio;
+    }
+    EXPECT_NEAR(widths(2, 1.6).first, 2 * widths(1, 1.6).first, 2) << "twice the device pixels, twice as wide";
+    // The classic frame draws every disc full size, however close.
+    const QImage classic = picture_frame(picture, facts, FrameOptions{});
+    const QPointF at = centre(classic_view(), bus / 2);
+    EXPECT_GE(disc_width(classic, static_cast<int>(std::lround(at.x())), static_cast<int>(std::lround(at.y()))), 11);
+}
+
+// After many passes the recorded picture holds what the last pass drew, no more: each pass's fill
+// over the whole frame wipes the shapes before it, so the hover and the files show only this row.
+TEST(Frames, TheRecordedPictureHoldsOnlyTheLastPass)
+{
+    const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
+    testing::PassRun run(example);
+    Picture picture;
+    TeeSurface surface(picture, nullptr);
+    Pass pass{run.st, run.input, run.controls, surface};
+    for (int row = 1; row <= 120; ++row) {
+        run_pass(pass);
+        std::size_t fills = 0;
+        for (const Shape& shape : picture.shapes())
+            fills += shape.role == Role::fill ? 1 : 0;
+        ASSERT_EQ(fills, 1U) << "row " << row;
+        ASSERT_EQ(picture.shapes().front().role, Role::fill) << "row " << row;
+        ASSERT_LE(picture.shapes().size(), 1 + 16 * 9 + 15 + 3 * 7) << "row " << row;  // a fill, discs, lines, clouds
+    }
+}
+
 // The legend's swatches have their classes' colours, and in the SVG frame nothing the picture draws
 // reaches into the band under it.
 TEST(Frames, TheBandShowsTheClassColoursAndThePictureStaysAboveIt)
