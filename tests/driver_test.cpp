@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "run/row_jump.hpp"
+#include "run/run_warnings.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope {
@@ -251,6 +252,38 @@ TEST(Driver, AJumpToAnyRowIsThatPassOfAStraightRun)
     ASSERT_FALSE(bad.pass());
     const TrackIndex index(source / "tests/data/golden/bad-records-keep-going", bad.st);
     EXPECT_TRUE(index.reaches(1));
+}
+
+// The first pass's warnings: what the files allow but most likely do not mean, each on one line.
+TEST(Warnings, WhatAFirstPassReadThatIsLikelyNotMeant)
+{
+    struct Case {
+        const char* name;
+        std::string network;
+        std::string sun;
+        std::vector<std::string> warnings;
+    };
+    const Case cases[] = {
+        {"a network in metres", testing::network_file("bus_coordinates\n1,A,0,0\n2,B,300,100\nbus_connections\n1,2\n"),
+         testing::sun_file(2), {}},
+        {"no buses", testing::network_file("bus_coordinates\nbus_connections\n"), testing::sun_file(2),
+         {"cloud_bus_coords_connections.txt holds no buses: there is no network to draw"}},
+        {"a network drawn as a dot", testing::network_file(), testing::sun_file(2),
+         {"cloud_bus_coords_connections.txt: the network is 3 units across, drawn at 75 % of the frame (half a unit is "
+          "added on each side): give coordinates in metres or feet"}},
+        {"rows short of values and a decimal comma",
+         testing::network_file("bus_coordinates\n1,A,0,0\n2,B,300,100\nbus_connections\n1,2\n"),
+         "h1\nh2\nh3\nh4\nh5\nh6\n0,1\n10,0,5,1\n20,1,1\n30,1\n",
+         {"cloud_sun_intensity_table.txt line 7: 1 value for 2 buses; the missing ones count as 0 (1 more row like it, "
+          "the last on line 10)",
+          "cloud_sun_intensity_table.txt line 8: 3 values for 2 buses: a decimal comma? Numbers take the point (0.93); "
+          "the values past the last bus are not drawn"}},
+    };
+    for (const Case& c : cases) {
+        Scenario s(c.network, c.sun, testing::track_file());
+        ASSERT_FALSE(s.run.pass()) << c.name;
+        EXPECT_EQ(first_pass_warnings(s.run.st), c.warnings) << c.name;
+    }
 }
 
 }  // namespace

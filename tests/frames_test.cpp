@@ -360,6 +360,31 @@ TEST(Frames, DenseNetworksFitTheirDiscsToTheirSpacing)
     EXPECT_GE(disc_width(classic, static_cast<int>(std::lround(at.x())), static_cast<int>(std::lround(at.y()))), 11);
 }
 
+// Names are written only where they overlap no other: 30 pairs of buses, each pair 2 units apart
+// and the pairs 100 apart, in a frame 3000 pixels wide, give one name a pair.
+TEST(Frames, NamesNeverOverlap)
+{
+    testing::TempFolder folder;
+    std::string network = "bus_coordinates\n";
+    for (int pair = 0; pair < 30; ++pair)
+        for (int one = 0; one < 2; ++one) {
+            const int bus = 2 * pair + one + 1;
+            network += std::to_string(bus) + ",name" + std::to_string(bus) + "," + std::to_string(100 * pair + 2 * one) +
+                       "," + std::to_string(pair % 2) + "\n";
+        }
+    folder.write(std::string(network_file_name), network + "bus_connections\n");
+    folder.write(std::string(sun_table_file_name), testing::sun_file(1, 60));
+    folder.write(std::string(track_file_name), testing::track_file());
+    testing::PassRun run(folder.path(), true);
+    ASSERT_FALSE(run.pass());
+    FrameOptions options;
+    options.width = 3000;
+    options.height = 600;
+    QImage frame(options.width, options.height, QImage::Format_RGB32);
+    QPainter painter(&frame);
+    EXPECT_EQ(paint_bus_names(painter, run.st, frame_view(run.st, options), options.width, options.height, 1.0), 30);
+}
+
 // After many passes the recorded picture holds what the last pass drew, no more: each pass's fill
 // over the whole frame wipes the shapes before it, so the hover and the files show only this row.
 TEST(Frames, TheRecordedPictureHoldsOnlyTheLastPass)
