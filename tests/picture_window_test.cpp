@@ -4,6 +4,11 @@
 
 #include <QApplication>
 #include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTimer>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -12,6 +17,7 @@
 #include <fstream>
 
 #include "app/bus_chart.hpp"
+#include "app/frame_dialog.hpp"
 #include "app/form1.hpp"
 #include "run/pass_driver.hpp"
 #include "app/picture_window.hpp"
@@ -201,6 +207,62 @@ TEST(BusChart, ClickABusForItsTimeSeries)
     EXPECT_EQ(lines[1], "0,1,1");
     chart->save_png(folder.path() / "chart.png");
     EXPECT_TRUE(QImage(QString::fromStdString((folder.path() / "chart.png").string())).width() > 100);
+}
+
+// Save picture offers the picture window's view as shown: the saved frame is the window's picture,
+// zoomed as there. The dialog keeps its choices for the next use.
+TEST(PictureWindow, SaveAsShownAndTheDialogRemembers)
+{
+    const Windows w;
+    PictureView* view = w.window->picture();
+    wheel(view, w.bus(7), 4);
+    FrameOptions shown = view->frame_options();
+    shown.shown = view->view();
+    testing::TempFolder folder;
+    const QString where = QString::fromStdString(folder.path().string());
+    const QStringList types{".png", ".svg"};
+    {
+        FrameDialog dialog(w.form.get(), FramePurpose::picture, "Save", where, "picture", types, {"PNG", "SVG"}, shown);
+        auto* size = dialog.findChildren<QComboBox*>().at(1);
+        size->setCurrentIndex(size->findData(QStringLiteral("shown")));
+        dialog.findChildren<QCheckBox*>().at(1)->setChecked(true);  // the names, as the window writes those that fit
+        dialog.findChild<QLineEdit*>()->setText(where + "/zoomed.png");
+        w.viewer->save_picture(dialog.path().toStdString(), dialog.options());
+        dialog.remember();
+    }
+    const QImage saved(where + "/zoomed.png");
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32), w.painted().convertToFormat(QImage::Format_RGB32));
+
+    FrameDialog again(w.form.get(), FramePurpose::picture, "Save", "/", "picture", types, {"PNG", "SVG"}, shown);
+    EXPECT_EQ(again.findChildren<QComboBox*>().at(1)->currentData().toString(), "shown");
+    EXPECT_TRUE(again.findChildren<QCheckBox*>().at(1)->isChecked());
+    EXPECT_EQ(QFileInfo(again.path()).absolutePath(), QFileInfo(where).absoluteFilePath());
+    // With the picture window closed, the remembered size is not offered: the classic one is.
+    FrameDialog closed(w.form.get(), FramePurpose::picture, "Save", "/", "picture", types, {"PNG", "SVG"}, std::nullopt);
+    EXPECT_EQ(closed.findChildren<QComboBox*>().at(1)->currentData().toString(), "classic");
+}
+
+// Ctrl+S in the chart window saves the chart, not the picture: one shortcut there, no ambiguity.
+TEST(BusChart, CtrlSSavesTheChart)
+{
+    const Windows w;
+    QTest::mouseClick(w.window->picture(), Qt::LeftButton, {}, w.bus(7));
+    BusChart* chart = w.viewer->chart();
+    ASSERT_NE(chart, nullptr);
+    chart->show();
+    QApplication::setActiveWindow(chart);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(chart));
+    QString opened;
+    QTimer::singleShot(200, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            opened = dialog->windowTitle();
+            dialog->close();
+        }
+    });
+    QTest::keyClick(chart, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 3000));
+    EXPECT_EQ(opened, "Save the chart");
 }
 
 }  // namespace
