@@ -174,14 +174,18 @@ AnimationWriter::AnimationWriter(const fs::path& path, int width, int height, in
     s.codec->gop_size = 10 * frames_per_second;
     if (type == AnimationType::mp4) {
         av_opt_set(s.codec->priv_data, "preset", "veryfast", 0);
-        av_opt_set(s.codec->priv_data, "crf", "18", 0);
+        av_opt_set(s.codec->priv_data, "crf", "20", 0);
         av_opt_set(s.codec->priv_data, "tune", "animation", 0);
     } else if (type == AnimationType::webm) {
         av_opt_set(s.codec->priv_data, "deadline", "realtime", 0);
         av_opt_set_int(s.codec->priv_data, "cpu-used", 8, 0);
         av_opt_set_int(s.codec->priv_data, "crf", 20, 0);
+        av_opt_set_int(s.codec->priv_data, "row-mt", 1, 0);
         s.codec->bit_rate = 0;
     }
+    // Every core the encoder can use, while the next frame is drawn beside it.
+    if (video)
+        s.codec->thread_count = 0;
     if (video) {
         s.codec->colorspace = AVCOL_SPC_BT470BG;
         s.codec->color_range = AVCOL_RANGE_MPEG;
@@ -240,12 +244,15 @@ void AnimationWriter::add(const IndexedFrame& picture)
                         static_cast<std::size_t>(picture.width));
         std::memcpy(s.frame->data[1], palette_words, sizeof palette_words);
     } else {
-        for (int y = 0; y < picture.height; ++y)
-            std::memcpy(s.padded.pixels.data() + static_cast<std::ptrdiff_t>(y) * s.padded.width,
-                        picture.pixels.data() + static_cast<std::ptrdiff_t>(y) * picture.width,
-                        static_cast<std::size_t>(picture.width));
-        const std::uint8_t* source[4] = {s.padded.pixels.data(), reinterpret_cast<const std::uint8_t*>(palette_words),
-                                         nullptr, nullptr};
+        // A frame of even sides goes to the colour conversion as it is; an odd one with its margin.
+        const bool even = picture.width == s.padded.width && picture.height == s.padded.height;
+        if (!even)
+            for (int y = 0; y < picture.height; ++y)
+                std::memcpy(s.padded.pixels.data() + static_cast<std::ptrdiff_t>(y) * s.padded.width,
+                            picture.pixels.data() + static_cast<std::ptrdiff_t>(y) * picture.width,
+                            static_cast<std::size_t>(picture.width));
+        const std::uint8_t* source[4] = {even ? picture.pixels.data() : s.padded.pixels.data(),
+                                         reinterpret_cast<const std::uint8_t*>(palette_words), nullptr, nullptr};
         const int source_lines[4] = {s.padded.width, 0, 0, 0};
         sws_scale(s.scale, source, source_lines, 0, s.padded.height, s.frame->data, s.frame->linesize);
     }

@@ -1,5 +1,6 @@
 #include "output/indexed_frame.hpp"
 
+#include <cstring>
 #include <limits>
 
 namespace umbrascope {
@@ -77,19 +78,39 @@ void index_pixels(const std::uint32_t* argb, int width, int height, int stride_p
     into.width = width;
     into.height = height;
     into.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    // Long runs of one colour are the rule: remember the last colour looked up.
+    // Long runs of one colour are the rule: remember the last colour looked up, and pass over eight
+    // pixels of it at a time.
+    constexpr int block = 8;
     std::uint32_t last_rgb = 0;
     std::uint8_t last_index = palette_index(0);
     std::uint8_t* out = into.pixels.data();
     for (int y = 0; y < height; ++y) {
         const std::uint32_t* row = argb + static_cast<std::ptrdiff_t>(y) * stride_pixels;
-        for (int x = 0; x < width; ++x) {
+        int x = 0;
+        while (x < width) {
+            if (x + block <= width) {
+                // Two pixels a word: their colours, without alpha, against the last colour twice.
+                const std::uint64_t twice = (std::uint64_t{last_rgb} << 32) | last_rgb;
+                std::uint64_t differs = 0;
+                for (int i = 0; i < block; i += 2) {
+                    std::uint64_t pair = 0;
+                    std::memcpy(&pair, row + x + i, sizeof pair);
+                    differs |= pair ^ twice;
+                }
+                if ((differs & 0x00FFFFFF00FFFFFFULL) == 0) {
+                    std::memset(out, last_index, block);
+                    out += block;
+                    x += block;
+                    continue;
+                }
+            }
             const std::uint32_t rgb = row[x] & 0xFFFFFFU;
             if (rgb != last_rgb) {
                 last_rgb = rgb;
                 last_index = palette_index(rgb);
             }
             *out++ = last_index;
+            ++x;
         }
     }
 }

@@ -110,7 +110,7 @@ double bus_spacing(const RunState& st)
                         if (j != i)
                             best = std::min(best, std::hypot(at[j].first - at[i].first, at[j].second - at[i].second));
                 }
-            if (best <= ring * cell)
+            if (best <= static_cast<double>(ring) * cell)
                 break;
         }
         // Buses drawn on one spot are one symbol: they do not make the others small.
@@ -240,10 +240,12 @@ void render_picture(const std::vector<Shape>& shapes, const View& view, std::uin
             if (view.frame_fills) {
                 raster.fill_box(shape.a, shape.b, shape.c, shape.d, shape.colour);
             } else {
+                // One row filled, then copied down: the copies move many pixels a step.
                 const std::uint32_t value = argb(shape.colour);
-                for (int y = 0; y < height; ++y)
-                    std::fill(bits + static_cast<std::ptrdiff_t>(y) * stride_pixels,
-                              bits + static_cast<std::ptrdiff_t>(y) * stride_pixels + width, value);
+                std::fill(bits, bits + width, value);
+                for (int y = 1; y < height; ++y)
+                    std::memcpy(bits + static_cast<std::ptrdiff_t>(y) * stride_pixels, bits,
+                                static_cast<std::size_t>(width) * sizeof(std::uint32_t));
             }
             break;
         case ShapeKind::circle:

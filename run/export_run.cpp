@@ -1,9 +1,13 @@
 #include "run/export_run.hpp"
 
 #include <QByteArray>
+#include <QImage>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <type_traits>
+#include <vector>
 
 #include "core/trace.hpp"
 #include "output/animation_writer.hpp"
@@ -58,6 +62,19 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     // pass draws; each job holds its own copy of the frame.
     BackgroundWriter writer;
     bool pass_failed = false;
+    // The frames' pixels are drawn into the same buffers pass after pass: a frame the writer has
+    // finished with is indexed into again, so a long film allocates no memory a frame.
+    QImage drawn_frame;
+    std::vector<std::shared_ptr<IndexedFrame>> indexed_frames;
+    const auto spare = [](auto& pool) {
+        for (const auto& pooled : pool)
+            if (pooled.use_count() == 1) {
+                // The writer's last use of it comes before this pass draws into it again.
+                std::atomic_thread_fence(std::memory_order_acquire);
+                return pooled;
+            }
+        return pool.emplace_back(std::make_shared<typename std::decay_t<decltype(pool)>::value_type::element_type>());
+    };
 
     HeadlessEvents headless;
     headless.on_error = [&](const PassError& failure) {
@@ -86,19 +103,23 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         const FrameFacts facts{*st, shown_row(*st, failed)};
         std::array<char, 32> stem{};
         std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
-        std::shared_ptr<IndexedFrame> indexed;
+        // Drawn and indexed here, while the writer encodes the frame before.
+        std::shared_ptr<IndexedFrame> cut;
         if (plan.png || plan.animation) {
-            indexed = std::make_shared<IndexedFrame>();
-            if (frame.sized())
-                index_frame(picture_frame(picture, facts, frame), *indexed);
-            else
-                compose_indexed_frame(canvas, facts, frame, *indexed);
+            cut = spare(indexed_frames);
+            if (frame.sized()) {
+                draw_picture_frame(drawn_frame, picture, facts, frame);
+                index_frame(drawn_frame, *cut);
+            } else {
+                compose_indexed_frame(canvas, facts, frame, *cut);
+            }
         }
         QByteArray svg;
         if (plan.svg)
             svg = picture_svg(picture, facts, frame);
-        writer.submit([&, indexed, svg, stem, ordinal] {
+        writer.submit([&, cut, svg, stem, ordinal] {
             const std::string name(stem.data());
+            const IndexedFrame* indexed = cut.get();
             if (plan.png)
                 frames.add(name + ".png", encode_png(*indexed));
             if (plan.svg)
