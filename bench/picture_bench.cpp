@@ -5,6 +5,7 @@
 
 #include <QGuiApplication>
 #include <QPainter>
+#include <chrono>
 #include <filesystem>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "output/canvas.hpp"
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
+#include "run/export_run.hpp"
 #include "scenario/drift.hpp"
 #include "scenario/network_buses.hpp"
 #include "tools/limits.hpp"
@@ -148,6 +150,51 @@ void repaint_8500_node_feeder(benchmark::State& state)
     }
 }
 BENCHMARK(repaint_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+// The whole run of the 8500-node feeder (120 rows) written as umbrascope-export writes it, at
+// 1280 x 720, 1920 x 1080 and 3840 x 2160: an MP4 film, a WebM film, a GIF and PNG frames. The
+// counters give the bytes written and the time a frame.
+void export_8500_node_feeder(benchmark::State& state)
+{
+    static const char* const kinds[] = {"run.mp4", "run.webm", "run.gif", "frames"};
+    const char* kind = kinds[state.range(2)];
+    Folder out("umbrascope-bench-export-");
+    ExportPlan plan;
+    plan.input = feeder_8500();
+    plan.large = true;
+    plan.frame.width = static_cast<int>(state.range(0));
+    plan.frame.height = static_cast<int>(state.range(1));
+    plan.folder = out.path / kind;
+    if (std::string(kind) == "frames")
+        plan.png = true;
+    else
+        plan.animation = out.path / kind;
+    double bytes = 0;
+    double frame_ms = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const ExportResult result = export_run(plan, {});
+        frame_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
+                   std::max(1, result.passes);
+        bytes = 0;
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(out.path))
+            bytes += entry.is_regular_file() ? static_cast<double>(entry.file_size()) : 0;
+    }
+    state.counters["MB"] = bytes / 1e6;
+    state.counters["frame_ms"] = frame_ms;
+    state.SetLabel(kind);
+}
+BENCHMARK(export_8500_node_feeder)
+    ->ArgsProduct({{1280}, {720}, {0, 1, 2, 3}})
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, 1})
+    ->Args({1920, 1080, 2})
+    ->Args({1920, 1080, 3})
+    ->Args({3840, 2160, 0})
+    ->Args({3840, 2160, 3})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 
