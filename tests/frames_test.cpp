@@ -296,7 +296,8 @@ TEST(Frames, DenseNetworksFitTheirDiscsToTheirSpacing)
     constexpr int columns = 120;
     for (int x = 0; x < columns; ++x)
         for (int y = 0; y < 75; ++y) {
-            network += std::to_string(++bus) + ",b" + std::to_string(bus) + "," + std::to_string(x) + "," + std::to_string(y) + "\n";
+            ++bus;
+            network += std::to_string(bus) + ",b" + std::to_string(bus) + "," + std::to_string(x) + "," + std::to_string(y) + "\n";
             sun += ",1";
         }
     folder.write(std::string(network_file_name), network + "bus_connections\n1,2\n");
