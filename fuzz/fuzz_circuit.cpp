@@ -1,10 +1,11 @@
 // The importer on any bytes: a circuit of several files (the input's parts between NUL bytes are
-// m.dss, f1.dss, f2.dss, ...), the coordinate readers on the last part, and the network file made
-// from them.
+// m.dss, f1.dss, f2.dss, ...), the coordinate readers on the last part, the network file made
+// from them, and the drawn bus standing for each element that makes or takes power.
 
 #include <string_view>
 
 #include "fuzz/harness.hpp"
+#include "import/elements.hpp"
 #include "import/network.hpp"
 
 using namespace umbrascope;
@@ -35,6 +36,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& [a, b] : network.connections)
             fuzz::require(a != b && a >= 0 && b >= 0 && static_cast<std::size_t>(std::max(a, b)) < network.buses.size());
         (void)network_file_text(network, "m.dss");
+        const std::vector<StandIn> elements = stand_ins(circuit, network);
+        fuzz::require(elements.size() == circuit.power_elements.size());
+        for (const StandIn& element : elements) {
+            bool drawn = element.drawn_bus.empty();
+            for (const Bus& bus : network.buses)
+                drawn = drawn || bus.name == element.drawn_bus;
+            fuzz::require(drawn);
+        }
+        (void)elements_file_text(elements);
+    } catch (const ImportError&) {
+    }
+    try {
+        (void)read_coordinates(last, "c.csv", Degrees::longitude_first);
     } catch (const ImportError&) {
     }
     try {
