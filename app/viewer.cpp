@@ -308,21 +308,21 @@ double Viewer::bus_spacing() const
     return spacing_;
 }
 
-void Viewer::save_picture(const fs::path& path, const FrameOptions& given) const
+void Viewer::save_picture(const fs::path& path, const FrameOptions& options) const
 {
-    FrameOptions options = given;
-    if (options.sized() && !options.shown)
-        options.bus_spacing = bus_spacing();
+    FrameOptions frame = options;
+    if (frame.sized() && !frame.shown)
+        frame.bus_spacing = bus_spacing();
     const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_)};
     // The extension in any letter case: picture.SVG is an SVG drawing.
     const QString extension = QString::fromStdString(path.extension().string());
     if (extension.compare(QStringLiteral(".svg"), Qt::CaseInsensitive) == 0) {
-        const QByteArray bytes = picture_svg(picture_, facts, options);
+        const QByteArray bytes = picture_svg(picture_, facts, frame);
         write_file(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
         return;
     }
     IndexedFrame indexed;
-    index_frame(picture_frame(picture_, facts, options), indexed);
+    index_frame(picture_frame(picture_, facts, frame), indexed);
     write_file(path, encode_png(indexed));
 }
 

@@ -293,7 +293,7 @@ Extent extent_of(const std::vector<Place>& buses, double from)
 {
     const double toward = (from + 180) * std::acos(-1.0) / 180;
     double x_min = buses[0].x, x_max = x_min, y_min = buses[0].y, y_max = y_min;
-    double a_min = INFINITY, a_max = -INFINITY;
+    double a_min = HUGE_VAL, a_max = -HUGE_VAL;
     for (const Place& bus : buses) {
         x_min = std::min(x_min, bus.x), x_max = std::max(x_max, bus.x);
         y_min = std::min(y_min, bus.y), y_max = std::max(y_max, bus.y);
@@ -408,7 +408,7 @@ int main(int argc, char* argv[])
                                ", carried on a wind of " + figure(sky.speed, 3) + " m/s from " + figure(sky.from, 3) +
                                " degrees";
             track_out = track_text(drift.track, header.made_from, drift.decimals);
-            double earliest = INFINITY, latest = -INFINITY;
+            double earliest = HUGE_VAL, latest = -HUGE_VAL;
             for (const Place& bus : network.places) {
                 earliest = std::min(earliest, lag_seconds(bus, sky));
                 latest = std::max(latest, lag_seconds(bus, sky));

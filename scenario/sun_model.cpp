@@ -222,7 +222,13 @@ std::string loadshapes_text(const SunTable& table, const SunHeader& header, cons
             throw ScenarioError(system.element + " stands at the drawn bus " + system.drawn_bus +
                                 ", which the network file does not hold: import the circuit again");
         const std::string shape = dss_word(system.drawn_bus);
-        out += "Edit " + system.element + " daily=" + shape + " duty=" + shape + "\n";
+        out += "Edit ";
+        out += system.element;
+        out += " daily=";
+        out += shape;
+        out += " duty=";
+        out += shape;
+        out += '\n';
     }
     return out;
 }
