@@ -79,13 +79,16 @@ bool clip(double& ax, double& ay, double& bx, double& by, double x0, double y0, 
 
 }  // namespace
 
-RasterSurface::RasterSurface(std::uint32_t* bits, int width, int height, int stride_pixels, double pixels_per_twip)
-    : bits_(bits), width_(width), height_(height), stride_(stride_pixels), scale_(pixels_per_twip), right_(width),
+template <class Pixel>
+BasicRaster<Pixel>::BasicRaster(Pixel* bits, int width, int height, int stride_pixels, double pixels_per_twip,
+                                PixelOf<Pixel> pixel_of)
+    : bits_(bits), pixel_of_(pixel_of), width_(width), height_(height), stride_(stride_pixels), scale_(pixels_per_twip), right_(width),
       bottom_(height), clip_right_(width - 1), clip_bottom_(height - 1)
 {
 }
 
-void RasterSurface::set_clip(int left, int top, int right, int bottom)
+template <class Pixel>
+void BasicRaster<Pixel>::set_clip(int left, int top, int right, int bottom)
 {
     clip_left_ = std::max({0L, left_, static_cast<long>(left)});
     clip_top_ = std::max({0L, top_, static_cast<long>(top)});
@@ -93,7 +96,8 @@ void RasterSurface::set_clip(int left, int top, int right, int bottom)
     clip_bottom_ = std::min({bottom_, top_ + height_, static_cast<long>(bottom) + 1}) - 1;
 }
 
-void RasterSurface::set_origin(int x, int y, int device_width, int device_height)
+template <class Pixel>
+void BasicRaster<Pixel>::set_origin(int x, int y, int device_width, int device_height)
 {
     left_ = x;
     top_ = y;
@@ -105,7 +109,8 @@ void RasterSurface::set_origin(int x, int y, int device_width, int device_height
     clip_bottom_ = std::min(bottom_, top_ + height_) - 1;
 }
 
-void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
+template <class Pixel>
+void BasicRaster<Pixel>::draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour)
 {
     double ax = x1 * scale_ + shift_x_;
     double ay = y1 * scale_ + shift_y_;
@@ -131,7 +136,7 @@ void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour
     // Dots count from the line's own first pixel, the one nearest its start, wherever the buffer
     // cuts the line: a pixel is lit when its distance from that one along the major axis is even.
     const long phase = odd(x_major ? start_x : start_y) ? 1 : 0;
-    const std::uint32_t value = argb(colour);
+    const Pixel value = pixel_of_(colour);
     long err = dx + dy;
     for (;;) {
         plot(x, y, value, (x_major ? x : y) + phase);
@@ -149,7 +154,8 @@ void RasterSurface::draw_line(Single x1, Single y1, Single x2, Single y2, Colour
     }
 }
 
-void RasterSurface::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour)
+template <class Pixel>
+void BasicRaster<Pixel>::fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour)
 {
     const double ax = x1 * scale_ + shift_x_;
     const double ay = y1 * scale_ + shift_y_;
@@ -165,14 +171,15 @@ void RasterSurface::fill_box(Single x1, Single y1, Single x2, Single y2, Colour 
     const long bottom = std::min(clip_bottom_, nearest(std::max(ay, by), lo_y - 1, hi_y));
     if (left > right)
         return;
-    const std::uint32_t value = argb(colour);
+    const Pixel value = pixel_of_(colour);
     for (long y = top; y <= bottom; ++y) {
-        std::uint32_t* row = bits_ + (y - top_) * stride_ - left_;
+        Pixel* row = bits_ + (y - top_) * stride_ - left_;
         std::fill(row + left, row + right + 1, value);
     }
 }
 
-void RasterSurface::draw_circle(Single x, Single y, Single radius, Colour colour)
+template <class Pixel>
+void BasicRaster<Pixel>::draw_circle(Single x, Single y, Single radius, Colour colour)
 {
     const double cx = x * scale_ + shift_x_;
     const double cy = y * scale_ + shift_y_;
@@ -183,7 +190,7 @@ void RasterSurface::draw_circle(Single x, Single y, Single radius, Colour colour
     const auto hi_x = static_cast<double>(right_), hi_y = static_cast<double>(bottom_);
     if (cx + r < lo_x - 1.0 || cx - r > hi_x + 1.0 || cy + r < lo_y - 1.0 || cy - r > hi_y + 1.0)
         return;
-    const std::uint32_t value = argb(colour);
+    const Pixel value = pixel_of_(colour);
     const double reach = r * std::sqrt(0.5);  // where the outline turns from steep to flat
     const double r2 = r * r;
     // The steep sides, one pixel per row.
@@ -250,5 +257,8 @@ void RasterSurface::draw_circle(Single x, Single y, Single radius, Colour colour
         }
     }
 }
+
+template class BasicRaster<std::uint32_t>;
+template class BasicRaster<std::uint8_t>;
 
 }  // namespace umbrascope

@@ -1,6 +1,7 @@
 #pragma once
-// The drawing surface rasterised into a 32-bit ARGB pixel buffer: one-pixel lines and circle
-// outlines, solid or dotted, and filled boxes, mapped from twips by one scale. Work per call is
+// The drawing surface rasterised into a pixel buffer (32-bit ARGB, or 8-bit palette indices for
+// frames written as they are drawn): one-pixel lines and circle outlines, solid or dotted, and
+// filled boxes, mapped from twips by one scale. Work per call is
 // bounded by the buffer's size whatever the coordinates, so no input can make a pass hang here.
 
 #include <cstdint>
@@ -9,10 +10,15 @@
 
 namespace umbrascope {
 
-class RasterSurface : public Surface {
+// A colour as a pixel of the buffer holds it.
+template <class Pixel>
+using PixelOf = Pixel (*)(Colour colour);
+
+template <class Pixel>
+class BasicRaster : public Surface {
 public:
     // `pixels_per_twip` is the device pixel ratio / 15. The buffer is not owned.
-    RasterSurface(std::uint32_t* bits, int width, int height, int stride_pixels, double pixels_per_twip);
+    BasicRaster(Pixel* bits, int width, int height, int stride_pixels, double pixels_per_twip, PixelOf<Pixel> pixel_of);
 
     void draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
     void fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour) override;
@@ -39,15 +45,16 @@ public:
 
 private:
     // Dotted, only the pixels whose step is even are lit.
-    void plot(long x, long y, std::uint32_t argb, long step)
+    void plot(long x, long y, Pixel value, long step)
     {
         if (style_ == LineStyle::dotted && (step & 1) != 0)
             return;
         if (x >= clip_left_ && y >= clip_top_ && x <= clip_right_ && y <= clip_bottom_)
-            bits_[(y - top_) * stride_ + (x - left_)] = argb;
+            bits_[(y - top_) * stride_ + (x - left_)] = value;
     }
 
-    std::uint32_t* bits_;
+    Pixel* bits_;
+    PixelOf<Pixel> pixel_of_;
     int width_;
     int height_;
     int stride_;
@@ -69,5 +76,17 @@ private:
 {
     return 0xFF000000U | (std::uint32_t{colour.r} << 16) | (std::uint32_t{colour.g} << 8) | colour.b;
 }
+
+// The window's raster: 32-bit ARGB pixels.
+class RasterSurface : public BasicRaster<std::uint32_t> {
+public:
+    RasterSurface(std::uint32_t* bits, int width, int height, int stride_pixels, double pixels_per_twip)
+        : BasicRaster(bits, width, height, stride_pixels, pixels_per_twip, [](Colour colour) { return argb(colour); })
+    {
+    }
+};
+
+extern template class BasicRaster<std::uint32_t>;
+extern template class BasicRaster<std::uint8_t>;
 
 }  // namespace umbrascope

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "core/layout.hpp"
+#include "core/raster.hpp"
 #include "render/draw_network.hpp"
 
 namespace umbrascope {
@@ -228,6 +229,41 @@ void draw_picture_frame(QImage& frame, const Picture& picture, const FrameFacts&
     if (options.annotate) {
         QPainter painter(&frame);
         paint_time_band(painter, facts, picture_height, frame.width(), text_scale(options));
+    }
+}
+
+void draw_indexed_picture_frame(IndexedFrame& into, const Picture& picture, const FrameFacts& facts,
+                                const FrameOptions& options)
+{
+    if (!options.sized() || options.labels) {
+        thread_local QImage frame;
+        draw_picture_frame(frame, picture, facts, options);
+        index_frame(frame, into);
+        return;
+    }
+    const auto index_of = [](Colour colour) { return palette_index(argb(colour) & 0xFFFFFFU); };
+    into.width = options.width;
+    into.height = options.height;
+    into.pixels.resize(static_cast<std::size_t>(into.width) * static_cast<std::size_t>(into.height));
+    const int picture_height = into.height - band_pixels(options);
+    const std::vector<Shape>& shapes = picture.shapes();
+    if (shapes.empty() || shapes.front().kind != ShapeKind::box)
+        std::fill(into.pixels.begin(), into.pixels.begin() + static_cast<std::ptrdiff_t>(into.width) * picture_height,
+                  index_of(palette(15)));
+    render_picture(shapes, frame_view(facts.st, options), into.pixels.data(), into.width, picture_height, into.width,
+                   index_of);
+    if (options.annotate) {
+        // The band alone in 32 bits, then indexed under the picture.
+        thread_local QImage band;
+        if (band.size() != QSize(into.width, into.height - picture_height))
+            band = QImage(into.width, into.height - picture_height, QImage::Format_RGB32);
+        QPainter painter(&band);
+        paint_time_band(painter, facts, 0, band.width(), text_scale(options));
+        painter.end();
+        IndexedFrame indexed_band;
+        index_frame(band, indexed_band);
+        std::copy(indexed_band.pixels.begin(), indexed_band.pixels.end(),
+                  into.pixels.begin() + static_cast<std::ptrdiff_t>(into.width) * picture_height);
     }
 }
 

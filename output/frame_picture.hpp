@@ -65,6 +65,12 @@ inline constexpr int annotation_band_pixels = 44;  // at the classic size
 void draw_picture_frame(QImage& frame, const Picture& picture, const FrameFacts& facts, const FrameOptions& options,
                         const View* view = nullptr);
 
+// The frame of the options' size (a sized one) straight into palette indices, pixel for pixel
+// what draw_picture_frame then index_frame give: without the 32-bit picture in between when there
+// are no names to write.
+void draw_indexed_picture_frame(IndexedFrame& into, const Picture& picture, const FrameFacts& facts,
+                                const FrameOptions& options);
+
 // At 1 pixel per 15 twips, in the frame palette's colours only.
 [[nodiscard]] QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options);
 void index_frame(const QImage& frame, IndexedFrame& into);

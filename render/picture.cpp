@@ -174,7 +174,8 @@ namespace {
 // where symbols are sized apart from the geography; the classic view draws each circle itself.
 class SymbolStamps {
 public:
-    void stamp(double cx, double cy, double radius, Colour colour, std::uint32_t* bits, int width, int height, int stride)
+    template <class Pixel>
+    void stamp(double cx, double cy, double radius, Pixel value, Pixel* bits, int width, int height, int stride)
     {
         const double fx_whole = std::floor(cx), fy_whole = std::floor(cy);
         int fx = static_cast<int>(std::lround((cx - fx_whole) * 16));
@@ -191,7 +192,6 @@ public:
         auto found = stamps_.find(key);
         if (found == stamps_.end())
             found = stamps_.emplace(key, draw(fx / 16.0, fy / 16.0, r)).first;
-        const std::uint32_t value = argb(colour);
         for (const auto& [dx, dy] : found->second) {
             const long x = x0 + dx, y = y0 + dy;
             if (x >= 0 && y >= 0 && x < width && y < height)
@@ -218,13 +218,12 @@ private:
     std::unordered_map<std::uint64_t, std::vector<std::pair<int, int>>> stamps_;
 };
 
-}  // namespace
-
-void render_picture(const std::vector<Shape>& shapes, const View& view, std::uint32_t* bits, int width, int height,
-                    int stride_pixels)
+template <class Pixel>
+void replay(const std::vector<Shape>& shapes, const View& view, Pixel* bits, int width, int height, int stride_pixels,
+            PixelOf<Pixel> pixel_of)
 {
     SymbolStamps stamps;
-    RasterSurface raster(bits, width, height, stride_pixels, view.scale);
+    BasicRaster<Pixel> raster(bits, width, height, stride_pixels, view.scale, pixel_of);
     raster.set_origin(view.origin_x, view.origin_y, view.device_width > 0 ? view.device_width : width,
                       view.device_height > 0 ? view.device_height : height);
     raster.set_shift(view.shift_x, view.shift_y);
@@ -241,24 +240,38 @@ void render_picture(const std::vector<Shape>& shapes, const View& view, std::uin
                 raster.fill_box(shape.a, shape.b, shape.c, shape.d, shape.colour);
             } else {
                 // One row filled, then copied down: the copies move many pixels a step.
-                const std::uint32_t value = argb(shape.colour);
+                const Pixel value = pixel_of(shape.colour);
                 std::fill(bits, bits + width, value);
                 for (int y = 1; y < height; ++y)
                     std::memcpy(bits + static_cast<std::ptrdiff_t>(y) * stride_pixels, bits,
-                                static_cast<std::size_t>(width) * sizeof(std::uint32_t));
+                                static_cast<std::size_t>(width) * sizeof(Pixel));
             }
             break;
         case ShapeKind::circle:
             // A symbol's radius, given in plot units, is kept in pixels at every scale.
             if (shape.role == Role::bus && symbol != 1.0 && shape.style == LineStyle::solid && view.device_width == 0)
                 stamps.stamp(shape.a * view.scale + view.shift_x - view.origin_x, shape.b * view.scale + view.shift_y - view.origin_y,
-                             shape.c * symbols, shape.colour, bits, width, height, stride_pixels);
+                             shape.c * symbols, pixel_of(shape.colour), bits, width, height, stride_pixels);
             else
                 raster.draw_circle(shape.a, shape.b, shape.role == Role::bus && symbol != 1.0 ? static_cast<Single>(shape.c * symbol) : shape.c,
                                    shape.colour);
             break;
         }
     }
+}
+
+}  // namespace
+
+void render_picture(const std::vector<Shape>& shapes, const View& view, std::uint32_t* bits, int width, int height,
+                    int stride_pixels)
+{
+    replay<std::uint32_t>(shapes, view, bits, width, height, stride_pixels, [](Colour colour) { return argb(colour); });
+}
+
+void render_picture(const std::vector<Shape>& shapes, const View& view, std::uint8_t* bits, int width, int height,
+                    int stride_pixels, std::uint8_t (*index_of)(Colour colour))
+{
+    replay<std::uint8_t>(shapes, view, bits, width, height, stride_pixels, index_of);
 }
 
 std::vector<std::pair<double, double>> cloud_centres(const std::vector<Shape>& shapes)

@@ -110,6 +110,9 @@ struct View {
 // Replays the shapes into a 32-bit ARGB buffer of the target, over what it holds.
 void render_picture(const std::vector<Shape>& shapes, const View& view, std::uint32_t* bits, int width, int height,
                     int stride_pixels);
+// The same into a buffer of 8-bit palette indices, each colour `index_of` it.
+void render_picture(const std::vector<Shape>& shapes, const View& view, std::uint8_t* bits, int width, int height,
+                    int stride_pixels, std::uint8_t (*index_of)(Colour colour));
 
 // The centres of the cloud figures in the shapes, in plot units.
 [[nodiscard]] std::vector<std::pair<double, double>> cloud_centres(const std::vector<Shape>& shapes);

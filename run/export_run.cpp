@@ -1,7 +1,6 @@
 #include "run/export_run.hpp"
 
 #include <QByteArray>
-#include <QImage>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -62,9 +61,8 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     // pass draws; each job holds its own copy of the frame.
     BackgroundWriter writer;
     bool pass_failed = false;
-    // The frames' pixels are drawn into the same buffers pass after pass: a frame the writer has
-    // finished with is indexed into again, so a long film allocates no memory a frame.
-    QImage drawn_frame;
+    // The frames' pixels are drawn into the same buffers pass after pass: one the writer has
+    // finished with is drawn into again, so a long film allocates no memory a frame.
     std::vector<std::shared_ptr<IndexedFrame>> indexed_frames;
     const auto spare = [](auto& pool) {
         for (const auto& pooled : pool)
@@ -107,12 +105,10 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         std::shared_ptr<IndexedFrame> cut;
         if (plan.png || plan.animation) {
             cut = spare(indexed_frames);
-            if (frame.sized()) {
-                draw_picture_frame(drawn_frame, picture, facts, frame);
-                index_frame(drawn_frame, *cut);
-            } else {
+            if (frame.sized())
+                draw_indexed_picture_frame(*cut, picture, facts, frame);
+            else
                 compose_indexed_frame(canvas, facts, frame, *cut);
-            }
         }
         QByteArray svg;
         if (plan.svg)

@@ -386,6 +386,30 @@ TEST(Frames, NamesNeverOverlap)
     EXPECT_EQ(paint_bus_names(painter, run.st, frame_view(run.st, options), options.width, options.height, 1.0), 30);
 }
 
+// A sized frame drawn straight into palette indices is, index for index, the 32-bit frame indexed:
+// with and without the band, on the example and on a dense grid with its discs fitted.
+TEST(Frames, IndexedFramesAreTheDrawnFramesIndexed)
+{
+    const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
+    testing::PassRun run(example);
+    Picture picture;
+    TeeSurface surface(picture, nullptr);
+    Pass pass{run.st, run.input, run.controls, surface};
+    for (int row = 1; row <= 40; ++row) {
+        run_pass(pass);
+        for (const FrameOptions& options : {FrameOptions{false, false, 1280, 720}, FrameOptions{true, false, 641, 357},
+                                            FrameOptions{true, false, 3840, 2160, 1.0, std::nullopt, 30.0}}) {
+            IndexedFrame direct, indexed;
+            draw_indexed_picture_frame(direct, picture, FrameFacts{run.st, row}, options);
+            index_frame(picture_frame(picture, FrameFacts{run.st, row}, options), indexed);
+            ASSERT_EQ(direct.width, indexed.width);
+            ASSERT_EQ(direct.height, indexed.height);
+            ASSERT_TRUE(direct.pixels == indexed.pixels) << "row " << row << ", " << options.width << "x" << options.height
+                                                         << (options.annotate ? " with the band" : "");
+        }
+    }
+}
+
 // After many passes the recorded picture holds what the last pass drew, no more: each pass's fill
 // over the whole frame wipes the shapes before it, so the hover and the files show only this row.
 TEST(Frames, TheRecordedPictureHoldsOnlyTheLastPass)
