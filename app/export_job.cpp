@@ -1,5 +1,6 @@
 #include "app/export_job.hpp"
 
+#include "app/error_report.hpp"
 #include "output/animation_writer.hpp"
 #include "output/output_file.hpp"
 
@@ -55,6 +56,11 @@ void ExportJob::run()
     ExportEvents events;
     events.on_progress = [this](int done, int rows) { emit progress(done, rows); };
     events.stop_requested = [this] { return cancelled_.load(); };
+    QString first_error;
+    events.on_error = [&first_error](int pass, int, const PassError& error) {
+        if (first_error.isEmpty())
+            first_error = QStringLiteral("pass %1: %2").arg(pass).arg(window_text(report_text(error)));
+    };
     QString problem;
     QString kept;
     ExportResult result;
@@ -63,7 +69,7 @@ void ExportJob::run()
         if (result.stopped)
             problem = QStringLiteral("cancelled");
         else if (result.ended_by_failure)
-            kept = QString::fromStdString(kept_text(plan, result));
+            kept = first_error + QStringLiteral(". ") + QString::fromStdString(kept_text(plan, result));
     } catch (const WriteError& error) {
         problem = QString::fromStdString(error.what());
     }

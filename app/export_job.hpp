@@ -28,7 +28,7 @@ public:
 signals:
     void progress(int done, int rows);
     // `problem` is empty when the run was written; otherwise why not ("cancelled", or the write
-    // error). `kept` says what a run ended by a failed pass left.
+    // error). `kept` says which pass failed, why, and what the run left.
     void finished(const QString& problem, const QString& kept, int passes, int failures);
 
 private:

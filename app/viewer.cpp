@@ -350,9 +350,8 @@ void Viewer::export_run(const fs::path& path, const FrameOptions& options, bool 
                 if (!problem.isEmpty())
                     text = tr("The export failed: %1").arg(problem);
                 else if (!kept.isEmpty())
-                    text = tr("Pass %1 failed, so the export stopped there: %2. The error report says why; "
-                              "\"Go on after a failed pass\" in the export dialog exports the failed passes too.")
-                               .arg(passes)
+                    text = tr("The export stopped at a failed pass, %1.\n\n\"Go on after a failed pass\" in the export "
+                              "dialog exports the failed passes too.")
                                .arg(kept);
                 else
                     text = tr("Wrote %1 frames to %2.").arg(passes).arg(QString::fromStdString(path.string()));
