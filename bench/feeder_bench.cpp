@@ -25,6 +25,15 @@ import::Network import_8500()
     return import::join_network(import::read_coordinates(*files.read(coords, why), coords.string(), import::Degrees::none), circuit);
 }
 
+// The feeder's buses where the picture places them (single precision), and their names.
+void places_8500(std::vector<scenario::Place>& buses, scenario::SunHeader& header)
+{
+    for (const import::Bus& bus : import_8500().buses) {
+        buses.push_back({static_cast<float>(bus.x), static_cast<float>(bus.y)});
+        header.names.push_back(bus.name);
+    }
+}
+
 // From the circuit's entry file to the network file's text, as umbrascope-import does it.
 void import_8500_node_feeder(benchmark::State& state)
 {
@@ -38,13 +47,9 @@ BENCHMARK(import_8500_node_feeder)->Unit(benchmark::kMillisecond);
 // Five clouds over 2,900 one-second rows: the track, the sun table under it and both files' text.
 void clouds_over_8500_node_feeder(benchmark::State& state)
 {
-    const import::Network network = import_8500();
     std::vector<scenario::Place> buses;
     scenario::SunHeader header{"", "", 1, {}};
-    for (const import::Bus& bus : network.buses) {
-        buses.push_back({static_cast<float>(bus.x), static_cast<float>(bus.y)});
-        header.names.push_back(bus.name);
-    }
+    places_8500(buses, header);
     scenario::DriftOptions options;
     options.clouds = 5;
     options.steps = 2900;
@@ -64,13 +69,9 @@ BENCHMARK(clouds_over_8500_node_feeder)->Unit(benchmark::kMillisecond);
 // it on a wind of 10 m/s: the sun table and its text, as umbrascope-clouds --from-sensor makes them.
 void sensor_sky_over_8500_node_feeder(benchmark::State& state)
 {
-    const import::Network network = import_8500();
     std::vector<scenario::Place> buses;
     scenario::SunHeader header{"", "", 1, {}};
-    for (const import::Bus& bus : network.buses) {
-        buses.push_back({static_cast<float>(bus.x), static_cast<float>(bus.y)});
-        header.names.push_back(bus.name);
-    }
+    places_8500(buses, header);
     import::DiskFiles files;
     std::string why;
     const scenario::SensorSeries series =

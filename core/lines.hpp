@@ -24,4 +24,14 @@ void each_line(std::string_view bytes, F&& line)
     }
 }
 
+// `text` without the blanks and tabs around it.
+[[nodiscard]] inline std::string_view trim_blanks(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
 }  // namespace umbrascope

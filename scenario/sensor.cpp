@@ -8,19 +8,6 @@
 
 namespace umbrascope::scenario {
 
-namespace {
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
-
 SensorSeries read_sensor(std::string_view text, const std::string& file)
 {
     SensorSeries series;
@@ -28,7 +15,7 @@ SensorSeries read_sensor(std::string_view text, const std::string& file)
     each_line(text, [&](std::string_view line, long) {
         if (const std::size_t comma = line.rfind(','); comma != std::string_view::npos)
             line.remove_prefix(comma + 1);
-        line = trimmed(line);
+        line = trim_blanks(line);
         if (!line.empty() && line.front() == '+')
             line.remove_prefix(1);
         double value = 0;

@@ -42,14 +42,6 @@ char* put_thousandths(char* at, std::int64_t t)
 
 constexpr std::size_t widest_value = 24;  // a value and its separator, at most
 
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
 
 }  // namespace
 
@@ -298,7 +290,7 @@ std::vector<double> read_clear_sky(std::string_view text, const std::string& fil
     std::vector<double> factors;
     bool first = true;
     each_line(text, [&](std::string_view line, long number) {
-        line = trimmed(line);
+        line = trim_blanks(line);
         if (line.empty())
             return;
         if (line.front() == '+')

@@ -60,6 +60,15 @@ std::vector<QImage> run_frames(const FrameOptions& options, std::vector<IndexedF
 
 QImage rgb(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
 
+// A run in `folder` whose passes are recorded as shapes, as the exporter records them.
+struct Recorded {
+    explicit Recorded(const fs::path& folder, bool large = false) : run(folder, large) {}
+    testing::PassRun run;
+    Picture picture;
+    TeeSurface surface{picture, nullptr};
+    Pass pass{run.st, run.input, run.controls, surface};
+};
+
 TEST(Frames, PngAndGifFramesReadBackPixelForPixel)
 {
     std::vector<IndexedFrame> direct;
@@ -228,10 +237,10 @@ int disc_width(const QImage& frame, int x, int y)
 TEST(Frames, AnySizeFitsTheNetworkAndKeepsTheDiscs)
 {
     const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
-    testing::PassRun run(example);
-    Picture picture;
-    TeeSurface surface(picture, nullptr);
-    Pass pass{run.st, run.input, run.controls, surface};
+    Recorded recorded(example);
+    testing::PassRun& run = recorded.run;
+    const Picture& picture = recorded.picture;
+    Pass& pass = recorded.pass;
     run_pass(pass);
     const FrameFacts facts{run.st, 1};
     struct Size {
@@ -303,10 +312,10 @@ TEST(Frames, DenseNetworksFitTheirDiscsToTheirSpacing)
     folder.write(std::string(network_file_name), network + "bus_connections\n1,2\n");
     folder.write(std::string(sun_table_file_name), sun + "\n");
     folder.write(std::string(track_file_name), testing::track_file());
-    testing::PassRun run(folder.path(), true);
-    Picture picture;
-    TeeSurface surface(picture, nullptr);
-    Pass pass{run.st, run.input, run.controls, surface};
+    Recorded recorded(folder.path(), true);
+    testing::PassRun& run = recorded.run;
+    const Picture& picture = recorded.picture;
+    Pass& pass = recorded.pass;
     run_pass(pass);
     const FrameFacts facts{run.st, 1};
     const double spacing = bus_spacing(run.st);
@@ -387,21 +396,18 @@ TEST(Frames, NamesNeverOverlap)
 }
 
 // A sized frame drawn straight into palette indices is, index for index, the 32-bit frame indexed:
-// with and without the band, on the example and on a dense grid with its discs fitted.
+// with and without the band, its discs full size and fitted to a spacing.
 TEST(Frames, IndexedFramesAreTheDrawnFramesIndexed)
 {
-    const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
-    testing::PassRun run(example);
-    Picture picture;
-    TeeSurface surface(picture, nullptr);
-    Pass pass{run.st, run.input, run.controls, surface};
+    Recorded example(fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13");
     for (int row = 1; row <= 40; ++row) {
-        run_pass(pass);
+        run_pass(example.pass);
+        const FrameFacts facts{example.run.st, row};
         for (const FrameOptions& options : {FrameOptions{false, false, 1280, 720}, FrameOptions{true, false, 641, 357},
                                             FrameOptions{true, false, 3840, 2160, 1.0, std::nullopt, 30.0}}) {
             IndexedFrame direct, indexed;
-            draw_indexed_picture_frame(direct, picture, FrameFacts{run.st, row}, options);
-            index_frame(picture_frame(picture, FrameFacts{run.st, row}, options), indexed);
+            draw_indexed_picture_frame(direct, example.picture, facts, options);
+            index_frame(picture_frame(example.picture, facts, options), indexed);
             ASSERT_EQ(direct.width, indexed.width);
             ASSERT_EQ(direct.height, indexed.height);
             ASSERT_TRUE(direct.pixels == indexed.pixels) << "row " << row << ", " << options.width << "x" << options.height
@@ -414,19 +420,14 @@ TEST(Frames, IndexedFramesAreTheDrawnFramesIndexed)
 // over the whole frame wipes the shapes before it, so the hover and the files show only this row.
 TEST(Frames, TheRecordedPictureHoldsOnlyTheLastPass)
 {
-    const fs::path example = fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13";
-    testing::PassRun run(example);
-    Picture picture;
-    TeeSurface surface(picture, nullptr);
-    Pass pass{run.st, run.input, run.controls, surface};
+    Recorded example(fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13");
+    const std::vector<Shape>& shapes = example.picture.shapes();
     for (int row = 1; row <= 120; ++row) {
-        run_pass(pass);
-        std::size_t fills = 0;
-        for (const Shape& shape : picture.shapes())
-            fills += shape.role == Role::fill ? 1 : 0;
-        ASSERT_EQ(fills, 1U) << "row " << row;
-        ASSERT_EQ(picture.shapes().front().role, Role::fill) << "row " << row;
-        ASSERT_LE(picture.shapes().size(), 1 + 16 * 9 + 15 + 3 * 7) << "row " << row;  // a fill, discs, lines, clouds
+        run_pass(example.pass);
+        const auto fills = std::count_if(shapes.begin(), shapes.end(), [](const Shape& s) { return s.role == Role::fill; });
+        ASSERT_EQ(fills, 1) << "row " << row;
+        ASSERT_EQ(shapes.front().role, Role::fill) << "row " << row;
+        ASSERT_LE(shapes.size(), 1 + 16 * 9 + 15 + 3 * 7) << "row " << row;  // a fill, discs, lines, clouds
     }
 }
 
