@@ -2,6 +2,7 @@
 // from drifting clouds, an existing track, or a measured sky carried over the feeder by the wind.
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -149,7 +150,9 @@ Options parse(CommandLine& line)
         if (arg.rfind("--sensor-", 0) == 0)
             options.sensor_options.push_back(arg);
         if (arg == "--units") {
-            const std::string units = line.value();
+            std::string units = line.value();
+            for (char& c : units)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             if (units == "ft")
                 options.metres = 0.3048;
             else if (units == "m")
@@ -271,10 +274,14 @@ std::string figure(double value, int decimals)
     return out;
 }
 
+// " (42 MB)" for a file of that size, nothing for a small one.
+std::string megabytes(const std::string& text)
+{
+    return text.size() < 10'000'000 ? std::string() : " (" + std::to_string(text.size() / 1'000'000) + " MB)";
+}
+
 std::string duration(double seconds)
 {
-    if (!std::isfinite(seconds))
-        return "never (no wind)";
     if (seconds < 120)
         return figure(seconds, 1) + " s";
     if (seconds < 7200)
@@ -317,6 +324,8 @@ std::string sizes_text(const Options& options, const CloudShape& shape, const Ex
     if (clouds)
         text += "; the clouds' cores are " + figure(shape.core * m, 0) + " m and their edges " + figure(shape.edge * m, 0) +
                 " m in radius";
+    if (!(speed > 0))
+        return text + "; on a still wind the clouds stand where they are.";
     text += "; on a wind of " + figure(speed * m, 2) + " m/s the sky crosses the feeder's " +
             figure(extent.along * m / 1000, 2) + " km along the wind in " + duration(extent.along / speed) + ".";
     return text;
@@ -377,13 +386,34 @@ int main(int argc, char* argv[])
             sky.at = extent.centre;
             std::string at = "the centre of the buses";
             if (options.sensor_at) {
-                const auto found = std::find(network.names.begin(), network.names.end(), *options.sensor_at);
+                // The name as the network file spells it, or else the one bus it names in another
+                // letter case, as circuits name buses.
+                const auto lower = [](std::string text) {
+                    for (char& c : text)
+                        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                    return text;
+                };
+                auto found = std::find(network.names.begin(), network.names.end(), *options.sensor_at);
+                if (found == network.names.end()) {
+                    const auto same = [&](const std::string& name) { return lower(name) == lower(*options.sensor_at); };
+                    found = std::find_if(network.names.begin(), network.names.end(), same);
+                    if (found != network.names.end() && std::find_if(found + 1, network.names.end(), same) != network.names.end())
+                        throw ScenarioError("--sensor-at " + *options.sensor_at + ": several buses have that name in "
+                                            "other letter cases; give it as the network file spells it");
+                }
                 if (found == network.names.end())
                     throw ScenarioError("--sensor-at " + *options.sensor_at + ": no bus of that name in " +
-                                        (options.folder / network_file_name).string() + " (names match in letter case too)");
+                                        (options.folder / network_file_name).string());
                 sky.at = network.places[static_cast<std::size_t>(found - network.names.begin())];
                 at = "bus " + *options.sensor_at;
             }
+            // A clear sky is 1; a cloud's bright edge gives a little more, irradiance in W/m2 far more.
+            const double brightest = *std::max_element(series.values.begin(), series.values.end()) / sky.scale;
+            if (brightest > 2)
+                throw ScenarioError(options.from_sensor->string() + " reaches " + figure(brightest, 2) +
+                                    (sky.scale == 1 ? std::string() : " after --sensor-scale") +
+                                    ", while 1 is a clear sky: give --sensor-scale X, the series' clear-sky value (e.g. "
+                                    "1000 for irradiance in W/m2), to make it the clear-sky index");
             const double covered = static_cast<double>(series.values.size() - 1) * sky.interval;
             if (!options.steps_given) {
                 const double needed = std::floor(covered / sky.row_interval + 1e-9) + 1;
@@ -508,13 +538,14 @@ int main(int argc, char* argv[])
         line.fail(error.what());
     }
 
-    std::printf("Wrote %s: %d rows for %d buses, from %s\n", sun_path.string().c_str(), table.rows, table.buses,
-                summary.c_str());
+    std::printf("Wrote %s%s: %d rows for %d buses, from %s\n", sun_path.string().c_str(), megabytes(sun_text).c_str(),
+                table.rows, table.buses, summary.c_str());
     if (!track_out.empty())
         std::printf("Wrote %s\n", track_path.string().c_str());
     if (options.loadshapes)
-        std::printf("Wrote %s: %d loadshapes of %d points%s\n", options.loadshapes->string().c_str(), table.buses,
-                    table.rows, options.clear_sky ? ", the index times the clear-sky factors" : "");
+        std::printf("Wrote %s%s: %d loadshapes of %d points%s\n", options.loadshapes->string().c_str(),
+                    megabytes(loadshapes).c_str(), table.buses, table.rows,
+                    options.clear_sky ? ", the index times the clear-sky factors" : "");
     for (const std::string& note : notes)
         std::printf("%s\n", note.c_str());
     std::error_code error;

@@ -412,12 +412,14 @@ int run(const Options& options)
         std::fprintf(stderr, "umbrascope-export: the run stopped at the failed pass %d (--keep-going goes on past it); %s\n",
                      result.passes, kept_text(plan, result).c_str());
     if (options.keep_going && result.passes == 1 && result.failures == 1)
-        std::fputs("umbrascope-export: the first pass failed, so the timer never started (as in the window): "
-                   "the run ends there\n",
+        std::fputs("umbrascope-export: the first pass failed, so the run ends there, as the window's does: the "
+                   "animation starts only after a first pass that read the files; the frame of that pass was "
+                   "written as it asked\n",
                    stderr);
     if (result.passes < options.first_row && !result.ended_by_failure)
-        std::fprintf(stderr, "umbrascope-export: note: the run ended after %d pass%s, before pass %d: no frame was written\n",
-                     result.passes, result.passes == 1 ? "" : "es", options.first_row);
+        std::fprintf(stderr, "umbrascope-export: note: the run ended after %d pass%s, before pass %d: no frame was written%s\n",
+                     result.passes, result.passes == 1 ? "" : "es", options.first_row,
+                     options.animation ? (", and " + options.animation->string() + " was not made").c_str() : "");
     if ((options.png || options.svg) && !result.ended_by_failure)
         note_stale_frames(options.output, result.passes);
     return result.failures > 0 ? 1 : 0;

@@ -235,7 +235,7 @@ std::string summary(const Network& network, const Circuit& circuit, const Coordi
                 " left out: the network is the circuit as switched";
     if (network.not_in_circuit > 0)
         text += "\n" + plural(network.not_in_circuit, "bus", "buses") +
-                (branch_table ? " of the bus table on no branch" : " of the coordinates not named by the circuit") +
+                (branch_table ? " of the bus table on no branch" : " of the coordinates that no element in service names") +
                 ": each is drawn on its own, a separate part";
     if (branch_table && network.bridged > 0) {
         text += "\n" + plural(network.bridged, "name", "names") + " of the branch table not in the bus table, joined through: ";

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -106,6 +108,9 @@ Imported from_circuit(const fs::path& circuit_file, const std::optional<fs::path
 {
     DiskFiles files;
     std::error_code error;
+    if (fs::is_directory(circuit_file, error))
+        throw ImportError(circuit_file.string() + " is a folder: give the circuit's entry file in it, the one you "
+                                                  "would give OpenDSS (often Master.dss or Run_....dss)");
     if (!fs::is_regular_file(circuit_file, error))
         throw ImportError(circuit_file.string() + ": no such file");
     Imported result;
@@ -207,8 +212,9 @@ int main(int argc, char* argv[])
     if (tables && coords)
         line.usage_error("--coords belongs to a circuit, not to the two-table form");
     if (operands.size() != (tables ? 1U : 2U))
-        line.usage_error(tables ? "give the output FOLDER after the two tables"
-                                : "give an OpenDSS circuit file and the output FOLDER");
+        line.usage_error((tables ? std::string("give the output FOLDER after the two tables")
+                                 : std::string("give an OpenDSS circuit file and the output FOLDER")) +
+                         ", not " + std::to_string(operands.size()) + (operands.size() == 1 ? " name" : " names"));
 
     const fs::path folder = operands.back();
     const std::vector<std::string> made_for_old = scenario_files(folder);
@@ -229,6 +235,13 @@ int main(int argc, char* argv[])
     }
 
     const fs::path file = folder / network_file_name;
+    // A scenario made for the network there still fits when the network is the same.
+    bool network_changed = true;
+    {
+        std::ifstream before(file, std::ios::binary);
+        const std::string old_text{std::istreambuf_iterator<char>(before), std::istreambuf_iterator<char>()};
+        network_changed = !before || old_text != text;
+    }
     try {
         std::error_code error;
         fs::create_directories(folder, error);
@@ -262,7 +275,7 @@ int main(int argc, char* argv[])
                      "within 180, every y within 90, all within one unit): give --lonlat if x is the longitude, "
                      "--latlon if it is the latitude, to have them in metres\n",
                      imported.coordinates.c_str());
-    if (!made_for_old.empty())
+    if (!made_for_old.empty() && network_changed)
         std::fprintf(stderr,
                      "umbrascope-import: warning: %s in %s %s made for the network it held before: make %s again "
                      "with umbrascope-clouds --force %s\n",
@@ -270,7 +283,8 @@ int main(int argc, char* argv[])
                      made_for_old.size() == 1 ? "it" : "them", folder.string().c_str());
     const bool large = network.buses.size() > static_cast<std::size_t>(classic_buses) ||
                        network.connections.size() > static_cast<std::size_t>(classic_connections);
-    std::printf("Next: umbrascope-clouds %s makes a sun table and a cloud track for it.\n", folder.string().c_str());
+    std::printf("Next: umbrascope-clouds %s%s makes a sun table and a cloud track for it.\n",
+                made_for_old.empty() || !network_changed ? "" : "--force ", folder.string().c_str());
     if (large)
         std::printf("It is past the %d buses and %d connections Umbrascope takes by default: view it with "
                     "umbrascope --large %s\n",

@@ -40,12 +40,16 @@ Drift drifting_clouds(const std::vector<Place>& buses, const DriftOptions& optio
     shape.side = options.side.value_or(0.16 * span);
     shape.angle = options.angle;
     shape.threshold = options.threshold;
-    if (!(shape.core > 0 && shape.edge > shape.core))
-    {
-        std::string radii = "the core radius must be above 0 and below the edge radius, not ";
-        append_decimal(radii, shape.core, 9);
+    if (!(shape.core > 0 && shape.edge > shape.core)) {
+        // In the units the user gave, and saying which radius was the default.
+        const double unit = options.metres_per_unit.value_or(1);
+        const char* units = options.metres_per_unit ? " m" : " network units";
+        std::string radii = "radius 1 (--core) must be above 0 and below radius 2 (--edge): they are ";
+        append_decimal(radii, shape.core * unit, 2);
+        radii += options.core ? "" : " by default (8 % of the feeder's span)";
         radii += " and ";
-        append_decimal(radii, shape.edge, 9);
+        append_decimal(radii, shape.edge * unit, 2);
+        radii += options.edge ? units : std::string(units) + " by default (15 % of the feeder's span)";
         throw ScenarioError(radii);
     }
 

@@ -250,10 +250,11 @@ TEST(Viewer, AnExportTakesLargeInputsAsTheWindowDoes)
         EXPECT_EQ(done.at(0).at(3).toInt(), large ? 0 : 1) << limits;  // failures
         const QString kept = done.at(0).at(1).toString();
         EXPECT_EQ(kept.isEmpty(), large) << limits << ": " << kept.toStdString();
-        if (!large)  // which pass, why, and what was kept, in the window's words
+        if (!large) {  // which pass, why, and what was kept, in the window's words
             EXPECT_TRUE(kept.startsWith("pass 1: bounds error: ") && kept.contains("choose Large inputs") &&
                         kept.contains("run.gif was not made (the file there before is as it was)"))
                 << kept.toStdString();
+        }
         EXPECT_EQ(testing::read_file(gif) == "a film made earlier", !large) << limits;
     }
 }

@@ -139,8 +139,14 @@ file(WRITE ${WORK}/scenario/cloud_centers_plot.txt "a track\n")
 refused("scenario holds cloud_sun_intensity_table.txt and cloud_centers_plot.txt, made for the network there: give --force"
         ${WORK}/scenario/cloud_bus_coords_connections.txt ${IMPORTER} ${feeders}/ieee8500/Master.dss ${WORK}/scenario)
 run(0 ${IMPORTER} --force ${feeders}/ieee8500/Master.dss ${WORK}/scenario)
-if(NOT err MATCHES "warning: cloud_sun_intensity_table.txt and cloud_centers_plot.txt in [^\n]*scenario were made for the network it held before: make them again with umbrascope-clouds --force")
-  message(FATAL_ERROR "--force into a scenario's folder said:\n${err}")
+if(NOT err MATCHES "warning: cloud_sun_intensity_table.txt and cloud_centers_plot.txt in [^\n]*scenario were made for the network it held before: make them again with umbrascope-clouds --force"
+   OR NOT out MATCHES "Next: umbrascope-clouds --force ")
+  message(FATAL_ERROR "--force into a scenario's folder said:\n${out}${err}")
+endif()
+# The same network again: the scenario still fits, and nothing says otherwise.
+run(0 ${IMPORTER} --force ${feeders}/ieee8500/Master.dss ${WORK}/scenario)
+if(err MATCHES "warning" OR out MATCHES "--force")
+  message(FATAL_ERROR "the same network again into a scenario's folder said:\n${out}${err}")
 endif()
 
 # Degrees: Buscoords holding longitude and latitude is warned of, and --lonlat makes it the very
@@ -222,4 +228,9 @@ refused("--from-sensor needs --units" "" ${CLOUDS} --force --from-sensor ${WORK}
 refused("--sensor-at nowhere: no bus of that name" "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${WORK}/pv/sensor.csv
         --sensor-interval 1 --sensor-at nowhere ${WORK}/pv/feeder)
 refused("one-day-1s-site1.csv: 43201 samples cover 43200 s, 43201 rows at 1 s a row: past the 32766 rows a run can show; give --interval 1.319 or more"
-        "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${SOURCE}/tests/data/sky/one-day-1s-site1.csv --sensor-interval 1 ${WORK}/pv/feeder)
+        "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${SOURCE}/tests/data/sky/one-day-1s-site1.csv --sensor-interval 1
+        --sensor-scale 1000 ${WORK}/pv/feeder)
+refused("one-day-1s-site1.csv reaches 499.68, while 1 is a clear sky: give --sensor-scale X" "" ${CLOUDS} --force --units m
+        --wind 5,270 --from-sensor ${SOURCE}/tests/data/sky/one-day-1s-site1.csv --sensor-interval 2 ${WORK}/pv/feeder)
+refused("is a folder: give the circuit's entry file in it" "" ${IMPORTER} ${feeders}/ieee8500 ${WORK}/folder)
+refused("give an OpenDSS circuit file and the output FOLDER, not 3 names" "" ${IMPORTER} a.dss b c)
