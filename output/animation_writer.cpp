@@ -221,7 +221,8 @@ AnimationWriter::AnimationWriter(const fs::path& path, int width, int height, in
             s.fail("the colour conversion could not start");
         s.padded.width = coded_width;
         s.padded.height = coded_height;
-        s.padded.pixels.assign(static_cast<std::size_t>(coded_width) * static_cast<std::size_t>(coded_height), 16);
+        if (coded_width != width || coded_height != height)  // the margin of window face, for odd sides
+            s.padded.pixels.assign(static_cast<std::size_t>(coded_width) * static_cast<std::size_t>(coded_height), 16);
     }
 }
 

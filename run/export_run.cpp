@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
-#include <type_traits>
 #include <vector>
 
 #include "core/trace.hpp"
@@ -58,20 +57,20 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     FrameFiles frames(plan.folder);
     std::optional<AnimationWriter> animation;
     // The frame files and the animation are encoded and written on a second thread while the next
-    // pass draws; each job holds its own copy of the frame.
+    // pass draws; each job holds its frame until it is done with it.
     BackgroundWriter writer;
     bool pass_failed = false;
     // The frames' pixels are drawn into the same buffers pass after pass: one the writer has
     // finished with is drawn into again, so a long film allocates no memory a frame.
     std::vector<std::shared_ptr<IndexedFrame>> indexed_frames;
-    const auto spare = [](auto& pool) {
-        for (const auto& pooled : pool)
+    const auto spare_frame = [&indexed_frames] {
+        for (const std::shared_ptr<IndexedFrame>& pooled : indexed_frames)
             if (pooled.use_count() == 1) {
                 // The writer's last use of it comes before this pass draws into it again.
                 std::atomic_thread_fence(std::memory_order_acquire);
                 return pooled;
             }
-        return pool.emplace_back(std::make_shared<typename std::decay_t<decltype(pool)>::value_type::element_type>());
+        return indexed_frames.emplace_back(std::make_shared<IndexedFrame>());
     };
 
     HeadlessEvents headless;
@@ -104,7 +103,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         // Drawn and indexed here, while the writer encodes the frame before.
         std::shared_ptr<IndexedFrame> cut;
         if (plan.png || plan.animation) {
-            cut = spare(indexed_frames);
+            cut = spare_frame();
             if (frame.sized())
                 draw_indexed_picture_frame(*cut, picture, facts, frame);
             else
@@ -134,12 +133,6 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
             events.on_progress(ordinal, st->n_time.value());
     };
 
-    const auto frames_written = [&] {
-        if (!(plan.png || plan.svg) || frames.last_whole() < plan.first_row)
-            return;
-        result.frames_from = plan.first_row;
-        result.frames_to = frames.last_whole();
-    };
     try {
         const HeadlessResult run =
             run_headless(pass, controls, trace, HeadlessOptions{plan.last_pass, plan.keep_going}, headless);
@@ -168,7 +161,10 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         throw;
     }
     result.rows = st->n_time.value();
-    frames_written();
+    if ((plan.png || plan.svg) && frames.last_whole() >= plan.first_row) {
+        result.frames_from = plan.first_row;
+        result.frames_to = frames.last_whole();
+    }
     return result;
 }
 
