@@ -141,12 +141,66 @@ const std::vector<std::string_view>& positional_order(const std::string& element
 struct Element {
     std::string element_class;
     std::vector<std::string> buses;  // by terminal or winding; empty where not named
+    std::vector<std::string> named;  // the same as named, with their node suffixes
     int winding = 1;                 // the winding that "bus=" sets, chosen by "wdg="
     std::size_t next_positional = 0;
     std::string spelt;               // "Class.name" as the New command spells it
     bool disabled = false;           // enabled=false, or Disable
     bool open = false;               // Open, until Close
+    std::optional<int> phases;       // phases=, a line's code's, or a code's own nphases=
+    std::vector<bool> delta;         // by terminal or winding: conn=delta
 };
+
+constexpr int default_phases = 3;
+
+// The classes whose elements carry current at their terminals, which a monitor can watch.
+bool is_wired(const std::string& element_class)
+{
+    static const std::set<std::string, std::less<>> wired{"line",      "transformer", "autotrans", "capacitor",
+                                                          "reactor",   "load",        "pvsystem",  "generator",
+                                                          "storage",   "vsource",     "isource",   "circuit"};
+    return wired.count(element_class) != 0;
+}
+
+// Shunt elements and transformer windings have a conductor more than their phases (the neutral of
+// a wye, or the second wire of a single-phase delta); series elements and sources have as many.
+int conductors_of(const Element& element, std::size_t terminal)
+{
+    const int phases = element.phases.value_or(default_phases);
+    const std::string& c = element.element_class;
+    const bool winding = c == "transformer" || c == "autotrans";
+    const bool shunt = c == "load" || c == "pvsystem" || c == "generator" || c == "storage";
+    if (!winding && !shunt)
+        return phases;
+    const bool delta = terminal < element.delta.size() && element.delta[terminal];
+    return delta && phases > 1 ? phases : phases + 1;
+}
+
+// Each conductor's node: those named, then 1, 2, ... up to the phases, then ground.
+std::vector<int> terminal_nodes(const Element& element, std::size_t terminal)
+{
+    const std::vector<int> named = bus_nodes(element.named[terminal]);
+    const int phases = element.phases.value_or(default_phases);
+    std::vector<int> nodes(static_cast<std::size_t>(conductors_of(element, terminal)));
+    for (std::size_t k = 0; k < nodes.size(); ++k)
+        nodes[k] = k < named.size() ? named[k] : static_cast<int>(k) < phases ? static_cast<int>(k) + 1 : 0;
+    return nodes;
+}
+
+bool is_delta(std::string_view conn)
+{
+    const std::string word = lower(conn);
+    return word.rfind("d", 0) == 0 || word == "ll";
+}
+
+std::optional<int> whole_number(std::string_view text)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
 
 bool makes_or_takes_power(const std::string& element_class)
 {
@@ -163,6 +217,23 @@ std::optional<bool> yes_or_no(std::string_view value)
     case 'y': case 'Y': case 't': case 'T': case '1': return true;
     case 'n': case 'N': case 'f': case 'F': case '0': return false;
     default: return std::nullopt;
+    }
+}
+
+// Calls `word` for each word of a bracketed list such as "[650 RG60]" or "[delta, wye]".
+template <class F>
+void for_each_word(std::string_view value, F&& word)
+{
+    const auto separates = [](char c) { return is_blank(c) || c == ',' || c == '"' || c == '\''; };
+    std::size_t i = 0;
+    while (i < value.size()) {
+        while (i < value.size() && separates(value[i]))
+            ++i;
+        const std::size_t start = i;
+        while (i < value.size() && !separates(value[i]))
+            ++i;
+        if (i > start)
+            word(value.substr(start, i - start));
     }
 }
 
@@ -224,17 +295,34 @@ public:
                 if (!seen)
                     joined.push_back(at);
             }
-            if (!joined.empty())
+            const bool joins = !joined.empty();
+            if (joins)
                 circuit_.elements.push_back(std::move(joined));
             if (makes_or_takes_power(element.element_class))
                 circuit_.power_elements.push_back(
                     {element.spelt, element.buses.empty() || element.buses.front().empty() ? -1 : index_of(element.buses.front())});
+            if (is_wired(element.element_class) && joins)
+                circuit_.wired.push_back(wired(element, index_of));
         }
     }
 
     void mark_read(const fs::path& path) { read_.insert(lower(path.lexically_normal().string())); }
 
 private:
+    template <class IndexOf>
+    static WiredElement wired(const Element& element, const IndexOf& index_of)
+    {
+        const bool source = element.element_class == "circuit";
+        WiredElement out{source ? std::string("Vsource.source") : element.spelt,
+                         source ? std::string("vsource") : element.element_class,
+                         {}};
+        out.terminals.resize(element.buses.size());
+        for (std::size_t t = 0; t < element.buses.size(); ++t)
+            if (!element.buses[t].empty())
+                out.terminals[t] = Terminal{index_of(element.buses[t]), terminal_nodes(element, t)};
+        return out;
+    }
+
     void skip(const Site& site)
     {
         if (circuit_.skipped++ == 0)
@@ -320,8 +408,18 @@ private:
             elements_.emplace_back();
         active_ = at->second;
         Element& element = elements_[active_];
-        element = Element{object.substr(0, dot), {}, 1, 0, std::string(object_name(params[1])), false, false};
+        element = Element{};
+        element.element_class = object.substr(0, dot);
+        element.spelt = std::string(object_name(params[1]));
+        if (element.element_class == "circuit") {
+            // New Circuit makes the source, Vsource.source, at bus1 (sourcebus unless named).
+            circuit_.name = element.spelt.substr(dot + 1);
+            by_name_["vsource.source"] = active_;
+        }
         apply(element, params, 2);
+        if (element.element_class == "circuit")
+            circuit_.source_bus = element.buses.empty() || element.buses.front().empty() ? std::string("sourcebus")
+                                                                                           : element.buses.front();
     }
 
     void apply(Element& element, const std::vector<Param>& params, std::size_t from)
@@ -347,9 +445,29 @@ private:
     {
         if (terminal < 1 || terminal > most_terminals)
             return;
-        if (element.buses.size() < static_cast<std::size_t>(terminal))
+        if (element.buses.size() < static_cast<std::size_t>(terminal)) {
             element.buses.resize(static_cast<std::size_t>(terminal));
+            element.named.resize(static_cast<std::size_t>(terminal));
+        }
         element.buses[static_cast<std::size_t>(terminal - 1)] = bus_key(named);
+        element.named[static_cast<std::size_t>(terminal - 1)] = std::string(named);
+    }
+
+    static void set_delta(Element& element, std::size_t terminal, bool delta)
+    {
+        if (terminal >= static_cast<std::size_t>(most_terminals))
+            return;
+        if (element.delta.size() <= terminal)
+            element.delta.resize(terminal + 1);
+        element.delta[terminal] = delta;
+    }
+
+    // A line takes the phases of the code or geometry it names, when that is known by then.
+    void take_phases_of(Element& element, const std::string& code_class, std::string_view code)
+    {
+        const auto found = by_name_.find(code_class + "." + lower(code));
+        if (found != by_name_.end() && elements_[found->second].phases)
+            element.phases = elements_[found->second].phases;
     }
 
     void set(Element& element, const std::string& property, std::string_view value)
@@ -365,26 +483,36 @@ private:
             const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), winding);
             if (error == std::errc() && end == value.data() + value.size())
                 element.winding = winding;
+        } else if (property == "phases" || property == "nphases") {
+            if (const std::optional<int> phases = whole_number(value); phases && *phases >= 1 && *phases <= most_terminals)
+                element.phases = *phases;
+        } else if (property == "linecode" && element.element_class == "line") {
+            take_phases_of(element, "linecode", value);
+        } else if (property == "geometry" && element.element_class == "line") {
+            take_phases_of(element, "linegeometry", value);
+        } else if (property == "conn") {
+            const bool winding = element.element_class == "transformer" || element.element_class == "autotrans";
+            set_delta(element, winding ? static_cast<std::size_t>(std::max(element.winding, 1) - 1) : 0, is_delta(value));
+        } else if (property == "conns") {
+            std::size_t winding = 0;
+            for_each_word(value, [&](std::string_view conn) { set_delta(element, winding++, is_delta(conn)); });
         } else if (property == "buses") {
             element.buses.clear();
+            element.named.clear();
             int terminal = 0;
-            std::size_t i = 0;
-            while (i < value.size()) {
-                while (i < value.size() && (is_blank(value[i]) || value[i] == ',' || value[i] == '"' || value[i] == '\''))
-                    ++i;
-                const std::size_t start = i;
-                while (i < value.size() && !is_blank(value[i]) && value[i] != ',' && value[i] != '"' && value[i] != '\'')
-                    ++i;
-                if (i > start)
-                    set_bus(element, ++terminal, value.substr(start, i - start));
-            }
+            for_each_word(value, [&](std::string_view bus) { set_bus(element, ++terminal, bus); });
         } else if (property == "enabled") {
             if (const std::optional<bool> enabled = yes_or_no(value))
                 element.disabled = !*enabled;
         } else if (property == "like") {
             const auto found = by_name_.find(element.element_class + "." + lower(value));
-            if (found != by_name_.end() && &elements_[found->second] != &element)
-                element.buses = elements_[found->second].buses;
+            if (found != by_name_.end() && &elements_[found->second] != &element) {
+                const Element& like = elements_[found->second];
+                element.buses = like.buses;
+                element.named = like.named;
+                element.phases = like.phases;
+                element.delta = like.delta;
+            }
         }
     }
 
@@ -426,6 +554,23 @@ std::string bus_key(std::string_view named)
     while (!bus.empty() && is_blank(bus.back()))
         bus.remove_suffix(1);
     return lower(bus);
+}
+
+std::vector<int> bus_nodes(std::string_view named)
+{
+    std::vector<int> nodes;
+    std::size_t dot = named.find('.');
+    while (dot != std::string_view::npos) {
+        const std::size_t next = named.find('.', dot + 1);
+        const std::string_view field =
+            trim_blanks(named.substr(dot + 1, next == std::string_view::npos ? std::string_view::npos : next - dot - 1));
+        const std::optional<int> node = whole_number(field);
+        if (!node || *node < 0)
+            break;
+        nodes.push_back(*node);
+        dot = next;
+    }
+    return nodes;
 }
 
 Circuit read_circuit(const fs::path& entry, SourceFiles& files)

@@ -41,13 +41,30 @@ struct PowerElement {
     int bus = -1;      // its bus1, an index into Circuit::buses; -1 when it names none
 };
 
+// One terminal of an element in service, as a monitor sees it: its bus, and the node each of its
+// conductors meets (conductor k at nodes[k - 1]; node 0 is ground).
+struct Terminal {
+    int bus = -1;            // an index into Circuit::buses
+    std::vector<int> nodes;
+};
+
+// An element in service that a monitor can watch, with the number OpenDSS gives each terminal.
+struct WiredElement {
+    std::string name;                 // "Line.650632" as spelt after New; "Vsource.source" for the circuit's source
+    std::string element_class;        // lower case: "line", "load", ...
+    std::vector<std::optional<Terminal>> terminals;  // by terminal number from 1; empty where not named
+};
+
 struct Circuit {
+    std::string name;                            // as spelt after New Circuit, "" when the script has none
+    std::string source_bus;                      // the circuit's source bus, lower case ("sourcebus" unless named)
     std::vector<std::string> buses;              // lower case, node suffixes dropped, in the order first named
     // Each element's distinct buses, in the order elements are defined; elements out of service
     // (open, or disabled) join nothing and are left out.
     std::vector<std::vector<int>> elements;
     int left_out = 0;                             // elements naming buses, out of service
     std::vector<PowerElement> power_elements;     // in service, in the order defined
+    std::vector<WiredElement> wired;              // in service, in the order defined
     int skipped = 0;                              // commands not understood
     std::optional<Site> first_skipped;
     std::optional<CoordinateCommand> coordinates;  // the last Buscoords or LatLongCoords
@@ -56,6 +73,10 @@ struct Circuit {
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.
 [[nodiscard]] std::string bus_key(std::string_view named);
+
+// The nodes of a bus as a circuit names it: "632.1.2.3" gives 1, 2, 3; "632" none. A node that is
+// not a whole number from 0 ends the list.
+[[nodiscard]] std::vector<int> bus_nodes(std::string_view named);
 
 // Reads the circuit whose entry file is `entry`. Throws ImportError.
 [[nodiscard]] Circuit read_circuit(const std::filesystem::path& entry, SourceFiles& files);

@@ -26,7 +26,7 @@ void append_field(std::string& out, const std::string& field)
 
 }  // namespace
 
-std::vector<StandIn> stand_ins(const Circuit& circuit, const Network& network)
+std::vector<int> nearest_drawn(const Circuit& circuit, const Network& network)
 {
     const std::size_t buses = circuit.buses.size();
     // Each circuit bus's drawn bus, by its index in the coordinate file; unreached for the others.
@@ -82,7 +82,12 @@ std::vector<StandIn> stand_ins(const Circuit& circuit, const Network& network)
         }
         round.swap(next);
     }
+    return nearest;
+}
 
+std::vector<StandIn> stand_ins(const Circuit& circuit, const Network& network)
+{
+    const std::vector<int> nearest = nearest_drawn(circuit, network);
     std::vector<StandIn> out;
     out.reserve(circuit.power_elements.size());
     for (const PowerElement& element : circuit.power_elements) {
@@ -90,12 +95,32 @@ std::vector<StandIn> stand_ins(const Circuit& circuit, const Network& network)
         if (element.bus >= 0) {
             const auto b = static_cast<std::size_t>(element.bus);
             row.bus = circuit.buses[b];
-            if (nearest[b] != unreached)
+            if (nearest[b] >= 0)
                 row.drawn_bus = network.buses[static_cast<std::size_t>(nearest[b])].name;
         }
         out.push_back(std::move(row));
     }
     return out;
+}
+
+std::string circuit_record_text(const Circuit& circuit, const Network& network, const std::filesystem::path& entry)
+{
+    std::string out = "# The OpenDSS circuit this folder's network was imported from, for umbrascope-study\n";
+    out += "entry=" + entry.string() + "\n";
+    out += "circuit=" + circuit.name + "\n";
+    out += "source_bus=" + circuit.source_bus + "\n";
+    std::string drawn;
+    const std::vector<int> nearest = nearest_drawn(circuit, network);
+    for (std::size_t b = 0; b < circuit.buses.size(); ++b)
+        if (circuit.buses[b] == circuit.source_bus && nearest[b] >= 0)
+            drawn = network.buses[static_cast<std::size_t>(nearest[b])].name;
+    out += "source_drawn_bus=" + drawn + "\n";
+    return out;
+}
+
+std::string tables_record_text(const std::string& origin)
+{
+    return "# This folder's network was imported from two tables, not from an OpenDSS circuit\ntables=" + origin + "\n";
 }
 
 std::string elements_file_text(const std::vector<StandIn>& elements)

@@ -26,7 +26,8 @@ constexpr const char* usage_text = R"(Usage: umbrascope-import [OPTION]... CIRCU
 
 Makes Umbrascope's network file, FOLDER/cloud_bus_coords_connections.txt, from an OpenDSS circuit
 or from two tables, and beside it FOLDER/feeder_elements.csv, which names the drawn bus standing
-for each load, PV system, generator and storage element of the circuit. FOLDER is created if
+for each load, PV system, generator and storage element of the circuit, and FOLDER/feeder_circuit.txt,
+which records the circuit's entry file, its name and its source bus for umbrascope-study. FOLDER is created if
 missing; the files are written whole or not at all. A FOLDER that holds a sun table or a cloud
 track already is refused, since they were made for the network there: give --force to replace
 the network anyway, or import into a new folder.
@@ -226,10 +227,18 @@ int main(int argc, char* argv[])
     Imported imported;
     std::string text;
     std::string elements;
+    std::string record;
     try {
         imported = tables ? from_tables(*buses, *branches, degrees) : from_circuit(operands.front(), coords, degrees);
         text = network_file_text(imported.network, imported.origin);
         elements = elements_file_text(stand_ins(imported.circuit, imported.network));
+        // A study compiles the circuit from wherever it is run: the entry file's own path, through
+        // any symbolic link, so that its Redirects resolve from the circuit's folder.
+        std::error_code error;
+        const fs::path entry = tables ? fs::path() : fs::canonical(operands.front(), error);
+        record = tables ? tables_record_text(imported.origin)
+                        : circuit_record_text(imported.circuit, imported.network,
+                                              error ? fs::absolute(operands.front()).lexically_normal() : entry);
     } catch (const ImportError& error) {
         line.fail(error.what());
     }
@@ -252,10 +261,14 @@ int main(int argc, char* argv[])
         network.write(text);
         OutputFile map(folder / elements_file_name);
         map.write(elements);
+        OutputFile circuit(folder / circuit_record_name);
+        circuit.write(record);
         network.finish();
         map.finish();
+        circuit.finish();
         network.commit();
         map.commit();
+        circuit.commit();
     } catch (const WriteError& error) {
         line.fail(error.what());
     }
