@@ -37,6 +37,10 @@ NetworkBuses read_network_buses(const std::filesystem::path& folder)
         buses.names.push_back(encode_utf8(st.bus_name(k)));
     }
     buses.connections = st.nconn.value();
+    for (int i = 1; i <= st.nconn.value(); ++i) {
+        const Integer k{static_cast<std::int16_t>(i)};
+        buses.joined.emplace_back(st.from_bus(k).value() - 1, st.to_bus(k).value() - 1);
+    }
     return buses;
 }
 

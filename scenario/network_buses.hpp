@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scenario/sun_model.hpp"
@@ -14,6 +15,7 @@ struct NetworkBuses {
     std::vector<Place> places;       // by bus index, from 0
     std::vector<std::string> names;  // UTF-8
     int connections = 0;
+    std::vector<std::pair<int, int>> joined;  // each connection's two buses, by index from 0
 };
 
 // Throws ScenarioError with the reader's message.

@@ -51,9 +51,9 @@ SunTable sensor_sun(const std::vector<Place>& buses, const SensorSeries& series,
     std::vector<double> lags(buses.size());
     for (std::size_t bus = 0; bus < buses.size(); ++bus)
         lags[bus] = lag_seconds(buses[bus], sky);
-    std::int64_t* out = table.thousandths.data();
+    Stored* out = table.thousandths.data();
     for (int row = 0; row < table.rows; ++row) {
-        const double row_time = row * sky.row_interval;
+        const double row_time = sky.first + row * sky.row_interval;
         for (const double lag : lags) {
             const double t = row_time - lag;
             double value = 0;
@@ -67,7 +67,7 @@ SunTable sensor_sun(const std::vector<Place>& buses, const SensorSeries& series,
                 const double part = at - static_cast<double>(k);
                 value = v[k] + (v[k + 1] - v[k]) * part;
             }
-            *out++ = thousandths(value / sky.scale);
+            *out++ = stored(thousandths(value / sky.scale));
         }
     }
     return table;

@@ -30,13 +30,14 @@ struct SensorSky {
     double speed = 0;               // of the wind, metres a second; above 0
     double from = 270;              // compass degrees the wind blows from: 0 north, 90 east
     double row_interval = 1;        // seconds between the table's rows
+    double first = 0;               // seconds from the series' start to the first row
     int rows = 0;
 };
 
 // How many seconds after the sensor the bus at `bus` sees the same sky (before it: below 0).
 [[nodiscard]] double lag_seconds(const Place& bus, const SensorSky& sky);
 
-// Row r (from 1), at t = (r - 1) x row_interval, gives each bus the series linearly interpolated at
+// Row r (from 1), at t = first + (r - 1) x row_interval, gives each bus the series linearly interpolated at
 // t - lag, held at the series' first and last samples beyond its ends, divided by the scale, to
 // three decimals. Values above 1 (a cloud's bright edge) are kept.
 [[nodiscard]] SunTable sensor_sun(const std::vector<Place>& buses, const SensorSeries& series, const SensorSky& sky);

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <unordered_set>
+#include <cstdio>
+#include <limits>
+#include <unordered_map>
 
 #include "core/lines.hpp"
 
@@ -78,6 +80,12 @@ std::int64_t thousandths(double value)
     return negative ? -t : t;
 }
 
+Stored stored(std::int64_t thousandths)
+{
+    return static_cast<Stored>(std::clamp<std::int64_t>(thousandths, std::numeric_limits<Stored>::min(),
+                                                        std::numeric_limits<Stored>::max()));
+}
+
 SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows)
 {
     SunTable table;
@@ -89,7 +97,7 @@ SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows
     const double reach = r2 * r2 * (1 + 1e-9);  // beyond this a bus is in full sun under the cloud
     std::size_t next = 0;
     std::vector<Place> clouds;
-    std::int64_t* out = table.thousandths.data();
+    Stored* out = table.thousandths.data();
     for (int row = 1; row <= rows; ++row) {
         while (next < track.records.size() && track.records[next].step < row)
             ++next;
@@ -104,13 +112,31 @@ SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows
                 if (dx * dx + dy * dy <= reach)
                     value = std::min(value, intensity(std::hypot(dx, dy), r1, r2));
             }
-            *out++ = thousandths(value);
+            *out++ = stored(thousandths(value));
         }
     }
     return table;
 }
 
-std::string sun_table_text(const SunTable& table, const SunHeader& header)
+std::string clock_text(double seconds_after_midnight)
+{
+    constexpr double day = 86400;
+    double t = std::fmod(seconds_after_midnight, day);
+    if (t < 0)
+        t += day;
+    // Tenths where the time falls between whole seconds, rounded so that 59.96 s is the next minute.
+    const auto tenths = static_cast<std::int64_t>(std::llround(t * 10)) % static_cast<std::int64_t>(day * 10);
+    const std::int64_t seconds = tenths / 10;
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(seconds / 3600),
+                                     static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    std::string out(text, static_cast<std::size_t>(length));
+    if (tenths % 10 != 0)
+        out += "." + std::to_string(tenths % 10);
+    return out;
+}
+
+void write_sun_table(const SunTable& table, const SunHeader& header, const TextSink& sink)
 {
     std::string out = "Sun intensity per bus\nMade by umbrascope-clouds from " + header.made_from + "\n" +
                       "Clear-sky index: 1 in full sun" +
@@ -119,23 +145,30 @@ std::string sun_table_text(const SunTable& table, const SunHeader& header)
                       "\n";
     out += "One row every ";
     append_decimal(out, header.interval, 6);
-    out += header.interval == 1 ? " second\n" : " seconds\n";
-    out += "Columns: time in seconds, then one intensity per bus index\n";
+    out += header.interval == 1 ? " second" : " seconds";
+    if (header.start)
+        out += ", the first at " + clock_text(*header.start);
+    out += "\nColumns: time in seconds, then one intensity per bus index";
+    if (!header.units.empty())
+        out += "; one network unit is 1 " + header.units;
+    out += "\n";
     std::string columns = "time";
     for (const std::string& name : header.names)
         columns += "," + name;
     if (columns.size() > longest_line)
         columns = "time,then buses 1 to " + std::to_string(header.names.size());
     out += columns + "\n";
-    out.reserve(out.size() + table.thousandths.size() * 6 + static_cast<std::size_t>(table.rows) * 8);
+    // The rows go out a few hundred kilobytes at a time.
+    constexpr std::size_t piece = 1 << 18;
+    out.reserve(piece + static_cast<std::size_t>(std::max(table.buses, 0)) * widest_value + 64);
     std::string time;
     std::vector<char> values(static_cast<std::size_t>(std::max(table.buses, 0)) * widest_value + 1);
     for (int row = 0; row < table.rows; ++row) {
         time.clear();
         append_decimal(time, row * header.interval, 6);
         char* at = values.data();
-        for (const std::int64_t* value = &table.thousandths[static_cast<std::size_t>(row) * static_cast<std::size_t>(table.buses)],
-                               *end = value + table.buses;
+        for (const Stored* value = &table.thousandths[static_cast<std::size_t>(row) * static_cast<std::size_t>(table.buses)],
+                          *end = value + table.buses;
              value != end; ++value) {
             *at++ = ',';
             at = put_thousandths(at, *value);
@@ -148,14 +181,21 @@ std::string sun_table_text(const SunTable& table, const SunHeader& header)
                                 " a line may hold: too many buses for one row");
         out += time;
         out.append(values.data(), at);
+        if (out.size() >= piece) {
+            sink(out);
+            out.clear();
+        }
     }
-    return out;
+    sink(out);
 }
 
-namespace {
+std::string sun_table_text(const SunTable& table, const SunHeader& header)
+{
+    std::string text;
+    write_sun_table(table, header, [&](std::string_view piece) { text += piece; });
+    return text;
+}
 
-// A name as one word of an OpenDSS command: quoted where a blank, a separator, a bracket or a
-// comment sign would split it.
 std::string dss_word(const std::string& name)
 {
     bool plain = !name.empty();
@@ -166,63 +206,84 @@ std::string dss_word(const std::string& name)
         return name;
     const char quote = name.find('"') == std::string::npos ? '"' : '\'';
     if (name.find(quote) != std::string::npos)
-        throw ScenarioError("the bus name '" + name + "' holds both kinds of quote, which no OpenDSS command can name");
+        throw ScenarioError("the name '" + name + "' holds both kinds of quote, which no OpenDSS command can name");
     return quote + name + quote;
 }
 
-}  // namespace
+std::string shape_name(const std::string& bus) { return "sky_" + bus; }
 
-std::string loadshapes_text(const SunTable& table, const SunHeader& header, const std::vector<double>* factors,
-                            const std::vector<PvSystem>* pv)
+int write_loadshapes(const SunTable& table, const SunHeader& header, const std::vector<double>* factors,
+                     const std::vector<PvSystem>* pv, bool all_buses, const TextSink& sink)
 {
+    const bool for_pv = pv != nullptr && !pv->empty() && !all_buses;
+    std::unordered_map<std::string, int> index;
+    for (int bus = 0; bus < table.buses; ++bus)
+        index.try_emplace(header.names[static_cast<std::size_t>(bus)], bus);
+    if (pv != nullptr)
+        for (const PvSystem& system : *pv)
+            if (!system.drawn_bus.empty() && index.count(system.drawn_bus) == 0)
+                throw ScenarioError(system.element + " stands at the drawn bus " + system.drawn_bus +
+                                    ", which the network file does not hold: import the circuit again");
+    // The buses whose shapes are used, in the network's order.
+    std::vector<bool> wanted(static_cast<std::size_t>(std::max(table.buses, 0)), !for_pv);
+    if (for_pv)
+        for (const PvSystem& system : *pv)
+            if (!system.drawn_bus.empty())
+                wanted[static_cast<std::size_t>(index.at(system.drawn_bus))] = true;
+
     std::string out = "! Loadshapes made by umbrascope-clouds from " + header.made_from +
-                      ": one per bus, its multipliers the bus's clear-sky index in each row" +
+                      (for_pv ? ": one per drawn bus that a PV system takes" : ": one per bus") +
+                      ", its multipliers the bus's clear-sky index in each row" +
                       (factors != nullptr ? " times the factor of " + header.clear_sky : std::string()) + "\n";
-    out.reserve(out.size() + table.thousandths.size() * 6);
+    int shapes = 0;
     std::vector<char> values(static_cast<std::size_t>(std::max(table.rows, 0)) * widest_value + 1);
     for (int bus = 0; bus < table.buses; ++bus) {
+        if (!wanted[static_cast<std::size_t>(bus)])
+            continue;
+        ++shapes;
         const std::string& name = header.names[static_cast<std::size_t>(bus)];
-        out += "New " + dss_word("Loadshape." + name) + " npts=" + std::to_string(table.rows) + " sinterval=";
+        out += "New " + dss_word("Loadshape." + shape_name(name)) + " npts=" + std::to_string(table.rows) + " sinterval=";
         append_decimal(out, header.interval, 6);
         out += " mult=[";
         char* at = values.data();
         for (int row = 0; row < table.rows; ++row) {
             if (row > 0)
                 *at++ = ' ';
-            const std::int64_t index = table.at(row, bus);
+            const std::int64_t value = table.at(row, bus);
             at = put_thousandths(at, factors != nullptr
-                                         ? thousandths(static_cast<double>(index) / 1000 * (*factors)[static_cast<std::size_t>(row)])
-                                         : index);
+                                         ? thousandths(static_cast<double>(value) / 1000 * (*factors)[static_cast<std::size_t>(row)])
+                                         : value);
         }
         out.append(values.data(), at);
         out += "]\n";
+        sink(out);
+        out.clear();
     }
-    if (pv == nullptr)
-        return out;
-    if (pv->empty())
-        return out + "! The circuit has no PV systems. feeder_elements.csv names the drawn bus of each of its loads and "
-                     "generators: give an element its bus's shape with Edit CLASS.NAME daily=SHAPE duty=SHAPE, SHAPE "
-                     "being the drawn bus's name\n";
-    out += "! Each PV system takes the loadshape of the drawn bus that stands for it (feeder_elements.csv)\n";
-    std::unordered_set<std::string> drawn(header.names.begin(), header.names.end());
-    for (const PvSystem& system : *pv) {
-        if (system.drawn_bus.empty()) {
-            out += "! " + system.element + " reaches no drawn bus: it keeps its own shapes\n";
-            continue;
+    if (pv != nullptr && pv->empty())
+        out += "! The circuit has no PV systems. feeder_elements.csv names the drawn bus of each of its loads and "
+               "generators: give an element its bus's shape with Edit CLASS.NAME daily=SHAPE duty=SHAPE, SHAPE "
+               "being sky_ and the drawn bus's name\n";
+    if (pv != nullptr && !pv->empty()) {
+        out += "! Each PV system takes the loadshape of the drawn bus that stands for it (feeder_elements.csv)\n";
+        for (const PvSystem& system : *pv) {
+            if (system.drawn_bus.empty()) {
+                out += "! " + system.element + " reaches no drawn bus: it keeps its own shapes\n";
+                continue;
+            }
+            const std::string shape = dss_word(shape_name(system.drawn_bus));
+            out += "Edit " + dss_word(system.element) + " daily=" + shape + " duty=" + shape + "\n";
         }
-        if (drawn.count(system.drawn_bus) == 0)
-            throw ScenarioError(system.element + " stands at the drawn bus " + system.drawn_bus +
-                                ", which the network file does not hold: import the circuit again");
-        const std::string shape = dss_word(system.drawn_bus);
-        out += "Edit ";
-        out += system.element;
-        out += " daily=";
-        out += shape;
-        out += " duty=";
-        out += shape;
-        out += '\n';
     }
-    return out;
+    sink(out);
+    return shapes;
+}
+
+std::string loadshapes_text(const SunTable& table, const SunHeader& header, const std::vector<double>* factors,
+                            const std::vector<PvSystem>* pv, bool all_buses)
+{
+    std::string text;
+    (void)write_loadshapes(table, header, factors, pv, all_buses, [&](std::string_view piece) { text += piece; });
+    return text;
 }
 
 std::vector<PvSystem> read_pv_systems(std::string_view text, const std::string& file)
@@ -256,10 +317,13 @@ std::vector<PvSystem> read_pv_systems(std::string_view text, const std::string& 
     return systems;
 }
 
-Drops largest_drops(const SunTable& table)
+Drops largest_drops(const SunTable& table, const std::vector<bool>& only)
 {
     Drops drops;
-    if (table.buses <= 0)
+    int counted = 0;
+    for (int bus = 0; bus < table.buses; ++bus)
+        counted += only[static_cast<std::size_t>(bus)] ? 1 : 0;
+    if (counted == 0)
         return drops;
     std::int64_t last_sum = 0;
     std::int64_t largest_single = 0;
@@ -267,6 +331,8 @@ Drops largest_drops(const SunTable& table)
     for (int row = 0; row < table.rows; ++row) {
         std::int64_t sum = 0;
         for (int bus = 0; bus < table.buses; ++bus) {
+            if (!only[static_cast<std::size_t>(bus)])
+                continue;
             const std::int64_t value = table.at(row, bus);
             sum += value;
             if (row > 0 && table.at(row - 1, bus) - value > largest_single) {
@@ -281,8 +347,13 @@ Drops largest_drops(const SunTable& table)
         last_sum = sum;
     }
     drops.single = static_cast<double>(largest_single) / 1000;
-    drops.mean = static_cast<double>(largest_sum) / 1000 / table.buses;
+    drops.mean = static_cast<double>(largest_sum) / 1000 / counted;
     return drops;
+}
+
+Drops largest_drops(const SunTable& table)
+{
+    return largest_drops(table, std::vector<bool>(static_cast<std::size_t>(std::max(table.buses, 0)), true));
 }
 
 std::vector<double> read_clear_sky(std::string_view text, const std::string& file)

@@ -9,6 +9,7 @@
 // into the loadshapes, not into the table the picture classes.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,10 +30,15 @@ struct Place {
 // `value` to three decimals, rounded as printf("%.3f") rounds it, in thousandths.
 [[nodiscard]] std::int64_t thousandths(double value);
 
+// Thousandths as a table holds them: a day at one second for thousands of buses stays well under
+// the size of the file it writes.
+using Stored = std::int32_t;
+[[nodiscard]] Stored stored(std::int64_t thousandths);  // saturated to the stored range
+
 struct SunTable {
     int rows = 0;
     int buses = 0;
-    std::vector<std::int64_t> thousandths;  // row by row: 443 is written 0.443
+    std::vector<Stored> thousandths;  // row by row: 443 is written 0.443
     [[nodiscard]] std::int64_t at(int row, int bus) const
     {
         return thousandths[static_cast<std::size_t>(row) * static_cast<std::size_t>(buses) + static_cast<std::size_t>(bus)];
@@ -47,10 +53,16 @@ struct SunHeader {
     std::string clear_sky;        // "" for a clear sky, or the factors' file, which the loadshapes take
     double interval = 10;         // seconds a row
     std::vector<std::string> names;  // of the buses, for the column line
+    std::optional<double> start;  // the clock time of the first row, in seconds after midnight
+    std::string units;            // what one network unit is ("ft", "m", "km"), "" when not told
 };
+
+// Where a writer's text goes, piece by piece, so that a large table never stands whole in memory.
+using TextSink = std::function<void(std::string_view)>;
 
 // The sun table file's text: six header lines, then "time,i1,i2,..." per row, the time being
 // (row - 1) x interval. Throws ScenarioError for a row longer than a line may be.
+void write_sun_table(const SunTable& table, const SunHeader& header, const TextSink& sink);
 [[nodiscard]] std::string sun_table_text(const SunTable& table, const SunHeader& header);
 
 // A PV system of the circuit and the drawn bus whose sunlight it takes ("" for none).
@@ -59,13 +71,28 @@ struct PvSystem {
     std::string drawn_bus;
 };
 
-// One OpenDSS loadshape a bus, its multipliers the bus's clear-sky index times the row's factor
-// (`factors`, when given, holds at least one a row); then, where `pv` is given (the circuit's
-// elements are known), an Edit giving each PV system its drawn bus's loadshape as daily= and duty=,
-// or a note on how to attach them where the circuit has none. Names that OpenDSS would read as
-// more than one word are quoted. Throws ScenarioError for a name no quoting can hold.
+// The loadshape of a drawn bus: "sky_" and its name, which no circuit's own shape is likely to have.
+[[nodiscard]] std::string shape_name(const std::string& bus);
+
+// OpenDSS loadshapes, their multipliers a bus's clear-sky index times the row's factor (`factors`,
+// when given, holds at least one a row). Where `pv` is given (the circuit's elements are known) and
+// holds PV systems, one for each drawn bus a PV system takes, unless `all_buses`, and an Edit giving
+// each PV system its drawn bus's loadshape as daily= and duty=; else one for every bus, with a note
+// on how to attach them where the circuit has no PV systems. Names that OpenDSS would read as more
+// than one word are quoted. Gives the number of loadshapes. Throws ScenarioError for a name no
+// quoting can hold, or a PV system at a bus the table does not hold.
+int write_loadshapes(const SunTable& table, const SunHeader& header, const std::vector<double>* factors,
+                     const std::vector<PvSystem>* pv, bool all_buses, const TextSink& sink);
 [[nodiscard]] std::string loadshapes_text(const SunTable& table, const SunHeader& header,
-                                          const std::vector<double>* factors, const std::vector<PvSystem>* pv);
+                                          const std::vector<double>* factors, const std::vector<PvSystem>* pv,
+                                          bool all_buses = false);
+
+// A name as one word of an OpenDSS command: quoted where a blank, a separator, a bracket or a
+// comment sign would split it. Throws ScenarioError for a name holding both kinds of quote.
+[[nodiscard]] std::string dss_word(const std::string& name);
+
+// "10:00:00", or "10:00:00.5" for a time between whole seconds; past midnight the clock goes round.
+[[nodiscard]] std::string clock_text(double seconds_after_midnight);
 
 // The PV systems of a feeder_elements.csv ("element,bus,drawn_bus"). Throws ScenarioError.
 [[nodiscard]] std::vector<PvSystem> read_pv_systems(std::string_view text, const std::string& file);
@@ -79,6 +106,8 @@ struct Drops {
     int mean_row = 0;
 };
 [[nodiscard]] Drops largest_drops(const SunTable& table);
+// The same with the mean over the buses `only` marks (a PV study's buses), at least one.
+[[nodiscard]] Drops largest_drops(const SunTable& table, const std::vector<bool>& only);
 
 // Clear-sky factors, one number a line (an optional header line first). Throws ScenarioError.
 [[nodiscard]] std::vector<double> read_clear_sky(std::string_view text, const std::string& file);

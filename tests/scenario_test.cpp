@@ -147,46 +147,65 @@ TEST(Drift, TheSeedDecides)
 }
 
 // The table is the clear-sky index; the loadshapes carry it times each row's factor, a factor of
-// 0 (night) giving 0. Names OpenDSS would split are quoted, and each PV system takes its drawn
-// bus's shape.
+// 0 (night) giving 0. Shapes are named sky_ and their bus, so that no circuit's own shape of a
+// bus's name is met; names OpenDSS would split are quoted, element names too. With PV systems
+// known, only their drawn buses get shapes, unless all are asked for.
 TEST(SunTable, TheIndexInTheTableThePowerInTheLoadshapes)
 {
     Track track;
     track.shape = {10, 50, 90, 20, 0.6};
     track.records = {{1, 0, 0}, {2, 1000, 1000}};
-    const std::vector<Place> buses{{0, 0}, {0, 70}};
+    const std::vector<Place> buses{{0, 0}, {0, 70}, {0, 2000}};
     const std::vector<double> factors = read_clear_sky("normalised\r\n0.5\n\n1\n0\n", "sky.csv");
     ASSERT_EQ(factors, (std::vector<double>{0.5, 1, 0}));
     const SunTable table = sun_under(buses, track, 3);
-    const SunHeader header{"the clouds of t.txt", "sky.csv", 0.5, {"A", "Feeder end"}};
+    SunHeader header{"the clouds of t.txt", "sky.csv", 0.5, {"A", "Feeder end", "B"}};
     EXPECT_EQ(sun_table_text(table, header),
               "Sun intensity per bus\nMade by umbrascope-clouds from the clouds of t.txt\n"
               "Clear-sky index: 1 in full sun; the loadshapes take it times the factors of sky.csv\n"
               "One row every 0.5 seconds\n"
-              "Columns: time in seconds, then one intensity per bus index\ntime,A,Feeder end\n"
-              "0,0.25,0.725\n0.5,1,1\n1,1,1\n");
+              "Columns: time in seconds, then one intensity per bus index\ntime,A,Feeder end,B\n"
+              "0,0.25,0.725,1\n0.5,1,1,1\n1,1,1,1\n");
     const std::string shapes =
-        "New Loadshape.A npts=3 sinterval=0.5 mult=[0.125 1 0]\n"
-        "New \"Loadshape.Feeder end\" npts=3 sinterval=0.5 mult=[0.362 1 0]\n";  // 0.725 x 0.5 lies just below 0.3625
+        "New Loadshape.sky_A npts=3 sinterval=0.5 mult=[0.125 1 0]\n"
+        "New \"Loadshape.sky_Feeder end\" npts=3 sinterval=0.5 mult=[0.362 1 0]\n"  // 0.725 x 0.5 lies just below 0.3625
+        "New Loadshape.sky_B npts=3 sinterval=0.5 mult=[0.5 1 0]\n";
     EXPECT_EQ(loadshapes_text(table, header, &factors, nullptr),
               "! Loadshapes made by umbrascope-clouds from the clouds of t.txt: one per bus, its multipliers the bus's "
               "clear-sky index in each row times the factor of sky.csv\n" + shapes);
 
     const std::vector<PvSystem> pv = read_pv_systems(
-        "element,bus,drawn_bus\nLoad.l1,x,A\nPVSystem.pv1,x1,\"Feeder end\"\npvsystem.PV2,y,A\nPVSystem.far,z,\n", "e.csv");
+        "element,bus,drawn_bus\nLoad.l1,x,A\nPVSystem.pv1,x1,\"Feeder end\"\npvsystem.PV2,y,A\nPVSystem.far,z,\n"
+        "PVSystem.my pv,y,A\n", "e.csv");
     const std::string edits = loadshapes_text(table, header, nullptr, &pv);
-    EXPECT_NE(edits.find("mult=[0.25 1 1]"), std::string::npos) << edits;
-    EXPECT_NE(edits.find("Edit PVSystem.pv1 daily=\"Feeder end\" duty=\"Feeder end\"\nEdit pvsystem.PV2 daily=A duty=A\n"
-                         "! PVSystem.far reaches no drawn bus: it keeps its own shapes\n"),
+    EXPECT_NE(edits.find(": one per drawn bus that a PV system takes"), std::string::npos) << edits;
+    EXPECT_NE(edits.find("New Loadshape.sky_A npts=3 sinterval=0.5 mult=[0.25 1 1]\n"), std::string::npos) << edits;
+    EXPECT_EQ(edits.find("sky_B"), std::string::npos) << edits;
+    EXPECT_NE(edits.find("Edit PVSystem.pv1 daily=\"sky_Feeder end\" duty=\"sky_Feeder end\"\n"
+                         "Edit pvsystem.PV2 daily=sky_A duty=sky_A\n"
+                         "! PVSystem.far reaches no drawn bus: it keeps its own shapes\n"
+                         "Edit \"PVSystem.my pv\" daily=sky_A duty=sky_A\n"),
               std::string::npos)
         << edits;
+    EXPECT_NE(loadshapes_text(table, header, nullptr, &pv, true).find("New Loadshape.sky_B "), std::string::npos);
     const std::vector<PvSystem> none;
-    EXPECT_NE(loadshapes_text(table, header, nullptr, &none).find("! The circuit has no PV systems"), std::string::npos);
+    const std::string for_loads = loadshapes_text(table, header, nullptr, &none);
+    EXPECT_NE(for_loads.find("! The circuit has no PV systems"), std::string::npos);
+    EXPECT_NE(for_loads.find("New Loadshape.sky_B "), std::string::npos);
     const std::vector<PvSystem> stale{{"PVSystem.pv9", "gone"}};
     EXPECT_THROW((void)loadshapes_text(table, header, nullptr, &stale), ScenarioError);
     SunHeader quotes = header;
     quotes.names[1] = "it's \"odd\"";
     EXPECT_THROW((void)loadshapes_text(table, quotes, nullptr, nullptr), ScenarioError);
+
+    // The clock of the first row and the network's unit are recorded where the header says so.
+    header.start = 10 * 3600 + 59 * 60 + 59.96;
+    header.units = "ft";
+    const std::string told = sun_table_text(table, header);
+    EXPECT_NE(told.find("One row every 0.5 seconds, the first at 11:00:00\n"
+                        "Columns: time in seconds, then one intensity per bus index; one network unit is 1 ft\n"),
+              std::string::npos)
+        << told;
 
     EXPECT_THROW((void)read_clear_sky("1\nlots\n", "sky.csv"), ScenarioError);
     EXPECT_THROW((void)read_clear_sky("1\n-0.5\n", "sky.csv"), ScenarioError);
@@ -195,7 +214,7 @@ TEST(SunTable, TheIndexInTheTableThePowerInTheLoadshapes)
     const std::string signed_text = sun_table_text(signs, SunHeader{"x", "", 10, {"a", "b", "c", "d"}});
     EXPECT_EQ(signed_text.substr(signed_text.rfind("time")), "time,a,b,c,d\n0,-0.02,-1.5,0.007,12.05\n");
     // 6,000 buses of "0.443," cannot share one line of 32,767 characters.
-    const SunTable wide{1, 6000, std::vector<std::int64_t>(6000, 443)};
+    const SunTable wide{1, 6000, std::vector<Stored>(6000, 443)};
     EXPECT_THROW((void)sun_table_text(wide, SunHeader{"x", "", 10, std::vector<std::string>(6000, "b")}), ScenarioError);
 }
 

@@ -208,8 +208,8 @@ run(0 ${CLOUDS} --units m --wind 50,270 --from-sensor ${WORK}/pv/sensor.csv --se
 file(READ ${WORK}/pv/shapes.dss shapes)
 file(READ ${WORK}/pv/feeder/cloud_sun_intensity_table.txt sun)
 # The end 100 m downwind sees the sensor's sky 2 s later: its first sample until then.
-if(NOT shapes MATCHES "New Loadshape.a npts=3 sinterval=1 mult=\\[0.5 0.9 1\\]\nNew Loadshape.End npts=3 sinterval=1 mult=\\[0.5 0.5 0.5\\]\n"
-   OR NOT shapes MATCHES "\nEdit PVSystem.Roof1 daily=End duty=End\nEdit PVSystem.pv2 daily=a duty=a\n$"
+if(NOT shapes MATCHES "New Loadshape.sky_a npts=3 sinterval=1 mult=\\[0.5 0.9 1\\]\nNew Loadshape.sky_End npts=3 sinterval=1 mult=\\[0.5 0.5 0.5\\]\n"
+   OR NOT shapes MATCHES "\nEdit PVSystem.Roof1 daily=sky_End duty=sky_End\nEdit PVSystem.pv2 daily=sky_a duty=sky_a\n$"
    OR NOT sun MATCHES "\n0,0.5,0.5\n1,0.9,0.5\n2,1,0.5\n$"
    OR NOT out MATCHES "gives each of the circuit's 2 PV systems its drawn bus's loadshape")
   message(FATAL_ERROR "PV systems on their own sunlight:\n${out}\n${sun}\n${shapes}")
@@ -221,13 +221,13 @@ file(WRITE ${WORK}/pv/branches.csv "Plant,Feeder end\n")
 run(0 ${IMPORTER} --buses ${WORK}/pv/buses.csv --branches ${WORK}/pv/branches.csv ${WORK}/pv/tables)
 run(0 ${CLOUDS} --steps 3 --loadshapes ${WORK}/pv/tables.dss ${WORK}/pv/tables)
 file(READ ${WORK}/pv/tables.dss shapes)
-if(NOT shapes MATCHES "\nNew \"Loadshape.Feeder end\" npts=3 " OR NOT shapes MATCHES "! The circuit has no PV systems")
+if(NOT shapes MATCHES "\nNew \"Loadshape.sky_Feeder end\" npts=3 " OR NOT shapes MATCHES "! The circuit has no PV systems")
   message(FATAL_ERROR "a name with a blank in the loadshapes:\n${shapes}")
 endif()
 refused("--from-sensor needs --units" "" ${CLOUDS} --force --from-sensor ${WORK}/pv/sensor.csv ${WORK}/pv/feeder)
 refused("--sensor-at nowhere: no bus of that name" "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${WORK}/pv/sensor.csv
         --sensor-interval 1 --sensor-at nowhere ${WORK}/pv/feeder)
-refused("one-day-1s-site1.csv: 43201 samples cover 43200 s, 43201 rows at 1 s a row: past the 32766 rows a run can show; give --interval 1.319 or more"
+refused("one-day-1s-site1.csv: 43200 s of the series make 43201 rows at 1 s a row: past the 32766 rows a run can show; give --interval 2 "
         "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${SOURCE}/tests/data/sky/one-day-1s-site1.csv --sensor-interval 1
         --sensor-scale 1000 ${WORK}/pv/feeder)
 refused("one-day-1s-site1.csv reaches 499.68, while 1 is a clear sky: give --sensor-scale X" "" ${CLOUDS} --force --units m
