@@ -1,4 +1,4 @@
-# Installs Umbrascope as a Linux desktop application (GNU layout): the four programs, the desktop
+# Installs Umbrascope as a Linux desktop application (GNU layout): the five programs, the desktop
 # entry, the icon, the manual pages, the AppStream metadata, the bundled example and the documents.
 # Also generates umbrascope/version.hpp (target umbrascope_version), so that the programs' version
 # and the installed example's place come from here and nowhere else.
@@ -47,7 +47,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 if(UMBRASCOPE_QT)
   install(TARGETS umbrascope umbrascope-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-install(TARGETS umbrascope-import umbrascope-clouds RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS umbrascope-import umbrascope-clouds umbrascope-study RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 install(FILES ${packaging}/${UMBRASCOPE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -59,7 +59,7 @@ foreach(size 48 128 256)
 endforeach()
 
 # The manual pages carry the version and the installed example's full path.
-foreach(page umbrascope.1 umbrascope-export.1 umbrascope-import.1 umbrascope-clouds.1)
+foreach(page umbrascope.1 umbrascope-export.1 umbrascope-import.1 umbrascope-clouds.1 umbrascope-study.1)
   set(man ${PROJECT_BINARY_DIR}/packaging/${page})
   configure_file(${packaging}/${page}.in ${man} @ONLY)
   gzip_for_debian(${man} man)

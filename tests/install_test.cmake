@@ -23,6 +23,7 @@ set(expected
   ${BINDIR}/umbrascope-export
   ${BINDIR}/umbrascope-import
   ${BINDIR}/umbrascope-clouds
+  ${BINDIR}/umbrascope-study
   ${DATADIR}/applications/${APP_ID}.desktop
   ${DATADIR}/metainfo/${APP_ID}.metainfo.xml
   ${icons}/scalable/apps/${APP_ID}.svg
@@ -36,10 +37,12 @@ set(expected
 if(DEBIAN_LAYOUT)
   list(APPEND expected ${MANDIR}/man1/umbrascope.1.gz ${MANDIR}/man1/umbrascope-export.1.gz
                        ${MANDIR}/man1/umbrascope-import.1.gz ${MANDIR}/man1/umbrascope-clouds.1.gz
+                       ${MANDIR}/man1/umbrascope-study.1.gz
                        ${DOCDIR}/copyright ${DOCDIR}/changelog.gz)
 else()
   list(APPEND expected ${MANDIR}/man1/umbrascope.1 ${MANDIR}/man1/umbrascope-export.1
-                       ${MANDIR}/man1/umbrascope-import.1 ${MANDIR}/man1/umbrascope-clouds.1 ${DOCDIR}/LICENSE)
+                       ${MANDIR}/man1/umbrascope-import.1 ${MANDIR}/man1/umbrascope-clouds.1
+                       ${MANDIR}/man1/umbrascope-study.1 ${DOCDIR}/LICENSE)
 endif()
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
 list(SORT installed)
@@ -114,7 +117,7 @@ function(long_options text var)
 endfunction()
 
 set(ENV{QT_QPA_PLATFORM} offscreen)  # a window that would open, opens nowhere
-foreach(program umbrascope umbrascope-export umbrascope-import umbrascope-clouds)
+foreach(program umbrascope umbrascope-export umbrascope-import umbrascope-clouds umbrascope-study)
   run_installed(${program} 20 version --version)
   string(FIND "${version}" "${VERSION}" at)
   if(at EQUAL -1)

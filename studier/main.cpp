@@ -1,0 +1,148 @@
+// umbrascope-study: the OpenDSS study of a scenario's sky, and every drawn bus's voltage back from it.
+
+#include <cstdio>
+#include <string>
+
+#include "cli/command_line.hpp"
+#include "output/output_file.hpp"
+#include "scenario/track.hpp"
+#include "study/study.hpp"
+
+namespace {
+
+using namespace umbrascope;
+using namespace umbrascope::study;
+namespace fs = std::filesystem;
+
+constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES
+       umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS]
+
+Runs a time-series power flow of the sky in FOLDER (made by umbrascope-import and
+umbrascope-clouds) in OpenDSS, and brings every drawn bus's voltage back beside the sun table.
+
+write: writes FOLDER/study.dss, a plain OpenDSS script, and FOLDER/study_monitors.csv, which says
+what each monitor column is (element, terminal, conductor -> bus and node). Compiled in OpenDSS
+(compile "FOLDER/study.dss"), the script compiles the circuit the import read and redirects
+SHAPES (the loadshapes of umbrascope-clouds --loadshapes); settles the regulators and capacitors
+in a snapshot solve; exports each bus's voltage base; puts monitors on element terminals that
+together see every phase node (1, 2, 3) of every drawn bus and of every customer's bus a drawn
+bus stands for (feeder_elements.csv); runs one duty step a row of the sun table; and exports the
+monitors into FOLDER/results. Its comments say how to change the control mode and the loads'
+shapes. Its paths are absolute, so it runs from any folder; to run it on another machine, copy
+the circuit and FOLDER there, import and write again (or edit the paths at its top).
+
+read: writes FOLDER/cloud_voltage_min_table.txt and FOLDER/cloud_voltage_max_table.txt, in the
+sun table's layout: for every row and drawn bus, the lowest and the highest per-unit voltage
+among the phase nodes of the drawn bus and of the customers' buses it stands for, four decimals,
+an empty field where a bus has none; and FOLDER/voltage_report.csv, a row a drawn bus: its
+distance from the circuit's source along the network, its lowest and highest voltage and their
+rows, and the seconds it spent outside ANSI C84.1 service ranges A (0.95 to 1.05 pu) and B
+(110/120 to 127/120 pu). Per unit is each node's magnitude over its bus's line-to-neutral base,
+BasekV / sqrt(3) of the Export Voltages file. Then it prints a summary: what left the ranges, the
+worst bus, value and time.
+
+Options:
+  --loadshapes SHAPES  (write) the loadshapes file the study redirects after the circuit
+  --results DIR      (read) where the exports are (default FOLDER/results): files named
+                     <circuit>_Mon_<monitor>_1.csv or <circuit>_Mon_<monitor>.csv in any letter
+                     case, of modes 0 or 32, and <circuit>_EXP_VOLTAGES.CSV
+  --table FILE       (read) a wide per-unit table from any engine instead: "time,BUS,BUS,..." then
+                     a row a sun-table row, columns by drawn-bus name in any order and letter
+                     case, an empty field for no value; each value is the lowest and the highest
+  --units U          (read) what one network unit is, ft, m or km, for the distances in km
+                     (default: as umbrascope-clouds --units recorded it in the sun table)
+  --source BUS       (read) the drawn bus distances are measured from (default: the one standing
+                     for the circuit's source)
+  --version          show the version and exit
+  --help             show this text and exit
+
+Exit status: 0 when the files were written, 2 for a wrong command line or input that cannot be
+used (one line on standard error says why); nothing is written then.
+)";
+
+std::string seconds(double value)
+{
+    std::string out;
+    scenario::append_decimal(out, value, 6);
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    CommandLine line("umbrascope-study", argc, argv, usage_text);
+    std::string verb;
+    std::optional<fs::path> folder, shapes, results, table;
+    std::optional<std::string> units, source;
+    while (line.next()) {
+        if (!line.is_option()) {
+            if (verb.empty())
+                verb = line.arg();
+            else if (!folder)
+                folder = line.arg();
+            else
+                line.usage_error("give one FOLDER, not '" + folder->string() + "' and '" + line.arg() + "'");
+        } else if (line.arg() == "--loadshapes") {
+            shapes = line.value();
+        } else if (line.arg() == "--results") {
+            results = line.value();
+        } else if (line.arg() == "--table") {
+            table = line.value();
+        } else if (line.arg() == "--units") {
+            units = line.value();
+            if (!metres_of(*units))
+                line.usage_error("--units takes ft, m or km: what one network unit is, not '" + *units + "'");
+        } else if (line.arg() == "--source") {
+            source = line.value();
+        } else {
+            line.usage_error("unknown option '" + line.arg() + "'");
+        }
+    }
+    if (verb != "write" && verb != "read")
+        line.usage_error(verb.empty() ? "say write or read" : "say write or read, not '" + verb + "'");
+    if (!folder)
+        line.usage_error("give the scenario's FOLDER");
+    const bool writing = verb == "write";
+    if (writing && !shapes)
+        line.usage_error("write needs --loadshapes SHAPES, the loadshapes umbrascope-clouds --loadshapes wrote");
+    if (writing && (results || table || units || source))
+        line.usage_error(std::string(results ? "--results" : table ? "--table" : units ? "--units" : "--source") +
+                         " goes with read");
+    if (!writing && shapes)
+        line.usage_error("--loadshapes goes with write");
+    if (table && results)
+        line.usage_error("--table and --results are two sources of voltages: give one");
+
+    try {
+        if (writing) {
+            const WriteResult written = write_study({*folder, *shapes});
+            std::printf("Wrote %s: %d monitors see the %d phase nodes of %d drawn buses and %d customers' buses over "
+                        "%d steps of %s s\n",
+                        written.script.string().c_str(), written.monitors, written.nodes, written.drawn,
+                        written.customers, written.rows, seconds(written.interval).c_str());
+            std::printf("Wrote %s: the bus and node of each monitor column\n", written.map.string().c_str());
+            if (!written.unseen.empty())
+                std::fprintf(stderr,
+                             "umbrascope-study: warning: %zu drawn %s reached by no element in service and will have "
+                             "no voltage: %s\n",
+                             written.unseen.size(), written.unseen.size() == 1 ? "bus is" : "buses are",
+                             first_names(written.unseen).c_str());
+            std::printf("Next: run it in OpenDSS (compile \"%s\"), which writes into %s, then: umbrascope-study read %s\n",
+                        written.script.string().c_str(), written.results.string().c_str(), folder->string().c_str());
+        } else {
+            const ReadResult read = read_study({*folder, results, table, units, source});
+            for (const std::string& warning : read.warnings)
+                std::fprintf(stderr, "umbrascope-study: warning: %s\n", warning.c_str());
+            for (const fs::path& path : read.written)
+                std::printf("Wrote %s\n", path.string().c_str());
+            for (const std::string& text : read.summary)
+                std::printf("%s\n", text.c_str());
+        }
+    } catch (const StudyError& error) {
+        line.fail(error.what());
+    } catch (const WriteError& error) {
+        line.fail(error.what());
+    }
+    return 0;
+}

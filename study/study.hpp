@@ -1,0 +1,56 @@
+#pragma once
+// The study's two steps: writing the OpenDSS script for a scenario's folder, and reading what the
+// engine (or another) gave back into the voltage tables and the report. Both write whole files
+// or nothing.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "study/folder.hpp"
+
+namespace umbrascope::study {
+
+struct WriteOptions {
+    std::filesystem::path folder;
+    std::filesystem::path shapes;  // the loadshapes umbrascope-clouds wrote
+};
+
+struct WriteResult {
+    std::filesystem::path script;
+    std::filesystem::path map;
+    std::filesystem::path results;
+    int monitors = 0;
+    int drawn = 0;
+    int customers = 0;
+    int nodes = 0;
+    int rows = 0;
+    double interval = 0;
+    std::vector<std::string> unseen;  // drawn buses no element in service reaches
+};
+
+// Throws StudyError, or WriteError for a file that could not be written.
+[[nodiscard]] WriteResult write_study(const WriteOptions& options);
+
+struct ReadOptions {
+    std::filesystem::path folder;
+    std::optional<std::filesystem::path> results;  // default FOLDER/results
+    std::optional<std::filesystem::path> table;    // a wide per-unit table instead of the monitors
+    std::optional<std::string> units;               // what one network unit is, for the distances
+    std::optional<std::string> source;              // the drawn bus distances are measured from
+};
+
+struct ReadResult {
+    std::vector<std::filesystem::path> written;
+    std::vector<std::string> summary;   // lines for standard output
+    std::vector<std::string> warnings;  // lines for standard error
+};
+
+// Throws StudyError, or WriteError.
+[[nodiscard]] ReadResult read_study(const ReadOptions& options);
+
+// "a, b, c and 4 more": the first few names of a list.
+[[nodiscard]] std::string first_names(const std::vector<std::string>& names, std::size_t shown = 8);
+
+}  // namespace umbrascope::study

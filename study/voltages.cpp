@@ -1,0 +1,378 @@
+#include "study/voltages.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "core/lines.hpp"
+#include "import/source_files.hpp"
+#include "scenario/track.hpp"
+
+namespace umbrascope::study {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t longest_line = 32767;
+
+// "0.9512" for 9512; nothing for no voltage.
+void append_per_unit(std::string& out, PerUnit v)
+{
+    if (v == no_voltage)
+        return;
+    if (v < 0) {
+        out += '-';
+        v = -v;
+    }
+    char digits[16];
+    const auto whole = v / 10000;
+    const auto rest = v % 10000;
+    char* at = std::to_chars(digits, digits + sizeof digits, whole).ptr;
+    *at++ = '.';
+    *at++ = static_cast<char>('0' + rest / 1000);
+    *at++ = static_cast<char>('0' + rest / 100 % 10);
+    *at++ = static_cast<char>('0' + rest / 10 % 10);
+    *at++ = static_cast<char>('0' + rest % 10);
+    out.append(digits, at);
+}
+
+std::string per_unit_text(PerUnit v)
+{
+    std::string out;
+    append_per_unit(out, v);
+    return out;
+}
+
+VoltageTables empty_tables(int rows, int buses)
+{
+    VoltageTables tables;
+    tables.rows = rows;
+    tables.buses = buses;
+    const std::size_t cells = static_cast<std::size_t>(rows) * static_cast<std::size_t>(buses);
+    tables.lowest.assign(cells, no_voltage);
+    tables.highest.assign(cells, no_voltage);
+    return tables;
+}
+
+void take(VoltageTables& tables, std::size_t cell, PerUnit v)
+{
+    PerUnit& low = tables.lowest[cell];
+    PerUnit& high = tables.highest[cell];
+    if (low == no_voltage || v < low)
+        low = v;
+    if (high == no_voltage || v > high)
+        high = v;
+}
+
+std::string seconds_text(double seconds)
+{
+    std::string out;
+    scenario::append_decimal(out, seconds, 6);
+    return out;
+}
+
+}  // namespace
+
+PerUnit per_unit(double value)
+{
+    const double scaled = std::round(value * 10000);
+    return static_cast<PerUnit>(std::clamp(scaled, -2e9, 2e9));
+}
+
+FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vector<Monitor>& monitors,
+                                  const Drawn& drawn, const Sky& sky)
+{
+    const fs::path voltages = results.voltages();
+    const std::unordered_map<std::string, double> bases = read_voltage_bases(voltages);
+    FromMonitors out;
+    out.voltages_file = voltages.filename().string();
+    const std::string lower_name = import::lower(out.voltages_file);
+    out.circuit = out.voltages_file.substr(0, lower_name.rfind("_exp_voltages.csv"));
+    out.tables = empty_tables(sky.rows, static_cast<int>(drawn.names.size()));
+
+    // Each monitor's drawn bus, file and base, found before any file is read.
+    struct Work {
+        const Monitor* monitor;
+        int drawn;
+        fs::path file;
+        double base;  // volts, line to neutral
+        std::vector<int> conductors;
+    };
+    std::vector<Work> work;
+    for (const Monitor& monitor : monitors) {
+        const std::optional<int> d = drawn.find(monitor.drawn_bus);
+        if (!d)
+            throw StudyError("the monitor " + monitor.name + " counts for the bus " + monitor.drawn_bus +
+                             ", which the network file does not hold: write the study again");
+        const std::optional<fs::path> file = results.monitor(monitor.name);
+        if (!file)
+            throw StudyError(results.folder().string() + " holds no export of the monitor " + monitor.name + " (" +
+                             monitor.element + ", terminal " + std::to_string(monitor.terminal) +
+                             "): expected <circuit>_Mon_" + monitor.name +
+                             "_1.csv; run the whole study in OpenDSS");
+        const auto base = bases.find(monitor.bus);
+        if (base == bases.end() || !(base->second > 0)) {
+            if (std::find(out.no_base.begin(), out.no_base.end(), monitor.bus) == out.no_base.end())
+                out.no_base.push_back(monitor.bus);
+            continue;
+        }
+        std::vector<int> conductors;
+        for (std::size_t k = 0; k < monitor.nodes.size(); ++k)
+            if (monitor.nodes[k] >= 1 && monitor.nodes[k] <= 3)
+                conductors.push_back(static_cast<int>(k) + 1);
+        if (!conductors.empty())
+            work.push_back({&monitor, *d, *file, base->second * 1000 / std::sqrt(3.0), std::move(conductors)});
+    }
+    // The files are shared out among the cores by drawn bus, so that no two write the same column.
+    std::stable_sort(work.begin(), work.end(), [](const Work& a, const Work& b) { return a.drawn < b.drawn; });
+    const std::size_t threads =
+        std::min<std::size_t>(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8), work.size() / 4 + 1);
+    std::vector<std::size_t> cut{0};
+    for (std::size_t t = 1; t < threads; ++t) {
+        std::size_t at = std::max(cut.back(), work.size() * t / threads);
+        while (at > 0 && at < work.size() && work[at].drawn == work[at - 1].drawn)
+            ++at;
+        cut.push_back(at);
+    }
+    cut.push_back(work.size());
+    std::mutex failed;
+    std::exception_ptr first_failure;
+    const auto read_part = [&](std::size_t from, std::size_t to) {
+        try {
+            std::vector<char> buffer;
+            std::vector<double> volts;
+            for (std::size_t w = from; w < to; ++w) {
+                const Work& job = work[w];
+                read_monitor(job.file, sky.rows, sky.interval, job.conductors, volts, buffer);
+                const std::size_t width = job.conductors.size();
+                for (int row = 0; row < sky.rows; ++row)
+                    for (std::size_t i = 0; i < width; ++i)
+                        take(out.tables, out.tables.at(row, job.drawn),
+                             per_unit(volts[static_cast<std::size_t>(row) * width + i] / job.base));
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failed);
+            if (!first_failure)
+                first_failure = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t + 1 < cut.size(); ++t)
+        helpers.emplace_back(read_part, cut[t], cut[t + 1]);
+    read_part(cut[0], cut[1]);
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (first_failure)
+        std::rethrow_exception(first_failure);
+    return out;
+}
+
+FromTable tables_from_wide(const fs::path& file, const Drawn& drawn, const Sky& sky)
+{
+    FromTable out;
+    out.tables = empty_tables(sky.rows, static_cast<int>(drawn.names.size()));
+    std::vector<int> column_bus;  // by field, from the second; -1 for a name no drawn bus has
+    int row = 0;
+    bool header = true;
+    each_line(read_text(file, "voltage table"), [&](std::string_view line, long number) {
+        if (trim_blanks(line).empty())
+            return;
+        const auto where = [&] { return file.string() + ":" + std::to_string(number); };
+        if (header) {
+            header = false;
+            const std::optional<std::vector<std::string>> names = csv_fields(line);
+            if (!names || names->size() < 2)
+                throw StudyError(where() + ": the first line names the columns: time,BUS,BUS,...");
+            std::vector<bool> taken(drawn.names.size(), false);
+            for (std::size_t i = 1; i < names->size(); ++i) {
+                const std::string name(trim_blanks((*names)[i]));
+                const std::optional<int> d = drawn.find(name);
+                if (d && taken[static_cast<std::size_t>(*d)])
+                    throw StudyError(where() + ": two columns name the bus " + name);
+                if (d)
+                    taken[static_cast<std::size_t>(*d)] = true;
+                column_bus.push_back(d.value_or(-1));
+                if (d)
+                    ++out.columns;
+                else
+                    out.unknown.push_back(name);
+            }
+            return;
+        }
+        if (row >= sky.rows)
+            throw StudyError(where() + ": more rows than the sun table's " + std::to_string(sky.rows));
+        std::size_t field = 0;
+        std::size_t at = line.find(',');
+        while (at != std::string_view::npos) {
+            const std::size_t next = line.find(',', at + 1);
+            const std::string_view text = trim_blanks(line.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
+            if (field >= column_bus.size())
+                throw StudyError(where() + ": more fields than the first line names");
+            if (!text.empty() && column_bus[field] >= 0) {
+                double value = 0;
+                const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+                if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value < 0)
+                    throw StudyError(where() + ": field " + std::to_string(field + 2) + " is not a per-unit voltage: '" +
+                                     std::string(text) + "'");
+                take(out.tables, out.tables.at(row, column_bus[field]), per_unit(value));
+            }
+            ++field;
+            at = next;
+        }
+        ++row;
+    });
+    if (header)
+        throw StudyError(file.string() + " is empty: a voltage table is time,BUS,BUS,... then a row a sun-table row");
+    if (row != sky.rows)
+        throw StudyError(file.string() + " holds " + std::to_string(row) + (row == 1 ? " row" : " rows") +
+                         " where the sun table has " + std::to_string(sky.rows));
+    return out;
+}
+
+void write_voltage_table(const VoltageTables& tables, bool highest, const Drawn& drawn, const Sky& sky,
+                         const std::string& from, const std::string& base, const scenario::TextSink& sink)
+{
+    std::string out = std::string(highest ? "Highest" : "Lowest") + " voltage per bus, per unit\n";
+    out += "Made by umbrascope-study from " + from + "\n";
+    out += base + "\n";
+    out += (sky.header.size() > 3 ? sky.header[3] : std::string("One row every ") + seconds_text(sky.interval) + " seconds") + "\n";
+    out += "Columns: time in seconds, then one per-unit voltage per bus index, empty where a bus has none\n";
+    std::string columns = "time";
+    for (const std::string& name : drawn.names)
+        columns += "," + name;
+    if (columns.size() > longest_line)
+        columns = "time,then buses 1 to " + std::to_string(drawn.names.size());
+    out += columns + "\n";
+    const std::vector<PerUnit>& values = highest ? tables.highest : tables.lowest;
+    for (int row = 0; row < tables.rows; ++row) {
+        out += sky.times[static_cast<std::size_t>(row)];
+        for (int bus = 0; bus < tables.buses; ++bus) {
+            out += ',';
+            append_per_unit(out, values[tables.at(row, bus)]);
+        }
+        out += '\n';
+        if (out.size() > (1U << 18)) {
+            sink(out);
+            out.clear();
+        }
+    }
+    sink(out);
+}
+
+std::string report_text(const VoltageTables& tables, const Drawn& drawn, const Sky& sky,
+                        const std::vector<double>& distance, bool km)
+{
+    std::string out = km ? "bus,distance_km" : "bus,distance_network_units";
+    out += ",lowest,lowest_row,highest,highest_row,seconds_below_a,seconds_above_a,seconds_below_b,seconds_above_b\n";
+    for (int bus = 0; bus < tables.buses; ++bus) {
+        PerUnit lowest = no_voltage, highest = no_voltage;
+        int lowest_row = 0, highest_row = 0;
+        int rows_below_a = 0, rows_above_a = 0, rows_below_b = 0, rows_above_b = 0;
+        for (int row = 0; row < tables.rows; ++row) {
+            const PerUnit low = tables.lowest[tables.at(row, bus)];
+            const PerUnit high = tables.highest[tables.at(row, bus)];
+            if (low != no_voltage && (lowest == no_voltage || low < lowest)) {
+                lowest = low;
+                lowest_row = row + 1;
+            }
+            if (high != no_voltage && (highest == no_voltage || high > highest)) {
+                highest = high;
+                highest_row = row + 1;
+            }
+            rows_below_a += below_a(low) ? 1 : 0;
+            rows_above_a += above_a(high) ? 1 : 0;
+            rows_below_b += below_b(low) ? 1 : 0;
+            rows_above_b += above_b(high) ? 1 : 0;
+        }
+        append_csv(out, drawn.names[static_cast<std::size_t>(bus)]);
+        out += ',';
+        if (distance[static_cast<std::size_t>(bus)] >= 0)
+            scenario::append_decimal(out, distance[static_cast<std::size_t>(bus)], km ? 4 : 3);
+        out += ',';
+        if (lowest != no_voltage) {
+            append_per_unit(out, lowest);
+            out += "," + std::to_string(lowest_row) + ",";
+            append_per_unit(out, highest);
+            out += "," + std::to_string(highest_row);
+            for (const int rows : {rows_below_a, rows_above_a, rows_below_b, rows_above_b})
+                out += "," + seconds_text(rows * sky.interval);
+        } else {
+            out += ",,,,,,,";
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string row_time(const Sky& sky, int row)
+{
+    if (sky.start)
+        return scenario::clock_text(*sky.start + (row - 1) * sky.interval);
+    return "t = " + seconds_text((row - 1) * sky.interval) + " s";
+}
+
+std::vector<std::string> summary(const VoltageTables& tables, const Drawn& drawn, const Sky& sky)
+{
+    int with_voltage = 0, left_a = 0, left_b = 0;
+    int longest_a = 0, longest_bus = -1;
+    PerUnit lowest = no_voltage, highest = no_voltage;
+    int lowest_bus = -1, lowest_row = 0, highest_bus = -1, highest_row = 0;
+    for (int bus = 0; bus < tables.buses; ++bus) {
+        bool any = false, out_a = false, out_b = false;
+        int rows_out_a = 0;
+        for (int row = 0; row < tables.rows; ++row) {
+            const PerUnit low = tables.lowest[tables.at(row, bus)];
+            const PerUnit high = tables.highest[tables.at(row, bus)];
+            if (low == no_voltage)
+                continue;
+            any = true;
+            const bool a = below_a(low) || above_a(high);
+            rows_out_a += a ? 1 : 0;
+            out_a = out_a || a;
+            out_b = out_b || below_b(low) || above_b(high);
+            if (lowest == no_voltage || low < lowest) {
+                lowest = low;
+                lowest_bus = bus;
+                lowest_row = row + 1;
+            }
+            if (highest == no_voltage || high > highest) {
+                highest = high;
+                highest_bus = bus;
+                highest_row = row + 1;
+            }
+        }
+        with_voltage += any ? 1 : 0;
+        left_a += out_a ? 1 : 0;
+        left_b += out_b ? 1 : 0;
+        if (rows_out_a > longest_a) {
+            longest_a = rows_out_a;
+            longest_bus = bus;
+        }
+    }
+    const auto name = [&](int bus) { return drawn.names[static_cast<std::size_t>(bus)]; };
+    const auto buses = [](int n) { return std::to_string(n) + (n == 1 ? " bus" : " buses"); };
+    std::vector<std::string> lines;
+    lines.push_back(buses(with_voltage) + " of " + std::to_string(tables.buses) + " have voltages over " +
+                    std::to_string(tables.rows) + (tables.rows == 1 ? " row" : " rows") + " of " +
+                    seconds_text(sky.interval) + " s.");
+    if (with_voltage == 0)
+        return lines;
+    lines.push_back("ANSI range A (0.95 to 1.05 pu): " +
+                    (left_a == 0 ? std::string("no bus left it")
+                                 : buses(left_a) + " left it, the longest bus " + name(longest_bus) + " for " +
+                                       seconds_text(longest_a * sky.interval) + " s") +
+                    "; range B (0.9167 to 1.0583 pu): " +
+                    (left_b == 0 ? std::string("no bus left it") : buses(left_b) + " left it") + ".");
+    lines.push_back("Lowest " + per_unit_text(lowest) + " pu at bus " + name(lowest_bus) + " in row " +
+                    std::to_string(lowest_row) + " (" + row_time(sky, lowest_row) + "); highest " +
+                    per_unit_text(highest) + " pu at bus " + name(highest_bus) + " in row " + std::to_string(highest_row) +
+                    " (" + row_time(sky, highest_row) + ").");
+    return lines;
+}
+
+}  // namespace umbrascope::study

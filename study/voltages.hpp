@@ -1,0 +1,84 @@
+#pragma once
+// Every drawn bus's voltage, row by row: the lowest and the highest per-unit voltage among the
+// phase nodes of the drawn bus and of the customers' buses it stands for, from a study's monitor
+// exports or from another engine's table; the two tables written in the sun table's layout, the
+// report of how long each bus spent outside the ANSI C84.1 service ranges, and the summary.
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "study/exports.hpp"
+#include "study/folder.hpp"
+#include "scenario/sun_model.hpp"
+#include "study/plan.hpp"
+
+namespace umbrascope::study {
+
+// Per-unit voltages are kept as written, in ten-thousandths: 9500 is 0.95 pu.
+using PerUnit = std::int32_t;
+inline constexpr PerUnit no_voltage = std::numeric_limits<PerUnit>::min();
+
+// ANSI C84.1 service voltage: range A is 0.95 to 1.05 pu (114 to 126 V on 120 V), range B 110/120
+// to 127/120 pu. Each test is made on the value as written.
+[[nodiscard]] constexpr bool below_a(PerUnit v) { return v != no_voltage && v < 9500; }
+[[nodiscard]] constexpr bool above_a(PerUnit v) { return v != no_voltage && v > 10500; }
+[[nodiscard]] constexpr bool below_b(PerUnit v) { return v != no_voltage && std::int64_t{v} * 120 < 1'100'000; }
+[[nodiscard]] constexpr bool above_b(PerUnit v) { return v != no_voltage && std::int64_t{v} * 120 > 1'270'000; }
+
+[[nodiscard]] PerUnit per_unit(double value);  // rounded to four places, half away from zero
+
+struct VoltageTables {
+    int rows = 0;
+    int buses = 0;
+    std::vector<PerUnit> lowest;   // row by row, no_voltage where a bus has none
+    std::vector<PerUnit> highest;
+    [[nodiscard]] std::size_t at(int row, int bus) const
+    {
+        return static_cast<std::size_t>(row) * static_cast<std::size_t>(buses) + static_cast<std::size_t>(bus);
+    }
+};
+
+struct FromMonitors {
+    VoltageTables tables;
+    std::string circuit;                // from the export's names
+    std::vector<std::string> no_base;   // buses whose BasekV is 0 or missing
+    std::string voltages_file;          // the Export Voltages file's name
+};
+
+// Reads the exports of `monitors` in `results`, checking each against the sky's rows. Throws
+// StudyError for a missing or short file, or rows that do not match the sun table.
+[[nodiscard]] FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vector<Monitor>& monitors,
+                                                const Drawn& drawn, const Sky& sky);
+
+struct FromTable {
+    VoltageTables tables;
+    std::vector<std::string> unknown;  // column names that are no drawn bus
+    int columns = 0;                   // columns that are
+};
+
+// A wide per-unit table from any engine: "time,BUS,BUS,..." then a row a sun-table row, columns
+// by drawn-bus name in any order and letter case, an empty field where there is no value. Each
+// value is both the lowest and the highest. Throws StudyError.
+[[nodiscard]] FromTable tables_from_wide(const std::filesystem::path& file, const Drawn& drawn, const Sky& sky);
+
+// The text of one table: six header lines (`what`, `from`, `base`, then the sky's interval and
+// clock, the columns and the bus names), then "time,v1,...,vn" a row with four decimals.
+void write_voltage_table(const VoltageTables& tables, bool highest, const Drawn& drawn, const Sky& sky,
+                         const std::string& from, const std::string& base, const scenario::TextSink& sink);
+
+// voltage_report.csv: a row a drawn bus, its distance from the source along the connections
+// (`distance` in km, or in network units where `km` is false; below 0 for none), its extremes and
+// the seconds it spent outside ranges A and B.
+[[nodiscard]] std::string report_text(const VoltageTables& tables, const Drawn& drawn, const Sky& sky,
+                                      const std::vector<double>& distance, bool km);
+
+// A few lines for the user: what left the ranges, the worst bus, value and time.
+[[nodiscard]] std::vector<std::string> summary(const VoltageTables& tables, const Drawn& drawn, const Sky& sky);
+
+// "t = 860 s", or the clock time "10:14:20" where the sky has one, of row `row` (from 1).
+[[nodiscard]] std::string row_time(const Sky& sky, int row);
+
+}  // namespace umbrascope::study
