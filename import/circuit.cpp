@@ -490,8 +490,20 @@ private:
             take_phases_of(element, "linecode", value);
         } else if (property == "geometry" && element.element_class == "line") {
             take_phases_of(element, "linegeometry", value);
+        } else if (property == "xfmrcode" &&
+                   (element.element_class == "transformer" || element.element_class == "autotrans")) {
+            // A transformer code gives the phases and the windings' connections.
+            const auto found = by_name_.find("xfmrcode." + lower(value));
+            if (found != by_name_.end()) {
+                const Element& code = elements_[found->second];
+                if (code.phases)
+                    element.phases = code.phases;
+                if (!code.delta.empty())
+                    element.delta = code.delta;
+            }
         } else if (property == "conn") {
-            const bool winding = element.element_class == "transformer" || element.element_class == "autotrans";
+            const bool winding = element.element_class == "transformer" || element.element_class == "autotrans" ||
+                                 element.element_class == "xfmrcode";
             set_delta(element, winding ? static_cast<std::size_t>(std::max(element.winding, 1) - 1) : 0, is_delta(value));
         } else if (property == "conns") {
             std::size_t winding = 0;

@@ -5,7 +5,8 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libspng-dev)
-test_packages=(libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev xvfb xdotool x11-apps)
+test_packages=(libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev xvfb xdotool x11-apps
+    libklu1 libmetis5 libamd2 libcolamd2 libbtf1)  # the last five: what an OpenDSS engine for the study's test links to
 
 # Installs the named Debian packages that are not installed yet, through sudo when not root.
 ensure_packages() {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "core/lines.hpp"
@@ -96,13 +97,49 @@ void read_whole(const fs::path& file, std::vector<char>& buffer)
     buffer.resize(size);
 }
 
-// A number at `p`, blanks before it passed over; moves `p` past it.
+// A number at `p`, blanks before it passed over; moves `p` past it. The plain decimals an engine
+// writes ("2438.2", "1.38112E-006") are read here, as exactly as the library would read them
+// (digits that fit 53 bits, scaled once by an exact power of ten); anything else by the library.
 bool take_number(const char*& p, const char* end, double& value)
 {
     while (p < end && (*p == ' ' || *p == '\t'))
         ++p;
     if (p < end && *p == '+')
         ++p;
+    static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* q = p;
+    const bool negative = q < end && *q == '-';
+    q += negative ? 1 : 0;
+    std::uint64_t digits = 0;
+    int count = 0;
+    int scale = 0;
+    const char* first = q;
+    for (; q < end && *q >= '0' && *q <= '9'; ++q, ++count)
+        digits = digits * 10 + static_cast<unsigned>(*q - '0');
+    if (q < end && *q == '.')
+        for (++q; q < end && *q >= '0' && *q <= '9'; ++q, ++count, --scale)
+            digits = digits * 10 + static_cast<unsigned>(*q - '0');
+    bool plain = count > 0 && count <= 15 && q - first > (q > first && q[-1] == '.' ? 1 : 0);
+    if (plain && q < end && (*q == 'e' || *q == 'E')) {
+        const char* e = q + 1;
+        const bool down = e < end && *e == '-';
+        e += (e < end && (*e == '-' || *e == '+')) ? 1 : 0;
+        int exponent = 0;
+        const char* start = e;
+        for (; e < end && *e >= '0' && *e <= '9' && exponent < 1000; ++e)
+            exponent = exponent * 10 + (*e - '0');
+        plain = e > start;
+        scale += down ? -exponent : exponent;
+        q = e;
+    }
+    if (plain && scale >= -22 && scale <= 22) {
+        const auto magnitude = static_cast<double>(digits);
+        value = scale < 0 ? magnitude / tens[-scale] : magnitude * tens[scale];
+        value = negative ? -value : value;
+        p = q;
+        return true;
+    }
     const auto [stop, error] = std::from_chars(p, end, value);
     if (error != std::errc())
         return false;
@@ -159,30 +196,51 @@ fs::path ResultsFolder::voltages() const
     return voltages_.front();
 }
 
-std::unordered_map<std::string, double> read_voltage_bases(const fs::path& file)
+std::optional<double> BusVoltages::volts(int node) const
 {
-    std::unordered_map<std::string, double> bases;
+    for (const auto& [n, v] : nodes)
+        if (n == node)
+            return v;
+    return std::nullopt;
+}
+
+std::unordered_map<std::string, BusVoltages> read_voltage_export(const fs::path& file)
+{
+    std::unordered_map<std::string, BusVoltages> buses;
     std::vector<char> buffer;
     read_whole(file, buffer);
     each_line(std::string_view(buffer.data(), buffer.size()), [&](std::string_view line, long number) {
         if (number == 1 || trim_blanks(line).empty())
             return;
-        const std::size_t comma = line.find(',');
-        const std::size_t next = comma == std::string_view::npos ? comma : line.find(',', comma + 1);
-        double base = 0;
-        const std::string_view field =
-            comma == std::string_view::npos ? std::string_view{} : line.substr(comma + 1, next - comma - 1);
-        const char* p = field.data();
-        if (comma == std::string_view::npos || !take_number(p, field.data() + field.size(), base))
+        // Bus, BasekV, then Node, Magnitude, Angle, pu for each node; a node of 0 fills the rest.
+        std::vector<std::string_view> fields;
+        for (std::size_t at = 0;;) {
+            const std::size_t comma = line.find(',', at);
+            fields.push_back(line.substr(at, comma - at));
+            if (comma == std::string_view::npos)
+                break;
+            at = comma + 1;
+        }
+        const auto number_at = [&](std::size_t i, double& value) {
+            const char* p = fields[i].data();
+            return i < fields.size() && take_number(p, fields[i].data() + fields[i].size(), value);
+        };
+        BusVoltages bus;
+        if (fields.size() < 2 || !number_at(1, bus.base_kv))
             throw StudyError(file.string() + ":" + std::to_string(number) +
                              ": not a line of Export Voltages (Bus, BasekV, Node1, Magnitude1, ...)");
-        bases[import::lower(bare(line.substr(0, comma)))] = base;
+        for (std::size_t i = 2; i + 1 < fields.size(); i += 4) {
+            double node = 0, volts = 0;
+            if (number_at(i, node) && number_at(i + 1, volts) && node > 0)
+                bus.nodes.emplace_back(static_cast<int>(node), volts);
+        }
+        buses[import::lower(bare(fields[0]))] = std::move(bus);
     });
-    return bases;
+    return buses;
 }
 
 void read_monitor(const fs::path& file, int rows, double interval, const std::vector<int>& conductors,
-                  std::vector<double>& volts, std::vector<char>& buffer)
+                  std::vector<double>& volts, std::vector<bool>& found, std::vector<char>& buffer)
 {
     read_whole(file, buffer);
     const char* p = buffer.data();
@@ -190,8 +248,8 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
     if (end - p >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
         p += 3;
     const auto line_end = [&](const char* from) {
-        const void* found = std::memchr(from, '\n', static_cast<std::size_t>(end - from));
-        return found == nullptr ? end : static_cast<const char*>(found);
+        const void* newline = std::memchr(from, '\n', static_cast<std::size_t>(end - from));
+        return newline == nullptr ? end : static_cast<const char*>(newline);
     };
 
     // The header: which field holds each wanted conductor's voltage.
@@ -201,9 +259,11 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
         header.remove_suffix(1);
     std::vector<int> field_of(conductors.size(), -1);
     int fields = 0;
+    int voltages = 0;
     for (std::size_t at = 0;; ++fields) {
         const std::size_t comma = header.find(',', at);
         const int conductor = voltage_conductor(header.substr(at, comma - at));
+        voltages += conductor > 0 ? 1 : 0;
         for (std::size_t i = 0; i < conductors.size(); ++i)
             if (conductors[i] == conductor && field_of[i] < 0)
                 field_of[i] = fields;
@@ -214,14 +274,17 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
     ++fields;
     if (fields < 2 || import::lower(bare(header.substr(0, header.find(',')))) != "hour")
         throw StudyError(file.string() + " is not a monitor export: its first line is not \"hour,t(sec),...\"");
-    for (std::size_t i = 0; i < conductors.size(); ++i)
-        if (field_of[i] < 0)
-            throw StudyError(file.string() + " has no voltage of conductor " + std::to_string(conductors[i]) +
-                             ": export a monitor of mode 0 or 32 on the element the study names");
+    if (voltages == 0)
+        throw StudyError(file.string() + " holds no voltages (V1 or \"|V|1 (volts)\" and on): the study's monitors are "
+                         "of mode 32 or 0; write the study again");
     // The fields in order, with the slot each goes to.
     std::vector<std::pair<int, std::size_t>> wanted;
+    found.assign(conductors.size(), false);
     for (std::size_t i = 0; i < conductors.size(); ++i)
-        wanted.emplace_back(field_of[i], i);
+        if (field_of[i] >= 0) {
+            wanted.emplace_back(field_of[i], i);
+            found[i] = true;
+        }
     std::sort(wanted.begin(), wanted.end());
 
     volts.assign(static_cast<std::size_t>(rows) * conductors.size(), 0);
@@ -241,19 +304,22 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
         if (row >= rows)
             throw bad("more rows than the sun table's " + std::to_string(rows) +
                       ": the study was run for another sky; write it and run it again");
+        // The engine steps evenly: the first two rows and the last tell its step and its start.
+        const bool timed = row < 2 || row + 1 == rows;
         double hour = 0;
         double seconds = 0;
-        if (!take_number(q, eol, hour) || (q = static_cast<const char*>(std::memchr(q, ',', static_cast<std::size_t>(eol - q)))) == nullptr ||
-            !take_number(++q, eol, seconds))
+        if (timed && (!take_number(q, eol, hour) ||
+                      (q = static_cast<const char*>(std::memchr(q, ',', static_cast<std::size_t>(eol - q)))) == nullptr ||
+                      !take_number(++q, eol, seconds)))
             throw bad("not a row of numbers");
         const double at = hour * 3600 + seconds;
         const double expected = (row + 1) * interval;
-        if (std::fabs(at - expected) > 1e-3 + 1e-7 * expected)
+        if (timed && std::fabs(at - expected) > 1e-3 + 1e-7 * expected)
             throw bad("row " + std::to_string(row + 1) + " is at " + std::to_string(at) + " s, where row " +
                       std::to_string(row + 1) + " of the sun table is one step of " + std::to_string(interval) +
                       " s after it, at " + std::to_string(expected) +
                       " s: the study was run for another sky; write it and run it again");
-        int field = 1;
+        int field = timed ? 1 : 0;
         double* out = &volts[static_cast<std::size_t>(row) * conductors.size()];
         for (const auto& [want, slot] : wanted) {
             while (field < want) {

@@ -31,13 +31,21 @@ private:
     std::vector<std::filesystem::path> voltages_;
 };
 
-// Each bus's BasekV, line to line, by its lower-case name. Throws StudyError.
-[[nodiscard]] std::unordered_map<std::string, double> read_voltage_bases(const std::filesystem::path& file);
+// A bus of the voltage export: its base and the magnitude of each node the engine solved.
+struct BusVoltages {
+    double base_kv = 0;                          // line to line
+    std::vector<std::pair<int, double>> nodes;   // node, volts
+    [[nodiscard]] std::optional<double> volts(int node) const;
+};
+
+// Each bus of an "Export Voltages" file by its lower-case name. Throws StudyError.
+[[nodiscard]] std::unordered_map<std::string, BusVoltages> read_voltage_export(const std::filesystem::path& file);
 
 // Reads a monitor export's voltage magnitudes, reusing `buffer`: volts[row x conductors.size() + i]
-// is conductor conductors[i] (from 1) in row `row` (from 0). Checks that it has `rows` rows, one
-// step of `interval` seconds apart from the first one step in. Throws StudyError naming the file.
+// is conductor conductors[i] (from 1) in row `row` (from 0), and found[i] says whether the file
+// has it at all. Checks that it has `rows` rows, one step of `interval` seconds apart from the
+// first one step in. Throws StudyError naming the file, also for a file without any voltage.
 void read_monitor(const std::filesystem::path& file, int rows, double interval, const std::vector<int>& conductors,
-                  std::vector<double>& volts, std::vector<char>& buffer);
+                  std::vector<double>& volts, std::vector<bool>& found, std::vector<char>& buffer);
 
 }  // namespace umbrascope::study

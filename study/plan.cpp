@@ -177,11 +177,11 @@ std::string map_text(const Plan& plan)
     std::string out = "monitor,element,terminal,conductor,bus,node,drawn_bus\n";
     for (const Monitor& monitor : plan.monitors)
         for (std::size_t k = 0; k < monitor.nodes.size(); ++k) {
-            out += monitor.name + ",";
-            append_csv(out, monitor.element);
-            out += "," + std::to_string(monitor.terminal) + "," + std::to_string(k + 1) + ",";
-            append_csv(out, monitor.bus);
-            out += "," + std::to_string(monitor.nodes[k]) + ",";
+            for (const std::string& field : {monitor.name, monitor.element, std::to_string(monitor.terminal),
+                                             std::to_string(k + 1), monitor.bus, std::to_string(monitor.nodes[k])}) {
+                append_csv(out, field);
+                out += ',';
+            }
             append_csv(out, monitor.drawn_bus);
             out += '\n';
         }

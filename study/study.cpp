@@ -1,6 +1,8 @@
 #include "study/study.hpp"
 
 #include <charconv>
+#include <exception>
+#include <thread>
 #include <fstream>
 
 #include "import/circuit.hpp"
@@ -156,6 +158,12 @@ ReadResult read_study(const ReadOptions& options)
                 " no voltage base (BasekV 0 or missing in " + read.voltages_file + "): " + first_names(read.no_base) +
                 "; their voltages are left out, and a drawn bus with no other stays empty: give the circuit's "
                 "Set VoltageBases=[...] and CalcVoltageBases, then run the study again");
+        if (!read.left_out.empty())
+            result.warnings.push_back(
+                std::to_string(read.left_out.size()) + " monitor " +
+                (read.left_out.size() == 1 ? "column was" : "columns were") +
+                " left out, the engine's conductors there not being the nodes the circuit's script suggests: " +
+                first_names(read.left_out, 4) + " (see " + std::string(map_name) + ")");
         tables = std::move(read.tables);
         from = "the OpenDSS monitors in " + results.folder().string() +
                (read.circuit.empty() ? std::string() : " (circuit " + read.circuit + ")");
@@ -193,21 +201,36 @@ ReadResult read_study(const ReadOptions& options)
             if (d >= 0)
                 d = d * *metres / 1000;
 
+    // The two tables are written side by side, a core each: they are most of the time a read takes.
     std::vector<OutputFile> files;
     files.reserve(3);
-    const auto write = [&](std::string_view name, const auto& fill) {
+    for (const std::string_view name : {lowest_table_name, highest_table_name, report_name}) {
         files.emplace_back(folder / name);
-        OutputFile& file = files.back();
-        fill([&](std::string_view piece) { file.write(piece); });
         result.written.push_back(folder / name);
+    }
+    const auto table = [&](bool highest) {
+        OutputFile& file = files[highest ? 1 : 0];
+        write_voltage_table(tables, highest, drawn, sky, from, highest ? base_high : base_low,
+                            [&](std::string_view piece) { file.write(piece); });
     };
-    write(lowest_table_name, [&](const scenario::TextSink& sink) {
-        write_voltage_table(tables, false, drawn, sky, from, base_low, sink);
+    std::exception_ptr failure;
+    std::thread highest([&] {
+        try {
+            table(true);
+        } catch (...) {
+            failure = std::current_exception();
+        }
     });
-    write(highest_table_name, [&](const scenario::TextSink& sink) {
-        write_voltage_table(tables, true, drawn, sky, from, base_high, sink);
-    });
-    write(report_name, [&](const scenario::TextSink& sink) { sink(report_text(tables, drawn, sky, distance, metres.has_value())); });
+    try {
+        table(false);
+        files[2].write(report_text(tables, drawn, sky, distance, metres.has_value()));
+    } catch (...) {
+        highest.join();
+        throw;
+    }
+    highest.join();
+    if (failure)
+        std::rethrow_exception(failure);
     commit_all(files);
     result.summary = summary(tables, drawn, sky);
     return result;

@@ -1,6 +1,7 @@
 #include "study/voltages.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -80,15 +81,15 @@ std::string seconds_text(double seconds)
 
 PerUnit per_unit(double value)
 {
-    const double scaled = std::round(value * 10000);
-    return static_cast<PerUnit>(std::clamp(scaled, -2e9, 2e9));
+    const double scaled = std::clamp(value * 10000, -2e9, 2e9);
+    return static_cast<PerUnit>(scaled + (scaled < 0 ? -0.5 : 0.5));
 }
 
 FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vector<Monitor>& monitors,
                                   const Drawn& drawn, const Sky& sky)
 {
     const fs::path voltages = results.voltages();
-    const std::unordered_map<std::string, double> bases = read_voltage_bases(voltages);
+    const std::unordered_map<std::string, BusVoltages> solved = read_voltage_export(voltages);
     FromMonitors out;
     out.voltages_file = voltages.filename().string();
     const std::string lower_name = import::lower(out.voltages_file);
@@ -102,6 +103,7 @@ FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vecto
         fs::path file;
         double base;  // volts, line to neutral
         std::vector<int> conductors;
+        std::vector<double> snapshot;  // each conductor's node as the settled snapshot solved it, volts
     };
     std::vector<Work> work;
     for (const Monitor& monitor : monitors) {
@@ -115,60 +117,91 @@ FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vecto
                              monitor.element + ", terminal " + std::to_string(monitor.terminal) +
                              "): expected <circuit>_Mon_" + monitor.name +
                              "_1.csv; run the whole study in OpenDSS");
-        const auto base = bases.find(monitor.bus);
-        if (base == bases.end() || !(base->second > 0)) {
+        const auto bus = solved.find(monitor.bus);
+        if (bus == solved.end() || !(bus->second.base_kv > 0)) {
             if (std::find(out.no_base.begin(), out.no_base.end(), monitor.bus) == out.no_base.end())
                 out.no_base.push_back(monitor.bus);
             continue;
         }
         std::vector<int> conductors;
-        for (std::size_t k = 0; k < monitor.nodes.size(); ++k)
-            if (monitor.nodes[k] >= 1 && monitor.nodes[k] <= 3)
-                conductors.push_back(static_cast<int>(k) + 1);
+        std::vector<double> snapshot;
+        for (std::size_t k = 0; k < monitor.nodes.size(); ++k) {
+            const int node = monitor.nodes[k];
+            if (node < 1 || node > 3)
+                continue;
+            const std::optional<double> volts = bus->second.volts(node);
+            if (!volts) {
+                out.left_out.push_back(monitor.name + " (" + monitor.element + ") conductor " + std::to_string(k + 1));
+                continue;
+            }
+            conductors.push_back(static_cast<int>(k) + 1);
+            snapshot.push_back(*volts);
+        }
         if (!conductors.empty())
-            work.push_back({&monitor, *d, *file, base->second * 1000 / std::sqrt(3.0), std::move(conductors)});
+            work.push_back({&monitor, *d, *file, bus->second.base_kv * 1000 / std::sqrt(3.0), std::move(conductors),
+                            std::move(snapshot)});
     }
-    // The files are shared out among the cores by drawn bus, so that no two write the same column.
+    // The files are shared out among the cores a drawn bus at a time, so that no two write the
+    // same bus's rows; the left-out columns are kept in the order of the work.
     std::stable_sort(work.begin(), work.end(), [](const Work& a, const Work& b) { return a.drawn < b.drawn; });
+    std::vector<std::size_t> groups;  // where each drawn bus's work starts
+    for (std::size_t w = 0; w < work.size(); ++w)
+        if (w == 0 || work[w].drawn != work[w - 1].drawn)
+            groups.push_back(w);
+    groups.push_back(work.size());
     const std::size_t threads =
-        std::min<std::size_t>(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8), work.size() / 4 + 1);
-    std::vector<std::size_t> cut{0};
-    for (std::size_t t = 1; t < threads; ++t) {
-        std::size_t at = std::max(cut.back(), work.size() * t / threads);
-        while (at > 0 && at < work.size() && work[at].drawn == work[at - 1].drawn)
-            ++at;
-        cut.push_back(at);
-    }
-    cut.push_back(work.size());
+        std::min<std::size_t>(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8), groups.size() / 4 + 1);
+    std::atomic<std::size_t> next_group{0};
+    std::atomic<bool> stop{false};
     std::mutex failed;
     std::exception_ptr first_failure;
-    const auto read_part = [&](std::size_t from, std::size_t to) {
+    std::vector<std::vector<std::string>> left_out(work.size());
+    const auto read_groups = [&] {
         try {
             std::vector<char> buffer;
             std::vector<double> volts;
-            for (std::size_t w = from; w < to; ++w) {
-                const Work& job = work[w];
-                read_monitor(job.file, sky.rows, sky.interval, job.conductors, volts, buffer);
-                const std::size_t width = job.conductors.size();
-                for (int row = 0; row < sky.rows; ++row)
-                    for (std::size_t i = 0; i < width; ++i)
-                        take(out.tables, out.tables.at(row, job.drawn),
-                             per_unit(volts[static_cast<std::size_t>(row) * width + i] / job.base));
-            }
+            std::vector<bool> found;
+            for (std::size_t g = next_group++; g + 1 < groups.size() && !stop; g = next_group++)
+                for (std::size_t w = groups[g]; w < groups[g + 1]; ++w) {
+                    const Work& job = work[w];
+                    read_monitor(job.file, sky.rows, sky.interval, job.conductors, volts, found, buffer);
+                    const std::size_t width = job.conductors.size();
+                    for (std::size_t i = 0; i < width; ++i) {
+                        // A conductor the export lacks, or one that never reads a tenth of what the
+                        // snapshot solved at its node, is not the node the map says.
+                        bool live = found[i];
+                        if (live && job.snapshot[i] > 0.5 * job.base) {
+                            live = false;
+                            for (int row = 0; row < sky.rows && !live; ++row)
+                                live = volts[static_cast<std::size_t>(row) * width + i] > 0.1 * job.snapshot[i];
+                        }
+                        if (!live) {
+                            left_out[w].push_back(job.monitor->name + " (" + job.monitor->element + ") conductor " +
+                                                  std::to_string(job.conductors[i]));
+                            continue;
+                        }
+                        for (int row = 0; row < sky.rows; ++row)
+                            take(out.tables, out.tables.at(row, job.drawn),
+                                 per_unit(volts[static_cast<std::size_t>(row) * width + i] / job.base));
+                    }
+                }
         } catch (...) {
+            stop = true;
             const std::lock_guard<std::mutex> lock(failed);
             if (!first_failure)
                 first_failure = std::current_exception();
         }
     };
     std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t + 1 < cut.size(); ++t)
-        helpers.emplace_back(read_part, cut[t], cut[t + 1]);
-    read_part(cut[0], cut[1]);
+    for (std::size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(read_groups);
+    read_groups();
     for (std::thread& helper : helpers)
         helper.join();
     if (first_failure)
         std::rethrow_exception(first_failure);
+    for (const std::vector<std::string>& part : left_out)
+        out.left_out.insert(out.left_out.end(), part.begin(), part.end());
     return out;
 }
 
@@ -296,11 +329,16 @@ std::string report_text(const VoltageTables& tables, const Drawn& drawn, const S
         out += ',';
         if (lowest != no_voltage) {
             append_per_unit(out, lowest);
-            out += "," + std::to_string(lowest_row) + ",";
+            out += ',';
+            out += std::to_string(lowest_row);
+            out += ',';
             append_per_unit(out, highest);
-            out += "," + std::to_string(highest_row);
-            for (const int rows : {rows_below_a, rows_above_a, rows_below_b, rows_above_b})
-                out += "," + seconds_text(rows * sky.interval);
+            out += ',';
+            out += std::to_string(highest_row);
+            for (const int rows : {rows_below_a, rows_above_a, rows_below_b, rows_above_b}) {
+                out += ',';
+                out += seconds_text(rows * sky.interval);
+            }
         } else {
             out += ",,,,,,,";
         }

@@ -33,11 +33,13 @@ inline constexpr PerUnit no_voltage = std::numeric_limits<PerUnit>::min();
 struct VoltageTables {
     int rows = 0;
     int buses = 0;
-    std::vector<PerUnit> lowest;   // row by row, no_voltage where a bus has none
+    // Bus by bus, each bus's rows together (a bus's monitors are read into one run of memory);
+    // no_voltage where a bus has none.
+    std::vector<PerUnit> lowest;
     std::vector<PerUnit> highest;
     [[nodiscard]] std::size_t at(int row, int bus) const
     {
-        return static_cast<std::size_t>(row) * static_cast<std::size_t>(buses) + static_cast<std::size_t>(bus);
+        return static_cast<std::size_t>(bus) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(row);
     }
 };
 
@@ -45,6 +47,10 @@ struct FromMonitors {
     VoltageTables tables;
     std::string circuit;                // from the export's names
     std::vector<std::string> no_base;   // buses whose BasekV is 0 or missing
+    // Monitor columns left out: a conductor the export lacks, a node the engine did not solve at
+    // that bus, or a conductor reading no voltage where the engine solved one (a neutral the
+    // circuit's script left unnamed), "study_v3 (Line.l1) conductor 2"
+    std::vector<std::string> left_out;
     std::string voltages_file;          // the Export Voltages file's name
 };
 
