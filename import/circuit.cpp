@@ -539,6 +539,11 @@ private:
             throw ImportError(site.text() + ": " + command_name + " names " + std::string(name) +
                               ", which is not in " + (folder.empty() ? std::string(".") : folder.string()) +
                               " (in any letter case)");
+        // A name that only matches in another letter case, which engines on case-sensitive file
+        // systems do not find.
+        const std::string named = fs::path(std::string(name)).filename().string();
+        if (path->filename().string() != named)
+            circuit_.other_case.push_back(named + " is " + path->filename().string());
         // Each file once: circuits compile the same file again to run it twice.
         if (!read_.insert(lower(path->lexically_normal().string())).second)
             return;

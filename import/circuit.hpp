@@ -69,6 +69,7 @@ struct Circuit {
     std::optional<Site> first_skipped;
     std::optional<CoordinateCommand> coordinates;  // the last Buscoords or LatLongCoords
     int files = 0;
+    std::vector<std::string> other_case;          // "LineCodes2.dss is LineCodes2.DSS": files named in another letter case
 };
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.

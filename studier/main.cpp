@@ -117,27 +117,38 @@ int main(int argc, char* argv[])
     try {
         if (writing) {
             const WriteResult written = write_study({*folder, *shapes});
-            std::printf("Wrote %s: %d monitors see the %d phase nodes of %d drawn buses and %d customers' buses over "
-                        "%d steps of %s s\n",
+            std::printf("Wrote %s: %d monitors see the %d phase nodes of %d drawn buses%s over %d steps of %s s\n",
                         written.script.string().c_str(), written.monitors, written.nodes, written.drawn,
-                        written.customers, written.rows, seconds(written.interval).c_str());
+                        written.customers == 0
+                            ? ""
+                            : (" and " + std::to_string(written.customers) + " customers' buses").c_str(),
+                        written.rows, seconds(written.interval).c_str());
             std::printf("Wrote %s: the bus and node of each monitor column\n", written.map.string().c_str());
+            std::printf("Next: run it in OpenDSS (compile \"%s\"), which writes into %s, then: umbrascope-study read %s\n",
+                        written.script.string().c_str(), written.results.string().c_str(), folder->string().c_str());
+            std::fflush(stdout);
             if (!written.unseen.empty())
                 std::fprintf(stderr,
                              "umbrascope-study: warning: %zu drawn %s reached by no element in service and will have "
                              "no voltage: %s\n",
                              written.unseen.size(), written.unseen.size() == 1 ? "bus is" : "buses are",
                              first_names(written.unseen).c_str());
-            std::printf("Next: run it in OpenDSS (compile \"%s\"), which writes into %s, then: umbrascope-study read %s\n",
-                        written.script.string().c_str(), written.results.string().c_str(), folder->string().c_str());
+            if (!written.other_case.empty())
+                std::fprintf(stderr,
+                             "umbrascope-study: warning: the circuit names %zu %s in another letter case (%s), which "
+                             "OpenDSS does not find where file names are case-sensitive, as on Linux: link or copy "
+                             "each under the name the circuit uses\n",
+                             written.other_case.size(), written.other_case.size() == 1 ? "file" : "files",
+                             first_names(written.other_case, 4).c_str());
         } else {
             const ReadResult read = read_study({*folder, results, table, units, source});
-            for (const std::string& warning : read.warnings)
-                std::fprintf(stderr, "umbrascope-study: warning: %s\n", warning.c_str());
             for (const fs::path& path : read.written)
                 std::printf("Wrote %s\n", path.string().c_str());
             for (const std::string& text : read.summary)
                 std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
+            for (const std::string& warning : read.warnings)
+                std::fprintf(stderr, "umbrascope-study: warning: %s\n", warning.c_str());
         }
     } catch (const StudyError& error) {
         line.fail(error.what());

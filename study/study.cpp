@@ -122,6 +122,7 @@ WriteResult write_study(const WriteOptions& options)
     result.rows = sky.rows;
     result.interval = sky.interval;
     result.unseen = plan.unseen;
+    result.other_case = circuit.other_case;
     return result;
 }
 

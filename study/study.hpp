@@ -28,6 +28,7 @@ struct WriteResult {
     int rows = 0;
     double interval = 0;
     std::vector<std::string> unseen;  // drawn buses no element in service reaches
+    std::vector<std::string> other_case;  // files the circuit names in another letter case
 };
 
 // Throws StudyError, or WriteError for a file that could not be written.
