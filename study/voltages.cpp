@@ -281,20 +281,45 @@ void write_voltage_table(const VoltageTables& tables, bool highest, const Drawn&
     if (columns.size() > longest_line)
         columns = "time,then buses 1 to " + std::to_string(drawn.names.size());
     out += columns + "\n";
+    sink(out);
+    // The rows, written into one buffer a few hundred kilobytes at a time.
     const std::vector<PerUnit>& values = highest ? tables.highest : tables.lowest;
-    for (int row = 0; row < tables.rows; ++row) {
-        out += sky.times[static_cast<std::size_t>(row)];
-        for (int bus = 0; bus < tables.buses; ++bus) {
-            out += ',';
-            append_per_unit(out, values[tables.at(row, bus)]);
+    constexpr std::size_t widest = 16;  // ",214748.3647" and more
+    std::size_t longest_time = 0;
+    for (const std::string& time : sky.times)
+        longest_time = std::max(longest_time, time.size());
+    const std::size_t row_room = longest_time + static_cast<std::size_t>(tables.buses) * widest + 1;
+    std::vector<char> buffer(std::max<std::size_t>(1U << 18, row_room) + row_room);
+    char* at = buffer.data();
+    const std::size_t rows = static_cast<std::size_t>(tables.rows);
+    for (std::size_t row = 0; row < rows; ++row) {
+        const std::string& time = sky.times[row];
+        at = std::copy(time.begin(), time.end(), at);
+        for (std::size_t bus = 0, cell = row; bus < static_cast<std::size_t>(tables.buses); ++bus, cell += rows) {
+            *at++ = ',';
+            PerUnit v = values[cell];
+            if (v == no_voltage)
+                continue;
+            if (v < 0) {
+                *at++ = '-';
+                v = -v;
+            }
+            at = std::to_chars(at, at + 10, v / 10000).ptr;
+            const PerUnit rest = v % 10000;
+            at[0] = '.';
+            at[1] = static_cast<char>('0' + rest / 1000);
+            at[2] = static_cast<char>('0' + rest / 100 % 10);
+            at[3] = static_cast<char>('0' + rest / 10 % 10);
+            at[4] = static_cast<char>('0' + rest % 10);
+            at += 5;
         }
-        out += '\n';
-        if (out.size() > (1U << 18)) {
-            sink(out);
-            out.clear();
+        *at++ = '\n';
+        if (static_cast<std::size_t>(at - buffer.data()) + row_room > buffer.size()) {
+            sink(std::string_view(buffer.data(), static_cast<std::size_t>(at - buffer.data())));
+            at = buffer.data();
         }
     }
-    sink(out);
+    sink(std::string_view(buffer.data(), static_cast<std::size_t>(at - buffer.data())));
 }
 
 std::string report_text(const VoltageTables& tables, const Drawn& drawn, const Sky& sky,
