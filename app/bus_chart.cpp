@@ -67,6 +67,20 @@ double nice_step(double rough)
     return 10 * power;
 }
 
+// A CSV field, quoted where a comma, a quote or a line end would split it.
+std::string csv_field(const std::string& field)
+{
+    if (field.find_first_of(",\"\r\n") == std::string::npos)
+        return field;
+    std::string quoted = "\"";
+    for (const char c : field) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
 QLineSeries* level_line(const QString& name, QColor colour, Qt::PenStyle style)
 {
     auto* line = new QLineSeries;
@@ -80,7 +94,12 @@ QLineSeries* level_line(const QString& name, QColor colour, Qt::PenStyle style)
 }  // namespace
 
 BusChart::BusChart(Viewer& viewer, QWidget* owner)
-    : QWidget(owner, Qt::Window), viewer_(viewer), chart_(new QChart), time_axis_(new QValueAxis), value_axis_(new QValueAxis)
+    : QWidget(owner, Qt::Window),
+      viewer_(viewer),
+      chart_(new QChart),
+      time_axis_(new QValueAxis),
+      value_axis_(new QValueAxis),
+      voltage_axis_(new QValueAxis)
 {
     setObjectName(QStringLiteral("BusChart"));
     view_ = new ClickableChartView(chart_, *this, viewer);
@@ -89,6 +108,9 @@ BusChart::BusChart(Viewer& viewer, QWidget* owner)
     chart_->addAxis(time_axis_, Qt::AlignBottom);
     chart_->addAxis(value_axis_, Qt::AlignLeft);
     value_axis_->setTitleText(tr("sun intensity"));
+    chart_->addAxis(voltage_axis_, Qt::AlignRight);
+    voltage_axis_->setTitleText(tr("voltage, per unit (ANSI C84.1 ranges)"));
+    voltage_axis_->setVisible(false);
     chart_->legend()->setAlignment(Qt::AlignBottom);
 
     auto* save = new QPushButton(tr("Save\u2026"));
@@ -181,6 +203,60 @@ void BusChart::rebuild()
     }
     const double first = rows > 0 ? time_of(1) : 0;
     const double last = rows > 1 ? time_of(rows) : first + 1;
+    // Each bus's lowest and highest voltage on the axis at the right, with the ranges' lines.
+    const RunVoltages* voltages = viewer_.voltages();
+    voltage_axis_->setVisible(voltages != nullptr);
+    if (voltages != nullptr) {
+        double v_low = 0.95, v_high = 1.05;
+        for (std::size_t i = 0; i < buses_.size(); ++i) {
+            const int bus = buses_[i];
+            for (const bool highest : {false, true}) {
+                auto* series = new QLineSeries;
+                series->setName(tr("%1 %2 pu").arg(names[static_cast<qsizetype>(i)], highest ? tr("highest") : tr("lowest")));
+                QPen pen(series_colours[i % most_buses], 1.2);
+                pen.setStyle(highest ? Qt::DashDotLine : Qt::DotLine);
+                series->setPen(pen);
+                QList<QPointF> points;
+                points.reserve(rows);
+                for (int row = 1; row <= rows; ++row) {
+                    const PerUnit v = highest ? voltages->highest(row, bus) : voltages->lowest(row, bus);
+                    if (v == no_voltage)
+                        continue;
+                    points.append(QPointF(time_of(row), v / 10000.0));
+                    v_low = std::min(v_low, v / 10000.0);
+                    v_high = std::max(v_high, v / 10000.0);
+                }
+                series->replace(points);
+                chart_->addSeries(series);
+                series->attachAxis(time_axis_);
+                series->attachAxis(voltage_axis_);
+            }
+        }
+        const struct {
+            double level;
+            QString name;
+            Qt::PenStyle style;
+        } limits[] = {{0.95, tr("range A, 0.95 and 1.05 pu"), Qt::SolidLine},
+                      {1.05, QString(), Qt::SolidLine},
+                      {110.0 / 120, tr("range B, 110/120 and 127/120 pu"), Qt::DashLine},
+                      {127.0 / 120, QString(), Qt::DashLine}};
+        for (const auto& limit : limits) {
+            QLineSeries* line = level_line(limit.name, QColor(110, 110, 110), limit.style);
+            line->append({QPointF(first, limit.level), QPointF(last, limit.level)});
+            chart_->addSeries(line);
+            line->attachAxis(time_axis_);
+            line->attachAxis(voltage_axis_);
+            if (limit.name.isEmpty())
+                for (QLegendMarker* marker : chart_->legend()->markers(line))
+                    marker->setVisible(false);
+        }
+        voltage_axis_->setRange(std::floor(std::min(v_low, 110.0 / 120) * 100 - 1) / 100,
+                                std::ceil(std::max(v_high, 127.0 / 120) * 100 + 1) / 100);
+        voltage_axis_->setTickType(QValueAxis::TicksDynamic);
+        voltage_axis_->setTickAnchor(1);
+        voltage_axis_->setTickInterval(nice_step((voltage_axis_->max() - voltage_axis_->min()) / 6));
+        voltage_axis_->setLabelFormat(QStringLiteral("%.2f"));
+    }
     top_line_ = level_line(tr("0.99"), QColor(255, 0, 0), Qt::DashLine);
     top_line_->append({QPointF(first, 0.99), QPointF(last, 0.99)});
     threshold_line_ = level_line(tr("threshold %1").arg(static_cast<double>(st.sun_threshold)), QColor(0, 160, 0), Qt::DashLine);
@@ -201,8 +277,9 @@ void BusChart::rebuild()
     value_axis_->setTickAnchor(0);
     value_axis_->setTickInterval(0.2);
     value_axis_->setLabelFormat(QStringLiteral("%.1f"));
-    chart_->setTitle(names.size() == 1 ? tr("Bus %1: sun intensity").arg(names.first())
-                                       : tr("Buses %1: sun intensity").arg(names.join(QStringLiteral(", "))));
+    const QString what = voltages != nullptr ? tr("sun intensity and voltage") : tr("sun intensity");
+    chart_->setTitle(names.size() == 1 ? tr("Bus %1: %2").arg(names.first(), what)
+                                       : tr("Buses %1: %2").arg(names.join(QStringLiteral(", ")), what));
     setWindowTitle(names.size() == 1 ? QStringLiteral("Umbrascope \u2014 bus %1 \u2014 sun intensity").arg(names.first())
                                      : QStringLiteral("Umbrascope \u2014 buses %1 \u2014 sun intensity").arg(names.join(QStringLiteral(", "))));
     refresh();
@@ -238,9 +315,16 @@ void BusChart::save_png(const std::filesystem::path& path) const
 void BusChart::save_csv(const std::filesystem::path& path) const
 {
     const RunState& st = viewer_.run_state();
+    const RunVoltages* voltages = viewer_.voltages();
     std::string text = "time";
+    std::vector<std::string> names;
     for (const int bus : buses_)
-        text += "," + encode_utf8(bus <= st.nbus.value() ? TextView(st.bus_name(index(bus))) : TextView());
+        names.push_back(encode_utf8(bus <= st.nbus.value() ? TextView(st.bus_name(index(bus))) : TextView()));
+    for (const std::string& name : names)
+        text += "," + csv_field(name);
+    if (voltages != nullptr)
+        for (const std::string& name : names)
+            text += "," + csv_field(name + " lowest pu") + "," + csv_field(name + " highest pu");
     text += '\n';
     for (int row = 1; row <= st.n_time.value(); ++row) {
         text += encode_utf8(cell_text(st.time_val(index(row))));
@@ -251,6 +335,13 @@ void BusChart::save_csv(const std::filesystem::path& path) const
             } catch (const PassError&) {  // beyond the table: an empty cell
             }
         }
+        if (voltages != nullptr)
+            for (const int bus : buses_)
+                for (const PerUnit v : {voltages->lowest(row, bus), voltages->highest(row, bus)}) {
+                    text += ',';
+                    if (v != no_voltage)
+                        text += QString::number(v / 10000.0, 'f', 4).toStdString();
+                }
         text += '\n';
     }
     write_file(path, text);

@@ -49,6 +49,7 @@ private:
     QChartView* view_;
     QValueAxis* time_axis_;
     QValueAxis* value_axis_;
+    QValueAxis* voltage_axis_;  // on the right, where the run has voltages
     QLineSeries* top_line_ = nullptr;
     QLineSeries* threshold_line_ = nullptr;
     QLineSeries* cursor_ = nullptr;

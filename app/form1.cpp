@@ -55,7 +55,8 @@ Form1::Form1(std::filesystem::path folder, bool large, QWidget* parent)
       folder_(std::move(folder)),
       large_(large),
       canvas_(std::make_unique<Canvas>(devicePixelRatioF())),
-      tee_(*canvas_, nullptr)
+      tee_(*canvas_, nullptr),
+      recolour_(tee_)
 {
     make_run();
     setObjectName(QStringLiteral("Form1"));
@@ -113,7 +114,8 @@ void Form1::make_run()
     st_ = std::make_unique<RunState>(large_);
     input_ = std::make_unique<InputSlot>(folder_);
     input_->set_restart_hint("press F5 to read the files again and start anew");
-    pass_ = std::make_unique<Pass>(Pass{*st_, *input_, *this, tee_});
+    recolour_.set_state(*st_);
+    pass_ = std::make_unique<Pass>(Pass{*st_, *input_, *this, recolour_});
     track_index_.reset();
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "output/canvas.hpp"
+#include "run/recolour.hpp"
 #include "run/row_jump.hpp"
 #include "core/run_state.hpp"
 
@@ -68,6 +69,10 @@ public:
     [[nodiscard]] bool timer_enabled() const { return timer_enabled_; }
     // A second surface that also receives every drawing call of the passes, or none.
     void set_observer(Surface* surface) { tee_.set_second(surface); }
+    // The colours the bus discs take instead of their sunlight classes, from the next pass on;
+    // nullptr for the classes.
+    void set_colouring(const BusColouring* colouring) { recolour_.set_colouring(colouring); }
+    [[nodiscard]] const BusColouring* colouring() const { return recolour_.colouring(); }
     // One pass as a tick would run it, or as a click would, reported at this event's edge.
     void step();
     void click();
@@ -114,7 +119,8 @@ private:
     std::unique_ptr<InputSlot> input_;
     std::unique_ptr<Canvas> canvas_;
     TeeSurface tee_;  // the canvas, and the observer if any
-    std::unique_ptr<Pass> pass_;  // refers to the four above
+    RecolourSurface recolour_;  // before the tee: the discs in a colouring's colours, if one is set
+    std::unique_ptr<Pass> pass_;  // refers to the five above
     ErrorReport* report_;
     bool paused_ = false;
     bool timer_enabled_ = false;

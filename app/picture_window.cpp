@@ -13,6 +13,7 @@
 #include "app/form1.hpp"
 #include "app/viewer.hpp"
 #include "output/frame_picture.hpp"
+#include "render/draw_network.hpp"
 
 namespace umbrascope {
 
@@ -61,6 +62,7 @@ FrameOptions PictureView::frame_options() const
     options.height = std::max(1, static_cast<int>(std::lround(height() * ratio)));
     options.pixel_ratio = ratio;
     options.bus_spacing = viewer_.bus_spacing();
+    viewer_.add_colouring(options);
     return options;
 }
 
@@ -107,6 +109,17 @@ void PictureView::paintEvent(QPaintEvent* /*event*/)
         const int picture_height = options.height - band_pixels(options);
         painter.setClipRect(QRect(0, 0, options.width, picture_height));
         names_ = paint_bus_names(painter, st, shown, options.width, picture_height, text_scale(options), names_share);
+        // The bus picked in the profile, ringed.
+        if (const int marked = viewer_.marked_bus(); marked > 0)
+            if (const auto at = bus_marker_position(st, marked)) {
+                const double ratio = devicePixelRatioF();
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setBrush(Qt::NoBrush);
+                for (const auto& [colour, width] : {std::pair{QColor(255, 255, 255), 5.0}, std::pair{QColor(0, 0, 0), 2.0}}) {
+                    painter.setPen(QPen(colour, width * ratio));
+                    painter.drawEllipse(QPointF(shown.x(at->x), shown.y(at->y)), 12 * ratio, 12 * ratio);
+                }
+            }
     }
     QPainter(this).drawImage(QRectF(0, 0, width(), height()), image_);
 }
@@ -181,9 +194,12 @@ Timeline::Timeline(QWidget* parent) : QWidget(parent)
     setToolTip(tr("Drag to any row; the groove shows the share of shaded buses in each row"));
 }
 
-void Timeline::set_shares(std::vector<float> shares)
+void Timeline::set_shares(std::vector<float> shares, QColor colour, const QString& meaning)
 {
     shares_ = std::move(shares);
+    colour_ = colour;
+    setToolTip(tr("Drag to any row; the groove shows %1 in each row")
+                   .arg(meaning.isEmpty() ? tr("the share of shaded buses") : meaning));
     update();
 }
 
@@ -215,7 +231,7 @@ void Timeline::paintEvent(QPaintEvent* /*event*/)
     painter.fillRect(groove, QColor(255, 255, 255));
     // Each column shows the most shaded row it covers, so no cloud event is lost to the width; the
     // most shaded row of the run reaches the top.
-    const QColor shaded(0, 0, 128);
+    const QColor shaded = colour_;
     const float most = shares_.empty() ? 0.0F : *std::max_element(shares_.begin(), shares_.end());
     for (int x = 0; x < static_cast<int>(groove.width()); ++x) {
         const int first = row_at(groove.left() + x - 0.5);
@@ -281,9 +297,17 @@ void PictureWindow::restarted()
 void PictureWindow::refresh()
 {
     const RunState& st = viewer_.run_state();
-    if (!shares_known_ && st.num_pass > 0 && st.n_time > 0) {
-        timeline_->set_shares(shaded_shares(st));
+    const bool by_voltage = viewer_.by_voltage() && viewer_.voltages() != nullptr;
+    if ((!shares_known_ || shares_by_voltage_ != by_voltage) && st.num_pass > 0 && st.n_time > 0) {
+        if (by_voltage) {
+            const Colour c = class_colour(VoltageClass::above_b);
+            timeline_->set_shares(viewer_.voltages()->outside_shares(), QColor(c.r, c.g, c.b),
+                                  tr("the share of buses outside range A"));
+        } else {
+            timeline_->set_shares(shaded_shares(st));
+        }
         shares_known_ = true;
+        shares_by_voltage_ = by_voltage;
     }
     const int row = st.num_pass > 0 ? viewer_.row_shown() : 0;
     timeline_->set_row(row);

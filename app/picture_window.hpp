@@ -65,7 +65,8 @@ class Timeline : public QWidget {
 
 public:
     explicit Timeline(QWidget* parent);
-    void set_shares(std::vector<float> shares);  // one per row
+    // One per row, the groove's bars in `colour`, what they are in `meaning`.
+    void set_shares(std::vector<float> shares, QColor colour = QColor(0, 0, 128), const QString& meaning = {});
     void set_row(int row);
     [[nodiscard]] int row() const { return row_; }
     [[nodiscard]] int rows() const { return static_cast<int>(shares_.size()); }
@@ -83,6 +84,7 @@ protected:
 
 private:
     std::vector<float> shares_;
+    QColor colour_{0, 0, 128};
     int row_ = 0;
 };
 
@@ -106,6 +108,7 @@ private:
     PictureView* view_;
     Timeline* timeline_;
     bool shares_known_ = false;
+    bool shares_by_voltage_ = false;
 };
 
 }  // namespace umbrascope

@@ -1,6 +1,7 @@
 #include "app/viewer.hpp"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDir>
@@ -22,6 +23,7 @@
 #include "run/run_warnings.hpp"
 #include "app/frame_dialog.hpp"
 #include "app/picture_window.hpp"
+#include "app/profile_window.hpp"
 #include "app/form1.hpp"
 #include "core/layout.hpp"
 #include "output/output_file.hpp"
@@ -77,6 +79,34 @@ Viewer::Viewer(Form1& form, QString note)
     add_action(tr("Export run\u2026"), QKeySequence(Qt::CTRL | Qt::Key_E), &Viewer::choose_export);
     menu_->addSeparator();
     add_action(tr("Picture window"), QKeySequence(Qt::Key_V), &Viewer::show_picture_window);
+    voltage_actions_.push_back(add_action(tr("Voltage profile"), QKeySequence(Qt::Key_R), &Viewer::show_profile_window));
+    menu_->addSeparator();
+    // The colouring: the sunlight classes, or the voltage classes where the study's tables fit.
+    colour_menu_ = menu_->addMenu(tr("Colour buses by"));
+    auto* colourings = new QActionGroup(this);
+    sunlight_action_ = colour_menu_->addAction(tr("Sunlight (the classic classes)"));
+    voltage_action_ = colour_menu_->addAction(tr("Voltage (service voltage, ANSI C84.1)"));
+    for (QAction* action : {sunlight_action_, voltage_action_}) {
+        action->setCheckable(true);
+        colourings->addAction(action);
+    }
+    connect(sunlight_action_, &QAction::triggered, this, [this] { set_by_voltage(false); });
+    connect(voltage_action_, &QAction::triggered, this, [this] { set_by_voltage(true); });
+    colour_menu_->addSeparator();
+    const auto add_voltage_action = [this](const QString& text, const QKeySequence& key, void (Viewer::*slot)()) {
+        auto* action = new QAction(text, &form_);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        form_.addAction(action);
+        colour_menu_->addAction(action);
+        voltage_actions_.push_back(action);
+    };
+    add_voltage_action(tr("Switch the colouring"), QKeySequence(Qt::Key_C), &Viewer::switch_colouring);
+    add_voltage_action(tr("Next row with a bus outside range A"), QKeySequence(Qt::CTRL | Qt::Key_Right), &Viewer::next_outside);
+    add_voltage_action(tr("Previous row with a bus outside range A"), QKeySequence(Qt::CTRL | Qt::Key_Left),
+                       &Viewer::previous_outside);
+    add_voltage_action(tr("The worst row"), QKeySequence(Qt::Key_W), &Viewer::worst_row);
     menu_->addSeparator();
     large_action_ = add_action(tr("Large inputs (restarts the run)"), QKeySequence(), &Viewer::toggle_large);
     large_action_->setCheckable(true);
@@ -90,6 +120,7 @@ Viewer::Viewer(Form1& form, QString note)
             warned_ = true;
             for (const std::string& warning : first_pass_warnings(form_.run_state()))
                 form_.error_report()->warn(QString::fromStdString(warning));
+            check_voltages();
         }
         update_title();
     });
@@ -102,24 +133,157 @@ Viewer::Viewer(Form1& form, QString note)
         spacing_ = -1;
         last_failed_ = false;
         warned_ = false;
+        read_voltages();
         update_title();
         if (picture_window_)
             picture_window_->restarted();
         if (chart_)
             chart_->restarted();
+        if (profile_window_)
+            profile_window_->restarted();
     });
 
     const QSettings settings;
     speed_ = std::clamp(settings.value(QStringLiteral("speed"), 0).toInt(), slowest, fastest);
+    by_voltage_ = settings.value(QStringLiteral("colour_by")).toString() == QStringLiteral("voltage");
+    read_voltages();
     apply_speed();
 }
 
 Viewer::~Viewer()
 {
     form_.set_observer(nullptr);
+    form_.set_colouring(nullptr);
     job_.reset();  // cancels and waits for an export still running
+    profile_window_.reset();
     chart_.reset();
     picture_window_.reset();
+}
+
+void Viewer::read_voltages()
+{
+    voltages_.reset();
+    voltages_problem_.clear();
+    voltages_checked_ = false;
+    segments_.clear();
+    marked_ = 0;
+    if (has_voltage_tables(form_.folder())) {
+        try {
+            voltages_ = RunVoltages::read(form_.folder());
+        } catch (const VoltageError& error) {
+            voltages_problem_ = QString::fromStdString(error.what());
+        }
+    }
+    apply_colouring();
+}
+
+void Viewer::check_voltages()
+{
+    if (!voltages_problem_.isEmpty())
+        form_.error_report()->warn(tr("The voltages cannot be shown: %1").arg(voltages_problem_));
+    if (!voltages_ || voltages_checked_)
+        return;
+    try {
+        voltages_->check(form_.run_state());
+        voltages_checked_ = true;
+        segments_ = umbrascope::profile_segments(form_.run_state(), *voltages_);
+        axes_ = profile_extent(*voltages_);
+    } catch (const VoltageError& error) {
+        voltages_problem_ = QString::fromStdString(error.what());
+        voltages_.reset();
+        form_.error_report()->warn(tr("The voltages cannot be shown: %1").arg(voltages_problem_));
+        const bool redraw = form_.colouring() != nullptr;
+        apply_colouring();
+        // The first pass drew by tables that do not fit: drawn again by the sunlight classes.
+        if (redraw)
+            QTimer::singleShot(0, this, [this] { form_.jump_to_row(row_shown()); });
+    }
+}
+
+void Viewer::apply_colouring()
+{
+    form_.set_colouring(by_voltage() ? &*voltages_ : nullptr);
+    const bool offered = voltages_.has_value();
+    colour_menu_->setEnabled(offered);
+    colour_menu_->setTitle(offered ? tr("Colour buses by") : tr("Colour buses by (no voltages in this folder)"));
+    for (QAction* action : voltage_actions_)
+        action->setEnabled(offered);
+    sunlight_action_->setChecked(!by_voltage());
+    voltage_action_->setChecked(by_voltage());
+}
+
+void Viewer::set_by_voltage(bool on)
+{
+    by_voltage_ = on;
+    QSettings().setValue(QStringLiteral("colour_by"), on ? QStringLiteral("voltage") : QStringLiteral("sunlight"));
+    const bool was = form_.colouring() != nullptr;
+    apply_colouring();
+    // The row shown, drawn again in the new colours; the animation goes on as it was.
+    const RunState& st = form_.run_state();
+    if (was != (form_.colouring() != nullptr) && st.num_pass > 0 && st.n_time > 0)
+        form_.jump_to_row(row_shown());
+    update_title();
+}
+
+void Viewer::next_outside()
+{
+    if (!voltages_)
+        return;
+    if (const int row = voltages_->next_outside(row_shown()); row > 0)
+        jump_to(row);
+    else
+        QToolTip::showText(QCursor::pos(), tr("No later row has a bus outside range A"));
+}
+
+void Viewer::previous_outside()
+{
+    if (!voltages_)
+        return;
+    if (const int row = voltages_->previous_outside(row_shown()); row > 0)
+        jump_to(row);
+    else
+        QToolTip::showText(QCursor::pos(), tr("No earlier row has a bus outside range A"));
+}
+
+void Viewer::worst_row()
+{
+    if (!voltages_)
+        return;
+    if (const int row = voltages_->worst_row(); row > 0)
+        jump_to(row);
+    else
+        QToolTip::showText(QCursor::pos(), tr("No bus leaves range A in any row"));
+}
+
+void Viewer::show_profile_window()
+{
+    if (!voltages_)
+        return;
+    if (!profile_window_) {
+        profile_window_ = std::make_unique<ProfileWindow>(*this, &form_);
+        profile_window_->addActions(form_.actions());
+    }
+    profile_window_->refresh();
+    profile_window_->show();
+    profile_window_->raise();
+    profile_window_->activateWindow();
+}
+
+void Viewer::mark_bus(int bus)
+{
+    marked_ = bus;
+    if (picture_window_)
+        picture_window_->refresh();
+    if (profile_window_)
+        profile_window_->refresh();
+}
+
+void Viewer::add_colouring(FrameOptions& options) const
+{
+    options.by_voltage = by_voltage();
+    options.voltages = voltages_checked_ ? voltages() : nullptr;
+    options.segments = &segments_;
+    options.profile_axes = &axes_;
 }
 
 QAction* Viewer::add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)())
@@ -245,6 +409,8 @@ void Viewer::update_title()
         picture_window_->refresh();
     if (chart_ && !chart_->buses().empty())
         chart_->refresh();
+    if (profile_window_)
+        profile_window_->refresh();
 }
 
 int Viewer::row_shown() const
@@ -311,6 +477,7 @@ double Viewer::bus_spacing() const
 void Viewer::save_picture(const fs::path& path, const FrameOptions& options) const
 {
     FrameOptions frame = options;
+    add_colouring(frame);
     if (frame.sized() && !frame.shown)
         frame.bus_spacing = bus_spacing();
     const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_)};
@@ -328,7 +495,13 @@ void Viewer::save_picture(const fs::path& path, const FrameOptions& options) con
 
 void Viewer::export_run(const fs::path& path, const FrameOptions& options, bool keep_going)
 {
-    job_ = std::make_unique<ExportJob>(form_.folder(), path, options, form_.large(), keep_going);
+    // The export reads the voltages again for its own run, in the window's colouring.
+    FrameOptions frame = options;
+    frame.by_voltage = by_voltage();
+    frame.voltages = nullptr;
+    frame.segments = nullptr;
+    frame.profile_axes = nullptr;
+    job_ = std::make_unique<ExportJob>(form_.folder(), path, frame, form_.large(), keep_going);
     auto* dialog = new QProgressDialog(tr("Exporting the run to %1").arg(QString::fromStdString(path.string())),
                                        tr("Cancel"), 0, 1, &form_);
     dialog->setWindowTitle(tr("Umbrascope export"));
@@ -427,13 +600,25 @@ QString Viewer::details_near(const View& view, QPointF pixel, double reach) cons
         const QString cls = v > 0.99 ? QStringLiteral("above 0.99")
                             : v > st.sun_threshold ? QStringLiteral("above the threshold %1").arg(threshold)
                                                    : QStringLiteral("at most the threshold %1").arg(threshold);
-        return QStringLiteral("bus %1: number %2, %3\nrow %4: %5, %6\n(click for its chart)")
+        QString voltage;
+        if (voltages_checked_ && voltages_) {
+            const PerUnit low = voltages_->lowest(row, k);
+            const PerUnit high = voltages_->highest(row, k);
+            const std::string_view name = class_name(voltages_->class_of(row, k));
+            voltage = low == no_voltage
+                          ? tr("\nvoltage: none")
+                          : tr("\nvoltage: lowest %1, highest %2 pu (%3)")
+                                .arg(low / 10000.0, 0, 'f', 4)
+                                .arg(high / 10000.0, 0, 'f', 4)
+                                .arg(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+        }
+        return QStringLiteral("bus %1: number %2, %3\nrow %4: %5, %6%7\n(click for its chart)")
             .arg(k)
             .arg(st.bus_num.at(index, none).value())
             .arg(qtext(st.bus_name.at(index, none)))
             .arg(row)
             .arg(value.empty() ? QStringLiteral("(empty)") : qtext(value))
-            .arg(cls);
+            .arg(cls, voltage);
     }
     for (const auto& [cloud_x, cloud_y] : cloud_centres(picture_.shapes())) {
         if (std::hypot(view.x(cloud_x) - pixel.x(), view.y(cloud_y) - pixel.y()) > 3 * view.symbol_scale * layout::twips_per_pixel)

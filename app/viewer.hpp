@@ -14,7 +14,9 @@
 
 #include "output/canvas.hpp"
 #include "output/frame_picture.hpp"
+#include "output/profile_picture.hpp"
 #include "render/picture.hpp"
+#include "run/voltages.hpp"
 
 class QAction;
 class QMenu;
@@ -25,6 +27,7 @@ namespace umbrascope {
 class Form1;
 class ExportJob;
 class PictureWindow;
+class ProfileWindow;
 class BusChart;
 struct View;
 
@@ -73,6 +76,30 @@ public:
 
     void show_picture_window();
     [[nodiscard]] PictureWindow* picture_window() const { return picture_window_.get(); }
+
+    // The study's voltages of the run, once its first pass has shown that the folder's tables fit
+    // it; else nullptr, and why in voltages_problem() (empty where the folder has none).
+    [[nodiscard]] const RunVoltages* voltages() const { return voltages_ && voltages_checked_ ? &*voltages_ : nullptr; }
+    [[nodiscard]] const QString& voltages_problem() const { return voltages_problem_; }
+    // Buses coloured by the voltage classes rather than the sunlight classes; kept for the next
+    // start, and shown only where the run has voltages.
+    [[nodiscard]] bool by_voltage() const { return by_voltage_ && voltages_.has_value(); }
+    void set_by_voltage(bool on);
+    void switch_colouring() { set_by_voltage(!by_voltage()); }
+    // The next and the previous row where a bus is outside range A, and the worst row.
+    void next_outside();
+    void previous_outside();
+    void worst_row();
+    // The profile of the row shown, in a window of its own.
+    void show_profile_window();
+    [[nodiscard]] ProfileWindow* profile_window() const { return profile_window_.get(); }
+    [[nodiscard]] const std::vector<ProfileSegment>& profile_segments() const { return segments_; }
+    [[nodiscard]] const ProfileAxes& profile_axes() const { return axes_; }
+    // A bus picked in the profile, ringed in the picture window; 0 for none.
+    void mark_bus(int bus);
+    [[nodiscard]] int marked_bus() const { return marked_; }
+    // The options of frames of this run: its colouring and voltages.
+    void add_colouring(FrameOptions& options) const;
     // Opens the chart of `bus`, or with `add` puts the bus beside those charted.
     void show_chart(int bus, bool add);
     [[nodiscard]] BusChart* chart() const { return chart_.get(); }
@@ -89,6 +116,9 @@ protected:
 private:
     void update_title();
     void apply_speed();
+    void read_voltages();  // the folder's tables, for a new run
+    void check_voltages();  // against the first pass
+    void apply_colouring();
     void choose_folder();
     void choose_save();
     void choose_export();
@@ -113,6 +143,18 @@ private:
     std::unique_ptr<ExportJob> job_;
     std::unique_ptr<PictureWindow> picture_window_;
     std::unique_ptr<BusChart> chart_;
+    std::unique_ptr<ProfileWindow> profile_window_;
+    std::optional<RunVoltages> voltages_;
+    QString voltages_problem_;
+    bool voltages_checked_ = false;
+    bool by_voltage_ = false;  // as chosen; shown only where the run has voltages
+    std::vector<ProfileSegment> segments_;
+    ProfileAxes axes_;
+    int marked_ = 0;
+    QMenu* colour_menu_ = nullptr;
+    QAction* sunlight_action_ = nullptr;
+    QAction* voltage_action_ = nullptr;
+    std::vector<QAction*> voltage_actions_;  // offered only where the run has voltages
 };
 
 }  // namespace umbrascope

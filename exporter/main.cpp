@@ -17,6 +17,7 @@
 #include "output/animation_writer.hpp"
 #include "output/output_file.hpp"
 #include "run/export_run.hpp"
+#include "run/voltages.hpp"
 #include "umbrascope/version.hpp"
 
 namespace {
@@ -46,6 +47,15 @@ Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
   --annotate       add a band under each picture with the time and row it shows and a legend of
                    the bus colours
   --labels         write bus names beside their markers, each where it overlaps no other name
+  --colour-by C    sunlight (the default: the classes of the sun intensity) or voltage: each bus
+                   by the class of its service voltage in the row (ANSI C84.1: below range B,
+                   low in range B, range A, high in range B, above range B, no voltage), from
+                   the tables umbrascope-study read wrote in the input folder; in frames,
+                   animations, SVG and the trace, the band's legend naming the classes
+  --profile        beside the map in a sized frame (--size), the voltage profile of the row: each
+                   bus at its distance from the source against its lowest and highest per-unit
+                   voltage, each connection a segment, with the lines of ranges A and B; needs
+                   the study's tables, as --colour-by voltage does
   --size WxH       frames of W x H pixels, up to 3840x2160 (e.g. 1920x1080), with the network
                    fitted into them and the band, if any, inside them; bus markers keep their
                    size, lines stay one pixel wide and clouds scale with the network (default:
@@ -167,6 +177,14 @@ Options parse(int argc, char* argv[])
         } else if (arg == "--labels") {
             flag();
             options.frame.labels = true;
+        } else if (arg == "--colour-by" || arg == "--color-by") {
+            const std::string by = value();
+            if (by != "sunlight" && by != "voltage")
+                usage_error("--colour-by takes sunlight or voltage, not '" + by + "'");
+            options.frame.by_voltage = by == "voltage";
+        } else if (arg == "--profile") {
+            flag();
+            options.frame.profile = true;
         } else if (arg == "--passes") {
             options.passes = whole_number(arg, value(), 1, 32767);
         } else if (arg == "--size") {
@@ -206,6 +224,8 @@ Options parse(int argc, char* argv[])
     }
     if (fps_given && !options.animation)
         usage_error("--fps sets the pace of an animation: give --animation FILE too");
+    if (options.frame.profile && !options.frame.sized())
+        usage_error("--profile goes beside the map in a frame of a size: give --size WxH too (e.g. 1920x1080)");
     if (options.animation && !options.format_given)
         options.png = false;
     return options;
@@ -340,6 +360,10 @@ int run(const Options& options)
                     (fs::exists(options.input, error) ? " is not a folder" : " does not exist"));
     if (options.animation)
         (void)animation_type(*options.animation);  // an unknown type fails before any pass
+    if ((options.frame.by_voltage || options.frame.profile) && !has_voltage_tables(options.input))
+        usage_error(std::string(options.frame.by_voltage ? "--colour-by voltage" : "--profile") + " needs the voltage tables " +
+                    std::string(lowest_voltage_file_name) + " and " + std::string(highest_voltage_file_name) + " in " +
+                    options.input.string() + ": make them with umbrascope-study read " + options.input.string());
     // The folders named for the animation and the trace are made, as the output folder is.
     for (const std::optional<fs::path>& file : {options.animation, std::optional<fs::path>(options.trace)}) {
         if (!file || *file == "-" || file->parent_path().empty())
@@ -435,7 +459,7 @@ int main(int argc, char* argv[])
     // Text in frames needs the toolkit's fonts, which need an application object; the exporter
     // never shows a window, so it never needs a display.
     std::optional<QGuiApplication> application;
-    if (options.frame.annotate || options.frame.labels) {
+    if (options.frame.annotate || options.frame.labels || options.frame.profile) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // The toolkit's own notes (a missing runtime folder, say) are not for the exporter's users.
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -452,5 +476,9 @@ int main(int argc, char* argv[])
         if (isatty(fileno(stderr)) != 0)
             std::fputs("\r\033[K", stderr);
         output_error(failure.what());
+    } catch (const VoltageError& failure) {
+        if (isatty(fileno(stderr)) != 0)
+            std::fputs("\r\033[K", stderr);
+        output_error(std::string(failure.what()) + "; no file was written");
     }
 }

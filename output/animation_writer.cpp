@@ -234,7 +234,7 @@ void AnimationWriter::add(const IndexedFrame& picture)
     s.check(av_frame_make_writable(s.frame), "out of memory");
     // The palette as FFmpeg keeps it: native 32-bit ARGB words.
     std::uint32_t palette_words[256] = {};
-    for (std::size_t i = 0; i < frame_palette().size(); ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(picture.colours); ++i) {
         const Colour c = frame_palette()[i];
         palette_words[i] = 0xFF000000U | (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
     }

@@ -17,23 +17,6 @@ namespace {
 
 QColor qcolour(Colour c) { return {c.r, c.g, c.b}; }
 
-// DejaVu Sans, which the package depends on, so frames look the same everywhere; drawn without
-// antialiasing so that the text keeps to the palette.
-QFont frame_font(int pixel_size, bool bold = false)
-{
-    static const QString family = [] {
-        const int id = QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
-        const QStringList families = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
-        return families.isEmpty() ? QStringLiteral("DejaVu Sans") : families.first();
-    }();
-    QFont font(family);
-    font.setPixelSize(pixel_size);
-    font.setBold(bold);
-    font.setStyleStrategy(QFont::NoAntialias);
-    font.setHintingPreference(QFont::PreferFullHinting);
-    return font;
-}
-
 QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The width of a name in the names' font: measured once, as the picture window repaints often.
@@ -52,6 +35,23 @@ int name_width(const QFontMetrics& metrics, int pixel_size, const QString& name)
 }
 
 }  // namespace
+
+// DejaVu Sans, which the package depends on, so frames look the same everywhere; drawn without
+// antialiasing so that the text keeps to the palette.
+QFont frame_font(int pixel_size, bool bold)
+{
+    static const QString family = [] {
+        const int id = QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+        const QStringList families = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
+        return families.isEmpty() ? QStringLiteral("DejaVu Sans") : families.first();
+    }();
+    QFont font(family);
+    font.setPixelSize(pixel_size);
+    font.setBold(bold);
+    font.setStyleStrategy(QFont::NoAntialias);
+    font.setHintingPreference(QFont::PreferFullHinting);
+    return font;
+}
 
 int paint_bus_names(QPainter& painter, const RunState& st, const View& view, double width, double height,
                           double scale, double min_share)
@@ -103,11 +103,12 @@ int paint_bus_names(QPainter& painter, const RunState& st, const View& view, dou
     return static_cast<int>(names.size());
 }
 
-void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale)
+void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale, bool voltages)
 {
     const RunState& st = facts.st;
     const auto px = [scale](double pixels) { return pixels * scale; };
-    painter.fillRect(QRectF(0, top, width, std::round(annotation_band_pixels * scale)), qcolour(window_face));
+    painter.fillRect(QRectF(0, top, width, std::round((voltages ? voltage_band_pixels : annotation_band_pixels) * scale)),
+                     qcolour(window_face));
     painter.setPen(qcolour(palette(0)));
     painter.setFont(frame_font(static_cast<int>(std::lround(12 * scale)), true));
     Text time;
@@ -120,19 +121,32 @@ void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, dou
     painter.drawText(QPointF(px(8), top + px(16)), first);
 
     painter.setFont(frame_font(static_cast<int>(std::lround(11 * scale))));
-    const struct {
-        int colour;
+    struct Entry {
+        Colour colour;
         QString text;
-    } classes[] = {
-        {12, QStringLiteral("above 0.99")},
-        {10, QStringLiteral("above %1").arg(qtext(single_text(st.sun_threshold)))},
-        {1, QStringLiteral("otherwise")},
     };
+    std::vector<Entry> entries;
+    double line = 36;
+    if (voltages) {
+        // The voltage classes, low to high, then none; what they are on the line above.
+        painter.drawText(QPointF(px(8), top + px(33)), QStringLiteral("service voltage, ANSI C84.1, per unit:"));
+        for (int c = 0; c < voltage_classes; ++c)
+            entries.push_back({class_colour(static_cast<VoltageClass>(c)),
+                               QString::fromUtf8(class_limits(static_cast<VoltageClass>(c)).data(),
+                                                 static_cast<qsizetype>(class_limits(static_cast<VoltageClass>(c)).size()))});
+        line = 53;
+    } else {
+        entries = {{palette(12), QStringLiteral("above 0.99")},
+                   {palette(10), QStringLiteral("above %1").arg(qtext(single_text(st.sun_threshold)))},
+                   {palette(1), QStringLiteral("otherwise")}};
+    }
+    const double gap = voltages ? 9 : 18;
+    const double swatch = voltages ? 10 : 12;
     double x = px(8);
-    for (const auto& c : classes) {
-        painter.fillRect(QRectF(x, top + px(25), px(12), px(12)), qcolour(palette(c.colour)));
-        painter.drawText(QPointF(x + px(17), top + px(36)), c.text);
-        x += px(17) + painter.fontMetrics().horizontalAdvance(c.text) + px(18);
+    for (const Entry& entry : entries) {
+        painter.fillRect(QRectF(x, top + px(line - 11), px(swatch), px(swatch)), qcolour(entry.colour));
+        painter.drawText(QPointF(x + px(swatch + 5), top + px(line)), entry.text);
+        x += px(swatch + 5) + painter.fontMetrics().horizontalAdvance(entry.text) + px(gap);
     }
 }
 
@@ -162,8 +176,36 @@ double text_scale(const FrameOptions& options)
 
 int band_pixels(const FrameOptions& options)
 {
-    return options.annotate ? static_cast<int>(std::lround(annotation_band_pixels * text_scale(options))) : 0;
+    const int band = options.voltage_band() ? voltage_band_pixels : annotation_band_pixels;
+    return options.annotate ? static_cast<int>(std::lround(band * text_scale(options))) : 0;
 }
+
+int map_pixels(const FrameOptions& options)
+{
+    // The profile takes the right two fifths of a sized frame.
+    return options.shows_profile() ? options.width - static_cast<int>(std::lround(options.width * 0.4)) : options.width;
+}
+
+namespace {
+
+// The profile beside the map, in the frame's pixels.
+QRectF profile_area(const FrameOptions& options)
+{
+    const int map = map_pixels(options);
+    return {static_cast<double>(map), 0, static_cast<double>(options.width - map),
+            static_cast<double>(options.height - band_pixels(options))};
+}
+
+void paint_frame_profile(QPainter& painter, const QRectF& area, const FrameFacts& facts, const FrameOptions& options)
+{
+    const ProfileAxes axes = options.profile_axes != nullptr ? *options.profile_axes : profile_extent(*options.voltages);
+    paint_profile(painter, area, *options.voltages, *options.segments, facts.row, axes, text_scale(options));
+    // A line between the map and the profile.
+    painter.fillRect(QRectF(area.left(), area.top(), std::max(1.0, std::round(text_scale(options))), area.height()),
+                     qcolour(palette(8)));
+}
+
+}  // namespace
 
 View frame_view(const RunState& st, const FrameOptions& options)
 {
@@ -173,7 +215,7 @@ View frame_view(const RunState& st, const FrameOptions& options)
         return *options.shown;
     // The classic frame keeps the network 220 plot units (about 15 pixels) from its edges.
     const double margin = 220.0 / 15 * text_scale(options) * text_scale(options) / options.pixel_ratio;
-    View view = fitted_view(st, options.width, options.height - band_pixels(options), margin, options.pixel_ratio);
+    View view = fitted_view(st, map_pixels(options), options.height - band_pixels(options), margin, options.pixel_ratio);
     view.symbol_spacing = options.bus_spacing;
     return view;
 }
@@ -185,12 +227,15 @@ void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameO
     const double height = options.sized() ? options.height - band_pixels(options) : crop.height();
     if (options.labels) {
         painter.save();
-        painter.setClipRect(QRectF(0, 0, width, height));
-        paint_bus_names(painter, facts.st, frame_view(facts.st, options), width, height, text_scale(options));
+        painter.setClipRect(QRectF(0, 0, options.sized() ? map_pixels(options) : width, height));
+        paint_bus_names(painter, facts.st, frame_view(facts.st, options), options.sized() ? map_pixels(options) : width,
+                        height, text_scale(options));
         painter.restore();
     }
+    if (options.shows_profile())
+        paint_frame_profile(painter, profile_area(options), facts, options);
     if (options.annotate)
-        paint_time_band(painter, facts, height, width, text_scale(options));
+        paint_time_band(painter, facts, height, width, text_scale(options), options.voltage_band());
 }
 
 QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options, const View* view)
@@ -218,17 +263,22 @@ void draw_picture_frame(QImage& frame, const Picture& picture, const FrameFacts&
         painter.drawImage(QPoint(0, 0), classic_background());
     }
     const int picture_height = frame.height() - band_pixels(options);
+    const int map_width = options.sized() ? map_pixels(options) : frame.width();
     const View shown = view != nullptr ? *view : frame_view(facts.st, options);
-    render_picture(picture.shapes(), shown, reinterpret_cast<std::uint32_t*>(frame.bits()), frame.width(), picture_height,
+    render_picture(picture.shapes(), shown, reinterpret_cast<std::uint32_t*>(frame.bits()), map_width, picture_height,
                    static_cast<int>(frame.bytesPerLine() / 4));
     if (options.labels) {
         QPainter painter(&frame);
-        painter.setClipRect(QRect(0, 0, frame.width(), picture_height));
-        paint_bus_names(painter, facts.st, shown, frame.width(), picture_height, text_scale(options));
+        painter.setClipRect(QRect(0, 0, map_width, picture_height));
+        paint_bus_names(painter, facts.st, shown, map_width, picture_height, text_scale(options));
+    }
+    if (options.shows_profile()) {
+        QPainter painter(&frame);
+        paint_frame_profile(painter, profile_area(options), facts, options);
     }
     if (options.annotate) {
         QPainter painter(&frame);
-        paint_time_band(painter, facts, picture_height, frame.width(), text_scale(options));
+        paint_time_band(painter, facts, picture_height, frame.width(), text_scale(options), options.voltage_band());
     }
 }
 
@@ -250,21 +300,39 @@ void draw_indexed_picture_frame(IndexedFrame& into, const Picture& picture, cons
     if (shapes.empty() || shapes.front().kind != ShapeKind::box)
         std::fill(into.pixels.begin(), into.pixels.begin() + static_cast<std::ptrdiff_t>(into.width) * picture_height,
                   index_of(palette(15)));
-    render_picture(shapes, frame_view(facts.st, options), into.pixels.data(), into.width, picture_height, into.width,
+    const int map_width = map_pixels(options);
+    render_picture(shapes, frame_view(facts.st, options), into.pixels.data(), map_width, picture_height, into.width,
                    index_of);
+    if (options.shows_profile()) {
+        // The profile alone in 32 bits, then indexed beside the map.
+        thread_local QImage side;
+        const QRectF area = profile_area(options);
+        const QSize size(static_cast<int>(area.width()), static_cast<int>(area.height()));
+        if (side.size() != size)
+            side = QImage(size, QImage::Format_RGB32);
+        QPainter painter(&side);
+        paint_frame_profile(painter, QRectF(0, 0, area.width(), area.height()), facts, options);
+        painter.end();
+        thread_local IndexedFrame indexed_side;
+        index_frame(side, indexed_side);
+        for (int y = 0; y < size.height(); ++y)
+            std::copy_n(indexed_side.pixels.begin() + static_cast<std::ptrdiff_t>(y) * size.width(), size.width(),
+                        into.pixels.begin() + static_cast<std::ptrdiff_t>(y) * into.width + map_width);
+    }
     if (options.annotate) {
         // The band alone in 32 bits, then indexed under the picture.
         thread_local QImage band;
         if (band.size() != QSize(into.width, into.height - picture_height))
             band = QImage(into.width, into.height - picture_height, QImage::Format_RGB32);
         QPainter painter(&band);
-        paint_time_band(painter, facts, 0, band.width(), text_scale(options));
+        paint_time_band(painter, facts, 0, band.width(), text_scale(options), options.voltage_band());
         painter.end();
         IndexedFrame indexed_band;
         index_frame(band, indexed_band);
         std::copy(indexed_band.pixels.begin(), indexed_band.pixels.end(),
                   into.pixels.begin() + static_cast<std::ptrdiff_t>(into.width) * picture_height);
     }
+    into.colours = options.by_voltage || options.shows_profile() ? voltage_palette_size : frame_palette_size;
 }
 
 QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options)
@@ -310,6 +378,8 @@ void compose_indexed_frame(const Canvas& canvas, const FrameFacts& facts, const 
             if (argb != last_rgb) {
                 last_rgb = argb;
                 last_index = palette_index(argb & 0xFFFFFFU);
+                if (last_index >= frame_palette_size)
+                    into.colours = voltage_palette_size;
             }
             out[x] = last_index;
         }

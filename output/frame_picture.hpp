@@ -4,6 +4,7 @@
 // Options add bus names beside the markers, and a band under the picture with the time, the row
 // and a legend of the bus colours; the picture's own pixels above the band are unchanged.
 
+#include <QFont>
 #include <QImage>
 #include <functional>
 #include <optional>
@@ -11,7 +12,9 @@
 #include "core/run_state.hpp"
 #include "output/canvas.hpp"
 #include "output/indexed_frame.hpp"
+#include "output/profile_picture.hpp"
 #include "render/picture.hpp"
+#include "run/voltages.hpp"
 
 class QPainter;
 class QRectF;
@@ -32,7 +35,17 @@ struct FrameOptions {
     // How far apart the buses lie, in plot units (bus_spacing), so that in a sized frame their
     // symbols shrink to fit a dense network; 0 keeps them full size.
     double bus_spacing = 0;
+    // The study's voltages, where the run has them; with `by_voltage` the band's legend is of the
+    // voltage classes (the discs themselves are coloured as they are drawn), and with `profile`
+    // a sized frame shows the voltage profile beside the map.
+    const RunVoltages* voltages = nullptr;
+    bool by_voltage = false;
+    bool profile = false;
+    const std::vector<ProfileSegment>* segments = nullptr;  // the profile's, for `voltages`
+    const ProfileAxes* profile_axes = nullptr;              // the profile's extent over the run
     [[nodiscard]] bool sized() const { return width > 0 && height > 0; }
+    [[nodiscard]] bool voltage_band() const { return by_voltage && voltages != nullptr; }
+    [[nodiscard]] bool shows_profile() const { return profile && voltages != nullptr && segments != nullptr && sized(); }
 };
 
 inline constexpr int largest_frame_width = 3840;
@@ -47,10 +60,13 @@ struct FrameFacts {
 };
 
 inline constexpr int annotation_band_pixels = 44;  // at the classic size
+inline constexpr int voltage_band_pixels = 62;     // the same with the voltage legend's line more
 
 // How much larger than the classic frame text and the band are drawn in a frame of this size.
 [[nodiscard]] double text_scale(const FrameOptions& options);
 [[nodiscard]] int band_pixels(const FrameOptions& options);  // 0 without the band
+// The width the map takes in a frame: all of it, or what the profile leaves.
+[[nodiscard]] int map_pixels(const FrameOptions& options);
 
 // The view of the picture in a frame: the classic one, the one shown, or the network fitted to
 // the size.
@@ -89,8 +105,13 @@ void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameO
 // view get their names. Gives how many names were written.
 int paint_bus_names(QPainter& painter, const RunState& st, const View& view, double width, double height, double scale,
                     double min_share = 0);
-// The band: the time and row shown, and a legend of the bus colours.
-void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale);
+// The band: the time and row shown, and a legend of the bus colours: the sunlight classes, or
+// with `voltages` the voltage classes with their limits.
+void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale,
+                     bool voltages = false);
+
+// DejaVu Sans at `pixel_size`, without antialiasing so that text keeps to the frame palette.
+[[nodiscard]] QFont frame_font(int pixel_size, bool bold = false);
 
 // The row the picture shows after a pass: i_time has moved on past it unless the pass failed.
 [[nodiscard]] int shown_row(const RunState& st, bool pass_failed);

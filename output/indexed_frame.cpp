@@ -1,17 +1,20 @@
 #include "output/indexed_frame.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 namespace umbrascope {
 
-const std::array<Colour, frame_palette_size>& frame_palette()
+const std::array<Colour, voltage_palette_size>& frame_palette()
 {
-    static const std::array<Colour, frame_palette_size> colours = [] {
-        std::array<Colour, frame_palette_size> all{};
+    static const std::array<Colour, voltage_palette_size> colours = [] {
+        std::array<Colour, voltage_palette_size> all{};
         for (int i = 0; i < 16; ++i)
             all[static_cast<std::size_t>(i)] = palette(i);
         all[16] = window_face;
+        for (int c = 0; c < voltage_classes; ++c)
+            all[static_cast<std::size_t>(frame_palette_size + c)] = class_colour(static_cast<VoltageClass>(c));
         return all;
     }();
     return colours;
@@ -49,7 +52,7 @@ struct ExactColours {
 
     ExactColours()
     {
-        for (int i = frame_palette_size - 1; i >= 0; --i) {  // the first of equal colours wins
+        for (int i = voltage_palette_size - 1; i >= 0; --i) {  // the first of equal colours wins
             const Colour c = frame_palette()[static_cast<std::size_t>(i)];
             const std::uint32_t rgb = (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
             std::size_t at = slot(rgb);
@@ -83,6 +86,7 @@ void index_pixels(const std::uint32_t* argb, int width, int height, int stride_p
     constexpr int block = 8;
     std::uint32_t last_rgb = 0;
     std::uint8_t last_index = palette_index(0);
+    std::uint8_t highest = last_index;  // a voltage class's colour needs the longer palette
     std::uint8_t* out = into.pixels.data();
     for (int y = 0; y < height; ++y) {
         const std::uint32_t* row = argb + static_cast<std::ptrdiff_t>(y) * stride_pixels;
@@ -108,11 +112,13 @@ void index_pixels(const std::uint32_t* argb, int width, int height, int stride_p
             if (rgb != last_rgb) {
                 last_rgb = rgb;
                 last_index = palette_index(rgb);
+                highest = std::max(highest, last_index);
             }
             *out++ = last_index;
             ++x;
         }
     }
+    into.colours = highest >= frame_palette_size ? voltage_palette_size : frame_palette_size;
 }
 
 }  // namespace umbrascope

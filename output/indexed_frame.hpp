@@ -7,23 +7,27 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/service_voltage.hpp"
 #include "core/world.hpp"
 
 namespace umbrascope {
 
 inline constexpr Colour window_face{240, 240, 240};
 inline constexpr int frame_palette_size = 17;
+// With buses coloured by voltage, the six voltage classes' colours follow.
+inline constexpr int voltage_palette_size = frame_palette_size + voltage_classes;
 
-// The 16 palette colours by index, then the window face at index 16.
-[[nodiscard]] const std::array<Colour, frame_palette_size>& frame_palette();
+// The 16 palette colours by index, the window face at index 16, then the voltage classes'.
+[[nodiscard]] const std::array<Colour, voltage_palette_size>& frame_palette();
 
 struct IndexedFrame {
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> pixels;  // row by row, no padding
+    int colours = frame_palette_size;  // the palette's entries the files carry
 };
 
-// The palette index of a 0xRRGGBB colour, or of its nearest palette colour.
+// The palette index of a 0xRRGGBB colour, or of its nearest colour among the first 17.
 [[nodiscard]] std::uint8_t palette_index(std::uint32_t rgb);
 
 // Indexes 32-bit 0xAARRGGBB pixels (alpha ignored). A colour outside the palette takes its

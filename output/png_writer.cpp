@@ -40,8 +40,8 @@ std::string encode_png(const IndexedFrame& frame)
     header.color_type = SPNG_COLOR_TYPE_INDEXED;
     check(spng_set_ihdr(ctx, &header));
     spng_plte plte{};
-    plte.n_entries = frame_palette_size;
-    for (std::size_t i = 0; i < frame_palette().size(); ++i)
+    plte.n_entries = static_cast<std::uint32_t>(frame.colours);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(frame.colours); ++i)
         plte.entries[i] = {frame_palette()[i].r, frame_palette()[i].g, frame_palette()[i].b, 255};
     check(spng_set_plte(ctx, &plte));
     check(spng_encode_image(ctx, frame.pixels.data(), frame.pixels.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE));

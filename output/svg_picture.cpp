@@ -31,9 +31,9 @@ QByteArray picture_svg(const Picture& picture, const FrameFacts& facts, const Fr
     const bool sized = options.sized();
     // The classic frame in plot units, 15 to the pixel; a sized one in pixels.
     const double unit = sized ? 1.0 : layout::twips_per_pixel;
-    const QRectF area = sized ? QRectF(0, 0, options.width, options.height - band)
+    const QRectF area = sized ? QRectF(0, 0, map_pixels(options), options.height - band)
                               : QRectF(QPointF(frame.left, frame.top), QPointF(frame.right, frame.bottom));
-    const QRectF page = area.adjusted(0, 0, 0, band * unit);
+    const QRectF page = area.adjusted(0, 0, sized ? options.width - area.width() : 0, band * unit);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     QSvgGenerator generator;
@@ -79,7 +79,7 @@ QByteArray picture_svg(const Picture& picture, const FrameFacts& facts, const Fr
             break;
         }
     }
-    if (options.annotate || options.labels) {
+    if (options.annotate || options.labels || options.shows_profile()) {
         painter.setClipping(false);
         painter.translate(page.topLeft());
         painter.scale(unit, unit);

@@ -15,7 +15,9 @@
 #include "output/png_writer.hpp"
 #include "output/svg_picture.hpp"
 #include "run/pass_driver.hpp"
+#include "run/recolour.hpp"
 #include "run/run_warnings.hpp"
+#include "run/voltages.hpp"
 
 namespace umbrascope {
 
@@ -44,16 +46,26 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     TeeSurface drawn(classic ? static_cast<Surface&>(canvas) : picture, classic && recorded ? &picture : nullptr);
     NoSurface nothing;
     TeeSurface gate(plan.first_row > 1 ? static_cast<Surface&>(nothing) : drawn, nullptr);
-    TraceSurface surface(&trace, &gate);
+    TraceSurface traced(&trace, &gate);
 
     InputSlot input(plan.input);
     input.set_restart_hint("run the export again");
     auto st = std::make_unique<RunState>(plan.large);
+    // Buses coloured by voltage: the discs take their class's colour before anything records them.
+    RecolourSurface surface(traced, st.get());
+    std::optional<RunVoltages> voltages;
+    if (plan.frame.by_voltage || plan.frame.profile)
+        voltages = RunVoltages::read(plan.input);
+    if (plan.frame.by_voltage)
+        surface.set_colouring(&*voltages);
     Pass pass{*st, input, controls, surface};
 
     ExportResult result;
-    // The frames' options, with the buses' spacing once the first pass has placed them.
+    // The frames' options, with the buses' spacing once the first pass has placed them, and the
+    // voltages once the first pass has shown they fit the run.
     FrameOptions frame = plan.frame;
+    std::vector<ProfileSegment> segments;
+    ProfileAxes axes;
     FrameFiles frames(plan.folder);
     std::optional<AnimationWriter> animation;
     // The frame files and the animation are encoded and written on a second thread while the next
@@ -85,6 +97,14 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         const bool failed = std::exchange(pass_failed, false);
         if (ordinal == 1 && frame.sized() && !frame.shown)
             frame.bus_spacing = bus_spacing(*st);
+        if (ordinal == 1 && voltages && !failed) {
+            voltages->check(*st);
+            frame.voltages = &*voltages;
+            segments = profile_segments(*st, *voltages);
+            frame.segments = &segments;
+            axes = profile_extent(*voltages);
+            frame.profile_axes = &axes;
+        }
         if (ordinal == 1 && !failed && events.on_warning)
             for (const std::string& warning : first_pass_warnings(*st))
                 events.on_warning(warning);

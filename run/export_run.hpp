@@ -53,7 +53,9 @@ struct ExportResult {
 };
 
 // Runs the passes and writes the files. Throws WriteError for a file that cannot be written; the
-// animation and the frames not yet whole are then left unmade.
+// animation and the frames not yet whole are then left unmade. With the frame's by_voltage or
+// profile, the folder's voltage tables are read first and checked against the first pass: throws
+// VoltageError, before any file is written, where they cannot be read or do not fit the run.
 ExportResult export_run(const ExportPlan& plan, const ExportEvents& events);
 
 // What a run that ended early left, for its last message: "frames 1 to 4 are in frames; film.mp4

@@ -10,23 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "core/service_voltage.hpp"
+#include "scenario/sun_model.hpp"
 #include "study/exports.hpp"
 #include "study/folder.hpp"
-#include "scenario/sun_model.hpp"
 #include "study/plan.hpp"
 
 namespace umbrascope::study {
-
-// Per-unit voltages are kept as written, in ten-thousandths: 9500 is 0.95 pu.
-using PerUnit = std::int32_t;
-inline constexpr PerUnit no_voltage = std::numeric_limits<PerUnit>::min();
-
-// ANSI C84.1 service voltage: range A is 0.95 to 1.05 pu (114 to 126 V on 120 V), range B 110/120
-// to 127/120 pu. Each test is made on the value as written.
-[[nodiscard]] constexpr bool below_a(PerUnit v) { return v != no_voltage && v < 9500; }
-[[nodiscard]] constexpr bool above_a(PerUnit v) { return v != no_voltage && v > 10500; }
-[[nodiscard]] constexpr bool below_b(PerUnit v) { return v != no_voltage && std::int64_t{v} * 120 < 1'100'000; }
-[[nodiscard]] constexpr bool above_b(PerUnit v) { return v != no_voltage && std::int64_t{v} * 120 > 1'270'000; }
 
 [[nodiscard]] PerUnit per_unit(double value);  // rounded to four places, half away from zero
 

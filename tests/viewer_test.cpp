@@ -147,7 +147,21 @@ TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
     for (const QAction* action : v.viewer->menu()->actions())
         if (!action->isSeparator())
             shortcuts << action->shortcut().toString();
-    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E", "V", "", "Ctrl+Q"}));
+    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E", "V", "R", "", "", "Ctrl+Q"}));
+    // The colouring's submenu: the two colourings, and the keys of the voltages.
+    QMenu* colouring = nullptr;
+    for (const QAction* action : v.viewer->menu()->actions())
+        if (action->menu() != nullptr)
+            colouring = action->menu();
+    ASSERT_NE(colouring, nullptr);
+    QStringList keys;
+    for (const QAction* action : colouring->actions())
+        if (!action->isSeparator())
+            keys << action->shortcut().toString();
+    EXPECT_EQ(keys, (QStringList{"", "", "C", "Ctrl+Right", "Ctrl+Left", "W"}));
+    // A folder without the study's tables offers none of it, and says why.
+    EXPECT_FALSE(colouring->isEnabled());
+    EXPECT_TRUE(colouring->title().contains("no voltages"));
     QAction* large = nullptr;
     for (QAction* action : v.viewer->menu()->actions())
         if (action->text().startsWith("Large inputs"))

@@ -1,0 +1,51 @@
+#pragma once
+// Bus discs in colours of another reading than the sunlight classes: a surface that hands every
+// drawing call on, giving the shaded discs of draw_network the colour a colouring chooses for that
+// bus in that row. The passes draw as they always do; only what reaches the surfaces behind this
+// one (the picture, the trace, the window) carries the other colours. Without a colouring it
+// changes nothing.
+
+#include <optional>
+
+#include "core/run_state.hpp"
+
+namespace umbrascope {
+
+class BusColouring {
+public:
+    virtual ~BusColouring() = default;
+    // The colour of bus `bus`'s disc in row `row` (both from 1), or nothing for the sunlight class.
+    [[nodiscard]] virtual std::optional<Colour> disc_colour(int row, int bus) const = 0;
+};
+
+class RecolourSurface : public Surface {
+public:
+    explicit RecolourSurface(Surface& inner, const RunState* st = nullptr) : inner_(&inner), st_(st) {}
+    void set_inner(Surface& inner) { inner_ = &inner; }
+    void set_state(const RunState& st) { st_ = &st; }
+    void set_colouring(const BusColouring* colouring) { colouring_ = colouring; }
+    [[nodiscard]] const BusColouring* colouring() const { return colouring_; }
+
+    void draw_line(Single x1, Single y1, Single x2, Single y2, Colour colour) override
+    {
+        inner_->draw_line(x1, y1, x2, y2, colour);
+    }
+    void fill_box(Single x1, Single y1, Single x2, Single y2, Colour colour) override
+    {
+        inner_->fill_box(x1, y1, x2, y2, colour);
+    }
+    void draw_circle(Single x, Single y, Single radius, Colour colour) override;
+    void set_line_style(LineStyle style) override
+    {
+        style_ = style;
+        inner_->set_line_style(style);
+    }
+
+private:
+    Surface* inner_;
+    const RunState* st_;
+    const BusColouring* colouring_ = nullptr;
+    LineStyle style_ = LineStyle::solid;
+};
+
+}  // namespace umbrascope

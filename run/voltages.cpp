@@ -1,0 +1,275 @@
+#include "run/voltages.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "core/lines.hpp"
+
+namespace umbrascope {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string whole_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw VoltageError("cannot read " + path.string() + ": " + std::strerror(errno));
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad())
+        throw VoltageError("cannot read " + path.string() + ": read error");
+    return bytes;
+}
+
+// A per-unit value as the tables write it ("0.9512"), or any decimal; false for other text.
+bool read_per_unit(std::string_view text, PerUnit& value)
+{
+    if (text.size() == 6 && text[1] == '.') {
+        int v = 0;
+        bool digits = text[0] >= '0' && text[0] <= '9';
+        v = text[0] - '0';
+        for (std::size_t i = 2; i < 6; ++i) {
+            digits = digits && text[i] >= '0' && text[i] <= '9';
+            v = v * 10 + (text[i] - '0');
+        }
+        if (digits) {
+            value = v;
+            return true;
+        }
+    }
+    text = trim_blanks(text);
+    double number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(number) ||
+        std::fabs(number) > 100000)
+        return false;
+    value = static_cast<PerUnit>(std::lround(number * 10000));
+    return true;
+}
+
+const char* const again = "; make the tables again with umbrascope-study read";
+
+struct VoltageTable {
+    int rows = 0;
+    int buses = -1;
+    std::vector<std::string> names;
+    std::vector<PerUnit> values;  // row by row
+};
+
+// One table as the study writes it: six header lines, the sixth naming the buses, then
+// "time,v1,...,vn" a row, an empty field for no voltage.
+VoltageTable read_table(const fs::path& path)
+{
+    const std::string text = whole_file(path);
+    VoltageTable table;
+    each_line(text, [&](std::string_view line, long number) {
+        const auto where = [&] { return path.string() + ":" + std::to_string(number); };
+        if (number < 6)
+            return;
+        if (number == 6) {
+            if (line.rfind("time,then buses 1 to ", 0) == 0)
+                return;
+            for (std::size_t at = line.find(','); at != std::string_view::npos;) {
+                const std::size_t next = line.find(',', at + 1);
+                table.names.emplace_back(line.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
+                at = next;
+            }
+            table.buses = static_cast<int>(table.names.size());
+            return;
+        }
+        if (table.buses < 0)
+            table.buses = static_cast<int>(std::count(line.begin(), line.end(), ','));
+        ++table.rows;
+        const std::size_t first = table.values.size();
+        table.values.resize(first + static_cast<std::size_t>(table.buses), no_voltage);
+        PerUnit* out = table.values.data() + first;
+        int bus = 0;
+        for (std::size_t at = line.find(','); at != std::string_view::npos;) {
+            const std::size_t next = line.find(',', at + 1);
+            if (++bus > table.buses)
+                throw VoltageError(where() + ": more fields than the " + std::to_string(table.buses) + " buses of its column line" + again);
+            const std::string_view field = line.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
+            if (!field.empty() && !read_per_unit(field, out[bus - 1]))
+                throw VoltageError(where() + ": field " + std::to_string(bus + 1) + " is not a voltage: '" +
+                                   std::string(field) + "'");
+            at = next;
+        }
+        if (bus != table.buses)
+            throw VoltageError(where() + ": " + std::to_string(bus) + " voltages where its column line names " +
+                               std::to_string(table.buses) + " buses" + again);
+    });
+    table.buses = std::max(table.buses, 0);
+    return table;
+}
+
+}  // namespace
+
+bool has_voltage_tables(const fs::path& folder)
+{
+    std::error_code error;
+    return fs::is_regular_file(folder / lowest_voltage_file_name, error) &&
+           fs::is_regular_file(folder / highest_voltage_file_name, error);
+}
+
+RunVoltages RunVoltages::read(const fs::path& folder)
+{
+    RunVoltages v;
+    v.folder_ = folder;
+    VoltageTable low_table = read_table(folder / lowest_voltage_file_name);
+    VoltageTable high_table = read_table(folder / highest_voltage_file_name);
+    if (low_table.rows != high_table.rows || low_table.buses != high_table.buses || low_table.names != high_table.names)
+        throw VoltageError(std::string(lowest_voltage_file_name) + " and " + std::string(highest_voltage_file_name) + " in " +
+                           folder.string() + " differ in their rows or buses" + again);
+    v.rows_ = low_table.rows;
+    v.buses_ = low_table.buses;
+    v.names_ = std::move(low_table.names);
+    v.lowest_ = std::move(low_table.values);
+    v.highest_ = std::move(high_table.values);
+
+    v.classes_.resize(v.lowest_.size());
+    v.shares_.assign(static_cast<std::size_t>(v.rows_), 0.0F);
+    // The worst row has the most departure from range A summed over its buses, so that a node
+    // that stands far out in every row does not decide it.
+    std::int64_t worst = 0;
+    for (int row = 1; row <= v.rows_; ++row) {
+        int outside = 0;
+        std::int64_t departures = 0;
+        for (int bus = 1; bus <= v.buses_; ++bus) {
+            const std::size_t c = v.cell(row, bus);
+            const PerUnit low = v.lowest_[c];
+            const PerUnit high = v.highest_[c];
+            const VoltageClass k = classify(low, high);
+            v.classes_[c] = k;
+            if (low != no_voltage && (v.run_lowest_ == no_voltage || low < v.run_lowest_))
+                v.run_lowest_ = low;
+            if (high != no_voltage && (v.run_highest_ == no_voltage || high > v.run_highest_))
+                v.run_highest_ = high;
+            if (k == VoltageClass::range_a || k == VoltageClass::none)
+                continue;
+            ++outside;
+            departures +=
+                std::max(below_a(low) ? 9500 - std::int64_t{low} : 0, above_a(high) ? std::int64_t{high} - 10500 : 0);
+        }
+        if (departures > worst) {
+            worst = departures;
+            v.worst_row_ = row;
+        }
+        v.shares_[static_cast<std::size_t>(row - 1)] = v.buses_ > 0 ? static_cast<float>(outside) / static_cast<float>(v.buses_) : 0.0F;
+        if (outside > 0)
+            v.outside_rows_.push_back(row);
+    }
+
+    // Each bus's extremes over the run, the furthest half a percent of them left out.
+    std::vector<PerUnit> lows, highs;
+    for (int bus = 1; bus <= v.buses_; ++bus) {
+        PerUnit low = no_voltage, high = no_voltage;
+        for (int row = 1; row <= v.rows_; ++row) {
+            const std::size_t c = v.cell(row, bus);
+            if (v.lowest_[c] != no_voltage && (low == no_voltage || v.lowest_[c] < low))
+                low = v.lowest_[c];
+            if (v.highest_[c] != no_voltage && (high == no_voltage || v.highest_[c] > high))
+                high = v.highest_[c];
+        }
+        if (low != no_voltage) {
+            lows.push_back(low);
+            highs.push_back(high);
+        }
+    }
+    if (!lows.empty()) {
+        const std::size_t skip = lows.size() / 200;
+        std::nth_element(lows.begin(), lows.begin() + static_cast<std::ptrdiff_t>(skip), lows.end());
+        std::nth_element(highs.begin(), highs.begin() + static_cast<std::ptrdiff_t>(skip), highs.end(), std::greater<>());
+        v.usual_lowest_ = lows[skip];
+        v.usual_highest_ = highs[skip];
+    }
+
+    // The distances of the study's report, where it is there and of this network.
+    v.distances_.assign(static_cast<std::size_t>(v.buses_), -1);
+    std::error_code error;
+    const fs::path report = folder / voltage_report_file_name;
+    if (fs::is_regular_file(report, error)) {
+        const std::string text = whole_file(report);
+        bool fits = true;
+        int bus = 0;
+        each_line(text, [&](std::string_view line, long number) {
+            if (number == 1) {
+                v.in_km_ = line.rfind("bus,distance_km,", 0) == 0;
+                return;
+            }
+            if (line.empty() || !fits)
+                return;
+            // The name may be quoted and hold commas: the distance follows the last quote.
+            const std::size_t name_end = line.front() == '"' ? line.find("\",", 1) + 1 : line.find(',');
+            const std::size_t next = name_end == std::string_view::npos ? name_end : line.find(',', name_end + 1);
+            if (++bus > v.buses_ || name_end == std::string_view::npos || next == std::string_view::npos) {
+                fits = false;
+                return;
+            }
+            const std::string_view field = line.substr(name_end + 1, next - name_end - 1);
+            double d = -1;
+            if (!field.empty() && std::from_chars(field.data(), field.data() + field.size(), d).ec != std::errc())
+                d = -1;
+            v.distances_[static_cast<std::size_t>(bus - 1)] = d;
+        });
+        if (!fits || bus != v.buses_)
+            v.distances_.assign(static_cast<std::size_t>(v.buses_), -1);
+    }
+    return v;
+}
+
+void RunVoltages::check(const RunState& st) const
+{
+    const fs::path table = folder_ / lowest_voltage_file_name;
+    if (rows_ != st.n_time.value())
+        throw VoltageError(table.string() + " has " + std::to_string(rows_) + " rows where the sun table has " +
+                           std::to_string(st.n_time.value()) + ": the tables were made for another sky" + again);
+    if (buses_ != st.nbus.value())
+        throw VoltageError(table.string() + " has " + std::to_string(buses_) + " buses where the network has " +
+                           std::to_string(st.nbus.value()) + ": the tables were made for another network" + again);
+    for (int bus = 1; bus <= buses_ && !names_.empty(); ++bus) {
+        const std::string name = encode_utf8(st.bus_name(Integer(static_cast<std::int16_t>(bus))));
+        if (names_[static_cast<std::size_t>(bus - 1)] != name)
+            throw VoltageError(table.string() + ": bus " + std::to_string(bus) + " is '" +
+                               names_[static_cast<std::size_t>(bus - 1)] + "' where the network file names it '" + name +
+                               "': the tables were made for another network" + again);
+    }
+}
+
+PerUnit RunVoltages::lowest(int row, int bus) const
+{
+    return row >= 1 && row <= rows_ && bus >= 1 && bus <= buses_ ? lowest_[cell(row, bus)] : no_voltage;
+}
+
+PerUnit RunVoltages::highest(int row, int bus) const
+{
+    return row >= 1 && row <= rows_ && bus >= 1 && bus <= buses_ ? highest_[cell(row, bus)] : no_voltage;
+}
+
+VoltageClass RunVoltages::class_of(int row, int bus) const
+{
+    return row >= 1 && row <= rows_ && bus >= 1 && bus <= buses_ ? classes_[cell(row, bus)] : VoltageClass::none;
+}
+
+std::optional<Colour> RunVoltages::disc_colour(int row, int bus) const { return class_colour(class_of(row, bus)); }
+
+int RunVoltages::next_outside(int row) const
+{
+    const auto found = std::upper_bound(outside_rows_.begin(), outside_rows_.end(), row);
+    return found == outside_rows_.end() ? 0 : *found;
+}
+
+int RunVoltages::previous_outside(int row) const
+{
+    const auto found = std::lower_bound(outside_rows_.begin(), outside_rows_.end(), row);
+    return found == outside_rows_.begin() ? 0 : *(found - 1);
+}
+
+}  // namespace umbrascope

@@ -1,0 +1,92 @@
+#pragma once
+// The voltages a study brought back (umbrascope-study read), for the pictures of a run: each bus's
+// lowest and highest per-unit voltage in each row, its class, the share of buses outside range A
+// row by row, the rows where buses leave it and the worst, and each bus's distance from the source.
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/run_state.hpp"
+#include "core/service_voltage.hpp"
+#include "run/recolour.hpp"
+
+namespace umbrascope {
+
+inline constexpr std::string_view lowest_voltage_file_name = "cloud_voltage_min_table.txt";
+inline constexpr std::string_view highest_voltage_file_name = "cloud_voltage_max_table.txt";
+inline constexpr std::string_view voltage_report_file_name = "voltage_report.csv";
+
+// Voltage tables that do not fit the run; the message names the file and says what to do.
+class VoltageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Whether `folder` holds both voltage tables.
+[[nodiscard]] bool has_voltage_tables(const std::filesystem::path& folder);
+
+class RunVoltages : public BusColouring {
+public:
+    // The tables of `folder`. Throws VoltageError for tables that cannot be read, or that differ
+    // from each other.
+    static RunVoltages read(const std::filesystem::path& folder);
+    // Whether they were made for the run `st` has read: its rows, its buses and their names.
+    // Throws VoltageError, naming the file and saying how to make them again, where not.
+    void check(const RunState& st) const;
+
+    [[nodiscard]] int rows() const { return rows_; }
+    [[nodiscard]] int buses() const { return buses_; }
+    // Row and bus from 1; no_voltage outside the tables.
+    [[nodiscard]] PerUnit lowest(int row, int bus) const;
+    [[nodiscard]] PerUnit highest(int row, int bus) const;
+    [[nodiscard]] VoltageClass class_of(int row, int bus) const;
+    [[nodiscard]] std::optional<Colour> disc_colour(int row, int bus) const override;
+
+    // The share of buses outside range A in each row (index row - 1).
+    [[nodiscard]] const std::vector<float>& outside_shares() const { return shares_; }
+    // The first row after (or before) `row` with a bus outside range A; 0 for none.
+    [[nodiscard]] int next_outside(int row) const;
+    [[nodiscard]] int previous_outside(int row) const;
+    // The row whose buses depart furthest from range A, summed over them; 0 when none leaves it.
+    [[nodiscard]] int worst_row() const { return worst_row_; }
+    // The lowest and highest value over the whole run; no_voltage for none.
+    [[nodiscard]] PerUnit run_lowest() const { return run_lowest_; }
+    [[nodiscard]] PerUnit run_highest() const { return run_highest_; }
+    // The same leaving out the one bus in two hundred that goes furthest (a node left hanging by
+    // an open conductor reads next to nothing), for axes that show the feeder rather than them.
+    [[nodiscard]] PerUnit usual_lowest() const { return usual_lowest_; }
+    [[nodiscard]] PerUnit usual_highest() const { return usual_highest_; }
+
+    // Each bus's distance from the source along the network (index bus - 1), below 0 where not
+    // known; from voltage_report.csv, in km or in network units.
+    [[nodiscard]] const std::vector<double>& distances() const { return distances_; }
+    [[nodiscard]] bool distances_in_km() const { return in_km_; }
+
+private:
+    [[nodiscard]] std::size_t cell(int row, int bus) const
+    {
+        return static_cast<std::size_t>(row - 1) * static_cast<std::size_t>(buses_) + static_cast<std::size_t>(bus - 1);
+    }
+
+    int rows_ = 0;
+    int buses_ = 0;
+    std::vector<PerUnit> lowest_;   // row by row
+    std::vector<PerUnit> highest_;
+    std::vector<std::string> names_;  // as the tables' column line gives them; empty where it does not
+    std::filesystem::path folder_;
+    std::vector<VoltageClass> classes_;
+    std::vector<float> shares_;
+    std::vector<int> outside_rows_;  // rows with a bus outside range A, rising
+    int worst_row_ = 0;
+    PerUnit run_lowest_ = no_voltage;
+    PerUnit run_highest_ = no_voltage;
+    PerUnit usual_lowest_ = no_voltage;
+    PerUnit usual_highest_ = no_voltage;
+    std::vector<double> distances_;
+    bool in_km_ = false;
+};
+
+}  // namespace umbrascope
