@@ -332,7 +332,11 @@ void draw_indexed_picture_frame(IndexedFrame& into, const Picture& picture, cons
         std::copy(indexed_band.pixels.begin(), indexed_band.pixels.end(),
                   into.pixels.begin() + static_cast<std::ptrdiff_t>(into.width) * picture_height);
     }
-    into.colours = options.by_voltage || options.shows_profile() ? voltage_palette_size : frame_palette_size;
+    // The longer palette where the picture or the profile holds a voltage class's colour.
+    bool voltage_colours = options.shows_profile();
+    for (std::size_t i = 0; i < shapes.size() && !voltage_colours; ++i)
+        voltage_colours = shapes[i].role == Role::bus && index_of(shapes[i].colour) >= frame_palette_size;
+    into.colours = voltage_colours ? voltage_palette_size : frame_palette_size;
 }
 
 QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options)

@@ -55,7 +55,11 @@ bool read_per_unit(std::string_view text, PerUnit& value)
     return true;
 }
 
-const char* const again = "; make the tables again with umbrascope-study read";
+// What to do about tables that do not fit.
+std::string again(const fs::path& table)
+{
+    return "; make the tables again with umbrascope-study read " + table.parent_path().string();
+}
 
 struct VoltageTable {
     int rows = 0;
@@ -95,7 +99,7 @@ VoltageTable read_table(const fs::path& path)
         for (std::size_t at = line.find(','); at != std::string_view::npos;) {
             const std::size_t next = line.find(',', at + 1);
             if (++bus > table.buses)
-                throw VoltageError(where() + ": more fields than the " + std::to_string(table.buses) + " buses of its column line" + again);
+                throw VoltageError(where() + ": more fields than the " + std::to_string(table.buses) + " buses of its column line" + again(path));
             const std::string_view field = line.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
             if (!field.empty() && !read_per_unit(field, out[bus - 1]))
                 throw VoltageError(where() + ": field " + std::to_string(bus + 1) + " is not a voltage: '" +
@@ -104,7 +108,7 @@ VoltageTable read_table(const fs::path& path)
         }
         if (bus != table.buses)
             throw VoltageError(where() + ": " + std::to_string(bus) + " voltages where its column line names " +
-                               std::to_string(table.buses) + " buses" + again);
+                               std::to_string(table.buses) + " buses" + again(path));
     });
     table.buses = std::max(table.buses, 0);
     return table;
@@ -127,7 +131,7 @@ RunVoltages RunVoltages::read(const fs::path& folder)
     VoltageTable high_table = read_table(folder / highest_voltage_file_name);
     if (low_table.rows != high_table.rows || low_table.buses != high_table.buses || low_table.names != high_table.names)
         throw VoltageError(std::string(lowest_voltage_file_name) + " and " + std::string(highest_voltage_file_name) + " in " +
-                           folder.string() + " differ in their rows or buses" + again);
+                           folder.string() + " differ in their rows or buses" + again(folder / lowest_voltage_file_name));
     v.rows_ = low_table.rows;
     v.buses_ = low_table.buses;
     v.names_ = std::move(low_table.names);
@@ -230,16 +234,16 @@ void RunVoltages::check(const RunState& st) const
     const fs::path table = folder_ / lowest_voltage_file_name;
     if (rows_ != st.n_time.value())
         throw VoltageError(table.string() + " has " + std::to_string(rows_) + " rows where the sun table has " +
-                           std::to_string(st.n_time.value()) + ": the tables were made for another sky" + again);
+                           std::to_string(st.n_time.value()) + ": the tables were made for another sky" + again(table));
     if (buses_ != st.nbus.value())
         throw VoltageError(table.string() + " has " + std::to_string(buses_) + " buses where the network has " +
-                           std::to_string(st.nbus.value()) + ": the tables were made for another network" + again);
+                           std::to_string(st.nbus.value()) + ": the tables were made for another network" + again(table));
     for (int bus = 1; bus <= buses_ && !names_.empty(); ++bus) {
         const std::string name = encode_utf8(st.bus_name(Integer(static_cast<std::int16_t>(bus))));
         if (names_[static_cast<std::size_t>(bus - 1)] != name)
             throw VoltageError(table.string() + ": bus " + std::to_string(bus) + " is '" +
                                names_[static_cast<std::size_t>(bus - 1)] + "' where the network file names it '" + name +
-                               "': the tables were made for another network" + again);
+                               "': the tables were made for another network" + again(table));
     }
 }
 

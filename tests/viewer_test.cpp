@@ -15,11 +15,16 @@
 #include <QTest>
 #include <QTimer>
 #include <fstream>
+#include <set>
+#include <tuple>
 
 #include "app/error_report.hpp"
 #include "app/export_job.hpp"
 #include "app/frame_dialog.hpp"
 #include "app/form1.hpp"
+#include "app/bus_chart.hpp"
+#include "app/picture_window.hpp"
+#include "app/profile_window.hpp"
 #include "app/viewer.hpp"
 #include "output/png_writer.hpp"
 #include "render/draw_network.hpp"
@@ -31,11 +36,14 @@ namespace {
 using testing::TempFolder;
 
 struct Viewed {
-    explicit Viewed(int rows = 6, const std::string& track = testing::track_file("1,1,0.3\n2,2,0.6\n3,2.5,1\n"))
+    explicit Viewed(int rows = 6, const std::string& track = testing::track_file("1,1,0.3\n2,2,0.6\n3,2.5,1\n"),
+                    const std::vector<std::pair<std::string, std::string>>& more = {})
     {
         folder.write(std::string(network_file_name), testing::network_file());
         folder.write(std::string(sun_table_file_name), testing::sun_file(rows));
         folder.write(std::string(track_file_name), track);
+        for (const auto& [name, text] : more)
+            folder.write(name, text);
         form = std::make_unique<Form1>(folder.path());
         viewer = std::make_unique<Viewer>(*form);
         form->show();
@@ -348,6 +356,130 @@ TEST(Viewer, TheTypedExtensionDecidesTheType)
     std::string start(5, '\0');
     saved.read(start.data(), 5);
     EXPECT_EQ(start, "<?xml");
+}
+
+// The study's tables for the two buses over six rows: A in range A throughout; B low in range B
+// in rows 2 and 5, below range B in row 3 (the worst), and without a voltage in row 6.
+std::vector<std::pair<std::string, std::string>> voltage_tables()
+{
+    const std::string header = "V\nM\nB\nOne row every 1 second\nC\ntime,A,B\n";
+    return {{std::string(lowest_voltage_file_name),
+             header + "0,1.0000,0.9800\n1,1.0000,0.9400\n2,0.9900,0.9100\n3,1.0000,0.9900\n4,1.0000,0.9450\n5,1.0100,\n"},
+            {std::string(highest_voltage_file_name),
+             header + "0,1.0100,0.9900\n1,1.0100,0.9600\n2,1.0000,0.9300\n3,1.0100,1.0000\n4,1.0100,0.9600\n5,1.0200,\n"},
+            {std::string(voltage_report_file_name), "bus,distance_km,lowest\nA,0,\nB,1.5,\n"}};
+}
+
+TEST(Viewer, BusesByVoltageTheirLegendJumpsAndChart)
+{
+    QSettings().remove("colour_by");
+    const Viewed v(6, testing::track_file("1,1,0.3\n2,2,0.6\n3,2.5,1\n"), voltage_tables());
+    v.key(Qt::Key_P);
+    v.key(Qt::Key_Space);
+    ASSERT_NE(v.viewer->voltages(), nullptr) << v.viewer->voltages_problem().toStdString();
+    EXPECT_FALSE(v.viewer->by_voltage());  // sunlight until chosen
+    const auto disc_colours = [&] {
+        std::set<std::tuple<int, int, int>> colours;
+        for (const Shape& shape : v.viewer->picture().shapes())
+            if (shape.role == Role::bus && shape.c != 50)
+                colours.insert({shape.colour.r, shape.colour.g, shape.colour.b});
+        return colours;
+    };
+    const auto rgb = [](Colour c) { return std::tuple<int, int, int>{c.r, c.g, c.b}; };
+    EXPECT_EQ(disc_colours(), (std::set<std::tuple<int, int, int>>{rgb(palette(1))}));  // both at most the threshold
+
+    // C switches: the row shown is drawn again in the classes' colours, and the choice is kept.
+    v.key(Qt::Key_C);
+    EXPECT_TRUE(v.viewer->by_voltage());
+    EXPECT_EQ(QSettings().value("colour_by").toString(), "voltage");
+    EXPECT_EQ(disc_colours(), (std::set<std::tuple<int, int, int>>{rgb(class_colour(VoltageClass::range_a))}));
+    EXPECT_EQ(v.viewer->row_shown(), 1);
+    EXPECT_TRUE(v.viewer->details_at(QPoint(-100, -100)).isEmpty());
+    const auto bus = bus_marker_position(v.form->run_state(), 2);
+    ASSERT_TRUE(bus);
+    EXPECT_TRUE(v.viewer->details_at(QPoint(bus->x / 15, bus->y / 15))
+                    .contains("voltage: lowest 0.9800, highest 0.9900 pu (range A)"));
+
+    // The jumps: the next and the previous row where a bus leaves range A, and the worst.
+    v.key(Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(v.viewer->row_shown(), 2);
+    EXPECT_EQ(disc_colours(), (std::set<std::tuple<int, int, int>>{rgb(class_colour(VoltageClass::range_a)),
+                                                                    rgb(class_colour(VoltageClass::low_in_b))}));
+    v.key(Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(v.viewer->row_shown(), 3);
+    v.key(Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(v.viewer->row_shown(), 5);
+    v.key(Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(v.viewer->row_shown(), 3);
+    v.key(Qt::Key_Home);  // nothing in the main window; the worst row from anywhere
+    v.key(Qt::Key_W);
+    EXPECT_EQ(v.viewer->row_shown(), 3);
+    EXPECT_EQ(disc_colours(), (std::set<std::tuple<int, int, int>>{rgb(class_colour(VoltageClass::range_a)),
+                                                                    rgb(class_colour(VoltageClass::below_b))}));
+    EXPECT_TRUE(v.form->paused());
+
+    // The picture window's band names the voltage classes and is taller; its groove is the share
+    // outside range A.
+    v.key(Qt::Key_V);
+    PictureWindow* window = v.viewer->picture_window();
+    ASSERT_NE(window, nullptr);
+    window->refresh();
+    EXPECT_EQ(window->picture()->band_height(),
+              static_cast<int>(std::lround(band_pixels(window->picture()->frame_options()) / window->devicePixelRatioF())));
+    EXPECT_TRUE(window->picture()->frame_options().voltage_band());
+    EXPECT_TRUE(window->timeline()->toolTip().contains("outside range A"));
+    v.key(Qt::Key_C);  // back to sunlight: the sunlight band and groove
+    window->refresh();
+    EXPECT_FALSE(window->picture()->frame_options().voltage_band());
+    EXPECT_TRUE(window->timeline()->toolTip().contains("shaded"));
+    v.key(Qt::Key_C);
+
+    // The chart carries each bus's lowest and highest on a voltage axis, and its CSV too.
+    v.viewer->show_chart(2, false);
+    ASSERT_NE(v.viewer->chart(), nullptr);
+    const std::filesystem::path csv = v.folder.path() / "chart.csv";
+    v.viewer->chart()->save_csv(csv);
+    const std::vector<std::string> lines = testing::split_lines(testing::read_file(csv));
+    ASSERT_EQ(lines.size(), 7U);
+    EXPECT_EQ(lines[0], "time,B,B lowest pu,B highest pu");
+    EXPECT_EQ(lines[3].substr(lines[3].find(',', lines[3].find(',') + 1)), ",0.9100,0.9300");
+    EXPECT_EQ(lines[6].substr(lines[6].find(',', lines[6].find(',') + 1)), ",,");
+
+    // The profile: R opens it; a click on a bus's point rings the bus and opens its chart.
+    v.key(Qt::Key_R);
+    ProfileWindow* profile = v.viewer->profile_window();
+    ASSERT_NE(profile, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(profile));
+    const ProfilePlot plot = profile->view()->plot();
+    const double ratio = profile->view()->devicePixelRatioF();
+    const QPointF point(plot.x(1.5) / ratio, plot.y(0.91) / ratio);
+    QTest::mouseClick(profile->view(), Qt::LeftButton, Qt::NoModifier, point.toPoint());
+    EXPECT_EQ(v.viewer->marked_bus(), 2);
+    EXPECT_EQ(v.viewer->chart()->buses(), std::vector<int>{2});
+    EXPECT_TRUE(profile->view()->details_at(point).contains("bus B: 1.500 km from the source"));
+}
+
+TEST(Viewer, TablesOfAnotherSkyAreNotShownAndSaySo)
+{
+    std::vector<std::pair<std::string, std::string>> tables = voltage_tables();
+    for (auto& [name, text] : tables)
+        if (name != std::string(voltage_report_file_name))
+            text = text.substr(0, text.rfind("5,"));  // five rows for a sky of six
+    QSettings().setValue("colour_by", "voltage");
+    const Viewed v(6, testing::track_file("1,1,0.3\n2,2,0.6\n3,2.5,1\n"), tables);
+    v.key(Qt::Key_P);
+    v.key(Qt::Key_Space);
+    EXPECT_EQ(v.viewer->voltages(), nullptr);
+    EXPECT_FALSE(v.viewer->by_voltage());
+    EXPECT_TRUE(v.viewer->voltages_problem().contains("has 5 rows where the sun table has 6"))
+        << v.viewer->voltages_problem().toStdString();
+    QTest::qWait(50);  // the first pass drawn again by the sunlight classes
+    for (const Shape& shape : v.viewer->picture().shapes()) {
+        if (shape.role == Role::bus) {
+            EXPECT_EQ(shape.colour, palette(1));
+        }
+    }
+    QSettings().remove("colour_by");
 }
 
 }  // namespace
