@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
@@ -16,7 +18,11 @@
 #include "output/canvas.hpp"
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
+#include "output/profile_picture.hpp"
 #include "run/export_run.hpp"
+#include "run/recolour.hpp"
+#include "run/voltages.hpp"
+#include "scenario/sensor.hpp"
 #include "scenario/drift.hpp"
 #include "scenario/network_buses.hpp"
 #include "tools/limits.hpp"
@@ -75,6 +81,70 @@ const fs::path& feeder_8500()
             scenario::sun_under(buses.places, scenario::read_track(track, "track"), options.steps);
         write_file(made.path / sun_table_file_name,
                    scenario::sun_table_text(table, scenario::SunHeader{drift.about, "", 10, buses.names}));
+        return made;
+    }();
+    return folder.path;
+}
+
+// The 8500-node feeder under its own one-second sky (2,913 rows), with voltage tables as a study
+// brings them back: each bus's lowest and highest wandering with the row around where it stands
+// on the feeder, a few buses out of range A, and its distance from the source.
+const fs::path& feeder_8500_voltages()
+{
+    static const Folder folder = [] {
+        Folder made("umbrascope-bench-8500-voltages-");
+        const fs::path source = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee8500";
+        import::DiskFiles files;
+        std::string why;
+        const import::Network network = import::join_network(
+            import::read_coordinates(*files.read(source / "Buscoords.dss", why), "Buscoords.dss", import::Degrees::none),
+            import::read_circuit(source / "Master.dss", files));
+        write_file(made.path / network_file_name, import::network_file_text(network, "Master.dss"));
+        const scenario::NetworkBuses buses = scenario::read_network_buses(made.path);
+        const scenario::SensorSeries series =
+            scenario::read_sensor(*files.read(source / "Normalized-1s-2900-pts.CSV", why), "sensor");
+        scenario::SensorSky sky;
+        sky.metres_per_unit = 0.3048;
+        sky.speed = 10;
+        sky.at = buses.places[buses.places.size() / 2];
+        sky.rows = static_cast<int>(series.values.size());
+        const scenario::SunTable table = scenario::sensor_sun(buses.places, series, sky);
+        write_file(made.path / sun_table_file_name,
+                   scenario::sun_table_text(table, scenario::SunHeader{"the sensor", "", 1, buses.names}));
+        scenario::DriftOptions options;
+        options.clouds = 0;
+        options.steps = table.rows;
+        const scenario::Drift drift = scenario::drifting_clouds(buses.places, options);
+        write_file(made.path / track_file_name, scenario::track_text(drift.track, drift.about, drift.decimals));
+        const scenario::Place origin = buses.places.front();
+        std::string low = "L\nM\nB\nOne row every 1 second\nC\ntime";
+        std::string high = low;
+        std::string report = "bus,distance_km,lowest\n";
+        for (std::size_t b = 0; b < buses.names.size(); ++b) {
+            low += "," + buses.names[b];
+            high += "," + buses.names[b];
+            const double d = std::hypot(buses.places[b].x - origin.x, buses.places[b].y - origin.y) * 0.3048 / 1000;
+            report += buses.names[b] + "," + std::to_string(d) + ",\n";
+        }
+        low += "\n";
+        high += "\n";
+        char cell[32];
+        for (int row = 1; row <= table.rows; ++row) {
+            low += std::to_string(row - 1);
+            high += std::to_string(row - 1);
+            for (int b = 0; b < table.buses; ++b) {
+                const double v = 0.985 + 0.07 * (static_cast<double>(table.at(row - 1, b)) / 1000 - 0.75) - 0.00001 * b;
+                std::snprintf(cell, sizeof cell, ",%.4f", v);
+                low += cell;
+                std::snprintf(cell, sizeof cell, ",%.4f", v + 0.012);
+                high += cell;
+            }
+            low += "\n";
+            high += "\n";
+        }
+        write_file(made.path / lowest_voltage_file_name, low);
+        write_file(made.path / highest_voltage_file_name, high);
+        write_file(made.path / voltage_report_file_name, report);
         return made;
     }();
     return folder.path;
@@ -150,6 +220,121 @@ void repaint_8500_node_feeder(benchmark::State& state)
     }
 }
 BENCHMARK(repaint_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+// The window on the 8500-node feeder by voltage: its passes through the recolouring surface, the
+// tables read and checked, and the picture window's 1920 x 1080 frame with the voltage band.
+struct VoltageSession {
+    VoltageSession()
+        : session(feeder_8500_voltages()),
+          recolour(session.both, session.st.get()),
+          pass{*session.st, session.input, session.controls, recolour},
+          voltages(RunVoltages::read(feeder_8500_voltages()))
+    {
+        run_pass(pass);
+        voltages.check(*session.st);
+        index = std::make_unique<TrackIndex>(feeder_8500_voltages(), *session.st);
+        options.annotate = true;
+        options.width = 1920;
+        options.height = 1080;
+        options.voltages = &voltages;
+        options.bus_spacing = bus_spacing(*session.st);
+    }
+    void repaint(int row)
+    {
+        options.by_voltage = recolour.colouring() != nullptr;
+        draw_picture_frame(frame, session.picture, FrameFacts{*session.st, row}, options);
+    }
+    Session session;
+    RecolourSurface recolour;
+    Pass pass;
+    RunVoltages voltages;
+    std::unique_ptr<TrackIndex> index;
+    FrameOptions options;
+    QImage frame;
+};
+
+// Switching the colouring as the window does it: the row shown drawn again in the other colours,
+// then the picture window's repaint.
+void switch_colouring_8500_node_feeder(benchmark::State& state)
+{
+    VoltageSession v;
+    const int row = 1492;
+    bool by_voltage = false;
+    for (auto _ : state) {
+        by_voltage = !by_voltage;
+        v.recolour.set_colouring(by_voltage ? &v.voltages : nullptr);
+        jump_to_row(v.pass, *v.index, row);
+        v.repaint(row);
+    }
+}
+BENCHMARK(switch_colouring_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+// A jump to any row by voltage, with the picture window's repaint.
+void jump_by_voltage_8500_node_feeder(benchmark::State& state)
+{
+    VoltageSession v;
+    v.recolour.set_colouring(&v.voltages);
+    const int rows = v.session.st->n_time.value();
+    int row = 1;
+    for (auto _ : state) {
+        row = (row * 37 + 1001) % rows + 1;
+        jump_to_row(v.pass, *v.index, row);
+        v.repaint(row);
+    }
+}
+BENCHMARK(jump_by_voltage_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+// The profile window's repaint at 1920 x 1080.
+void profile_repaint_8500_node_feeder(benchmark::State& state)
+{
+    VoltageSession v;
+    const std::vector<ProfileSegment> segments = profile_segments(*v.session.st, v.voltages);
+    const ProfileAxes axes = profile_extent(v.voltages);
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    int row = 1;
+    for (auto _ : state) {
+        row = (row * 37 + 1001) % v.voltages.rows() + 1;
+        QPainter painter(&image);
+        paint_profile(painter, QRectF(0, 0, 1920, 1080), v.voltages, segments, row, axes, 1.0);
+    }
+}
+BENCHMARK(profile_repaint_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+// The two tables (2,913 rows of 2,476 buses, 88 MB) read when a folder opens.
+void read_voltages_8500_node_feeder(benchmark::State& state)
+{
+    (void)feeder_8500_voltages();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(RunVoltages::read(feeder_8500_voltages()).rows());
+}
+BENCHMARK(read_voltages_8500_node_feeder)->Unit(benchmark::kMillisecond);
+
+// A film by voltage with the profile beside the map, 1920 x 1080, of rows 1401 to 1700 of the
+// sky; docs/performance.md sets it against ffmpeg encoding the same frames from PNG.
+void film_with_profile_8500_node_feeder(benchmark::State& state)
+{
+    Folder out("umbrascope-bench-profile-film-");
+    ExportPlan plan;
+    plan.input = feeder_8500_voltages();
+    plan.large = true;
+    plan.frame.width = 1920;
+    plan.frame.height = 1080;
+    plan.frame.annotate = true;
+    plan.frame.by_voltage = true;
+    plan.frame.profile = true;
+    plan.first_row = 1401;
+    plan.last_pass = 1700;
+    plan.animation = out.path / "run.mp4";
+    double frame_ms = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const ExportResult result = export_run(plan, {});
+        frame_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
+                   std::max(1, result.passes - plan.first_row + 1);
+    }
+    state.counters["frame_ms"] = frame_ms;
+}
+BENCHMARK(film_with_profile_8500_node_feeder)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 // The whole run of the 8500-node feeder (120 rows) written as umbrascope-export writes it, at
 // 1280 x 720, 1920 x 1080 and 3840 x 2160: an MP4 film, a WebM film, a GIF and PNG frames. The
