@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QChart>
 #include <QChartView>
+#include <QDateTimeAxis>
 #include <QDir>
 #include <QFileDialog>
 #include <QLegendMarker>
@@ -99,13 +100,18 @@ BusChart::BusChart(Viewer& viewer, QWidget* owner)
       chart_(new QChart),
       time_axis_(new QValueAxis),
       value_axis_(new QValueAxis),
-      voltage_axis_(new QValueAxis)
+      voltage_axis_(new QValueAxis),
+      clock_axis_(new QDateTimeAxis)
 {
     setObjectName(QStringLiteral("BusChart"));
     view_ = new ClickableChartView(chart_, *this, viewer);
     view_->setRenderHint(QPainter::Antialiasing);
     view_->setToolTip(tr("Click to show that row; Ctrl+click a bus in a picture to add it here"));
     chart_->addAxis(time_axis_, Qt::AlignBottom);
+    chart_->addAxis(clock_axis_, Qt::AlignBottom);
+    clock_axis_->setFormat(QStringLiteral("HH:mm:ss"));
+    clock_axis_->setTitleText(tr("clock time"));
+    clock_axis_->setVisible(false);
     chart_->addAxis(value_axis_, Qt::AlignLeft);
     value_axis_->setTitleText(tr("sun intensity"));
     chart_->addAxis(voltage_axis_, Qt::AlignRight);
@@ -142,11 +148,24 @@ bool BusChart::show_bus(int bus, bool add)
 
 void BusChart::restarted() { rebuild(); }
 
+QAbstractAxis* BusChart::x_axis() const
+{
+    if (by_clock_)
+        return clock_axis_;
+    return time_axis_;
+}
+
 double BusChart::time_of(int row) const
 {
     const RunState& st = viewer_.run_state();
     if (!by_time_)
         return row;
+    if (by_clock_) {
+        // The axis shows local time of milliseconds since the epoch: the clock's seconds are put
+        // on the epoch's local day, so that its labels read the clock as the table gives it.
+        static const double midnight = static_cast<double>(QDateTime(QDate(1970, 1, 1), QTime(0, 0)).toMSecsSinceEpoch());
+        return midnight + (*viewer_.sky().start + static_cast<double>(st.time_val(index(row)).value())) * 1000;
+    }
     return st.time_val(index(row)).value();
 }
 
@@ -173,7 +192,10 @@ void BusChart::rebuild()
     by_time_ = rows > 0;
     for (int row = 1; row <= rows && by_time_; ++row)
         by_time_ = st.time_val(index(row)).filled() && (row == 1 || st.time_val(index(row)).value() > st.time_val(index(row - 1)).value());
-    time_axis_->setTitleText(by_time_ ? tr("time") : tr("row"));
+    by_clock_ = by_time_ && viewer_.sky().start.has_value();
+    time_axis_->setVisible(!by_clock_);
+    clock_axis_->setVisible(by_clock_);
+    time_axis_->setTitleText(!by_time_ ? tr("row") : viewer_.sky().seconds ? tr("time (s)") : tr("time"));
 
     QStringList names;
     double low = 0, high = 1;
@@ -198,7 +220,7 @@ void BusChart::rebuild()
         }
         series->replace(points);
         chart_->addSeries(series);
-        series->attachAxis(time_axis_);
+        series->attachAxis(x_axis());
         series->attachAxis(value_axis_);
     }
     const double first = rows > 0 ? time_of(1) : 0;
@@ -228,7 +250,7 @@ void BusChart::rebuild()
                 }
                 series->replace(points);
                 chart_->addSeries(series);
-                series->attachAxis(time_axis_);
+                series->attachAxis(x_axis());
                 series->attachAxis(voltage_axis_);
             }
         }
@@ -244,7 +266,7 @@ void BusChart::rebuild()
             QLineSeries* line = level_line(limit.name, QColor(110, 110, 110), limit.style);
             line->append({QPointF(first, limit.level), QPointF(last, limit.level)});
             chart_->addSeries(line);
-            line->attachAxis(time_axis_);
+            line->attachAxis(x_axis());
             line->attachAxis(voltage_axis_);
             if (limit.name.isEmpty())
                 for (QLegendMarker* marker : chart_->legend()->markers(line))
@@ -264,9 +286,12 @@ void BusChart::rebuild()
     cursor_ = level_line(tr("row shown"), QColor(0, 0, 0), Qt::SolidLine);
     for (QLineSeries* line : {top_line_, threshold_line_, cursor_}) {
         chart_->addSeries(line);
-        line->attachAxis(time_axis_);
+        line->attachAxis(x_axis());
         line->attachAxis(value_axis_);
     }
+    clock_axis_->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(first)),
+                          QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(last)));
+    clock_axis_->setTickCount(7);
     time_axis_->setRange(first, last);
     time_axis_->setTickType(QValueAxis::TicksDynamic);
     time_axis_->setTickAnchor(0);

@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <vector>
 
+class QAbstractAxis;
 class QChart;
 class QChartView;
+class QDateTimeAxis;
 class QLineSeries;
 class QValueAxis;
 
@@ -50,11 +52,14 @@ private:
     QValueAxis* time_axis_;
     QValueAxis* value_axis_;
     QValueAxis* voltage_axis_;  // on the right, where the run has voltages
+    QDateTimeAxis* clock_axis_;  // instead of time_axis_, where the sun table tells the clock
     QLineSeries* top_line_ = nullptr;
     QLineSeries* threshold_line_ = nullptr;
     QLineSeries* cursor_ = nullptr;
     std::vector<int> buses_;
     bool by_time_ = true;  // the x axis is the time column; else the row, where times are missing
+    bool by_clock_ = false;  // the time column is seconds from a clock time the sun table gives
+    [[nodiscard]] QAbstractAxis* x_axis() const;
 };
 
 }  // namespace umbrascope

@@ -103,7 +103,7 @@ void PictureView::paintEvent(QPaintEvent* /*event*/)
     const FrameOptions options = frame_options();
     const RunState& st = viewer_.run_state();
     const View shown = view();
-    draw_picture_frame(image_, viewer_.picture(), FrameFacts{st, viewer_.row_shown()}, options, &shown);
+    draw_picture_frame(image_, viewer_.picture(), FrameFacts{st, viewer_.row_shown(), &viewer_.sky()}, options, &shown);
     if (st.num_pass > 0) {
         QPainter painter(&image_);
         const int picture_height = options.height - band_pixels(options);
@@ -311,12 +311,12 @@ void PictureWindow::refresh()
     }
     const int row = st.num_pass > 0 ? viewer_.row_shown() : 0;
     timeline_->set_row(row);
-    QString title = tr("Umbrascope picture");
+    QString title;
     if (st.num_pass > 0)
-        title += QStringLiteral(" \u2014 ") + viewer_.row_text();
+        title += viewer_.row_text() + QStringLiteral(" \u2014 ");
     if (viewer_.paused())
-        title += tr(" \u2014 paused");
-    title += QStringLiteral(" \u2014 %1").arg(viewer_.folder_text());
+        title += tr("paused \u2014 ");
+    title += tr("Umbrascope picture \u2014 %1").arg(viewer_.folder_text());
     setWindowTitle(title);
     view_->update();
 }

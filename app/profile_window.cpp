@@ -207,9 +207,10 @@ void ProfileWindow::restarted()
 
 void ProfileWindow::refresh()
 {
-    QString title = tr("Umbrascope voltage profile");
+    QString title;
     if (viewer_.run_state().num_pass > 0)
-        title += QStringLiteral(" \u2014 ") + viewer_.row_text();
+        title += viewer_.row_text() + QStringLiteral(" \u2014 ");
+    title += tr("Umbrascope voltage profile");
     if (viewer_.voltages() == nullptr)
         title += tr(" \u2014 no voltages for this run");
     title += QStringLiteral(" \u2014 %1").arg(viewer_.folder_text());

@@ -21,6 +21,7 @@
 #include "app/error_report.hpp"
 #include "app/export_job.hpp"
 #include "run/run_warnings.hpp"
+#include "run/sky_header.hpp"
 #include "app/frame_dialog.hpp"
 #include "app/picture_window.hpp"
 #include "app/profile_window.hpp"
@@ -160,8 +161,19 @@ Viewer::~Viewer()
     picture_window_.reset();
 }
 
+QString Viewer::time_text(int row) const
+{
+    const RunState& st = form_.run_state();
+    Text time;
+    if (row >= 0 && row <= 32767)
+        time = cell_text(st.time_val.at(Integer(static_cast<std::int16_t>(row)), [] { return std::string(); }));
+    return QString::fromStdString(time_label(sky_, encode_utf8(time)));
+}
+
 void Viewer::read_voltages()
 {
+    sky_ = read_sky_header(form_.folder());
+    sky_mismatch_ = sun_table_mismatch(form_.folder());
     voltages_.reset();
     voltages_problem_.clear();
     voltages_checked_ = false;
@@ -179,6 +191,8 @@ void Viewer::read_voltages()
 
 void Viewer::check_voltages()
 {
+    if (sky_mismatch_)
+        form_.error_report()->warn(QString::fromStdString(*sky_mismatch_));
     if (!voltages_problem_.isEmpty())
         form_.error_report()->warn(tr("The voltages cannot be shown: %1").arg(voltages_problem_));
     if (!voltages_ || voltages_checked_)
@@ -382,24 +396,28 @@ void Viewer::normal_speed()
 
 QString Viewer::title() const
 {
-    QString text = QStringLiteral("%1 \u2014 %2").arg(base_title_, umbrascope::folder_text(form_.folder()));
-    if (!note_.isEmpty())
-        text += QStringLiteral(" (%1)").arg(note_);
-    if (form_.large())
-        text += QStringLiteral(" \u2014 large inputs");
+    // What changes leads, so that a title cut short still shows the row.
+    QStringList parts;
     const RunState& st = form_.run_state();
     if (st.num_pass > 0) {
-        text += QStringLiteral(" \u2014 ") + row_text();
+        parts << row_text();
         if (!form_.timer_enabled() && st.i_time > st.n_time)
-            text += QStringLiteral(" \u2014 finished (F5 runs it again)");
+            parts << tr("finished (F5 runs it again)");
     }
     if (form_.paused())
-        text += QStringLiteral(" \u2014 paused");
+        parts << tr("paused");
     if (!saved_until_.hasExpired())
-        text += QStringLiteral(" \u2014 ") + saved_note_;
+        parts << saved_note_;
     if (speed_ != 0)
-        text += QStringLiteral(" \u2014 speed %1").arg(speed_text(speed_));
-    return text;
+        parts << tr("speed %1").arg(speed_text(speed_));
+    parts << base_title_;
+    QString folder = umbrascope::folder_text(form_.folder());
+    if (!note_.isEmpty())
+        folder += QStringLiteral(" (%1)").arg(note_);
+    parts << folder;
+    if (form_.large())
+        parts << tr("large inputs");
+    return parts.join(QStringLiteral(" \u2014 "));
 }
 
 void Viewer::update_title()
@@ -480,7 +498,7 @@ void Viewer::save_picture(const fs::path& path, const FrameOptions& options) con
     add_colouring(frame);
     if (frame.sized() && !frame.shown)
         frame.bus_spacing = bus_spacing();
-    const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_)};
+    const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_), &sky_};
     // The extension in any letter case: picture.SVG is an SVG drawing.
     const QString extension = QString::fromStdString(path.extension().string());
     if (extension.compare(QStringLiteral(".svg"), Qt::CaseInsensitive) == 0) {
@@ -612,13 +630,13 @@ QString Viewer::details_near(const View& view, QPointF pixel, double reach) cons
                                 .arg(high / 10000.0, 0, 'f', 4)
                                 .arg(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
         }
-        return QStringLiteral("bus %1: number %2, %3\nrow %4: %5, %6%7\n(click for its chart)")
+        return QStringLiteral("bus %1: number %2, %3\nrow %4 (%8): %5, %6%7\n(click for its chart)")
             .arg(k)
             .arg(st.bus_num.at(index, none).value())
             .arg(qtext(st.bus_name.at(index, none)))
             .arg(row)
             .arg(value.empty() ? QStringLiteral("(empty)") : qtext(value))
-            .arg(cls, voltage);
+            .arg(cls, voltage, time_text(row));
     }
     for (const auto& [cloud_x, cloud_y] : cloud_centres(picture_.shapes())) {
         if (std::hypot(view.x(cloud_x) - pixel.x(), view.y(cloud_y) - pixel.y()) > 3 * view.symbol_scale * layout::twips_per_pixel)

@@ -100,6 +100,10 @@ public:
     [[nodiscard]] int marked_bus() const { return marked_; }
     // The options of frames of this run: its colouring and voltages.
     void add_colouring(FrameOptions& options) const;
+    // What the sun table's header says of its times: a clock, or seconds.
+    [[nodiscard]] const SkyHeader& sky() const { return sky_; }
+    // How the time of `row` reads: "10:14:20", "t = 860 s", or "time 860".
+    [[nodiscard]] QString time_text(int row) const;
     // Opens the chart of `bus`, or with `add` puts the bus beside those charted.
     void show_chart(int bus, bool add);
     [[nodiscard]] BusChart* chart() const { return chart_.get(); }
@@ -146,6 +150,8 @@ private:
     std::unique_ptr<ProfileWindow> profile_window_;
     std::optional<RunVoltages> voltages_;
     QString voltages_problem_;
+    SkyHeader sky_;
+    std::optional<std::string> sky_mismatch_;  // a sun table made for another network
     bool voltages_checked_ = false;
     bool by_voltage_ = false;  // as chosen; shown only where the run has voltages
     std::vector<ProfileSegment> segments_;

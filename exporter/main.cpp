@@ -17,6 +17,7 @@
 #include "output/animation_writer.hpp"
 #include "output/output_file.hpp"
 #include "run/export_run.hpp"
+#include "run/sky_header.hpp"
 #include "run/voltages.hpp"
 #include "umbrascope/version.hpp"
 
@@ -79,8 +80,12 @@ as they are, with a note. A file is written whole or not at all, and a run that 
 nothing it did not finish: an animation already under its name stays as it was, and so does the
 frame file of the failed pass.
 
-Errors of a pass go to standard error, one line each (repeats are counted at the end); progress
-too, when standard error is a terminal.
+A run that wrote what it was asked ends with one line saying what it wrote (the files, the
+frames, their size and the time), on standard output, or on standard error where the trace goes
+to standard output. Errors of a pass go to standard error, one line each (repeats are counted at
+the end); progress too, over the rows asked for, when standard error is a terminal. A sun table
+that umbrascope-clouds made for another network than the folder's (its header names other buses)
+is refused before the first pass.
 Warnings (sun-table rows with more or fewer values than buses, a network without buses or one
 drawn as a dot) go to standard error too, each once; they change nothing in the run.
 Exit status: 0 when every pass succeeded, 1 when a pass failed, 2 for a wrong option or a file
@@ -340,6 +345,15 @@ public:
         const double left = rate > 0 ? std::max(0, rows - done) / rate : 0.0;
         std::fprintf(stderr, "\r\033[Kpass %d of %d rows, %.0f frames/s, %.0f s left", done, std::max(rows, 1), rate, left);
     }
+    // The passes before the first row asked for.
+    void reach(int done, int first)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!shown_ || now - last_ < std::chrono::milliseconds(100))
+            return;
+        last_ = now;
+        std::fprintf(stderr, "\r\033[Kpass %d on the way to row %d", done, first);
+    }
     void clear() const
     {
         if (shown_)
@@ -352,14 +366,69 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+std::string size_text(std::uintmax_t bytes)
+{
+    char text[32];
+    if (bytes >= 1'000'000)
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    else
+        std::snprintf(text, sizeof text, "%.0f kB", std::max(1.0, static_cast<double>(bytes) / 1e3));
+    return text;
+}
+
+// The one line of a run that wrote what it was asked: the files, the frames, their size and the
+// time, on standard output, or on standard error where the trace goes to standard output.
+void tell_written(const Options& options, const ExportResult& result, std::chrono::steady_clock::time_point started,
+                  bool trace_on_stdout)
+{
+    std::vector<std::string> parts;
+    std::error_code error;
+    const int frames = result.passes - options.first_row + 1;
+    if (options.animation)
+        parts.push_back(options.animation->string() + " (" + std::to_string(frames) + " frames, " +
+                        size_text(fs::file_size(*options.animation, error)) + ")");
+    if ((options.png || options.svg) && result.frames_from > 0) {
+        std::uintmax_t bytes = 0;
+        for (int n = result.frames_from; n <= result.frames_to; ++n)
+            for (const char* extension : {".png", ".svg"}) {
+                char name[32];
+                std::snprintf(name, sizeof name, "frame-%04d%s", n, extension);
+                const std::uintmax_t size = fs::file_size(options.output / name, error);
+                bytes += error ? 0 : size;
+            }
+        const int count = result.frames_to - result.frames_from + 1;
+        char first[16], last[16];
+        std::snprintf(first, sizeof first, "frame-%04d", result.frames_from);
+        std::snprintf(last, sizeof last, "frame-%04d", result.frames_to);
+        parts.push_back(std::to_string(count) + (options.png && options.svg ? " PNG and SVG" : options.png ? " PNG" : " SVG") +
+                        (count == 1 ? " frame" : " frames") + " in " + options.output.string() + " (" + first +
+                        (count == 1 ? std::string() : std::string(" to ") + last) + ", " + size_text(bytes) + ")");
+    }
+    if (options.trace && *options.trace != "-")
+        parts.push_back("the trace " + *options.trace + " (" + size_text(fs::file_size(*options.trace, error)) + ")");
+    if (parts.empty())
+        return;
+    std::string text = "umbrascope-export: wrote ";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, " in %.1f s\n",
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    std::fputs((text + seconds).c_str(), trace_on_stdout ? stderr : stdout);
+}
+
 int run(const Options& options)
 {
+    const auto started = std::chrono::steady_clock::now();
     std::error_code error;
     if (!fs::is_directory(options.input, error))
         usage_error("the input folder " + options.input.string() +
                     (fs::exists(options.input, error) ? " is not a folder" : " does not exist"));
     if (options.animation)
         (void)animation_type(*options.animation);  // an unknown type fails before any pass
+    // A sky made for another network would run with the wrong buses' sunlight, or none.
+    if (const std::optional<std::string> mismatch = sun_table_mismatch(options.input))
+        output_error(*mismatch + "; nothing was written");
     if ((options.frame.by_voltage || options.frame.profile) && !has_voltage_tables(options.input))
         usage_error(std::string(options.frame.by_voltage ? "--colour-by voltage" : "--profile") + " needs the voltage tables " +
                     std::string(lowest_voltage_file_name) + " and " + std::string(highest_voltage_file_name) + " in " +
@@ -409,7 +478,14 @@ int run(const Options& options)
         progress.clear();
         errors.warn(warning);
     };
-    events.on_progress = [&](int done, int rows) { progress.update(done, rows); };
+    // Progress over the rows asked for; the passes before them are counted apart.
+    events.on_progress = [&](int done, int rows) {
+        const int last = std::min(options.passes, std::max(rows, 1));
+        if (done >= options.first_row)
+            progress.update(done - options.first_row + 1, last - options.first_row + 1);
+        else
+            progress.reach(done, options.first_row);
+    };
     events.stop_requested = [] { return stop_signal != 0; };
     events.after_pass = [&] {
         if (trace_buffer && !trace_buffer->error().empty())
@@ -446,6 +522,8 @@ int run(const Options& options)
                      options.animation ? (", and " + options.animation->string() + " was not made").c_str() : "");
     if ((options.png || options.svg) && !result.ended_by_failure)
         note_stale_frames(options.output, result.passes);
+    if (!result.ended_by_failure && result.passes >= options.first_row)
+        tell_written(options, result, started, trace_file.has_value() && *options.trace == "-");
     return result.failures > 0 ? 1 : 0;
 }
 

@@ -114,8 +114,9 @@ void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, dou
     Text time;
     if (facts.row >= 0 && facts.row <= 32767)
         time = cell_text(st.time_val.at(Integer(static_cast<std::int16_t>(facts.row)), [] { return std::string(); }));
-    const QString first = QStringLiteral("time %1    row %2 / %3")
-                              .arg(time.empty() ? QStringLiteral("-") : qtext(time))
+    const SkyHeader none;
+    const QString first = QStringLiteral("%1    row %2 / %3")
+                              .arg(QString::fromStdString(time_label(facts.sky != nullptr ? *facts.sky : none, encode_utf8(time))))
                               .arg(facts.row)
                               .arg(st.n_time.value());
     painter.drawText(QPointF(px(8), top + px(16)), first);

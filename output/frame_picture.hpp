@@ -14,6 +14,7 @@
 #include "output/indexed_frame.hpp"
 #include "output/profile_picture.hpp"
 #include "render/picture.hpp"
+#include "run/sky_header.hpp"
 #include "run/voltages.hpp"
 
 class QPainter;
@@ -57,6 +58,8 @@ inline constexpr int smallest_frame_side = 64;
 struct FrameFacts {
     const RunState& st;
     int row = 0;
+    // What the sun table's header says of its times (clock or seconds); nullptr for nothing.
+    const SkyHeader* sky = nullptr;
 };
 
 inline constexpr int annotation_band_pixels = 44;  // at the classic size

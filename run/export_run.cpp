@@ -66,6 +66,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     FrameOptions frame = plan.frame;
     std::vector<ProfileSegment> segments;
     ProfileAxes axes;
+    const SkyHeader sky = read_sky_header(plan.input);
     FrameFiles frames(plan.folder);
     std::optional<AnimationWriter> animation;
     // The frame files and the animation are encoded and written on a second thread while the next
@@ -117,7 +118,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
                 events.on_progress(ordinal, st->n_time.value());
             return;
         }
-        const FrameFacts facts{*st, shown_row(*st, failed)};
+        const FrameFacts facts{*st, shown_row(*st, failed), &sky};
         std::array<char, 32> stem{};
         std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
         // Drawn and indexed here, while the writer encodes the frame before.

@@ -118,24 +118,6 @@ SunTable sun_under(const std::vector<Place>& buses, const Track& track, int rows
     return table;
 }
 
-std::string clock_text(double seconds_after_midnight)
-{
-    constexpr double day = 86400;
-    double t = std::fmod(seconds_after_midnight, day);
-    if (t < 0)
-        t += day;
-    // Tenths where the time falls between whole seconds, rounded so that 59.96 s is the next minute.
-    const auto tenths = static_cast<std::int64_t>(std::llround(t * 10)) % static_cast<std::int64_t>(day * 10);
-    const std::int64_t seconds = tenths / 10;
-    char text[32];
-    const int length = std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(seconds / 3600),
-                                     static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-    std::string out(text, static_cast<std::size_t>(length));
-    if (tenths % 10 != 0)
-        out += "." + std::to_string(tenths % 10);
-    return out;
-}
-
 void write_sun_table(const SunTable& table, const SunHeader& header, const TextSink& sink)
 {
     std::string out = "Sun intensity per bus\nMade by umbrascope-clouds from " + header.made_from + "\n" +

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/clock.hpp"
 #include "scenario/track.hpp"
 
 namespace umbrascope::scenario {
@@ -91,8 +92,7 @@ int write_loadshapes(const SunTable& table, const SunHeader& header, const std::
 // comment sign would split it. Throws ScenarioError for a name holding both kinds of quote.
 [[nodiscard]] std::string dss_word(const std::string& name);
 
-// "10:00:00", or "10:00:00.5" for a time between whole seconds; past midnight the clock goes round.
-[[nodiscard]] std::string clock_text(double seconds_after_midnight);
+using umbrascope::clock_text;
 
 // The PV systems of a feeder_elements.csv ("element,bus,drawn_bus"). Throws ScenarioError.
 [[nodiscard]] std::vector<PvSystem> read_pv_systems(std::string_view text, const std::string& file);

@@ -113,7 +113,8 @@ TEST(PictureWindow, AnyRowAtOnceIsTheStraightRunsFrame)
         options.labels = w.window->picture()->names_shown() > 0;  // the window names the buses once they fit
         options.width = shown.width();
         options.height = shown.height();
-        const QImage expected = picture_frame(straight[static_cast<std::size_t>(step.row - 1)], FrameFacts{st, step.row}, options);
+        const QImage expected = picture_frame(straight[static_cast<std::size_t>(step.row - 1)],
+                                              FrameFacts{st, step.row, &w.viewer->sky()}, options);
         EXPECT_EQ(shown, expected) << "row " << step.row;
         EXPECT_EQ(w.window->timeline()->row(), step.row);
     }

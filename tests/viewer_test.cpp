@@ -189,8 +189,8 @@ TEST(Viewer, DetailsOfTheBusAndCloudUnderTheMouse)
     EXPECT_TRUE(v.viewer->details_at(QPoint(5, 5)).isEmpty());
     const auto bus = bus_marker_position(v.form->run_state(), 2);
     ASSERT_TRUE(bus);
-    EXPECT_EQ(v.viewer->details_at(QPoint(bus->x / 15 + 2, bus->y / 15 - 1)),
-              "bus 2: number 2, B\nrow 1: 0.5, at most the threshold 0.5\n(click for its chart)");
+    EXPECT_EQ(v.viewer->details_at(QPoint(bus->x / 15 + 2, bus->y / 15 - 1)).toStdString(),
+              "bus 2: number 2, B\nrow 1 (time 10): 0.5, at most the threshold 0.5\n(click for its chart)");
     v.key(Qt::Key_N);  // row 2 has a cloud at (2, 0.6)
     const RunState& st = v.form->run_state();
     const double x = (2.0 - st.xc_min) / st.c_span * (st.xp_max.value() - st.xp_min.value()) + st.xp_min.value();

@@ -54,7 +54,7 @@ cmp -s "$work/paused-2.xwd" "$work/stepped.xwd" && fail "N did not change the pi
 [ "$(title | sed -n 's/.*row \([0-9]*\) .*/\1/p')" = "$((row + 1))" ] || fail "N did not step one row: '$(title)'"
 
 xdotool key v
-picture=$(xdotool search --sync --onlyvisible --name "^Umbrascope picture" 2>/dev/null | head -n 1)
+picture=$(xdotool search --sync --onlyvisible --name "Umbrascope picture" 2>/dev/null | head -n 1)
 [ -n "$picture" ] || fail "V opened no picture window"
 xdotool windowfocus --sync "$picture" 2>/dev/null
 sleep 0.3

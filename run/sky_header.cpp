@@ -1,0 +1,124 @@
+#include "run/sky_header.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+
+#include "core/clock.hpp"
+#include "core/lines.hpp"
+#include "core/run_state.hpp"
+
+namespace umbrascope {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string without_cr(std::string line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+std::optional<double> number_of(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// "10:00:00" or "10:00:00.5".
+std::optional<double> clock_of(std::string_view text)
+{
+    if (text.size() < 8 || text[2] != ':' || text[5] != ':')
+        return std::nullopt;
+    const std::optional<double> h = number_of(text.substr(0, 2));
+    const std::optional<double> m = number_of(text.substr(3, 2));
+    const std::optional<double> s = number_of(text.substr(6));
+    if (!h || !m || !s || *h > 23 || *m > 59 || *s >= 60)
+        return std::nullopt;
+    return *h * 3600 + *m * 60 + *s;
+}
+
+// The names of the network file's buses, as its coordinate lines give them.
+std::vector<std::string> network_names(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    std::ifstream in(folder / network_file_name, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        line = without_cr(std::move(line));
+        if (line.find("bus_connections") != std::string::npos)
+            break;
+        if (line.find("bus_coordinates") != std::string::npos)
+            continue;
+        const std::size_t first = line.find(',');
+        if (first == std::string::npos)
+            continue;
+        names.push_back(line.substr(first + 1, line.find(',', first + 1) - first - 1));
+    }
+    return names;
+}
+
+}  // namespace
+
+SkyHeader read_sky_header(const fs::path& folder)
+{
+    SkyHeader sky;
+    std::ifstream in(folder / sun_table_file_name, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; lines.size() < 6 && std::getline(in, line);)
+        lines.push_back(without_cr(std::move(line)));
+    if (lines.size() < 6 || lines[1].rfind("Made by umbrascope-clouds", 0) != 0)
+        return sky;
+    constexpr std::string_view every = "One row every ";
+    if (lines[3].rfind(every, 0) == 0 && lines[3].find(" second") != std::string::npos) {
+        sky.seconds = true;
+        constexpr std::string_view first = ", the first at ";
+        if (const std::size_t at = lines[3].find(first); at != std::string::npos)
+            sky.start = clock_of(std::string_view(lines[3]).substr(at + first.size()));
+    }
+    if (lines[5].rfind("time,", 0) == 0 && lines[5].rfind("time,then buses", 0) != 0)
+        for (std::size_t at = lines[5].find(','); at != std::string::npos;) {
+            const std::size_t next = lines[5].find(',', at + 1);
+            sky.names.push_back(lines[5].substr(at + 1, next == std::string::npos ? next : next - at - 1));
+            at = next;
+        }
+    return sky;
+}
+
+std::string time_label(const SkyHeader& sky, const std::string& time)
+{
+    if (time.empty())
+        return "time -";
+    const std::optional<double> seconds = number_of(time);
+    if (sky.start && seconds)
+        return clock_text(*sky.start + *seconds);
+    if (sky.seconds)
+        return "t = " + time + " s";
+    return "time " + time;
+}
+
+std::optional<std::string> sun_table_mismatch(const fs::path& folder)
+{
+    const SkyHeader sky = read_sky_header(folder);
+    if (sky.names.empty())
+        return std::nullopt;
+    const std::vector<std::string> network = network_names(folder);
+    if (network.empty() || network == sky.names)
+        return std::nullopt;
+    std::size_t at = 0;
+    while (at < network.size() && at < sky.names.size() && network[at] == sky.names[at])
+        ++at;
+    const std::string sun = (folder / sun_table_file_name).string();
+    const std::string net = (folder / network_file_name).string();
+    std::string why = sun + " was made for another network: its header names " + std::to_string(sky.names.size()) +
+                      " buses, " + net + " holds " + std::to_string(network.size());
+    if (at < network.size() && at < sky.names.size())
+        why += ", and its bus " + std::to_string(at + 1) + " is " + sky.names[at] + " where the network's is " + network[at];
+    return why + "; make the sky again for this network with umbrascope-clouds --force " + folder.string();
+}
+
+}  // namespace umbrascope
