@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
+#include <array>
 #include <cmath>
 #include <unordered_map>
 
@@ -54,50 +55,89 @@ QFont frame_font(int pixel_size, bool bold)
 }
 
 int paint_bus_names(QPainter& painter, const RunState& st, const View& view, double width, double height,
-                          double scale, double min_share)
+                    double scale, double min_share, std::vector<PlacedName>* placed)
 {
     painter.setFont(frame_font(static_cast<int>(std::lround(10 * scale))));
     painter.setPen(qcolour(palette(0)));
     const QFontMetrics metrics = painter.fontMetrics();
     const double gap = 7 * scale;
     const double rise = 4 * scale;
-    // Written names by the cells of a coarse grid they touch, so that each test looks nearby only.
+    // Written names, and the buses in view, by the cells of a coarse grid, so that each test looks
+    // nearby only.
     const double cell = std::max(16.0, metrics.height() * 2.0);
-    std::unordered_map<std::int64_t, std::vector<QRectF>> written;
     const auto key = [](long cx, long cy) { return (static_cast<std::int64_t>(cx) << 32) ^ static_cast<std::uint32_t>(cy); };
-    std::vector<std::pair<QPointF, QString>> names;
-    int in_view = 0;
+    const auto cell_of = [cell](double v) { return static_cast<long>(std::floor(v / cell)); };
+    std::unordered_map<std::int64_t, std::vector<QRectF>> written;
+    std::unordered_map<std::int64_t, std::vector<std::pair<int, QPointF>>> centres;
+    std::vector<std::pair<int, QPointF>> in_view;
     for (int k = 1; k <= st.nbus.value() && k <= 32767; ++k) {
         const auto at = bus_marker_position(st, k);
         if (!at)
             continue;
+        // Buses just beyond the edges count as neighbours too.
         const QPointF centre(view.x(at->x), view.y(at->y));
-        if (centre.x() < 0 || centre.x() > width || centre.y() < 0 || centre.y() > height)
+        const double margin = 4 * cell;
+        if (centre.x() < -margin || centre.x() > width + margin || centre.y() < -margin || centre.y() > height + margin)
             continue;
-        ++in_view;
+        centres[key(cell_of(centre.x()), cell_of(centre.y()))].emplace_back(k, centre);
+        if (centre.x() >= 0 && centre.x() <= width && centre.y() >= 0 && centre.y() <= height)
+            in_view.emplace_back(k, centre);
+    }
+    const auto away = [](const QRectF& box, QPointF p) {
+        const double dx = std::max({box.left() - p.x(), 0.0, p.x() - box.right()});
+        const double dy = std::max({box.top() - p.y(), 0.0, p.y() - box.bottom()});
+        return std::hypot(dx, dy);
+    };
+    std::vector<std::pair<QPointF, QString>> names;
+    for (const auto& [k, centre] : in_view) {
         const QString name = qtext(st.bus_name.at(Integer(static_cast<std::int16_t>(k)), [] { return std::string(); }));
         const int advance = name_width(metrics, painter.font().pixelSize(), name);
-        const double x = centre.x() + gap + advance > width - 2 ? centre.x() - gap - advance : centre.x() + gap;
-        const QRectF box(x - 1, centre.y() - rise - metrics.ascent() - 1, advance + 2, metrics.height() + 2);
-        const long cx0 = static_cast<long>(std::floor(box.left() / cell)), cx1 = static_cast<long>(std::floor(box.right() / cell));
-        const long cy0 = static_cast<long>(std::floor(box.top() / cell)), cy1 = static_cast<long>(std::floor(box.bottom() / cell));
-        bool clear = true;
-        for (long cx = cx0; clear && cx <= cx1; ++cx)
-            for (long cy = cy0; clear && cy <= cy1; ++cy) {
-                const auto found = written.find(key(cx, cy));
-                if (found != written.end())
-                    for (const QRectF& other : found->second)
-                        clear = clear && !other.intersects(box);
-            }
-        if (!clear)
-            continue;
-        for (long cx = cx0; cx <= cx1; ++cx)
-            for (long cy = cy0; cy <= cy1; ++cy)
-                written[key(cx, cy)].push_back(box);
-        names.emplace_back(QPointF(x, centre.y() - rise), name);
+        // Above and right of the marker, clear of the branches that run level or upright through it;
+        // else left of it, or below. A name stands beside its own disc: no other bus's lies nearer it.
+        const bool right_fits = centre.x() + gap + advance <= width - 2;
+        const double right = centre.x() + gap;
+        const double left = centre.x() - gap - advance;
+        const double above = centre.y() - rise - metrics.ascent() - 1;
+        const double below = centre.y() + rise - 1;
+        const std::array<QPointF, 4> corners{QPointF(right_fits ? right : left, above), QPointF(right_fits ? left : right, above),
+                                             QPointF(right_fits ? right : left, below), QPointF(right_fits ? left : right, below)};
+        for (const QPointF& corner : corners) {
+            const QRectF box(corner.x() - 1, corner.y(), advance + 2, metrics.height() + 2);
+            const long cx0 = cell_of(box.left()), cx1 = cell_of(box.right());
+            const long cy0 = cell_of(box.top()), cy1 = cell_of(box.bottom());
+            bool clear = true;
+            for (long cx = cx0; clear && cx <= cx1; ++cx)
+                for (long cy = cy0; clear && cy <= cy1; ++cy) {
+                    const auto found = written.find(key(cx, cy));
+                    if (found != written.end())
+                        for (const QRectF& other : found->second)
+                            clear = clear && !other.intersects(box);
+                }
+            const double own = away(box, centre);
+            const long reach = static_cast<long>(std::ceil(own / cell)) + 1;
+            for (long cx = cx0 - reach; clear && cx <= cx1 + reach; ++cx)
+                for (long cy = cy0 - reach; clear && cy <= cy1 + reach; ++cy) {
+                    const auto found = centres.find(key(cx, cy));
+                    if (found != centres.end())
+                        for (const auto& [other, at] : found->second)
+                            clear = clear && (other == k || away(box, at) > own);
+                }
+            if (!clear)
+                continue;
+            for (long cx = cx0; cx <= cx1; ++cx)
+                for (long cy = cy0; cy <= cy1; ++cy)
+                    written[key(cx, cy)].push_back(box);
+            names.emplace_back(QPointF(corner.x(), corner.y() + 1 + metrics.ascent()), name);
+            if (placed != nullptr)
+                placed->push_back({k, box});
+            break;
+        }
     }
-    if (names.empty() || static_cast<double>(names.size()) < min_share * in_view)
+    if (names.empty() || static_cast<double>(names.size()) < min_share * static_cast<double>(in_view.size())) {
+        if (placed != nullptr)
+            placed->clear();
         return 0;
+    }
     for (const auto& [at, name] : names)
         painter.drawText(at, name);
     return static_cast<int>(names.size());

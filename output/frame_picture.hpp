@@ -102,12 +102,18 @@ void compose_indexed_frame(const Canvas& canvas, const FrameFacts& facts, const 
 void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameOptions& options);
 
 // Each bus's name above and right of its marker, clear of the branches that run level or upright
-// through it; near the right edge, left of the marker instead. A name that would overlap one
-// already written is left out, so a dense network shows a readable subset that grows as the
-// picture does. With `min_share`, nothing is written unless at least that share of the buses in
-// view get their names. Gives how many names were written.
+// through it; near the right edge, left of the marker instead; else left of it or below. A name
+// stands beside its own disc: where no place has it nearer its own bus than any other, or every
+// place would overlap a name already written, it is left out, so a dense network shows a readable
+// subset that grows as the picture does. With `min_share`, nothing is written unless at least
+// that share of the buses in view get their names. Gives how many names were written, and with
+// `placed` each one's bus and box.
+struct PlacedName {
+    int bus = 0;
+    QRectF box;
+};
 int paint_bus_names(QPainter& painter, const RunState& st, const View& view, double width, double height, double scale,
-                    double min_share = 0);
+                    double min_share = 0, std::vector<PlacedName>* placed = nullptr);
 // The band: the time and row shown, and a legend of the bus colours: the sunlight classes, or
 // with `voltages` the voltage classes with their limits.
 void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale,

@@ -372,6 +372,30 @@ TEST(Frames, DenseNetworksFitTheirDiscsToTheirSpacing)
 
 // Names are written only where they overlap no other: 30 pairs of buses, each pair 2 units apart
 // and the pairs 100 apart, in a frame 3000 pixels wide, give one name a pair.
+void names_beside_their_own_discs(const RunState& st, const View& view, const std::vector<PlacedName>& placed)
+{
+    std::vector<QPointF> centres;
+    for (int k = 1; k <= st.nbus.value(); ++k) {
+        const auto at = bus_marker_position(st, k);
+        centres.emplace_back(at ? QPointF(view.x(at->x), view.y(at->y)) : QPointF(-1e9, -1e9));
+    }
+    const auto away = [](const QRectF& box, QPointF p) {
+        return std::hypot(std::max({box.left() - p.x(), 0.0, p.x() - box.right()}),
+                          std::max({box.top() - p.y(), 0.0, p.y() - box.bottom()}));
+    };
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        for (std::size_t j = i + 1; j < placed.size(); ++j)
+            ASSERT_FALSE(placed[i].box.intersects(placed[j].box)) << placed[i].bus << " and " << placed[j].bus;
+        const double own = away(placed[i].box, centres[static_cast<std::size_t>(placed[i].bus - 1)]);
+        for (std::size_t k = 0; k < centres.size(); ++k) {
+            if (static_cast<int>(k) + 1 != placed[i].bus) {
+                ASSERT_GT(away(placed[i].box, centres[k]), own) << "the name of bus " << placed[i].bus << " is nearer bus "
+                                                                << k + 1;
+            }
+        }
+    }
+}
+
 TEST(Frames, NamesNeverOverlap)
 {
     testing::TempFolder folder;
@@ -392,7 +416,38 @@ TEST(Frames, NamesNeverOverlap)
     options.height = 600;
     QImage frame(options.width, options.height, QImage::Format_RGB32);
     QPainter painter(&frame);
-    EXPECT_EQ(paint_bus_names(painter, run.st, frame_view(run.st, options), options.width, options.height, 1.0), 30);
+    // Each pair's second name goes below, on its own side of the pair.
+    std::vector<PlacedName> placed;
+    EXPECT_EQ(paint_bus_names(painter, run.st, frame_view(run.st, options), options.width, options.height, 1.0, 0, &placed), 60);
+    names_beside_their_own_discs(run.st, frame_view(run.st, options), placed);
+}
+
+// On the IEEE 8500-node feeder at 1920 x 1080, fitted and zoomed in: no two names overlap, and the
+// disc nearest each name is the one it names.
+TEST(Frames, NamesStandBesideTheirOwnDiscsOnADenseFeeder)
+{
+    testing::TempFolder folder;
+    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/study/ieee8500-network" / std::string(network_file_name),
+             folder.path() / std::string(network_file_name));
+    folder.write(std::string(sun_table_file_name), testing::sun_file(1, 2476));
+    folder.write(std::string(track_file_name), testing::track_file());
+    testing::PassRun run(folder.path(), true);
+    ASSERT_FALSE(run.pass());
+    FrameOptions options;
+    options.width = 1920;
+    options.height = 1080;
+    const auto middle = bus_marker_position(run.st, 1200);
+    ASSERT_TRUE(middle);
+    for (const double zoom : {1.0, 6.0, 30.0}) {
+        View view = frame_view(run.st, options);
+        view.zoom(zoom, view.x(middle->x), view.y(middle->y));
+        QImage frame(options.width, options.height, QImage::Format_RGB32);
+        QPainter painter(&frame);
+        std::vector<PlacedName> placed;
+        const int written = paint_bus_names(painter, run.st, view, options.width, options.height, 1.0, 0, &placed);
+        EXPECT_GT(written, 10) << "zoom " << zoom;
+        names_beside_their_own_discs(run.st, view, placed);
+    }
 }
 
 // A sized frame drawn straight into palette indices is, index for index, the 32-bit frame indexed:
