@@ -209,20 +209,28 @@ CoordinateTable read_bus_table(std::string_view text, const std::string& file, D
     return table;
 }
 
-bool look_like_degrees(const CoordinateTable& table)
+DegreesFit look_like_degrees(const CoordinateTable& table)
 {
+    DegreesFit fit;
     if (table.buses.empty())
-        return false;
+        return fit;
     double x_min = table.buses[0].x, x_max = x_min, y_min = table.buses[0].y, y_max = y_min;
+    bool x_latitude = true, y_latitude = true, x_longitude = true, y_longitude = true;
     for (const Bus& bus : table.buses) {
-        if (std::fabs(bus.x) > 180 || std::fabs(bus.y) > 90)
-            return false;
+        x_latitude = x_latitude && std::fabs(bus.x) <= 90;
+        y_latitude = y_latitude && std::fabs(bus.y) <= 90;
+        x_longitude = x_longitude && std::fabs(bus.x) <= 180;
+        y_longitude = y_longitude && std::fabs(bus.y) <= 180;
         x_min = std::min(x_min, bus.x);
         x_max = std::max(x_max, bus.x);
         y_min = std::min(y_min, bus.y);
         y_max = std::max(y_max, bus.y);
     }
-    return std::max(x_max - x_min, y_max - y_min) < 1;
+    if (!(std::max(x_max - x_min, y_max - y_min) < 1))
+        return fit;
+    fit.longitude_first = x_longitude && y_latitude;
+    fit.latitude_first = x_latitude && y_longitude;
+    return fit;
 }
 
 Circuit read_branch_table(std::string_view text, const std::string& file, const std::vector<std::string>& known)

@@ -41,10 +41,15 @@ enum class Degrees { none, latitude_first, longitude_first };
 [[nodiscard]] CoordinateTable read_bus_table(std::string_view text, const std::string& file,
                                              Degrees degrees = Degrees::none);
 
-// Whether coordinates as they stand look like longitude and latitude: every x within ±180, every
-// y within ±90, and the whole spanning under one unit, where a feeder in feet or metres would be
-// a dot.
-[[nodiscard]] bool look_like_degrees(const CoordinateTable& table);
+// Whether coordinates as they stand look like degrees, spanning under one unit where a feeder in
+// feet or metres would be a dot: longitude first (every x within ±180, every y within ±90),
+// latitude first (the reverse), or either.
+struct DegreesFit {
+    bool longitude_first = false;
+    bool latitude_first = false;
+    [[nodiscard]] bool any() const { return longitude_first || latitude_first; }
+};
+[[nodiscard]] DegreesFit look_like_degrees(const CoordinateTable& table);
 
 // A branch table "from,to" by bus name, with an optional header line (a first line naming no bus of
 // `known`, a lower-case set of the bus table's names, and no name another line uses). Gives the

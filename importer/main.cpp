@@ -89,7 +89,7 @@ struct Imported {
     CoordinateTable facts;  // the coordinate table's counts, without its buses
     bool branch_table = false;
     bool degrees = false;         // the coordinates were degrees, made metres
-    bool look_like_degrees = false;  // the coordinates as they stand look like longitude and latitude
+    DegreesFit look_like_degrees;    // how the coordinates as they stand look like degrees
     std::string coordinates;      // the coordinate file, for messages
     std::string origin;
 };
@@ -100,7 +100,8 @@ CoordinateTable coordinates_of(std::string_view text, const std::string& file, D
 {
     CoordinateTable table = bus_table ? read_bus_table(text, file, degrees) : read_coordinates(text, file, degrees);
     into.degrees = degrees != Degrees::none;
-    into.look_like_degrees = !into.degrees && look_like_degrees(table);
+    if (!into.degrees)
+        into.look_like_degrees = look_like_degrees(table);
     into.coordinates = file;
     return table;
 }
@@ -282,11 +283,23 @@ int main(int argc, char* argv[])
     if (!tables)
         std::printf("Wrote %s: %zu loads, PV systems, generators and storage elements with the drawn bus for each.\n",
                     (folder / elements_file_name).string().c_str(), imported.circuit.power_elements.size());
-    if (imported.look_like_degrees)
+    if (const DegreesFit fit = imported.look_like_degrees; fit.longitude_first && fit.latitude_first)
         std::fprintf(stderr,
                      "umbrascope-import: warning: the coordinates of %s look like longitude and latitude (every x "
-                     "within 180, every y within 90, all within one unit): give --lonlat if x is the longitude, "
-                     "--latlon if it is the latitude, to have them in metres\n",
+                     "and y within 90, all within one unit): give --lonlat if x is the longitude, --latlon if it is "
+                     "the latitude, to have them in metres\n",
+                     imported.coordinates.c_str());
+    else if (fit.longitude_first)
+        std::fprintf(stderr,
+                     "umbrascope-import: warning: the coordinates of %s look like longitude and latitude (every x "
+                     "within 180, every y within 90, all within one unit): give --lonlat, x being the longitude, to "
+                     "have them in metres\n",
+                     imported.coordinates.c_str());
+    else if (fit.latitude_first)
+        std::fprintf(stderr,
+                     "umbrascope-import: warning: the coordinates of %s look like latitude and longitude (every x "
+                     "within 90, every y within 180, all within one unit): give --latlon, x being the latitude, to "
+                     "have them in metres\n",
                      imported.coordinates.c_str());
     if (!made_for_old.empty() && network_changed)
         std::fprintf(stderr,
