@@ -10,6 +10,14 @@
 
 namespace umbrascope {
 
+FileSystemCalls& file_system_calls()
+{
+    static FileSystemCalls calls{[](const char* folder) { return ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); },
+                                 [](int fd) { return ::fsync(fd); }};
+    return calls;
+}
+
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -71,7 +79,7 @@ OutputFile::OutputFile(fs::path path) : final_(std::move(path)), buffer_()
     // Unnamed where the file system and /proc allow: linked into place by its descriptor at commit.
     static const bool proc_fds = ::access("/proc/self/fd", X_OK) == 0;
     if (proc_fds) {
-        fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        fd_ = file_system_calls().open_unnamed(folder.c_str());
         if (fd_ >= 0) {
             unnamed_ = true;
             return;
@@ -167,7 +175,7 @@ void OutputFile::finish(bool sync)
     flush();
     // The bytes reach the disk before the file takes its name, and the name after: a crash right
     // after a file was reported written leaves it whole, not empty.
-    if (sync && (unnamed_ || !temporary_.empty()) && ::fsync(fd_) != 0)
+    if (sync && (unnamed_ || !temporary_.empty()) && file_system_calls().sync(fd_) != 0)
         fail(errno);
     // An unnamed file stays open: its descriptor is all there is of it until it is linked.
     if (!unnamed_)

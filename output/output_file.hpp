@@ -76,6 +76,15 @@ private:
     bool finished_ = false;
 };
 
+// The two system calls on which a file's wholeness rests, replaceable by tests: the open of an
+// unnamed file (which NFS, CIFS and vfat refuse, so that a hidden named one is made instead) and
+// the sync that makes the bytes durable before the file takes its name.
+struct FileSystemCalls {
+    int (*open_unnamed)(const char* folder);  // a descriptor of an unnamed file, below 0 for none
+    int (*sync)(int fd);
+};
+[[nodiscard]] FileSystemCalls& file_system_calls();
+
 // Removes every temporary file not yet renamed, from a signal handler that ends the program at
 // once: async-signal-safe.
 void remove_temporary_files_now() noexcept;

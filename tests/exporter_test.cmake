@@ -217,6 +217,23 @@ if(NOT status EQUAL 1 OR NOT before STREQUAL after OR NOT err MATCHES
    "run with --large.*stopped at the failed pass 1 \\(--keep-going goes on past it\\); no frame file was written; [^\n]*good.mp4 was not made \\(the file there before is as it was\\)")
   message(FATAL_ERROR "a run failing at pass 1: status ${status}, files before ${before}, after ${after}:\n${err}")
 endif()
+# A pass that fails later than the first replaces nothing either: the film stays as it was, and so
+# does the frame file of the failed pass; the passes before it are written whole.
+set(later ${WORK}/later)
+expect_run(0 --input ${case} --animation ${later}/good.mp4 --output ${later}/frames --format png)
+file(COPY ${later}/good.mp4 ${later}/frames/frame-0002.png DESTINATION ${later}/before)
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/repeats --animation ${later}/good.mp4 --output ${later}/frames
+                        --format png RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+foreach(kept good.mp4 frames/frame-0002.png)
+  get_filename_component(name ${kept} NAME)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${later}/${kept} ${later}/before/${name} RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "a run failing at pass 2 replaced ${kept}")
+  endif()
+endforeach()
+if(NOT status EQUAL 1 OR NOT err MATCHES "stopped at the failed pass 2 .*frames 1 to 1 are in [^\n]*good.mp4 was not made")
+  message(FATAL_ERROR "a run failing at pass 2: status ${status}:\n${err}")
+endif()
 expect_run(1 --input ${big}/input --animation ${big}/kept-going.mp4 --keep-going)
 if(NOT EXISTS ${big}/kept-going.mp4)
   message(FATAL_ERROR "--keep-going did not make the film of the failed passes")

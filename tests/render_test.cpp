@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "render/draw_network.hpp"
+#include "render/picture.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope {
@@ -122,6 +125,41 @@ TEST(DrawNetwork, BusCentresRoundHalvesToEvenWhileLineEndsStaySingles)
     const Lines d = n.drawing();
     EXPECT_EQ(d.at(2), "circle\t6088\t4990\t50\t#000080");
     EXPECT_EQ(d.at(3), "line\t6087.5\t4990\t5685\t4990\t#000080");
+}
+
+}  // namespace
+}  // namespace umbrascope
+
+namespace umbrascope {
+namespace {
+
+// Dense feeders: the symbols fit the median of the buses' nearest distances, not the smallest (a
+// pair of buses nearly on top of each other does not shrink every disc), and never fall under
+// 3 pixels; where the buses lie far apart they keep the full size.
+TEST(DenseDiscs, TheMedianSpacingAndTheThreePixelFloor)
+{
+    testing::TempFolder folder;
+    folder.write(std::string(network_file_name),
+                 "bus_coordinates\n1,a,0,0\n2,b,0.01,0\n3,c,10,0\n4,d,20,0\n5,e,30,0\n6,f,40,0\n7,g,50,0\n"
+                 "bus_connections\n");
+    folder.write(std::string(sun_table_file_name), testing::sun_file(1, 7));
+    folder.write(std::string(track_file_name), testing::track_file());
+    testing::PassRun run(folder.path());
+    ASSERT_FALSE(run.pass());
+    const auto c = bus_marker_position(run.st, 3);
+    const auto d = bus_marker_position(run.st, 4);
+    ASSERT_TRUE(c && d);
+    EXPECT_NEAR(bus_spacing(run.st), std::hypot(d->x - c->x, d->y - c->y), 1.0);
+
+    View view;
+    view.scale = view.symbol_scale = 1.0 / 15;
+    constexpr double across = 170;  // a disc at symbol_scale is 170 plot units across, and a pixel more
+    view.symbol_spacing = 1e-6;
+    EXPECT_NEAR(view.symbols() * across + 1, 3, 1e-9);
+    view.symbol_spacing = 1e9;
+    EXPECT_EQ(view.symbols(), view.symbol_scale);
+    view.symbol_spacing = 100;  // 6.67 pixels apart: three quarters of that wide
+    EXPECT_NEAR(view.symbols() * across + 1, 0.75 * 100 / 15, 1e-9);
 }
 
 }  // namespace

@@ -8,8 +8,12 @@
 #include <cstdio>
 #include <random>
 
+#include "cli/command_line.hpp"
+#include "core/run_state.hpp"
+#include "scenario/command.hpp"
 #include "scenario/drift.hpp"
 #include "scenario/sensor.hpp"
+#include "test_support.hpp"
 
 namespace umbrascope::scenario {
 namespace {
@@ -270,6 +274,78 @@ TEST(Sensor, TheSkyDriftsWithTheWind)
         EXPECT_EQ(sensor_sun({c.bus}, series, sky).at(c.row - 1, 0), thousandths(c.expected / 2)) << c.name;
     }
     EXPECT_THROW((void)read_sensor("time,W\nnone\n", "s.csv"), ScenarioError);
+}
+
+// umbrascope-clouds' options as a user gives them, on a small feeder in feet with a sensor file of
+// "date,time,value" lines: the wind in m/s is converted, the sensor's bus is found in any letter
+// case, a window of the series and a clock, and a clear sky sample by sample.
+struct CloudsRun {
+    explicit CloudsRun(const std::string& units_of_b)
+    {
+        folder.write(std::string(network_file_name), "bus_coordinates\n1,a,0,0\n2,B," + units_of_b + ",0\nbus_connections\n1,2\n");
+        std::string sensor = "date,time,W/m2\n";
+        for (int k = 0; k <= 120; ++k)
+            sensor += "2024-06-01,10:00:" + std::to_string(k) + "," + (k <= 20 ? "0.2" : "1") + "\n";
+        folder.write("sensor.csv", sensor);
+        std::string clear;
+        for (int k = 0; k <= 120; ++k)
+            clear += k == 120 ? "0\n" : "0.5\n";
+        folder.write("clear.csv", clear);
+    }
+    scenario::Scenario make(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), "umbrascope-clouds");
+        args.push_back((folder.path() / "sensor.csv").string());
+        args.push_back(folder.path().string());
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        CommandLine line("umbrascope-clouds", static_cast<int>(argv.size()), argv.data(), "");
+        return scenario::make_scenario(scenario::parse_clouds_options(line));
+    }
+    testing::TempFolder folder;
+};
+
+TEST(Sensor, TheCommandTakesFeetAnyLetterCaseAWindowAClockAndAClearSky)
+{
+    // 1000 ft is 304.8 m downwind of the sensor at a: on 10 m/s, B sees it 30.48 s later.
+    const CloudsRun feet("1000");
+    const scenario::Scenario in_feet = feet.make({"--units", "Ft", "--wind", "10,270", "--sensor-interval", "1",
+                                                  "--sensor-at", "A", "--force", "--from-sensor"});
+    const CloudsRun metres("304.8");
+    const scenario::Scenario in_metres = metres.make({"--units", "m", "--wind", "10,270", "--sensor-interval", "1",
+                                                      "--sensor-at", "a", "--force", "--from-sensor"});
+    ASSERT_EQ(in_feet.table.rows, 121);
+    EXPECT_EQ(in_feet.table.thousandths, in_metres.table.thousandths);
+    EXPECT_EQ(in_feet.table.at(20, 0), 200);  // at the sensor, t = 20 s: the last of the shade
+    EXPECT_EQ(in_feet.table.at(21, 0), 1000);
+    EXPECT_EQ(in_feet.table.at(51, 1), thousandths(0.2 + 0.8 * (51 - 30.48 - 20)));  // t - lag = 20.52 s
+    EXPECT_EQ(in_feet.header.units, "ft");
+
+    // Ten seconds to a minute of the series, by clock times from a start: rows from t = 10 s,
+    // each bus at its own lag, and the first row's clock recorded.
+    const scenario::Scenario window = feet.make({"--units", "ft", "--wind", "10,270", "--sensor-interval", "1",
+                                                 "--sensor-at", "a", "--force",
+                                                 "--start", "10:00:00", "--sensor-window", "10:00:10,10:01:00",
+                                                 "--from-sensor"});
+    ASSERT_EQ(window.table.rows, 51);
+    EXPECT_EQ(*window.header.start, 10 * 3600 + 10);
+    for (int row = 0; row < 51; ++row)
+        EXPECT_EQ(window.table.at(row, 1), in_feet.table.at(row + 10, 1)) << row;
+
+    // A clear sky of 0.5 doubles the index; the last sample's clear sky of 0 gives 0.
+    const scenario::Scenario clear = feet.make({"--units", "ft", "--wind", "10,270", "--sensor-interval", "1",
+                                                "--sensor-at", "a", "--force",
+                                                "--sensor-clear-sky", (feet.folder.path() / "clear.csv").string(),
+                                                "--from-sensor"});
+    EXPECT_EQ(clear.table.at(5, 0), 400);
+    EXPECT_EQ(clear.table.at(60, 0), 2000);
+    EXPECT_EQ(clear.table.at(120, 0), 0);
+    EXPECT_NE(clear.notes.back().find("smooths"), std::string::npos);
+    bool told = false;
+    for (const std::string& note : clear.notes)
+        told = told || note.find("1 sample of") != std::string::npos;
+    EXPECT_TRUE(told);
 }
 
 TEST(Track, BadTracksNameTheLine)

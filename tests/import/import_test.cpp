@@ -14,6 +14,7 @@
 #include "network/plot_geometry.hpp"
 #include "scenario/network_buses.hpp"
 #include "scenario/sensor.hpp"
+#include "scenario/sun_model.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope::import {
@@ -90,14 +91,16 @@ TEST(Circuit, ElementsJoinTheBusesTheyName)
         {"enabled= on New, Edit and Class.name.enabled=, by its first letter",
          {{"m.dss", "New Line.t1 bus1=a bus2=b enabled=False\nNew Line.t2 bus1=b bus2=c\n"
                     "New Line.t3 bus1=c bus2=d enabled=no\nEdit Line.t3 enabled=Yes\nNew Line.t4 bus1=d bus2=e Enabled=0\n"
-                    "Line.t2.enabled=true\nNew Line.t5 bus1=e bus2=f\nLine.T5.enabled=n"}},
-         "b-c | c-d", 0, 3},
+                    "Line.t2.enabled=true\nNew Line.t5 bus1=e bus2=f\nLine.T5.enabled=n\n"
+                    "New Line.t6 bus1=f bus2=g enabled=no\nLine.t6.enabled=True"}},
+         "b-c | c-d | f-g", 0, 3},
         {"Open, Close, Disable and Enable in the script's order, the last word holding",
          {{"m.dss", "New Line.s1 bus1=a bus2=b\nNew Line.s2 bus1=b bus2=c\nNew Line.s3 bus1=c bus2=d\n"
                     "New Load.off bus1=d\nOpen Line.s1 1\nOpen line.S2\nClose object=Line.s2 term=2\nDisable Line.s3\n"
                     "Enable Line.S3\nDisable Line.s3\nOpen Load.off\nOpen Line.nothing\nNew Line.s4 bus1=d bus2=e\n"
-                    "Open Line.s4\nEdit Line.s4 bus2=f\nOpen Line.s4\nClose Line.s4"}},
-         "b-c | d-f", 1, 3},
+                    "Open Line.s4\nEdit Line.s4 bus2=f\nOpen Line.s4\nClose Line.s4\n"
+                    "New Line.s5 bus1=x bus2=y\nDisable Line.s5\nEnable Line.s5"}},
+         "b-c | d-f | x-y", 1, 3},
     };
     for (const Case& c : cases) {
         const Circuit circuit = read(c.files);
@@ -333,6 +336,18 @@ TEST(Elements, EachTakesTheNearestDrawnBus)
               "Storage.lost,w,\n"      // reaches nothing drawn
               "Load.far,u,a\n"         // one hop from a, two from c
               "Load.none,,\n");
+
+    // A name holding a comma or a quote is one quoted field, and comes back whole to the clouds,
+    // which give the PV system its shape.
+    const Circuit quoted = read({{"m.dss", "New \"PVSystem.roof, east\" bus1=a\nNew 'PVSystem.say \"hi\"' bus1=b\n"}});
+    const Network small = join_network(read_coordinates("a,0,0\nb,1,0\n", "c.csv", Degrees::none), quoted);
+    const std::string text = elements_file_text(stand_ins(quoted, small));
+    EXPECT_EQ(text, "element,bus,drawn_bus\n\"PVSystem.roof, east\",a,a\n\"PVSystem.say \"\"hi\"\"\",b,b\n");
+    const std::vector<scenario::PvSystem> pv = scenario::read_pv_systems(text, "feeder_elements.csv");
+    ASSERT_EQ(pv.size(), 2U);
+    EXPECT_EQ(pv[0].element, "PVSystem.roof, east");
+    EXPECT_EQ(pv[0].drawn_bus, "a");
+    EXPECT_EQ(pv[1].element, "PVSystem.say \"hi\"");
 }
 
 // The published feeders import whole: every bus of their coordinate files, joined as the circuit
