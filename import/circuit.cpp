@@ -190,7 +190,7 @@ std::vector<int> terminal_nodes(const Element& element, std::size_t terminal)
 bool is_delta(std::string_view conn)
 {
     const std::string word = lower(conn);
-    return word.rfind("d", 0) == 0 || word == "ll";
+    return (!word.empty() && word.front() == 'd') || word == "ll";
 }
 
 std::optional<int> whole_number(std::string_view text)

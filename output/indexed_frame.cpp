@@ -14,7 +14,7 @@ const std::array<Colour, voltage_palette_size>& frame_palette()
             all[static_cast<std::size_t>(i)] = palette(i);
         all[16] = window_face;
         for (int c = 0; c < voltage_classes; ++c)
-            all[static_cast<std::size_t>(frame_palette_size + c)] = class_colour(static_cast<VoltageClass>(c));
+            all[static_cast<std::size_t>(frame_palette_size) + static_cast<std::size_t>(c)] = class_colour(static_cast<VoltageClass>(c));
         return all;
     }();
     return colours;

@@ -253,7 +253,13 @@ int write_loadshapes(const SunTable& table, const SunHeader& header, const std::
                 continue;
             }
             const std::string shape = dss_word(shape_name(system.drawn_bus));
-            out += "Edit " + dss_word(system.element) + " daily=" + shape + " duty=" + shape + "\n";
+            out += "Edit ";
+            out += dss_word(system.element);
+            out += " daily=";
+            out += shape;
+            out += " duty=";
+            out += shape;
+            out += '\n';
         }
     }
     sink(out);
