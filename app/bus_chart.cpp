@@ -115,7 +115,7 @@ BusChart::BusChart(Viewer& viewer, QWidget* owner)
     chart_->addAxis(value_axis_, Qt::AlignLeft);
     value_axis_->setTitleText(tr("sun intensity"));
     chart_->addAxis(voltage_axis_, Qt::AlignRight);
-    voltage_axis_->setTitleText(tr("voltage, per unit (ANSI C84.1 ranges)"));
+    voltage_axis_->setTitleText(tr("voltage (pu)"));
     voltage_axis_->setVisible(false);
     chart_->legend()->setAlignment(Qt::AlignBottom);
 

@@ -191,7 +191,8 @@ void paint_profile(QPainter& painter, const QRectF& area, const RunVoltages& vol
 
         // Each bus's two points in its class's colour.
         std::array<QVector<QRectF>, voltage_classes> points;
-        const double side = std::max(3.0, std::round(3 * scale));
+        // Points large enough to see on a small feeder, small enough not to bury a large one.
+        const double side = std::max(voltages.buses() < 500 ? 5.0 : 3.0, std::round((voltages.buses() < 500 ? 5 : 3) * scale));
         for (int bus = 1; bus <= voltages.buses(); ++bus) {
             const double d = distance[static_cast<std::size_t>(bus - 1)];
             const PerUnit low = voltages.lowest(row, bus);
