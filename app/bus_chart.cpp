@@ -18,6 +18,7 @@
 #include <cmath>
 
 #include "app/viewer.hpp"
+#include "core/csv.hpp"
 #include "output/output_file.hpp"
 
 namespace umbrascope {
@@ -68,18 +69,11 @@ double nice_step(double rough)
     return 10 * power;
 }
 
-// A CSV field, quoted where a comma, a quote or a line end would split it.
 std::string csv_field(const std::string& field)
 {
-    if (field.find_first_of(",\"\r\n") == std::string::npos)
-        return field;
-    std::string quoted = "\"";
-    for (const char c : field) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
+    std::string out;
+    append_csv(out, field);
+    return out;
 }
 
 QLineSeries* level_line(const QString& name, QColor colour, Qt::PenStyle style)

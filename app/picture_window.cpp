@@ -21,7 +21,6 @@ namespace {
 
 constexpr double wheel_step = 1.25;        // zoom per notch of the wheel
 constexpr double names_share = 0.5;  // names show once at least half of those in view fit
-constexpr double drag_threshold = 4;       // pixels a press may move and still be a click
 
 }  // namespace
 
@@ -136,30 +135,23 @@ void PictureView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
-    pressed_ = true;
-    dragged_ = false;
-    press_ = last_ = event->position();
+    drag_.press(event->position());
 }
 
 void PictureView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!pressed_)
-        return;
-    if (!dragged_ && (event->position() - press_).manhattanLength() < drag_threshold)
-        return;
-    dragged_ = true;
-    setCursor(Qt::ClosedHandCursor);
-    pan(event->position() - last_);
-    last_ = event->position();
+    if (const std::optional<QPointF> by = drag_.move(event->position())) {
+        setCursor(Qt::ClosedHandCursor);
+        pan(*by);
+    }
 }
 
 void PictureView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (!pressed_ || event->button() != Qt::LeftButton)
+    if (!drag_.pressed() || event->button() != Qt::LeftButton)
         return QWidget::mouseReleaseEvent(event);
-    pressed_ = false;
     unsetCursor();
-    if (dragged_)
+    if (!drag_.release())
         return;
     const int bus = viewer_.bus_near(view(), device(event->position()), 6 * devicePixelRatioF());
     if (bus > 0)
@@ -323,20 +315,10 @@ void PictureWindow::refresh()
 
 void PictureWindow::keyPressEvent(QKeyEvent* event)
 {
-    const RunState& st = viewer_.run_state();
-    const int row = viewer_.row_shown();
-    int to = 0;
-    switch (event->key()) {
-    case Qt::Key_Home: to = 1; break;
-    case Qt::Key_End: to = st.n_time.value(); break;
-    case Qt::Key_Left: to = row - 1; break;
-    case Qt::Key_Right: to = row + 1; break;
-    case Qt::Key_PageUp: to = row - 10; break;
-    case Qt::Key_PageDown: to = row + 10; break;
-    case Qt::Key_F: view_->fit(); return;
-    default: return QWidget::keyPressEvent(event);
-    }
-    viewer_.jump_to(std::clamp(to, 1, std::max(1, st.n_time.value())));
+    if (event->key() == Qt::Key_F)
+        view_->fit();
+    else if (!viewer_.jump_by_key(event->key()))
+        QWidget::keyPressEvent(event);
 }
 
 }  // namespace umbrascope

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <vector>
 
+#include "app/drag.hpp"
 #include "output/frame_picture.hpp"
 #include "render/picture.hpp"
 
@@ -52,10 +53,7 @@ private:
     Viewer& viewer_;
     View view_;  // while zoomed or panned
     bool fitted_ = true;
-    QPointF press_;
-    QPointF last_;
-    bool pressed_ = false;
-    bool dragged_ = false;
+    DragOrClick drag_;
     QImage image_;
     int names_ = 0;
 };

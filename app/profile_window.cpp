@@ -18,7 +18,6 @@ namespace umbrascope {
 namespace {
 
 constexpr double wheel_step = 1.25;   // zoom per notch of the wheel
-constexpr double drag_threshold = 4;  // pixels a press may move and still be a click
 constexpr double reach = 6;           // pixels from a point that still name its bus
 
 QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
@@ -131,30 +130,23 @@ void ProfileView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
-    pressed_ = true;
-    dragged_ = false;
-    press_ = last_ = event->position();
+    drag_.press(event->position());
 }
 
 void ProfileView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!pressed_)
-        return;
-    if (!dragged_ && (event->position() - press_).manhattanLength() < drag_threshold)
-        return;
-    dragged_ = true;
-    setCursor(Qt::ClosedHandCursor);
-    pan(event->position() - last_);
-    last_ = event->position();
+    if (const std::optional<QPointF> by = drag_.move(event->position())) {
+        setCursor(Qt::ClosedHandCursor);
+        pan(*by);
+    }
 }
 
 void ProfileView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (!pressed_ || event->button() != Qt::LeftButton)
+    if (!drag_.pressed() || event->button() != Qt::LeftButton)
         return QWidget::mouseReleaseEvent(event);
-    pressed_ = false;
     unsetCursor();
-    if (dragged_)
+    if (!drag_.release())
         return;
     if (const int bus = bus_at(event->position()); bus > 0)
         emit busClicked(bus, (event->modifiers() & Qt::ControlModifier) != 0);
@@ -220,20 +212,10 @@ void ProfileWindow::refresh()
 
 void ProfileWindow::keyPressEvent(QKeyEvent* event)
 {
-    const int rows = viewer_.run_state().n_time.value();
-    const int row = viewer_.row_shown();
-    int to = 0;
-    switch (event->key()) {
-    case Qt::Key_Home: to = 1; break;
-    case Qt::Key_End: to = rows; break;
-    case Qt::Key_Left: to = row - 1; break;
-    case Qt::Key_Right: to = row + 1; break;
-    case Qt::Key_PageUp: to = row - 10; break;
-    case Qt::Key_PageDown: to = row + 10; break;
-    case Qt::Key_F: view_->fit(); return;
-    default: return QWidget::keyPressEvent(event);
-    }
-    viewer_.jump_to(std::clamp(to, 1, std::max(1, rows)));
+    if (event->key() == Qt::Key_F)
+        view_->fit();
+    else if (!viewer_.jump_by_key(event->key()))
+        QWidget::keyPressEvent(event);
 }
 
 }  // namespace umbrascope

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QWidget>
 
+#include "app/drag.hpp"
 #include "output/profile_picture.hpp"
 
 namespace umbrascope {
@@ -49,10 +50,7 @@ private:
     Viewer& viewer_;
     ProfileAxes axes_;  // while zoomed or panned
     bool fitted_ = true;
-    QPointF press_;
-    QPointF last_;
-    bool pressed_ = false;
-    bool dragged_ = false;
+    DragOrClick drag_;
     QImage image_;
 };
 

@@ -452,6 +452,24 @@ void Viewer::jump_to(int row)
     form_.jump_to_row(row);
 }
 
+bool Viewer::jump_by_key(int key)
+{
+    const int rows = form_.run_state().n_time.value();
+    const int row = row_shown();
+    int to = 0;
+    switch (key) {
+    case Qt::Key_Home: to = 1; break;
+    case Qt::Key_End: to = rows; break;
+    case Qt::Key_Left: to = row - 1; break;
+    case Qt::Key_Right: to = row + 1; break;
+    case Qt::Key_PageUp: to = row - 10; break;
+    case Qt::Key_PageDown: to = row + 10; break;
+    default: return false;
+    }
+    jump_to(std::clamp(to, 1, std::max(1, rows)));
+    return true;
+}
+
 void Viewer::show_picture_window()
 {
     if (!picture_window_) {

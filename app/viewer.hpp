@@ -68,6 +68,9 @@ public:
 
     // Shows `row` at once, as a straight run shows it, and pauses.
     void jump_to(int row);
+    // The jump a key asks for in the picture and profile windows (Home, End, Left, Right, Page Up,
+    // Page Down), made; false for another key.
+    bool jump_by_key(int key);
     // The row the pictures show now, within 1 to the row count (0 before the first pass).
     [[nodiscard]] int row_shown() const;
     [[nodiscard]] const RunState& run_state() const;

@@ -3,26 +3,13 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "core/csv.hpp"
+
 namespace umbrascope::import {
 
 namespace {
 
 constexpr int unreached = -1;
-
-void append_field(std::string& out, const std::string& field)
-{
-    if (field.find_first_of(",\"\r\n") == std::string::npos) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (const char c : field) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-}
 
 }  // namespace
 
@@ -128,11 +115,11 @@ std::string elements_file_text(const std::vector<StandIn>& elements)
     std::string out = "element,bus,drawn_bus\n";
     out.reserve(out.size() + elements.size() * 48);
     for (const StandIn& row : elements) {
-        append_field(out, row.element);
+        append_csv(out, row.element);
         out += ',';
-        append_field(out, row.bus);
+        append_csv(out, row.bus);
         out += ',';
-        append_field(out, row.drawn_bus);
+        append_csv(out, row.drawn_bus);
         out += '\n';
     }
     return out;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "core/csv.hpp"
 #include "core/lines.hpp"
 
 namespace umbrascope::scenario {
@@ -280,22 +281,10 @@ std::vector<PvSystem> read_pv_systems(std::string_view text, const std::string& 
     each_line(text, [&](std::string_view line, long number) {
         if (number == 1 || line.empty())
             return;
-        // Fields as CSV has them: a quoted field may hold commas, and "" is a quote.
-        std::vector<std::string> fields(1);
-        bool quoted = false;
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            const char c = line[i];
-            if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
-                fields.back() += line[++i];
-            else if (c == '"')
-                quoted = !quoted;
-            else if (c == ',' && !quoted)
-                fields.emplace_back();
-            else
-                fields.back() += c;
-        }
-        if (fields.size() != 3 || quoted)
+        const std::optional<std::vector<std::string>> parsed = csv_fields(line);
+        if (!parsed || parsed->size() != 3)
             throw ScenarioError(file + ":" + std::to_string(number) + ": a line is element,bus,drawn_bus");
+        const std::vector<std::string>& fields = *parsed;
         std::string kind = fields[0].substr(0, fields[0].find('.'));
         for (char& c : kind)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

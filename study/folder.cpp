@@ -33,41 +33,6 @@ std::optional<double> number_of(std::string_view text)
 
 }  // namespace
 
-std::optional<std::vector<std::string>> csv_fields(std::string_view line)
-{
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
-            fields.back() += line[++i];
-        else if (c == '"')
-            quoted = !quoted;
-        else if (c == ',' && !quoted)
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    if (quoted)
-        return std::nullopt;
-    return fields;
-}
-
-void append_csv(std::string& out, std::string_view field)
-{
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos && trim_blanks(field).size() == field.size()) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (const char c : field) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-}
-
 std::string read_text(const fs::path& path, const char* what)
 {
     errno = 0;

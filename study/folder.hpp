@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/csv.hpp"
+
 namespace umbrascope::study {
 
 // Input a study cannot take, or a failed step; the message says which file and why.
@@ -25,11 +27,8 @@ inline constexpr std::string_view lowest_table_name = "cloud_voltage_min_table.t
 inline constexpr std::string_view highest_table_name = "cloud_voltage_max_table.txt";
 inline constexpr std::string_view report_name = "voltage_report.csv";
 
-// The fields of a comma-separated line, as CSV has them: a quoted field may hold commas, and ""
-// is a quote. Gives nothing for a quote left open.
-[[nodiscard]] std::optional<std::vector<std::string>> csv_fields(std::string_view line);
-// `field` as one CSV field, quoted where it must be.
-void append_csv(std::string& out, std::string_view field);
+using umbrascope::append_csv;
+using umbrascope::csv_fields;
 
 // The whole of a file. Throws StudyError naming it, as `what`.
 [[nodiscard]] std::string read_text(const std::filesystem::path& path, const char* what);
