@@ -1,6 +1,9 @@
 #include "cli/command_line.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <vector>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +88,48 @@ double CommandLine::number(double lo, double hi)
         usage_error(arg_ + " takes a number " + range + " (with a point for decimals), not '" + text + "'");
     }
     return n;
+}
+
+std::string nearest_option(std::string_view usage, const std::string& given)
+{
+    // Edit distance to each "--word" of the usage; within two edits, or a plain prefix, is meant.
+    const auto distance = [](const std::string& a, const std::string& b) {
+        std::vector<std::size_t> row(b.size() + 1);
+        for (std::size_t j = 0; j <= b.size(); ++j)
+            row[j] = j;
+        for (std::size_t i = 1; i <= a.size(); ++i) {
+            std::size_t diagonal = row[0];
+            row[0] = i;
+            for (std::size_t j = 1; j <= b.size(); ++j) {
+                const std::size_t up = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+                diagonal = up;
+            }
+        }
+        return row[b.size()];
+    };
+    std::string best;
+    std::size_t best_distance = 3;
+    for (std::size_t at = usage.find("--"); at != std::string_view::npos; at = usage.find("--", at + 2)) {
+        std::size_t end = at + 2;
+        while (end < usage.size() && (std::isalnum(static_cast<unsigned char>(usage[end])) != 0 || usage[end] == '-'))
+            ++end;
+        const std::string option(usage.substr(at, end - at));
+        if (option.size() <= 2 || option == given)
+            continue;
+        const std::size_t d = option.rfind(given, 0) == 0 && given.size() >= 4 ? 1 : distance(given, option);
+        if (d < best_distance) {
+            best_distance = d;
+            best = option;
+        }
+    }
+    return best;
+}
+
+void CommandLine::unknown_option() const
+{
+    const std::string nearest = nearest_option(usage_, arg_);
+    usage_error("unknown option '" + arg_ + "'" + (nearest.empty() ? std::string() : " (did you mean " + nearest + "?)"));
 }
 
 void CommandLine::usage_error(const std::string& message) const

@@ -23,6 +23,8 @@ public:
     [[nodiscard]] double number(double lo, double hi);
 
     [[noreturn]] void usage_error(const std::string& message) const;  // with the hint to --help
+    // The option just read is none of the program's: said with the nearest its usage names.
+    [[noreturn]] void unknown_option() const;
     [[noreturn]] void fail(const std::string& message) const;         // "program: message", status 2
 
 private:
@@ -36,5 +38,9 @@ private:
     bool option_ = false;
     bool operands_only_ = false;
 };
+
+// The option of `usage` nearest `given` by its spelling ("--unit" for "--units"); empty where none
+// is near enough to be meant.
+[[nodiscard]] std::string nearest_option(std::string_view usage, const std::string& given);
 
 }  // namespace umbrascope

@@ -14,6 +14,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "cli/command_line.hpp"
 #include "output/animation_writer.hpp"
 #include "output/output_file.hpp"
 #include "run/export_run.hpp"
@@ -223,6 +224,9 @@ Options parse(int argc, char* argv[])
             options.large = true;
         } else if (arg == "--trace") {
             options.trace = value();
+        } else if (arg.rfind("--", 0) == 0) {
+            const std::string nearest = nearest_option(usage_text, arg);
+            usage_error("unknown option '" + arg + "'" + (nearest.empty() ? std::string() : " (did you mean " + nearest + "?)"));
         } else {
             usage_error("unknown argument '" + arg + "'");
         }

@@ -376,6 +376,8 @@ private:
                 element.disabled = word == "disable";
         } else if (word == "redirect" || word == "compile") {
             follow(params, folder, site, depth, word == "redirect" ? "Redirect" : "Compile");
+        } else if (word == "show" || word == "plot" || word == "visualize") {
+            circuit_.displays.push_back(site);
         } else if (word == "buscoords" || word == "latlongcoords") {
             const std::string_view name = file_argument(params);
             if (name.empty())
@@ -543,7 +545,7 @@ private:
         // systems do not find.
         const std::string named = fs::path(std::string(name)).filename().string();
         if (path->filename().string() != named)
-            circuit_.other_case.push_back(named + " is " + path->filename().string());
+            circuit_.other_case.push_back("ln -s " + path->filename().string() + " " + (path->parent_path() / named).string());
         // Each file once: circuits compile the same file again to run it twice.
         if (!read_.insert(lower(path->lexically_normal().string())).second)
             return;

@@ -69,7 +69,10 @@ struct Circuit {
     std::optional<Site> first_skipped;
     std::optional<CoordinateCommand> coordinates;  // the last Buscoords or LatLongCoords
     int files = 0;
-    std::vector<std::string> other_case;          // "LineCodes2.dss is LineCodes2.DSS": files named in another letter case
+    // Files named in another letter case than they have, each as the link that would serve:
+    // "ln -s LineCodes2.DSS /feeder/LineCodes2.dss".
+    std::vector<std::string> other_case;
+    std::vector<Site> displays;                   // Show, Plot and Visualize commands, which open windows
 };
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.

@@ -169,6 +169,18 @@ std::vector<std::string> scenario_files(const fs::path& folder)
     return found;
 }
 
+// A study's files made for the network in `folder`: its script, its results and the voltages.
+std::vector<std::string> study_files(const fs::path& folder)
+{
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const char* name : {"study.dss", "results", "cloud_voltage_min_table.txt", "cloud_voltage_max_table.txt",
+                             "voltage_report.csv"})
+        if (fs::exists(folder / name, error))
+            found.emplace_back(name);
+    return found;
+}
+
 std::string joined(const std::vector<std::string>& names)
 {
     std::string text;
@@ -205,7 +217,7 @@ int main(int argc, char* argv[])
             line.flag();
             force = true;
         } else {
-            line.usage_error("unknown option '" + line.arg() + "'");
+            line.unknown_option();
         }
     }
     const bool tables = buses || branches;
@@ -301,6 +313,12 @@ int main(int argc, char* argv[])
                      "within 90, every y within 180, all within one unit): give --latlon, x being the latitude, to "
                      "have them in metres\n",
                      imported.coordinates.c_str());
+    if (const std::vector<std::string> study = study_files(folder); !study.empty() && network_changed)
+        std::fprintf(stderr,
+                     "umbrascope-import: warning: %s in %s %s of the network it held before: write the study again "
+                     "(umbrascope-study write), run it in OpenDSS and read it; the voltages there are not of this "
+                     "network\n",
+                     joined(study).c_str(), folder.string().c_str(), study.size() == 1 ? "is" : "are");
     if (!made_for_old.empty() && network_changed)
         std::fprintf(stderr,
                      "umbrascope-import: warning: %s in %s %s made for the network it held before: make %s again "
@@ -309,8 +327,11 @@ int main(int argc, char* argv[])
                      made_for_old.size() == 1 ? "it" : "them", folder.string().c_str());
     const bool large = network.buses.size() > static_cast<std::size_t>(classic_buses) ||
                        network.connections.size() > static_cast<std::size_t>(classic_connections);
-    std::printf("Next: umbrascope-clouds %s%s makes a sun table and a cloud track for it.\n",
-                made_for_old.empty() || !network_changed ? "" : "--force ", folder.string().c_str());
+    if (!made_for_old.empty() && !network_changed)
+        std::printf("The network is the same as before: %s still fits it.\n", joined(made_for_old).c_str());
+    else
+        std::printf("Next: umbrascope-clouds %s%s makes a sun table and a cloud track for it.\n",
+                    made_for_old.empty() ? "" : "--force ", folder.string().c_str());
     if (large)
         std::printf("It is past the %d buses and %d connections Umbrascope takes by default: view it with "
                     "umbrascope --large %s\n",

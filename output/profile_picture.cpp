@@ -140,18 +140,30 @@ void paint_profile(QPainter& painter, const QRectF& area, const RunVoltages& vol
             ++off;
     }
     painter.setFont(frame_font(static_cast<int>(std::lround(11 * scale)), true));
-    painter.drawText(QPointF(area.left() + 6 * scale, area.top() + 14 * scale),
-                     off == 0 ? QStringLiteral("voltage profile, row %1 (pu)").arg(row)
-                              : QStringLiteral("voltage profile, row %1 (pu); %2 off the plot").arg(row).arg(off));
+    const QString title = off == 0 ? QStringLiteral("voltage profile, row %1 (pu)").arg(row)
+                                   : QStringLiteral("voltage profile, row %1 (pu); %2 off the plot").arg(row).arg(off);
+    painter.drawText(QPointF(area.left() + 6 * scale, area.top() + 14 * scale), title);
+    const double title_end = area.left() + 6 * scale + painter.fontMetrics().horizontalAdvance(title);
     painter.setFont(frame_font(static_cast<int>(std::lround(10 * scale))));
     const QString low_text = QStringLiteral("lowest");
     const QString high_text = QStringLiteral("highest");
-    double key_x = area.right() - 10 * scale - metrics.horizontalAdvance(low_text) - metrics.horizontalAdvance(high_text) - 52 * scale;
+    // The key at the top right, or under the plot at the left where the title leaves no room.
+    const double key_width = metrics.horizontalAdvance(low_text) + metrics.horizontalAdvance(high_text) + 52 * scale;
+    const bool on_top = area.right() - 10 * scale - key_width > title_end + 10 * scale;
+    double key_x = on_top ? area.right() - 10 * scale - key_width : plot.plot.left();
+    const double key_y = on_top ? area.top() + 14 * scale : plot.plot.bottom() + 27 * scale;
     for (const auto& [colour, text] : {std::pair{lowest_colour, low_text}, std::pair{highest_colour, high_text}}) {
-        painter.fillRect(QRectF(key_x, area.top() + 9 * scale, 14 * scale, std::max(1.0, 2 * scale)), qcolour(palette(colour)));
+        painter.fillRect(QRectF(key_x, key_y - 5 * scale, 14 * scale, std::max(1.0, 2 * scale)), qcolour(palette(colour)));
         painter.setPen(ink);
-        painter.drawText(QPointF(key_x + 18 * scale, area.top() + 14 * scale), text);
+        painter.drawText(QPointF(key_x + 18 * scale, key_y), text);
         key_x += 18 * scale + metrics.horizontalAdvance(text) + 12 * scale;
+    }
+    bool any_distance = false;
+    for (const double d : distance)
+        any_distance = any_distance || d >= 0;
+    if (!any_distance) {
+        const QString none = QStringLiteral("no distances from the source: umbrascope-study read --source BUS gives them");
+        painter.drawText(QPointF(plot.plot.center().x() - metrics.horizontalAdvance(none) / 2, plot.plot.center().y()), none);
     }
 
     painter.setClipRect(plot.plot.adjusted(0, 0, 1, 1));

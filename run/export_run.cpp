@@ -1,6 +1,7 @@
 #include "run/export_run.hpp"
 
 #include <QByteArray>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -105,6 +106,11 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
             frame.segments = &segments;
             axes = profile_extent(*voltages);
             frame.profile_axes = &axes;
+            const bool placed = std::any_of(voltages->distances().begin(), voltages->distances().end(),
+                                            [](double d) { return d >= 0; });
+            if (frame.profile && !placed && events.on_warning)
+                events.on_warning("the voltage profile has no bus to place: " + std::string(voltage_report_file_name) +
+                                  " gives no distances from the source (umbrascope-study read --source BUS gives them)");
         }
         if (ordinal == 1 && !failed && events.on_warning)
             for (const std::string& warning : first_pass_warnings(*st))

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "core/fingerprint.hpp"
 #include "core/lines.hpp"
 
 namespace umbrascope {
@@ -58,12 +59,15 @@ bool read_per_unit(std::string_view text, PerUnit& value)
 // What to do about tables that do not fit.
 std::string again(const fs::path& table)
 {
-    return "; make the tables again with umbrascope-study read " + table.parent_path().string();
+    const std::string folder = table.parent_path().string();
+    return "; make them again for this sky and network: umbrascope-study write " + folder +
+           ", the study in OpenDSS, then umbrascope-study read " + folder + " (or read --table FILE)";
 }
 
 struct VoltageTable {
     int rows = 0;
     int buses = -1;
+    std::optional<std::string> sky;  // the sky fingerprint its header names
     std::vector<std::string> names;
     std::vector<PerUnit> values;  // row by row
 };
@@ -76,6 +80,8 @@ VoltageTable read_table(const fs::path& path)
     VoltageTable table;
     each_line(text, [&](std::string_view line, long number) {
         const auto where = [&] { return path.string() + ":" + std::to_string(number); };
+        if (number == 2)
+            table.sky = named_fingerprint(line);
         if (number < 6)
             return;
         if (number == 6) {
@@ -132,6 +138,13 @@ RunVoltages RunVoltages::read(const fs::path& folder)
     if (low_table.rows != high_table.rows || low_table.buses != high_table.buses || low_table.names != high_table.names)
         throw VoltageError(std::string(lowest_voltage_file_name) + " and " + std::string(highest_voltage_file_name) + " in " +
                            folder.string() + " differ in their rows or buses" + again(folder / lowest_voltage_file_name));
+    // Tables that name the sky they were made for must be of the sun table there now.
+    if (low_table.sky) {
+        const std::optional<std::string> sky = file_fingerprint(folder / sun_table_file_name);
+        if (sky && *sky != *low_table.sky)
+            throw VoltageError((folder / lowest_voltage_file_name).string() +
+                               " was made for another sky than the sun table there now" + again(folder / lowest_voltage_file_name));
+    }
     v.rows_ = low_table.rows;
     v.buses_ = low_table.buses;
     v.names_ = std::move(low_table.names);

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "cli/command_line.hpp"
+#include "core/fingerprint.hpp"
 #include "core/run_state.hpp"
 #include "output/output_file.hpp"
 #include "scenario/network_buses.hpp"
@@ -131,6 +132,13 @@ std::string read_file(const fs::path& path, const char* what)
         throw ScenarioError(std::string("cannot read the ") + what + " " + path.string() + ": " +
                             (errno != 0 ? std::strerror(errno) : "read error"));
     return bytes;
+}
+
+// A small file's text, or nothing where it is not there.
+std::string read_file_if_there(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_regular_file(path, error) ? read_file(path, "file") : std::string();
 }
 
 std::string figure(double value, int decimals)
@@ -547,7 +555,7 @@ CloudsOptions parse_clouds_options(CommandLine& line)
             line.flag();
             options.force = true;
         } else {
-            line.usage_error("unknown option '" + arg + "'");
+            line.unknown_option();
         }
     }
     if (!folder)
@@ -599,6 +607,11 @@ Scenario make_scenario(const CloudsOptions& options)
     const fs::path sun_path = options.folder / sun_table_file_name;
     const fs::path track_path = options.folder / track_file_name;
     std::error_code error;
+    if (!fs::exists(options.folder / network_file_name, error))
+        throw ScenarioError(options.folder.string() + " holds no network (" + std::string(network_file_name) +
+                            "): make it with umbrascope-import CIRCUIT.dss " + options.folder.string() +
+                            ", or from two tables with umbrascope-import --buses B.csv --branches C.csv " +
+                            options.folder.string());
     if (!options.force)
         for (const fs::path& path : {sun_path, track_path})
             if ((path == sun_path || !options.from_track) && fs::exists(path, error))
@@ -635,7 +648,11 @@ Scenario make_scenario(const CloudsOptions& options)
     const fs::path elements = options.folder / "feeder_elements.csv";
     if (fs::exists(elements, error))
         out.pv = read_pv_systems(read_file(elements, "elements file"), elements.string());
-    if (options.loadshapes && out.pv)
+    const bool from_tables = read_file_if_there(options.folder / "feeder_circuit.txt").find("\ntables=") != std::string::npos;
+    if (options.loadshapes && out.pv && from_tables)
+        out.notes.push_back("The network came from two tables, without a circuit's elements: " +
+                            options.loadshapes->string() + " holds a loadshape for every bus.");
+    else if (options.loadshapes && out.pv)
         out.notes.push_back(out.pv->empty() ? "The circuit has no PV systems: " + options.loadshapes->string() +
                                                   " says how to give its loads the shapes."
                                             : options.loadshapes->string() + " gives each of the circuit's " +
@@ -660,10 +677,15 @@ Written write_scenario(const CloudsOptions& options, const Scenario& scenario)
 {
     Written written;
     OutputFile sun(options.folder / sun_table_file_name);
+    Fingerprint sky;
     write_sun_table(scenario.table, scenario.header, [&](std::string_view piece) {
         sun.write(piece);
+        sky.add(piece);
         written.sun_bytes += piece.size();
     });
+    // The loadshapes name the sky they were made with, so that a study can tell a stale pair.
+    SunHeader header = scenario.header;
+    header.sky_fingerprint = sky.text();
     std::optional<OutputFile> track;
     if (!scenario.track.empty()) {
         track.emplace(options.folder / track_file_name);
@@ -672,7 +694,7 @@ Written write_scenario(const CloudsOptions& options, const Scenario& scenario)
     std::optional<OutputFile> shapes;
     if (options.loadshapes) {
         shapes.emplace(*options.loadshapes);
-        written.shapes = write_loadshapes(scenario.table, scenario.header,
+        written.shapes = write_loadshapes(scenario.table, header,
                                           options.clear_sky ? &scenario.factors : nullptr,
                                           scenario.pv ? &*scenario.pv : nullptr, options.all_buses,
                                           [&](std::string_view piece) {

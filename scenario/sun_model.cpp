@@ -218,6 +218,8 @@ int write_loadshapes(const SunTable& table, const SunHeader& header, const std::
                       (for_pv ? ": one per drawn bus that a PV system takes" : ": one per bus") +
                       ", its multipliers the bus's clear-sky index in each row" +
                       (factors != nullptr ? " times the factor of " + header.clear_sky : std::string()) + "\n";
+    if (!header.sky_fingerprint.empty())
+        out += "! For the sky of its sun table, fingerprint " + header.sky_fingerprint + "\n";
     int shapes = 0;
     std::vector<char> values(static_cast<std::size_t>(std::max(table.rows, 0)) * widest_value + 1);
     for (int bus = 0; bus < table.buses; ++bus) {

@@ -56,6 +56,7 @@ struct SunHeader {
     std::vector<std::string> names;  // of the buses, for the column line
     std::optional<double> start;  // the clock time of the first row, in seconds after midnight
     std::string units;            // what one network unit is ("ft", "m", "km"), "" when not told
+    std::string sky_fingerprint;  // of the sun table's file, which the loadshapes name; "" for none
 };
 
 // Where a writer's text goes, piece by piece, so that a large table never stands whole in memory.

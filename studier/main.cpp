@@ -96,7 +96,7 @@ int main(int argc, char* argv[])
         } else if (line.arg() == "--source") {
             source = line.value();
         } else {
-            line.usage_error("unknown option '" + line.arg() + "'");
+            line.unknown_option();
         }
     }
     if (verb != "write" && verb != "read")
@@ -133,13 +133,21 @@ int main(int argc, char* argv[])
                              "no voltage: %s\n",
                              written.unseen.size(), written.unseen.size() == 1 ? "bus is" : "buses are",
                              first_names(written.unseen).c_str());
-            if (!written.other_case.empty())
+            if (!written.other_case.empty()) {
                 std::fprintf(stderr,
-                             "umbrascope-study: warning: the circuit names %zu %s in another letter case (%s), which "
-                             "OpenDSS does not find where file names are case-sensitive, as on Linux: link or copy "
-                             "each under the name the circuit uses\n",
-                             written.other_case.size(), written.other_case.size() == 1 ? "file" : "files",
-                             first_names(written.other_case, 4).c_str());
+                             "umbrascope-study: warning: the circuit names %zu %s in another letter case, which "
+                             "OpenDSS does not find where file names are case-sensitive, as on Linux; a link under "
+                             "the name the circuit uses serves:\n",
+                             written.other_case.size(), written.other_case.size() == 1 ? "file" : "files");
+                for (const std::string& link : written.other_case)
+                    std::fprintf(stderr, "    %s\n", link.c_str());
+            }
+            if (!written.displays.empty())
+                std::fprintf(stderr,
+                             "umbrascope-study: warning: the circuit runs Show, Plot or Visualize (%s), which open "
+                             "windows in OpenDSS, or fail where it cannot open one: comment them out, or import the "
+                             "circuit from a file that does not run them\n",
+                             first_names(written.displays, 3).c_str());
         } else {
             const ReadResult read = read_study({*folder, results, table, units, source});
             for (const fs::path& path : read.written)

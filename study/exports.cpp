@@ -149,8 +149,10 @@ bool take_number(const char*& p, const char* end, double& value)
 
 }  // namespace
 
-ResultsFolder::ResultsFolder(fs::path folder) : folder_(std::move(folder))
+ResultsFolder::ResultsFolder(fs::path folder, const std::string& circuit) : folder_(std::move(folder))
 {
+    const std::string own = import::lower(circuit);
+    own_ = circuit;
     std::error_code error;
     fs::directory_iterator entries(folder_, error);
     if (error)
@@ -159,11 +161,12 @@ ResultsFolder::ResultsFolder(fs::path folder) : folder_(std::move(folder))
     for (const fs::directory_entry& entry : entries) {
         const std::string name = import::lower(entry.path().filename().string());
         if (ends_with(name, voltages_mark)) {
-            voltages_.push_back(entry.path());
+            if (own.empty() || name == own + std::string(voltages_mark))
+                voltages_.push_back(entry.path());
             continue;
         }
         const std::size_t mark = name.rfind(monitor_mark);
-        if (mark == std::string::npos || !ends_with(name, ".csv"))
+        if (mark == std::string::npos || !ends_with(name, ".csv") || (!own.empty() && name.substr(0, mark) != own))
             continue;
         std::string monitor = name.substr(mark + monitor_mark.size(), name.size() - 4 - mark - monitor_mark.size());
         // The actor's number, where the engine adds one: "study_v3_1". Both forms are kept, the
@@ -187,8 +190,9 @@ std::optional<fs::path> ResultsFolder::monitor(const std::string& name) const
 fs::path ResultsFolder::voltages() const
 {
     if (voltages_.empty())
-        throw StudyError(folder_.string() + " holds no <circuit>_EXP_VOLTAGES.CSV, which gives each bus's voltage "
-                         "base: run the study in OpenDSS (its Export Voltages writes it)");
+        throw StudyError(folder_.string() + " holds no " + (own_.empty() ? std::string("<circuit>") : own_) +
+                         "_EXP_VOLTAGES.CSV, which gives each bus's voltage base: run the study in OpenDSS (its Export "
+                         "Voltages writes it)");
     if (voltages_.size() > 1)
         throw StudyError(folder_.string() + " holds " + std::to_string(voltages_.size()) +
                          " voltage exports (" + voltages_[0].filename().string() + ", " +
@@ -325,7 +329,8 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
             while (field < want) {
                 const void* comma = std::memchr(q, ',', static_cast<std::size_t>(eol - q));
                 if (comma == nullptr)
-                    throw bad("fewer fields than its header names");
+                    throw bad(std::string("fewer fields than its header names") +
+                              (eol == end ? "; the file looks cut short: run the study in OpenDSS again" : ""));
                 q = static_cast<const char*>(comma) + 1;
                 ++field;
             }

@@ -17,8 +17,9 @@ namespace umbrascope::study {
 // The export files of a results folder, found by monitor name.
 class ResultsFolder {
 public:
-    // Lists the folder. Throws StudyError where it cannot be read.
-    explicit ResultsFolder(std::filesystem::path folder);
+    // Lists the folder: only the exports of `circuit` (their names' first part, in any letter
+    // case) where it is given. Throws StudyError where it cannot be read.
+    explicit ResultsFolder(std::filesystem::path folder, const std::string& circuit = {});
     // The monitor's export; nothing where there is none.
     [[nodiscard]] std::optional<std::filesystem::path> monitor(const std::string& name) const;
     // The "Export Voltages" file. Throws StudyError where there is none, or several.
@@ -27,6 +28,7 @@ public:
 
 private:
     std::filesystem::path folder_;
+    std::string own_;  // the circuit whose exports are taken, as its record spells it; "" for any
     std::unordered_map<std::string, std::filesystem::path> monitors_;  // lower-case name, actor number dropped
     std::vector<std::filesystem::path> voltages_;
 };

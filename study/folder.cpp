@@ -8,6 +8,7 @@
 #include <iterator>
 #include <queue>
 
+#include "core/fingerprint.hpp"
 #include "core/lines.hpp"
 #include "core/run_state.hpp"
 #include "import/source_files.hpp"
@@ -50,6 +51,10 @@ CircuitRecord read_circuit_record(const fs::path& folder)
 {
     const fs::path path = folder / "feeder_circuit.txt";
     std::error_code error;
+    if (!fs::exists(folder / network_file_name, error))
+        throw StudyError(folder.string() + " holds no network: import the circuit with umbrascope-import CIRCUIT.dss " +
+                         folder.string() + ", then make its sky with umbrascope-clouds --loadshapes SHAPES " +
+                         folder.string());
     if (!fs::exists(path, error))
         throw StudyError(folder.string() + " has no feeder_circuit.txt, the record of the circuit its network was "
                          "imported from: import the circuit again with umbrascope-import --force CIRCUIT.dss " +
@@ -126,6 +131,14 @@ Sky read_sky(const fs::path& folder)
     if (sky.rows == 0)
         throw StudyError(path.string() + " has no rows");
     read_sky_header(sky.header, sky);
+    sky.fingerprint = file_fingerprint(path).value_or("");
+    if (sky.header[1].rfind("Made by umbrascope-clouds", 0) == 0 && sky.header[5].rfind("time,", 0) == 0 &&
+        sky.header[5].rfind("time,then buses", 0) != 0)
+        for (std::size_t at = 4; at != std::string::npos;) {
+            const std::size_t next = sky.header[5].find(',', at + 1);
+            sky.names.push_back(sky.header[5].substr(at + 1, next == std::string::npos ? next : next - at - 1));
+            at = next;
+        }
     if (!(sky.interval > 0) && sky.rows > 1) {
         const std::optional<double> first = number_of(sky.times[0]);
         const std::optional<double> second = number_of(sky.times[1]);
@@ -136,6 +149,16 @@ Sky read_sky(const fs::path& folder)
         throw StudyError(path.string() + ": cannot tell the seconds between its rows: its header does not say "
                          "(\"One row every 10 seconds\") and its first two times do not tell");
     return sky;
+}
+
+std::optional<std::string> sky_for_another_network(const fs::path& folder, const Sky& sky, const Drawn& drawn)
+{
+    if (sky.names.empty() || sky.names == drawn.names)
+        return std::nullopt;
+    return (folder / sun_table_file_name).string() + " was made for another network: its header names " +
+           std::to_string(sky.names.size()) + " buses where " + (folder / network_file_name).string() + " holds " +
+           std::to_string(drawn.names.size()) + (sky.names.size() == drawn.names.size() ? ", others" : "") +
+           "; make the sky again with umbrascope-clouds --force " + folder.string();
 }
 
 std::optional<int> Drawn::find(std::string_view name) const

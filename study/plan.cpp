@@ -238,7 +238,8 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan)
     out += "! It solves " + rows + " steps of " + interval + " s, one a row of the sun table, and writes what its\n";
     out += "! monitors saw into " + facts.results.string() + ", from where\n";
     out += "!     umbrascope-study read " + facts.folder.string() + "\n";
-    out += "! brings the lowest and highest voltage of every drawn bus, row by row, beside the sun table.\n\n";
+    out += "! brings the lowest and highest voltage of every drawn bus, row by row, beside the sun table.\n";
+    out += "! For the sky of its sun table, fingerprint " + facts.sky_fingerprint + "\n\n";
 
     out += "! 1. The circuit as umbrascope-import read it, then the sky: the loadshapes umbrascope-clouds made,\n";
     out += "!    with an Edit giving each PV system the loadshape of its drawn bus.\n";

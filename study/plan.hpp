@@ -48,6 +48,7 @@ struct ScriptFacts {
     std::filesystem::path results;   // where the exports go, absolute
     int rows = 0;
     double interval = 0;
+    std::string sky_fingerprint;  // of the sun table the study is written for
 };
 
 // The OpenDSS script. Throws StudyError for a path no OpenDSS command can name.

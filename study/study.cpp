@@ -5,6 +5,8 @@
 #include <thread>
 #include <fstream>
 
+#include "core/fingerprint.hpp"
+#include "core/run_state.hpp"
 #include "import/circuit.hpp"
 #include "import/source_files.hpp"
 #include "output/output_file.hpp"
@@ -23,6 +25,24 @@ fs::path full_path(const fs::path& path)
     std::error_code error;
     const fs::path canonical = fs::weakly_canonical(path, error);
     return error ? fs::absolute(path).lexically_normal() : canonical;
+}
+
+// The first few kilobytes of a file.
+std::string head_of(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string head(4096, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return head;
+}
+
+// The sky a shapes file says it was made with, from its first lines.
+std::optional<std::string> shape_fingerprint(const fs::path& shapes)
+{
+    const std::string head = head_of(shapes);
+    const std::size_t line = head.find("! For the sky of its sun table");
+    return line == std::string::npos ? std::nullopt : named_fingerprint(std::string_view(head).substr(line));
 }
 
 // The points of the first loadshape in a shapes file, read from its first lines only.
@@ -79,12 +99,20 @@ WriteResult write_study(const WriteOptions& options)
         throw StudyError("no loadshapes at " + options.shapes.string() + ": make them with umbrascope-clouds --force "
                          "--loadshapes " + options.shapes.string() + " ... " + options.folder.string());
     const Sky sky = read_sky(folder);
+    const Drawn drawn = read_drawn(folder);
+    if (const std::optional<std::string> other = sky_for_another_network(folder, sky, drawn))
+        throw StudyError(*other);
+    // The loadshapes name the sky they were made with.
+    if (const std::optional<std::string> made = shape_fingerprint(options.shapes); made && *made != sky.fingerprint)
+        throw StudyError(options.shapes.string() + " was made with another sky than " +
+                         (folder / sun_table_file_name).string() +
+                         ": make both again at once, umbrascope-clouds --force --loadshapes " + options.shapes.string() +
+                         " ... " + options.folder.string());
     if (const std::optional<long> points = shape_points(options.shapes); points && *points != sky.rows)
         throw StudyError(options.shapes.string() + " holds loadshapes of " + std::to_string(*points) +
                          " points, while the sun table has " + std::to_string(sky.rows) +
                          " rows: make them again with the sky, umbrascope-clouds --force --loadshapes " +
                          options.shapes.string() + " ...");
-    const Drawn drawn = read_drawn(folder);
     const std::vector<StandIn> stand_ins = read_stand_ins(folder);
     import::Circuit circuit;
     try {
@@ -102,8 +130,8 @@ WriteResult write_study(const WriteOptions& options)
     result.script = folder / script_name;
     result.map = folder / map_name;
     result.results = folder / results_name;
-    ScriptFacts facts{record.entry,     record.circuit, full_path(options.shapes), folder, result.results, sky.rows,
-                      sky.interval};
+    ScriptFacts facts{record.entry, record.circuit,  full_path(options.shapes), folder, result.results,
+                      sky.rows,     sky.interval,    sky.fingerprint};
     const std::string script = script_text(facts, plan);
     const std::string map = map_text(plan);
     fs::create_directories(result.results, error);
@@ -123,6 +151,8 @@ WriteResult write_study(const WriteOptions& options)
     result.interval = sky.interval;
     result.unseen = plan.unseen;
     result.other_case = circuit.other_case;
+    for (const import::Site& site : circuit.displays)
+        result.displays.push_back(site.text());
     return result;
 }
 
@@ -131,6 +161,12 @@ ReadResult read_study(const ReadOptions& options)
     const fs::path& folder = options.folder;
     const Sky sky = read_sky(folder);
     const Drawn drawn = read_drawn(folder);
+    if (const std::optional<std::string> other = sky_for_another_network(folder, sky, drawn))
+        throw StudyError(*other);
+    std::optional<CircuitRecord> record;
+    std::error_code missing;
+    if (fs::exists(folder / "feeder_circuit.txt", missing))
+        record = read_circuit_record(folder);
     ReadResult result;
     VoltageTables tables;
     std::string from;
@@ -147,11 +183,25 @@ ReadResult read_study(const ReadOptions& options)
                                       options.table->string() + " name no drawn bus and were passed over: " +
                                       first_names(read.unknown));
         tables = std::move(read.tables);
-        from = "the table " + options.table->filename().string();
+        from = "the table " + options.table->filename().string() + ", for the sky fingerprint " + sky.fingerprint;
         base_low = base_high = "Per unit as the table gives it, each value both the lowest and the highest";
     } else {
+        if (record && record->entry.empty())
+            throw StudyError(folder.string() + "'s network was imported from two tables" +
+                             (record->tables.empty() ? std::string() : " (" + record->tables + ")") +
+                             ", so no OpenDSS study of it was written: bring its voltages from another engine with "
+                             "umbrascope-study read --table FILE " + folder.string());
+        // A study written for another sky has monitors of another run.
+        const std::string script = head_of(folder / script_name);
+        if (const std::optional<std::string> made = named_fingerprint(script); made && *made != sky.fingerprint)
+            throw StudyError((folder / script_name).string() + " was written for another sky than " +
+                             (folder / sun_table_file_name).string() +
+                             " holds now: write the study again (umbrascope-study write), run it in OpenDSS, then read it");
         const std::vector<Monitor> monitors = read_map(folder / map_name);
-        const ResultsFolder results(options.results.value_or(folder / results_name));
+        // Only the exports of this folder's circuit, where its record names it: a results folder may
+        // still hold those of a circuit imported here before.
+        const ResultsFolder results(options.results.value_or(folder / results_name),
+                                    record && !options.results ? record->circuit : std::string());
         FromMonitors read = tables_from_monitors(results, monitors, drawn, sky);
         if (!read.no_base.empty())
             result.warnings.push_back(
@@ -167,7 +217,8 @@ ReadResult read_study(const ReadOptions& options)
                 first_names(read.left_out, 4) + " (see " + std::string(map_name) + ")");
         tables = std::move(read.tables);
         from = "the OpenDSS monitors in " + results.folder().string() +
-               (read.circuit.empty() ? std::string() : " (circuit " + read.circuit + ")");
+               (read.circuit.empty() ? std::string() : " (circuit " + read.circuit + ")") + ", for the sky fingerprint " +
+               sky.fingerprint;
         const std::string base = "Per unit on each bus's line-to-neutral base, BasekV / sqrt(3) of " + read.voltages_file;
         const std::string of = " of the phase nodes 1, 2 and 3 of the drawn bus and of the customers' buses it stands for";
         base_low = base + "; the lowest" + of;
@@ -176,14 +227,8 @@ ReadResult read_study(const ReadOptions& options)
 
     // Distances along the drawn network from the source's drawn bus.
     std::optional<std::string> source = options.source;
-    if (!source) {
-        std::error_code error;
-        if (fs::exists(folder / "feeder_circuit.txt", error)) {
-            const CircuitRecord record = read_circuit_record(folder);
-            if (!record.source_drawn_bus.empty())
-                source = record.source_drawn_bus;
-        }
-    }
+    if (!source && record && !record->source_drawn_bus.empty())
+        source = record->source_drawn_bus;
     std::vector<double> distance(drawn.names.size(), -1);
     if (source) {
         const std::optional<int> at = drawn.find(*source);

@@ -28,7 +28,8 @@ struct WriteResult {
     int rows = 0;
     double interval = 0;
     std::vector<std::string> unseen;  // drawn buses no element in service reaches
-    std::vector<std::string> other_case;  // files the circuit names in another letter case
+    std::vector<std::string> other_case;  // links for files the circuit names in another letter case
+    std::vector<std::string> displays;    // where the circuit runs Show, Plot or Visualize
 };
 
 // Throws StudyError, or WriteError for a file that could not be written.

@@ -427,8 +427,9 @@ std::vector<std::string> summary(const VoltageTables& tables, const Drawn& drawn
         return lines;
     lines.push_back("ANSI range A (0.95 to 1.05 pu): " +
                     (left_a == 0 ? std::string("no bus left it")
-                                 : buses(left_a) + " left it, the longest bus " + name(longest_bus) + " for " +
-                                       seconds_text(longest_a * sky.interval) + " s") +
+                                 : buses(left_a) + " left it; the longest outside it: " + name(longest_bus) + ", " +
+                                       seconds_text(longest_a * sky.interval) + " s" +
+                                       (longest_a == tables.rows ? std::string(" (the whole run)") : std::string())) +
                     "; range B (0.9167 to 1.0583 pu): " +
                     (left_b == 0 ? std::string("no bus left it") : buses(left_b) + " left it") + ".");
     lines.push_back("Lowest " + per_unit_text(lowest) + " pu at bus " + name(lowest_bus) + " in row " +

@@ -315,8 +315,8 @@ TEST(StudyTables, RangesAreCountedAtTheirLimitsOnTheValuesAsWritten)
                    "time,a,B\n0,0.9499,\n10,0.9166,\n20,1.0584,\n30,1.0000,\n");
     const std::vector<std::string> said = summary(read.tables, drawn, sky);
     ASSERT_EQ(said.size(), 3U);
-    EXPECT_EQ(said[1], "ANSI range A (0.95 to 1.05 pu): 1 bus left it, the longest bus a for 30 s; range B (0.9167 "
-                       "to 1.0583 pu): 1 bus left it.");
+    EXPECT_EQ(said[1], "ANSI range A (0.95 to 1.05 pu): 1 bus left it; the longest outside it: a, 30 s; range B "
+                       "(0.9167 to 1.0583 pu): 1 bus left it.");
     EXPECT_EQ(said[2], "Lowest 0.9166 pu at bus a in row 2 (t = 10 s); highest 1.0584 pu at bus a in row 3 (t = 20 s).");
 }
 
@@ -361,6 +361,48 @@ TEST(StudyTables, DistancesRunAlongTheConnections)
     drawn.y = {0, 4, 8, 8, 50};
     drawn.connections = {{0, 1}, {1, 2}, {0, 3}, {3, 2}};
     EXPECT_EQ(distances_from(drawn, 0), (std::vector<double>{0, 5, 9, 8, -1}));
+}
+
+// Files made at different times do not go together silently: loadshapes of another sky, a sky of
+// another network, a study written for another sky, and a results folder that still holds another
+// circuit's exports.
+TEST(StudyFiles, StaleFilesAreRefusedOrLeftOut)
+{
+    TempFolder work;
+    const fs::path folder = work.path() / "feeder";
+    const auto run = [&](const std::string& command) {
+        const std::string line = command + " > \"" + (work.path() / "out.txt").string() + "\" 2>&1";
+        return std::system(line.c_str()) == 0 ? std::string() : slurp(work.path() / "out.txt");
+    };
+    const std::string feeders = std::string(UMBRASCOPE_SOURCE_DIR) + "/tests/data/feeders";
+    const std::string clouds = std::string("\"") + UMBRASCOPE_CLOUDS + "\" --steps 5 --force --loadshapes ";
+    const std::string study = std::string("\"") + UMBRASCOPE_STUDY + "\" ";
+    ASSERT_EQ(run(std::string("\"") + UMBRASCOPE_IMPORT + "\" " + feeders + "/ieee13/IEEE13Nodeckt.dss " + folder.string()), "");
+    ASSERT_EQ(run(clouds + (work.path() / "old.dss").string() + " --seed 1 " + folder.string()), "");
+    ASSERT_EQ(run(clouds + (folder / "sun.dss").string() + " --seed 2 " + folder.string()), "");
+    EXPECT_NE(run(study + "write " + folder.string() + " --loadshapes " + (work.path() / "old.dss").string())
+                  .find("old.dss was made with another sky than"),
+              std::string::npos);
+    ASSERT_EQ(run(study + "write " + folder.string() + " --loadshapes " + (folder / "sun.dss").string()), "");
+    ASSERT_EQ(run(clouds + (folder / "sun.dss").string() + " --seed 3 " + folder.string()), "");
+    EXPECT_NE(run(study + "read " + folder.string()).find("study.dss was written for another sky"), std::string::npos);
+
+    // Another circuit imported over it: its sky was made for the 13-node feeder's buses.
+    ASSERT_EQ(run(std::string("\"") + UMBRASCOPE_IMPORT + "\" --force --coords " + feeders + "/ieee37/IEEE37_BusXY.csv " +
+                  feeders + "/ieee37/ieee37.dss " + folder.string()),
+              "");
+    const std::string refused = run(study + "write " + folder.string() + " --loadshapes " + (folder / "sun.dss").string());
+    EXPECT_NE(refused.find("cloud_sun_intensity_table.txt was made for another network"), std::string::npos) << refused;
+
+    const fs::path results = work.path() / "results";
+    for (const char* name : {"IEEE13Nodeckt_Mon_study_v1_1.csv", "ieee37_Mon_study_v1_1.csv", "ieee37_Mon_study_v2_1.csv",
+                             "IEEE13Nodeckt_EXP_VOLTAGES.csv", "IEEE37_EXP_VOLTAGES.CSV"})
+        put(results / name, "x");
+    const ResultsFolder own(results, "IEEE37");
+    EXPECT_EQ(own.monitor("study_v1")->filename(), "ieee37_Mon_study_v1_1.csv");
+    EXPECT_EQ(own.voltages().filename(), "IEEE37_EXP_VOLTAGES.CSV");
+    const ResultsFolder any(results);
+    EXPECT_THROW((void)any.voltages(), StudyError);  // two circuits' voltages: which is meant is not told
 }
 
 // The whole loop on the IEEE 13-node feeder with PV systems under a measured sky: every cell of

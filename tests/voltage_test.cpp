@@ -179,6 +179,23 @@ TEST(RunVoltages, TablesOfAnotherSkyOrNetworkAreRefusedSayingWhy)
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << c.name << ": " << error.what();
         }
     }
+    // Tables naming the sky they were made for, where the sun table was made again since.
+    {
+        VoltageRun made;
+        for (const std::string_view name : {lowest_voltage_file_name, highest_voltage_file_name}) {
+            std::string text = testing::read_file(made.folder.path() / std::string(name));
+            text.replace(text.find("Made"), 4, "Made for the sky fingerprint 0123456789abcdef");
+            made.folder.write(std::string(name), text);
+        }
+        try {
+            (void)RunVoltages::read(made.folder.path());
+            ADD_FAILURE() << "tables of another sky were read";
+        } catch (const VoltageError& error) {
+            EXPECT_NE(std::string(error.what()).find("was made for another sky than the sun table there now; make them again"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
     // Tables that differ from each other, or hold text, cannot be read at all.
     VoltageRun made;
     made.folder.write(std::string(highest_voltage_file_name), table_text(made.names, 119, VoltageRun::highest));
