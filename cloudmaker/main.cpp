@@ -25,5 +25,8 @@ int main(int argc, char* argv[])
     }
     for (const std::string& text : report(options, scenario, written))
         std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+    for (const std::string& text : scenario.warnings)
+        std::fprintf(stderr, "umbrascope-clouds: warning: %s\n", text.c_str());
     return 0;
 }

@@ -149,7 +149,32 @@ struct Element {
     bool open = false;               // Open, until Close
     std::optional<int> phases;       // phases=, a line's code's, or a code's own nphases=
     std::vector<bool> delta;         // by terminal or winding: conn=delta
+    std::optional<double> length;    // a line's length=, in its units=
+    double metres_per_unit = 0;      // of units=; 0 where none is given
 };
+
+// Metres in one of OpenDSS's length units; 0 for none or another word.
+double metres_in(std::string_view units)
+{
+    const std::string word = lower(units);
+    if (word == "ft")
+        return 0.3048;
+    if (word == "m")
+        return 1;
+    if (word == "km")
+        return 1000;
+    if (word == "mi")
+        return 1609.344;
+    if (word == "kft")
+        return 304.8;
+    if (word == "in")
+        return 0.0254;
+    if (word == "cm")
+        return 0.01;
+    if (word == "mm")
+        return 0.001;
+    return 0;
+}
 
 constexpr int default_phases = 3;
 
@@ -303,6 +328,10 @@ public:
                     {element.spelt, element.buses.empty() || element.buses.front().empty() ? -1 : index_of(element.buses.front())});
             if (is_wired(element.element_class) && joins)
                 circuit_.wired.push_back(wired(element, index_of));
+            if (element.element_class == "line" && element.length && element.metres_per_unit > 0 &&
+                element.buses.size() == 2 && !element.buses[0].empty() && !element.buses[1].empty())
+                circuit_.lengths.push_back(
+                    {index_of(element.buses[0]), index_of(element.buses[1]), *element.length * element.metres_per_unit});
         }
     }
 
@@ -488,6 +517,13 @@ private:
         } else if (property == "phases" || property == "nphases") {
             if (const std::optional<int> phases = whole_number(value); phases && *phases >= 1 && *phases <= most_terminals)
                 element.phases = *phases;
+        } else if (property == "length" && element.element_class == "line") {
+            double length = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
+            if (error == std::errc() && end == value.data() + value.size() && length > 0)
+                element.length = length;
+        } else if (property == "units" && element.element_class == "line") {
+            element.metres_per_unit = metres_in(value);
         } else if (property == "linecode" && element.element_class == "line") {
             take_phases_of(element, "linecode", value);
         } else if (property == "geometry" && element.element_class == "line") {

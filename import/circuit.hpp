@@ -55,6 +55,13 @@ struct WiredElement {
     std::vector<std::optional<Terminal>> terminals;  // by terminal number from 1; empty where not named
 };
 
+// A line of a length the circuit gives in a unit, between two buses.
+struct LineLength {
+    int from = -1;  // indexes into Circuit::buses
+    int to = -1;
+    double metres = 0;
+};
+
 struct Circuit {
     std::string name;                            // as spelt after New Circuit, "" when the script has none
     std::string source_bus;                      // the circuit's source bus, lower case ("sourcebus" unless named)
@@ -73,6 +80,7 @@ struct Circuit {
     // "ln -s LineCodes2.DSS /feeder/LineCodes2.dss".
     std::vector<std::string> other_case;
     std::vector<Site> displays;                   // Show, Plot and Visualize commands, which open windows
+    std::vector<LineLength> lengths;              // lines in service with a length in a known unit
 };
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.

@@ -1,6 +1,8 @@
 #include "import/elements.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <unordered_map>
 
 #include "core/csv.hpp"
@@ -102,6 +104,30 @@ std::string circuit_record_text(const Circuit& circuit, const Network& network, 
         if (circuit.buses[b] == circuit.source_bus && nearest[b] >= 0)
             drawn = network.buses[static_cast<std::size_t>(nearest[b])].name;
     out += "source_drawn_bus=" + drawn + "\n";
+    // What one network unit is by the lengths of the lines between drawn buses: the median of
+    // their length over the straight distance (a line runs as far as its buses lie apart, or
+    // further along a street).
+    std::unordered_map<std::string, std::size_t> placed;
+    for (std::size_t i = 0; i < network.buses.size(); ++i)
+        placed.emplace(network.buses[i].key, i);
+    std::vector<double> ratios;
+    for (const LineLength& line : circuit.lengths) {
+        const auto a = placed.find(circuit.buses[static_cast<std::size_t>(line.from)]);
+        const auto b = placed.find(circuit.buses[static_cast<std::size_t>(line.to)]);
+        if (a == placed.end() || b == placed.end())
+            continue;
+        const Bus& p = network.buses[a->second];
+        const Bus& q = network.buses[b->second];
+        const double apart = std::hypot(p.x - q.x, p.y - q.y);
+        if (apart > 0)
+            ratios.push_back(line.metres / apart);
+    }
+    if (ratios.size() >= 3) {
+        std::nth_element(ratios.begin(), ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2), ratios.end());
+        char text[64];
+        std::snprintf(text, sizeof text, "%.6g", ratios[ratios.size() / 2]);
+        out += "metres_per_unit_by_lines=" + std::string(text) + "\n";
+    }
     return out;
 }
 

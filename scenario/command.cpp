@@ -648,7 +648,26 @@ Scenario make_scenario(const CloudsOptions& options)
     const fs::path elements = options.folder / "feeder_elements.csv";
     if (fs::exists(elements, error))
         out.pv = read_pv_systems(read_file(elements, "elements file"), elements.string());
-    const bool from_tables = read_file_if_there(options.folder / "feeder_circuit.txt").find("\ntables=") != std::string::npos;
+    const std::string record = read_file_if_there(options.folder / "feeder_circuit.txt");
+    const bool from_tables = record.find("\ntables=") != std::string::npos;
+    // The circuit's line lengths tell what a network unit is, where the coordinates are to scale.
+    constexpr std::string_view by_lines = "\nmetres_per_unit_by_lines=";
+    if (const std::size_t at = record.find(by_lines); at != std::string::npos) {
+        const std::string_view rest = std::string_view(record).substr(at + by_lines.size());
+        if (const std::optional<double> lines = number_of(rest.substr(0, rest.find('\n'))); lines && *lines > 0) {
+            const std::string told = figure(*lines, *lines < 10 ? 3 : 0);
+            if (options.units && (*lines / options.metres > 3 || options.metres / *lines > 3))
+                out.warnings.push_back("by the circuit's line lengths one network unit is about " + told +
+                                       " m, not 1 " + *options.units +
+                                       ": its coordinates may be a drawing, not to scale; the sizes, speeds and times "
+                                       "here follow --units " + *options.units);
+            if (!options.units)
+                for (const auto& [unit, metres] : {std::pair{"ft", 0.3048}, std::pair{"m", 1.0}, std::pair{"km", 1000.0}})
+                    if (*lines / metres < 1.25 && metres / *lines < 1.25)
+                        out.notes.push_back(std::string("By the circuit's line lengths one network unit is about ") +
+                                            told + " m: --units " + unit + " would fit.");
+        }
+    }
     if (options.loadshapes && out.pv && from_tables)
         out.notes.push_back("The network came from two tables, without a circuit's elements: " +
                             options.loadshapes->string() + " holds a loadshape for every bus.");

@@ -61,6 +61,7 @@ struct Scenario {
     int connections = 0;                         // of the network
     std::string summary;                         // what the sky was made from
     std::vector<std::string> notes;              // for the user, after the files
+    std::vector<std::string> warnings;           // for standard error
 };
 
 // Makes the scenario for the network in the options' folder. Throws ScenarioError.

@@ -37,6 +37,17 @@ endif()
 # Two tables, and an import past nothing: refusals.
 file(WRITE ${WORK}/buses.csv "name,x,y\nPlant,0,0\nEnd,3,1\n")
 file(WRITE ${WORK}/branches.csv "from,to\nPlant,End\n")
+# The circuit's line lengths tell what a network unit is: the 8500-node feeder's coordinates are
+# feet, and the 13-node feeder's are a drawing, five feet to the unit, which --units ft is warned of.
+file(READ ${WORK}/8500/feeder_circuit.txt record)
+if(NOT record MATCHES "\nmetres_per_unit_by_lines=0.3048\n")
+  message(FATAL_ERROR "the 8500-node feeder's unit by its lines:\n${record}")
+endif()
+run(0 ${IMPORTER} ${feeders}/ieee13/IEEE13Nodeckt.dss ${WORK}/13)
+run(0 ${CLOUDS} --units ft ${WORK}/13)
+if(NOT err MATCHES "warning: by the circuit's line lengths one network unit is about 1.524 m, not 1 ft")
+  message(FATAL_ERROR "a drawing taken for feet was not warned of:\n${err}")
+endif()
 run(0 ${IMPORTER} --buses ${WORK}/buses.csv --branches=${WORK}/branches.csv ${WORK}/tables)
 file(READ ${WORK}/tables/cloud_bus_coords_connections.txt network)
 if(NOT network MATCHES "\n1,Plant,0,0\n2,End,3,1\nbus_connections[^\n]*\n1,2\n$")
