@@ -1,10 +1,13 @@
 #pragma once
 // Clock time of day as the tables, the window and the reports tell it.
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace umbrascope {
 
@@ -25,6 +28,32 @@ namespace umbrascope {
     if (tenths % 10 != 0)
         out += "." + std::to_string(tenths % 10);
     return out;
+}
+
+// "10:00:00" or "9:00:00.5" as seconds after midnight: hours 0 to 23, minutes and seconds of two
+// digits; nothing for other text.
+[[nodiscard]] inline std::optional<double> clock_seconds(std::string_view text)
+{
+    const auto number = [](std::string_view part) -> std::optional<double> {
+        double value = 0;
+        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        if (part.empty() || error != std::errc() || end != part.data() + part.size() || !std::isfinite(value))
+            return std::nullopt;
+        return value;
+    };
+    const std::size_t first = text.find(':');
+    const std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
+    if (second == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view minutes_text = text.substr(first + 1, second - first - 1);
+    const std::optional<double> hours = number(text.substr(0, first));
+    const std::optional<double> minutes = number(minutes_text);
+    const std::optional<double> seconds = number(text.substr(second + 1));
+    const bool whole = hours && minutes && *hours == std::floor(*hours) && *minutes == std::floor(*minutes) &&
+                       minutes_text.size() == 2 && text.substr(second + 1, 2).size() == 2;
+    if (!whole || *hours < 0 || *hours > 23 || *minutes < 0 || *minutes > 59 || !seconds || *seconds < 0 || *seconds >= 60)
+        return std::nullopt;
+    return *hours * 3600 + *minutes * 60 + *seconds;
 }
 
 }  // namespace umbrascope

@@ -30,19 +30,6 @@ std::optional<double> number_of(std::string_view text)
     return value;
 }
 
-// "10:00:00" or "10:00:00.5".
-std::optional<double> clock_of(std::string_view text)
-{
-    if (text.size() < 8 || text[2] != ':' || text[5] != ':')
-        return std::nullopt;
-    const std::optional<double> h = number_of(text.substr(0, 2));
-    const std::optional<double> m = number_of(text.substr(3, 2));
-    const std::optional<double> s = number_of(text.substr(6));
-    if (!h || !m || !s || *h > 23 || *m > 59 || *s >= 60)
-        return std::nullopt;
-    return *h * 3600 + *m * 60 + *s;
-}
-
 // The names of the network file's buses, as its coordinate lines give them.
 std::vector<std::string> network_names(const fs::path& folder)
 {
@@ -64,29 +51,41 @@ std::vector<std::string> network_names(const fs::path& folder)
 
 }  // namespace
 
-SkyHeader read_sky_header(const fs::path& folder)
+SkyHeader sky_header_of(const std::vector<std::string>& lines)
 {
     SkyHeader sky;
-    std::ifstream in(folder / sun_table_file_name, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; lines.size() < 6 && std::getline(in, line);)
-        lines.push_back(without_cr(std::move(line)));
-    if (lines.size() < 6 || lines[1].rfind("Made by umbrascope-clouds", 0) != 0)
+    if (lines.size() < 6)
         return sky;
     constexpr std::string_view every = "One row every ";
     if (lines[3].rfind(every, 0) == 0 && lines[3].find(" second") != std::string::npos) {
         sky.seconds = true;
+        const std::string_view rest = std::string_view(lines[3]).substr(every.size());
+        sky.interval = number_of(rest.substr(0, rest.find(' ')));
         constexpr std::string_view first = ", the first at ";
         if (const std::size_t at = lines[3].find(first); at != std::string::npos)
-            sky.start = clock_of(std::string_view(lines[3]).substr(at + first.size()));
+            sky.start = clock_seconds(std::string_view(lines[3]).substr(at + first.size()));
     }
-    if (lines[5].rfind("time,", 0) == 0 && lines[5].rfind("time,then buses", 0) != 0)
+    constexpr std::string_view unit = "one network unit is 1 ";
+    if (const std::size_t at = lines[4].find(unit); at != std::string::npos)
+        sky.units = lines[4].substr(at + unit.size());
+    // The buses it was made for, where umbrascope-clouds named them.
+    if (lines[1].rfind("Made by umbrascope-clouds", 0) == 0 && lines[5].rfind("time,", 0) == 0 &&
+        lines[5].rfind("time,then buses", 0) != 0)
         for (std::size_t at = lines[5].find(','); at != std::string::npos;) {
             const std::size_t next = lines[5].find(',', at + 1);
             sky.names.push_back(lines[5].substr(at + 1, next == std::string::npos ? next : next - at - 1));
             at = next;
         }
     return sky;
+}
+
+SkyHeader read_sky_header(const fs::path& folder)
+{
+    std::ifstream in(folder / sun_table_file_name, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; lines.size() < 6 && std::getline(in, line);)
+        lines.push_back(without_cr(std::move(line)));
+    return sky_header_of(lines);
 }
 
 std::string time_label(const SkyHeader& sky, const std::string& time)

@@ -12,10 +12,14 @@ namespace umbrascope {
 
 struct SkyHeader {
     bool seconds = false;            // the time column counts seconds
+    std::optional<double> interval;  // seconds a row
     std::optional<double> start;     // the clock time of the first row, seconds after midnight
+    std::string units;               // what one network unit is ("ft", "m", "km"), "" when not told
     std::vector<std::string> names;  // the buses it was made for; empty where it does not name them
 };
 
+// What the six header lines of a sun table say.
+[[nodiscard]] SkyHeader sky_header_of(const std::vector<std::string>& lines);
 // Reads the header of the sun table in `folder`; nothing is known where there is none.
 [[nodiscard]] SkyHeader read_sky_header(const std::filesystem::path& folder);
 

@@ -445,23 +445,6 @@ void drawn_sky(const CloudsOptions& options, const NetworkBuses& network, Scenar
 
 }  // namespace
 
-std::optional<double> clock_seconds(std::string_view text)
-{
-    // H:MM:SS or H:MM:SS.S, hours from 0 to 23.
-    const std::size_t first = text.find(':');
-    const std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
-    if (second == std::string_view::npos)
-        return std::nullopt;
-    const std::optional<double> hours = number_of(text.substr(0, first));
-    const std::optional<double> minutes = number_of(text.substr(first + 1, second - first - 1));
-    const std::optional<double> seconds = number_of(text.substr(second + 1));
-    const bool whole = hours && minutes && *hours == std::floor(*hours) && *minutes == std::floor(*minutes) &&
-                       text.substr(first + 1, second - first - 1).size() == 2 && text.substr(second + 1, 2).size() == 2;
-    if (!whole || *hours < 0 || *hours > 23 || *minutes < 0 || *minutes > 59 || !seconds || *seconds < 0 || *seconds >= 60)
-        return std::nullopt;
-    return *hours * 3600 + *minutes * 60 + *seconds;
-}
-
 CloudsOptions parse_clouds_options(CommandLine& line)
 {
     CloudsOptions options;

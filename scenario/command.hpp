@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/clock.hpp"
 #include "scenario/drift.hpp"
 #include "scenario/sun_model.hpp"
 
@@ -49,8 +50,7 @@ struct CloudsOptions {
 // Reads the command line; a wrong one ends the program with the hint to --help.
 [[nodiscard]] CloudsOptions parse_clouds_options(CommandLine& line);
 
-// "10:00:00" or "10:00:00.5" as seconds after midnight; nothing for other text.
-[[nodiscard]] std::optional<double> clock_seconds(std::string_view text);
+using umbrascope::clock_seconds;
 
 struct Scenario {
     SunTable table;

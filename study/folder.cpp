@@ -12,6 +12,7 @@
 #include "core/lines.hpp"
 #include "core/run_state.hpp"
 #include "import/source_files.hpp"
+#include "run/sky_header.hpp"
 #include "scenario/command.hpp"
 #include "scenario/network_buses.hpp"
 #include "scenario/track.hpp"
@@ -80,24 +81,6 @@ CircuitRecord read_circuit_record(const fs::path& folder)
     return record;
 }
 
-void read_sky_header(const std::vector<std::string>& header, Sky& sky)
-{
-    for (const std::string& line : header) {
-        constexpr std::string_view every = "One row every ";
-        if (line.rfind(every, 0) == 0) {
-            const std::size_t end = line.find(' ', every.size());
-            if (const std::optional<double> interval = number_of(std::string_view(line).substr(every.size(), end - every.size())))
-                sky.interval = *interval;
-            constexpr std::string_view first = ", the first at ";
-            if (const std::size_t at = line.find(first); at != std::string::npos)
-                sky.start = scenario::clock_seconds(std::string_view(line).substr(at + first.size()));
-        }
-        constexpr std::string_view unit = "one network unit is 1 ";
-        if (const std::size_t at = line.find(unit); at != std::string::npos)
-            sky.units = line.substr(at + unit.size());
-    }
-}
-
 Sky read_sky(const fs::path& folder)
 {
     const fs::path path = folder / sun_table_file_name;
@@ -130,15 +113,11 @@ Sky read_sky(const fs::path& folder)
     sky.rows = static_cast<int>(sky.times.size());
     if (sky.rows == 0)
         throw StudyError(path.string() + " has no rows");
-    read_sky_header(sky.header, sky);
+    const SkyHeader said = sky_header_of(sky.header);
+    sky.interval = said.interval.value_or(0);
+    sky.start = said.start;
+    sky.units = said.units;
     sky.fingerprint = file_fingerprint(path).value_or("");
-    if (sky.header[1].rfind("Made by umbrascope-clouds", 0) == 0 && sky.header[5].rfind("time,", 0) == 0 &&
-        sky.header[5].rfind("time,then buses", 0) != 0)
-        for (std::size_t at = 4; at != std::string::npos;) {
-            const std::size_t next = sky.header[5].find(',', at + 1);
-            sky.names.push_back(sky.header[5].substr(at + 1, next == std::string::npos ? next : next - at - 1));
-            at = next;
-        }
     if (!(sky.interval > 0) && sky.rows > 1) {
         const std::optional<double> first = number_of(sky.times[0]);
         const std::optional<double> second = number_of(sky.times[1]);
@@ -149,16 +128,6 @@ Sky read_sky(const fs::path& folder)
         throw StudyError(path.string() + ": cannot tell the seconds between its rows: its header does not say "
                          "(\"One row every 10 seconds\") and its first two times do not tell");
     return sky;
-}
-
-std::optional<std::string> sky_for_another_network(const fs::path& folder, const Sky& sky, const Drawn& drawn)
-{
-    if (sky.names.empty() || sky.names == drawn.names)
-        return std::nullopt;
-    return (folder / sun_table_file_name).string() + " was made for another network: its header names " +
-           std::to_string(sky.names.size()) + " buses where " + (folder / network_file_name).string() + " holds " +
-           std::to_string(drawn.names.size()) + (sky.names.size() == drawn.names.size() ? ", others" : "") +
-           "; make the sky again with umbrascope-clouds --force " + folder.string();
 }
 
 std::optional<int> Drawn::find(std::string_view name) const

@@ -53,20 +53,10 @@ struct Sky {
     std::string units;                  // one network unit ("ft", "m", "km"), "" when not told
     std::vector<std::string> header;    // its six header lines
     std::string fingerprint;            // of the whole file
-    std::vector<std::string> names;     // the buses it was made for, where umbrascope-clouds named them
 };
 // Reads the sun table of `folder`. The interval comes from its header ("One row every 10 seconds")
 // or else from its first two times. Throws StudyError.
 [[nodiscard]] Sky read_sky(const std::filesystem::path& folder);
-// The interval and clock of a table's header lines, as umbrascope-clouds writes them.
-void read_sky_header(const std::vector<std::string>& header, Sky& sky);
-
-// Why the sky cannot go with the drawn network: it was made for other buses. Nothing where it fits
-// or does not say what it was made for.
-struct Drawn;
-[[nodiscard]] std::optional<std::string> sky_for_another_network(const std::filesystem::path& folder, const Sky& sky,
-                                                                 const Drawn& drawn);
-
 // The drawn network: the network file's buses in order, with their places and connections.
 struct Drawn {
     std::vector<std::string> names;

@@ -10,6 +10,7 @@
 #include "import/circuit.hpp"
 #include "import/source_files.hpp"
 #include "output/output_file.hpp"
+#include "run/sky_header.hpp"
 #include "study/exports.hpp"
 #include "study/plan.hpp"
 #include "study/voltages.hpp"
@@ -100,7 +101,7 @@ WriteResult write_study(const WriteOptions& options)
                          "--loadshapes " + options.shapes.string() + " ... " + options.folder.string());
     const Sky sky = read_sky(folder);
     const Drawn drawn = read_drawn(folder);
-    if (const std::optional<std::string> other = sky_for_another_network(folder, sky, drawn))
+    if (const std::optional<std::string> other = sun_table_mismatch(folder))
         throw StudyError(*other);
     // The loadshapes name the sky they were made with.
     if (const std::optional<std::string> made = shape_fingerprint(options.shapes); made && *made != sky.fingerprint)
@@ -161,7 +162,7 @@ ReadResult read_study(const ReadOptions& options)
     const fs::path& folder = options.folder;
     const Sky sky = read_sky(folder);
     const Drawn drawn = read_drawn(folder);
-    if (const std::optional<std::string> other = sky_for_another_network(folder, sky, drawn))
+    if (const std::optional<std::string> other = sun_table_mismatch(folder))
         throw StudyError(*other);
     std::optional<CircuitRecord> record;
     std::error_code missing;

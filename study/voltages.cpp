@@ -21,25 +21,29 @@ namespace {
 
 constexpr std::size_t longest_line = 32767;
 
-// "0.9512" for 9512; nothing for no voltage.
-void append_per_unit(std::string& out, PerUnit v)
+// "0.9512" for 9512 at `at`, giving the end; nothing for no voltage. Room for 16 characters.
+char* put_per_unit(char* at, PerUnit v)
 {
     if (v == no_voltage)
-        return;
+        return at;
     if (v < 0) {
-        out += '-';
+        *at++ = '-';
         v = -v;
     }
+    at = std::to_chars(at, at + 10, v / 10000).ptr;
+    const PerUnit rest = v % 10000;
+    at[0] = '.';
+    at[1] = static_cast<char>('0' + rest / 1000);
+    at[2] = static_cast<char>('0' + rest / 100 % 10);
+    at[3] = static_cast<char>('0' + rest / 10 % 10);
+    at[4] = static_cast<char>('0' + rest % 10);
+    return at + 5;
+}
+
+void append_per_unit(std::string& out, PerUnit v)
+{
     char digits[16];
-    const auto whole = v / 10000;
-    const auto rest = v % 10000;
-    char* at = std::to_chars(digits, digits + sizeof digits, whole).ptr;
-    *at++ = '.';
-    *at++ = static_cast<char>('0' + rest / 1000);
-    *at++ = static_cast<char>('0' + rest / 100 % 10);
-    *at++ = static_cast<char>('0' + rest / 10 % 10);
-    *at++ = static_cast<char>('0' + rest % 10);
-    out.append(digits, at);
+    out.append(digits, put_per_unit(digits, v));
 }
 
 std::string per_unit_text(PerUnit v)
@@ -297,21 +301,7 @@ void write_voltage_table(const VoltageTables& tables, bool highest, const Drawn&
         at = std::copy(time.begin(), time.end(), at);
         for (std::size_t bus = 0, cell = row; bus < static_cast<std::size_t>(tables.buses); ++bus, cell += rows) {
             *at++ = ',';
-            PerUnit v = values[cell];
-            if (v == no_voltage)
-                continue;
-            if (v < 0) {
-                *at++ = '-';
-                v = -v;
-            }
-            at = std::to_chars(at, at + 10, v / 10000).ptr;
-            const PerUnit rest = v % 10000;
-            at[0] = '.';
-            at[1] = static_cast<char>('0' + rest / 1000);
-            at[2] = static_cast<char>('0' + rest / 100 % 10);
-            at[3] = static_cast<char>('0' + rest / 10 % 10);
-            at[4] = static_cast<char>('0' + rest % 10);
-            at += 5;
+            at = put_per_unit(at, values[cell]);
         }
         *at++ = '\n';
         if (static_cast<std::size_t>(at - buffer.data()) + row_room > buffer.size()) {
