@@ -339,11 +339,17 @@ void BusChart::save_csv(const std::filesystem::path& path) const
     std::vector<std::string> names;
     for (const int bus : buses_)
         names.push_back(encode_utf8(bus <= st.nbus.value() ? TextView(st.bus_name(index(bus))) : TextView()));
-    for (const std::string& name : names)
-        text += "," + csv_field(name);
+    for (const std::string& name : names) {
+        text += ',';
+        text += csv_field(name);
+    }
     if (voltages != nullptr)
-        for (const std::string& name : names)
-            text += "," + csv_field(name + " lowest pu") + "," + csv_field(name + " highest pu");
+        for (const std::string& name : names) {
+            text += ',';
+            text += csv_field(name + " lowest pu");
+            text += ',';
+            text += csv_field(name + " highest pu");
+        }
     text += '\n';
     for (int row = 1; row <= st.n_time.value(); ++row) {
         text += encode_utf8(cell_text(st.time_val(index(row))));

@@ -21,7 +21,7 @@
 #include "app/error_report.hpp"
 #include "app/export_job.hpp"
 #include "run/run_warnings.hpp"
-#include "run/sky_header.hpp"
+#include "model/sky_header.hpp"
 #include "app/frame_dialog.hpp"
 #include "app/picture_window.hpp"
 #include "app/profile_window.hpp"

@@ -16,7 +16,7 @@
 #include "output/frame_picture.hpp"
 #include "output/profile_picture.hpp"
 #include "render/picture.hpp"
-#include "run/voltages.hpp"
+#include "model/voltages.hpp"
 
 class QAction;
 class QMenu;

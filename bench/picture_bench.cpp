@@ -21,7 +21,7 @@
 #include "output/profile_picture.hpp"
 #include "run/export_run.hpp"
 #include "run/recolour.hpp"
-#include "run/voltages.hpp"
+#include "model/voltages.hpp"
 #include "scenario/sensor.hpp"
 #include "scenario/drift.hpp"
 #include "scenario/network_buses.hpp"

@@ -44,8 +44,8 @@ struct Scenario {
         const import::Network network = import::join_network(
             import::read_coordinates(*files.read(coords, why), coords.string(), import::Degrees::none), circuit);
         put(folder / "cloud_bus_coords_connections.txt", import::network_file_text(network, "Master.dss"));
-        put(folder / "feeder_elements.csv", import::elements_file_text(import::stand_ins(circuit, network)));
-        put(folder / "feeder_circuit.txt", import::circuit_record_text(circuit, network, feeder / "Master.dss"));
+        put(folder / "feeder_elements.csv", elements_file_text(import::stand_ins(circuit, network)));
+        put(folder / "feeder_circuit.txt", circuit_record_text(import::circuit_record(circuit, network, feeder / "Master.dss")));
 
         std::vector<scenario::Place> places;
         scenario::SunHeader header{"the sensor", "", 1, {}};

@@ -45,7 +45,8 @@ public:
 private:
     void take(std::string_view& bytes)
     {
-        pending_[held_++] = bytes.front();
+        pending_[held_ % sizeof pending_] = bytes.front();
+        ++held_;
         bytes.remove_prefix(1);
         if (held_ == 8) {
             std::uint64_t word = 0;

@@ -405,6 +405,11 @@ private:
                 element.disabled = word == "disable";
         } else if (word == "redirect" || word == "compile") {
             follow(params, folder, site, depth, word == "redirect" ? "Redirect" : "Compile");
+        } else if (word == "set") {
+            // The circuit's own control mode, which a study keeps.
+            for (std::size_t i = 1; i < params.size(); ++i)
+                if (lower(params[i].name) == "controlmode" && !params[i].value.empty())
+                    circuit_.control_mode = lower(params[i].value);
         } else if (word == "show" || word == "plot" || word == "visualize") {
             circuit_.displays.push_back(site);
         } else if (word == "buscoords" || word == "latlongcoords") {

@@ -81,6 +81,7 @@ struct Circuit {
     std::vector<std::string> other_case;
     std::vector<Site> displays;                   // Show, Plot and Visualize commands, which open windows
     std::vector<LineLength> lengths;              // lines in service with a length in a known unit
+    std::string control_mode;                     // the last Set ControlMode, lower case; "" for none
 };
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.

@@ -92,18 +92,17 @@ std::vector<StandIn> stand_ins(const Circuit& circuit, const Network& network)
     return out;
 }
 
-std::string circuit_record_text(const Circuit& circuit, const Network& network, const std::filesystem::path& entry)
+CircuitRecord circuit_record(const Circuit& circuit, const Network& network, const std::filesystem::path& entry)
 {
-    std::string out = "# The OpenDSS circuit this folder's network was imported from, for umbrascope-study\n";
-    out += "entry=" + entry.string() + "\n";
-    out += "circuit=" + circuit.name + "\n";
-    out += "source_bus=" + circuit.source_bus + "\n";
-    std::string drawn;
+    CircuitRecord out;
+    out.entry = entry;
+    out.circuit = circuit.name;
+    out.source_bus = circuit.source_bus;
+    out.control_mode = circuit.control_mode;
     const std::vector<int> nearest = nearest_drawn(circuit, network);
     for (std::size_t b = 0; b < circuit.buses.size(); ++b)
         if (circuit.buses[b] == circuit.source_bus && nearest[b] >= 0)
-            drawn = network.buses[static_cast<std::size_t>(nearest[b])].name;
-    out += "source_drawn_bus=" + drawn + "\n";
+            out.source_drawn_bus = network.buses[static_cast<std::size_t>(nearest[b])].name;
     // What one network unit is by the lengths of the lines between drawn buses: the median of
     // their length over the straight distance (a line runs as far as its buses lie apart, or
     // further along a street).
@@ -124,29 +123,7 @@ std::string circuit_record_text(const Circuit& circuit, const Network& network, 
     }
     if (ratios.size() >= 3) {
         std::nth_element(ratios.begin(), ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2), ratios.end());
-        char text[64];
-        std::snprintf(text, sizeof text, "%.6g", ratios[ratios.size() / 2]);
-        out += "metres_per_unit_by_lines=" + std::string(text) + "\n";
-    }
-    return out;
-}
-
-std::string tables_record_text(const std::string& origin)
-{
-    return "# This folder's network was imported from two tables, not from an OpenDSS circuit\ntables=" + origin + "\n";
-}
-
-std::string elements_file_text(const std::vector<StandIn>& elements)
-{
-    std::string out = "element,bus,drawn_bus\n";
-    out.reserve(out.size() + elements.size() * 48);
-    for (const StandIn& row : elements) {
-        append_csv(out, row.element);
-        out += ',';
-        append_csv(out, row.bus);
-        out += ',';
-        append_csv(out, row.drawn_bus);
-        out += '\n';
+        out.metres_per_unit_by_lines = ratios[ratios.size() / 2];
     }
     return out;
 }

@@ -225,35 +225,41 @@ std::string network_file_text(const Network& network, const std::string& origin)
 
 std::string summary(const Network& network, const Circuit& circuit, const CoordinateTable& table, bool branch_table)
 {
+    // Each line is added with its line end first, in two steps: a text added before a fresh string
+    // makes GCC 12 warn of a copy that cannot happen.
+    const auto line = [](std::string& to, const std::string& text) {
+        to += '\n';
+        to += text;
+    };
     std::string text = plural(static_cast<long>(network.buses.size()), "bus", "buses") + ", " +
                        plural(static_cast<long>(network.connections.size()), "connection", "connections") + " from " +
                        plural(network.elements, "element", "elements") + "; " +
                        plural(network.bridged, "bus without coordinates bridged", "buses without coordinates bridged") +
                        "; " + plural(network.parts, "separate part", "separate parts");
     if (circuit.left_out > 0)
-        text += "\n" + plural(circuit.left_out, "open switch or disabled element", "open switches or disabled elements") +
-                " left out: the network is the circuit as switched";
+        line(text, plural(circuit.left_out, "open switch or disabled element", "open switches or disabled elements") +
+                   " left out: the network is the circuit as switched");
     if (network.not_in_circuit > 0)
-        text += "\n" + plural(network.not_in_circuit, "bus", "buses") +
-                (branch_table ? " of the bus table on no branch" : " of the coordinates that no element in service names") +
-                ": each is drawn on its own, a separate part";
+        line(text, plural(network.not_in_circuit, "bus", "buses") +
+                   (branch_table ? " of the bus table on no branch" : " of the coordinates that no element in service names") +
+                   ": each is drawn on its own, a separate part");
     if (branch_table && network.bridged > 0) {
-        text += "\n" + plural(network.bridged, "name", "names") + " of the branch table not in the bus table, joined through: ";
+        line(text, plural(network.bridged, "name", "names") + " of the branch table not in the bus table, joined through: ");
         for (std::size_t i = 0; i < network.unplaced.size(); ++i)
             text += (i > 0 ? ", " : "") + network.unplaced[i];
         if (network.bridged > static_cast<int>(network.unplaced.size()))
             text += ", ...";
     }
     if (table.repeated > 0)
-        text += "\n" + plural(table.repeated, "coordinate line", "coordinate lines") +
-                " naming a bus already given, in some letter case, the first at " + table.first_repeated->text() +
-                ": the first of each name kept";
+        line(text, plural(table.repeated, "coordinate line", "coordinate lines") +
+                   " naming a bus already given, in some letter case, the first at " + table.first_repeated->text() +
+                   ": the first of each name kept");
     if (table.skipped > 0)
-        text += "\n" + plural(table.skipped, "line", "lines") + " of the coordinate file with numbers but not \"name, x, y\", " +
-                "the first at " + table.first_skipped->text() + ": passed over";
+        line(text, plural(table.skipped, "line", "lines") + " of the coordinate file with numbers but not \"name, x, y\", " +
+                   "the first at " + table.first_skipped->text() + ": passed over");
     if (circuit.skipped > 0)
-        text += "\n" + plural(circuit.skipped, "command", "commands") + " not understood and skipped, the first at " +
-                circuit.first_skipped->text();
+        line(text, plural(circuit.skipped, "command", "commands") + " not understood and skipped, the first at " +
+                   circuit.first_skipped->text());
     return text;
 }
 

@@ -11,15 +11,6 @@ namespace umbrascope::import {
 
 namespace fs = std::filesystem;
 
-std::string lower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 namespace {
 
 // "..\Lines\LineCodes.DSS" as a relative path with forward slashes.

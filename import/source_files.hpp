@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/words.hpp"
+
 namespace umbrascope::import {
 
 class SourceFiles {
@@ -42,8 +44,5 @@ public:
 private:
     std::map<std::string, std::pair<std::filesystem::path, std::string>> files_;  // by lower-case path
 };
-
-// ASCII lower case: names in circuits and file names compare this way.
-[[nodiscard]] std::string lower(std::string_view text);
 
 }  // namespace umbrascope::import

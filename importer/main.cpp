@@ -249,9 +249,13 @@ int main(int argc, char* argv[])
         // any symbolic link, so that its Redirects resolve from the circuit's folder.
         std::error_code error;
         const fs::path entry = tables ? fs::path() : fs::canonical(operands.front(), error);
-        record = tables ? tables_record_text(imported.origin)
-                        : circuit_record_text(imported.circuit, imported.network,
-                                              error ? fs::absolute(operands.front()).lexically_normal() : entry);
+        CircuitRecord made;
+        if (tables)
+            made.tables = imported.origin;
+        else
+            made = circuit_record(imported.circuit, imported.network,
+                                  error ? fs::absolute(operands.front()).lexically_normal() : entry);
+        record = circuit_record_text(made);
     } catch (const ImportError& error) {
         line.fail(error.what());
     }

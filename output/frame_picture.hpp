@@ -14,8 +14,8 @@
 #include "output/indexed_frame.hpp"
 #include "output/profile_picture.hpp"
 #include "render/picture.hpp"
-#include "run/sky_header.hpp"
-#include "run/voltages.hpp"
+#include "model/sky_header.hpp"
+#include "model/voltages.hpp"
 
 class QPainter;
 class QRectF;

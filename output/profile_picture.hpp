@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/run_state.hpp"
-#include "run/voltages.hpp"
+#include "model/voltages.hpp"
 
 class QPainter;
 

@@ -18,7 +18,7 @@
 #include "run/pass_driver.hpp"
 #include "run/recolour.hpp"
 #include "run/run_warnings.hpp"
-#include "run/voltages.hpp"
+#include "model/voltages.hpp"
 
 namespace umbrascope {
 

@@ -8,15 +8,9 @@
 #include <optional>
 
 #include "core/run_state.hpp"
+#include "model/bus_colouring.hpp"
 
 namespace umbrascope {
-
-class BusColouring {
-public:
-    virtual ~BusColouring() = default;
-    // The colour of bus `bus`'s disc in row `row` (both from 1), or nothing for the sunlight class.
-    [[nodiscard]] virtual std::optional<Colour> disc_colour(int row, int bus) const = 0;
-};
 
 class RecolourSurface : public Surface {
 public:

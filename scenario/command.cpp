@@ -13,6 +13,8 @@
 #include "cli/command_line.hpp"
 #include "core/fingerprint.hpp"
 #include "core/run_state.hpp"
+#include "model/circuit_record.hpp"
+#include "model/element_map.hpp"
 #include "output/output_file.hpp"
 #include "scenario/network_buses.hpp"
 #include "scenario/sensor.hpp"
@@ -112,13 +114,6 @@ std::optional<double> number_of(std::string_view text)
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
         return std::nullopt;
     return value;
-}
-
-std::string lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 std::string read_file(const fs::path& path, const char* what)
@@ -628,16 +623,15 @@ Scenario make_scenario(const CloudsOptions& options)
     }
     // The PV systems of an imported circuit: their drawn buses take loadshapes, and the smoothing
     // that matters to a PV study is over them.
-    const fs::path elements = options.folder / "feeder_elements.csv";
+    const fs::path elements = options.folder / elements_file_name;
     if (fs::exists(elements, error))
         out.pv = read_pv_systems(read_file(elements, "elements file"), elements.string());
-    const std::string record = read_file_if_there(options.folder / "feeder_circuit.txt");
-    const bool from_tables = record.find("\ntables=") != std::string::npos;
+    const std::string record_text = read_file_if_there(options.folder / circuit_record_name);
+    const CircuitRecord record = read_circuit_record_text(record_text);
+    const bool from_tables = !record_text.empty() && record.entry.empty();
     // The circuit's line lengths tell what a network unit is, where the coordinates are to scale.
-    constexpr std::string_view by_lines = "\nmetres_per_unit_by_lines=";
-    if (const std::size_t at = record.find(by_lines); at != std::string::npos) {
-        const std::string_view rest = std::string_view(record).substr(at + by_lines.size());
-        if (const std::optional<double> lines = number_of(rest.substr(0, rest.find('\n'))); lines && *lines > 0) {
+    {
+        if (const std::optional<double> lines = record.metres_per_unit_by_lines; lines && *lines > 0) {
             const std::string told = figure(*lines, *lines < 10 ? 3 : 0);
             if (options.units && (*lines / options.metres > 3 || options.metres / *lines > 3))
                 out.warnings.push_back("by the circuit's line lengths one network unit is about " + told +

@@ -10,6 +10,8 @@
 
 #include "core/csv.hpp"
 #include "core/lines.hpp"
+#include "model/element_map.hpp"
+#include "model/folder_error.hpp"
 
 namespace umbrascope::scenario {
 
@@ -279,20 +281,16 @@ std::string loadshapes_text(const SunTable& table, const SunHeader& header, cons
 
 std::vector<PvSystem> read_pv_systems(std::string_view text, const std::string& file)
 {
+    std::vector<StandIn> elements;
+    try {
+        elements = read_elements_text(text, file);
+    } catch (const FolderError& error) {
+        throw ScenarioError(error.what());
+    }
     std::vector<PvSystem> systems;
-    each_line(text, [&](std::string_view line, long number) {
-        if (number == 1 || line.empty())
-            return;
-        const std::optional<std::vector<std::string>> parsed = csv_fields(line);
-        if (!parsed || parsed->size() != 3)
-            throw ScenarioError(file + ":" + std::to_string(number) + ": a line is element,bus,drawn_bus");
-        const std::vector<std::string>& fields = *parsed;
-        std::string kind = fields[0].substr(0, fields[0].find('.'));
-        for (char& c : kind)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (kind == "pvsystem")
-            systems.push_back({fields[0], fields[2]});
-    });
+    for (StandIn& element : elements)
+        if (is_class(element.element, "pvsystem"))
+            systems.push_back({std::move(element.element), std::move(element.drawn_bus)});
     return systems;
 }
 

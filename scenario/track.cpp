@@ -41,20 +41,6 @@ std::string where(const std::string& file, long line) { return file + ":" + std:
 
 }  // namespace
 
-void append_decimal(std::string& out, double value, int decimals)
-{
-    char buffer[400];
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    std::string_view text(buffer, error == std::errc() ? static_cast<std::size_t>(end - buffer) : 0);
-    if (text.find('.') != std::string_view::npos) {
-        while (text.back() == '0')
-            text.remove_suffix(1);
-        if (text.back() == '.')
-            text.remove_suffix(1);
-    }
-    out += text == "-0" ? "0" : text;
-}
-
 Track read_track(std::string_view text, const std::string& file)
 {
     Track track;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/words.hpp"
+
 namespace umbrascope::scenario {
 
 // Input or options a scenario cannot be made from; the message names the file and line where
@@ -42,8 +44,5 @@ struct Track {
 
 // A track file's text: `about` is its second line; numbers with `decimals` places.
 [[nodiscard]] std::string track_text(const Track& track, const std::string& about, int decimals);
-
-// `value` with at most `decimals` places and no trailing zeros ("0.5", "12", "-3.25").
-void append_decimal(std::string& out, double value, int decimals);
 
 }  // namespace umbrascope::scenario

@@ -63,7 +63,7 @@ used (one line on standard error says why); nothing is written then.
 std::string seconds(double value)
 {
     std::string out;
-    scenario::append_decimal(out, value, 6);
+    append_decimal(out, value, 6);
     return out;
 }
 

@@ -62,7 +62,7 @@ int voltage_conductor(std::string_view field)
     while (digits < field.size() && field[digits] >= '0' && field[digits] <= '9')
         ++digits;
     const std::string_view rest = trim_blanks(field.substr(digits));
-    if (digits == 0 || !(rest.empty() || import::lower(rest) == "(volts)"))
+    if (digits == 0 || !(rest.empty() || lower(rest) == "(volts)"))
         return 0;
     int conductor = 0;
     std::from_chars(field.data(), field.data() + digits, conductor);
@@ -151,7 +151,7 @@ bool take_number(const char*& p, const char* end, double& value)
 
 ResultsFolder::ResultsFolder(fs::path folder, const std::string& circuit) : folder_(std::move(folder))
 {
-    const std::string own = import::lower(circuit);
+    const std::string own = lower(circuit);
     own_ = circuit;
     std::error_code error;
     fs::directory_iterator entries(folder_, error);
@@ -159,7 +159,7 @@ ResultsFolder::ResultsFolder(fs::path folder, const std::string& circuit) : fold
         throw StudyError("cannot read the results folder " + folder_.string() + ": " + error.message() +
                          " (run the study in OpenDSS first, or give the folder with --results DIR)");
     for (const fs::directory_entry& entry : entries) {
-        const std::string name = import::lower(entry.path().filename().string());
+        const std::string name = lower(entry.path().filename().string());
         if (ends_with(name, voltages_mark)) {
             if (own.empty() || name == own + std::string(voltages_mark))
                 voltages_.push_back(entry.path());
@@ -179,7 +179,7 @@ ResultsFolder::ResultsFolder(fs::path folder, const std::string& circuit) : fold
 
 std::optional<fs::path> ResultsFolder::monitor(const std::string& name) const
 {
-    const std::string key = import::lower(name);
+    const std::string key = lower(name);
     if (const auto found = monitors_.find(key + "\n"); found != monitors_.end())
         return found->second;
     if (const auto found = monitors_.find(key); found != monitors_.end())
@@ -238,7 +238,7 @@ std::unordered_map<std::string, BusVoltages> read_voltage_export(const fs::path&
             if (number_at(i, node) && number_at(i + 1, volts) && node > 0)
                 bus.nodes.emplace_back(static_cast<int>(node), volts);
         }
-        buses[import::lower(bare(fields[0]))] = std::move(bus);
+        buses[lower(bare(fields[0]))] = std::move(bus);
     });
     return buses;
 }
@@ -276,7 +276,7 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
         at = comma + 1;
     }
     ++fields;
-    if (fields < 2 || import::lower(bare(header.substr(0, header.find(',')))) != "hour")
+    if (fields < 2 || lower(bare(header.substr(0, header.find(',')))) != "hour")
         throw StudyError(file.string() + " is not a monitor export: its first line is not \"hour,t(sec),...\"");
     if (voltages == 0)
         throw StudyError(file.string() + " holds no voltages (V1 or \"|V|1 (volts)\" and on): the study's monitors are "

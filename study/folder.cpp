@@ -12,7 +12,8 @@
 #include "core/lines.hpp"
 #include "core/run_state.hpp"
 #include "import/source_files.hpp"
-#include "run/sky_header.hpp"
+#include "model/folder_error.hpp"
+#include "model/sky_header.hpp"
 #include "scenario/command.hpp"
 #include "scenario/network_buses.hpp"
 #include "scenario/track.hpp"
@@ -20,20 +21,6 @@
 namespace umbrascope::study {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::optional<double> number_of(std::string_view text)
-{
-    text = trim_blanks(text);
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-}  // namespace
 
 std::string read_text(const fs::path& path, const char* what)
 {
@@ -60,25 +47,7 @@ CircuitRecord read_circuit_record(const fs::path& folder)
         throw StudyError(folder.string() + " has no feeder_circuit.txt, the record of the circuit its network was "
                          "imported from: import the circuit again with umbrascope-import --force CIRCUIT.dss " +
                          folder.string());
-    CircuitRecord record;
-    each_line(read_text(path, "circuit record"), [&](std::string_view line, long) {
-        const std::size_t equals = line.find('=');
-        if (line.empty() || line.front() == '#' || equals == std::string_view::npos)
-            return;
-        const std::string_view key = line.substr(0, equals);
-        const std::string value(line.substr(equals + 1));
-        if (key == "entry")
-            record.entry = value;
-        else if (key == "circuit")
-            record.circuit = value;
-        else if (key == "source_bus")
-            record.source_bus = value;
-        else if (key == "source_drawn_bus")
-            record.source_drawn_bus = value;
-        else if (key == "tables")
-            record.tables = value;
-    });
-    return record;
+    return read_circuit_record_text(read_text(path, "circuit record"));
 }
 
 Sky read_sky(const fs::path& folder)
@@ -135,9 +104,9 @@ std::optional<int> Drawn::find(std::string_view name) const
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i] == name)
             return static_cast<int>(i);
-    const std::string wanted = import::lower(name);
+    const std::string wanted = lower(name);
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (import::lower(names[i]) == wanted)
+        if (lower(names[i]) == wanted)
             return static_cast<int>(i);
     return std::nullopt;
 }
@@ -165,25 +134,16 @@ Drawn read_drawn(const fs::path& folder)
 
 std::vector<StandIn> read_stand_ins(const fs::path& folder)
 {
-    const fs::path path = folder / "feeder_elements.csv";
-    std::vector<StandIn> out;
-    std::error_code error;
-    if (!fs::exists(path, error))
-        return out;
-    each_line(read_text(path, "element map"), [&](std::string_view line, long number) {
-        if (number == 1 || line.empty())
-            return;
-        const std::optional<std::vector<std::string>> fields = csv_fields(line);
-        if (!fields || fields->size() != 3)
-            throw StudyError(path.string() + ":" + std::to_string(number) + ": a line is element,bus,drawn_bus");
-        out.push_back({(*fields)[0], (*fields)[1], (*fields)[2]});
-    });
-    return out;
+    try {
+        return read_element_map(folder);
+    } catch (const FolderError& error) {
+        throw StudyError(error.what());
+    }
 }
 
 std::optional<double> metres_of(std::string_view units)
 {
-    const std::string word = import::lower(trim_blanks(units));
+    const std::string word = lower(trim_blanks(units));
     if (word == "ft")
         return 0.3048;
     if (word == "m")

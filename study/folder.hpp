@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "core/csv.hpp"
+#include "model/circuit_record.hpp"
+#include "model/element_map.hpp"
 
 namespace umbrascope::study {
 
@@ -33,15 +35,8 @@ using umbrascope::csv_fields;
 // The whole of a file. Throws StudyError naming it, as `what`.
 [[nodiscard]] std::string read_text(const std::filesystem::path& path, const char* what);
 
-// feeder_circuit.txt, which umbrascope-import writes beside the network.
-struct CircuitRecord {
-    std::filesystem::path entry;   // the circuit's entry file; empty for a network of two tables
-    std::string circuit;           // its name
-    std::string source_bus;        // lower case
-    std::string source_drawn_bus;  // as the network file names it; empty where none stands for it
-    std::string tables;            // for two tables: what they were
-};
-// Throws StudyError where the folder has none (an import older than the record).
+// The folder's feeder_circuit.txt. Throws StudyError where it has none (an import older than the
+// record), or no network.
 [[nodiscard]] CircuitRecord read_circuit_record(const std::filesystem::path& folder);
 
 // The sun table's rows, without their values.
@@ -66,12 +61,7 @@ struct Drawn {
 };
 [[nodiscard]] Drawn read_drawn(const std::filesystem::path& folder);
 
-// Each element's bus and the drawn bus for it, from feeder_elements.csv.
-struct StandIn {
-    std::string element;
-    std::string bus;
-    std::string drawn_bus;
-};
+// Each element's bus and the drawn bus for it, from feeder_elements.csv; none where it is not there.
 [[nodiscard]] std::vector<StandIn> read_stand_ins(const std::filesystem::path& folder);
 
 // Metres in one network unit for "ft", "m" or "km"; nothing for other text.

@@ -229,7 +229,7 @@ std::vector<Monitor> read_map(const fs::path& path)
 std::string script_text(const ScriptFacts& facts, const Plan& plan)
 {
     std::string interval;
-    scenario::append_decimal(interval, facts.interval, 6);
+    append_decimal(interval, facts.interval, 6);
     const std::string rows = std::to_string(facts.rows);
     std::string out;
     out += "! The time series of the sky over " + (facts.circuit_name.empty() ? std::string("the circuit") : facts.circuit_name) +

@@ -10,7 +10,7 @@
 #include "import/circuit.hpp"
 #include "import/source_files.hpp"
 #include "output/output_file.hpp"
-#include "run/sky_header.hpp"
+#include "model/sky_header.hpp"
 #include "study/exports.hpp"
 #include "study/plan.hpp"
 #include "study/voltages.hpp"
@@ -53,7 +53,7 @@ std::optional<long> shape_points(const fs::path& shapes)
     std::string head(4096, '\0');
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<std::size_t>(in.gcount()));
-    const std::size_t at = import::lower(head).find("npts=");
+    const std::size_t at = lower(head).find("npts=");
     if (at == std::string::npos)
         return std::nullopt;
     long points = 0;

@@ -77,7 +77,7 @@ void take(VoltageTables& tables, std::size_t cell, PerUnit v)
 std::string seconds_text(double seconds)
 {
     std::string out;
-    scenario::append_decimal(out, seconds, 6);
+    append_decimal(out, seconds, 6);
     return out;
 }
 
@@ -96,7 +96,7 @@ FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vecto
     const std::unordered_map<std::string, BusVoltages> solved = read_voltage_export(voltages);
     FromMonitors out;
     out.voltages_file = voltages.filename().string();
-    const std::string lower_name = import::lower(out.voltages_file);
+    const std::string lower_name = lower(out.voltages_file);
     out.circuit = out.voltages_file.substr(0, lower_name.rfind("_exp_voltages.csv"));
     out.tables = empty_tables(sky.rows, static_cast<int>(drawn.names.size()));
 
@@ -340,7 +340,7 @@ std::string report_text(const VoltageTables& tables, const Drawn& drawn, const S
         append_csv(out, drawn.names[static_cast<std::size_t>(bus)]);
         out += ',';
         if (distance[static_cast<std::size_t>(bus)] >= 0)
-            scenario::append_decimal(out, distance[static_cast<std::size_t>(bus)], km ? 4 : 3);
+            append_decimal(out, distance[static_cast<std::size_t>(bus)], km ? 4 : 3);
         out += ',';
         if (lowest != no_voltage) {
             append_per_unit(out, lowest);

@@ -458,7 +458,7 @@ TEST(StudyEndToEnd, TheTablesHoldTheEnginesVoltagesStepByStep)
     names.erase(names.begin());
     std::map<std::string, std::set<std::string>> group;
     for (const std::string& name : names)
-        group[name].insert(import::lower(name));
+        group[name].insert(lower(name));
     each_line(slurp(folder / "feeder_elements.csv"), [&](std::string_view line, long number) {
         const std::vector<std::string> fields = *csv_fields(line);
         if (number > 1 && !fields[2].empty())

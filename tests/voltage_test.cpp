@@ -9,7 +9,7 @@
 
 #include "core/service_voltage.hpp"
 #include "run/recolour.hpp"
-#include "run/voltages.hpp"
+#include "model/voltages.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope {

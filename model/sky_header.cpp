@@ -1,4 +1,4 @@
-#include "run/sky_header.hpp"
+#include "model/sky_header.hpp"
 
 #include <charconv>
 #include <cmath>

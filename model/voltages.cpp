@@ -1,4 +1,4 @@
-#include "run/voltages.hpp"
+#include "model/voltages.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -11,7 +11,7 @@
 
 #include "core/run_state.hpp"
 #include "core/service_voltage.hpp"
-#include "run/recolour.hpp"
+#include "model/bus_colouring.hpp"
 
 namespace umbrascope {
 

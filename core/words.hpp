@@ -1,0 +1,24 @@
+#pragma once
+// Small text helpers the readers and writers of the scenario's files share: ASCII lower case, as
+// circuits and file names compare, and plain decimals without trailing zeros, as files write them.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace umbrascope {
+
+// ASCII lower case.
+[[nodiscard]] std::string lower(std::string_view text);
+
+[[nodiscard]] bool ends_with(std::string_view text, std::string_view end);
+
+// `value` with at most `decimals` places, trailing zeros and a bare point dropped ("2.5", "3",
+// never "-0").
+void append_decimal(std::string& out, double value, int decimals);
+[[nodiscard]] std::string decimal_text(double value, int decimals);
+
+// A finite number filling the whole of `text` (blanks around it allowed); nothing otherwise.
+[[nodiscard]] std::optional<double> number_of(std::string_view text);
+
+}  // namespace umbrascope
