@@ -133,8 +133,11 @@ const std::vector<std::string_view>& positional_order(const std::string& element
     if (element_class == "line" || element_class == "capacitor" || element_class == "reactor" ||
         element_class == "fault")
         return two_buses;
+    static const std::vector<std::string_view> regulator{"transformer", "winding"};
     if (element_class == "transformer" || element_class == "autotrans")
         return windings;
+    if (element_class == "regcontrol")
+        return regulator;
     return none;
 }
 
@@ -151,6 +154,8 @@ struct Element {
     std::vector<bool> delta;         // by terminal or winding: conn=delta
     std::optional<double> length;    // a line's length=, in its units=
     double metres_per_unit = 0;      // of units=; 0 where none is given
+    std::string controlled;          // a control's transformer= or capacitor=, as spelt
+    int control_winding = 1;         // a RegControl's winding=
 };
 
 // Metres in one of OpenDSS's length units; 0 for none or another word.
@@ -332,12 +337,65 @@ public:
                 element.buses.size() == 2 && !element.buses[0].empty() && !element.buses[1].empty())
                 circuit_.lengths.push_back(
                     {index_of(element.buses[0]), index_of(element.buses[1]), *element.length * element.metres_per_unit});
+            add_spans(element, index_of);
         }
+        for (const Element& element : elements_)
+            add_control(element, index_of);
     }
 
     void mark_read(const fs::path& path) { read_.insert(lower(path.lexically_normal().string())); }
 
 private:
+    // The spans of an element in service: a line's between its two buses; a transformer's, or
+    // any other element's that joins buses in series, from its first bus to each other, of 0.
+    template <class IndexOf>
+    void add_spans(const Element& element, const IndexOf& index_of)
+    {
+        const std::string& c = element.element_class;
+        if (makes_or_takes_power(c) || c == "circuit" || c == "vsource" || c == "isource" || c == "capacitor" ||
+            element.buses.size() < 2 || element.buses[0].empty())
+            return;
+        if (c == "capacitor" || c == "reactor" || c == "fault") {
+            // Series only when both buses are named and differ.
+            if (element.buses[1].empty() || element.buses[1] == element.buses[0])
+                return;
+        }
+        const int from = index_of(element.buses[0]);
+        for (std::size_t t = 1; t < element.buses.size(); ++t) {
+            if (element.buses[t].empty() || element.buses[t] == element.buses[0])
+                continue;
+            Span span{from, index_of(element.buses[t]), 0, false};
+            if (c == "line") {
+                // OpenDSS takes a length without units in km, and a line without one as 1 long.
+                const double length = element.length.value_or(1);
+                span.unitless = element.metres_per_unit <= 0;
+                span.metres = length * (span.unitless ? 1000 : element.metres_per_unit);
+            }
+            circuit_.spans.push_back(span);
+        }
+    }
+
+    // A RegControl or CapControl in service whose transformer or capacitor is in service.
+    template <class IndexOf>
+    void add_control(const Element& control, const IndexOf& index_of)
+    {
+        const bool regulator = control.element_class == "regcontrol";
+        if ((!regulator && control.element_class != "capcontrol") || control.disabled || control.controlled.empty())
+            return;
+        const auto found = by_name_.find((regulator ? "transformer." : "capacitor.") + lower(control.controlled));
+        if (found == by_name_.end())
+            return;
+        const Element& element = elements_[found->second];
+        const int winding = regulator ? control.control_winding : 1;
+        if (element.disabled || element.open || winding < 1 || static_cast<std::size_t>(winding) > element.buses.size() ||
+            element.buses[static_cast<std::size_t>(winding - 1)].empty())
+            return;
+        const std::size_t dot = control.spelt.find('.');
+        circuit_.controls.push_back({control.element_class, control.spelt.substr(dot + 1), element.spelt,
+                                     regulator ? winding : 0,
+                                     index_of(element.buses[static_cast<std::size_t>(winding - 1)])});
+    }
+
     template <class IndexOf>
     static WiredElement wired(const Element& element, const IndexOf& index_of)
     {
@@ -360,6 +418,8 @@ private:
 
     void command(const std::vector<Param>& params, const fs::path& folder, const Site& site, int depth)
     {
+        folder_ = folder;
+        site_ = site;
         const Param& first = params.front();
         if (!first.name.empty()) {
             // "Transformer.Reg1.wdg=2 Tap=1.05": an element's property set directly.
@@ -506,8 +566,40 @@ private:
             element.phases = elements_[found->second].phases;
     }
 
+    // A file a property reads, as "mult=(file=LS_PhaseA.txt)" or "csvfile=curve.csv" names it,
+    // looked for as OpenDSS looks: from the folder of the script that names it.
+    void note_file(const std::string& property, std::string_view value)
+    {
+        std::string_view name;
+        if (property == "csvfile" || property == "sngfile" || property == "dblfile") {
+            name = value;
+        } else {
+            const std::string start = lower(value.substr(0, 8));
+            for (const std::string_view prefix : {"file=", "sngfile=", "dblfile="})
+                if (start.rfind(prefix, 0) == 0) {
+                    name = value.substr(prefix.size());
+                    name = name.substr(0, name.find_first_of(", \t"));
+                }
+        }
+        while (!name.empty() && (name.front() == '"' || name.front() == '\''))
+            name.remove_prefix(1);
+        while (!name.empty() && (name.back() == '"' || name.back() == '\''))
+            name.remove_suffix(1);
+        if (name.empty())
+            return;
+        const std::optional<fs::path> path = files_.find(folder_, name);
+        if (!path) {
+            circuit_.missing.push_back({site_, folder_ / fs::path(std::string(name))});
+            return;
+        }
+        const std::string named = fs::path(std::string(name)).filename().string();
+        if (path->filename().string() != named)
+            circuit_.other_case.push_back("ln -s " + path->filename().string() + " " + (path->parent_path() / named).string());
+    }
+
     void set(Element& element, const std::string& property, std::string_view value)
     {
+        note_file(property, value);
         if (property == "bus1") {
             set_bus(element, 1, value);
         } else if (property == "bus2") {
@@ -529,6 +621,18 @@ private:
                 element.length = length;
         } else if (property == "units" && element.element_class == "line") {
             element.metres_per_unit = metres_in(value);
+        } else if (property == "switch" && element.element_class == "line") {
+            // A switch is a line 0.001 long, in no unit, as OpenDSS makes it.
+            if (yes_or_no(value).value_or(false)) {
+                element.length = 0.001;
+                element.metres_per_unit = 0;
+            }
+        } else if ((property == "transformer" && element.element_class == "regcontrol") ||
+                   (property == "capacitor" && element.element_class == "capcontrol")) {
+            element.controlled = std::string(value);
+        } else if (property == "winding" && element.element_class == "regcontrol") {
+            if (const std::optional<int> winding = whole_number(value); winding && *winding >= 1 && *winding <= most_terminals)
+                element.control_winding = *winding;
         } else if (property == "linecode" && element.element_class == "line") {
             take_phases_of(element, "linecode", value);
         } else if (property == "geometry" && element.element_class == "line") {
@@ -567,6 +671,10 @@ private:
                 element.named = like.named;
                 element.phases = like.phases;
                 element.delta = like.delta;
+                element.length = like.length;
+                element.metres_per_unit = like.metres_per_unit;
+                element.controlled = like.controlled;
+                element.control_winding = like.control_winding;
             }
         }
     }
@@ -601,6 +709,8 @@ private:
     std::unordered_map<std::string, std::size_t> by_name_;  // "class.name" in lower case
     std::size_t active_ = static_cast<std::size_t>(-1);
     std::set<std::string> read_;
+    fs::path folder_;  // of the script whose command is being read
+    Site site_;
 };
 
 }  // namespace

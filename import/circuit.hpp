@@ -62,6 +62,31 @@ struct LineLength {
     double metres = 0;
 };
 
+// Two buses an element in service joins in series, and how far apart it puts them along the
+// feeder, as OpenDSS measures a bus's distance: a line's length in its units= (km where it gives
+// none: a line without a length is 1 long, a switch 0.001), any other element 0.
+struct Span {
+    int from = -1;  // indexes into Circuit::buses
+    int to = -1;
+    double metres = 0;
+    bool unitless = false;  // a line without units=, counted in km
+};
+
+// A regulator's or a capacitor's control in service, on an element in service.
+struct Control {
+    std::string kind;     // "regcontrol" or "capcontrol"
+    std::string name;     // as spelt after New, without its class: "VREG2_A"
+    std::string element;  // what it switches, as the circuit spells it: "Transformer.VREG2_A", "Capacitor.C1"
+    int winding = 0;      // the winding a RegControl taps, from 1; 0 for a CapControl
+    int bus = -1;         // that winding's bus, or the capacitor's: an index into Circuit::buses
+};
+
+// A file a circuit reads that is not there: "mult=(file=LS_PhaseA.txt)".
+struct MissingFile {
+    Site site;                    // where it is named
+    std::filesystem::path looked;  // where OpenDSS would look for it
+};
+
 struct Circuit {
     std::string name;                            // as spelt after New Circuit, "" when the script has none
     std::string source_bus;                      // the circuit's source bus, lower case ("sourcebus" unless named)
@@ -82,6 +107,9 @@ struct Circuit {
     std::vector<Site> displays;                   // Show, Plot and Visualize commands, which open windows
     std::vector<LineLength> lengths;              // lines in service with a length in a known unit
     std::string control_mode;                     // the last Set ControlMode, lower case; "" for none
+    std::vector<Span> spans;                      // every element in service between two buses
+    std::vector<Control> controls;                // in the order defined
+    std::vector<MissingFile> missing;             // files named in properties that are not there
 };
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.

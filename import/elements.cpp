@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <queue>
 #include <unordered_map>
 
 #include "core/csv.hpp"
@@ -99,6 +101,8 @@ CircuitRecord circuit_record(const Circuit& circuit, const Network& network, con
     out.circuit = circuit.name;
     out.source_bus = circuit.source_bus;
     out.control_mode = circuit.control_mode;
+    for (const Span& span : circuit.spans)
+        out.lines_without_units += span.unitless ? 1 : 0;
     const std::vector<int> nearest = nearest_drawn(circuit, network);
     for (std::size_t b = 0; b < circuit.buses.size(); ++b)
         if (circuit.buses[b] == circuit.source_bus && nearest[b] >= 0)
@@ -124,6 +128,48 @@ CircuitRecord circuit_record(const Circuit& circuit, const Network& network, con
     if (ratios.size() >= 3) {
         std::nth_element(ratios.begin(), ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2), ratios.end());
         out.metres_per_unit_by_lines = ratios[ratios.size() / 2];
+    }
+    return out;
+}
+
+std::vector<DrawnDistance> distances_along_lines(const Circuit& circuit, const Network& network)
+{
+    const std::size_t buses = circuit.buses.size();
+    std::vector<std::vector<std::pair<int, double>>> next(buses);
+    for (const Span& span : circuit.spans) {
+        next[static_cast<std::size_t>(span.from)].emplace_back(span.to, span.metres);
+        next[static_cast<std::size_t>(span.to)].emplace_back(span.from, span.metres);
+    }
+    std::vector<double> metres(buses, -1);
+    std::unordered_map<std::string, int> index;
+    for (std::size_t b = 0; b < buses; ++b)
+        index.emplace(circuit.buses[b], static_cast<int>(b));
+    if (const auto source = index.find(circuit.source_bus); source != index.end()) {
+        using Reached = std::pair<double, int>;
+        std::priority_queue<Reached, std::vector<Reached>, std::greater<>> queue;
+        metres[static_cast<std::size_t>(source->second)] = 0;
+        queue.emplace(0, source->second);
+        while (!queue.empty()) {
+            const auto [d, at] = queue.top();
+            queue.pop();
+            if (d > metres[static_cast<std::size_t>(at)])
+                continue;
+            for (const auto& [to, length] : next[static_cast<std::size_t>(at)]) {
+                double& best = metres[static_cast<std::size_t>(to)];
+                if (best < 0 || d + length < best) {
+                    best = d + length;
+                    queue.emplace(best, to);
+                }
+            }
+        }
+    }
+    std::vector<DrawnDistance> out;
+    out.reserve(network.buses.size());
+    for (const Bus& bus : network.buses) {
+        DrawnDistance row{bus.name, std::nullopt};
+        if (const auto found = index.find(bus.key); found != index.end() && metres[static_cast<std::size_t>(found->second)] >= 0)
+            row.km = metres[static_cast<std::size_t>(found->second)] / 1000;
+        out.push_back(std::move(row));
     }
     return out;
 }

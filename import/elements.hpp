@@ -11,6 +11,7 @@
 
 #include "import/network.hpp"
 #include "model/circuit_record.hpp"
+#include "model/distances.hpp"
 #include "model/element_map.hpp"
 
 namespace umbrascope::import {
@@ -27,5 +28,10 @@ using umbrascope::StandIn;
 // line lengths, and the control mode it sets.
 [[nodiscard]] CircuitRecord circuit_record(const Circuit& circuit, const Network& network,
                                            const std::filesystem::path& entry);
+
+// Each drawn bus's distance from the circuit's source along its spans (lines in their units,
+// other elements 0), the shortest way, as OpenDSS measures a bus's distance from a meter at the
+// feeder's head; nothing where no span leads to it.
+[[nodiscard]] std::vector<DrawnDistance> distances_along_lines(const Circuit& circuit, const Network& network);
 
 }  // namespace umbrascope::import

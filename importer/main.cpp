@@ -241,6 +241,7 @@ int main(int argc, char* argv[])
     std::string text;
     std::string elements;
     std::string record;
+    std::string distances;
     try {
         imported = tables ? from_tables(*buses, *branches, degrees) : from_circuit(operands.front(), coords, degrees);
         text = network_file_text(imported.network, imported.origin);
@@ -256,6 +257,13 @@ int main(int argc, char* argv[])
             made = circuit_record(imported.circuit, imported.network,
                                   error ? fs::absolute(operands.front()).lexically_normal() : entry);
         record = circuit_record_text(made);
+        std::vector<DrawnDistance> along;
+        if (tables)
+            for (const Bus& bus : imported.network.buses)
+                along.push_back({bus.name, std::nullopt});
+        else
+            along = distances_along_lines(imported.circuit, imported.network);
+        distances = distances_file_text(along);
     } catch (const ImportError& error) {
         line.fail(error.what());
     }
@@ -273,19 +281,19 @@ int main(int argc, char* argv[])
         fs::create_directories(folder, error);
         if (error)
             throw WriteError("cannot make the folder " + folder.string() + ": " + error.message());
-        // Both files are made in full before either takes its name.
+        // The files are made in full before any takes its name.
         OutputFile network(file);
         network.write(text);
         OutputFile map(folder / elements_file_name);
         map.write(elements);
         OutputFile circuit(folder / circuit_record_name);
         circuit.write(record);
-        network.finish();
-        map.finish();
-        circuit.finish();
-        network.commit();
-        map.commit();
-        circuit.commit();
+        OutputFile along(folder / distances_file_name);
+        along.write(distances);
+        for (OutputFile* made : {&network, &map, &circuit, &along})
+            made->finish();
+        for (OutputFile* made : {&network, &map, &circuit, &along})
+            made->commit();
     } catch (const WriteError& error) {
         line.fail(error.what());
     }

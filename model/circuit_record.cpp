@@ -24,6 +24,8 @@ std::string circuit_record_text(const CircuitRecord& record)
     }
     if (!record.control_mode.empty())
         out += "control_mode=" + record.control_mode + "\n";
+    if (record.lines_without_units > 0)
+        out += "lines_without_units=" + std::to_string(record.lines_without_units) + "\n";
     return out;
 }
 
@@ -50,6 +52,8 @@ CircuitRecord read_circuit_record_text(std::string_view text)
             record.metres_per_unit_by_lines = number_of(value);
         else if (key == "control_mode")
             record.control_mode = lower(value);
+        else if (key == "lines_without_units")
+            record.lines_without_units = static_cast<int>(number_of(value).value_or(0));
     });
     return record;
 }

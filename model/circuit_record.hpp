@@ -21,6 +21,7 @@ struct CircuitRecord {
     std::optional<double> metres_per_unit_by_lines;
     // The circuit's own Set ControlMode, the last it gives, in lower case ("off"); "" for none.
     std::string control_mode;
+    int lines_without_units = 0;  // counted in km, as OpenDSS takes them
 };
 
 [[nodiscard]] std::string circuit_record_text(const CircuitRecord& record);

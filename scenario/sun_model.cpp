@@ -246,6 +246,23 @@ int write_loadshapes(const SunTable& table, const SunHeader& header, const std::
         sink(out);
         out.clear();
     }
+    // The clear sky a study's twin runs under: an index of 1, times the sun's course where the
+    // shapes carry it.
+    out += "! The clear sky, for a study's clear-sky twin: an index of 1";
+    out += factors != nullptr ? " times the factor of " + header.clear_sky + "\n" : std::string("\n");
+    out += "New Loadshape.clear_sky npts=" + std::to_string(table.rows) + " sinterval=";
+    append_decimal(out, header.interval, 6);
+    out += " mult=[";
+    {
+        char* at = values.data();
+        for (int row = 0; row < table.rows; ++row) {
+            if (row > 0)
+                *at++ = ' ';
+            at = put_thousandths(at, factors != nullptr ? thousandths((*factors)[static_cast<std::size_t>(row)]) : 1000);
+        }
+        out.append(values.data(), at);
+    }
+    out += "]\n";
     if (pv != nullptr && pv->empty())
         out += "! The circuit has no PV systems. feeder_elements.csv names the drawn bus of each of its loads and "
                "generators: give an element its bus's shape with Edit CLASS.NAME daily=SHAPE duty=SHAPE, SHAPE "

@@ -5,7 +5,8 @@
 
 #include "cli/command_line.hpp"
 #include "output/output_file.hpp"
-#include "scenario/track.hpp"
+#include "core/words.hpp"
+#include "model/folder_error.hpp"
 #include "study/study.hpp"
 
 namespace {
@@ -14,38 +15,61 @@ using namespace umbrascope;
 using namespace umbrascope::study;
 namespace fs = std::filesystem;
 
-constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES
+constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES [--no-twin]
        umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS]
 
 Runs a time-series power flow of the sky in FOLDER (made by umbrascope-import and
-umbrascope-clouds) in OpenDSS, and brings every drawn bus's voltage back beside the sun table.
+umbrascope-clouds) in OpenDSS, and brings back every drawn bus's voltage beside the sun table and
+what the sky cost the feeder's regulators and capacitors.
 
-write: writes FOLDER/study.dss, a plain OpenDSS script, and FOLDER/study_monitors.csv, which says
-what each monitor column is (element, terminal, conductor -> bus and node). Compiled in OpenDSS
+write: writes FOLDER/study.dss, a plain OpenDSS script, FOLDER/study_monitors.csv, which says
+what each voltage monitor column is (element, terminal, conductor -> bus and node), and
+FOLDER/study_controls.csv, which says what the other monitors record. Compiled in OpenDSS
 (compile "FOLDER/study.dss"), the script compiles the circuit the import read and redirects
 SHAPES (the loadshapes of umbrascope-clouds --loadshapes); settles the regulators and capacitors
-in a snapshot solve; exports each bus's voltage base; puts monitors on element terminals that
-together see every phase node (1, 2, 3) of every drawn bus and of every customer's bus a drawn
-bus stands for (feeder_elements.csv); runs one duty step a row of the sun table; and exports the
-monitors into FOLDER/results. Its comments say how to change the control mode and the loads'
-shapes. Its paths are absolute, so it runs from any folder; to run it on another machine, copy
-the circuit and FOLDER there, import and write again (or edit the paths at its top).
+at the first row's sky (duty solves at its time, the controls acting at once, until a solve moves
+nothing); exports each bus's voltage base and the regulators' taps; puts monitors on element
+terminals that together see every phase node (1, 2, 3) of every drawn bus and of every customer's
+bus a drawn bus stands for (feeder_elements.csv), on each RegControl's tapped winding (its tap),
+each CapControl's capacitor (its steps), the circuit's source (the power it gives) and each PV
+system (its output); runs one duty step a row of the sun table; then all of it again with every
+PV system under a clear sky, the twin (not with --no-twin); and exports the monitors into
+FOLDER/results. The circuit's own Set ControlMode holds throughout (Off stays off). Every export
+is named by the run (study_<sky>_<script>_...), so that read takes the exports of this script
+alone. Its comments say how to change the control mode and the loads' shapes. Its paths are
+absolute, so it runs from any folder; to run it on another machine, copy the circuit and FOLDER
+there, import and write again (or edit the paths at its top). Files the circuit reads that are
+not there (mult=(file=...)) are named with the path OpenDSS will look for.
 
 read: writes FOLDER/cloud_voltage_min_table.txt and FOLDER/cloud_voltage_max_table.txt, in the
 sun table's layout: for every row and drawn bus, the lowest and the highest per-unit voltage
 among the phase nodes of the drawn bus and of the customers' buses it stands for, four decimals,
-an empty field where a bus has none; and FOLDER/voltage_report.csv, a row a drawn bus: its
-distance from the circuit's source along the network, its lowest and highest voltage and their
-rows, and the seconds it spent outside ANSI C84.1 service ranges A (0.95 to 1.05 pu) and B
-(110/120 to 127/120 pu). Per unit is each node's magnitude over its bus's line-to-neutral base,
-BasekV / sqrt(3) of the Export Voltages file. Then it prints a summary: what left the ranges, the
-worst bus, value and time.
+an empty field where a bus has none; FOLDER/voltage_report.csv, a row a drawn bus: its distance
+from the circuit's source along the circuit's lines (as umbrascope-import measured them; along
+the drawn connections where no line leads), its lowest and highest voltage and their rows, and
+the seconds it spent outside ANSI C84.1 service ranges A (0.95 to 1.05 pu) and B (110/120 to
+127/120 pu), counted on the engine's own values; FOLDER/controls_report.csv, a row a RegControl,
+CapControl and ramp under the sky and under the clear sky:
+  sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row
+(start: the tap after the settle in whole steps from the middle of its range, or the capacitor's
+steps in service; changes: taps moved, or capacitor steps switched, summed over the steps;
+steps_changed: steps in which it moved; min and max over the settled state and the steps; the ramps
+head_kw, head_kvar (the power the circuit takes from its source) and pv_kw (the PV systems'
+output): start the value in row 1, min and max, the largest one-step change per second, signed,
+and the row it ends in); and FOLDER/cloud_controls_table.txt, each control's state row by row,
+which the window and the exporter show. Per unit is each node's magnitude over its bus's
+line-to-neutral base, BasekV / sqrt(3) of the voltage export. Then it prints a summary: what
+left the ranges, the worst bus, value and time, and what the cloud cost the regulators,
+capacitors and the head. It takes only the whole run of the study.dss now in FOLDER: exports of
+an earlier sky, of another study or another circuit, or of a run that stopped, are refused, and
+nothing is written.
 
 Options:
   --loadshapes SHAPES  (write) the loadshapes file the study redirects after the circuit
+  --no-twin          (write) leave out the clear-sky twin: the report then has no clear rows
   --results DIR      (read) where the exports are (default FOLDER/results): files named
                      <circuit>_Mon_<monitor>_1.csv or <circuit>_Mon_<monitor>.csv in any letter
-                     case, of modes 0 or 32, and <circuit>_EXP_VOLTAGES.CSV
+                     case, and the run's own study_<sky>_<script>_*.csv
   --table FILE       (read) a wide per-unit table from any engine instead: "time,BUS,BUS,..." then
                      a row a sun-table row, columns by drawn-bus name in any order and letter
                      case, an empty field for no value; each value is the lowest and the highest
@@ -75,6 +99,7 @@ int main(int argc, char* argv[])
     std::string verb;
     std::optional<fs::path> folder, shapes, results, table;
     std::optional<std::string> units, source;
+    bool no_twin = false;
     while (line.next()) {
         if (!line.is_option()) {
             if (verb.empty())
@@ -85,6 +110,9 @@ int main(int argc, char* argv[])
                 line.usage_error("give one FOLDER, not '" + folder->string() + "' and '" + line.arg() + "'");
         } else if (line.arg() == "--loadshapes") {
             shapes = line.value();
+        } else if (line.arg() == "--no-twin") {
+            line.flag();
+            no_twin = true;
         } else if (line.arg() == "--results") {
             results = line.value();
         } else if (line.arg() == "--table") {
@@ -109,14 +137,14 @@ int main(int argc, char* argv[])
     if (writing && (results || table || units || source))
         line.usage_error(std::string(results ? "--results" : table ? "--table" : units ? "--units" : "--source") +
                          " goes with read");
-    if (!writing && shapes)
-        line.usage_error("--loadshapes goes with write");
+    if (!writing && (shapes || no_twin))
+        line.usage_error(std::string(shapes ? "--loadshapes" : "--no-twin") + " goes with write");
     if (table && results)
         line.usage_error("--table and --results are two sources of voltages: give one");
 
     try {
         if (writing) {
-            const WriteResult written = write_study({*folder, *shapes});
+            const WriteResult written = write_study({*folder, *shapes, !no_twin});
             std::printf("Wrote %s: %d monitors see the %d phase nodes of %d drawn buses%s over %d steps of %s s\n",
                         written.script.string().c_str(), written.monitors, written.nodes, written.drawn,
                         written.customers == 0
@@ -124,6 +152,13 @@ int main(int argc, char* argv[])
                             : (" and " + std::to_string(written.customers) + " customers' buses").c_str(),
                         written.rows, seconds(written.interval).c_str());
             std::printf("Wrote %s: the bus and node of each monitor column\n", written.map.string().c_str());
+            std::printf("It records %d RegControl%s, %d CapControl%s, the power the circuit takes from its source and "
+                        "%d PV system%s' output%s\n",
+                        written.regulators, written.regulators == 1 ? "" : "s", written.capacitors,
+                        written.capacitors == 1 ? "" : "s", written.pv_systems, written.pv_systems == 1 ? "" : "s",
+                        written.twin ? ", under the sky and under a clear sky" : " (no clear-sky twin)");
+            if (!written.control_mode.empty())
+                std::printf("The circuit's own Set ControlMode=%s holds through the study\n", written.control_mode.c_str());
             std::printf("Next: run it in OpenDSS (compile \"%s\"), which writes into %s, then: umbrascope-study read %s\n",
                         written.script.string().c_str(), written.results.string().c_str(), folder->string().c_str());
             std::fflush(stdout);
@@ -141,6 +176,15 @@ int main(int argc, char* argv[])
                              written.other_case.size(), written.other_case.size() == 1 ? "file" : "files");
                 for (const std::string& link : written.other_case)
                     std::fprintf(stderr, "    %s\n", link.c_str());
+            }
+            if (!written.missing.empty()) {
+                std::fprintf(stderr,
+                             "umbrascope-study: warning: the circuit reads %zu %s that %s not there, which OpenDSS will "
+                             "fail to find:\n",
+                             written.missing.size(), written.missing.size() == 1 ? "file" : "files",
+                             written.missing.size() == 1 ? "is" : "are");
+                for (const std::string& missing : written.missing)
+                    std::fprintf(stderr, "    %s\n", missing.c_str());
             }
             if (!written.displays.empty())
                 std::fprintf(stderr,
@@ -161,6 +205,8 @@ int main(int argc, char* argv[])
     } catch (const StudyError& error) {
         line.fail(error.what());
     } catch (const WriteError& error) {
+        line.fail(error.what());
+    } catch (const FolderError& error) {
         line.fail(error.what());
     }
     return 0;

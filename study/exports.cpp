@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "core/lines.hpp"
+#include "core/words.hpp"
 #include "import/source_files.hpp"
 
 namespace umbrascope::study {
@@ -21,12 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view monitor_mark = "_mon_";
-constexpr std::string_view voltages_mark = "_exp_voltages.csv";
-
-bool ends_with(std::string_view text, std::string_view end)
-{
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
 
 bool all_digits(std::string_view text)
 {
@@ -149,32 +144,54 @@ bool take_number(const char*& p, const char* end, double& value)
 
 }  // namespace
 
+std::string run_of(std::string_view name)
+{
+    // "study_" then two fingerprints of eight hexadecimal digits, each followed by "_".
+    constexpr std::size_t length = 6 + 8 + 1 + 8;
+    if (name.size() <= length || name.substr(0, 6) != "study_" || name[14] != '_' || name[length] != '_')
+        return {};
+    for (std::size_t i = 6; i < length; ++i) {
+        const char c = name[i];
+        if (i != 14 && !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return {};
+    }
+    return std::string(name.substr(0, length));
+}
+
 ResultsFolder::ResultsFolder(fs::path folder, const std::string& circuit) : folder_(std::move(folder))
 {
     const std::string own = lower(circuit);
-    own_ = circuit;
     std::error_code error;
     fs::directory_iterator entries(folder_, error);
     if (error)
         throw StudyError("cannot read the results folder " + folder_.string() + ": " + error.message() +
                          " (run the study in OpenDSS first, or give the folder with --results DIR)");
+    const auto note = [](std::vector<std::string>& list, const std::string& item) {
+        if (!item.empty() && std::find(list.begin(), list.end(), item) == list.end())
+            list.push_back(item);
+    };
     for (const fs::directory_entry& entry : entries) {
         const std::string name = lower(entry.path().filename().string());
-        if (ends_with(name, voltages_mark)) {
-            if (own.empty() || name == own + std::string(voltages_mark))
-                voltages_.push_back(entry.path());
-            continue;
-        }
+        files_.try_emplace(name, entry.path());
+        note(runs_, run_of(name));
         const std::size_t mark = name.rfind(monitor_mark);
-        if (mark == std::string::npos || !ends_with(name, ".csv") || (!own.empty() && name.substr(0, mark) != own))
+        if (mark == std::string::npos || !ends_with(name, ".csv"))
             continue;
+        const std::string of = name.substr(0, mark);
+        note(circuits_, of);
         std::string monitor = name.substr(mark + monitor_mark.size(), name.size() - 4 - mark - monitor_mark.size());
+        note(runs_, run_of(monitor));
+        older_ = older_ || monitor.rfind("study_v", 0) == 0;
+        if (!own.empty() && of != own)
+            continue;
         // The actor's number, where the engine adds one: "study_v3_1". Both forms are kept, the
         // bare one giving way to an exact name.
         monitors_.try_emplace(monitor, entry.path());
         if (const std::size_t last = monitor.rfind('_'); last != std::string::npos && all_digits(monitor.substr(last + 1)))
             monitors_.try_emplace(monitor.substr(0, last) + "\n", entry.path());
     }
+    std::sort(runs_.begin(), runs_.end());
+    std::sort(circuits_.begin(), circuits_.end());
 }
 
 std::optional<fs::path> ResultsFolder::monitor(const std::string& name) const
@@ -187,17 +204,11 @@ std::optional<fs::path> ResultsFolder::monitor(const std::string& name) const
     return std::nullopt;
 }
 
-fs::path ResultsFolder::voltages() const
+std::optional<fs::path> ResultsFolder::named(const std::string& name) const
 {
-    if (voltages_.empty())
-        throw StudyError(folder_.string() + " holds no " + (own_.empty() ? std::string("<circuit>") : own_) +
-                         "_EXP_VOLTAGES.CSV, which gives each bus's voltage base: run the study in OpenDSS (its Export "
-                         "Voltages writes it)");
-    if (voltages_.size() > 1)
-        throw StudyError(folder_.string() + " holds " + std::to_string(voltages_.size()) +
-                         " voltage exports (" + voltages_[0].filename().string() + ", " +
-                         voltages_[1].filename().string() + "): keep the one of this study's circuit");
-    return voltages_.front();
+    if (const auto found = files_.find(lower(name)); found != files_.end())
+        return found->second;
+    return std::nullopt;
 }
 
 std::optional<double> BusVoltages::volts(int node) const
@@ -241,6 +252,61 @@ std::unordered_map<std::string, BusVoltages> read_voltage_export(const fs::path&
         buses[lower(bare(fields[0]))] = std::move(bus);
     });
     return buses;
+}
+
+MonitorColumns read_monitor_columns(const fs::path& file)
+{
+    std::vector<char> buffer;
+    read_whole(file, buffer);
+    MonitorColumns out;
+    bool first = true;
+    each_line(std::string_view(buffer.data(), buffer.size()), [&](std::string_view line, long number) {
+        if (first) {
+            first = false;
+            for (std::size_t at = 0;;) {
+                const std::size_t comma = line.find(',', at);
+                out.names.emplace_back(bare(line.substr(at, comma - at)));
+                if (comma == std::string_view::npos)
+                    break;
+                at = comma + 1;
+            }
+            if (out.names.size() < 2 || lower(out.names[0]) != "hour")
+                throw StudyError(file.string() + " is not a monitor export: its first line is not \"hour,t(sec),...\"");
+            out.names.erase(out.names.begin(), out.names.begin() + 2);
+            return;
+        }
+        if (trim_blanks(line).empty())
+            return;
+        const char* p = line.data();
+        const char* const end = p + line.size();
+        const auto bad = [&](const std::string& why) {
+            return StudyError(file.string() + ":" + std::to_string(number) + ": " + why);
+        };
+        std::vector<double> fields;
+        fields.reserve(out.names.size() + 2);
+        for (;;) {
+            double value = 0;
+            if (!take_number(p, end, value))
+                throw bad("field " + std::to_string(fields.size() + 1) + " is not a number");
+            fields.push_back(value);
+            while (p < end && (*p == ' ' || *p == '\t' || *p == '\r'))
+                ++p;
+            if (p == end)
+                break;
+            if (*p != ',')
+                throw bad("field " + std::to_string(fields.size()) + " is not a number");
+            ++p;
+        }
+        if (fields.size() != out.names.size() + 2)
+            throw bad(std::to_string(fields.size()) + " fields where its header names " +
+                      std::to_string(out.names.size() + 2) +
+                      (line.data() + line.size() == buffer.data() + buffer.size() ? "; the file looks cut short" : ""));
+        out.times.push_back(fields[0] * 3600 + fields[1]);
+        out.rows.emplace_back(fields.begin() + 2, fields.end());
+    });
+    if (first)
+        throw StudyError(file.string() + " is empty: the engine stopped while writing it; run the study again");
+    return out;
 }
 
 void read_monitor(const fs::path& file, int rows, double interval, const std::vector<int>& conductors,

@@ -24,6 +24,7 @@ public:
 
 inline constexpr std::string_view script_name = "study.dss";
 inline constexpr std::string_view map_name = "study_monitors.csv";
+inline constexpr std::string_view controls_map_name = "study_controls.csv";
 inline constexpr std::string_view results_name = "results";
 inline constexpr std::string_view lowest_table_name = "cloud_voltage_min_table.txt";
 inline constexpr std::string_view highest_table_name = "cloud_voltage_max_table.txt";

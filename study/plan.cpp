@@ -6,6 +6,8 @@
 #include <unordered_map>
 
 #include "core/lines.hpp"
+#include "core/words.hpp"
+#include "import/elements.hpp"
 #include "import/source_files.hpp"
 #include "scenario/sun_model.hpp"
 #include "scenario/track.hpp"
@@ -80,7 +82,8 @@ std::string word(const std::string& name)
 
 }  // namespace
 
-Plan plan_monitors(const import::Circuit& circuit, const Drawn& drawn, const std::vector<StandIn>& stand_ins)
+Plan plan_monitors(const import::Circuit& circuit, const Drawn& drawn, const std::vector<StandIn>& stand_ins,
+                   const std::string& prefix)
 {
     std::unordered_map<std::string, int> bus_index;
     for (std::size_t b = 0; b < circuit.buses.size(); ++b)
@@ -165,7 +168,7 @@ Plan plan_monitors(const import::Circuit& circuit, const Drawn& drawn, const std
     for (const Chosen& pick : chosen) {
         const import::WiredElement& element = circuit.wired[pick.candidate.element];
         const import::Terminal& terminal = *element.terminals[pick.candidate.terminal];
-        plan.monitors.push_back({"study_v" + std::to_string(plan.monitors.size() + 1), element.name,
+        plan.monitors.push_back({prefix + "v" + std::to_string(plan.monitors.size() + 1), element.name,
                                  static_cast<int>(pick.candidate.terminal) + 1, circuit.buses[pick.bus],
                                  drawn.names[static_cast<std::size_t>(pick.drawn)], terminal.nodes});
     }
@@ -226,11 +229,136 @@ std::vector<Monitor> read_map(const fs::path& path)
     return monitors;
 }
 
-std::string script_text(const ScriptFacts& facts, const Plan& plan)
+std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Drawn& drawn, const std::string& prefix,
+                                        bool twin)
 {
-    std::string interval;
-    append_decimal(interval, facts.interval, 6);
+    // The drawn bus that stands for each circuit bus, as the import chose it for the customers.
+    import::Network network;
+    for (std::size_t d = 0; d < drawn.names.size(); ++d)
+        network.buses.push_back({drawn.names[d], import::bus_key(drawn.names[d]), 0, 0, {}});
+    const std::vector<int> nearest = import::nearest_drawn(circuit, network);
+    const auto drawn_of = [&](int bus) {
+        return bus >= 0 && nearest[static_cast<std::size_t>(bus)] >= 0
+                   ? drawn.names[static_cast<std::size_t>(nearest[static_cast<std::size_t>(bus)])]
+                   : std::string();
+    };
+    const auto bus_of = [&](int bus) { return bus >= 0 ? circuit.buses[static_cast<std::size_t>(bus)] : std::string(); };
+    std::vector<ControlWatch> watches;
+    const auto add = [&](std::string kind, std::string name, std::string element, int terminal, int bus,
+                         const std::string& monitor) {
+        watches.push_back({std::move(kind), std::move(name), std::move(element), terminal, prefix + monitor,
+                           twin ? prefix + "clear_" + monitor : std::string(), bus_of(bus), drawn_of(bus)});
+    };
+    int taps = 0, caps = 0;
+    for (const import::Control& control : circuit.controls) {
+        const bool regulator = control.kind == "regcontrol";
+        add(control.kind, control.name, control.element, regulator ? control.winding : 1, control.bus,
+            regulator ? "tap" + std::to_string(++taps) : "cap" + std::to_string(++caps));
+    }
+    // The circuit's source, at its bus (sourcebus where New Circuit names none).
+    int source = -1;
+    for (std::size_t b = 0; b < circuit.buses.size(); ++b)
+        if (circuit.buses[b] == circuit.source_bus)
+            source = static_cast<int>(b);
+    add("head", "source", "Vsource.source", 1, source, "head");
+    int pv = 0;
+    for (const import::WiredElement& element : circuit.wired)
+        if (element.element_class == "pvsystem" && !element.terminals.empty() && element.terminals.front())
+            add("pv", element.name.substr(element.name.find('.') + 1), element.name, 1, element.terminals.front()->bus,
+                "pv" + std::to_string(++pv));
+    return watches;
+}
+
+std::string controls_map_text(const std::vector<ControlWatch>& watches)
+{
+    std::string out = "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus\n";
+    for (const ControlWatch& watch : watches) {
+        for (const std::string& field : {watch.kind, watch.name, watch.element, std::to_string(watch.terminal),
+                                         watch.monitor, watch.clear_monitor, watch.bus}) {
+            append_csv(out, field);
+            out += ',';
+        }
+        append_csv(out, watch.drawn_bus);
+        out += '\n';
+    }
+    return out;
+}
+
+std::vector<ControlWatch> read_controls_map(const fs::path& path)
+{
+    std::error_code error;
+    if (!fs::exists(path, error))
+        throw StudyError("there is no " + path.string() + ", which says what the study recorded of the regulators, "
+                         "capacitors and power: write the study with umbrascope-study write, run it, then read it");
+    std::vector<ControlWatch> watches;
+    each_line(read_text(path, "controls map"), [&](std::string_view line, long number) {
+        if (number == 1 || line.empty())
+            return;
+        std::optional<std::vector<std::string>> fields = csv_fields(line);
+        int terminal = 0;
+        const bool fits = fields && fields->size() == 8 &&
+                          std::from_chars((*fields)[3].data(), (*fields)[3].data() + (*fields)[3].size(), terminal).ec ==
+                              std::errc() &&
+                          terminal >= 1;
+        const std::string kind = fits ? (*fields)[0] : std::string();
+        if (!fits || (kind != "regcontrol" && kind != "capcontrol" && kind != "head" && kind != "pv") ||
+            (*fields)[4].empty())
+            throw StudyError(path.string() + ":" + std::to_string(number) +
+                             ": a line is kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus");
+        std::vector<std::string>& f = *fields;
+        watches.push_back({f[0], f[1], f[2], terminal, f[4], f[5], f[6], f[7]});
+    });
+    return watches;
+}
+
+std::string settle_summary_name(const std::string& run, bool clear)
+{
+    return run + (clear ? "_clear_settle.csv" : "_settle.csv");
+}
+
+std::string voltages_export_name(const std::string& run) { return run + "_voltages.csv"; }
+
+std::string taps_export_name(const std::string& run, bool clear) { return run + (clear ? "_clear_taps.csv" : "_taps.csv"); }
+
+std::string end_marker_name(const std::string& run) { return run + "_end.csv"; }
+
+namespace {
+
+// OpenDSS's own spelling of a control mode.
+std::string mode_word(const std::string& mode)
+{
+    if (mode == "off")
+        return "Off";
+    if (mode == "static")
+        return "Static";
+    if (mode == "event")
+        return "Event";
+    if (mode == "time")
+        return "Time";
+    if (mode == "multirate")
+        return "MultiRate";
+    return mode;
+}
+
+}  // namespace
+
+std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::vector<ControlWatch>& watches)
+{
+    const std::string interval = decimal_text(facts.interval, 6);
     const std::string rows = std::to_string(facts.rows);
+    const bool off = facts.control_mode == "off";
+    // The circuit's own control mode holds through the study: Off stays off; otherwise the settle
+    // acts at once (Static) and the series in the circuit's mode, Time where it sets none.
+    const std::string settle_mode = off ? "Off" : "Static";
+    const std::string series_mode = facts.control_mode.empty() ? "Time" : mode_word(facts.control_mode);
+    int regulators = 0, capacitors = 0, pv = 0;
+    for (const ControlWatch& watch : watches) {
+        regulators += watch.kind == "regcontrol" ? 1 : 0;
+        capacitors += watch.kind == "capcontrol" ? 1 : 0;
+        pv += watch.kind == "pv" ? 1 : 0;
+    }
+    const std::string results = quoted_path(facts.results);
+
     std::string out;
     out += "! The time series of the sky over " + (facts.circuit_name.empty() ? std::string("the circuit") : facts.circuit_name) +
            ", written by umbrascope-study for " + facts.folder.string() + ".\n";
@@ -238,48 +366,114 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan)
     out += "! It solves " + rows + " steps of " + interval + " s, one a row of the sun table, and writes what its\n";
     out += "! monitors saw into " + facts.results.string() + ", from where\n";
     out += "!     umbrascope-study read " + facts.folder.string() + "\n";
-    out += "! brings the lowest and highest voltage of every drawn bus, row by row, beside the sun table.\n";
-    out += "! For the sky of its sun table, fingerprint " + facts.sky_fingerprint + "\n\n";
+    out += "! brings the lowest and highest voltage of every drawn bus, row by row, beside the sun table, and\n";
+    out += "! what the regulators, the capacitors and the feeder's head did.\n";
+    out += "! For the sky of its sun table, fingerprint " + facts.sky_fingerprint + "\n";
+    out += "! For the circuit's files as they were read, fingerprint " + facts.circuit_fingerprint + "\n";
+    out += "! Every export of this script is named " + facts.run + "_...: read takes those of this script alone.\n\n";
+
+    const auto circuit_and_sky = [&](bool clear) {
+        out += "Compile " + quoted_path(facts.circuit) + "\n";
+        out += "Redirect " + quoted_path(facts.shapes) + "\n";
+        if (!facts.clear_shape.empty() && facts.twin)
+            out += facts.clear_shape + "\n";
+        if (clear && facts.pv_systems)
+            out += "Batchedit PVSystem..* daily=clear_sky duty=clear_sky\n";
+        out += "Set DataPath=" + results + "\n";
+    };
+    const auto settle = [&](bool clear) {
+        out += "Set Mode=Duty Number=1 Stepsize=" + interval + "\n";
+        out += "Set ControlMode=" + settle_mode + "\n";
+        for (const ControlWatch& watch : watches)
+            if (watch.kind == "regcontrol" || watch.kind == "capcontrol")
+                out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
+                       " terminal=" + std::to_string(watch.terminal) + (watch.kind == "regcontrol" ? " mode=2\n" : " mode=6\n");
+        for (int solve = 0; solve < settle_solves; ++solve)
+            out += "Set Time=(0,0)\nSolve\n";
+        out += "Export Summary " + quoted_path(settle_summary_name(facts.run, clear)) + "\n";
+        if (!clear)
+            out += "Export Voltages " + quoted_path(voltages_export_name(facts.run)) + "\n";
+        if (regulators > 0)
+            out += "Export Taps " + quoted_path(taps_export_name(facts.run, clear)) + "\n";
+    };
+    const auto power_monitors = [&](bool clear) {
+        for (const ControlWatch& watch : watches)
+            if (watch.kind == "head" || watch.kind == "pv")
+                out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
+                       " terminal=" + std::to_string(watch.terminal) + " mode=1 ppolar=no\n";
+    };
+    const auto series = [&] {
+        out += "Set Number=" + rows + "\n";
+        out += "Set Time=(0,0)\n";
+        out += "Set ControlMode=" + series_mode + "\n";
+        out += "Solve\n";
+    };
+    const auto exports = [&](bool clear) {
+        for (const ControlWatch& watch : watches)
+            out += "Export Monitors " + (clear ? watch.clear_monitor : watch.monitor) + "\n";
+    };
 
     out += "! 1. The circuit as umbrascope-import read it, then the sky: the loadshapes umbrascope-clouds made,\n";
     out += "!    with an Edit giving each PV system the loadshape of its drawn bus.\n";
-    out += "Compile " + quoted_path(facts.circuit) + "\n";
-    out += "Redirect " + quoted_path(facts.shapes) + "\n\n";
+    circuit_and_sky(false);
+    out += "\n";
 
-    out += "! 2. Settle the regulators' taps and the capacitors' controls in a snapshot, so that the time series\n";
-    out += "!    starts from where the circuit rests rather than with taps moving for its first minutes. Then\n";
-    out += "!    each bus's voltage base goes into the results: a node's per-unit voltage is its magnitude over\n";
-    out += "!    BasekV / sqrt(3), BasekV being line to line (from the circuit's Set VoltageBases).\n";
-    out += "Set Mode=Snapshot\n";
-    out += "Set ControlMode=Static\n";
-    out += "Solve\n";
-    out += "Set DataPath=" + quoted_path(facts.results) + "\n";
-    out += "Export Voltages\n\n";
+    out += "! 2. The settle: the regulators and capacitors come to rest at the first row's sky. Duty mode at\n";
+    out += "!    the first step's time puts every PV system and load at its first row; each Solve there lets\n";
+    out += "!    the controls act at once (" + settle_mode + "), again and again, until a Solve moves nothing\n";
+    out += "!    (the summary's last line says so). Monitors of mode 2 record each regulator's tap and of mode\n";
+    out += "!    6 each capacitor's steps, through the settle and then the series. Then each bus's voltage\n";
+    out += "!    base goes into the results (BasekV, line to line, from the circuit's Set VoltageBases), and\n";
+    out += "!    the regulators' taps with their range and step.\n";
+    if (off)
+        out += "!    The circuit sets ControlMode=Off, which the study keeps: its controls do not act.\n";
+    settle(false);
+    out += "\n";
 
     out += "! 3. " + std::to_string(plan.monitors.size()) + " monitors on element terminals that together see every phase node of the " +
            std::to_string(plan.drawn) + " drawn buses\n";
     out += "!    and of the " + std::to_string(plan.customers) +
            " customers' buses they stand for; study_monitors.csv, beside this script, says which\n";
     out += "!    bus and node each voltage column is. Mode 32: the magnitudes of the voltages and currents.\n";
+    out += "!    Then the power the circuit takes from its source and each of its " + std::to_string(pv) +
+           " PV systems' output (mode 1, P and Q);\n";
+    out += "!    study_controls.csv says what each of these monitors is.\n";
     for (const Monitor& monitor : plan.monitors)
         out += "New Monitor." + monitor.name + " element=" + word(monitor.element) + " terminal=" +
                std::to_string(monitor.terminal) + " mode=32\n";
+    power_monitors(false);
     out += "\n";
 
     out += "! 4. The time series: " + rows + " steps of " + interval + " s. Monitor row k is sun-table row k, the first\n";
-    out += "!    one step in, as a loadshape's point k is. Setting the mode sets the control mode to Time,\n";
-    out += "!    which lets the regulators and capacitors act step by step: to change it (Static, Event or\n";
-    out += "!    Off), change the line after the mode's.\n";
+    out += "!    one step in, as a loadshape's point k is. The controls act step by step in ControlMode=" + series_mode + ";\n";
+    out += "!    to change it, change its line here (a Set Mode line would set it to Time again).\n";
     out += "!    The loads keep the circuit's own loadshapes: in this mode a load follows its duty= shape,\n";
     out += "!    else its daily= shape, else it stays at its base. To give them others, add lines such as\n";
-    out += "!    Edit Load.NAME duty=SHAPE, or Batchedit Load..* duty=SHAPE, before the mode's line.\n";
-    out += "Set Mode=Duty Number=" + rows + " Stepsize=" + interval + "\n";
-    out += "Set ControlMode=Time\n";
-    out += "Solve\n\n";
+    out += "!    Edit Load.NAME duty=SHAPE, or Batchedit Load..* duty=SHAPE, after the Redirect of the sky.\n";
+    series();
+    out += "\n";
 
     out += "! 5. What each monitor saw, a file each: <circuit>_Mon_<monitor>_1.csv in the results.\n";
     for (const Monitor& monitor : plan.monitors)
         out += "Export Monitors " + monitor.name + "\n";
+    exports(false);
+    out += "\n";
+
+    if (facts.twin) {
+        out += "! 6. The clear-sky twin: the same circuit, settle and series with every PV system under a clear\n";
+        out += "!    sky (the clear_sky loadshape: 1, times the sun's course where umbrascope-clouds was given\n";
+        out += "!    one), so that what the cloud costs the regulators and capacitors is the difference. Its\n";
+        out += "!    voltages are not recorded.\n";
+        out += "Clear\n";
+        circuit_and_sky(true);
+        settle(true);
+        power_monitors(true);
+        series();
+        exports(true);
+        out += "\n";
+    }
+    out += "! " + std::string(facts.twin ? "7" : "6") + ". The run is whole: umbrascope-study read takes its exports only where this is there.\n";
+    out += "Export Summary " + quoted_path(end_marker_name(facts.run)) + "\n";
     return out;
 }
 

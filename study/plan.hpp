@@ -32,13 +32,41 @@ struct Plan {
 
 // Chooses the terminals: at each bus, the fewest that see all its phase nodes (1, 2, 3) as the
 // elements in service name them, taking loads and other customers' elements first, then lines.
+// The monitors are named `prefix` and "v1", "v2", ...
 [[nodiscard]] Plan plan_monitors(const import::Circuit& circuit, const Drawn& drawn,
-                                 const std::vector<StandIn>& stand_ins);
+                                 const std::vector<StandIn>& stand_ins, const std::string& prefix = "study_");
+
+// What the study records of the feeder's equipment beside the voltages: each RegControl's tap
+// (a mode 2 monitor on the winding it taps), each CapControl's capacitor steps (mode 6), the power
+// the circuit takes from its source (mode 1 on the source, P and Q) and each PV system's output.
+struct ControlWatch {
+    std::string kind;           // "regcontrol", "capcontrol", "head" or "pv"
+    std::string name;           // the control's or PV system's name, "VREG2_A"; "source" for the head
+    std::string element;        // what the monitor watches: "Transformer.VREG2_A", "Capacitor.C1", ...
+    int terminal = 1;           // the tapped winding, or the terminal watched
+    std::string monitor;        // its monitor under the sky
+    std::string clear_monitor;  // under the clear sky; "" where the study runs no twin
+    std::string bus;            // that terminal's bus, lower case
+    std::string drawn_bus;      // the drawn bus that stands for it; "" where none does
+};
+
+// The controls, the head and the PV systems, their monitors named `prefix` and "tap1", "cap1",
+// "head", "pv1", ..., and with `twin` `prefix` and "clear_tap1", ...
+[[nodiscard]] std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Drawn& drawn,
+                                                      const std::string& prefix, bool twin);
+
+// The map of them: "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus".
+[[nodiscard]] std::string controls_map_text(const std::vector<ControlWatch>& watches);
+// Reads it back. Throws StudyError.
+[[nodiscard]] std::vector<ControlWatch> read_controls_map(const std::filesystem::path& path);
 
 // The map file: "monitor,element,terminal,conductor,bus,node,drawn_bus", a line a conductor.
 [[nodiscard]] std::string map_text(const Plan& plan);
 // Reads it back. Throws StudyError.
 [[nodiscard]] std::vector<Monitor> read_map(const std::filesystem::path& path);
+
+// Solves of the settle: enough for the published feeders' regulators and capacitors to rest.
+inline constexpr int settle_solves = 10;
 
 struct ScriptFacts {
     std::filesystem::path circuit;   // the entry file, absolute
@@ -49,9 +77,22 @@ struct ScriptFacts {
     int rows = 0;
     double interval = 0;
     std::string sky_fingerprint;  // of the sun table the study is written for
+    std::string circuit_fingerprint;  // of the circuit's files as read
+    std::string run;              // what names every export of this script: "study_<sky>_<script>"
+    std::string control_mode;     // the circuit's own Set ControlMode, lower case; "" for none
+    bool twin = true;             // run the series again under a clear sky
+    std::string clear_shape;      // a New Loadshape line for clear_sky, where the loadshapes hold none
+    bool pv_systems = false;      // the circuit has PV systems
 };
 
 // The OpenDSS script. Throws StudyError for a path no OpenDSS command can name.
-[[nodiscard]] std::string script_text(const ScriptFacts& facts, const Plan& plan);
+[[nodiscard]] std::string script_text(const ScriptFacts& facts, const Plan& plan,
+                                      const std::vector<ControlWatch>& watches);
+
+// The names of a run's own exports, in its results folder.
+[[nodiscard]] std::string settle_summary_name(const std::string& run, bool clear);
+[[nodiscard]] std::string voltages_export_name(const std::string& run);
+[[nodiscard]] std::string taps_export_name(const std::string& run, bool clear);
+[[nodiscard]] std::string end_marker_name(const std::string& run);
 
 }  // namespace umbrascope::study

@@ -1,16 +1,24 @@
 #include "study/study.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <exception>
-#include <thread>
 #include <fstream>
+#include <functional>
+#include <queue>
+#include <thread>
 
 #include "core/fingerprint.hpp"
 #include "core/run_state.hpp"
+#include "core/words.hpp"
 #include "import/circuit.hpp"
 #include "import/source_files.hpp"
-#include "output/output_file.hpp"
+#include "model/distances.hpp"
+#include "model/folder_error.hpp"
 #include "model/sky_header.hpp"
+#include "output/output_file.hpp"
+#include "study/controls.hpp"
 #include "study/exports.hpp"
 #include "study/plan.hpp"
 #include "study/voltages.hpp"
@@ -20,6 +28,9 @@ namespace umbrascope::study {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::string_view run_placeholder = "study_@RUN@";
+constexpr std::string_view run_mark = "Every export of this script is named ";
 
 fs::path full_path(const fs::path& path)
 {
@@ -49,10 +60,7 @@ std::optional<std::string> shape_fingerprint(const fs::path& shapes)
 // The points of the first loadshape in a shapes file, read from its first lines only.
 std::optional<long> shape_points(const fs::path& shapes)
 {
-    std::ifstream in(shapes, std::ios::binary);
-    std::string head(4096, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<std::size_t>(in.gcount()));
+    const std::string head = head_of(shapes);
     const std::size_t at = lower(head).find("npts=");
     if (at == std::string::npos)
         return std::nullopt;
@@ -61,12 +69,165 @@ std::optional<long> shape_points(const fs::path& shapes)
     return error == std::errc() ? std::optional<long>(points) : std::nullopt;
 }
 
+// Whether a shapes file defines the clear sky's loadshape, and whether its header says the shapes
+// carry a clear-sky factor.
+struct ClearShape {
+    bool defined = false;
+    bool factors = false;
+};
+
+ClearShape clear_shape_of(const fs::path& shapes)
+{
+    ClearShape out;
+    std::ifstream in(shapes, std::ios::binary);
+    std::string line;
+    for (long number = 1; std::getline(in, line); ++number) {
+        if (number == 1)
+            out.factors = line.find("times the factor of") != std::string::npos;
+        if (line.size() > 24 && lower(std::string_view(line).substr(0, 24)) == "new loadshape.clear_sky ") {
+            out.defined = true;
+            break;
+        }
+    }
+    return out;
+}
+
+// The circuit's files as the import reads them, their bytes fingerprinted in the order read, so
+// that a study can tell when the circuit changed.
+class FingerprintedFiles : public import::SourceFiles {
+public:
+    std::optional<fs::path> find(const fs::path& from, std::string_view name) override { return disk_.find(from, name); }
+    std::optional<std::string> read(const fs::path& path, std::string& why) override
+    {
+        std::optional<std::string> bytes = disk_.read(path, why);
+        if (bytes) {
+            print_.add(path.string());
+            print_.add(*bytes);
+        }
+        return bytes;
+    }
+    fs::path folder_of(const fs::path& file) override { return disk_.folder_of(file); }
+    [[nodiscard]] std::string text() const { return print_.text(); }
+
+private:
+    import::DiskFiles disk_;
+    Fingerprint print_;
+};
+
+std::string replaced(std::string text, std::string_view from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 void commit_all(std::vector<OutputFile>& files)
 {
     for (OutputFile& file : files)
         file.finish();
     for (OutputFile& file : files)
         file.commit();
+}
+
+std::string and_more(const std::vector<std::string>& names) { return first_names(names, 3); }
+
+// Refuses a results folder that does not hold the whole of one run of the script now in the
+// folder, saying whose exports it holds instead and what to run.
+void refuse_unless_whole(const ResultsFolder& results, const std::string& run, const std::string& circuit,
+                         const fs::path& folder)
+{
+    if (results.named(end_marker_name(run)))
+        return;
+    const std::string compile = "run it in OpenDSS (compile \"" + (folder / script_name).string() + "\"), then read again";
+    const std::string where = results.folder().string();
+    if (std::find(results.runs().begin(), results.runs().end(), run) != results.runs().end())
+        throw StudyError(where + " holds some of the exports of the study now in " + folder.string() +
+                         " but not its last, " + end_marker_name(run) +
+                         ": its run in OpenDSS stopped before the end (or failed); " + compile);
+    const std::string sky = run.substr(0, 14);  // "study_" and the sky's part
+    std::vector<std::string> same_sky, other_sky;
+    for (const std::string& other : results.runs())
+        (other.substr(0, 14) == sky ? same_sky : other_sky).push_back(other);
+    if (!same_sky.empty())
+        throw StudyError(where + " holds the exports of another study of this sky (" + and_more(same_sky) +
+                         "): a study.dss written again since, or one of another folder, not the " +
+                         (folder / script_name).string() + " now there (" + run + "); " + compile);
+    if (!other_sky.empty())
+        throw StudyError(where + " holds the exports of a study of an earlier sky (" + and_more(other_sky) +
+                         "), not of the sky " + folder.string() + " holds now; the study.dss now there is written for it: " +
+                         compile);
+    const std::string own = lower(circuit);
+    std::vector<std::string> others;
+    for (const std::string& name : results.circuits())
+        if (name != own)
+            others.push_back(name);
+    if (!others.empty() && !circuit.empty())
+        throw StudyError(where + " holds the exports of another circuit (" + and_more(others) + "), not of " + circuit +
+                         ", which " + folder.string() + "'s network was imported from; " + compile);
+    if (results.older_study())
+        throw StudyError(where + " holds the exports of a study written by an earlier umbrascope-study, whose exports "
+                         "name no run: write the study again (umbrascope-study write), " + compile);
+    throw StudyError(where + " holds no exports of the study: " + compile);
+}
+
+// Each drawn bus's distance from the source, in km: along the circuit's lines where the import
+// measured it, else along the drawn connections' coordinates (`metres` a network unit), from the
+// buses that have one or from `source`. Buses reached by coordinates are named in `by_coordinates`.
+std::vector<double> drawn_distances(const Drawn& drawn, const std::optional<std::vector<DrawnDistance>>& along,
+                                    std::optional<int> source, std::optional<double> metres,
+                                    std::vector<std::string>& by_coordinates)
+{
+    const std::size_t n = drawn.names.size();
+    std::vector<double> km(n, -1);
+    std::vector<bool> seeded(n, false);
+    if (along && !source)
+        for (const DrawnDistance& row : *along)
+            if (const std::optional<int> at = drawn.find(row.bus); at && row.km) {
+                km[static_cast<std::size_t>(*at)] = *row.km;
+                seeded[static_cast<std::size_t>(*at)] = true;
+            }
+    const bool any_line = std::find(seeded.begin(), seeded.end(), true) != seeded.end();
+    if (!any_line && source) {
+        km[static_cast<std::size_t>(*source)] = 0;
+        seeded[static_cast<std::size_t>(*source)] = true;
+    }
+    if (!metres && any_line)
+        return km;
+    // On along the drawn connections, from every bus with a distance at once.
+    const double scale = metres ? *metres / 1000 : 1;
+    std::vector<std::vector<std::pair<int, double>>> next(n);
+    for (const auto& [a, b] : drawn.connections) {
+        const auto i = static_cast<std::size_t>(a);
+        const auto j = static_cast<std::size_t>(b);
+        const double length = std::hypot(drawn.x[i] - drawn.x[j], drawn.y[i] - drawn.y[j]) * scale;
+        next[i].emplace_back(b, length);
+        next[j].emplace_back(a, length);
+    }
+    using Reached = std::pair<double, int>;
+    std::priority_queue<Reached, std::vector<Reached>, std::greater<>> queue;
+    for (std::size_t i = 0; i < n; ++i)
+        if (seeded[i])
+            queue.emplace(km[i], static_cast<int>(i));
+    while (!queue.empty()) {
+        const auto [d, at] = queue.top();
+        queue.pop();
+        if (d > km[static_cast<std::size_t>(at)])
+            continue;
+        for (const auto& [to, length] : next[static_cast<std::size_t>(at)]) {
+            const auto t = static_cast<std::size_t>(to);
+            if (seeded[t])
+                continue;
+            if (km[t] < 0 || d + length < km[t]) {
+                km[t] = d + length;
+                queue.emplace(km[t], to);
+            }
+        }
+    }
+    if (any_line)
+        for (std::size_t i = 0; i < n; ++i)
+            if (!seeded[i] && km[i] >= 0)
+                by_coordinates.push_back(drawn.names[i]);
+    return km;
 }
 
 }  // namespace
@@ -114,36 +275,80 @@ WriteResult write_study(const WriteOptions& options)
                          " points, while the sun table has " + std::to_string(sky.rows) +
                          " rows: make them again with the sky, umbrascope-clouds --force --loadshapes " +
                          options.shapes.string() + " ...");
+    // The twin's clear sky: the loadshapes' own, or, where they carry no factor, 1 throughout.
+    std::string clear_shape;
+    if (options.twin) {
+        const ClearShape clear = clear_shape_of(options.shapes);
+        if (!clear.defined && clear.factors)
+            throw StudyError(options.shapes.string() + " carries a clear-sky factor but holds no clear_sky loadshape for "
+                             "the study's clear-sky twin: make it again with umbrascope-clouds --force --loadshapes " +
+                             options.shapes.string() + " ... (or write the study with --no-twin)");
+        if (!clear.defined)
+            clear_shape = "New Loadshape.clear_sky npts=1 sinterval=" + decimal_text(sky.interval, 6) + " mult=[1]";
+    }
     const std::vector<StandIn> stand_ins = read_stand_ins(folder);
     import::Circuit circuit;
+    FingerprintedFiles files;
     try {
-        import::DiskFiles files;
         circuit = import::read_circuit(record.entry, files);
     } catch (const import::ImportError& failure) {
         throw StudyError(failure.what());
     }
-    const Plan plan = plan_monitors(circuit, drawn, stand_ins);
+    const std::string prefix = std::string(run_placeholder) + "_";
+    const Plan plan = plan_monitors(circuit, drawn, stand_ins, prefix);
     if (plan.monitors.empty())
         throw StudyError("no element in service of " + record.entry.string() + " reaches a bus of " +
-                         (folder / "cloud_bus_coords_connections.txt").string() + ": import the circuit again");
+                         (folder / network_file_name).string() + ": import the circuit again");
+    const std::vector<ControlWatch> watches = plan_controls(circuit, drawn, prefix, options.twin);
 
     WriteResult result;
     result.script = folder / script_name;
     result.map = folder / map_name;
     result.results = folder / results_name;
-    ScriptFacts facts{record.entry, record.circuit,  full_path(options.shapes), folder, result.results,
-                      sky.rows,     sky.interval,    sky.fingerprint};
-    const std::string script = script_text(facts, plan);
-    const std::string map = map_text(plan);
+    ScriptFacts facts;
+    facts.circuit = record.entry;
+    facts.circuit_name = record.circuit;
+    facts.shapes = full_path(options.shapes);
+    facts.folder = folder;
+    facts.results = result.results;
+    facts.rows = sky.rows;
+    facts.interval = sky.interval;
+    facts.sky_fingerprint = sky.fingerprint;
+    facts.circuit_fingerprint = files.text();
+    facts.run = std::string(run_placeholder);
+    facts.control_mode = circuit.control_mode;
+    facts.twin = options.twin;
+    facts.clear_shape = clear_shape;
+    for (const ControlWatch& watch : watches) {
+        result.regulators += watch.kind == "regcontrol" ? 1 : 0;
+        result.capacitors += watch.kind == "capcontrol" ? 1 : 0;
+        result.pv_systems += watch.kind == "pv" ? 1 : 0;
+    }
+    facts.pv_systems = result.pv_systems > 0;
+    // Every export is named by the run: the sky's fingerprint and the script's own, so that the
+    // exports of another study, of another sky or of an earlier script are never taken for its.
+    std::string script = script_text(facts, plan, watches);
+    std::string map = map_text(plan);
+    std::string controls = controls_map_text(watches);
+    Fingerprint print;
+    for (const std::string* text : {&script, &map, &controls})
+        print.add(*text);
+    result.run = "study_" + sky.fingerprint.substr(0, 8) + "_" + print.text().substr(0, 8);
+    script = replaced(std::move(script), run_placeholder, result.run);
+    map = replaced(std::move(map), run_placeholder, result.run);
+    controls = replaced(std::move(controls), run_placeholder, result.run);
+
     fs::create_directories(result.results, error);
     if (error)
         throw WriteError("cannot make the results folder " + result.results.string() + ": " + error.message());
-    std::vector<OutputFile> files;
-    files.emplace_back(result.script);
-    files.back().write(script);
-    files.emplace_back(result.map);
-    files.back().write(map);
-    commit_all(files);
+    std::vector<OutputFile> written;
+    written.emplace_back(result.script);
+    written.back().write(script);
+    written.emplace_back(result.map);
+    written.back().write(map);
+    written.emplace_back(folder / controls_map_name);
+    written.back().write(controls);
+    commit_all(written);
     result.monitors = static_cast<int>(plan.monitors.size());
     result.drawn = plan.drawn;
     result.customers = plan.customers;
@@ -152,8 +357,12 @@ WriteResult write_study(const WriteOptions& options)
     result.interval = sky.interval;
     result.unseen = plan.unseen;
     result.other_case = circuit.other_case;
+    result.twin = options.twin;
+    result.control_mode = circuit.control_mode;
     for (const import::Site& site : circuit.displays)
         result.displays.push_back(site.text());
+    for (const import::MissingFile& missing : circuit.missing)
+        result.missing.push_back(missing.site.text() + ": " + missing.looked.string());
     return result;
 }
 
@@ -166,17 +375,19 @@ ReadResult read_study(const ReadOptions& options)
         throw StudyError(*other);
     std::optional<CircuitRecord> record;
     std::error_code missing;
-    if (fs::exists(folder / "feeder_circuit.txt", missing))
+    if (fs::exists(folder / circuit_record_name, missing))
         record = read_circuit_record(folder);
     ReadResult result;
     VoltageTables tables;
     std::string from;
     std::string base_low, base_high;
+    std::optional<ControlsRead> controls;
+    std::vector<ControlWatch> watches;
     if (options.table) {
         FromTable read = tables_from_wide(*options.table, drawn, sky);
         if (read.columns == 0)
             throw StudyError(options.table->string() + ": no column names a bus of " +
-                             (folder / "cloud_bus_coords_connections.txt").string() +
+                             (folder / network_file_name).string() +
                              " (the first line is time,BUS,BUS,... by the network file's names)");
         if (!read.unknown.empty())
             result.warnings.push_back(std::to_string(read.unknown.size()) +
@@ -192,18 +403,38 @@ ReadResult read_study(const ReadOptions& options)
                              (record->tables.empty() ? std::string() : " (" + record->tables + ")") +
                              ", so no OpenDSS study of it was written: bring its voltages from another engine with "
                              "umbrascope-study read --table FILE " + folder.string());
+        const fs::path script_path = folder / script_name;
+        if (!fs::exists(script_path, missing))
+            throw StudyError("there is no " + script_path.string() + ": write the study first (umbrascope-study write " +
+                             folder.string() + " --loadshapes SHAPES), run it in OpenDSS, then read it");
         // A study written for another sky has monitors of another run.
-        const std::string script = head_of(folder / script_name);
+        const std::string script = head_of(script_path);
         if (const std::optional<std::string> made = named_fingerprint(script); made && *made != sky.fingerprint)
-            throw StudyError((folder / script_name).string() + " was written for another sky than " +
+            throw StudyError(script_path.string() + " was written for another sky than " +
                              (folder / sun_table_file_name).string() +
                              " holds now: write the study again (umbrascope-study write), run it in OpenDSS, then read it");
-        const std::vector<Monitor> monitors = read_map(folder / map_name);
-        // Only the exports of this folder's circuit, where its record names it: a results folder may
-        // still hold those of a circuit imported here before.
+        const std::size_t mark = script.find(run_mark);
+        const std::string run = mark == std::string::npos ? std::string() : run_of(std::string_view(script).substr(mark + run_mark.size()));
+        if (run.empty())
+            throw StudyError(script_path.string() + " was written by an earlier umbrascope-study, whose exports name no run: "
+                             "write the study again (umbrascope-study write " + folder.string() +
+                             " --loadshapes SHAPES), run it in OpenDSS, then read it");
         const ResultsFolder results(options.results.value_or(folder / results_name),
                                     record && !options.results ? record->circuit : std::string());
-        FromMonitors read = tables_from_monitors(results, monitors, drawn, sky);
+        refuse_unless_whole(results, run, record ? record->circuit : std::string(), folder);
+        const std::vector<Monitor> monitors = read_map(folder / map_name);
+        watches = read_controls_map(folder / controls_map_name);
+        const auto of_run = [&](const std::string& name) { return run_of(lower(name)) == run; };
+        if (!std::all_of(monitors.begin(), monitors.end(), [&](const Monitor& m) { return of_run(m.name); }) ||
+            !std::all_of(watches.begin(), watches.end(), [&](const ControlWatch& w) { return of_run(w.monitor); }))
+            throw StudyError((folder / map_name).string() + " and " + (folder / controls_map_name).string() +
+                             " are not of the study.dss beside them (" + run +
+                             "): write the study again, run it in OpenDSS, then read it");
+        const std::optional<fs::path> voltages = results.named(voltages_export_name(run));
+        if (!voltages)
+            throw StudyError(results.folder().string() + " holds no " + voltages_export_name(run) +
+                             ", which gives each bus's voltage base: the run of the study did not finish; run it again");
+        FromMonitors read = tables_from_monitors(results, monitors, drawn, sky, *voltages);
         if (!read.no_base.empty())
             result.warnings.push_back(
                 std::to_string(read.no_base.size()) + (read.no_base.size() == 1 ? " bus has" : " buses have") +
@@ -216,9 +447,9 @@ ReadResult read_study(const ReadOptions& options)
                 (read.left_out.size() == 1 ? "column was" : "columns were") +
                 " left out, the engine's conductors there not being the nodes the circuit's script suggests: " +
                 first_names(read.left_out, 4) + " (see " + std::string(map_name) + ")");
+        controls = read_controls(results, run, watches, sky);
         tables = std::move(read.tables);
-        from = "the OpenDSS monitors in " + results.folder().string() +
-               (read.circuit.empty() ? std::string() : " (circuit " + read.circuit + ")") + ", for the sky fingerprint " +
+        from = "the OpenDSS monitors in " + results.folder().string() + " (" + run + ")" + ", for the sky fingerprint " +
                sky.fingerprint;
         const std::string base = "Per unit on each bus's line-to-neutral base, BasekV / sqrt(3) of " + read.voltages_file;
         const std::string of = " of the phase nodes 1, 2 and 3 of the drawn bus and of the customers' buses it stands for";
@@ -226,32 +457,58 @@ ReadResult read_study(const ReadOptions& options)
         base_high = base + "; the highest" + of;
     }
 
-    // Distances along the drawn network from the source's drawn bus.
-    std::optional<std::string> source = options.source;
-    if (!source && record && !record->source_drawn_bus.empty())
-        source = record->source_drawn_bus;
-    std::vector<double> distance(drawn.names.size(), -1);
-    if (source) {
-        const std::optional<int> at = drawn.find(*source);
-        if (!at)
-            throw StudyError("--source " + *source + ": no bus of that name in " +
-                             (folder / "cloud_bus_coords_connections.txt").string());
-        distance = distances_from(drawn, *at);
-    } else {
-        result.warnings.push_back("the distances in " + std::string(report_name) +
-                                  " are left empty: the folder does not record the circuit's source; give --source BUS");
+    // Distances from the source: along the circuit's lines, as the import measured them, else
+    // along the drawn connections.
+    std::optional<int> source;
+    if (options.source) {
+        source = drawn.find(*options.source);
+        if (!source)
+            throw StudyError("--source " + *options.source + ": no bus of that name in " +
+                             (folder / network_file_name).string());
     }
+    std::optional<std::vector<DrawnDistance>> along;
+    try {
+        along = read_distances(folder);
+    } catch (const FolderError& failure) {
+        throw StudyError(failure.what());
+    }
+    const bool lines = along && !options.source &&
+                       std::any_of(along->begin(), along->end(), [](const DrawnDistance& d) { return d.km.has_value(); });
+    if (!lines && !source && record && !record->source_drawn_bus.empty())
+        source = drawn.find(record->source_drawn_bus);
     const std::string units = options.units.value_or(sky.units);
     const std::optional<double> metres = metres_of(units);
-    if (metres)
-        for (double& d : distance)
-            if (d >= 0)
-                d = d * *metres / 1000;
+    std::vector<std::string> by_coordinates;
+    std::vector<double> distance(drawn.names.size(), -1);
+    if (lines || source)
+        distance = drawn_distances(drawn, lines ? along : std::nullopt, lines ? std::nullopt : source, metres, by_coordinates);
+    const bool km = lines || metres.has_value();
+    if (!lines && !source)
+        result.warnings.push_back("the distances in " + std::string(report_name) +
+                                  " are left empty: the folder does not record the circuit's source; give --source BUS");
+    else if (!lines && !along && record && !record->entry.empty())
+        result.warnings.push_back("the distances in " + std::string(report_name) + " run along the drawn connections' "
+                                  "coordinates: " + folder.string() + " was imported before the import measured the "
+                                  "circuit's lines; import it again (umbrascope-import --force) for distances along them");
+    if (!by_coordinates.empty())
+        result.warnings.push_back(std::to_string(by_coordinates.size()) +
+                                  (by_coordinates.size() == 1 ? " bus is" : " buses are") +
+                                  " joined by no line of the circuit: their distances run along the drawn connections' "
+                                  "coordinates, from the nearest bus the lines reach: " + first_names(by_coordinates));
+    if (lines && record && record->lines_without_units > 0)
+        result.warnings.push_back(std::to_string(record->lines_without_units) +
+                                  (record->lines_without_units == 1 ? " line of the circuit gives" : " lines of the circuit give") +
+                                  " no units=, so their lengths count as km in the distances, as OpenDSS takes them");
 
-    // The two tables are written side by side, a core each: they are most of the time a read takes.
+    // The tables are written side by side, a core each: they are most of the time a read takes.
     std::vector<OutputFile> files;
-    files.reserve(3);
-    for (const std::string_view name : {lowest_table_name, highest_table_name, report_name}) {
+    std::vector<std::string_view> names{lowest_table_name, highest_table_name, report_name};
+    if (controls) {
+        names.push_back(controls_report_name);
+        names.push_back(controls_table_name);
+    }
+    files.reserve(names.size());
+    for (const std::string_view name : names) {
         files.emplace_back(folder / name);
         result.written.push_back(folder / name);
     }
@@ -270,7 +527,12 @@ ReadResult read_study(const ReadOptions& options)
     });
     try {
         table(false);
-        files[2].write(report_text(tables, drawn, sky, distance, metres.has_value()));
+        files[2].write(report_text(tables, drawn, sky, distance, km));
+        if (controls) {
+            files[3].write(controls_report_text(*controls, watches, sky));
+            files[4].write(controls_table(*controls, sky, "Made by umbrascope-study from " + from)
+                               .text(sky.header.size() > 3 ? sky.header[3] : std::string(), sky.times));
+        }
     } catch (...) {
         highest.join();
         throw;
@@ -280,6 +542,11 @@ ReadResult read_study(const ReadOptions& options)
         std::rethrow_exception(failure);
     commit_all(files);
     result.summary = summary(tables, drawn, sky);
+    if (controls) {
+        result.summary.push_back(controls_summary(*controls, sky));
+        for (std::string& warning : controls_warnings(*controls))
+            result.warnings.push_back(std::move(warning));
+    }
     return result;
 }
 

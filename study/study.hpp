@@ -15,6 +15,7 @@ namespace umbrascope::study {
 struct WriteOptions {
     std::filesystem::path folder;
     std::filesystem::path shapes;  // the loadshapes umbrascope-clouds wrote
+    bool twin = true;              // the series again under a clear sky
 };
 
 struct WriteResult {
@@ -30,6 +31,13 @@ struct WriteResult {
     std::vector<std::string> unseen;  // drawn buses no element in service reaches
     std::vector<std::string> other_case;  // links for files the circuit names in another letter case
     std::vector<std::string> displays;    // where the circuit runs Show, Plot or Visualize
+    std::vector<std::string> missing;     // files the circuit reads that are not there: "Master.dss:12: /x/LS.txt"
+    int regulators = 0;                   // RegControls recorded
+    int capacitors = 0;                   // CapControls recorded
+    int pv_systems = 0;
+    bool twin = false;
+    std::string control_mode;             // the circuit's own, kept; "" for none
+    std::string run;                      // what names the run's exports
 };
 
 // Throws StudyError, or WriteError for a file that could not be written.
@@ -44,7 +52,7 @@ struct ReadOptions {
 };
 
 struct ReadResult {
-    std::vector<std::filesystem::path> written;
+    std::vector<std::filesystem::path> written;  // in the order written
     std::vector<std::string> summary;   // lines for standard output
     std::vector<std::string> warnings;  // lines for standard error
 };

@@ -61,11 +61,14 @@ VoltageTables empty_tables(int rows, int buses)
     const std::size_t cells = static_cast<std::size_t>(rows) * static_cast<std::size_t>(buses);
     tables.lowest.assign(cells, no_voltage);
     tables.highest.assign(cells, no_voltage);
+    tables.outside.assign(cells, 0);
     return tables;
 }
 
-void take(VoltageTables& tables, std::size_t cell, PerUnit v)
+void take(VoltageTables& tables, std::size_t cell, double value)
 {
+    tables.outside[cell] |= outside_bits(value);
+    const PerUnit v = per_unit(value);
     PerUnit& low = tables.lowest[cell];
     PerUnit& high = tables.highest[cell];
     if (low == no_voltage || v < low)
@@ -83,6 +86,12 @@ std::string seconds_text(double seconds)
 
 }  // namespace
 
+std::uint8_t outside_bits(double v)
+{
+    return static_cast<std::uint8_t>((v < 0.95 ? outside_below_a : 0) | (v > 1.05 ? outside_above_a : 0) |
+                                     (v * 120 < 110 ? outside_below_b : 0) | (v * 120 > 127 ? outside_above_b : 0));
+}
+
 PerUnit per_unit(double value)
 {
     const double scaled = std::clamp(value * 10000, -2e9, 2e9);
@@ -90,14 +99,19 @@ PerUnit per_unit(double value)
 }
 
 FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vector<Monitor>& monitors,
-                                  const Drawn& drawn, const Sky& sky)
+                                  const Drawn& drawn, const Sky& sky, const fs::path& voltages)
 {
-    const fs::path voltages = results.voltages();
     const std::unordered_map<std::string, BusVoltages> solved = read_voltage_export(voltages);
+    // A run with no voltages is told as what it is, never read as buses without any.
+    if (solved.empty())
+        throw StudyError(voltages.string() + " holds no bus: the engine solved nothing (see what it said when it "
+                         "compiled the circuit), so the run has no voltages");
+    if (std::none_of(solved.begin(), solved.end(), [](const auto& bus) { return bus.second.base_kv > 0; }))
+        throw StudyError(voltages.string() + " gives no bus a voltage base (BasekV 0 throughout): the circuit sets "
+                         "none, so no voltage can be per unit; give it Set VoltageBases=[...] and CalcVoltageBases, then "
+                         "write the study again and run it");
     FromMonitors out;
     out.voltages_file = voltages.filename().string();
-    const std::string lower_name = lower(out.voltages_file);
-    out.circuit = out.voltages_file.substr(0, lower_name.rfind("_exp_voltages.csv"));
     out.tables = empty_tables(sky.rows, static_cast<int>(drawn.names.size()));
 
     // Each monitor's drawn bus, file and base, found before any file is read.
@@ -186,7 +200,7 @@ FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vecto
                         }
                         for (int row = 0; row < sky.rows; ++row)
                             take(out.tables, out.tables.at(row, job.drawn),
-                                 per_unit(volts[static_cast<std::size_t>(row) * width + i] / job.base));
+                                 volts[static_cast<std::size_t>(row) * width + i] / job.base);
                     }
                 }
         } catch (...) {
@@ -256,7 +270,7 @@ FromTable tables_from_wide(const fs::path& file, const Drawn& drawn, const Sky& 
                 if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value < 0)
                     throw StudyError(where() + ": field " + std::to_string(field + 2) + " is not a per-unit voltage: '" +
                                      std::string(text) + "'");
-                take(out.tables, out.tables.at(row, column_bus[field]), per_unit(value));
+                take(out.tables, out.tables.at(row, column_bus[field]), value);
             }
             ++field;
             at = next;
@@ -332,10 +346,12 @@ std::string report_text(const VoltageTables& tables, const Drawn& drawn, const S
                 highest = high;
                 highest_row = row + 1;
             }
-            rows_below_a += below_a(low) ? 1 : 0;
-            rows_above_a += above_a(high) ? 1 : 0;
-            rows_below_b += below_b(low) ? 1 : 0;
-            rows_above_b += above_b(high) ? 1 : 0;
+            // Counted on the engine's own values, not on the four decimals written.
+            const std::uint8_t outside = tables.outside[tables.at(row, bus)];
+            rows_below_a += (outside & outside_below_a) != 0 ? 1 : 0;
+            rows_above_a += (outside & outside_above_a) != 0 ? 1 : 0;
+            rows_below_b += (outside & outside_below_b) != 0 ? 1 : 0;
+            rows_above_b += (outside & outside_above_b) != 0 ? 1 : 0;
         }
         append_csv(out, drawn.names[static_cast<std::size_t>(bus)]);
         out += ',';
@@ -384,10 +400,11 @@ std::vector<std::string> summary(const VoltageTables& tables, const Drawn& drawn
             if (low == no_voltage)
                 continue;
             any = true;
-            const bool a = below_a(low) || above_a(high);
+            const std::uint8_t outside = tables.outside[tables.at(row, bus)];
+            const bool a = (outside & (outside_below_a | outside_above_a)) != 0;
             rows_out_a += a ? 1 : 0;
             out_a = out_a || a;
-            out_b = out_b || below_b(low) || above_b(high);
+            out_b = out_b || (outside & (outside_below_b | outside_above_b)) != 0;
             if (lowest == no_voltage || low < lowest) {
                 lowest = low;
                 lowest_bus = bus;

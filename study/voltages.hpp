@@ -27,11 +27,21 @@ struct VoltageTables {
     // no_voltage where a bus has none.
     std::vector<PerUnit> lowest;
     std::vector<PerUnit> highest;
+    // Whether the engine's own values, before they are rounded for the tables, leave the ranges:
+    // the bits outside_below_a and on, of any node of the bus in that row.
+    std::vector<std::uint8_t> outside;
     [[nodiscard]] std::size_t at(int row, int bus) const
     {
         return static_cast<std::size_t>(bus) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(row);
     }
 };
+
+inline constexpr std::uint8_t outside_below_a = 1;
+inline constexpr std::uint8_t outside_above_a = 2;
+inline constexpr std::uint8_t outside_below_b = 4;
+inline constexpr std::uint8_t outside_above_b = 8;
+// The bits of a per-unit value as the engine gave it.
+[[nodiscard]] std::uint8_t outside_bits(double per_unit);
 
 struct FromMonitors {
     VoltageTables tables;
@@ -44,10 +54,13 @@ struct FromMonitors {
     std::string voltages_file;          // the Export Voltages file's name
 };
 
-// Reads the exports of `monitors` in `results`, checking each against the sky's rows. Throws
-// StudyError for a missing or short file, or rows that do not match the sun table.
+// Reads the exports of `monitors` in `results`, checking each against the sky's rows, each bus's
+// base from `voltages` (the engine's Export Voltages after the settle). Throws StudyError for a
+// missing or short file, rows that do not match the sun table, a voltage export that holds no
+// bus, or a circuit without voltage bases.
 [[nodiscard]] FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vector<Monitor>& monitors,
-                                                const Drawn& drawn, const Sky& sky);
+                                                const Drawn& drawn, const Sky& sky,
+                                                const std::filesystem::path& voltages);
 
 struct FromTable {
     VoltageTables tables;

@@ -173,7 +173,9 @@ TEST(SunTable, TheIndexInTheTableThePowerInTheLoadshapes)
     const std::string shapes =
         "New Loadshape.sky_A npts=3 sinterval=0.5 mult=[0.125 1 0]\n"
         "New \"Loadshape.sky_Feeder end\" npts=3 sinterval=0.5 mult=[0.362 1 0]\n"  // 0.725 x 0.5 lies just below 0.3625
-        "New Loadshape.sky_B npts=3 sinterval=0.5 mult=[0.5 1 0]\n";
+        "New Loadshape.sky_B npts=3 sinterval=0.5 mult=[0.5 1 0]\n"
+        "! The clear sky, for a study's clear-sky twin: an index of 1 times the factor of sky.csv\n"
+        "New Loadshape.clear_sky npts=3 sinterval=0.5 mult=[0.5 1 0]\n";
     EXPECT_EQ(loadshapes_text(table, header, &factors, nullptr),
               "! Loadshapes made by umbrascope-clouds from the clouds of t.txt: one per bus, its multipliers the bus's "
               "clear-sky index in each row times the factor of sky.csv\n" + shapes);
@@ -184,6 +186,7 @@ TEST(SunTable, TheIndexInTheTableThePowerInTheLoadshapes)
     const std::string edits = loadshapes_text(table, header, nullptr, &pv);
     EXPECT_NE(edits.find(": one per drawn bus that a PV system takes"), std::string::npos) << edits;
     EXPECT_NE(edits.find("New Loadshape.sky_A npts=3 sinterval=0.5 mult=[0.25 1 1]\n"), std::string::npos) << edits;
+    EXPECT_NE(edits.find("New Loadshape.clear_sky npts=3 sinterval=0.5 mult=[1 1 1]\n"), std::string::npos) << edits;
     EXPECT_EQ(edits.find("sky_B"), std::string::npos) << edits;
     EXPECT_NE(edits.find("Edit PVSystem.pv1 daily=\"sky_Feeder end\" duty=\"sky_Feeder end\"\n"
                          "Edit pvsystem.PV2 daily=sky_A duty=sky_A\n"

@@ -127,7 +127,8 @@ TEST(StudyExports, FilesAreFoundByMonitorNameInAnyFormAndTheVoltageExportGivesBa
 {
     TempFolder folder;
     for (const char* name : {"Ckt_Mon_study_v1_1.csv", "ckt_mon_study_v2.csv", "CKT_MON_STUDY_V12_1.CSV", "notes.txt",
-                             "Ckt_EXP_VOLTAGES.CSV"})
+                             "Ckt_Mon_study_0123abcd_89abcdef_v1_1.csv", "study_0123abcd_89abcdef_end.csv",
+                             "Other_Mon_study_00000000_11111111_tap1_1.csv", "study_0123abcd_89abcdef_v1.txt"})
         put(folder.path() / name, "x");
     const ResultsFolder results(folder.path());
     EXPECT_EQ(results.monitor("study_v1")->filename(), "Ckt_Mon_study_v1_1.csv");
@@ -135,7 +136,13 @@ TEST(StudyExports, FilesAreFoundByMonitorNameInAnyFormAndTheVoltageExportGivesBa
     EXPECT_EQ(results.monitor("Study_V12")->filename(), "CKT_MON_STUDY_V12_1.CSV");
     EXPECT_FALSE(results.monitor("study_v3"));
     EXPECT_FALSE(results.monitor("study"));
-    EXPECT_EQ(results.voltages().filename(), "Ckt_EXP_VOLTAGES.CSV");
+    EXPECT_EQ(results.named("STUDY_0123ABCD_89ABCDEF_END.CSV")->filename(), "study_0123abcd_89abcdef_end.csv");
+    EXPECT_EQ(results.runs(), (std::vector<std::string>{"study_00000000_11111111", "study_0123abcd_89abcdef"}));
+    EXPECT_EQ(results.circuits(), (std::vector<std::string>{"ckt", "other"}));
+    EXPECT_TRUE(results.older_study());
+    EXPECT_EQ(run_of("study_0123abcd_89abcdef_clear_tap3"), "study_0123abcd_89abcdef");
+    for (const char* none : {"study_v1", "study_0123abcd_89abcdeg_v1", "study_0123abcd89abcdef_v1", "study_0123abcd_89abcdef"})
+        EXPECT_EQ(run_of(none), "") << none;
     EXPECT_THROW(ResultsFolder(folder.path() / "none"), StudyError);
 
     const auto buses = read_voltage_export(fixtures / "exports/IEEE13Nodeckt_EXP_VOLTAGES.csv");
@@ -394,15 +401,15 @@ TEST(StudyFiles, StaleFilesAreRefusedOrLeftOut)
     const std::string refused = run(study + "write " + folder.string() + " --loadshapes " + (folder / "sun.dss").string());
     EXPECT_NE(refused.find("cloud_sun_intensity_table.txt was made for another network"), std::string::npos) << refused;
 
+    // A results folder that still holds another circuit's exports of the same monitor names.
     const fs::path results = work.path() / "results";
-    for (const char* name : {"IEEE13Nodeckt_Mon_study_v1_1.csv", "ieee37_Mon_study_v1_1.csv", "ieee37_Mon_study_v2_1.csv",
-                             "IEEE13Nodeckt_EXP_VOLTAGES.csv", "IEEE37_EXP_VOLTAGES.CSV"})
+    for (const char* name : {"IEEE13Nodeckt_Mon_study_v1_1.csv", "ieee37_Mon_study_v1_1.csv", "ieee37_Mon_study_v2_1.csv"})
         put(results / name, "x");
     const ResultsFolder own(results, "IEEE37");
     EXPECT_EQ(own.monitor("study_v1")->filename(), "ieee37_Mon_study_v1_1.csv");
-    EXPECT_EQ(own.voltages().filename(), "IEEE37_EXP_VOLTAGES.CSV");
-    const ResultsFolder any(results);
-    EXPECT_THROW((void)any.voltages(), StudyError);  // two circuits' voltages: which is meant is not told
+    const ResultsFolder other(results, "IEEE13Nodeckt");
+    EXPECT_EQ(other.monitor("study_v1")->filename(), "IEEE13Nodeckt_Mon_study_v1_1.csv");
+    EXPECT_FALSE(other.monitor("study_v2"));
 }
 
 // The whole loop on the IEEE 13-node feeder with PV systems under a measured sky: every cell of
@@ -440,8 +447,10 @@ TEST(StudyEndToEnd, TheTablesHoldTheEnginesVoltagesStepByStep)
 
     // The same study solved one step at a time, the voltages exported after each.
     std::string steps = "Compile \"" + (circuit / "Study.dss").string() + "\"\nRedirect \"" + (folder / "sun.dss").string() +
-                        "\"\nSet Mode=Snapshot\nSet ControlMode=Static\nSolve\n"
-                        "Set Mode=Duty Number=1 Stepsize=30\nSet ControlMode=Time\n";
+                        "\"\nSet Mode=Duty Number=1 Stepsize=30\nSet ControlMode=Static\n";
+    for (int solve = 0; solve < settle_solves; ++solve)
+        steps += "Set Time=(0,0)\nSolve\n";
+    steps += "Set Time=(0,0)\nSet ControlMode=Time\n";
     for (int row = 1; row <= rows; ++row)
         steps += "Solve\nExport Voltages \"" + (work.path() / ("step" + std::to_string(row) + ".csv")).string() + "\"\n";
     put(work.path() / "steps.dss", steps);

@@ -1,0 +1,471 @@
+#include "study/controls.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <unordered_map>
+
+#include "core/csv.hpp"
+#include "core/lines.hpp"
+#include "core/words.hpp"
+#include "study/study.hpp"
+#include "study/voltages.hpp"
+
+namespace umbrascope::study {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A regulator's tap after the settle, as the engine's Export Taps gives it.
+struct TapRecord {
+    double tap = 0;
+    double step = 0;
+    int position = 0;  // whole steps from the middle of the range: the engine's TapNum
+};
+
+// "Name, RegControl, Tap, Min, Max, Step, Position, Winding, ...": each RegControl by its lower-case name.
+std::unordered_map<std::string, TapRecord> read_taps(const fs::path& file)
+{
+    std::unordered_map<std::string, TapRecord> taps;
+    std::vector<std::string> names;
+    each_line(read_text(file, "taps export"), [&](std::string_view line, long number) {
+        std::vector<std::string> fields;
+        for (std::size_t at = 0;;) {
+            const std::size_t comma = line.find(',', at);
+            fields.emplace_back(trim_blanks(line.substr(at, comma - at)));
+            if (comma == std::string_view::npos)
+                break;
+            at = comma + 1;
+        }
+        const auto bad = [&] {
+            return StudyError(file.string() + ":" + std::to_string(number) +
+                              ": not a line of Export Taps (Name, RegControl, Tap, Min, Max, Step, Position, ...)");
+        };
+        if (number == 1) {
+            for (std::string& field : fields)
+                field = lower(field);
+            names = fields;
+            return;
+        }
+        if (trim_blanks(line).empty())
+            return;
+        const auto column = [&](std::string_view name) -> std::optional<std::size_t> {
+            const auto found = std::find(names.begin(), names.end(), name);
+            if (found == names.end() || static_cast<std::size_t>(found - names.begin()) >= fields.size())
+                return std::nullopt;
+            return static_cast<std::size_t>(found - names.begin());
+        };
+        const std::optional<std::size_t> control = column("regcontrol"), tap = column("tap"), step = column("step"),
+                                         position = column("position");
+        if (!control || !tap || !step || !position)
+            throw bad();
+        const std::optional<double> t = number_of(fields[*tap]), s = number_of(fields[*step]),
+                                    p = number_of(fields[*position]);
+        if (!t || !s || !p || !(*s > 0))
+            throw bad();
+        taps[lower(fields[*control])] = {*t, *s, static_cast<int>(std::lround(*p))};
+    });
+    return taps;
+}
+
+// The engine's summary of the settle's last solve: its status and control iterations.
+void read_settle_summary(const fs::path& file, ControlsRun& run)
+{
+    std::vector<std::string> names;
+    std::vector<std::string> last;
+    each_line(read_text(file, "settle summary"), [&](std::string_view line, long number) {
+        std::vector<std::string> fields;
+        for (std::size_t at = 0;;) {
+            const std::size_t comma = line.find(',', at);
+            std::string_view field = trim_blanks(line.substr(at, comma - at));
+            if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
+                field = field.substr(1, field.size() - 2);
+            fields.emplace_back(field);
+            if (comma == std::string_view::npos)
+                break;
+            at = comma + 1;
+        }
+        if (number == 1) {
+            for (std::string& field : fields)
+                field = lower(field);
+            names = std::move(fields);
+        } else if (!trim_blanks(line).empty()) {
+            last = std::move(fields);  // each run of the script adds a line
+        }
+    });
+    const auto field = [&](std::string_view name) {
+        const auto found = std::find(names.begin(), names.end(), name);
+        const auto at = static_cast<std::size_t>(found - names.begin());
+        return found == names.end() || at >= last.size() ? std::string() : last[at];
+    };
+    run.settle_status = field("status");
+    run.settle_iterations = static_cast<int>(number_of(field("controliterations")).value_or(0));
+}
+
+// The rows of a control's monitor: the settle's solves, all at the first step's time, then the
+// series, one step apart.
+int settle_rows(const fs::path& file, const MonitorColumns& columns, const Sky& sky, bool with_settle)
+{
+    const auto rows = static_cast<int>(columns.times.size());
+    const int settle = with_settle ? settle_solves : 0;
+    if (rows != settle + sky.rows)
+        throw StudyError(file.string() + " holds " + std::to_string(rows) + (rows == 1 ? " row" : " rows") + " where " +
+                         (with_settle ? "the settle's " + std::to_string(settle) + " solves and " : std::string("the ")) +
+                         std::to_string(sky.rows) + " steps of the study make " + std::to_string(settle + sky.rows) +
+                         ": the file was cut short, or the study was written for another sky; run it again");
+    for (int i = 0; i < rows; ++i) {
+        const double expected = (i < settle ? 1 : i - settle + 1) * sky.interval;
+        if (std::fabs(columns.times[static_cast<std::size_t>(i)] - expected) > 1e-3 + 1e-7 * expected)
+            throw StudyError(file.string() + ": row " + std::to_string(i + 1) + " is at " +
+                             decimal_text(columns.times[static_cast<std::size_t>(i)], 6) + " s where the study puts it at " +
+                             decimal_text(expected, 6) + " s: the study was run for another sky; write it and run it again");
+    }
+    return settle;
+}
+
+std::vector<std::size_t> columns_named(const MonitorColumns& columns, std::string_view start, std::string_view end = {})
+{
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < columns.names.size(); ++i) {
+        const std::string name = lower(columns.names[i]);
+        if (name.rfind(start, 0) == 0 && (end.empty() || ends_with(name, end)))
+            found.push_back(i);
+    }
+    return found;
+}
+
+ControlsRun read_run(const ResultsFolder& results, const std::string& run, const std::vector<ControlWatch>& watches,
+                     const Sky& sky, bool clear)
+{
+    ControlsRun out;
+    const auto own = [&](const std::string& name, const char* what) {
+        const std::optional<fs::path> file = results.named(name);
+        if (!file)
+            throw StudyError(results.folder().string() + " holds no " + name + " (" + what +
+                             "): the run of the study did not finish; run it again in OpenDSS");
+        return *file;
+    };
+    read_settle_summary(own(settle_summary_name(run, clear), "the engine's summary of the settle"), out);
+    std::unordered_map<std::string, TapRecord> taps;
+    if (std::any_of(watches.begin(), watches.end(), [](const ControlWatch& w) { return w.kind == "regcontrol"; }))
+        taps = read_taps(own(taps_export_name(run, clear), "the regulators' taps after the settle"));
+    PowerSeries head_kw{"head_kw", {}}, head_kvar{"head_kvar", {}}, pv_kw{"pv_kw", {}};
+    bool any_pv = false;
+    for (const ControlWatch& watch : watches) {
+        const std::string& monitor = clear ? watch.clear_monitor : watch.monitor;
+        const std::optional<fs::path> file = results.monitor(monitor);
+        if (!file)
+            throw StudyError(results.folder().string() + " holds no export of the monitor " + monitor + " (" + watch.element +
+                             "): expected <circuit>_Mon_" + monitor + "_1.csv; run the whole study in OpenDSS");
+        const MonitorColumns columns = read_monitor_columns(*file);
+        const bool control = watch.kind == "regcontrol" || watch.kind == "capcontrol";
+        const int settle = settle_rows(*file, columns, sky, control);
+        if (control) {
+            std::vector<int> states(columns.rows.size());
+            ControlCounts counts;
+            if (watch.kind == "regcontrol") {
+                const std::vector<std::size_t> tap = columns_named(columns, "tap");
+                const auto record = taps.find(lower(watch.name));
+                if (tap.size() != 1)
+                    throw StudyError(file->string() + " holds no \"Tap (pu)\": its monitor is not of mode 2; write the study again");
+                if (record == taps.end())
+                    throw StudyError(results.folder().string() + "'s export of the taps names no RegControl " + watch.name +
+                                     ": write the study again, run it, then read it");
+                const TapRecord& r = record->second;
+                const double settled = columns.rows[static_cast<std::size_t>(settle - 1)][tap.front()];
+                if (std::fabs(settled - r.tap) > r.step / 4)
+                    throw StudyError(file->string() + " ends its settle at tap " + decimal_text(settled, 6) +
+                                     " where the engine's export of the taps says " + decimal_text(r.tap, 6) +
+                                     ": they are of different runs; run the study again");
+                for (std::size_t i = 0; i < states.size(); ++i)
+                    states[i] = r.position + static_cast<int>(std::lround((columns.rows[i][tap.front()] - r.tap) / r.step));
+            } else {
+                const std::vector<std::size_t> steps = columns_named(columns, "step_");
+                if (steps.empty())
+                    throw StudyError(file->string() + " holds no \"Step_1\": its monitor is not of mode 6; write the study again");
+                for (std::size_t i = 0; i < states.size(); ++i)
+                    for (const std::size_t s : steps)
+                        states[i] += static_cast<int>(std::lround(columns.rows[i][s]));
+                // Each capacitor step that switches counts, however many switch at once.
+                for (std::size_t i = static_cast<std::size_t>(settle); i < states.size(); ++i) {
+                    int switched = 0;
+                    for (const std::size_t s : steps)
+                        switched += static_cast<int>(std::lround(std::fabs(columns.rows[i][s] - columns.rows[i - 1][s])));
+                    counts.changes += switched;
+                    counts.steps_changed += switched > 0 ? 1 : 0;
+                }
+            }
+            ControlSeries series{watch.kind, watch.name, watch.element, watch.drawn_bus,
+                                 states[static_cast<std::size_t>(settle - 1)], {}, std::nullopt, {}};
+            series.rows.assign(states.begin() + settle, states.end());
+            counts.start = series.settle;
+            // Over the state the settle came to and every step; the settle's own solves on the way
+            // there are the solver's, not the run's.
+            counts.min = *std::min_element(states.begin() + settle - 1, states.end());
+            counts.max = *std::max_element(states.begin() + settle - 1, states.end());
+            if (watch.kind == "regcontrol")
+                for (std::size_t i = static_cast<std::size_t>(settle); i < states.size(); ++i)
+                    if (states[i] != states[i - 1]) {
+                        ++counts.steps_changed;
+                        counts.changes += std::abs(states[i] - states[i - 1]);
+                    }
+            out.counts.push_back(counts);
+            if (settle >= 2 && states[static_cast<std::size_t>(settle - 1)] != states[static_cast<std::size_t>(settle - 2)])
+                out.moving.push_back(watch.name);
+            out.controls.push_back(std::move(series));
+            continue;
+        }
+        const std::vector<std::size_t> p = columns_named(columns, "p", "(kw)");
+        const std::vector<std::size_t> q = columns_named(columns, "q", "(kvar)");
+        if (p.empty() || q.empty())
+            throw StudyError(file->string() + " holds no \"P1 (kW)\" and \"Q1 (kvar)\": its monitor is not of mode 1 with "
+                             "ppolar=no; write the study again");
+        // The engine gives the power flowing into the element's terminal: the source gives, the PV
+        // systems make, both negative.
+        const auto sum = [&](const std::vector<double>& row, const std::vector<std::size_t>& which) {
+            double total = 0;
+            for (const std::size_t i : which)
+                total += row[i];
+            return -total;
+        };
+        if (watch.kind == "head") {
+            for (const std::vector<double>& row : columns.rows) {
+                head_kw.values.push_back(sum(row, p));
+                head_kvar.values.push_back(sum(row, q));
+            }
+        } else {
+            pv_kw.values.resize(columns.rows.size(), 0.0);
+            for (std::size_t i = 0; i < columns.rows.size(); ++i)
+                pv_kw.values[i] += sum(columns.rows[i], p);
+            any_pv = true;
+        }
+    }
+    if (!head_kw.values.empty()) {
+        out.powers.push_back(std::move(head_kw));
+        out.powers.push_back(std::move(head_kvar));
+    }
+    if (any_pv)
+        out.powers.push_back(std::move(pv_kw));
+    return out;
+}
+
+}  // namespace
+
+ControlsRead read_controls(const ResultsFolder& results, const std::string& run, const std::vector<ControlWatch>& watches,
+                           const Sky& sky)
+{
+    ControlsRead read;
+    read.sky = read_run(results, run, watches, sky, false);
+    const bool twin = !watches.empty() && !watches.front().clear_monitor.empty();
+    if (twin)
+        read.clear = read_run(results, run, watches, sky, true);
+    return read;
+}
+
+namespace {
+
+// A series' largest one-step change, signed, per second, and the row it ends in (the first of
+// equal ones); nothing for a single row.
+struct Ramp {
+    double per_s = 0;
+    int row = 0;
+};
+
+std::optional<Ramp> largest_ramp(const std::vector<double>& values, double interval)
+{
+    std::optional<Ramp> largest;
+    for (std::size_t k = 1; k < values.size(); ++k) {
+        const double per_s = (values[k] - values[k - 1]) / interval;
+        if (!largest || std::fabs(per_s) > std::fabs(largest->per_s))
+            largest = Ramp{per_s, static_cast<int>(k) + 1};
+    }
+    return largest;
+}
+
+std::string three(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return std::string_view(text) == "-0.000" ? "0.000" : text;
+}
+
+int total_changes(const ControlsRun& run, std::string_view kind)
+{
+    int total = 0;
+    for (std::size_t i = 0; i < run.controls.size(); ++i)
+        total += run.controls[i].kind == kind ? run.counts[i].changes : 0;
+    return total;
+}
+
+int rows_with_changes(const ControlsRun& run, std::string_view kind)
+{
+    int rows = 0;
+    const std::size_t n = run.controls.empty() ? 0 : run.controls.front().rows.size();
+    for (std::size_t row = 1; row <= n; ++row)
+        rows += std::any_of(run.controls.begin(), run.controls.end(),
+                            [&](const ControlSeries& c) { return c.kind == kind && c.acts(static_cast<int>(row)); })
+                    ? 1
+                    : 0;
+    return rows;
+}
+
+}  // namespace
+
+std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches, const Sky& sky)
+{
+    std::string out = "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row\n";
+    const auto rows = [&](const ControlsRun& run, const char* which) {
+        std::size_t c = 0;
+        for (const ControlWatch& watch : watches) {
+            if (watch.kind != "regcontrol" && watch.kind != "capcontrol")
+                continue;
+            const ControlSeries& series = run.controls[c];
+            const ControlCounts& counts = run.counts[c++];
+            out += which;
+            out += ',';
+            out += series.kind;
+            out += ',';
+            append_csv(out, series.name);
+            out += ',';
+            append_csv(out, series.element);
+            out += ',';
+            if (series.regulator())
+                out += std::to_string(watch.terminal);
+            for (const int value : {counts.start, counts.changes, counts.steps_changed, counts.min, counts.max}) {
+                out += ',';
+                out += std::to_string(value);
+            }
+            out += ",,\n";
+        }
+        for (const PowerSeries& power : run.powers) {
+            out += which;
+            out += ",ramp,";
+            out += power.name;
+            out += ',';
+            if (power.name != "pv_kw")
+                out += "Vsource.source";
+            out += ",,";
+            out += three(power.values.front());
+            out += ",,,";
+            out += three(*std::min_element(power.values.begin(), power.values.end()));
+            out += ',';
+            out += three(*std::max_element(power.values.begin(), power.values.end()));
+            out += ',';
+            if (const std::optional<Ramp> ramp = largest_ramp(power.values, sky.interval)) {
+                out += three(ramp->per_s);
+                out += ',';
+                out += std::to_string(ramp->row);
+            } else {
+                out += ',';
+            }
+            out += '\n';
+        }
+    };
+    rows(read.sky, "sky");
+    if (read.clear)
+        rows(*read.clear, "clear");
+    return out;
+}
+
+ControlsTable controls_table(const ControlsRead& read, const Sky& sky, const std::string& made_from)
+{
+    std::vector<ControlSeries> controls = read.sky.controls;
+    if (read.clear)
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            controls[i].clear_settle = read.clear->controls[i].settle;
+            controls[i].clear_rows = read.clear->controls[i].rows;
+        }
+    return ControlsTable(std::move(controls), sky.rows, made_from);
+}
+
+std::string controls_summary(const ControlsRead& read, const Sky& sky)
+{
+    const ControlsRun& run = read.sky;
+    const auto count_of = [](std::string_view kind, const ControlsRun& r) {
+        return std::count_if(r.controls.begin(), r.controls.end(), [&](const ControlSeries& c) { return c.kind == kind; });
+    };
+    std::string text = "Regulators: ";
+    if (count_of("regcontrol", run) == 0) {
+        text += "none in the circuit";
+    } else {
+        const int changes = total_changes(run, "regcontrol");
+        const int steps = rows_with_changes(run, "regcontrol");
+        text += std::to_string(changes) + (changes == 1 ? " tap change" : " tap changes") + " in " + std::to_string(steps) +
+                (steps == 1 ? " step" : " steps") + " under this sky";
+        if (read.clear)
+            text += ", " + std::to_string(total_changes(*read.clear, "regcontrol")) + " under a clear sky";
+        // The regulators that moved most.
+        std::vector<std::pair<int, std::string>> moved;
+        for (std::size_t i = 0; i < run.controls.size(); ++i)
+            if (run.controls[i].regulator() && run.counts[i].changes > 0)
+                moved.emplace_back(run.counts[i].changes, run.controls[i].name);
+        std::stable_sort(moved.begin(), moved.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        if (!moved.empty()) {
+            text += " (";
+            for (std::size_t i = 0; i < moved.size() && i < 5; ++i)
+                text += (i == 0 ? "" : ", ") + moved[i].second + " " + std::to_string(moved[i].first);
+            text += moved.size() > 5 ? ", ...)" : ")";
+        }
+    }
+    text += "; capacitors: ";
+    if (count_of("capcontrol", run) == 0) {
+        text += "none controlled";
+    } else {
+        const int switched = total_changes(run, "capcontrol");
+        text += switched == 0 ? std::string("no switching")
+                              : std::to_string(switched) + (switched == 1 ? " step switched" : " steps switched") + " in " +
+                                    std::to_string(rows_with_changes(run, "capcontrol")) +
+                                    (rows_with_changes(run, "capcontrol") == 1 ? " row" : " rows");
+        if (read.clear)
+            text += " under this sky, " + std::to_string(total_changes(*read.clear, "capcontrol")) + " under a clear sky";
+    }
+    const auto head = std::find_if(run.powers.begin(), run.powers.end(), [](const PowerSeries& p) { return p.name == "head_kw"; });
+    if (head != run.powers.end())
+        if (const std::optional<Ramp> ramp = largest_ramp(head->values, sky.interval)) {
+            text += "; the head's largest ramp " + decimal_text(ramp->per_s, 1) + " kW/s at row " + std::to_string(ramp->row) +
+                    " (" + row_time(sky, ramp->row) + ")";
+            if (read.clear) {
+                const auto twin = std::find_if(read.clear->powers.begin(), read.clear->powers.end(),
+                                               [](const PowerSeries& p) { return p.name == "head_kw"; });
+                if (twin != read.clear->powers.end())
+                    if (const std::optional<Ramp> calm = largest_ramp(twin->values, sky.interval))
+                        text += ", " + decimal_text(calm->per_s, 2) + " kW/s under a clear sky";
+            }
+        }
+    text += ".";
+    if (read.clear && !run.controls.empty()) {
+        const int taps = total_changes(run, "regcontrol") - total_changes(*read.clear, "regcontrol");
+        const int caps = total_changes(run, "capcontrol") - total_changes(*read.clear, "capcontrol");
+        text += " The cloud's own cost: " + std::to_string(taps) + (std::abs(taps) == 1 ? " tap change" : " tap changes") +
+                " and " + std::to_string(caps) + (std::abs(caps) == 1 ? " capacitor switching" : " capacitor switchings") +
+                " more than under a clear sky.";
+    } else if (!read.clear) {
+        text += " No clear-sky twin was run (the study was written with --no-twin): the report has no clear rows.";
+    }
+    return text;
+}
+
+std::vector<std::string> controls_warnings(const ControlsRead& read)
+{
+    std::vector<std::string> warnings;
+    const auto settle = [&](const ControlsRun& run, const char* which) {
+        if (!run.moving.empty())
+            warnings.push_back(std::to_string(run.moving.size()) + (run.moving.size() == 1 ? " control was" : " controls were") +
+                               " still moving at the end of the settle" + which + ": " + first_names(run.moving) +
+                               "; their first rows are moves of the settle, not of the sky (raise the circuit's "
+                               "MaxControlIter, or look at their settings)");
+        else if (!run.settle_status.empty() && lower(run.settle_status) != "solved")
+            warnings.push_back(std::string("the settle") + which + " ended " + run.settle_status +
+                               " in the engine's summary: its first rows may be moves of the settle, not of the sky");
+        else if (run.settle_iterations > 1)
+            warnings.push_back(std::string("the settle's last solve") + which + " still took " +
+                               std::to_string(run.settle_iterations) + " control iterations: a control may not be at rest");
+    };
+    settle(read.sky, "");
+    if (read.clear)
+        settle(*read.clear, " under a clear sky");
+    return warnings;
+}
+
+}  // namespace umbrascope::study

@@ -1,0 +1,64 @@
+#pragma once
+// What the cloud costs the feeder's equipment, from the engine's own record of the run: each
+// regulator's tap and each capacitor's steps through the settle and the series, the power the
+// circuit takes from its source and the PV systems' output, under the sky and under its clear-sky
+// twin; counted into controls_report.csv, the controls table the window shows, and a summary.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/controls.hpp"
+#include "study/exports.hpp"
+#include "study/folder.hpp"
+#include "study/plan.hpp"
+
+namespace umbrascope::study {
+
+inline constexpr std::string_view controls_report_name = "controls_report.csv";
+
+// A series of values in the engine's rows: kW or kvar of the head or the PV systems.
+struct PowerSeries {
+    std::string name;            // "head_kw", "head_kvar", "pv_kw"
+    std::vector<double> values;  // in each row, index row - 1
+};
+
+// A control's count over the run: its state after the settle, the steps (taps, or capacitor steps
+// switched) it moved in the series, the rows in which it moved, and its least and most over the
+// settled state and the series.
+struct ControlCounts {
+    int start = 0, changes = 0, steps_changed = 0, min = 0, max = 0;
+};
+
+struct ControlsRun {
+    std::vector<ControlSeries> controls;  // a RegControl's tap positions, a CapControl's steps in service
+    std::vector<ControlCounts> counts;    // of each control
+    std::vector<PowerSeries> powers;
+    // Each control's count: the settle's last solve moved it, and the engine's summary of that solve.
+    std::vector<std::string> moving;      // controls still moving at the settle's end
+    std::string settle_status;            // "SOLVED", "UnSolved", ... from the engine's summary
+    int settle_iterations = 0;            // control iterations of the settle's last solve
+};
+
+struct ControlsRead {
+    ControlsRun sky;
+    std::optional<ControlsRun> clear;     // where the study ran its twin
+};
+
+// Reads what the run recorded. Throws StudyError for an export that is missing, cut short, of
+// another run's rows, or that disagrees with the engine's export of the taps.
+[[nodiscard]] ControlsRead read_controls(const ResultsFolder& results, const std::string& run,
+                                         const std::vector<ControlWatch>& watches, const Sky& sky);
+
+// controls_report.csv: "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row".
+[[nodiscard]] std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches,
+                                               const Sky& sky);
+
+// The table the window and the exporter show.
+[[nodiscard]] ControlsTable controls_table(const ControlsRead& read, const Sky& sky, const std::string& made_from);
+
+// The summary's line of the cloud's cost, and the warnings of a settle that did not come to rest.
+[[nodiscard]] std::string controls_summary(const ControlsRead& read, const Sky& sky);
+[[nodiscard]] std::vector<std::string> controls_warnings(const ControlsRead& read);
+
+}  // namespace umbrascope::study

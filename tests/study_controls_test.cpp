@@ -1,0 +1,477 @@
+// What the cloud costs the feeder's equipment, and results that belong to the run that made them:
+// the counts read from a real engine's exports of a small regulated feeder, refusals of exports
+// that are not the whole of this study's run, and the settle and the counts against the engine
+// itself, one step at a time, where one runs.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <map>
+#include <regex>
+
+#include "core/csv.hpp"
+#include "core/lines.hpp"
+#include "core/words.hpp"
+#include "import/circuit.hpp"
+#include "import/source_files.hpp"
+#include "model/controls.hpp"
+#include "study/controls.hpp"
+#include "study/plan.hpp"
+#include "study/study.hpp"
+#include "test_support.hpp"
+
+namespace umbrascope::study {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempFolder;
+
+const fs::path regulated = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/study/regulated";
+
+std::string slurp(const fs::path& path) { return testing::read_file(path); }
+
+void put(const fs::path& path, const std::string& text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A copy of the regulated feeder's scenario, its study run by the engine.
+fs::path scenario_copy(const TempFolder& work)
+{
+    const fs::path folder = work.path() / "scenario";
+    fs::copy(regulated / "scenario", folder, fs::copy_options::recursive);
+    return folder;
+}
+
+std::vector<std::vector<std::string>> csv_rows(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows;
+    each_line(text, [&](std::string_view line, long) { rows.push_back(*csv_fields(line)); });
+    return rows;
+}
+
+// The report's row of `sky` and `name`.
+std::map<std::string, std::string> report_row(const std::vector<std::vector<std::string>>& report, const std::string& sky,
+                                              const std::string& name)
+{
+    std::map<std::string, std::string> row;
+    for (const std::vector<std::string>& fields : report)
+        if (fields[0] == sky && fields[2] == name)
+            for (std::size_t i = 0; i < fields.size(); ++i)
+                row[report.front()[i]] = fields[i];
+    return row;
+}
+
+// Every file of a folder and its bytes, to tell that a refused read changed none.
+std::map<std::string, std::string> contents(const fs::path& folder)
+{
+    std::map<std::string, std::string> all;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            all[entry.path().lexically_relative(folder).string()] = slurp(entry.path());
+    return all;
+}
+
+std::string run_of_folder(const fs::path& folder)
+{
+    const std::string script = slurp(folder / "study.dss");
+    const std::size_t at = script.find("named study_");
+    return script.substr(at + 6, 23);
+}
+
+// The counts as the engine gave them solved one step at a time (tests/data/study/NOTE.md).
+TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
+{
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    const ReadResult read = read_study({folder, {}, {}, {}, {}});
+    const auto report = csv_rows(slurp(folder / "controls_report.csv"));
+    ASSERT_EQ(report.front(), (std::vector<std::string>{"sky", "kind", "name", "element", "winding", "start", "changes",
+                                                         "steps_changed", "min", "max", "ramp_per_s", "ramp_row"}));
+    struct Case {
+        const char* sky;
+        const char* name;
+        std::map<std::string, std::string> expected;
+    };
+    const Case cases[] = {
+        {"sky", "Vreg", {{"kind", "regcontrol"}, {"element", "Transformer.Reg"}, {"winding", "2"}, {"start", "5"},
+                         {"changes", "14"}, {"steps_changed", "14"}, {"min", "5"}, {"max", "11"}, {"ramp_per_s", ""}}},
+        {"sky", "CC1", {{"kind", "capcontrol"}, {"element", "Capacitor.C1"}, {"winding", ""}, {"start", "1"},
+                        {"changes", "1"}, {"steps_changed", "1"}, {"min", "0"}, {"max", "1"}}},
+        {"clear", "Vreg", {{"start", "4"}, {"changes", "0"}, {"steps_changed", "0"}, {"min", "4"}, {"max", "4"}}},
+        {"clear", "CC1", {{"start", "1"}, {"changes", "0"}, {"min", "1"}, {"max", "1"}}},
+        {"sky", "head_kw", {{"kind", "ramp"}, {"element", "Vsource.source"}, {"changes", ""}, {"ramp_row", "80"}}},
+        {"sky", "head_kvar", {{"ramp_row", "100"}}},
+        {"clear", "head_kw", {{"ramp_per_s", "0.000"}, {"ramp_row", "2"}}},
+    };
+    for (const Case& c : cases) {
+        const std::map<std::string, std::string> row = report_row(report, c.sky, c.name);
+        ASSERT_FALSE(row.empty()) << c.sky << " " << c.name;
+        for (const auto& [column, value] : c.expected)
+            EXPECT_EQ(row.at(column), value) << c.sky << " " << c.name << " " << column;
+    }
+    // Ramps within the monitors' six digits of the engine's, solved step by step.
+    const auto near = [&](const char* sky, const char* name, const char* column, double engine) {
+        const double value = std::stod(report_row(report, sky, name).at(column));
+        EXPECT_NEAR(value, engine, 0.01 * std::fabs(engine) + 0.2) << sky << " " << name << " " << column;
+    };
+    near("sky", "head_kw", "start", 761.190);
+    near("sky", "head_kw", "min", 647.880);
+    near("sky", "head_kw", "max", 3932.400);
+    near("sky", "head_kw", "ramp_per_s", 296.076);
+    near("sky", "head_kvar", "ramp_per_s", 134.946);
+    near("clear", "head_kw", "start", -171.147);
+    EXPECT_EQ(report.size(), 11U);  // the header, 5 rows under the sky and 5 under the clear sky
+
+    // The table the window shows: the same taps row by row, the actions where the tap moved.
+    const std::optional<ControlsTable> table = ControlsTable::read(folder);
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->controls().size(), 2U);
+    const ControlSeries& vreg = table->controls()[0];
+    EXPECT_EQ(vreg.settle, 5);
+    EXPECT_EQ(vreg.clear_settle, 4);
+    EXPECT_EQ(vreg.drawn_bus, "RegOut");
+    EXPECT_EQ(table->controls()[1].drawn_bus, "Far");
+    int actions = 0;
+    for (int row = 1; row <= table->rows(); ++row)
+        actions += vreg.acts(row) ? 1 : 0;
+    EXPECT_EQ(actions, 14);
+    EXPECT_EQ(table->rows(), 120);
+    EXPECT_EQ(table->next_action(0), table->action_rows().front());
+    EXPECT_EQ(table->previous_action(table->action_rows().front()), 0);
+
+    const std::string said = read.summary.back();
+    EXPECT_NE(said.find("Regulators: 14 tap changes in 14 steps under this sky, 0 under a clear sky (Vreg 14)"),
+              std::string::npos) << said;
+    EXPECT_NE(said.find("capacitors: 1 step switched in 1 row under this sky, 0 under a clear sky"), std::string::npos) << said;
+    EXPECT_NE(said.find("the head's largest ramp 296.1 kW/s at row 80 (t = 395 s)"), std::string::npos) << said;
+    EXPECT_NE(said.find("The cloud's own cost: 14 tap changes and 1 capacitor switching more"), std::string::npos) << said;
+}
+
+// Exports as engines write them: CRLF, names in another letter case, no actor's number.
+TEST(StudyControls, ExportsInAnyFormGiveTheSameCounts)
+{
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    (void)read_study({folder, {}, {}, {}, {}});
+    const std::string expected = slurp(folder / "controls_report.csv");
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder / "results")) {
+        std::string text = slurp(entry.path());
+        std::string crlf;
+        for (const char c : text)
+            crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        fs::remove(entry.path());
+        std::string name = entry.path().filename().string();
+        if (name.find("_Mon_") != std::string::npos) {
+            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+            name = name.substr(0, name.size() - 6) + ".CSV";  // the actor's "_1" dropped
+        }
+        put(folder / "results" / name, crlf);
+    }
+    (void)read_study({folder, {}, {}, {}, {}});
+    EXPECT_EQ(slurp(folder / "controls_report.csv"), expected);
+}
+
+// Only the whole run of the study.dss now in the folder is read; anything else is refused, saying
+// whose exports are there and what to run, and the refusal changes no file.
+TEST(StudyControls, ResultsOfAnotherRunAreRefusedAndNothingChanges)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& results, const std::string& run)> change;
+        const char* message;
+    };
+    const auto rename_run = [](const fs::path& results, const std::string& from, const std::string& to) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(results)) {
+            std::string name = entry.path().filename().string();
+            if (const std::size_t at = name.find(from); at != std::string::npos) {
+                name.replace(at, from.size(), to);
+                fs::rename(entry.path(), results / name);
+            }
+        }
+    };
+    const Case cases[] = {
+        {"a run that stopped before its end",
+         [](const fs::path& results, const std::string& run) { fs::remove(results / (run + "_end.csv")); },
+         "but not its last, study_"},
+        {"another study of the same sky (the same circuit, rows and sky)",
+         [&](const fs::path& results, const std::string& run) { rename_run(results, run, run.substr(0, 15) + "00000000"); },
+         "holds the exports of another study of this sky (study_"},
+        {"a study of an earlier sky",
+         [&](const fs::path& results, const std::string& run) { rename_run(results, run, "study_00000000_" + run.substr(15)); },
+         "holds the exports of a study of an earlier sky"},
+        {"another circuit's exports",
+         [](const fs::path& results, const std::string&) {
+             fs::remove_all(results);
+             put(results / "Other_Mon_study_v1_1.csv", "hour, t(sec), V1\n");
+         },
+         "holds the exports of another circuit (other), not of Reg_Feeder"},
+        {"an earlier umbrascope-study's exports",
+         [](const fs::path& results, const std::string&) {
+             fs::remove_all(results);
+             put(results / "Reg_Feeder_Mon_study_v1_1.csv", "hour, t(sec), V1\n");
+         },
+         "written by an earlier umbrascope-study"},
+        {"no exports at all", [](const fs::path& results, const std::string&) { fs::remove_all(results); },
+         "cannot read the results folder"},
+        {"a tap monitor cut short",
+         [](const fs::path& results, const std::string& run) {
+             const fs::path file = results / ("Reg_Feeder_Mon_" + run + "_tap1_1.csv");
+             std::string text = slurp(file);
+             text.erase(text.rfind('\n', text.size() - 2) + 1);
+             put(file, text);
+         },
+         "_tap1_1.csv holds 129 rows where the settle's 10 solves and 120 steps of the study make 130"},
+        {"an empty voltage export",
+         [](const fs::path& results, const std::string& run) {
+             put(results / (run + "_voltages.csv"), "Bus, BasekV, Node1, Magnitude1, Angle1, pu1\n");
+         },
+         "holds no bus: the engine solved nothing"},
+        {"a circuit without voltage bases",
+         [](const fs::path& results, const std::string& run) {
+             const fs::path file = results / (run + "_voltages.csv");
+             put(file, std::regex_replace(slurp(file), std::regex(", 12.47, "), ", 0, "));
+         },
+         "gives no bus a voltage base"},
+        {"exports of another run of the tap's monitor",
+         [](const fs::path& results, const std::string& run) {
+             const fs::path file = results / ("Reg_Feeder_Mon_" + run + "_tap1_1.csv");
+             put(file, std::regex_replace(slurp(file), std::regex(", 1\\.0(\\d+)\n"), ", 1.1\n"));
+         },
+         "they are of different runs"},
+    };
+    for (const Case& c : cases) {
+        TempFolder work;
+        const fs::path folder = scenario_copy(work);
+        c.change(folder / "results", run_of_folder(folder));
+        const std::map<std::string, std::string> before = contents(folder);
+        try {
+            (void)read_study({folder, {}, {}, {}, {}});
+            ADD_FAILURE() << c.name << ": not refused";
+        } catch (const StudyError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << c.name << ": " << error.what();
+        }
+        EXPECT_EQ(contents(folder), before) << c.name << ": a refused read changed a file";
+    }
+}
+
+// A circuit with no controls: the report holds its ramps and says there are none.
+TEST(StudyControls, ACircuitWithoutControlsSaysSo)
+{
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    std::string map;
+    each_line(slurp(folder / "study_controls.csv"), [&](std::string_view line, long) {
+        if (line.find("control,") == std::string_view::npos)
+            map += std::string(line) + "\n";
+    });
+    put(folder / "study_controls.csv", map);
+    const ReadResult read = read_study({folder, {}, {}, {}, {}});
+    EXPECT_EQ(read.summary.back().rfind("Regulators: none in the circuit; capacitors: none controlled; the head's", 0), 0U)
+        << read.summary.back();
+    for (const auto& row : csv_rows(slurp(folder / "controls_report.csv")))
+        EXPECT_TRUE(row[1] == "ramp" || row[1] == "kind") << row[1];
+    EXPECT_TRUE(ControlsTable::read(folder)->controls().empty());
+}
+
+// The circuit's own control mode holds through the whole script, after every Set Mode.
+TEST(StudyControls, TheCircuitsControlModeIsKept)
+{
+    for (const char* mode : {"", "OFF", "Event"}) {
+        import::MemoryFiles files;
+        files.add("m.dss", std::string("New Circuit.c bus1=s\nNew Transformer.t buses=[s r]\nNew RegControl.rc transformer=t "
+                                       "winding=2\nNew Line.l bus1=r bus2=a\n") +
+                               (*mode != '\0' ? std::string("Set ControlMode=") + mode + "\n" : std::string()));
+        const import::Circuit circuit = import::read_circuit("m.dss", files);
+        Drawn drawn;
+        drawn.names = {"s", "a"};
+        drawn.x = drawn.y = {0, 0};
+        const Plan plan = plan_monitors(circuit, drawn, {});
+        const std::vector<ControlWatch> watches = plan_controls(circuit, drawn, "study_run_", true);
+        ScriptFacts facts;
+        facts.circuit = "/c/m.dss";
+        facts.shapes = "/f/sun.dss";
+        facts.folder = "/f";
+        facts.results = "/f/results";
+        facts.rows = 3;
+        facts.interval = 1;
+        facts.run = "study_run";
+        facts.control_mode = circuit.control_mode;
+        const std::string script = script_text(facts, plan, watches);
+        std::vector<std::string> modes;
+        std::regex control("Set ControlMode=(\\w+)");
+        for (std::sregex_iterator it(script.begin(), script.end(), control), end; it != end; ++it)
+            modes.push_back((*it)[1]);
+        const std::string expected_settle = lower(mode) == "off" ? "Off" : "Static";
+        const std::string expected_series = *mode == '\0' ? "Time" : lower(mode) == "off" ? "Off" : "Event";
+        EXPECT_EQ(modes, (std::vector<std::string>{expected_settle, expected_series, expected_settle, expected_series}))
+            << mode;
+        // Each Set Mode is followed by the mode the study means, before any Solve.
+        std::size_t at = 0;
+        while ((at = script.find("Set Mode=", at)) != std::string::npos) {
+            const std::size_t next = script.find("Set ControlMode=", at);
+            EXPECT_LT(next, script.find("Solve", at)) << mode;
+            at = next;
+        }
+        // Every path is one word: quoted, the quote closed on its line.
+        each_line(script, [&](std::string_view line, long number) {
+            if (line.empty() || line.front() == '!')
+                return;
+            EXPECT_EQ(std::count(line.begin(), line.end(), '"') % 2, 0) << number << ": " << line;
+        });
+        ASSERT_EQ(watches.size(), 2U);
+        EXPECT_EQ(watches[0].element, "Transformer.t");
+        EXPECT_EQ(watches[0].terminal, 2);
+        EXPECT_EQ(watches[0].drawn_bus, "s");  // its bus r lies one hop from both: the earlier drawn
+        EXPECT_EQ(watches[1].kind, "head");
+        EXPECT_EQ(watches[1].drawn_bus, "s");
+    }
+}
+
+bool engine_runs(const fs::path& engine)
+{
+    return fs::exists(engine) &&
+           std::system(("\"" + engine.string() + "\" -c \"new circuit.probe\" -c solve > /dev/null 2>&1").c_str()) == 0;
+}
+
+std::string quote(const fs::path& path) { return "\"" + path.string() + "\""; }
+
+// The scenario of the regulated feeder made afresh under `sensor` (a measured series), its study
+// written and run by the engine, and read.
+fs::path study_of(const TempFolder& work, const fs::path& sensor, const fs::path& engine)
+{
+    const fs::path circuit = work.path() / "circuit";
+    fs::copy(regulated / "circuit", circuit);
+    const fs::path folder = work.path() / "scenario";
+    const auto run = [&](const std::string& command) {
+        const std::string line = command + " > " + quote(work.path() / "out.txt") + " 2>&1";
+        EXPECT_EQ(std::system(line.c_str()), 0) << command << "\n" << slurp(work.path() / "out.txt");
+    };
+    run(quote(UMBRASCOPE_IMPORT) + " --coords " + quote(circuit / "coords.csv") + " " + quote(circuit / "Feeder.dss") + " " +
+        quote(folder));
+    run(quote(UMBRASCOPE_CLOUDS) + " --units m --wind 5,270 --from-sensor " + quote(sensor) +
+        " --sensor-interval 1 --interval 5 --steps 120 --loadshapes " + quote(folder / "sun.dss") + " " + quote(folder));
+    run(quote(UMBRASCOPE_STUDY) + " write " + quote(folder) + " --loadshapes " + quote(folder / "sun.dss"));
+    run(quote(engine) + " " + quote(folder / "study.dss"));
+    run(quote(UMBRASCOPE_STUDY) + " read " + quote(folder));
+    return folder;
+}
+
+// Under a sky that never changes, no control acts in the whole series and every bus's voltage is
+// the same in every row: the settle leaves the controls at rest at the first row's sky.
+TEST(StudyEndToEnd, UnderAConstantSkyNothingMoves)
+{
+    const fs::path engine = UMBRASCOPE_OPENDSS;
+    if (!engine_runs(engine))
+        GTEST_SKIP() << "skipped: no OpenDSS engine runs at " << engine
+                     << " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
+    TempFolder work;
+    std::string sensor;
+    for (int i = 0; i < 700; ++i)
+        sensor += "0.63\n";
+    put(work.path() / "constant.csv", sensor);
+    const fs::path folder = study_of(work, work.path() / "constant.csv", engine);
+    for (const auto& row : csv_rows(slurp(folder / "controls_report.csv"))) {
+        if (row[1] == "regcontrol" || row[1] == "capcontrol")
+            EXPECT_EQ(row[6], "0") << row[0] << " " << row[2] << " changed";
+        if (row[1] == "ramp")
+            EXPECT_EQ(row[10], "0.000") << row[0] << " " << row[2] << " ramped";
+    }
+    for (const char* table : {"cloud_voltage_min_table.txt", "cloud_voltage_max_table.txt"}) {
+        const std::vector<std::string> lines = testing::split_lines(slurp(folder / table));
+        ASSERT_EQ(lines.size(), 6U + 120U) << table;
+        const auto values = [](const std::string& line) { return line.substr(line.find(',')); };
+        for (std::size_t i = 7; i < lines.size(); ++i)
+            EXPECT_EQ(values(lines[i]), values(lines[6])) << table << " row " << i - 5;
+    }
+}
+
+// The counts of a fresh run against the engine solved one step at a time, with the regulator's
+// TapNum, the capacitor's states and the source's powers asked after each step.
+TEST(StudyEndToEnd, CountsEqualTheEnginesOneStepAtATime)
+{
+    const fs::path engine = UMBRASCOPE_OPENDSS;
+    if (!engine_runs(engine))
+        GTEST_SKIP() << "skipped: no OpenDSS engine runs at " << engine
+                     << " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
+    TempFolder work;
+    const fs::path folder =
+        study_of(work, fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee8500/Normalized-1s-2900-pts.CSV", engine);
+    const auto report = csv_rows(slurp(folder / "controls_report.csv"));
+    for (const bool clear : {false, true}) {
+        std::string setup = "Compile " + quote(work.path() / "circuit/Feeder.dss") + "\nRedirect " + quote(folder / "sun.dss") + "\n";
+        if (clear)
+            setup += "Batchedit PVSystem..* daily=clear_sky duty=clear_sky\n";
+        setup += "Set Mode=Duty Number=1 Stepsize=5\nSet ControlMode=Static\n";
+        for (int i = 0; i < settle_solves; ++i)
+            setup += "Set Time=(0,0)\nSolve\n";
+        setup += "Set Time=(0,0)\nSet ControlMode=Time\n";
+        put(work.path() / "setup.dss", setup);
+        std::string command = quote(engine) + " -c " + quote("compile " + (work.path() / "setup.dss").string()) +
+                              " -c \"? RegControl.Vreg.TapNum\" -c \"? Capacitor.C1.States\"";
+        for (int row = 1; row <= 120; ++row)
+            command += " -c Solve -c \"? RegControl.Vreg.TapNum\" -c \"? Capacitor.C1.States\" -c \"Select Vsource.source\" -c Powers";
+        command += " > " + quote(work.path() / "steps.txt");
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::vector<std::string> lines;
+        for (const std::string& line : testing::split_lines(slurp(work.path() / "steps.txt")))
+            if (!trim_blanks(line).empty())
+                lines.push_back(line);
+        ASSERT_EQ(lines.size(), 2U + 120U * 3U);
+        const auto steps = [](const std::string& states) {
+            int on = 0;
+            for (const char c : states)
+                on += c == '1' ? 1 : 0;
+            return on;
+        };
+        std::vector<int> taps{std::stoi(lines[0])}, caps{steps(lines[1])};
+        std::vector<double> kw;
+        for (std::size_t i = 2; i < lines.size(); i += 3) {
+            taps.push_back(std::stoi(lines[i]));
+            caps.push_back(steps(lines[i + 1]));
+            std::vector<double> powers;
+            std::string text = lines[i + 2];
+            std::replace(text.begin(), text.end(), ',', ' ');
+            std::istringstream in(text);
+            for (double p = 0; in >> p;)
+                powers.push_back(p);
+            kw.push_back(-(powers.at(0) + powers.at(2) + powers.at(4)));
+        }
+        const auto counted = [](const std::vector<int>& states) {
+            int changes = 0, rows = 0;
+            for (std::size_t k = 1; k < states.size(); ++k) {
+                changes += std::abs(states[k] - states[k - 1]);
+                rows += states[k] != states[k - 1] ? 1 : 0;
+            }
+            return std::vector<std::string>{std::to_string(states.front()), std::to_string(changes), std::to_string(rows),
+                                            std::to_string(*std::min_element(states.begin(), states.end())),
+                                            std::to_string(*std::max_element(states.begin(), states.end()))};
+        };
+        const char* sky = clear ? "clear" : "sky";
+        const auto row_of = [&](const std::string& name) {
+            const std::map<std::string, std::string> row = report_row(report, sky, name);
+            return std::vector<std::string>{row.at("start"), row.at("changes"), row.at("steps_changed"), row.at("min"),
+                                            row.at("max")};
+        };
+        EXPECT_EQ(row_of("Vreg"), counted(taps)) << sky;
+        std::vector<std::string> cap = row_of("CC1");
+        EXPECT_EQ(cap, counted(caps)) << sky;  // one step switches at a time here
+        double largest = 0;
+        for (std::size_t k = 1; k < kw.size(); ++k)
+            if (std::fabs(kw[k] - kw[k - 1]) > std::fabs(largest))
+                largest = kw[k] - kw[k - 1];
+        EXPECT_NEAR(std::stod(report_row(report, sky, "head_kw").at("ramp_per_s")), largest / 5,
+                    0.01 * std::fabs(largest / 5) + 0.2)
+            << sky;
+        EXPECT_GT(std::stoi(report_row(report, "sky", "Vreg").at("changes")), 0) << "the sky should move the regulator";
+    }
+}
+
+}  // namespace
+}  // namespace umbrascope::study
