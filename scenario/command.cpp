@@ -81,8 +81,9 @@ Options (a value follows a space or an equals sign: --clouds 5 or --clouds=5):
                      value over it, which takes the sun's course over the day out of a W/m2 series
                      (a clear sky of 0, at night, gives 0); instead of --sensor-scale
   --sensor-window START,END  take only that part of the series: seconds from its start, or clock
-                     times HH:MM:SS (the series starting at --start, else at midnight); the rows
-                     then run from START to END, each bus still seeing the series at its own lag
+                     times HH:MM:SS, with --start giving the clock time of its first sample; the
+                     rows then run from START to END, each bus still seeing the series at its own
+                     lag
   --clear-sky FILE   one factor a row, one number a line (such as clear-sky irradiance over the day
                      divided by its peak): the loadshapes carry the index times the factor, the
                      power a PV panel makes; the sun table stays the index. Needs --loadshapes.
@@ -266,6 +267,11 @@ Window window_of(const CloudsOptions& options, double covered)
     if (!first || !last)
         throw ScenarioError("--sensor-window takes START,END: seconds from the series' start or clock times HH:MM:SS, "
                             "not '" + text + "'");
+    // Clock times mean nothing without the clock time of the series' first sample.
+    if (window.clock && !options.start)
+        throw ScenarioError("--sensor-window " + text + " gives clock times, but not when the series starts: give the "
+                            "clock time of its first sample with --start HH:MM:SS (--start 00:00:00 for a series that "
+                            "starts at midnight), or the window in seconds from its start");
     const std::string start_clock = clock_text(options.start.value_or(0));
     const auto told = [&](double seconds) {
         return window.clock ? clock_text(options.start.value_or(0) + seconds) : figure(seconds, 3) + " s";

@@ -246,7 +246,8 @@ std::unordered_map<std::string, BusVoltages> read_voltage_export(const fs::path&
                              ": not a line of Export Voltages (Bus, BasekV, Node1, Magnitude1, ...)");
         for (std::size_t i = 2; i + 1 < fields.size(); i += 4) {
             double node = 0, volts = 0;
-            if (number_at(i, node) && number_at(i + 1, volts) && node > 0)
+            // A node is a whole number from 1; a field that is none is no node.
+            if (number_at(i, node) && number_at(i + 1, volts) && node >= 1 && node <= 1000 && node == std::floor(node))
                 bus.nodes.emplace_back(static_cast<int>(node), volts);
         }
         buses[lower(bare(fields[0]))] = std::move(bus);

@@ -28,6 +28,28 @@ if(differs)
   message(FATAL_ERROR "the exporter's trace differs from ${case}/expected.trace")
 endif()
 
+# The last line tells what was written: every frame counted.
+execute_process(COMMAND ${EXPORTER} --input ${case} --output ${WORK}/counted RESULT_VARIABLE status OUTPUT_VARIABLE out)
+if(NOT status EQUAL 0 OR NOT out MATCHES "wrote 3 PNG frames in ${WORK}/counted \\(frame-0001 to frame-0003, ")
+  message(FATAL_ERROR "the last line does not count the 3 frames written:\n${out}")
+endif()
+
+# A sky made for another network is refused before the first pass: exit 2, one line, no frame.
+# The header names buses a, b and d; the network holds a, b and c: as many, but another.
+file(MAKE_DIRECTORY ${WORK}/othersky/input)
+file(WRITE ${WORK}/othersky/input/cloud_bus_coords_connections.txt
+     "bus_coordinates\n1,a,0,0\n2,b,1,0\n3,c,2,0\nbus_connections\n1,2\n2,3\n")
+file(WRITE ${WORK}/othersky/input/cloud_sun_intensity_table.txt
+     "Sun intensity per bus\nMade by umbrascope-clouds from the clouds of t.txt\nClear-sky index\n"
+     "One row every 10 seconds\nColumns: time in seconds, then one intensity per bus index\ntime,a,b,d\n0,1,1,1\n10,1,1,1\n")
+file(COPY ${case}/cloud_centers_plot.txt DESTINATION ${WORK}/othersky/input)
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/othersky/input --output ${WORK}/othersky/frames
+                RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+if(NOT status EQUAL 2 OR NOT err MATCHES "made for another network: .*its bus 3 is d where the network's is c" OR
+   EXISTS ${WORK}/othersky/frames)
+  message(FATAL_ERROR "a sky of another network was not refused with status 2 and nothing written: ${status}\n${err}")
+endif()
+
 # --passes stops early; the trace may go to standard output.
 expect_run(0 --input ${case} --output ${WORK}/two --passes 2 --trace -)
 if(EXISTS ${WORK}/two/frame-0003.png OR NOT EXISTS ${WORK}/two/frame-0002.png)

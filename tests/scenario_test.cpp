@@ -277,6 +277,17 @@ TEST(Sensor, TheSkyDriftsWithTheWind)
         EXPECT_EQ(sensor_sun({c.bus}, series, sky).at(c.row - 1, 0), thousandths(c.expected / 2)) << c.name;
     }
     EXPECT_THROW((void)read_sensor("time,W\nnone\n", "s.csv"), ScenarioError);
+
+    // A series far past a clear sky's 1 (W/m2 given no scale) keeps its values whole in the table.
+    SensorSky bright;
+    bright.interval = 10;
+    bright.row_interval = 10;
+    bright.rows = 2;
+    bright.speed = 10;
+    const SunTable table = sensor_sun({{0, 0}}, read_sensor("33.5\n640\n", "w.csv"), bright);
+    EXPECT_EQ(table.at(0, 0), 33500);
+    EXPECT_EQ(table.at(1, 0), 640000);
+    EXPECT_NE(sun_table_text(table, {"a sensor", "", 10, {"a"}}).find("\n0,33.5\n10,640\n"), std::string::npos);
 }
 
 // umbrascope-clouds' options as a user gives them, on a small feeder in feet with a sensor file of
@@ -335,6 +346,15 @@ TEST(Sensor, TheCommandTakesFeetAnyLetterCaseAWindowAClockAndAClearSky)
     EXPECT_EQ(*window.header.start, 10 * 3600 + 10);
     for (int row = 0; row < 51; ++row)
         EXPECT_EQ(window.table.at(row, 1), in_feet.table.at(row + 10, 1)) << row;
+    // Clock times without the series' own clock are refused, naming --start.
+    try {
+        (void)feet.make({"--units", "ft", "--wind", "10,270", "--sensor-interval", "1", "--force", "--sensor-window",
+                         "00:00:10,00:01:00", "--from-sensor"});
+        ADD_FAILURE() << "a clock window without --start was taken";
+    } catch (const ScenarioError& error) {
+        EXPECT_NE(std::string(error.what()).find("give the clock time of its first sample with --start HH:MM:SS"),
+                  std::string::npos) << error.what();
+    }
 
     // A clear sky of 0.5 doubles the index; the last sample's clear sky of 0 gives 0.
     const scenario::Scenario clear = feet.make({"--units", "ft", "--wind", "10,270", "--sensor-interval", "1",

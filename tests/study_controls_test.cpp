@@ -14,12 +14,16 @@
 #include <map>
 #include <regex>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "core/csv.hpp"
 #include "core/lines.hpp"
 #include "core/words.hpp"
 #include "import/circuit.hpp"
 #include "import/source_files.hpp"
 #include "model/controls.hpp"
+#include "output/output_file.hpp"
 #include "study/controls.hpp"
 #include "study/plan.hpp"
 #include "study/study.hpp"
@@ -46,6 +50,10 @@ fs::path scenario_copy(const TempFolder& work)
 {
     const fs::path folder = work.path() / "scenario";
     fs::copy(regulated / "scenario", folder, fs::copy_options::recursive);
+    // The circuit where this checkout has it.
+    const fs::path record = folder / "feeder_circuit.txt";
+    put(record, std::regex_replace(slurp(record), std::regex("entry=[^\n]*"),
+                                   "entry=" + (regulated / "circuit/Feeder.dss").string()));
     return folder;
 }
 
@@ -145,6 +153,16 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     EXPECT_EQ(table->rows(), 120);
     EXPECT_EQ(table->next_action(0), table->action_rows().front());
     EXPECT_EQ(table->previous_action(table->action_rows().front()), 0);
+
+    // Distances along the lines in km, as the import measured them: 3 km, then 4, then 2000 m.
+    const auto report_of_buses = csv_rows(slurp(folder / "voltage_report.csv"));
+    ASSERT_EQ(report_of_buses.size(), 6U);
+    EXPECT_EQ(report_of_buses[0][1], "distance_km");
+    std::map<std::string, std::string> km;
+    for (const auto& row : report_of_buses)
+        km[row[0]] = row[1];
+    EXPECT_EQ(km, (std::map<std::string, std::string>{
+                      {"bus", "distance_km"}, {"Head", "0"}, {"RegOut", "0"}, {"Mid", "3"}, {"Far", "7"}, {"End", "9"}}));
 
     const std::string said = read.summary.back();
     EXPECT_NE(said.find("Regulators: 14 tap changes in 14 steps under this sky, 0 under a clear sky (Vreg 14)"),
@@ -259,6 +277,54 @@ TEST(StudyControls, ResultsOfAnotherRunAreRefusedAndNothingChanges)
         }
         EXPECT_EQ(contents(folder), before) << c.name << ": a refused read changed a file";
     }
+}
+
+int status_of(const std::string& command)
+{
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int syncs = 0;
+int counting_sync(int fd)
+{
+    ++syncs;
+    return ::fsync(fd);
+}
+
+// A read or a write that fails exits with status 2 and writes nothing; what they write is synced
+// before it takes its name.
+TEST(StudyFiles, FailuresExitWithStatusTwoAndWhatIsWrittenIsSynced)
+{
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    const std::string study = "\"" + std::string(UMBRASCOPE_STUDY) + "\" ";
+    const std::string quiet = " > /dev/null 2>&1";
+    fs::rename(folder / "results" / (run_of_folder(folder) + "_end.csv"), work.path() / "end.csv");
+    EXPECT_EQ(status_of(study + "read \"" + folder.string() + "\"" + quiet), 2);
+    EXPECT_FALSE(fs::exists(folder / "controls_report.csv"));
+    fs::rename(work.path() / "end.csv", folder / "results" / (run_of_folder(folder) + "_end.csv"));
+
+    // study.dss cannot take its name where a folder has it.
+    const std::string script = slurp(folder / "study.dss");
+    fs::remove(folder / "study.dss");
+    fs::create_directory(folder / "study.dss");
+    put(work.path() / "sun.dss", slurp(folder / "sun.dss"));
+    EXPECT_EQ(status_of(study + "write \"" + folder.string() + "\" --loadshapes \"" + (folder / "sun.dss").string() +
+                        "\" > /dev/null 2> \"" + (work.path() / "err.txt").string() + "\""),
+              2);
+    EXPECT_NE(slurp(work.path() / "err.txt").find("study.dss"), std::string::npos) << slurp(work.path() / "err.txt");
+    fs::remove(folder / "study.dss");
+    put(folder / "study.dss", script);
+
+    FileSystemCalls& calls = file_system_calls();
+    const FileSystemCalls before = calls;
+    calls.sync = counting_sync;
+    syncs = 0;
+    const ReadResult read = read_study({folder, {}, {}, {}, {}});
+    calls = before;
+    EXPECT_EQ(read.written.size(), 5U);
+    EXPECT_GE(syncs, 5) << "each file written is synced before it takes its name";
 }
 
 // A circuit with no controls: the report holds its ramps and says there are none.

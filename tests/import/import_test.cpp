@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 
 #include "import/elements.hpp"
@@ -348,6 +350,95 @@ TEST(Elements, EachTakesTheNearestDrawnBus)
     EXPECT_EQ(pv[0].element, "PVSystem.roof, east");
     EXPECT_EQ(pv[0].drawn_bus, "a");
     EXPECT_EQ(pv[1].element, "PVSystem.say \"hi\"");
+}
+
+// Each drawn bus's distance from the source is the sum of the line lengths along the way, as the
+// engine measures a bus's distance from a meter at the head: a line's own units=, else km (its
+// code's units do not count), a line without a length 1 long, a switch 0.001, a transformer 0. The
+// figures are the engine's own (Export Profile after New EnergyMeter at the head).
+TEST(Distances, AlongTheLinesAsTheEngineMeasuresThem)
+{
+    const Circuit circuit = read({{"m.dss",
+                                   "New Circuit.d basekv=12.47 bus1=src\n"
+                                   "New Linecode.lcmi nphases=3 r1=0.1 x1=0.1 units=mi\n"
+                                   "New Linecode.lcnone nphases=3 r1=0.1 x1=0.1\n"
+                                   "New Line.a bus1=src bus2=b1 length=2 linecode=lcnone\n"
+                                   "New Line.b bus1=b1 bus2=b2 length=2 linecode=lcmi\n"
+                                   "New Line.c bus1=b2 bus2=b3 linecode=lcmi\n"
+                                   "New Line.d bus1=b3 bus2=b4 length=2 units=ft linecode=lcmi\n"
+                                   "New Line.e bus1=b4 bus2=b5 switch=y\n"
+                                   "New Transformer.t buses=[b5 b6] kvs=[12.47 12.47]\n"
+                                   "New Line.f bus1=b6 bus2=b7 length=3 units=kft\n"
+                                   "New Line.g bus1=b7 bus2=b8 length=1 units=km\nLine.g.units=mi\n"
+                                   "New Line.h bus1=b8 bus2=b9 units=mi length=2\n"
+                                   "New Line.i bus1=b9 bus2=b10 linecode=lcmi units=ft length=100\n~ linecode=lcmi\n"
+                                   "New Line.open bus1=b10 bus2=far length=1 units=km enabled=no\n"}});
+    std::string coords;
+    for (const char* bus : {"src", "b1", "b2", "b3", "b4", "b5", "b6", "b7", "b8", "b9", "B10", "far"})
+        coords += std::string(bus) + ",0,0\n";
+    const Network network = join_network(read_coordinates(coords, "c.csv", Degrees::none), circuit);
+    const std::vector<DrawnDistance> along = distances_along_lines(circuit, network);
+    const double engine[] = {0, 2, 4, 5, 5.00061, 5.00161, 5.00161, 5.91601, 7.52535, 10.744, 10.7745};
+    ASSERT_EQ(along.size(), 12U);
+    for (std::size_t i = 0; i < 11; ++i) {
+        ASSERT_TRUE(along[i].km) << along[i].bus;
+        EXPECT_NEAR(*along[i].km, engine[i], 0.005 * engine[i] + 0.005) << along[i].bus;
+    }
+    EXPECT_EQ(along[10].bus, "B10");
+    EXPECT_FALSE(along[11].km) << "an open line leads nowhere";
+    EXPECT_EQ(circuit_record(circuit, network, "m.dss").lines_without_units, 4);  // a, b, c and the switch
+
+    // IEEE 34, a drawing whose coordinates put bus 832 a few units from the source: along its
+    // lines it is 52.7 km away, as the engine says.
+    DiskFiles files;
+    const fs::path feeder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee34";
+    const Circuit ieee34 = read_circuit(feeder / "ieee34Mod1.dss", files);
+    std::string text;
+    {
+        std::ifstream in(feeder / "IEEE34_BusXY.csv");
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const Network drawn34 = join_network(read_coordinates(text, "IEEE34_BusXY.csv", Degrees::none), ieee34);
+    std::map<std::string, double> km;
+    for (const DrawnDistance& d : distances_along_lines(ieee34, drawn34))
+        if (d.km)
+            km[d.bus] = *d.km;
+    for (const auto& [bus, expected] : std::map<std::string, double>{{"802", 0.786384}, {"806", 1.31369}, {"814", 31.6291},
+                                                                     {"850", 31.6321}, {"832", 52.7121}, {"848", 57.7505},
+                                                                     {"840", 57.6773}, {"862", 57.5005}, {"890", 55.9308}})
+        EXPECT_NEAR(km.at(bus), expected, 0.005 * expected + 0.005) << bus;
+}
+
+// What a study needs of the circuit besides its buses: the controls in service with the element
+// each switches, the circuit's own control mode, and the files it reads that are not there.
+TEST(Circuit, ControlsControlModeAndMissingFiles)
+{
+    const Circuit circuit = read({{"m.dss",
+                                   "New Circuit.c bus1=s\n"
+                                   "New Transformer.Reg1 phases=1 buses=[s.1 r.1]\n"
+                                   "New RegControl.RC1 transformer=reg1 winding=2 vreg=122\n"
+                                   "New RegControl.RC2 like=rc1\n"            // like= carries the transformer and winding
+                                   "New RegControl.rc3 Reg1\n"                // positional: the transformer, winding 1
+                                   "New RegControl.off transformer=reg1 enabled=no\n"
+                                   "New RegControl.nothing transformer=gone\n"
+                                   "New Transformer.out buses=[s o] enabled=no\nNew RegControl.on_off transformer=out\n"
+                                   "New Capacitor.C1 bus1=r\nNew CapControl.cc capacitor=C1 element=Line.l type=voltage\n"
+                                   "New Loadshape.ls npts=3 interval=1 mult=(file=LS_PhaseA.txt)\n"
+                                   "New Loadshape.there npts=3 interval=1 mult=(File=here.csv)\n"
+                                   "New XYcurve.eff npts=2 csvfile=\"curve one.csv\"\n"
+                                   "Set ControlMode=Static\n/*\nSet ControlMode=time\n*/\nset controlmode=OFF\n"},
+                                  {"here.csv", "1\n1\n1\n"}});
+    std::vector<std::string> controls;
+    for (const Control& control : circuit.controls)
+        controls.push_back(control.kind + " " + control.name + " " + control.element + " " + std::to_string(control.winding) +
+                           " " + circuit.buses[static_cast<std::size_t>(control.bus)]);
+    EXPECT_EQ(controls, (std::vector<std::string>{"regcontrol RC1 Transformer.Reg1 2 r", "regcontrol RC2 Transformer.Reg1 2 r",
+                                                   "regcontrol rc3 Transformer.Reg1 1 s", "capcontrol cc Capacitor.C1 0 r"}));
+    EXPECT_EQ(circuit.control_mode, "off");
+    std::vector<std::string> missing;
+    for (const MissingFile& file : circuit.missing)
+        missing.push_back(file.site.text() + " " + file.looked.filename().string());
+    EXPECT_EQ(missing, (std::vector<std::string>{"m.dss:12 LS_PhaseA.txt", "m.dss:14 curve one.csv"}));
 }
 
 // The published feeders import whole: every bus of their coordinate files, joined as the circuit
