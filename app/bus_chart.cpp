@@ -25,11 +25,25 @@ namespace umbrascope {
 
 namespace {
 
-// Eight colours apart from the classes' red, green and navy.
-const QColor series_colours[BusChart::most_buses] = {
-    QColor(31, 119, 180), QColor(255, 127, 14), QColor(148, 103, 189), QColor(140, 86, 75),
-    QColor(227, 119, 194), QColor(127, 127, 127), QColor(188, 189, 34), QColor(23, 190, 207),
+// Sunlight in ambers and browns, its own family; a bus's lowest voltage in blue, its highest in red.
+// Each bus keeps one line style, so that its three lines are told by style and their meaning by
+// colour.
+const QColor sunlight_colours[BusChart::most_buses] = {
+    QColor(230, 140, 0), QColor(170, 90, 20), QColor(250, 185, 60), QColor(120, 70, 20),
+    QColor(215, 110, 40), QColor(190, 150, 40), QColor(140, 100, 60), QColor(240, 160, 100),
 };
+const QColor lowest_colour(33, 102, 172);
+const QColor highest_colour(202, 0, 32);
+
+QPen bus_pen(QColor colour, std::size_t bus, double width)
+{
+    QPen pen(colour, width);
+    static const QList<qreal> patterns[] = {{}, {6, 3}, {1.5, 2.5}, {6, 3, 1.5, 3}, {10, 4}, {3, 3}, {6, 2, 1.5, 2, 1.5, 2}, {12, 3, 3, 3}};
+    const QList<qreal>& pattern = patterns[bus % BusChart::most_buses];
+    if (!pattern.isEmpty())
+        pen.setDashPattern(pattern);
+    return pen;
+}
 
 QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -111,7 +125,10 @@ BusChart::BusChart(Viewer& viewer, QWidget* owner)
     chart_->addAxis(voltage_axis_, Qt::AlignRight);
     voltage_axis_->setTitleText(tr("voltage (pu)"));
     voltage_axis_->setVisible(false);
-    chart_->legend()->setAlignment(Qt::AlignBottom);
+    // A legend entry is never cut: each has a line of its own at the right, and one too long for
+    // it is shortened with its whole name in a tooltip.
+    chart_->legend()->setAlignment(Qt::AlignRight);
+    chart_->legend()->setShowToolTips(true);
 
     auto* save = new QPushButton(tr("Save\u2026"));
     save->setToolTip(tr("Save the chart as a PNG picture or its values as CSV (Ctrl+S)"));
@@ -191,6 +208,7 @@ void BusChart::rebuild()
     clock_axis_->setVisible(by_clock_);
     time_axis_->setTitleText(!by_time_ ? tr("row") : viewer_.sky().seconds ? tr("time (s)") : tr("time"));
 
+    const auto voltages_shown = [this] { return viewer_.voltages() != nullptr; };
     QStringList names;
     double low = 0, high = 1;
     for (std::size_t i = 0; i < buses_.size(); ++i) {
@@ -198,8 +216,8 @@ void BusChart::rebuild()
         auto* series = new QLineSeries;
         const QString name = bus <= st.nbus.value() ? qtext(st.bus_name(index(bus))) : QString::number(bus);
         names << name;
-        series->setName(tr("%1 (bus %2)").arg(name).arg(bus));
-        series->setPen(QPen(series_colours[i % most_buses], 1.6));
+        series->setName(voltages_shown() ? tr("%1 sunlight").arg(name) : tr("%1 (bus %2)").arg(name).arg(bus));
+        series->setPen(bus_pen(sunlight_colours[i % most_buses], i, 1.8));
         QList<QPointF> points;
         points.reserve(rows);
         for (int row = 1; row <= rows; ++row) {
@@ -228,10 +246,8 @@ void BusChart::rebuild()
             const int bus = buses_[i];
             for (const bool highest : {false, true}) {
                 auto* series = new QLineSeries;
-                series->setName(tr("%1 %2 pu").arg(names[static_cast<qsizetype>(i)], highest ? tr("highest") : tr("lowest")));
-                QPen pen(series_colours[i % most_buses], 1.2);
-                pen.setStyle(highest ? Qt::DashDotLine : Qt::DotLine);
-                series->setPen(pen);
+                series->setName(tr("%1 %2").arg(names[static_cast<qsizetype>(i)], highest ? tr("highest") : tr("lowest")));
+                series->setPen(bus_pen(highest ? highest_colour : lowest_colour, i, 1.4));
                 QList<QPointF> points;
                 points.reserve(rows);
                 for (int row = 1; row <= rows; ++row) {
@@ -283,6 +299,8 @@ void BusChart::rebuild()
         line->attachAxis(x_axis());
         line->attachAxis(value_axis_);
     }
+    for (QLegendMarker* marker : chart_->legend()->markers(cursor_))
+        marker->setVisible(false);
     clock_axis_->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(first)),
                           QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(last)));
     clock_axis_->setTickCount(7);

@@ -187,6 +187,7 @@ void Form1::at_event_edge(void (Form1::*handler)())
         failed = true;
         report_->report(error, large_);
     }
+    recolour_.flush();  // the discs held back to go above, where the pass ended before its last
     if (!failed)
         report_->pass_succeeded();
     update();  // whatever the pass drew, up to its end or its failure
@@ -202,6 +203,13 @@ void Form1::paintEvent(QPaintEvent* /*event*/)
         painter.drawLine(QPointF(line->X1 / t, line->Y1 / t), QPointF(line->X2 / t, line->Y2 / t));
     const QImage& picture = canvas_->image();
     const QRectF logical(QPointF(0, 0), picture.deviceIndependentSize());
+    if (overlay_) {
+        // What the viewer shows over the passes' picture, on a copy of it.
+        overlaid_ = picture.copy();
+        overlay_(overlaid_);
+        painter.drawImage(logical, overlaid_);
+        return;
+    }
     painter.drawImage(logical, picture);
 }
 

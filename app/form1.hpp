@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "output/canvas.hpp"
@@ -73,6 +74,13 @@ public:
     // nullptr for the classes.
     void set_colouring(const BusColouring* colouring) { recolour_.set_colouring(colouring); }
     [[nodiscard]] const BusColouring* colouring() const { return recolour_.colouring(); }
+    // Drawn over a copy of the passes' picture when the window paints it (the measured sky's shade,
+    // symbols); none for the picture as the passes drew it.
+    void set_overlay(std::function<void(QImage&)> overlay)
+    {
+        overlay_ = std::move(overlay);
+        update();
+    }
     // One pass as a tick would run it, or as a click would, reported at this event's edge.
     void step();
     void click();
@@ -123,6 +131,8 @@ private:
     std::unique_ptr<Pass> pass_;  // refers to the five above
     ErrorReport* report_;
     bool paused_ = false;
+    std::function<void(QImage&)> overlay_;
+    QImage overlaid_;
     bool timer_enabled_ = false;
 };
 

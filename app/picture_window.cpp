@@ -102,15 +102,16 @@ void PictureView::paintEvent(QPaintEvent* /*event*/)
     const FrameOptions options = frame_options();
     const RunState& st = viewer_.run_state();
     const View shown = view();
-    draw_picture_frame(image_, viewer_.picture(), FrameFacts{st, viewer_.row_shown(), &viewer_.sky()}, options, &shown);
+    draw_picture_frame(image_, viewer_.picture(), FrameFacts{st, viewer_.row_shown(), &viewer_.sky(), viewer_.ring_note()},
+                       options, &shown);
     if (st.num_pass > 0) {
         QPainter painter(&image_);
         const int picture_height = options.height - band_pixels(options);
         painter.setClipRect(QRect(0, 0, options.width, picture_height));
         names_ = paint_bus_names(painter, st, shown, options.width, picture_height, text_scale(options), names_share);
-        // The bus picked in the profile, ringed.
-        if (const int marked = viewer_.marked_bus(); marked > 0)
-            if (const auto at = bus_marker_position(st, marked)) {
+        // The bus picked in the profile, and the worst bus of a row a jump by voltage reached, ringed.
+        for (const int ringed : {viewer_.marked_bus(), viewer_.ringed_bus()})
+            if (const auto at = ringed > 0 ? bus_marker_position(st, ringed) : std::nullopt) {
                 const double ratio = devicePixelRatioF();
                 painter.setRenderHint(QPainter::Antialiasing);
                 painter.setBrush(Qt::NoBrush);
@@ -153,6 +154,11 @@ void PictureView::mouseReleaseEvent(QMouseEvent* event)
     unsetCursor();
     if (!drag_.release())
         return;
+    const FrameOptions options = frame_options();
+    if (const int control = viewer_.control_near(view(), device(event->position()), text_scale(options)); control >= 0) {
+        viewer_.show_control_chart(control);
+        return;
+    }
     const int bus = viewer_.bus_near(view(), device(event->position()), 6 * devicePixelRatioF());
     if (bus > 0)
         emit busClicked(bus, (event->modifiers() & Qt::ControlModifier) != 0);
@@ -168,7 +174,8 @@ bool PictureView::event(QEvent* event)
 {
     if (event->type() == QEvent::ToolTip) {
         const auto* help = static_cast<QHelpEvent*>(event);
-        const QString text = viewer_.details_near(view(), device(help->pos()), 6 * devicePixelRatioF());
+        const QString text =
+            viewer_.details_near(view(), device(help->pos()), 6 * devicePixelRatioF(), text_scale(frame_options()));
         if (text.isEmpty())
             QToolTip::hideText();
         else
@@ -186,12 +193,27 @@ Timeline::Timeline(QWidget* parent) : QWidget(parent)
     setToolTip(tr("Drag to any row; the groove shows the share of shaded buses in each row"));
 }
 
-void Timeline::set_shares(std::vector<float> shares, QColor colour, const QString& meaning)
+void Timeline::set_shares(std::vector<float> shares)
 {
     shares_ = std::move(shares);
-    colour_ = colour;
-    setToolTip(tr("Drag to any row; the groove shows %1 in each row")
-                   .arg(meaning.isEmpty() ? tr("the share of shaded buses") : meaning));
+    above_.clear();
+    setToolTip(tr("Drag to any row; the groove shows the share of shaded buses in each row"));
+    update();
+}
+
+void Timeline::set_split(std::vector<float> below, std::vector<float> above)
+{
+    shares_ = std::move(below);
+    above_ = std::move(above);
+    setToolTip(tr("Drag to any row; the groove shows in each row the share of buses below range A in blue, under "
+                  "its middle, and above it in red, over it: a bus in a thousand a tenth of the way, all buses the "
+                  "whole way"));
+    update();
+}
+
+void Timeline::set_marks(std::vector<int> rows)
+{
+    marks_ = std::move(rows);
     update();
 }
 
@@ -221,21 +243,43 @@ void Timeline::paintEvent(QPaintEvent* /*event*/)
     const QRectF groove(6, 4, std::max(1, width() - 12), height() - 12);
     painter.fillRect(rect(), palette().color(QPalette::Window));
     painter.fillRect(groove, QColor(255, 255, 255));
-    // Each column shows the most shaded row it covers, so no cloud event is lost to the width; the
-    // most shaded row of the run reaches the top.
-    const QColor shaded = colour_;
-    const float most = shares_.empty() ? 0.0F : *std::max_element(shares_.begin(), shares_.end());
-    for (int x = 0; x < static_cast<int>(groove.width()); ++x) {
+    // Each column shows the most of any row it covers, so no event is lost to the width.
+    const auto most_in = [&](const std::vector<float>& shares, int x) {
         const int first = row_at(groove.left() + x - 0.5);
         const int last = row_at(groove.left() + x + 0.5);
         float share = 0;
-        for (int row = first; row <= last && row <= rows(); ++row)
-            share = std::max(share, shares_[static_cast<std::size_t>(row - 1)]);
-        if (share > 0) {
-            const double bar = std::max(1.0, share / most * (groove.height() - 1));
-            painter.fillRect(QRectF(groove.left() + x, groove.bottom() - bar, 1, bar), shaded);
+        for (int row = first; row <= last && row <= static_cast<int>(shares.size()); ++row)
+            share = std::max(share, shares[static_cast<std::size_t>(row - 1)]);
+        return share;
+    };
+    if (split()) {
+        // Below range A down from the middle in blue, above it up in red, on a fixed scale.
+        const double half = (groove.height() - 1) / 2;
+        const double middle = groove.top() + 1 + half;
+        const auto reach = [half](float share) {
+            return share <= 0 ? 0.0 : std::max(2.0, std::log10(1 + 999.0 * share) / 3 * half);
+        };
+        const Colour low = class_colour(VoltageClass::below_b);
+        const Colour high = class_colour(VoltageClass::above_b);
+        for (int x = 0; x < static_cast<int>(groove.width()); ++x) {
+            if (const double down = reach(most_in(shares_, x)); down > 0)
+                painter.fillRect(QRectF(groove.left() + x, middle, 1, down), QColor(low.r, low.g, low.b));
+            if (const double up = reach(most_in(above_, x)); up > 0)
+                painter.fillRect(QRectF(groove.left() + x, middle - up, 1, up), QColor(high.r, high.g, high.b));
         }
+        painter.fillRect(QRectF(groove.left(), middle, groove.width(), 1), QColor(200, 200, 200));
+    } else {
+        // The most shaded row of the run reaches the top.
+        const float most = shares_.empty() ? 0.0F : *std::max_element(shares_.begin(), shares_.end());
+        for (int x = 0; x < static_cast<int>(groove.width()); ++x)
+            if (const float share = most_in(shares_, x); share > 0) {
+                const double bar = std::max(1.0, share / most * (groove.height() - 1));
+                painter.fillRect(QRectF(groove.left() + x, groove.bottom() - bar, 1, bar), QColor(0, 0, 128));
+            }
     }
+    // The rows in which a regulator or capacitor acts.
+    for (const int row : marks_)
+        painter.fillRect(QRectF(std::floor(x_of(row)), groove.top(), 1, 5), QColor(255, 0, 255));
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawRect(groove);
     if (row_ >= 1 && rows() >= 1) {
@@ -282,6 +326,7 @@ PictureWindow::PictureWindow(Viewer& viewer, QWidget* owner)
 void PictureWindow::restarted()
 {
     shares_known_ = false;
+    marks_of_ = this;
     view_->fit();
     refresh();
 }
@@ -292,20 +337,24 @@ void PictureWindow::refresh()
     const bool by_voltage = viewer_.by_voltage() && viewer_.voltages() != nullptr;
     if ((!shares_known_ || shares_by_voltage_ != by_voltage) && st.num_pass > 0 && st.n_time > 0) {
         if (by_voltage) {
-            const Colour c = class_colour(VoltageClass::above_b);
-            timeline_->set_shares(viewer_.voltages()->outside_shares(), QColor(c.r, c.g, c.b),
-                                  tr("the share of buses outside range A"));
+            timeline_->set_split(viewer_.voltages()->below_shares(), viewer_.voltages()->above_shares());
         } else {
             timeline_->set_shares(shaded_shares(st));
         }
         shares_known_ = true;
         shares_by_voltage_ = by_voltage;
     }
+    if (const ControlsTable* controls = viewer_.shown_controls(); st.num_pass > 0 && marks_of_ != controls) {
+        timeline_->set_marks(controls != nullptr ? controls->action_rows() : std::vector<int>());
+        marks_of_ = controls;
+    }
     const int row = st.num_pass > 0 ? viewer_.row_shown() : 0;
     timeline_->set_row(row);
     QString title;
     if (st.num_pass > 0)
         title += viewer_.row_text() + QStringLiteral(" \u2014 ");
+    if (const std::string note = viewer_.ring_note(); !note.empty())
+        title += QString::fromStdString(note) + QStringLiteral(" \u2014 ");
     if (viewer_.paused())
         title += tr("paused \u2014 ");
     title += tr("Umbrascope picture \u2014 %1").arg(viewer_.folder_text());

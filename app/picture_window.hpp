@@ -63,8 +63,17 @@ class Timeline : public QWidget {
 
 public:
     explicit Timeline(QWidget* parent);
-    // One per row, the groove's bars in `colour`, what they are in `meaning`.
-    void set_shares(std::vector<float> shares, QColor colour = QColor(0, 0, 128), const QString& meaning = {});
+    // One per row: the share of shaded buses, in navy from the groove's foot, on the scale of the
+    // run's largest.
+    void set_shares(std::vector<float> shares);
+    // With voltages, one per row: the share of buses below range A in blue under the groove's
+    // middle and of those above it in red over it, on a fixed scale (a bus in a thousand reaches a
+    // tenth of the way, all of them the whole way), any share at least 2 pixels.
+    void set_split(std::vector<float> below, std::vector<float> above);
+    // The rows in which a regulator or capacitor acts, marked along the groove's top.
+    void set_marks(std::vector<int> rows);
+    [[nodiscard]] bool split() const { return !above_.empty(); }
+    [[nodiscard]] const std::vector<int>& marks() const { return marks_; }
     void set_row(int row);
     [[nodiscard]] int row() const { return row_; }
     [[nodiscard]] int rows() const { return static_cast<int>(shares_.size()); }
@@ -81,8 +90,9 @@ protected:
     [[nodiscard]] QSize sizeHint() const override { return {400, 40}; }
 
 private:
-    std::vector<float> shares_;
-    QColor colour_{0, 0, 128};
+    std::vector<float> shares_;  // or, split, those below range A
+    std::vector<float> above_;
+    std::vector<int> marks_;
     int row_ = 0;
 };
 
@@ -107,6 +117,7 @@ private:
     Timeline* timeline_;
     bool shares_known_ = false;
     bool shares_by_voltage_ = false;
+    const void* marks_of_ = this;  // the controls table the marks are of; `this` for none known
 };
 
 }  // namespace umbrascope

@@ -18,6 +18,7 @@
 #include <cmath>
 
 #include "app/bus_chart.hpp"
+#include "app/control_chart.hpp"
 #include "app/error_report.hpp"
 #include "app/export_job.hpp"
 #include "run/run_warnings.hpp"
@@ -31,6 +32,10 @@
 #include "output/png_writer.hpp"
 #include "output/svg_picture.hpp"
 #include "render/draw_network.hpp"
+#include "core/fingerprint.hpp"
+#include "model/folder_error.hpp"
+#include <QPainter>
+#include <cstdio>
 
 namespace umbrascope {
 
@@ -108,6 +113,14 @@ Viewer::Viewer(Form1& form, QString note)
     add_voltage_action(tr("Previous row with a bus outside range A"), QKeySequence(Qt::CTRL | Qt::Key_Left),
                        &Viewer::previous_outside);
     add_voltage_action(tr("The worst row"), QKeySequence(Qt::Key_W), &Viewer::worst_row);
+    // The study's regulators and capacitors, where the folder has their table.
+    controls_action_ = add_action(tr("Regulators and capacitors"), QKeySequence(Qt::Key_K), &Viewer::switch_controls);
+    controls_action_->setCheckable(true);
+    control_actions_ = {controls_action_,
+                        add_action(tr("Next row where a regulator or capacitor acts"), QKeySequence(Qt::Key_T),
+                                   &Viewer::next_action),
+                        add_action(tr("Previous row where a regulator or capacitor acts"),
+                                   QKeySequence(Qt::SHIFT | Qt::Key_T), &Viewer::previous_action)};
     menu_->addSeparator();
     large_action_ = add_action(tr("Large inputs (restarts the run)"), QKeySequence(), &Viewer::toggle_large);
     large_action_->setCheckable(true);
@@ -142,11 +155,14 @@ Viewer::Viewer(Form1& form, QString note)
             chart_->restarted();
         if (profile_window_)
             profile_window_->restarted();
+        if (control_chart_)
+            control_chart_->hide();
     });
 
     const QSettings settings;
     speed_ = std::clamp(settings.value(QStringLiteral("speed"), 0).toInt(), slowest, fastest);
     by_voltage_ = settings.value(QStringLiteral("colour_by")).toString() == QStringLiteral("voltage");
+    show_controls_ = settings.value(QStringLiteral("show_controls"), true).toBool();
     read_voltages();
     apply_speed();
 }
@@ -157,6 +173,7 @@ Viewer::~Viewer()
     form_.set_colouring(nullptr);
     job_.reset();  // cancels and waits for an export still running
     profile_window_.reset();
+    control_chart_.reset();
     chart_.reset();
     picture_window_.reset();
 }
@@ -179,6 +196,26 @@ void Viewer::read_voltages()
     voltages_checked_ = false;
     segments_.clear();
     marked_ = 0;
+    ringed_row_ = ringed_bus_ = 0;
+    field_.reset();
+    controls_.reset();
+    places_known_ = false;
+    QString other_problem;
+    try {
+        field_ = read_sky_field(form_.folder());
+        controls_ = ControlsTable::read(form_.folder());
+        const std::optional<std::string> made_for = file_fingerprint(form_.folder() / sun_table_file_name);
+        if (controls_ && controls_->sky() && made_for && *controls_->sky() != *made_for) {
+            controls_.reset();
+            other_problem = tr("The regulators and capacitors cannot be shown: %1 was made for another sky than the "
+                               "sun table there now; read the study again")
+                                .arg(QString::fromStdString((form_.folder() / controls_table_name).string()));
+        }
+    } catch (const FolderError& error) {
+        other_problem = QString::fromStdString(error.what());
+    }
+    if (!other_problem.isEmpty())
+        QTimer::singleShot(0, this, [this, other_problem] { form_.error_report()->warn(other_problem); });
     if (has_voltage_tables(form_.folder())) {
         try {
             voltages_ = RunVoltages::read(form_.folder());
@@ -195,6 +232,20 @@ void Viewer::check_voltages()
         form_.error_report()->warn(QString::fromStdString(*sky_mismatch_));
     if (!voltages_problem_.isEmpty())
         form_.error_report()->warn(tr("The voltages cannot be shown: %1").arg(voltages_problem_));
+    if (controls_ && !places_known_) {
+        if (controls_->rows() == form_.run_state().n_time.value()) {
+            places_ = control_places(form_.run_state(), *controls_);
+            places_known_ = true;
+        } else {
+            form_.error_report()->warn(tr("The regulators and capacitors cannot be shown: %1 has %2 rows where the sun "
+                                          "table has %3; read the study again")
+                                           .arg(QString::fromStdString((form_.folder() / controls_table_name).string()))
+                                           .arg(controls_->rows())
+                                           .arg(form_.run_state().n_time.value()));
+            controls_.reset();
+        }
+        apply_colouring();
+    }
     if (!voltages_ || voltages_checked_)
         return;
     try {
@@ -217,6 +268,10 @@ void Viewer::check_voltages()
 void Viewer::apply_colouring()
 {
     form_.set_colouring(by_voltage() ? &*voltages_ : nullptr);
+    for (QAction* action : control_actions_)
+        action->setEnabled(controls_.has_value());
+    controls_action_->setChecked(show_controls_ && controls_.has_value());
+    apply_overlay();
     const bool offered = voltages_.has_value();
     colour_menu_->setEnabled(offered);
     colour_menu_->setTitle(offered ? tr("Colour buses by") : tr("Colour buses by (no voltages in this folder)"));
@@ -239,14 +294,23 @@ void Viewer::set_by_voltage(bool on)
     update_title();
 }
 
+void Viewer::ring_worst(int row)
+{
+    jump_to(row);
+    ringed_row_ = row;
+    ringed_bus_ = voltages_ ? voltages_->worst_bus(row) : 0;
+    update_title();
+    apply_overlay();
+}
+
 void Viewer::next_outside()
 {
     if (!voltages_)
         return;
     if (const int row = voltages_->next_outside(row_shown()); row > 0)
-        jump_to(row);
+        ring_worst(row);
     else
-        QToolTip::showText(QCursor::pos(), tr("No later row has a bus outside range A"));
+        QToolTip::showText(QCursor::pos(), tr("No later row starts a run of rows with a bus outside range A"));
 }
 
 void Viewer::previous_outside()
@@ -254,9 +318,9 @@ void Viewer::previous_outside()
     if (!voltages_)
         return;
     if (const int row = voltages_->previous_outside(row_shown()); row > 0)
-        jump_to(row);
+        ring_worst(row);
     else
-        QToolTip::showText(QCursor::pos(), tr("No earlier row has a bus outside range A"));
+        QToolTip::showText(QCursor::pos(), tr("No earlier row starts a run of rows with a bus outside range A"));
 }
 
 void Viewer::worst_row()
@@ -264,9 +328,102 @@ void Viewer::worst_row()
     if (!voltages_)
         return;
     if (const int row = voltages_->worst_row(); row > 0)
-        jump_to(row);
+        ring_worst(row);
     else
         QToolTip::showText(QCursor::pos(), tr("No bus leaves range A in any row"));
+}
+
+int Viewer::ringed_bus() const
+{
+    return ringed_row_ > 0 && ringed_row_ == row_shown() && form_.run_state().num_pass > 0 ? ringed_bus_ : 0;
+}
+
+std::string Viewer::ring_note() const
+{
+    const int bus = ringed_bus();
+    if (bus <= 0 || !voltages_)
+        return {};
+    const RunState& st = form_.run_state();
+    const std::string name = encode_utf8(st.bus_name.at(Integer(static_cast<std::int16_t>(bus)), [] { return std::string(); }));
+    const PerUnit low = voltages_->lowest(ringed_row_, bus);
+    const PerUnit high = voltages_->highest(ringed_row_, bus);
+    const PerUnit value = below_a(low) && (!above_a(high) || 9500 - low >= high - 10500) ? low : high;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", value / 10000.0);
+    return "worst bus " + name + ", " + text + " pu";
+}
+
+void Viewer::switch_controls()
+{
+    show_controls_ = !show_controls_;
+    QSettings().setValue(QStringLiteral("show_controls"), show_controls_);
+    apply_colouring();
+    update_title();
+}
+
+void Viewer::next_action()
+{
+    const ControlsTable* table = controls();
+    if (table == nullptr)
+        return;
+    if (const int row = table->next_action(row_shown()); row > 0)
+        jump_to(row);
+    else
+        QToolTip::showText(QCursor::pos(), tr("No regulator or capacitor acts in a later row"));
+}
+
+void Viewer::previous_action()
+{
+    const ControlsTable* table = controls();
+    if (table == nullptr)
+        return;
+    if (const int row = table->previous_action(row_shown()); row > 0)
+        jump_to(row);
+    else
+        QToolTip::showText(QCursor::pos(), tr("No regulator or capacitor acts in an earlier row"));
+}
+
+void Viewer::show_control_chart(int control)
+{
+    const ControlsTable* table = controls();
+    if (table == nullptr || control < 0 || static_cast<std::size_t>(control) >= table->controls().size())
+        return;
+    if (!control_chart_) {
+        control_chart_ = std::make_unique<ControlChart>(*this, &form_);
+        control_chart_->addActions(form_.actions());
+    }
+    control_chart_->show_control(control);
+    control_chart_->show();
+    control_chart_->raise();
+}
+
+void Viewer::apply_overlay()
+{
+    // The main window's picture is the passes' own until something goes over it.
+    if (!field_ && shown_controls() == nullptr && ringed_bus() == 0) {
+        form_.set_overlay(nullptr);
+        return;
+    }
+    form_.set_overlay([this](QImage& image) {
+        FrameOptions options;
+        add_colouring(options);
+        const RunState& st = form_.run_state();
+        FrameFacts facts{st, row_shown(), &sky_, {}};
+        View view;
+        view.scale = view.symbol_scale = image.devicePixelRatio() / layout::twips_per_pixel;
+        paint_overlays(reinterpret_cast<std::uint32_t*>(image.bits()), image.width(), image.height(),
+                       static_cast<int>(image.bytesPerLine() / 4), view, facts, options);
+        if (const int bus = ringed_bus(); bus > 0)
+            if (const auto at = bus_marker_position(st, bus)) {
+                QPainter painter(&image);
+                painter.setRenderHint(QPainter::Antialiasing);
+                const double ratio = image.devicePixelRatio();
+                for (const auto& [colour, width] : {std::pair{QColor(255, 255, 255), 4.0}, std::pair{QColor(0, 0, 0), 1.5}}) {
+                    painter.setPen(QPen(colour, width));
+                    painter.drawEllipse(QPointF(view.x(at->x) / ratio, view.y(at->y) / ratio), 9, 9);
+                }
+            }
+    });
 }
 
 void Viewer::show_profile_window()
@@ -298,6 +455,10 @@ void Viewer::add_colouring(FrameOptions& options) const
     options.voltages = voltages_checked_ ? voltages() : nullptr;
     options.segments = &segments_;
     options.profile_axes = &axes_;
+    options.field = field();
+    options.show_controls = shown_controls() != nullptr;
+    options.controls = controls();
+    options.control_places = places_known_ ? &places_ : nullptr;
 }
 
 QAction* Viewer::add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)())
@@ -401,6 +562,8 @@ QString Viewer::title() const
     const RunState& st = form_.run_state();
     if (st.num_pass > 0) {
         parts << row_text();
+        if (const std::string note = ring_note(); !note.empty())
+            parts << QString::fromStdString(note);
         if (!form_.timer_enabled() && st.i_time > st.n_time)
             parts << tr("finished (F5 runs it again)");
     }
@@ -427,6 +590,8 @@ void Viewer::update_title()
         picture_window_->refresh();
     if (chart_ && !chart_->buses().empty())
         chart_->refresh();
+    if (control_chart_ && control_chart_->isVisible())
+        control_chart_->refresh();
     if (profile_window_)
         profile_window_->refresh();
 }
@@ -593,6 +758,14 @@ QString Viewer::details_at(QPoint pixel) const
     return details_near(window_view(), QPointF(pixel), double{marker_reach_twips} / layout::twips_per_pixel);
 }
 
+int Viewer::control_near(const View& view, QPointF pixel, double symbols) const
+{
+    const ControlsTable* table = shown_controls();
+    if (table == nullptr || form_.run_state().num_pass <= 0)
+        return -1;
+    return umbrascope::control_near(form_.run_state(), view, *table, places_, symbols, pixel.x(), pixel.y(), 2 * symbols);
+}
+
 int Viewer::bus_near(const View& view, QPointF pixel, double reach) const
 {
     const RunState& st = form_.run_state();
@@ -613,12 +786,32 @@ int Viewer::bus_near(const View& view, QPointF pixel, double reach) const
     return nearest;
 }
 
-QString Viewer::details_near(const View& view, QPointF pixel, double reach) const
+QString Viewer::details_near(const View& view, QPointF pixel, double reach, double symbols) const
 {
     const RunState& st = form_.run_state();
     if (st.num_pass <= 0)
         return {};
     const int row = row_shown();
+    if (const int c = control_near(view, pixel, symbols); c >= 0) {
+        const ControlSeries& control = controls()->controls()[static_cast<std::size_t>(c)];
+        const auto text = [](const std::string& s) { return QString::fromStdString(s); };
+        const bool regulator = control.regulator();
+        const auto state = [&](int r, bool clear) {
+            return regulator ? tr("tap %1").arg(control.state(r, clear))
+                             : tr("%1 %2 in service").arg(control.state(r, clear)).arg(control.state(r, clear) == 1 ? tr("step") : tr("steps"));
+        };
+        QString said = tr("%1 %2 (%3) at bus %4\nrow %5 (%6): %7")
+                           .arg(regulator ? tr("regulator") : tr("capacitor control"), text(control.name), text(control.element),
+                                text(control.drawn_bus))
+                           .arg(row)
+                           .arg(time_text(row), state(row, false));
+        if (control.acts(row))
+            said += tr(", from %1 in the row before: it acts").arg(regulator ? QString::number(control.state(row - 1))
+                                                                              : QString::number(control.state(row - 1)));
+        if (control.clear_settle)
+            said += tr("\nunder a clear sky: %1").arg(state(row, true));
+        return said + tr("\n(click for its chart)");
+    }
     if (const int k = bus_near(view, pixel, reach); k > 0) {
         const Integer index(static_cast<std::int16_t>(k));
         const auto none = [] { return std::string(); };
@@ -686,6 +879,11 @@ bool Viewer::eventFilter(QObject* watched, QEvent* event)
     }
     if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton)
+            if (const int control = control_near(window_view(), mouse->position(), 1); control >= 0) {
+                show_control_chart(control);
+                return false;
+            }
         const int bus = mouse->button() == Qt::LeftButton
                             ? bus_near(window_view(), mouse->position(), double{marker_reach_twips} / layout::twips_per_pixel)
                             : 0;

@@ -16,7 +16,10 @@
 #include "output/frame_picture.hpp"
 #include "output/profile_picture.hpp"
 #include "render/picture.hpp"
+#include "model/controls.hpp"
+#include "model/sky_field.hpp"
 #include "model/voltages.hpp"
+#include "render/overlay.hpp"
 
 class QAction;
 class QMenu;
@@ -29,6 +32,7 @@ class ExportJob;
 class PictureWindow;
 class ProfileWindow;
 class BusChart;
+class ControlChart;
 struct View;
 
 class Viewer : public QObject {
@@ -62,9 +66,12 @@ public:
 
     [[nodiscard]] QString details_at(QPoint pixel) const;  // Form1's tooltip text, empty for none
     // The tooltip text, or the bus index, at a device pixel of a picture shown through `view`,
-    // within `reach` pixels of a bus's centre (3 of a cloud's).
-    [[nodiscard]] QString details_near(const View& view, QPointF pixel, double reach) const;
+    // within `reach` pixels of a bus's centre (3 of a cloud's); a regulator's or capacitor's symbol
+    // first, of size `symbols`.
+    [[nodiscard]] QString details_near(const View& view, QPointF pixel, double reach, double symbols = 1) const;
     [[nodiscard]] int bus_near(const View& view, QPointF pixel, double reach) const;
+    // The control whose symbol (of size `symbols`) is under a device pixel; -1 for none.
+    [[nodiscard]] int control_near(const View& view, QPointF pixel, double symbols) const;
 
     // Shows `row` at once, as a straight run shows it, and pauses.
     void jump_to(int row);
@@ -89,10 +96,27 @@ public:
     [[nodiscard]] bool by_voltage() const { return by_voltage_ && voltages_.has_value(); }
     void set_by_voltage(bool on);
     void switch_colouring() { set_by_voltage(!by_voltage()); }
-    // The next and the previous row where a bus is outside range A, and the worst row.
+    // The first row of the next and the previous excursion outside range A, and the worst row;
+    // each rings the worst bus of the row it reaches.
     void next_outside();
     void previous_outside();
     void worst_row();
+    // The bus a jump by voltage ringed, while its row is shown; 0 for none. What the band and the
+    // title say of it: "worst bus 652, 0.9123 pu".
+    [[nodiscard]] int ringed_bus() const;
+    [[nodiscard]] std::string ring_note() const;
+    // The study's regulators and capacitors, where the folder's table fits the run; shown unless
+    // switched off (K), kept for the next start.
+    [[nodiscard]] const ControlsTable* controls() const { return controls_ && places_known_ ? &*controls_ : nullptr; }
+    [[nodiscard]] const ControlsTable* shown_controls() const { return show_controls_ ? controls() : nullptr; }
+    void switch_controls();
+    // The next and the previous row in which a regulator or capacitor acts.
+    void next_action();
+    void previous_action();
+    // The chart of control `control`'s state over the run.
+    void show_control_chart(int control);
+    // The measured sky's field, where the sun table was made from one.
+    [[nodiscard]] const SkyField* field() const { return field_ ? &*field_ : nullptr; }
     // The profile of the row shown, in a window of its own.
     void show_profile_window();
     [[nodiscard]] ProfileWindow* profile_window() const { return profile_window_.get(); }
@@ -122,6 +146,8 @@ protected:
 
 private:
     void update_title();
+    void ring_worst(int row);  // jumps to `row` and rings its worst bus
+    void apply_overlay();  // what the main window draws over its picture
     void apply_speed();
     void read_voltages();  // the folder's tables, for a new run
     void check_voltages();  // against the first pass
@@ -160,6 +186,16 @@ private:
     std::vector<ProfileSegment> segments_;
     ProfileAxes axes_;
     int marked_ = 0;
+    int ringed_row_ = 0;
+    int ringed_bus_ = 0;
+    std::optional<SkyField> field_;
+    std::optional<ControlsTable> controls_;
+    ControlPlaces places_;
+    bool places_known_ = false;
+    bool show_controls_ = true;
+    QAction* controls_action_ = nullptr;
+    std::vector<QAction*> control_actions_;  // offered only where the folder has the controls table
+    std::unique_ptr<ControlChart> control_chart_;
     QMenu* colour_menu_ = nullptr;
     QAction* sunlight_action_ = nullptr;
     QAction* voltage_action_ = nullptr;

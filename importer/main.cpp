@@ -175,7 +175,7 @@ std::vector<std::string> study_files(const fs::path& folder)
     std::vector<std::string> found;
     std::error_code error;
     for (const char* name : {"study.dss", "results", "cloud_voltage_min_table.txt", "cloud_voltage_max_table.txt",
-                             "voltage_report.csv"})
+                             "voltage_report.csv", "controls_report.csv", "cloud_controls_table.txt"})
         if (fs::exists(folder / name, error))
             found.emplace_back(name);
     return found;

@@ -153,11 +153,14 @@ RunVoltages RunVoltages::read(const fs::path& folder)
 
     v.classes_.resize(v.lowest_.size());
     v.shares_.assign(static_cast<std::size_t>(v.rows_), 0.0F);
+    v.below_.assign(static_cast<std::size_t>(v.rows_), 0.0F);
+    v.above_.assign(static_cast<std::size_t>(v.rows_), 0.0F);
+    bool outside_before = false;
     // The worst row has the most departure from range A summed over its buses, so that a node
     // that stands far out in every row does not decide it.
     std::int64_t worst = 0;
     for (int row = 1; row <= v.rows_; ++row) {
-        int outside = 0;
+        int outside = 0, low_ones = 0;
         std::int64_t departures = 0;
         for (int bus = 1; bus <= v.buses_; ++bus) {
             const std::size_t c = v.cell(row, bus);
@@ -172,6 +175,7 @@ RunVoltages RunVoltages::read(const fs::path& folder)
             if (k == VoltageClass::range_a || k == VoltageClass::none)
                 continue;
             ++outside;
+            low_ones += k == VoltageClass::below_b || k == VoltageClass::low_in_b ? 1 : 0;
             departures +=
                 std::max(below_a(low) ? 9500 - std::int64_t{low} : 0, above_a(high) ? std::int64_t{high} - 10500 : 0);
         }
@@ -179,9 +183,13 @@ RunVoltages RunVoltages::read(const fs::path& folder)
             worst = departures;
             v.worst_row_ = row;
         }
-        v.shares_[static_cast<std::size_t>(row - 1)] = v.buses_ > 0 ? static_cast<float>(outside) / static_cast<float>(v.buses_) : 0.0F;
-        if (outside > 0)
-            v.outside_rows_.push_back(row);
+        const float buses = static_cast<float>(std::max(v.buses_, 1));
+        v.shares_[static_cast<std::size_t>(row - 1)] = static_cast<float>(outside) / buses;
+        v.below_[static_cast<std::size_t>(row - 1)] = static_cast<float>(low_ones) / buses;
+        v.above_[static_cast<std::size_t>(row - 1)] = static_cast<float>(outside - low_ones) / buses;
+        if (outside > 0 && !outside_before)
+            v.excursions_.push_back(row);
+        outside_before = outside > 0;
     }
 
     // Each bus's extremes over the run, the furthest half a percent of them left out.
@@ -277,16 +285,39 @@ VoltageClass RunVoltages::class_of(int row, int bus) const
 
 std::optional<Colour> RunVoltages::disc_colour(int row, int bus) const { return class_colour(class_of(row, bus)); }
 
+bool RunVoltages::drawn_above(int row, int bus) const
+{
+    const VoltageClass c = class_of(row, bus);
+    return c != VoltageClass::range_a && c != VoltageClass::none;
+}
+
 int RunVoltages::next_outside(int row) const
 {
-    const auto found = std::upper_bound(outside_rows_.begin(), outside_rows_.end(), row);
-    return found == outside_rows_.end() ? 0 : *found;
+    const auto found = std::upper_bound(excursions_.begin(), excursions_.end(), row);
+    return found == excursions_.end() ? 0 : *found;
 }
 
 int RunVoltages::previous_outside(int row) const
 {
-    const auto found = std::lower_bound(outside_rows_.begin(), outside_rows_.end(), row);
-    return found == outside_rows_.begin() ? 0 : *(found - 1);
+    const auto found = std::lower_bound(excursions_.begin(), excursions_.end(), row);
+    return found == excursions_.begin() ? 0 : *(found - 1);
+}
+
+int RunVoltages::worst_bus(int row) const
+{
+    int worst = 0;
+    std::int64_t most = 0;
+    for (int bus = 1; bus <= buses_ && row >= 1 && row <= rows_; ++bus) {
+        const PerUnit low = lowest_[cell(row, bus)];
+        const PerUnit high = highest_[cell(row, bus)];
+        const std::int64_t departure =
+            std::max(below_a(low) ? 9500 - std::int64_t{low} : 0, above_a(high) ? std::int64_t{high} - 10500 : 0);
+        if (departure > most) {
+            most = departure;
+            worst = bus;
+        }
+    }
+    return worst;
 }
 
 }  // namespace umbrascope

@@ -44,12 +44,21 @@ public:
     [[nodiscard]] PerUnit highest(int row, int bus) const;
     [[nodiscard]] VoltageClass class_of(int row, int bus) const;
     [[nodiscard]] std::optional<Colour> disc_colour(int row, int bus) const override;
+    // A bus outside range A is drawn above those inside it.
+    [[nodiscard]] bool drawn_above(int row, int bus) const override;
 
-    // The share of buses outside range A in each row (index row - 1).
+    // The share of buses outside range A in each row (index row - 1), and of those below it and
+    // above it (classed by their larger departure).
     [[nodiscard]] const std::vector<float>& outside_shares() const { return shares_; }
-    // The first row after (or before) `row` with a bus outside range A; 0 for none.
+    [[nodiscard]] const std::vector<float>& below_shares() const { return below_; }
+    [[nodiscard]] const std::vector<float>& above_shares() const { return above_; }
+    // The first row of the next excursion after `row` (a run of rows with a bus outside range A),
+    // or of the last one that starts before it; 0 for none.
     [[nodiscard]] int next_outside(int row) const;
     [[nodiscard]] int previous_outside(int row) const;
+    // The bus of `row` that departs furthest from range A (the lowest index of equal ones); 0
+    // where none leaves it.
+    [[nodiscard]] int worst_bus(int row) const;
     // The row whose buses depart furthest from range A, summed over them; 0 when none leaves it.
     [[nodiscard]] int worst_row() const { return worst_row_; }
     // The lowest and highest value over the whole run; no_voltage for none.
@@ -79,7 +88,9 @@ private:
     std::filesystem::path folder_;
     std::vector<VoltageClass> classes_;
     std::vector<float> shares_;
-    std::vector<int> outside_rows_;  // rows with a bus outside range A, rising
+    std::vector<int> excursions_;  // the first row of each run of rows with a bus outside range A, rising
+    std::vector<float> below_;
+    std::vector<float> above_;
     int worst_row_ = 0;
     PerUnit run_lowest_ = no_voltage;
     PerUnit run_highest_ = no_voltage;

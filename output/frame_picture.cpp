@@ -143,7 +143,8 @@ int paint_bus_names(QPainter& painter, const RunState& st, const View& view, dou
     return static_cast<int>(names.size());
 }
 
-void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale, bool voltages)
+void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale, bool voltages,
+                     bool controls)
 {
     const RunState& st = facts.st;
     const auto px = [scale](double pixels) { return pixels * scale; };
@@ -158,8 +159,53 @@ void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, dou
     const QString first = QStringLiteral("%1    row %2 / %3")
                               .arg(QString::fromStdString(time_label(facts.sky != nullptr ? *facts.sky : none, encode_utf8(time))))
                               .arg(facts.row)
-                              .arg(st.n_time.value());
+                              .arg(st.n_time.value()) +
+                          (facts.note.empty() ? QString() : QStringLiteral("    ") + QString::fromStdString(facts.note));
     painter.drawText(QPointF(px(8), top + px(16)), first);
+    if (controls) {
+        // The symbols, right on the first line: what each is, and the colour of one that acts.
+        painter.setFont(frame_font(static_cast<int>(std::lround(11 * scale))));
+        const QFontMetrics metrics = painter.fontMetrics();
+        const QString regulator = QStringLiteral("regulator"), capacitor = QStringLiteral("capacitor"),
+                      acts = QStringLiteral("acts in this row");
+        const double symbol = px(14);
+        double x = width - px(8) - metrics.horizontalAdvance(regulator) - metrics.horizontalAdvance(capacitor) -
+                   metrics.horizontalAdvance(acts) - 3 * (symbol + px(18));
+        const double middle = top + px(11);
+        const auto mark = [&](bool is_regulator, Colour colour) {
+            const int side = static_cast<int>(std::lround(px(9)));
+            const int thick = std::max(1, static_cast<int>(std::lround(scale)));
+            QImage glyph(side + 1, side + 1, QImage::Format_RGB32);
+            glyph.fill(qcolour(window_face));
+            // Drawn by hand in the symbols' shapes, at the band's size.
+            QPainter pen(&glyph);
+            pen.setPen(QPen(qcolour(colour), thick));
+            const int h = side / 2;
+            if (is_regulator) {
+                pen.drawRect(0, 0, side - thick, side - thick);
+                pen.drawLine(1, side - 1, side - 1, 1);
+            } else {
+                const int gap = std::max(1, h / 3);
+                pen.fillRect(h - gap - thick + 1, 0, thick, side, qcolour(colour));
+                pen.fillRect(h + gap, 0, thick, side, qcolour(colour));
+                pen.drawLine(0, h, h - gap - thick, h);
+                pen.drawLine(h + gap + thick, h, side, h);
+            }
+            pen.end();
+            painter.drawImage(QPointF(x, middle - side / 2.0), glyph);
+            x += symbol;
+        };
+        const auto word = [&](const QString& text) {
+            painter.drawText(QPointF(x, top + px(16)), text);
+            x += metrics.horizontalAdvance(text) + px(18);
+        };
+        mark(true, palette(0));
+        word(regulator);
+        mark(false, palette(0));
+        word(capacitor);
+        mark(true, palette(13));
+        word(acts);
+    }
 
     painter.setFont(frame_font(static_cast<int>(std::lround(11 * scale))));
     struct Entry {
@@ -189,6 +235,39 @@ void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, dou
         painter.drawText(QPointF(x + px(swatch + 5), top + px(line)), entry.text);
         x += px(swatch + 5) + painter.fontMetrics().horizontalAdvance(entry.text) + px(gap);
     }
+}
+
+namespace {
+
+template <class Pixel>
+void overlay_pixels(Pixel* bits, int width, int height, int stride, const View& view, const FrameFacts& facts,
+                    const FrameOptions& options, Pixel white, Pixel (*shade_of)(int), Pixel ink, Pixel acting)
+{
+    if (facts.st.num_pass <= 0)
+        return;
+    if (options.field != nullptr)
+        shade_map(bits, width, height, stride, view, facts.st, *options.field, facts.row, white, shade_of);
+    if (options.shows_controls())
+        draw_controls(bits, width, height, stride, view, facts.st, *options.controls, *options.control_places, facts.row,
+                      text_scale(options), ink, acting);
+}
+
+}  // namespace
+
+void paint_overlays(std::uint32_t* bits, int width, int height, int stride_pixels, const View& view,
+                    const FrameFacts& facts, const FrameOptions& options)
+{
+    overlay_pixels<std::uint32_t>(bits, width, height, stride_pixels, view, facts, options, argb(palette(15)),
+                                  [](int level) { return argb(shade_colour(level)); }, argb(palette(0)),
+                                  argb(palette(13)));
+}
+
+void paint_overlays(std::uint8_t* bits, int width, int height, int stride_pixels, const View& view,
+                    const FrameFacts& facts, const FrameOptions& options)
+{
+    overlay_pixels<std::uint8_t>(bits, width, height, stride_pixels, view, facts, options, std::uint8_t{15},
+                                 [](int level) { return static_cast<std::uint8_t>(voltage_palette_size + level - 1); },
+                                 std::uint8_t{0}, std::uint8_t{13});
 }
 
 namespace {
@@ -276,7 +355,7 @@ void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameO
     if (options.shows_profile())
         paint_frame_profile(painter, profile_area(options), facts, options);
     if (options.annotate)
-        paint_time_band(painter, facts, height, width, text_scale(options), options.voltage_band());
+        paint_time_band(painter, facts, height, width, text_scale(options), options.voltage_band(), options.shows_controls());
 }
 
 QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options, const View* view)
@@ -308,6 +387,9 @@ void draw_picture_frame(QImage& frame, const Picture& picture, const FrameFacts&
     const View shown = view != nullptr ? *view : frame_view(facts.st, options);
     render_picture(picture.shapes(), shown, reinterpret_cast<std::uint32_t*>(frame.bits()), map_width, picture_height,
                    static_cast<int>(frame.bytesPerLine() / 4));
+    if (options.overlays())
+        paint_overlays(reinterpret_cast<std::uint32_t*>(frame.bits()), map_width, picture_height,
+                       static_cast<int>(frame.bytesPerLine() / 4), shown, facts, options);
     if (options.labels) {
         QPainter painter(&frame);
         painter.setClipRect(QRect(0, 0, map_width, picture_height));
@@ -319,7 +401,8 @@ void draw_picture_frame(QImage& frame, const Picture& picture, const FrameFacts&
     }
     if (options.annotate) {
         QPainter painter(&frame);
-        paint_time_band(painter, facts, picture_height, frame.width(), text_scale(options), options.voltage_band());
+        paint_time_band(painter, facts, picture_height, frame.width(), text_scale(options), options.voltage_band(),
+                        options.shows_controls());
     }
 }
 
@@ -344,6 +427,9 @@ void draw_indexed_picture_frame(IndexedFrame& into, const Picture& picture, cons
     const int map_width = map_pixels(options);
     render_picture(shapes, frame_view(facts.st, options), into.pixels.data(), map_width, picture_height, into.width,
                    index_of);
+    if (options.overlays())
+        paint_overlays(into.pixels.data(), map_width, picture_height, into.width, frame_view(facts.st, options), facts,
+                       options);
     if (options.shows_profile()) {
         // The profile alone in 32 bits, then indexed beside the map.
         thread_local QImage side;
@@ -366,7 +452,8 @@ void draw_indexed_picture_frame(IndexedFrame& into, const Picture& picture, cons
         if (band.size() != QSize(into.width, into.height - picture_height))
             band = QImage(into.width, into.height - picture_height, QImage::Format_RGB32);
         QPainter painter(&band);
-        paint_time_band(painter, facts, 0, band.width(), text_scale(options), options.voltage_band());
+        paint_time_band(painter, facts, 0, band.width(), text_scale(options), options.voltage_band(),
+                        options.shows_controls());
         painter.end();
         IndexedFrame indexed_band;
         index_frame(band, indexed_band);
@@ -377,7 +464,7 @@ void draw_indexed_picture_frame(IndexedFrame& into, const Picture& picture, cons
     bool voltage_colours = options.shows_profile();
     for (std::size_t i = 0; i < shapes.size() && !voltage_colours; ++i)
         voltage_colours = shapes[i].role == Role::bus && index_of(shapes[i].colour) >= frame_palette_size;
-    into.colours = voltage_colours ? voltage_palette_size : frame_palette_size;
+    into.colours = options.field != nullptr ? shade_palette_size : voltage_colours ? voltage_palette_size : frame_palette_size;
 }
 
 QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options)
@@ -390,6 +477,12 @@ QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameO
     painter.drawImage(QPoint(0, 0), background, crop);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.drawImage(QPoint(0, 0), canvas.image(), crop);
+    if (options.overlays()) {
+        painter.end();
+        paint_overlays(reinterpret_cast<std::uint32_t*>(frame.bits()), crop.width(), crop.height(),
+                       static_cast<int>(frame.bytesPerLine() / 4), classic_view(), facts, options);
+        painter.begin(&frame);
+    }
     paint_frame_extras(painter, facts, options);
     painter.end();
     return frame;
@@ -398,7 +491,7 @@ QImage compose_frame(const Canvas& canvas, const FrameFacts& facts, const FrameO
 void compose_indexed_frame(const Canvas& canvas, const FrameFacts& facts, const FrameOptions& options,
                            IndexedFrame& into)
 {
-    if (options.annotate || options.labels) {
+    if (options.annotate || options.labels || options.overlays()) {
         index_frame(compose_frame(canvas, facts, options), into);
         return;
     }

@@ -13,6 +13,7 @@
 #include "output/canvas.hpp"
 #include "output/indexed_frame.hpp"
 #include "output/profile_picture.hpp"
+#include "render/overlay.hpp"
 #include "render/picture.hpp"
 #include "model/sky_header.hpp"
 #include "model/voltages.hpp"
@@ -44,6 +45,19 @@ struct FrameOptions {
     bool profile = false;
     const std::vector<ProfileSegment>* segments = nullptr;  // the profile's, for `voltages`
     const ProfileAxes* profile_axes = nullptr;              // the profile's extent over the run
+    // A measured sky's field, where the sun table was made from one: the map's white shaded by
+    // the clear-sky index at each point.
+    const SkyField* field = nullptr;
+    // With `show_controls`, the study's regulators and capacitors, a symbol each where it stands,
+    // marked in the rows where it acts, and in the band's legend.
+    bool show_controls = false;
+    const ControlsTable* controls = nullptr;
+    const ControlPlaces* control_places = nullptr;
+    [[nodiscard]] bool shows_controls() const
+    {
+        return show_controls && controls != nullptr && control_places != nullptr && !controls->controls().empty();
+    }
+    [[nodiscard]] bool overlays() const { return field != nullptr || shows_controls(); }
     [[nodiscard]] bool sized() const { return width > 0 && height > 0; }
     [[nodiscard]] bool voltage_band() const { return by_voltage && voltages != nullptr; }
     [[nodiscard]] bool shows_profile() const { return profile && voltages != nullptr && segments != nullptr && sized(); }
@@ -60,6 +74,8 @@ struct FrameFacts {
     int row = 0;
     // What the sun table's header says of its times (clock or seconds); nullptr for nothing.
     const SkyHeader* sky = nullptr;
+    // Said after the row in the band: the bus a jump ringed, say.
+    std::string note;
 };
 
 inline constexpr int annotation_band_pixels = 44;  // at the classic size
@@ -115,9 +131,17 @@ struct PlacedName {
 int paint_bus_names(QPainter& painter, const RunState& st, const View& view, double width, double height, double scale,
                     double min_share = 0, std::vector<PlacedName>* placed = nullptr);
 // The band: the time and row shown, and a legend of the bus colours: the sunlight classes, or
-// with `voltages` the voltage classes with their limits.
+// with `voltages` the voltage classes with their limits; with `controls`, the symbols of the
+// regulators and capacitors.
 void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale,
-                     bool voltages = false);
+                     bool voltages = false, bool controls = false);
+
+// The shade and the symbols over a picture rendered through `view` into 32-bit pixels, or into
+// the frame palette's indices.
+void paint_overlays(std::uint32_t* bits, int width, int height, int stride_pixels, const View& view,
+                    const FrameFacts& facts, const FrameOptions& options);
+void paint_overlays(std::uint8_t* bits, int width, int height, int stride_pixels, const View& view,
+                    const FrameFacts& facts, const FrameOptions& options);
 
 // DejaVu Sans at `pixel_size`, without antialiasing so that text keeps to the frame palette.
 [[nodiscard]] QFont frame_font(int pixel_size, bool bold = false);

@@ -6,15 +6,17 @@
 
 namespace umbrascope {
 
-const std::array<Colour, voltage_palette_size>& frame_palette()
+const std::array<Colour, shade_palette_size>& frame_palette()
 {
-    static const std::array<Colour, voltage_palette_size> colours = [] {
-        std::array<Colour, voltage_palette_size> all{};
+    static const std::array<Colour, shade_palette_size> colours = [] {
+        std::array<Colour, shade_palette_size> all{};
         for (int i = 0; i < 16; ++i)
             all[static_cast<std::size_t>(i)] = palette(i);
         all[16] = window_face;
         for (int c = 0; c < voltage_classes; ++c)
             all[static_cast<std::size_t>(frame_palette_size) + static_cast<std::size_t>(c)] = class_colour(static_cast<VoltageClass>(c));
+        for (int level = 1; level <= shade_levels; ++level)
+            all[static_cast<std::size_t>(voltage_palette_size + level - 1)] = shade_colour(level);
         return all;
     }();
     return colours;
@@ -52,7 +54,7 @@ struct ExactColours {
 
     ExactColours()
     {
-        for (int i = voltage_palette_size - 1; i >= 0; --i) {  // the first of equal colours wins
+        for (int i = shade_palette_size - 1; i >= 0; --i) {  // the first of equal colours wins
             const Colour c = frame_palette()[static_cast<std::size_t>(i)];
             const std::uint32_t rgb = (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
             std::size_t at = slot(rgb);
@@ -118,7 +120,7 @@ void index_pixels(const std::uint32_t* argb, int width, int height, int stride_p
             ++x;
         }
     }
-    into.colours = highest >= frame_palette_size ? voltage_palette_size : frame_palette_size;
+    into.colours = palette_entries(highest);
 }
 
 }  // namespace umbrascope

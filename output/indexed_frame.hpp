@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/service_voltage.hpp"
+#include "core/shade.hpp"
 #include "core/world.hpp"
 
 namespace umbrascope {
@@ -16,9 +17,18 @@ inline constexpr Colour window_face{240, 240, 240};
 inline constexpr int frame_palette_size = 17;
 // With buses coloured by voltage, the six voltage classes' colours follow.
 inline constexpr int voltage_palette_size = frame_palette_size + voltage_classes;
+// With a measured sky's shade on the map, its steps' colours follow those.
+inline constexpr int shade_palette_size = voltage_palette_size + shade_levels;
 
-// The 16 palette colours by index, the window face at index 16, then the voltage classes'.
-[[nodiscard]] const std::array<Colour, voltage_palette_size>& frame_palette();
+// The 16 palette colours by index, the window face at index 16, the voltage classes', then the
+// shade's steps.
+[[nodiscard]] const std::array<Colour, shade_palette_size>& frame_palette();
+// The palette's entries a frame needs whose highest index is `highest`.
+[[nodiscard]] constexpr int palette_entries(int highest)
+{
+    return highest >= voltage_palette_size ? shade_palette_size : highest >= frame_palette_size ? voltage_palette_size
+                                                                                                  : frame_palette_size;
+}
 
 struct IndexedFrame {
     int width = 0;

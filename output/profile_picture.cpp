@@ -201,7 +201,7 @@ void paint_profile(QPainter& painter, const QRectF& area, const RunVoltages& vol
         painter.setPen(QPen(qcolour(palette(highest_colour)), width));
         painter.drawLines(high_lines);
 
-        // Each bus's two points in its class's colour.
+        // Each bus's two points, each in the class of its own value.
         std::array<QVector<QRectF>, voltage_classes> points;
         // Points large enough to see on a small feeder, small enough not to bury a large one.
         const double side = std::max(voltages.buses() < 500 ? 5.0 : 3.0, std::round((voltages.buses() < 500 ? 5 : 3) * scale));
@@ -210,10 +210,12 @@ void paint_profile(QPainter& painter, const QRectF& area, const RunVoltages& vol
             const PerUnit low = voltages.lowest(row, bus);
             if (d < 0 || low == no_voltage)
                 continue;
-            QVector<QRectF>& into = points[static_cast<std::size_t>(voltages.class_of(row, bus))];
+            const PerUnit high = voltages.highest(row, bus);
             const double x = std::round(plot.x(d) - side / 2);
-            into.append(QRectF(x, std::round(plot.y(per_unit(low)) - side / 2), side, side));
-            into.append(QRectF(x, std::round(plot.y(per_unit(voltages.highest(row, bus))) - side / 2), side, side));
+            points[static_cast<std::size_t>(classify(low, low))].append(
+                QRectF(x, std::round(plot.y(per_unit(low)) - side / 2), side, side));
+            points[static_cast<std::size_t>(classify(high, high))].append(
+                QRectF(x, std::round(plot.y(per_unit(high)) - side / 2), side, side));
         }
         painter.setPen(Qt::NoPen);
         for (int c = 0; c < voltage_classes; ++c) {

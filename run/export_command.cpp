@@ -57,6 +57,10 @@ Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
                    bus at its distance from the source against its lowest and highest per-unit
                    voltage, each connection a segment, with the lines of ranges A and B; needs
                    the study's tables, as --colour-by voltage does
+  --controls       the study's regulators and capacitors, each a symbol of its own at its drawn bus
+                   (a square crossed by a diagonal, two bars), magenta in a row where it acts
+                   (a tap moves, a capacitor step switches), and in the band's legend; needs the
+                   controls table umbrascope-study read wrote in the input folder
   --size WxH       frames of W x H pixels, up to 3840x2160 (e.g. 1920x1080), with the network
                    fitted into them and the band, if any, inside them; bus markers keep their
                    size, lines stay one pixel wide and clouds scale with the network (default:
@@ -177,6 +181,9 @@ ExportOptions parse_export_command(int argc, char* argv[])
         } else if (arg == "--profile") {
             flag();
             options.frame.profile = true;
+        } else if (arg == "--controls") {
+            flag();
+            options.frame.show_controls = true;
         } else if (arg == "--passes") {
             options.passes = whole_number(arg, value(), 1, 32767);
         } else if (arg == "--size") {

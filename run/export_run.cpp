@@ -18,6 +18,10 @@
 #include "run/pass_driver.hpp"
 #include "run/recolour.hpp"
 #include "run/run_warnings.hpp"
+#include "core/fingerprint.hpp"
+#include "model/controls.hpp"
+#include "model/folder_error.hpp"
+#include "model/sky_field.hpp"
 #include "model/voltages.hpp"
 
 namespace umbrascope {
@@ -57,6 +61,27 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     std::optional<RunVoltages> voltages;
     if (plan.frame.by_voltage || plan.frame.profile)
         voltages = RunVoltages::read(plan.input);
+    // A measured sky's field, and the study's controls where asked for, read before any pass.
+    std::optional<SkyField> field;
+    std::optional<ControlsTable> equipment;  // the regulators and capacitors
+    ControlPlaces places;
+    try {
+        field = read_sky_field(plan.input);
+        if (plan.frame.show_controls) {
+            equipment = ControlsTable::read(plan.input);
+            if (!equipment)
+                throw VoltageError("the regulators and capacitors need the controls table " + std::string(controls_table_name) +
+                                   " in " + plan.input.string() + ": make it with umbrascope-study read " +
+                                   plan.input.string());
+            const std::optional<std::string> sky = file_fingerprint(plan.input / sun_table_file_name);
+            if (equipment->sky() && sky && *equipment->sky() != *sky)
+                throw VoltageError((plan.input / controls_table_name).string() +
+                                   " was made for another sky than the sun table there now: read the study again "
+                                   "(umbrascope-study read " + plan.input.string() + ") after running it for this sky");
+        }
+    } catch (const FolderError& error) {
+        throw VoltageError(error.what());
+    }
     if (plan.frame.by_voltage)
         surface.set_colouring(&*voltages);
     Pass pass{*st, input, controls, surface};
@@ -65,6 +90,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     // The frames' options, with the buses' spacing once the first pass has placed them, and the
     // voltages once the first pass has shown they fit the run.
     FrameOptions frame = plan.frame;
+    frame.field = field ? &*field : nullptr;
     std::vector<ProfileSegment> segments;
     ProfileAxes axes;
     const SkyHeader sky = read_sky_header(plan.input);
@@ -94,6 +120,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
             events.on_error(st->num_pass.value(), shown_row(*st, true), failure);
     };
     headless.after_pass = [&](int ordinal) {
+        surface.flush();  // the discs held back to go above, where the pass ended before its last
         if (events.stop_requested && events.stop_requested())
             throw Stopped{};
         const bool failed = std::exchange(pass_failed, false);
@@ -111,6 +138,15 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
             if (frame.profile && !placed && events.on_warning)
                 events.on_warning("the voltage profile has no bus to place: " + std::string(voltage_report_file_name) +
                                   " gives no distances from the source (umbrascope-study read --source BUS gives them)");
+        }
+        if (ordinal == 1 && equipment && !failed) {
+            if (equipment->rows() != st->n_time.value())
+                throw VoltageError((plan.input / controls_table_name).string() + " has " + std::to_string(equipment->rows()) +
+                                   " rows where the sun table has " + std::to_string(st->n_time.value()) +
+                                   ": read the study again (umbrascope-study read " + plan.input.string() + ")");
+            places = control_places(*st, *equipment);
+            frame.controls = &*equipment;
+            frame.control_places = &places;
         }
         if (ordinal == 1 && !failed && events.on_warning)
             for (const std::string& warning : first_pass_warnings(*st))

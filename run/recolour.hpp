@@ -1,11 +1,13 @@
 #pragma once
 // Bus discs in colours of another reading than the sunlight classes: a surface that hands every
 // drawing call on, giving the shaded discs of draw_network the colour a colouring chooses for that
-// bus in that row. The passes draw as they always do; only what reaches the surfaces behind this
-// one (the picture, the trace, the window) carries the other colours. Without a colouring it
-// changes nothing.
+// bus in that row, and handing the discs the colouring draws above the others (a bus outside
+// range A) on after the rest, when the last bus's disc is drawn. The passes draw as they always
+// do; only what reaches the surfaces behind this one (the picture, the trace, the window) carries
+// the other colours and order. Without a colouring it changes nothing.
 
 #include <optional>
+#include <vector>
 
 #include "core/run_state.hpp"
 #include "model/bus_colouring.hpp"
@@ -34,8 +36,15 @@ public:
         style_ = style;
         inner_->set_line_style(style);
     }
+    // Hands on the discs held back for later, where a pass ended before its last bus's disc.
+    void flush();
 
 private:
+    struct Disc {
+        Single x, y, radius;
+        Colour colour;
+    };
+    std::vector<Disc> held_;
     Surface* inner_;
     const RunState* st_;
     const BusColouring* colouring_ = nullptr;

@@ -391,6 +391,21 @@ void measured_sky(const CloudsOptions& options, const NetworkBuses& network, Sce
     }
     if (window.clock || options.start)
         out.header.start = options.start.value_or(0) + window.first;
+    // The field the table was made from, for pictures to shade the map by.
+    SkyField field;
+    field.at_x = sky.at.x;
+    field.at_y = sky.at.y;
+    field.metres_per_unit = sky.metres_per_unit;
+    field.speed = sky.speed;
+    field.from = sky.from;
+    field.interval = sky.interval;
+    field.first = sky.first;
+    field.row_interval = sky.row_interval;
+    field.index.reserve(series.values.size());
+    for (const double value : series.values)
+        field.index.push_back(value / sky.scale);
+    field.row_clear = clear_per_row;
+    out.field = std::move(field);
     // The track holds the parameter line for the threshold; its radii and side are for the record.
     DriftOptions shape = options.drift;
     shape.clouds = 0;
@@ -704,17 +719,28 @@ Written write_scenario(const CloudsOptions& options, const Scenario& scenario)
                                               written.shapes_bytes += piece.size();
                                           });
     }
+    // A measured sky's field, named with the sky; a field left from an earlier one goes, as the
+    // sky it was made for does.
+    std::optional<OutputFile> field;
+    if (scenario.field) {
+        SkyField named = *scenario.field;
+        named.sky_fingerprint = header.sky_fingerprint;
+        field.emplace(options.folder / sky_field_name);
+        field->write(sky_field_text(named));
+    }
     // Every file is made in full before any takes its name.
     sun.finish();
-    if (track)
-        track->finish();
-    if (shapes)
-        shapes->finish();
+    for (std::optional<OutputFile>* file : {&track, &shapes, &field})
+        if (*file)
+            (*file)->finish();
     sun.commit();
-    if (track)
-        track->commit();
-    if (shapes)
-        shapes->commit();
+    for (std::optional<OutputFile>* file : {&track, &shapes, &field})
+        if (*file)
+            (*file)->commit();
+    if (!scenario.field) {
+        std::error_code error;
+        fs::remove(options.folder / sky_field_name, error);
+    }
     return written;
 }
 

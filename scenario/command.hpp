@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/clock.hpp"
+#include "model/sky_field.hpp"
 #include "scenario/drift.hpp"
 #include "scenario/sun_model.hpp"
 
@@ -62,6 +63,7 @@ struct Scenario {
     std::string summary;                         // what the sky was made from
     std::vector<std::string> notes;              // for the user, after the files
     std::vector<std::string> warnings;           // for standard error
+    std::optional<SkyField> field;               // a measured sky's, for pictures to shade the map by
 };
 
 // Makes the scenario for the network in the options' folder. Throws ScenarioError.

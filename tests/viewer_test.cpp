@@ -155,7 +155,8 @@ TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
     for (const QAction* action : v.viewer->menu()->actions())
         if (!action->isSeparator())
             shortcuts << action->shortcut().toString();
-    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E", "V", "R", "", "", "Ctrl+Q"}));
+    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E", "V", "R", "", "K", "T",
+                                      "Shift+T", "", "Ctrl+Q"}));
     // The colouring's submenu: the two colourings, and the keys of the voltages.
     QMenu* colouring = nullptr;
     for (const QAction* action : v.viewer->menu()->actions())
@@ -400,20 +401,23 @@ TEST(Viewer, BusesByVoltageTheirLegendJumpsAndChart)
     EXPECT_TRUE(v.viewer->details_at(QPoint(bus->x / 15, bus->y / 15))
                     .contains("voltage: lowest 0.9800, highest 0.9900 pu (range A)"));
 
-    // The jumps: the next and the previous row where a bus leaves range A, and the worst.
+    // The jumps: to the first row of the next and the previous run of rows where a bus leaves
+    // range A (rows 2 and 3, then 5), and to the worst row; each rings the row's worst bus and
+    // names it in the title.
     v.key(Qt::Key_Right, Qt::ControlModifier);
     EXPECT_EQ(v.viewer->row_shown(), 2);
     EXPECT_EQ(disc_colours(), (std::set<std::tuple<int, int, int>>{rgb(class_colour(VoltageClass::range_a)),
                                                                     rgb(class_colour(VoltageClass::low_in_b))}));
-    v.key(Qt::Key_Right, Qt::ControlModifier);
-    EXPECT_EQ(v.viewer->row_shown(), 3);
+    EXPECT_EQ(v.viewer->ringed_bus(), 2);
+    EXPECT_TRUE(v.form->windowTitle().contains("worst bus B, 0.9400 pu")) << v.form->windowTitle().toStdString();
     v.key(Qt::Key_Right, Qt::ControlModifier);
     EXPECT_EQ(v.viewer->row_shown(), 5);
     v.key(Qt::Key_Left, Qt::ControlModifier);
-    EXPECT_EQ(v.viewer->row_shown(), 3);
+    EXPECT_EQ(v.viewer->row_shown(), 2);
     v.key(Qt::Key_Home);  // nothing in the main window; the worst row from anywhere
     v.key(Qt::Key_W);
     EXPECT_EQ(v.viewer->row_shown(), 3);
+    EXPECT_TRUE(v.form->windowTitle().contains("worst bus B, 0.9100 pu")) << v.form->windowTitle().toStdString();
     EXPECT_EQ(disc_colours(), (std::set<std::tuple<int, int, int>>{rgb(class_colour(VoltageClass::range_a)),
                                                                     rgb(class_colour(VoltageClass::below_b))}));
     EXPECT_TRUE(v.form->paused());
@@ -427,7 +431,8 @@ TEST(Viewer, BusesByVoltageTheirLegendJumpsAndChart)
     EXPECT_EQ(window->picture()->band_height(),
               static_cast<int>(std::lround(band_pixels(window->picture()->frame_options()) / window->devicePixelRatioF())));
     EXPECT_TRUE(window->picture()->frame_options().voltage_band());
-    EXPECT_TRUE(window->timeline()->toolTip().contains("outside range A"));
+    EXPECT_TRUE(window->timeline()->toolTip().contains("below range A in blue"));
+    EXPECT_TRUE(window->timeline()->split());
     v.key(Qt::Key_C);  // back to sunlight: the sunlight band and groove
     window->refresh();
     EXPECT_FALSE(window->picture()->frame_options().voltage_band());

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <filesystem>
 #include <fstream>
 
@@ -136,14 +138,20 @@ TEST(RunVoltages, ReadCheckedAgainstTheRunAndJumpedThrough)
         outside_rows += outside > 0 ? 1 : 0;
     }
     EXPECT_GT(outside_rows, 0);
-    // Next and previous walk the rows with a bus outside range A, and nothing else.
-    int visited = 0;
+    // Next and previous walk the first rows of the runs of rows with a bus outside range A.
+    std::vector<int> starts;
+    for (int row = 1; row <= 120; ++row)
+        if (v.outside_shares()[static_cast<std::size_t>(row - 1)] > 0 &&
+            (row == 1 || v.outside_shares()[static_cast<std::size_t>(row - 2)] == 0))
+            starts.push_back(row);
+    std::vector<int> visited;
     for (int row = v.next_outside(0); row > 0; row = v.next_outside(row)) {
-        ++visited;
-        EXPECT_GT(v.outside_shares()[static_cast<std::size_t>(row - 1)], 0) << row;
+        visited.push_back(row);
         EXPECT_EQ(v.previous_outside(v.next_outside(row) > 0 ? v.next_outside(row) : 121), row);
+        EXPECT_EQ(v.previous_outside(row + 1), row) << "from inside a run, back to its first row";
     }
-    EXPECT_EQ(visited, outside_rows);
+    EXPECT_EQ(visited, starts);
+    EXPECT_LT(starts.size(), static_cast<std::size_t>(outside_rows)) << "runs of more than one row";
     EXPECT_EQ(v.lowest(0, 1), no_voltage);
     EXPECT_EQ(v.class_of(121, 1), VoltageClass::none);
     EXPECT_GE(v.worst_row(), 1);
@@ -221,14 +229,34 @@ TEST(RunVoltages, EveryDiscOfAWholeRunCarriesItsClassColour)
     const std::vector<std::string> before = plain.trace_lines();
     const std::vector<std::string> after = coloured.trace_lines();
     ASSERT_EQ(before.size(), after.size());
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        if (after[i] == before[i])
-            continue;
-        // Only a disc's colour differs: "circle x y r #rrggbb".
-        ASSERT_EQ(after[i].rfind("circle\t", 0), 0U) << after[i];
-        ASSERT_EQ(after[i].substr(0, after[i].rfind('\t')), before[i].substr(0, before[i].rfind('\t')));
+    // Only the discs' colours and order differ ("circle x y r #rrggbb"): everything else is drawn
+    // in the same order, and each pass draws the same discs.
+    const auto parts = [](const std::vector<std::string>& lines) {
+        std::vector<std::string> others;
+        std::vector<std::multiset<std::string>> discs;
+        for (const std::string& line : lines) {
+            if (line.rfind("pass\t", 0) == 0)
+                discs.emplace_back();
+            // circle, x, y, radius, colour: a disc is of radius 15 to 85 by tens, the marker 50.
+            const std::size_t radius_at = line.find('\t', line.find('\t', 7) + 1) + 1;
+            const bool disc = line.rfind("circle\t", 0) == 0 && line.compare(radius_at, 3, "50\t") != 0;
+            if (disc && !discs.empty())
+                discs.back().insert(line.substr(0, line.rfind('\t')));
+            else
+                others.push_back(line);
+        }
+        return std::pair{others, discs};
+    };
+    EXPECT_EQ(parts(after), parts(before));
+    // In each pass the discs come eight a bus, radius 15 to 85: first those in range A (and
+    // without a voltage) in bus order, then those outside it, above them, in bus order.
+    std::vector<std::vector<int>> order(121);
+    for (int row = 1; row <= 120; ++row) {
+        for (const bool above : {false, true})
+            for (int bus = 1; bus <= 16; ++bus)
+                if (v.drawn_above(row, bus) == above)
+                    order[static_cast<std::size_t>(row)].push_back(bus);
     }
-    // In each pass the discs come eight a bus, in bus order, radius 15 to 85.
     int pass = 0;
     int circle = 0;
     int checked = 0;
@@ -244,7 +272,7 @@ TEST(RunVoltages, EveryDiscOfAWholeRunCarriesItsClassColour)
         const int radius = std::stoi(line.substr(r_at));
         if (radius < 15 || radius > 85 || (radius - 15) % 10 != 0)
             continue;
-        const int bus = circle / 8 + 1;
+        const int bus = order[static_cast<std::size_t>(pass)][static_cast<std::size_t>(circle / 8)];
         ++circle;
         const Colour c = class_colour(v.class_of(pass, bus));
         char hex[8];
