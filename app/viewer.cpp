@@ -699,6 +699,14 @@ void Viewer::export_run(const fs::path& path, const FrameOptions& options, bool 
     // The export reads the voltages again for its own run, in the window's colouring.
     FrameOptions frame = options;
     frame.by_voltage = by_voltage();
+    // A page shows the profile beside the map wherever the run has voltages.
+    const QString extension = QString::fromStdString(path.extension().string()).toLower();
+    if (extension == QStringLiteral(".html") || extension == QStringLiteral(".htm"))
+        frame.profile = voltages() != nullptr;
+    frame.show_controls = shown_controls() != nullptr;
+    frame.field = nullptr;  // the export reads its own, as it reads the voltages
+    frame.controls = nullptr;
+    frame.control_places = nullptr;
     frame.voltages = nullptr;
     frame.segments = nullptr;
     frame.profile_axes = nullptr;
@@ -950,8 +958,11 @@ void Viewer::choose_export()
         return;
     }
     FrameDialog dialog(&form_, FramePurpose::run, tr("Export the whole run"), QString::fromStdString(form_.folder().string()),
-                       QStringLiteral("run"), {QStringLiteral(".gif"), QStringLiteral(".mp4"), QStringLiteral(".webm")},
-                       {tr("GIF animation, lossless"), tr("MP4 video"), tr("WebM video")}, shown_frame());
+                       QStringLiteral("run"),
+                       {QStringLiteral(".gif"), QStringLiteral(".mp4"), QStringLiteral(".webm"), QStringLiteral(".html")},
+                       {tr("GIF animation, lossless"), tr("MP4 video"), tr("WebM video"),
+                        tr("Web page, the whole run for any browser, offline")},
+                       shown_frame());
     if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty())
         return;
     dialog.remember();

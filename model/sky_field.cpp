@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 #include "core/fingerprint.hpp"
@@ -25,17 +26,21 @@ double SkyField::lag(double x, double y) const
 
 double SkyField::series_at(double t) const
 {
-    if (index.empty())
+    if (series.empty())
         return 1;
-    const std::size_t last = index.size() - 1;
+    const std::size_t last = series.size() - 1;
     const double end = static_cast<double>(last) * interval;
-    if (!(t > 0) || last == 0)
-        return index.front();
-    if (t >= end)
-        return index.back();
-    const double at = t / interval;
-    const auto k = std::min(static_cast<std::size_t>(at), last - 1);
-    return index[k] + (index[k + 1] - index[k]) * (at - static_cast<double>(k));
+    double value = 0;
+    if (!(t > 0) || last == 0) {
+        value = series.front();
+    } else if (t >= end) {
+        value = series.back();
+    } else {
+        const double at = t / interval;
+        const auto k = std::min(static_cast<std::size_t>(at), last - 1);
+        value = series[k] + (series[k + 1] - series[k]) * (at - static_cast<double>(k));
+    }
+    return value / scale;
 }
 
 double SkyField::row_divisor(int row) const
@@ -56,10 +61,16 @@ std::string sky_field_text(const SkyField& field)
     std::string out = "# The measured sky over the feeder, made by umbrascope-clouds: the clear-sky index of one series, "
                       "carried by the wind as a frozen cloud field\n";
     out += "# For the sky of its sun table, fingerprint " + field.sky_fingerprint + "\n";
+    // Every digit, so that a reader has the very numbers the sun table was made with.
+    const auto exact = [](double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", value);
+        return std::string(text);
+    };
     const auto number = [&](const char* key, double value) {
         out += key;
         out += '=';
-        append_decimal(out, value, 9);
+        out += exact(value);
         out += '\n';
     };
     number("sensor_x", field.at_x);
@@ -70,17 +81,14 @@ std::string sky_field_text(const SkyField& field)
     number("interval", field.interval);
     number("first", field.first);
     number("row_interval", field.row_interval);
-    out += "index\n";
-    for (const double value : field.index) {
-        append_decimal(out, value, 6);
-        out += '\n';
-    }
+    number("scale", field.scale);
+    out += "series\n";
+    for (const double value : field.series)
+        out += exact(value) + '\n';
     if (!field.row_clear.empty()) {
         out += "row_clear\n";
-        for (const double value : field.row_clear) {
-            append_decimal(out, value, 6);
-            out += '\n';
-        }
+        for (const double value : field.row_clear)
+            out += exact(value) + '\n';
     }
     return out;
 }
@@ -88,7 +96,7 @@ std::string sky_field_text(const SkyField& field)
 SkyField read_sky_field_text(std::string_view text, const std::string& file)
 {
     SkyField field;
-    enum class Part { keys, index, row_clear } part = Part::keys;
+    enum class Part { keys, series, row_clear } part = Part::keys;
     each_line(text, [&](std::string_view line, long number) {
         const auto bad = [&](const std::string& why) {
             return FolderError(file + ":" + std::to_string(number) + ": " + why +
@@ -100,15 +108,15 @@ SkyField read_sky_field_text(std::string_view text, const std::string& file)
                 field.sky_fingerprint = *print;
             return;
         }
-        if (line == "index" || line == "row_clear") {
-            part = line == "index" ? Part::index : Part::row_clear;
+        if (line == "series" || line == "row_clear") {
+            part = line == "series" ? Part::series : Part::row_clear;
             return;
         }
         if (part != Part::keys) {
             const std::optional<double> value = number_of(line);
             if (!value)
                 throw bad("not a number: '" + std::string(line) + "'");
-            (part == Part::index ? field.index : field.row_clear).push_back(*value);
+            (part == Part::series ? field.series : field.row_clear).push_back(*value);
             return;
         }
         const std::size_t equals = line.find('=');
@@ -132,10 +140,13 @@ SkyField read_sky_field_text(std::string_view text, const std::string& file)
             field.first = *value;
         else if (key == "row_interval")
             field.row_interval = *value;
+        else if (key == "scale")
+            field.scale = *value;
     });
-    if (field.index.empty())
-        throw FolderError(file + " holds no index series; make the sky again with umbrascope-clouds --force");
-    if (!(field.speed > 0) || !(field.interval > 0) || !(field.metres_per_unit > 0) || !(field.row_interval > 0))
+    if (field.series.empty())
+        throw FolderError(file + " holds no series; make the sky again with umbrascope-clouds --force");
+    if (!(field.speed > 0) || !(field.interval > 0) || !(field.metres_per_unit > 0) || !(field.row_interval > 0) ||
+        !(field.scale > 0))
         throw FolderError(file + ": its speed, intervals and unit must be above 0; make the sky again with "
                           "umbrascope-clouds --force");
     return field;

@@ -23,13 +23,18 @@ struct SkyField {
     double interval = 1;         // seconds between the series' samples
     double first = 0;            // seconds from the series' start to the first row
     double row_interval = 1;     // seconds between the sun table's rows
-    std::vector<double> index;   // the series as the clear-sky index, sample k at k x interval
-    std::vector<double> row_clear;  // each row's clear sky the index is divided by; empty for none
+    // The series as the sun table was made from it, sample k at k x interval, and what it is
+    // divided by to be the clear-sky index; then each row's clear sky the index is divided by, or
+    // none. Written with every digit, so that a reader makes the sun table's own numbers from them.
+    std::vector<double> series;
+    double scale = 1;
+    std::vector<double> row_clear;
     std::string sky_fingerprint;    // of the sun table made with it
 
     // Seconds after the sensor a point of the network (x, y) sees the same sky.
     [[nodiscard]] double lag(double x, double y) const;
-    // The series at `t` seconds from its start: linearly between samples, held beyond its ends.
+    // The index at `t` seconds from the series' start: linearly between samples, held beyond its
+    // ends, over the scale.
     [[nodiscard]] double series_at(double t) const;
     // The index at the point (x, y) in row `row` (from 1), as the sun table gives a bus there
     // (before its rounding to three decimals).

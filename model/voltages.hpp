@@ -59,6 +59,7 @@ public:
     // The bus of `row` that departs furthest from range A (the lowest index of equal ones); 0
     // where none leaves it.
     [[nodiscard]] int worst_bus(int row) const;
+    [[nodiscard]] const std::vector<int>& excursions() const { return excursions_; }
     // The row whose buses depart furthest from range A, summed over them; 0 when none leaves it.
     [[nodiscard]] int worst_row() const { return worst_row_; }
     // The lowest and highest value over the whole run; no_voltage for none.

@@ -40,10 +40,12 @@ AnimationType animation_type(const fs::path& path)
         return AnimationType::mp4;
     if (extension == ".webm")
         return AnimationType::webm;
+    if (extension == ".html" || extension == ".htm")
+        return AnimationType::html;
     throw WriteError("cannot write " + path.string() + ": " +
                      (extension.empty() ? std::string("the name has no extension")
                                         : "'" + extension + "' is not an animation type") +
-                     "; use .gif, .mp4 or .webm");
+                     "; use .gif, .mp4, .webm or .html");
 }
 
 struct AnimationWriter::State {

@@ -11,7 +11,8 @@
 
 namespace umbrascope {
 
-enum class AnimationType { gif, mp4, webm };
+// GIF, MP4 and WebM are films of the frames; a page (.html) is the run itself, which a browser draws.
+enum class AnimationType { gif, mp4, webm, html };
 
 // The type an extension names; throws WriteError naming the file when it names none.
 [[nodiscard]] AnimationType animation_type(const std::filesystem::path& path);

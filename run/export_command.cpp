@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "cli/command_line.hpp"
+#include "core/words.hpp"
 #include "model/sky_header.hpp"
 #include "model/voltages.hpp"
 #include "output/animation_writer.hpp"
@@ -43,7 +44,13 @@ Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
                    picture in twips.
   --animation FILE the whole run as one animation, one frame per pass; the extension picks the
                    type: .gif (lossless, the same pixels as the PNG frames), .mp4 (H.264, for
-                   slides and players) or .webm (VP9)
+                   slides and players), .webm (VP9), or .html: one offline page of the whole run
+                   that any current browser opens from the file, with nothing else to fetch: the
+                   map in the exporter's colours (--colour-by), its clouds or measured sky's
+                   shade, the study's voltages and regulators and capacitors where the folder
+                   has them, the profile beside it with --profile, a time slider, play and pause,
+                   the keys of the picture window, zoom and pan, and each bus's details under
+                   the pointer; the address #row=N opens it at row N
   --fps N          frames per second of the animation, 1 to 60 (default: 10, the window's pace)
   --annotate       add a band under each picture with the time and row it shows and a legend of
                    the bus colours
@@ -226,7 +233,18 @@ ExportOptions parse_export_command(int argc, char* argv[])
     }
     if (fps_given && !options.animation)
         usage_error("--fps sets the pace of an animation: give --animation FILE too");
-    if (options.frame.profile && !options.frame.sized())
+    // A page is the whole run, played at the speed chosen in it.
+    const auto is_page = [](const fs::path& file) {
+        const std::string extension = lower(file.extension().string());
+        return extension == ".html" || extension == ".htm";
+    };
+    if (options.animation && is_page(*options.animation) && fps_given)
+        usage_error("--fps sets the pace of a film; a page plays at the speed chosen in it (1 to 100 rows a second)");
+    if (options.animation && is_page(*options.animation) && options.first_row > 1)
+        usage_error("a page holds the run from its first row: give --passes N for its first N rows, not --rows");
+    const bool page = options.animation && (lower(options.animation->extension().string()) == ".html" ||
+                                            lower(options.animation->extension().string()) == ".htm");
+    if (options.frame.profile && !options.frame.sized() && !page)
         usage_error("--profile goes beside the map in a frame of a size: give --size WxH too (e.g. 1920x1080)");
     if (options.animation && !options.format_given)
         options.png = false;
@@ -383,7 +401,11 @@ void tell_written(const ExportOptions& options, const ExportResult& result, std:
     std::vector<std::string> parts;
     std::error_code error;
     const int frames = result.passes - options.first_row + 1;
-    if (options.animation)
+    const std::string type = options.animation ? lower(options.animation->extension().string()) : std::string();
+    if (options.animation && (type == ".html" || type == ".htm"))
+        parts.push_back("the page " + options.animation->string() + " (" + std::to_string(result.passes) + " rows, " +
+                        size_text(fs::file_size(*options.animation, error)) + "; open it in a browser)");
+    else if (options.animation)
         parts.push_back(options.animation->string() + " (" + std::to_string(frames) + " frames, " +
                         size_text(fs::file_size(*options.animation, error)) + ")");
     if ((options.png || options.svg) && result.frames_from > 0) {

@@ -16,6 +16,7 @@
 #include "output/png_writer.hpp"
 #include "output/svg_picture.hpp"
 #include "run/pass_driver.hpp"
+#include "run/export_page.hpp"
 #include "run/recolour.hpp"
 #include "run/run_warnings.hpp"
 #include "core/fingerprint.hpp"
@@ -46,8 +47,12 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     // later pass starts by wiping the picture whole.
     Canvas canvas(1.0);
     Picture picture;
-    const bool classic = (plan.png || plan.animation) && !plan.frame.sized();
-    const bool recorded = plan.svg || plan.frame.sized();
+    // A page (.html) is the run itself, which the browser draws: the recorded picture gives it each
+    // row's clouds, and no frame of a film is drawn.
+    const bool page = plan.animation && animation_type(*plan.animation) == AnimationType::html;
+    const bool film = plan.animation && !page;
+    const bool classic = (plan.png || film) && !plan.frame.sized();
+    const bool recorded = plan.svg || plan.frame.sized() || page;
     TeeSurface drawn(classic ? static_cast<Surface&>(canvas) : picture, classic && recorded ? &picture : nullptr);
     NoSurface nothing;
     TeeSurface gate(plan.first_row > 1 ? static_cast<Surface&>(nothing) : drawn, nullptr);
@@ -59,7 +64,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     // Buses coloured by voltage: the discs take their class's colour before anything records them.
     RecolourSurface surface(traced, st.get());
     std::optional<RunVoltages> voltages;
-    if (plan.frame.by_voltage || plan.frame.profile)
+    if (plan.frame.by_voltage || plan.frame.profile || (page && has_voltage_tables(plan.input)))
         voltages = RunVoltages::read(plan.input);
     // A measured sky's field, and the study's controls where asked for, read before any pass.
     std::optional<SkyField> field;
@@ -67,14 +72,15 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     ControlPlaces places;
     try {
         field = read_sky_field(plan.input);
-        if (plan.frame.show_controls) {
+        // A page shows the regulators and capacitors wherever the study brought them back.
+        if (plan.frame.show_controls || page) {
             equipment = ControlsTable::read(plan.input);
-            if (!equipment)
+            if (!equipment && plan.frame.show_controls)
                 throw VoltageError("the regulators and capacitors need the controls table " + std::string(controls_table_name) +
                                    " in " + plan.input.string() + ": make it with umbrascope-study read " +
                                    plan.input.string());
             const std::optional<std::string> sky = file_fingerprint(plan.input / sun_table_file_name);
-            if (equipment->sky() && sky && *equipment->sky() != *sky)
+            if (equipment && equipment->sky() && sky && *equipment->sky() != *sky)
                 throw VoltageError((plan.input / controls_table_name).string() +
                                    " was made for another sky than the sun table there now: read the study again "
                                    "(umbrascope-study read " + plan.input.string() + ") after running it for this sky");
@@ -96,6 +102,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     const SkyHeader sky = read_sky_header(plan.input);
     FrameFiles frames(plan.folder);
     std::optional<AnimationWriter> animation;
+    PageGatherer gathered;
     // The frame files and the animation are encoded and written on a second thread while the next
     // pass draws; each job holds its frame until it is done with it.
     BackgroundWriter writer;
@@ -164,8 +171,10 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         std::array<char, 32> stem{};
         std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
         // Drawn and indexed here, while the writer encodes the frame before.
+        if (page && !failed)
+            gathered.add_row(picture, facts.row);
         std::shared_ptr<IndexedFrame> cut;
-        if (plan.png || plan.animation) {
+        if (plan.png || film) {
             cut = spare_frame();
             if (frame.sized())
                 draw_indexed_picture_frame(*cut, picture, facts, frame);
@@ -184,7 +193,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
                 frames.add(name + ".svg", std::string_view(svg.constData(), static_cast<std::size_t>(svg.size())));
             if (plan.png || plan.svg)
                 frames.end_frame(ordinal);
-            if (plan.animation) {
+            if (film) {
                 if (!animation)
                     animation.emplace(*plan.animation, indexed->width, indexed->height, plan.fps);
                 animation->add(*indexed);
@@ -206,6 +215,22 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         frames.commit();
         if (animation && !result.ended_by_failure) {
             animation->finish();
+            result.animation_made = true;
+        }
+        if (page && !result.ended_by_failure && st->num_pass > 0 && st->n_time > 0) {
+            // The page of the rows run: the whole run, or the first passes asked for.
+            RunState& whole = *st;
+            const Integer rows = whole.n_time;
+            whole.n_time = Integer(static_cast<std::int16_t>(std::min(rows.value(), run.passes)));
+            std::error_code error;
+            const fs::path folder = fs::absolute(plan.input, error).lexically_normal();
+            std::string title = folder.filename().string();
+            if (title.empty() || title == ".")
+                title = folder.parent_path().filename().string();
+            const PageInput contents = gathered.finish(whole, sky, title, frame.voltages, frame.by_voltage, frame.profile,
+                                                    equipment ? &*equipment : nullptr, field ? &*field : nullptr);
+            whole.n_time = rows;
+            write_page(*plan.animation, contents);
             result.animation_made = true;
         }
     } catch (const Stopped&) {

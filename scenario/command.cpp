@@ -401,9 +401,8 @@ void measured_sky(const CloudsOptions& options, const NetworkBuses& network, Sce
     field.interval = sky.interval;
     field.first = sky.first;
     field.row_interval = sky.row_interval;
-    field.index.reserve(series.values.size());
-    for (const double value : series.values)
-        field.index.push_back(value / sky.scale);
+    field.series = series.values;
+    field.scale = sky.scale;
     field.row_clear = clear_per_row;
     out.field = std::move(field);
     // The track holds the parameter line for the threshold; its radii and side are for the record.

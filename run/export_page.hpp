@@ -1,0 +1,31 @@
+#pragma once
+// What a run's page holds, gathered as the exporter runs the passes: each row's clouds as the
+// passes drew them, and after the last, the network, each row's classes and sunlight, and the
+// study's voltages, controls and measured sky where the folder has them.
+
+#include <string>
+#include <vector>
+
+#include "core/run_state.hpp"
+#include "model/sky_header.hpp"
+#include "model/voltages.hpp"
+#include "output/page_writer.hpp"
+#include "render/picture.hpp"
+
+namespace umbrascope {
+
+class PageGatherer {
+public:
+    // The clouds of the picture a pass drew for `row` (from 1).
+    void add_row(const Picture& picture, int row);
+    // The page of the run as it stands. `voltages` and `controls` where the run has them and the
+    // page shows them; `by_voltage` colours the discs by the voltage classes.
+    [[nodiscard]] PageInput finish(const RunState& st, const SkyHeader& sky, const std::string& title,
+                                   const RunVoltages* voltages, bool by_voltage, bool profile,
+                                   const ControlsTable* controls, const SkyField* field);
+
+private:
+    std::vector<std::vector<float>> clouds_;
+};
+
+}  // namespace umbrascope

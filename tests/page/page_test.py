@@ -1,0 +1,244 @@
+"""The shared page in a real browser: a small study with a bus whose name is not ASCII, written by
+umbrascope-export --animation page.html and opened from its file in Debian's headless Chromium.
+Every decoded value is what was written; each bus's disc has its class's colour, north up; the
+slider, the keys, the hover, the address's row and playing to the end work; a page cut short says
+so; a measured sky's sunlight is made in the page exactly as the sun table has it; nothing is
+fetched and nothing thrown. Exits 77 (skipped) where Chromium cannot start.
+
+Usage: page_test.py UMBRASCOPE_EXPORT UMBRASCOPE_CLOUDS WORK_FOLDER"""
+
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+try:
+    import devtools  # noqa: E402
+except ImportError as missing:
+    print("skipped: the page's browser test needs python3-websocket:", missing)
+    sys.exit(77)
+
+exporter, clouds, work = sys.argv[1:4]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAILED:", what)
+
+
+def write(path, text):
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        f.write(text)
+
+
+# Four buses over five rows of 10 s: bus 2 is "Zürich-Ost"; bus 1 lies north of bus 4.
+names = ["Head", "Zürich-Ost", "Mid", "Tail"]
+places = [(0, 300), (100, 200), (200, 100), (300, 0)]
+sun = [[1.0, 0.95, 0.42, 0.80], [1.0, 0.30, 0.995, 0.70], [0.65, 0.55, 0.25, 1.0], [0.9, 0.99, 1.0, 0.2],
+       [1.0, 1.0, 1.0, 1.0]]
+threshold = 0.6
+lowest = [[10000, 9800, 9400, 9200], [10000, 9700, 9600, 9100], [10100, 9950, None, 10600],
+          [10000, 10000, 10000, 10000], [9990, 9980, 9970, 9400]]
+highest = [[10100, 9900, 9500, 9300], [10100, 9900, 9700, 9200], [10200, 10550, None, 10650],
+           [10100, 10100, 10100, 10100], [10010, 10020, 10030, 9600]]
+distances = [0, 1.5, 3.25, 4.0]
+
+folder = os.path.join(work, "small")
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(folder)
+network = "bus_coordinates\n" + "".join(f"{i + 1},{n},{x},{y}\n" for i, (n, (x, y)) in enumerate(zip(names, places)))
+write(os.path.join(folder, "cloud_bus_coords_connections.txt"), network + "bus_connections\n1,2\n2,3\n3,4\n")
+write(os.path.join(folder, "cloud_sun_intensity_table.txt"),
+      "Sun\nh2\nh3\nh4\nh5\ntime," + ",".join(names) + "\n" +
+      "".join(f"{10 * r}," + ",".join(str(v) for v in row) + "\n" for r, row in enumerate(sun)))
+write(os.path.join(folder, "cloud_centers_plot.txt"),
+      f"a\nb\nc\nx,x,x,60,40,80,x,20,{threshold},\n1,150,150\n2,160,150\n3,170,150\n4,180,150\n5,190,150\n")
+
+
+def table(values, what):
+    head = f"{what} voltage per bus, per unit\nMade by a test\nPer unit\nOne row every 10 seconds\nColumns\ntime," + ",".join(names) + "\n"
+    return head + "".join(f"{10 * r}," + ",".join("" if v is None else f"{v / 10000:.4f}" for v in row) + "\n"
+                          for r, row in enumerate(values))
+
+
+write(os.path.join(folder, "cloud_voltage_min_table.txt"), table(lowest, "Lowest"))
+write(os.path.join(folder, "cloud_voltage_max_table.txt"), table(highest, "Highest"))
+write(os.path.join(folder, "voltage_report.csv"),
+      "bus,distance_km,lowest\n" + "".join(f"{n},{d},\n" for n, d in zip(names, distances)))
+# A regulator at Zürich-Ost moving in rows 2 and 4, a capacitor at Mid switching in row 3; twin still.
+taps, caps = [3, 4, 4, 2, 2], [1, 1, 0, 0, 0]
+write(os.path.join(folder, "cloud_controls_table.txt"),
+      "Controls\nMade by a test\nColumns\nOne row every 10 seconds\n"
+      "kind,regcontrol,capcontrol,regcontrol,capcontrol\nname,Reg,Cap,Reg,Cap\n"
+      "element,Transformer.Reg,Capacitor.C,Transformer.Reg,Capacitor.C\ndrawn_bus,Zürich-Ost,Mid,Zürich-Ost,Mid\n"
+      "sky,sky,sky,clear,clear\nsettle,3,1,3,1\n" +
+      "".join(f"{10 * r},{taps[r]},{caps[r]},3,1\n" for r in range(5)))
+
+
+def voltage_class(low, high):
+    if low is None or high is None:
+        return 5
+    d_low = 9500 - low if low < 9500 else 0
+    d_high = high - 10500 if high > 10500 else 0
+    if d_low == 0 and d_high == 0:
+        return 2
+    if d_low >= d_high:
+        return 0 if low * 120 < 1100000 else 1
+    return 4 if high * 120 > 1270000 else 3
+
+
+def single(v):
+    """As the passes hold a number: in single precision."""
+    return struct.unpack("f", struct.pack("f", v))[0]
+
+
+def sun_class(v):
+    # The passes compare their single-precision value: 0.99 as a single lies just above 0.99.
+    return 0 if single(v) > 0.99 else 1 if single(v) > single(threshold) else 2
+
+
+def export(*args):
+    result = subprocess.run([exporter, "--input", folder, *args], capture_output=True, text=True)
+    check(result.returncode == 0, f"umbrascope-export {' '.join(args)}: {result.stderr}")
+    return result
+
+
+page = os.path.join(work, "page.html")
+export("--colour-by", "voltage", "--profile", "--animation", page)
+sun_page = os.path.join(work, "sunlight.html")
+export("--animation", sun_page)
+
+# A measured sky over a feeder of a few buses: its sunlight made in the page from the field.
+sky_folder = os.path.join(work, "sky")
+os.makedirs(sky_folder)
+write(os.path.join(sky_folder, "cloud_bus_coords_connections.txt"),
+      "bus_coordinates\n1,a,0,0\n2,b,137.25,12.5\n3,c,300.125,-40\n4,d,455.5,90.75\nbus_connections\n1,2\n2,3\n3,4\n")
+write(os.path.join(sky_folder, "sensor.csv"), "".join(f"{0.2 + 0.8 * abs(((k * 37) % 100) - 50) / 50:.4f}\n" for k in range(400)))
+subprocess.run([clouds, "--units", "m", "--wind", "7.5,250", "--from-sensor", os.path.join(sky_folder, "sensor.csv"),
+                "--sensor-interval", "1", "--interval", "2", "--sensor-scale", "1.05", sky_folder],
+               check=True, capture_output=True)
+sky_page = os.path.join(work, "sky.html")
+subprocess.run([exporter, "--input", sky_folder, "--animation", sky_page], check=True, capture_output=True)
+sky_rows = []
+with open(os.path.join(sky_folder, "cloud_sun_intensity_table.txt")) as f:
+    for number, line in enumerate(f):
+        if number >= 6:
+            sky_rows.append([round(float(v) * 1000) for v in line.strip().split(",")[1:]])
+
+# A page cut short in the middle of its sections.
+cut = os.path.join(work, "cut.html")
+with open(page, "rb") as f:
+    whole = f.read()
+marker = whole.index(b'id="u-low-0"')
+with open(cut, "wb") as f:
+    f.write(whole[:marker + 200])
+
+try:
+    browser = devtools.Browser()
+except devtools.Unavailable as reason:
+    print("skipped: the page's browser test needs Chromium:", reason)
+    sys.exit(77)
+
+with browser as b:
+    b.call("Emulation.setDeviceMetricsOverride", width=1600, height=900, deviceScaleFactor=1, mobile=False)
+    url = "file://" + os.path.abspath(page)
+    b.open(url + "#row=3")
+    check(b.run("umbrascope.ready.then(() => umbrascope.row())") == 3, "#row=3 opens row 3")
+    check(b.run("umbrascope.error") == "", "no error: " + str(b.run("umbrascope.error")))
+    check(b.run("document.title").startswith("row 3 / 5"), "the title says the row: " + b.run("document.title"))
+
+    # Every decoded value is what was written.
+    decoded = b.run("""umbrascope.block(0).then(block => ({classes: Array.from(block.classes),
+        low: Array.from(block.low), high: Array.from(block.high),
+        sun: [0,1,2,3,4].map(r => [0,1,2,3].map(k => umbrascope.sun(block, r + 1, k)))}))""")
+    empty = -2147483648
+    check(decoded["classes"] == [voltage_class(lo, hi) for lr, hr in zip(lowest, highest) for lo, hi in zip(lr, hr)],
+          "the classes decoded are the voltage classes written")
+    check(decoded["low"] == [empty if v is None else v for row in lowest for v in row], "the lowest voltages decoded")
+    check(decoded["high"] == [empty if v is None else v for row in highest for v in row], "the highest voltages decoded")
+    check(decoded["sun"] == [[round(v * 1000) for v in row] for row in sun], "the sunlight decoded")
+    check(b.run("umbrascope.names()") == names, "the bus names, Zürich-Ost among them: " + str(b.run("umbrascope.names()")))
+
+    # Each disc's pixel has its class's colour, in three rows; north up.
+    colours = b.run("umbrascope.colours()")
+    for row in (1, 3, 5):
+        b.run(f"umbrascope.show({row})")
+        b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+        picture = b.picture()
+        for k in range(4):
+            x, y = b.run(f"umbrascope.where({k})")
+            want = colours[voltage_class(lowest[row - 1][k], highest[row - 1][k])]
+            got = "#%02x%02x%02x" % picture[round(y)][round(x)]
+            check(got == want, f"row {row}, bus {names[k]}: its disc is {got}, its class's colour {want}")
+    check(b.run("umbrascope.where(0)")[1] < b.run("umbrascope.where(3)")[1], "north is up: Head above Tail")
+
+    # Keys, the slider and the address.
+    for key, row in (("Home", 1), ("ArrowRight", 2), ("End", 5), ("PageUp", 1), ("PageDown", 5), ("ArrowLeft", 4)):
+        b.key(key)
+        check(b.run("umbrascope.row()") == row, f"{key} shows row {row}, not {b.run('umbrascope.row()')}")
+    b.run("const s = document.getElementById('slider'); s.value = 2; s.dispatchEvent(new Event('input'))")
+    check(b.run("umbrascope.row()") == 2, "the slider shows row 2")
+    time.sleep(0.4)
+    check(b.run("location.hash") == "#row=2", "the address keeps the row: " + b.run("location.hash"))
+    check("row 2 / 5" in b.run("document.getElementById('when').textContent"), "the band says row 2 / 5")
+    check(b.run("umbrascope.row()") == 2 and b.run("document.title").startswith("row 2 / 5"), "the title follows")
+
+    # The hover: a bus's name, class, voltages, distance and sunlight; a regulator's state.
+    x, y = b.run("umbrascope.where(1)")
+    b.mouse(x, y)
+    tip = b.run("document.getElementById('tip').textContent")
+    for part in ("Zürich-Ost", "row 2", "0.95-1.05", "lowest 0.9700 pu, highest 0.9900 pu", "1.500 km", "sunlight 0.300"):
+        check(part in tip, f"the hover says '{part}': {tip!r}")
+    x, y = b.run("umbrascope.symbol(0)")
+    b.mouse(x, y)
+    tip = b.run("document.getElementById('tip').textContent")
+    check("regulator Reg" in tip and "tap 4, from 3: it acts" in tip and "under a clear sky: tap 3" in tip,
+          "the regulator's hover: " + repr(tip))
+    b.mouse(5, 5)
+
+    # Playing to the end, then pausing there.
+    b.run("document.getElementById('speed').value = '100'; document.getElementById('speed').dispatchEvent(new Event('change'))")
+    b.run("document.getElementById('play').click()")
+    time.sleep(0.6)
+    check(b.run("umbrascope.row()") == 5 and not b.run("umbrascope.playing()"), "playing runs to the last row and pauses")
+
+    # The next excursion outside range A (rows 1 to 3, then 5), ringing the row's worst bus.
+    b.key("Home")
+    b.key("ArrowRight", modifiers=2)
+    check(b.run("umbrascope.row()") == 5, "Ctrl+Right goes to the first row of the next excursion, 5")
+    check("worst bus Tail" in b.run("document.getElementById('when').textContent"), "the band names the worst bus")
+    b.key("ArrowLeft", modifiers=2)
+    check(b.run("umbrascope.row()") == 1, "Ctrl+Left goes back to the first row of the one before, 1")
+
+    check(b.requests == [url + "#row=3"] or b.requests == [url], "nothing fetched but the page: " + str(b.requests))
+    check(not b.exceptions, "nothing thrown: " + str(b.exceptions[:1]))
+
+    # The sunlight page: the classic classes.
+    b.open("file://" + os.path.abspath(sun_page))
+    b.run("umbrascope.ready")
+    decoded = b.run("umbrascope.block(0).then(block => Array.from(block.classes))")
+    check(decoded == [sun_class(v) for row in sun for v in row], "the sunlight classes decoded")
+
+    # A measured sky: each bus's sunlight made in the page equals the sun table's.
+    b.open("file://" + os.path.abspath(sky_page))
+    b.run("umbrascope.ready")
+    made = b.run(f"""umbrascope.block(0).then(block => Array.from({{length: {len(sky_rows)}}},
+        (_, r) => [0, 1, 2, 3].map(k => umbrascope.sun(block, r + 1, k))))""")
+    mismatches = sum(1 for r in range(len(sky_rows)) for k in range(4) if made[r][k] != sky_rows[r][k])
+    check(mismatches == 0, f"{mismatches} of {4 * len(sky_rows)} sunlight values made in the page differ from the sun table")
+
+    # A page cut short says so in words.
+    b.open("file://" + os.path.abspath(cut))
+    b.run("umbrascope.ready")
+    message = b.run("document.getElementById('message').textContent")
+    check("cut short" in message, "a page cut short says so: " + repr(message))
+
+if failures:
+    print(f"{len(failures)} checks failed")
+    sys.exit(1)
+print("the page passed every check in Chromium")
