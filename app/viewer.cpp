@@ -814,8 +814,7 @@ QString Viewer::details_near(const View& view, QPointF pixel, double reach, doub
                            .arg(row)
                            .arg(time_text(row), state(row, false));
         if (control.acts(row))
-            said += tr(", from %1 in the row before: it acts").arg(regulator ? QString::number(control.state(row - 1))
-                                                                              : QString::number(control.state(row - 1)));
+            said += tr(", from %1 in the row before: it acts").arg(control.state(row - 1));
         if (control.clear_settle)
             said += tr("\nunder a clear sky: %1").arg(state(row, true));
         return said + tr("\n(click for its chart)");

@@ -199,7 +199,8 @@ std::string clouds_bytes(const PageInput& in)
     for (int row = 0; row < in.rows; ++row) {
         const std::vector<float> none;
         const std::vector<float>& shapes = static_cast<std::size_t>(row) < in.clouds.size() ? in.clouds[static_cast<std::size_t>(row)] : none;
-        word(static_cast<double>(shapes.size() / 5));
+        const std::size_t clouds = shapes.size() / 5;  // five numbers a cloud
+        word(static_cast<double>(clouds));
         for (const float v : shapes)
             word(v);
     }

@@ -155,9 +155,13 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
     for (const ControlWatch& watch : watches) {
         const std::string& monitor = clear ? watch.clear_monitor : watch.monitor;
         const std::optional<fs::path> file = results.monitor(monitor);
-        if (!file)
-            throw StudyError(results.folder().string() + " holds no export of the monitor " + monitor + " (" + watch.element +
-                             "): expected <circuit>_Mon_" + monitor + "_1.csv; run the whole study in OpenDSS");
+        if (!file) {
+            std::string why = results.folder().string();
+            why += " holds no export of the monitor " + monitor;
+            why += " (" + watch.element + "): expected <circuit>_Mon_" + monitor;
+            why += "_1.csv; run the whole study in OpenDSS";
+            throw StudyError(why);
+        }
         const MonitorColumns columns = read_monitor_columns(*file);
         const bool control = watch.kind == "regcontrol" || watch.kind == "capcontrol";
         const int settle = settle_rows(*file, columns, sky, control);

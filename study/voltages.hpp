@@ -41,7 +41,7 @@ inline constexpr std::uint8_t outside_above_a = 2;
 inline constexpr std::uint8_t outside_below_b = 4;
 inline constexpr std::uint8_t outside_above_b = 8;
 // The bits of a per-unit value as the engine gave it.
-[[nodiscard]] std::uint8_t outside_bits(double per_unit);
+[[nodiscard]] std::uint8_t outside_bits(double v);
 
 struct FromMonitors {
     VoltageTables tables;
