@@ -18,6 +18,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "core/shade.hpp"
+#include "core/text.hpp"
 #include "output/canvas.hpp"
 #include "render/draw_network.hpp"
 #include "output/animation_writer.hpp"
@@ -471,6 +473,79 @@ TEST(Frames, IndexedFramesAreTheDrawnFramesIndexed)
     }
 }
 
+// A measured sky's shade goes on the map's white alone, each pixel in the step of the index the
+// field gives there; the symbols of the controls stand above their buses, magenta in a row where
+// one acts; the 32-bit frames and the indexed ones agree, and only then is the longer palette used.
+TEST(Frames, TheShadeAndTheSymbolsGoOverThePictureAlone)
+{
+    Recorded example(fs::path(UMBRASCOPE_SOURCE_DIR) / "examples/ieee13");
+    run_pass(example.pass);
+    const RunState& st = example.run.st;
+    SkyField field;
+    field.at_x = st.xc_min + st.c_span / 2;
+    field.at_y = st.yc_min;
+    field.speed = 2;
+    field.from = 270;  // from the west: the shade moves east
+    field.interval = 10;
+    field.series = {1.0, 0.1, 0.5, 0.9, 1.0};
+    // A regulator at the second bus that moves in row 1, and a capacitor at the third that never does.
+    const std::string second = encode_utf8(st.bus_name(Integer{2}));
+    const std::string third = encode_utf8(st.bus_name(Integer{3}));
+    const ControlsTable controls({ControlSeries{"regcontrol", "R", "Transformer.R", second, 2, {3, 3}, std::nullopt, {}},
+                                  ControlSeries{"capcontrol", "C", "Capacitor.C", third, 1, {1, 1}, std::nullopt, {}}},
+                                 2, "");
+    const ControlPlaces places = control_places(st, controls);
+    ASSERT_EQ(places.bus, (std::vector<int>{2, 3}));
+    FrameOptions plain{false, false, 900, 700};
+    FrameOptions over = plain;
+    over.field = &field;
+    over.show_controls = true;
+    over.controls = &controls;
+    over.control_places = &places;
+    for (const int row : {1, 2}) {
+        const FrameFacts facts{st, row};
+        const QImage before = picture_frame(example.picture, facts, plain);
+        const QImage after = picture_frame(example.picture, facts, over);
+        const View view = frame_view(st, over);
+        int shaded = 0, matched = 0, symbols = 0, magenta = 0;
+        for (int y = 0; y < after.height(); ++y)
+            for (int x = 0; x < after.width(); ++x) {
+                const QRgb was = before.pixel(x, y) & 0xFFFFFFU, is = after.pixel(x, y) & 0xFFFFFFU;
+                if (was == is)
+                    continue;
+                if (is == 0xFF00FFU || is == 0U) {  // a symbol
+                    ++symbols;
+                    magenta += is == 0xFF00FFU ? 1 : 0;
+                    continue;
+                }
+                ASSERT_EQ(was, 0xFFFFFFU) << "the shade went over what the passes drew at " << x << "," << y;
+                // The step of the index the field gives at this pixel's point of the network.
+                const double plot_x = view.plot_x(x + 0.5), plot_y = view.plot_y(y + 0.5);
+                const double net_x = (plot_x - st.xp_min.value()) / (st.xp_max.value() - st.xp_min.value()) * st.c_span + st.xc_min;
+                const double net_y = (st.yp_max.value() - plot_y) / (st.yp_max.value() - st.yp_min.value()) * st.c_span + st.yc_min;
+                const int level = shade_level(field.index_at(net_x, net_y, row));
+                const Colour c = shade_colour(std::max(level, 1));
+                ++shaded;
+                matched += level > 0 && is == (static_cast<QRgb>(c.r) << 16 | static_cast<QRgb>(c.g) << 8 | c.b) ? 1 : 0;
+            }
+        EXPECT_GT(shaded, 1000) << "row " << row;
+        // All but the pixels on a step's very edge, which the lookup may put in either step.
+        EXPECT_GE(matched, shaded * 99 / 100) << "row " << row << ": the shade's pixels in the steps of the field's index";
+        EXPECT_GT(symbols, 40) << "row " << row;
+        EXPECT_EQ(magenta > 0, row == 1) << "row " << row << ": the regulator acts in row 1 (3 after a settle of 2)";
+        IndexedFrame direct, indexed;
+        draw_indexed_picture_frame(direct, example.picture, facts, over);
+        index_frame(after, indexed);
+        EXPECT_TRUE(direct.pixels == indexed.pixels) << "row " << row;
+        EXPECT_EQ(direct.colours, shade_palette_size);
+        EXPECT_EQ(indexed.colours, shade_palette_size);
+    }
+    // Without them, the frame and its palette are the classic ones.
+    IndexedFrame classic;
+    draw_indexed_picture_frame(classic, example.picture, FrameFacts{st, 1}, plain);
+    EXPECT_EQ(classic.colours, frame_palette_size);
+}
+
 // After many passes the recorded picture holds what the last pass drew, no more: each pass's fill
 // over the whole frame wipes the shapes before it, so the hover and the files show only this row.
 TEST(Frames, TheRecordedPictureHoldsOnlyTheLastPass)
@@ -566,7 +641,7 @@ TEST(Frames, FailuresNameTheFileAndTheReason)
     };
     const Case cases[] = {
         {"/dev/full", "cannot write /dev/full: the name has no extension"},
-        {"run.avi", "cannot write run.avi: '.avi' is not an animation type; use .gif, .mp4 or .webm"},
+        {"run.avi", "cannot write run.avi: '.avi' is not an animation type; use .gif, .mp4, .webm or .html"},
         {"/proc/no/such/run.gif", "cannot write /proc/no/such/run.gif: No such file or directory"},
     };
     for (const Case& c : cases) {

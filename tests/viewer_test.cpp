@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QLineSeries>
 #include <QComboBox>
 #include <QApplication>
 #include <QLineEdit>
@@ -25,6 +28,7 @@
 #include "app/bus_chart.hpp"
 #include "app/picture_window.hpp"
 #include "app/profile_window.hpp"
+#include "app/control_chart.hpp"
 #include "app/viewer.hpp"
 #include "output/png_writer.hpp"
 #include "render/draw_network.hpp"
@@ -225,6 +229,14 @@ TEST(Viewer, SavedPicturesAreTheExportersFrames)
     EXPECT_EQ(saved, expected);
 }
 
+// Waits for an export to finish, however long a loaded machine takes: until the signal, with no
+// deadline of its own (the test's time limit bounds it). The job emits it from its worker.
+void wait_for(const QSignalSpy& finished)
+{
+    while (finished.isEmpty())
+        QTest::qWait(10);
+}
+
 TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
 {
     const Viewed v(40);
@@ -232,7 +244,7 @@ TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
     const std::filesystem::path gif = v.folder.path() / "run.gif";
     v.viewer->export_run(gif, {true, false});
     QSignalSpy done(v.viewer->export_job(), &ExportJob::finished);
-    ASSERT_TRUE(done.wait(20000));
+    wait_for(done);
     EXPECT_EQ(done.at(0).at(0).toString(), "");
     EXPECT_EQ(done.at(0).at(2).toInt(), 40);
     EXPECT_TRUE(std::filesystem::exists(gif));
@@ -243,7 +255,7 @@ TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
     v.viewer->export_run(cancelled, {});
     QSignalSpy stopped(v.viewer->export_job(), &ExportJob::finished);
     v.viewer->export_job()->cancel();
-    ASSERT_TRUE(stopped.wait(20000));
+    wait_for(stopped);
     EXPECT_EQ(stopped.at(0).at(0).toString(), "cancelled");
     EXPECT_FALSE(std::filesystem::exists(cancelled));
 }
@@ -267,7 +279,7 @@ TEST(Viewer, AnExportTakesLargeInputsAsTheWindowDoes)
         const std::filesystem::path gif = v.folder.path() / "run.gif";
         v.viewer->export_run(gif, {});
         QSignalSpy done(v.viewer->export_job(), &ExportJob::finished);
-        ASSERT_TRUE(done.wait(20000));
+        wait_for(done);
         const char* limits = large ? "large inputs" : "classic limits";
         EXPECT_EQ(done.at(0).at(0).toString(), "") << limits;
         EXPECT_EQ(done.at(0).at(3).toInt(), large ? 0 : 1) << limits;  // failures
@@ -369,6 +381,62 @@ std::vector<std::pair<std::string, std::string>> voltage_tables()
             {std::string(highest_voltage_file_name),
              header + "0,1.0100,0.9900\n1,1.0100,0.9600\n2,1.0000,0.9300\n3,1.0100,1.0000\n4,1.0100,0.9600\n5,1.0200,\n"},
             {std::string(voltage_report_file_name), "bus,distance_km,lowest\nA,0,\nB,1.5,\n"}};
+}
+
+// The study's regulators and capacitors: their symbols over the main window's picture, their
+// state in the hover, T and Shift+T to the rows where one acts, K to hide them (kept for the
+// next start), and a click on one opening its chart of the run, the clear sky's dashed.
+TEST(Viewer, RegulatorsAndCapacitorsTheirSymbolsKeysAndChart)
+{
+    QSettings().remove("show_controls");
+    const std::string table = "Controls\nMade by a test\nColumns\nOne row every 1 second\n"
+                              "kind,regcontrol,capcontrol,regcontrol,capcontrol\nname,Reg,Cap,Reg,Cap\n"
+                              "element,Transformer.Reg,Capacitor.C,Transformer.Reg,Capacitor.C\n"
+                              "drawn_bus,A,B,A,B\nsky,sky,sky,clear,clear\nsettle,2,1,2,1\n"
+                              "0,2,1,2,1\n1,3,1,2,1\n2,3,1,2,1\n3,3,0,2,1\n4,3,0,2,1\n5,1,0,2,1\n";
+    const Viewed v(6, testing::track_file("1,1,0.3\n2,2,0.6\n3,2.5,1\n"), {{std::string(controls_table_name), table}});
+    v.key(Qt::Key_P);
+    v.key(Qt::Key_Space);
+    ASSERT_NE(v.viewer->controls(), nullptr);
+    EXPECT_EQ(v.viewer->shown_controls(), v.viewer->controls());
+    // The rows where one acts: 2 (the regulator), 4 (the capacitor) and 6 (the regulator again).
+    for (const int row : {2, 4, 6}) {
+        v.key(Qt::Key_T);
+        EXPECT_EQ(v.viewer->row_shown(), row);
+    }
+    v.key(Qt::Key_T, Qt::ShiftModifier);
+    EXPECT_EQ(v.viewer->row_shown(), 4);
+    // Its symbol stands above bus A's disc; the hover tells its state and the clear sky's.
+    v.key(Qt::Key_Home);
+    v.viewer->jump_to(2);
+    const auto a = bus_marker_position(v.form->run_state(), 1);
+    ASSERT_TRUE(a);
+    const QPointF symbol(a->x / 15.0, a->y / 15.0 - 15);
+    const QString said = v.viewer->details_at(symbol.toPoint());
+    EXPECT_TRUE(said.contains("regulator Reg (Transformer.Reg) at bus A")) << said.toStdString();
+    EXPECT_TRUE(said.contains("tap 3, from 2 in the row before: it acts")) << said.toStdString();
+    EXPECT_TRUE(said.contains("under a clear sky: tap 2")) << said.toStdString();
+    // The main window draws the symbol, magenta in a row where it acts.
+    const QImage shown = v.form->grab().toImage();
+    int magenta = 0;
+    for (int y = static_cast<int>(symbol.y()) - 9; y <= static_cast<int>(symbol.y()) + 9; ++y)
+        for (int x = static_cast<int>(symbol.x()) - 9; x <= static_cast<int>(symbol.x()) + 9; ++x)
+            magenta += (shown.pixel(x, y) & 0xFFFFFFU) == 0xFF00FFU ? 1 : 0;
+    EXPECT_GT(magenta, 10);
+    // A click on it opens its chart: the taps under this sky and, dashed, under a clear sky.
+    QTest::mouseClick(v.form.get(), Qt::LeftButton, Qt::NoModifier, symbol.toPoint());
+    ControlChart* chart = v.form->findChild<ControlChart*>("ControlChart");
+    ASSERT_NE(chart, nullptr);
+    EXPECT_EQ(chart->control(), 0);
+    const QList<QAbstractSeries*> series = chart->chart_view()->chart()->series();
+    ASSERT_GE(series.size(), 2);
+    EXPECT_EQ(static_cast<QLineSeries*>(series[1])->pen().style(), Qt::DashLine);
+    // K hides them, and the choice is kept.
+    v.key(Qt::Key_K);
+    EXPECT_EQ(v.viewer->shown_controls(), nullptr);
+    EXPECT_FALSE(QSettings().value("show_controls").toBool());
+    EXPECT_TRUE(v.viewer->details_at(symbol.toPoint()).isEmpty() || !v.viewer->details_at(symbol.toPoint()).contains("Reg"));
+    v.key(Qt::Key_K);
 }
 
 TEST(Viewer, BusesByVoltageTheirLegendJumpsAndChart)
