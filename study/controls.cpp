@@ -1,8 +1,12 @@
 #include "study/controls.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <functional>
+#include <thread>
 #include <unordered_map>
 
 #include "core/csv.hpp"
@@ -135,6 +139,52 @@ std::vector<std::size_t> columns_named(const MonitorColumns& columns, std::strin
     return found;
 }
 
+// The columns of a watch's monitor that its series are made of: a regulator's tap, a capacitor's
+// steps, the head's P and Q, a PV system's P.
+std::function<bool(const std::string&)> wanted_columns(const std::string& kind)
+{
+    const auto named = [](const std::string& name, std::string_view start, std::string_view end) {
+        return name.rfind(start, 0) == 0 && ends_with(name, end);
+    };
+    if (kind == "regcontrol")
+        return [](const std::string& name) { return name.rfind("tap", 0) == 0; };
+    if (kind == "capcontrol")
+        return [](const std::string& name) { return name.rfind("step_", 0) == 0; };
+    if (kind == "head")
+        return [named](const std::string& name) { return named(name, "p", "(kw)") || named(name, "q", "(kvar)"); };
+    return [named](const std::string& name) { return named(name, "p", "(kw)"); };
+}
+
+// The monitors' exports read on every core, a file at a time; a file that cannot be read throws
+// as it would read alone, the first in the list where several cannot.
+std::vector<MonitorColumns> read_all_columns(const std::vector<fs::path>& files,
+                                             const std::vector<ControlWatch>& watches)
+{
+    std::vector<MonitorColumns> read(files.size());
+    std::vector<std::exception_ptr> failed(files.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t k = next++; k < files.size(); k = next++) {
+            try {
+                read[k] = read_monitor_columns(files[k], wanted_columns(watches[k].kind));
+            } catch (...) {
+                failed[k] = std::current_exception();
+            }
+        }
+    };
+    const std::size_t threads = std::min<std::size_t>(std::clamp(std::thread::hardware_concurrency(), 1U, 8U), files.size());
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (const std::exception_ptr& error : failed)
+        if (error)
+            std::rethrow_exception(error);
+    return read;
+}
+
 ControlsRun read_run(const ResultsFolder& results, const std::string& run, const std::vector<ControlWatch>& watches,
                      const Sky& sky, bool clear)
 {
@@ -150,8 +200,7 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
     std::unordered_map<std::string, TapRecord> taps;
     if (std::any_of(watches.begin(), watches.end(), [](const ControlWatch& w) { return w.kind == "regcontrol"; }))
         taps = read_taps(own(taps_export_name(run, clear), "the regulators' taps after the settle"));
-    PowerSeries head_kw{"head_kw", {}}, head_kvar{"head_kvar", {}}, pv_kw{"pv_kw", {}};
-    bool any_pv = false;
+    std::vector<fs::path> files;
     for (const ControlWatch& watch : watches) {
         const std::string& monitor = clear ? watch.clear_monitor : watch.monitor;
         const std::optional<fs::path> file = results.monitor(monitor);
@@ -162,11 +211,19 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
             why += "_1.csv; run the whole study in OpenDSS";
             throw StudyError(why);
         }
-        const MonitorColumns columns = read_monitor_columns(*file);
+        files.push_back(*file);
+    }
+    const std::vector<MonitorColumns> read = read_all_columns(files, watches);
+    PowerSeries head_kw{"head_kw", {}}, head_kvar{"head_kvar", {}}, pv_kw{"pv_kw", {}};
+    bool any_pv = false;
+    for (std::size_t w = 0; w < watches.size(); ++w) {
+        const ControlWatch& watch = watches[w];
+        const fs::path* const file = &files[w];
+        const MonitorColumns& columns = read[w];
         const bool control = watch.kind == "regcontrol" || watch.kind == "capcontrol";
         const int settle = settle_rows(*file, columns, sky, control);
         if (control) {
-            std::vector<int> states(columns.rows.size());
+            std::vector<int> states(columns.rows());
             ControlCounts counts;
             if (watch.kind == "regcontrol") {
                 const std::vector<std::size_t> tap = columns_named(columns, "tap");
@@ -177,25 +234,25 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                     throw StudyError(results.folder().string() + "'s export of the taps names no RegControl " + watch.name +
                                      ": write the study again, run it, then read it");
                 const TapRecord& r = record->second;
-                const double settled = columns.rows[static_cast<std::size_t>(settle - 1)][tap.front()];
+                const double settled = columns.at(static_cast<std::size_t>(settle - 1), tap.front());
                 if (std::fabs(settled - r.tap) > r.step / 4)
                     throw StudyError(file->string() + " ends its settle at tap " + decimal_text(settled, 6) +
                                      " where the engine's export of the taps says " + decimal_text(r.tap, 6) +
                                      ": they are of different runs; run the study again");
                 for (std::size_t i = 0; i < states.size(); ++i)
-                    states[i] = r.position + static_cast<int>(std::lround((columns.rows[i][tap.front()] - r.tap) / r.step));
+                    states[i] = r.position + static_cast<int>(std::lround((columns.at(i, tap.front()) - r.tap) / r.step));
             } else {
                 const std::vector<std::size_t> steps = columns_named(columns, "step_");
                 if (steps.empty())
                     throw StudyError(file->string() + " holds no \"Step_1\": its monitor is not of mode 6; write the study again");
                 for (std::size_t i = 0; i < states.size(); ++i)
                     for (const std::size_t s : steps)
-                        states[i] += static_cast<int>(std::lround(columns.rows[i][s]));
+                        states[i] += static_cast<int>(std::lround(columns.at(i, s)));
                 // Each capacitor step that switches counts, however many switch at once.
                 for (std::size_t i = static_cast<std::size_t>(settle); i < states.size(); ++i) {
                     int switched = 0;
                     for (const std::size_t s : steps)
-                        switched += static_cast<int>(std::lround(std::fabs(columns.rows[i][s] - columns.rows[i - 1][s])));
+                        switched += static_cast<int>(std::lround(std::fabs(columns.at(i, s) - columns.at(i - 1, s))));
                     counts.changes += switched;
                     counts.steps_changed += switched > 0 ? 1 : 0;
                 }
@@ -227,21 +284,21 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                              "ppolar=no; write the study again");
         // The engine gives the power flowing into the element's terminal: the source gives, the PV
         // systems make, both negative.
-        const auto sum = [&](const std::vector<double>& row, const std::vector<std::size_t>& which) {
+        const auto sum = [&](std::size_t row, const std::vector<std::size_t>& which) {
             double total = 0;
             for (const std::size_t i : which)
-                total += row[i];
+                total += columns.at(row, i);
             return -total;
         };
         if (watch.kind == "head") {
-            for (const std::vector<double>& row : columns.rows) {
-                head_kw.values.push_back(sum(row, p));
-                head_kvar.values.push_back(sum(row, q));
+            for (std::size_t i = 0; i < columns.rows(); ++i) {
+                head_kw.values.push_back(sum(i, p));
+                head_kvar.values.push_back(sum(i, q));
             }
         } else {
-            pv_kw.values.resize(columns.rows.size(), 0.0);
-            for (std::size_t i = 0; i < columns.rows.size(); ++i)
-                pv_kw.values[i] += sum(columns.rows[i], p);
+            pv_kw.values.resize(columns.rows(), 0.0);
+            for (std::size_t i = 0; i < columns.rows(); ++i)
+                pv_kw.values[i] += sum(i, p);
             any_pv = true;
         }
     }

@@ -255,8 +255,9 @@ std::unordered_map<std::string, BusVoltages> read_voltage_export(const fs::path&
     return buses;
 }
 
-MonitorColumns read_monitor_columns(const fs::path& file)
+MonitorColumns read_monitor_columns(const fs::path& file, const std::function<bool(const std::string&)>& wanted)
 {
+    std::vector<char> keep;  // of each column from the third
     std::vector<char> buffer;
     read_whole(file, buffer);
     MonitorColumns out;
@@ -274,6 +275,8 @@ MonitorColumns read_monitor_columns(const fs::path& file)
             if (out.names.size() < 2 || lower(out.names[0]) != "hour")
                 throw StudyError(file.string() + " is not a monitor export: its first line is not \"hour,t(sec),...\"");
             out.names.erase(out.names.begin(), out.names.begin() + 2);
+            for (const std::string& name : out.names)
+                keep.push_back(!wanted || wanted(lower(name)) ? 1 : 0);
             return;
         }
         if (trim_blanks(line).empty())
@@ -283,27 +286,43 @@ MonitorColumns read_monitor_columns(const fs::path& file)
         const auto bad = [&](const std::string& why) {
             return StudyError(file.string() + ":" + std::to_string(number) + ": " + why);
         };
-        std::vector<double> fields;
-        fields.reserve(out.names.size() + 2);
+        // hour, t(sec), then the columns straight into the cells.
+        const std::size_t expected = out.names.size() + 2;
+        double hour = 0, seconds = 0;
+        std::size_t fields = 0;
         for (;;) {
+            if (fields >= 2 && fields - 2 < keep.size() && keep[fields - 2] == 0) {
+                // A column not asked for: passed over, unread.
+                out.cells.push_back(0);
+                ++fields;
+                const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
+                if (comma == nullptr)
+                    break;
+                p = static_cast<const char*>(comma) + 1;
+                continue;
+            }
             double value = 0;
             if (!take_number(p, end, value))
-                throw bad("field " + std::to_string(fields.size() + 1) + " is not a number");
-            fields.push_back(value);
+                throw bad("field " + std::to_string(fields + 1) + " is not a number");
+            if (fields == 0)
+                hour = value;
+            else if (fields == 1)
+                seconds = value;
+            else
+                out.cells.push_back(value);
+            ++fields;
             while (p < end && (*p == ' ' || *p == '\t' || *p == '\r'))
                 ++p;
             if (p == end)
                 break;
             if (*p != ',')
-                throw bad("field " + std::to_string(fields.size()) + " is not a number");
+                throw bad("field " + std::to_string(fields) + " is not a number");
             ++p;
         }
-        if (fields.size() != out.names.size() + 2)
-            throw bad(std::to_string(fields.size()) + " fields where its header names " +
-                      std::to_string(out.names.size() + 2) +
+        if (fields != expected)
+            throw bad(std::to_string(fields) + " fields where its header names " + std::to_string(expected) +
                       (line.data() + line.size() == buffer.data() + buffer.size() ? "; the file looks cut short" : ""));
-        out.times.push_back(fields[0] * 3600 + fields[1]);
-        out.rows.emplace_back(fields.begin() + 2, fields.end());
+        out.times.push_back(hour * 3600 + seconds);
     });
     if (first)
         throw StudyError(file.string() + " is empty: the engine stopped while writing it; run the study again");

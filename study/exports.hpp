@@ -5,6 +5,7 @@
 // Voltages", whose BasekV (line to line) is each bus's base.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <string>
@@ -61,11 +62,17 @@ struct BusVoltages {
 // dropped), and each row's time (hour x 3600 + t(sec)) and numbers. Throws StudyError naming the
 // file for one that is not a monitor export, or a row that is not numbers.
 struct MonitorColumns {
-    std::vector<std::string> names;      // from the third field: "Tap (pu)", "Step_1", "P1 (kW)", ...
+    std::vector<std::string> names;  // from the third field: "Tap (pu)", "Step_1", "P1 (kW)", ...
     std::vector<double> times;
-    std::vector<std::vector<double>> rows;  // each row's fields from the third
+    std::vector<double> cells;       // each row's fields from the third, row after row
+
+    [[nodiscard]] std::size_t rows() const { return times.size(); }
+    [[nodiscard]] double at(std::size_t row, std::size_t column) const { return cells[row * names.size() + column]; }
 };
-[[nodiscard]] MonitorColumns read_monitor_columns(const std::filesystem::path& file);
+// Reads a monitor export whole; with `wanted`, only the columns whose lower-case names it takes are
+// read, the others left 0.
+[[nodiscard]] MonitorColumns read_monitor_columns(const std::filesystem::path& file,
+                                                  const std::function<bool(const std::string&)>& wanted = {});
 
 // Reads a monitor export's voltage magnitudes, reusing `buffer`: volts[row x conductors.size() + i]
 // is conductor conductors[i] (from 1) in row `row` (from 0), and found[i] says whether the file
