@@ -25,8 +25,10 @@ namespace umbrascope {
     const int length = std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(seconds / 3600),
                                      static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
     std::string out(text, static_cast<std::size_t>(length));
-    if (tenths % 10 != 0)
-        out += "." + std::to_string(tenths % 10);
+    if (tenths % 10 != 0) {
+        out += '.';
+        out += static_cast<char>('0' + tenths % 10);
+    }
     return out;
 }
 
