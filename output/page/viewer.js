@@ -775,6 +775,9 @@ function input() {
       state.playing ? pause() : play();
     } else if (e.key === 'f' || e.key === 'F') {
       fit(); requestDraw();
+    } else if ((e.key === 'w' || e.key === 'W') && page.network.worst_row > 0) {
+      pause();
+      show(page.network.worst_row, true);
     } else {
       return;
     }

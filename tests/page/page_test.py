@@ -210,10 +210,16 @@ with browser as b:
     # The next excursion outside range A (rows 1 to 3, then 5), ringing the row's worst bus.
     b.key("Home")
     b.key("ArrowRight", modifiers=2)
+    b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
     check(b.run("umbrascope.row()") == 5, "Ctrl+Right goes to the first row of the next excursion, 5")
     check("worst bus Tail" in b.run("document.getElementById('when').textContent"), "the band names the worst bus")
     b.key("ArrowLeft", modifiers=2)
     check(b.run("umbrascope.row()") == 1, "Ctrl+Left goes back to the first row of the one before, 1")
+    b.key("End")
+    b.key("w", code="KeyW")
+    b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+    check(b.run("umbrascope.row()") == 1 and "worst bus Tail" in b.run("document.getElementById('when').textContent"),
+          "W goes to the worst row, 1, ringing its worst bus")
 
     check(b.requests == [url + "#row=3"] or b.requests == [url], "nothing fetched but the page: " + str(b.requests))
     check(not b.exceptions, "nothing thrown: " + str(b.exceptions[:1]))
