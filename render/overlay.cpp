@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <unordered_map>
 
 #include "core/shade.hpp"
@@ -51,16 +52,22 @@ void shade_map(Pixel* bits, int width, int height, int stride_pixels, const View
         const int level = shade_level(index);
         levels[i] = level == 0 ? white : shade_of(level);
     }
+    // Along a line the step's place moves by a fixed amount a pixel: stepped in 32.32 fixed point,
+    // the line's ends clamped into the table (every pixel between lies between them).
     const double inverse = 1 / cell;
     const double last = static_cast<double>(steps - 1);
+    const auto place = [&](double t) { return std::clamp(t * inverse + 0.5, 0.0, last); };
+    constexpr double one = 4294967296.0;  // 2^32
     for (int y = top; y < bottom; ++y) {
         Pixel* line = bits + static_cast<std::ptrdiff_t>(y) * stride_pixels;
-        double t = t0 + b * (y - top) - t_low;
-        for (int x = left; x < right; ++x, t += a) {
-            if (line[x] != white)
-                continue;
-            line[x] = levels[static_cast<std::size_t>(std::clamp(t * inverse + 0.5, 0.0, last))];
-        }
+        const double t = t0 + b * (y - top) - t_low;
+        const double from = place(t);
+        const double to = place(t + a * (right - 1 - left));
+        auto at = static_cast<std::int64_t>(from * one);
+        const std::int64_t by = right - 1 > left ? static_cast<std::int64_t>((to - from) / (right - 1 - left) * one) : 0;
+        for (int x = left; x < right; ++x, at += by)
+            if (line[x] == white)
+                line[x] = levels[static_cast<std::size_t>(at >> 32)];
     }
 }
 
