@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@
 #include "run/export_run.hpp"
 #include "run/recolour.hpp"
 #include "model/voltages.hpp"
+#include "model/sky_field.hpp"
+#include "core/fingerprint.hpp"
 #include "scenario/sensor.hpp"
 #include "scenario/drift.hpp"
 #include "scenario/network_buses.hpp"
@@ -111,6 +114,20 @@ const fs::path& feeder_8500_voltages()
         const scenario::SunTable table = scenario::sensor_sun(buses.places, series, sky);
         write_file(made.path / sun_table_file_name,
                    scenario::sun_table_text(table, scenario::SunHeader{"the sensor", "", 1, buses.names}));
+        // The field the sky was made from, kept aside for the shaded folder below.
+        SkyField field;
+        field.at_x = sky.at.x;
+        field.at_y = sky.at.y;
+        field.metres_per_unit = sky.metres_per_unit;
+        field.speed = sky.speed;
+        field.from = sky.from;
+        field.interval = sky.interval;
+        field.first = sky.first;
+        field.row_interval = sky.row_interval;
+        field.series = series.values;
+        field.scale = sky.scale;
+        field.sky_fingerprint = file_fingerprint(made.path / sun_table_file_name).value_or("");
+        write_file(made.path / "field.kept", sky_field_text(field));
         scenario::DriftOptions options;
         options.clouds = 0;
         options.steps = table.rows;
@@ -145,6 +162,20 @@ const fs::path& feeder_8500_voltages()
         write_file(made.path / lowest_voltage_file_name, low);
         write_file(made.path / highest_voltage_file_name, high);
         write_file(made.path / voltage_report_file_name, report);
+        return made;
+    }();
+    return folder.path;
+}
+
+// The same folder with its measured sky's field beside the sun table, as umbrascope-clouds writes
+// it, so that pictures shade the map's white by the sky.
+const fs::path& feeder_8500_shaded()
+{
+    static const Folder folder = [] {
+        Folder made("umbrascope-bench-8500-shaded-");
+        for (const fs::directory_entry& entry : fs::directory_iterator(feeder_8500_voltages()))
+            fs::copy(entry.path(), made.path / entry.path().filename());
+        fs::rename(made.path / "field.kept", made.path / sky_field_name);
         return made;
     }();
     return folder.path;
@@ -335,6 +366,68 @@ void film_with_profile_8500_node_feeder(benchmark::State& state)
     state.counters["frame_ms"] = frame_ms;
 }
 BENCHMARK(film_with_profile_8500_node_feeder)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// A film of rows 1401 to 1700 of the sky, coloured by class, 1920 x 1080, without the shade
+// (shade:0) and with the map's white shaded by the sky's field drifting with the wind (shade:1).
+void film_shade_8500_node_feeder(benchmark::State& state)
+{
+    Folder out("umbrascope-bench-shade-film-");
+    ExportPlan plan;
+    plan.input = state.range(0) != 0 ? feeder_8500_shaded() : feeder_8500_voltages();
+    plan.large = true;
+    plan.frame.width = 1920;
+    plan.frame.height = 1080;
+    plan.frame.annotate = true;
+    plan.first_row = 1401;
+    plan.last_pass = 1700;
+    plan.animation = out.path / "run.mp4";
+    double frame_ms = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const ExportResult result = export_run(plan, {});
+        frame_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
+                   std::max(1, result.passes - plan.first_row + 1);
+    }
+    state.counters["frame_ms"] = frame_ms;
+}
+BENCHMARK(film_shade_8500_node_feeder)->ArgName("shade")->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+// The folder the page benchmarks read: UMBRASCOPE_PAGE_FOLDER where set (a study brought back from
+// the engine, say), else the 8500-node feeder's sky with its made-up voltage tables.
+fs::path page_folder()
+{
+    const char* named = std::getenv("UMBRASCOPE_PAGE_FOLDER");
+    return named != nullptr ? fs::path(named) : feeder_8500_shaded();
+}
+
+// The whole run written as one page, as umbrascope-export --animation study.html writes it.
+void page_8500_node_feeder(benchmark::State& state)
+{
+    Folder out("umbrascope-bench-page-");
+    ExportPlan plan;
+    plan.input = page_folder();
+    plan.large = true;
+    plan.animation = out.path / "study.html";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(export_run(plan, {}).passes);
+    state.counters["MB"] = static_cast<double>(fs::file_size(out.path / "study.html")) / 1e6;
+}
+BENCHMARK(page_8500_node_feeder)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What the page is held to: gzip -6 of the folder's three tables, the sun table and the two
+// voltage tables, one after the other.
+void gzip_tables_8500_node_feeder(benchmark::State& state)
+{
+    const fs::path folder = page_folder();
+    std::string command;
+    for (const std::string_view name : {sun_table_file_name, lowest_voltage_file_name, highest_voltage_file_name})
+        command += "gzip -6 -c '" + (folder / name).string() + "' > /dev/null && ";
+    command += "true";
+    for (auto _ : state)
+        if (std::system(command.c_str()) != 0)
+            state.SkipWithError("gzip failed");
+}
+BENCHMARK(gzip_tables_8500_node_feeder)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The whole run of the 8500-node feeder (120 rows) written as umbrascope-export writes it, at
 // 1280 x 720, 1920 x 1080 and 3840 x 2160: an MP4 film, a WebM film, a GIF and PNG frames. The

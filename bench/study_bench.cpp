@@ -1,20 +1,23 @@
-// Speed of the study on the IEEE 8500-node feeder under its own one-second sky (2,913 rows):
-// writing the OpenDSS script, and reading back the exports of its 3,636 monitors. The exports are
-// made here as an engine writes them (mode 32, "hour, t(sec), |V|..., |I|...", the voltages
-// export), with voltages that wander around each bus's base. See docs/performance.md.
+// Speed of the study on the IEEE 8500-node feeder with a PV system beside every tenth load (117),
+// under its own one-second sky (2,913 rows), as the README builds it: writing the OpenDSS script;
+// the engine's time for the study with the regulators', capacitors', head's and PV systems'
+// monitors and without them; and reading back the engine's exports with the controls and
+// without. The engine is the one at UMBRASCOPE_OPENDSS (default ../shared/opendss/dss); where
+// none runs, the benchmarks that need it say so and are skipped. See docs/performance.md.
 
 #include <benchmark/benchmark.h>
 
-#include <cmath>
-#include <cstdio>
+#include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
+#include <sstream>
+#include <string>
 
-#include "import/elements.hpp"
-#include "import/network.hpp"
-#include "scenario/sensor.hpp"
+#include "core/words.hpp"
+#include "study/controls.hpp"
+#include "study/exports.hpp"
+#include "study/folder.hpp"
 #include "study/plan.hpp"
 #include "study/study.hpp"
 
@@ -25,94 +28,77 @@ namespace fs = std::filesystem;
 
 const fs::path feeder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee8500";
 
+std::string slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 void put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-// A scenario folder for the feeder, as the import and the clouds make it, written once.
+std::string quote(const fs::path& path)
+{
+    std::string quoted(1, '\'');
+    quoted += path.string();
+    quoted += '\'';
+    return quoted;
+}
+
+bool run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()) == 0; }
+
+fs::path engine()
+{
+    const char* named = std::getenv("UMBRASCOPE_OPENDSS");
+    return named != nullptr ? fs::path(named) : fs::path(UMBRASCOPE_SOURCE_DIR) / "../shared/opendss/dss";
+}
+
+bool engine_runs() { return fs::exists(engine()) && run(quote(engine()) + " -c \"new circuit.probe\" -c solve"); }
+
+// The links write_study asks for where the circuit names a file in another letter case, as the
+// published circuit does, for the engine on a case-sensitive file system.
+void link_other_case(const study::WriteResult& written)
+{
+    for (const std::string& link : written.other_case)
+        (void)run(link);
+}
+
+// The circuit with its PV systems, imported, and its sky, as the README's commands make them.
 struct Scenario {
-    fs::path folder;
-    fs::path shapes;
+    fs::path work = fs::temp_directory_path() / "umbrascope-study-bench";
+    fs::path folder = work / "feeder";
+    bool made = false;
 
     Scenario()
     {
-        folder = fs::temp_directory_path() / "umbrascope-study-bench";
-        fs::remove_all(folder);
-        fs::create_directories(folder / "results");
-        import::DiskFiles files;
-        const import::Circuit circuit = import::read_circuit(feeder / "Master.dss", files);
-        const fs::path coords = *files.find(circuit.coordinates->from, circuit.coordinates->name);
-        std::string why;
-        const import::Network network = import::join_network(
-            import::read_coordinates(*files.read(coords, why), coords.string(), import::Degrees::none), circuit);
-        put(folder / "cloud_bus_coords_connections.txt", import::network_file_text(network, "Master.dss"));
-        put(folder / "feeder_elements.csv", elements_file_text(import::stand_ins(circuit, network)));
-        put(folder / "feeder_circuit.txt", circuit_record_text(import::circuit_record(circuit, network, feeder / "Master.dss")));
-
-        std::vector<scenario::Place> places;
-        scenario::SunHeader header{"the sensor", "", 1, {}};
-        for (const import::Bus& bus : network.buses) {
-            places.push_back({bus.x, bus.y});
-            header.names.push_back(bus.name);
+        // Made by an earlier run of the benchmarks: kept, as the engine's run of it below is.
+        if (fs::exists(folder / "sun.dss") && fs::exists(folder / study::map_name)) {
+            made = true;
+            return;
         }
-        const scenario::SensorSeries series =
-            scenario::read_sensor(*files.read(feeder / "Normalized-1s-2900-pts.CSV", why), "sensor");
-        scenario::SensorSky sky;
-        sky.metres_per_unit = 0.3048;
-        sky.speed = 10;
-        sky.at = places[places.size() / 2];
-        sky.rows = static_cast<int>(series.values.size());
-        const scenario::SunTable table = scenario::sensor_sun(places, series, sky);
-        put(folder / "cloud_sun_intensity_table.txt", scenario::sun_table_text(table, header));
-        shapes = folder / "sun.dss";
-        put(shapes, scenario::loadshapes_text(table, header, nullptr, nullptr));
-        (void)study::write_study({folder, shapes});
-        exports(table.rows);
-    }
-
-    // What an engine would have written: a file a monitor and the voltages export.
-    void exports(int rows) const
-    {
-        const std::vector<study::Monitor> monitors = study::read_map(folder / study::map_name);
-        std::map<std::string, std::set<int>> nodes;
-        for (const study::Monitor& monitor : monitors)
-            for (const int node : monitor.nodes)
-                if (node > 0)
-                    nodes[monitor.bus].insert(node);
-        const auto base = [](const std::string& bus) { return bus.rfind("sx", 0) == 0 ? 0.208 : 12.47; };
-        std::string voltages = "Bus, BasekV, Node1, Magnitude1, Angle1, pu1\n";
-        for (const auto& [bus, at] : nodes) {
-            voltages += "\"" + bus + "\", " + std::to_string(base(bus));
-            for (const int node : at)
-                voltages += ", " + std::to_string(node) + ", " + std::to_string(base(bus) * 577.35) + ", 0.0, 1.0";
-            voltages += "\n";
+        fs::remove_all(work);
+        fs::create_directories(work);
+        fs::copy(feeder, work / "circuit", fs::copy_options::recursive);
+        std::istringstream loads(slurp(work / "circuit/Loads.dss"));
+        std::string pv, line;
+        for (int n = 0; std::getline(loads, line);) {
+            std::istringstream words(line);
+            std::string verb, name, word, bus;
+            words >> verb >> name;
+            if (lower(verb) != "new" || lower(name).rfind("load.", 0) != 0 || ++n % 10 != 0)
+                continue;
+            while (words >> word)
+                if (lower(word).rfind("bus1=", 0) == 0)
+                    bus = word.substr(5);
+            pv += "New PVSystem.pv_" + name.substr(5) + " phases=1 bus1=" + bus + " kV=0.208 kVA=5 Pmpp=5 irradiance=1\n";
         }
-        put(folder / "results/IEEE8500_EXP_VOLTAGES.CSV", voltages);
-        std::string text;
-        char number[64];
-        for (const study::Monitor& monitor : monitors) {
-            const std::size_t n = monitor.nodes.size();
-            text = "hour,t(sec)";
-            for (std::size_t k = 1; k <= n; ++k)
-                text += ",\"|V|" + std::to_string(k) + " (volts)\"";
-            for (std::size_t k = 1; k <= n; ++k)
-                text += ",\"|I|" + std::to_string(k) + " (amps)\"";
-            text += "\n";
-            const double volts = base(monitor.bus) * 577.35;
-            for (int row = 1; row <= rows; ++row) {
-                std::snprintf(number, sizeof number, "%d, %.5f", (row / 3600), static_cast<double>(row % 3600));
-                text += number;
-                for (std::size_t k = 0; k < n; ++k) {
-                    std::snprintf(number, sizeof number, ", %g",
-                                  monitor.nodes[k] == 0 ? 0.0 : volts * (1 + 0.04 * std::sin(row * 0.01 + static_cast<double>(k))));
-                    text += number;
-                }
-                for (std::size_t k = 0; k < n; ++k) {
-                    std::snprintf(number, sizeof number, ", %g", 12.5 + static_cast<double>(k));
-                    text += number;
-                }
-                text += "\n";
-            }
-            put(folder / "results" / ("IEEE8500_Mon_" + monitor.name + "_1.csv"), text);
-        }
+        put(work / "circuit/PVSystems.dss", pv);
+        put(work / "circuit/Study.dss", "Redirect Master.dss\nRedirect PVSystems.dss\n");
+        made = run(std::string(UMBRASCOPE_IMPORT) + " " + quote(work / "circuit/Study.dss") + " " + quote(folder)) &&
+               run(std::string(UMBRASCOPE_CLOUDS) + " --units ft --wind 10,270 --from-sensor " +
+                   quote(work / "circuit/Normalized-1s-2900-pts.CSV") + " --sensor-interval 1 --loadshapes " +
+                   quote(folder / "sun.dss") + " " + quote(folder));
     }
 };
 
@@ -122,27 +108,149 @@ const Scenario& scenario_8500()
     return made;
 }
 
-// From the folder and the circuit to study.dss and its map, as umbrascope-study write does it.
+// The study written and run by the engine once, with the twin, as a user runs it (an earlier run's
+// exports of the same script are kept); and beside it a folder whose controls' map is empty,
+// reading the same exports.
+struct Studied {
+    bool made = false;
+    fs::path without = scenario_8500().work / "without";
+
+    Studied()
+    {
+        const Scenario& scenario = scenario_8500();
+        if (!scenario.made || !engine_runs())
+            return;
+        const study::WriteResult written = study::write_study({scenario.folder, scenario.folder / "sun.dss", true});
+        link_other_case(written);
+        if (!fs::exists(written.results / study::end_marker_name(written.run)) &&
+            !run(quote(engine()) + " " + quote(written.script)))
+            return;
+        fs::remove_all(without);
+        fs::create_directories(without);
+        for (const fs::directory_entry& entry : fs::directory_iterator(scenario.folder))
+            if (entry.is_regular_file())
+                fs::copy(entry.path(), without / entry.path().filename());
+        const std::string map = slurp(without / study::controls_map_name);
+        put(without / study::controls_map_name, map.substr(0, map.find('\n') + 1));
+        made = true;
+    }
+};
+
+const Studied& studied_8500()
+{
+    static const Studied made;
+    return made;
+}
+
+// Whether a line of the script makes or exports a monitor of a control, the head or a PV system
+// (named "<run>_tap1", "<run>_cap1", "<run>_head", "<run>_pv1"), or exports the taps.
+bool watches_a_control(const std::string& line, const std::string& run)
+{
+    if (line.rfind("export taps", 0) == 0)
+        return true;
+    for (std::size_t at = line.find(run + "_"); at != std::string::npos; at = line.find(run + "_", at + 1)) {
+        const std::string rest = line.substr(at + run.size() + 1);
+        for (const char* kind : {"tap", "cap", "pv"}) {
+            const std::size_t n = std::string(kind).size();
+            if (rest.rfind(kind, 0) == 0 && rest.size() > n && std::isdigit(static_cast<unsigned char>(rest[n])) != 0)
+                return true;
+        }
+        if (rest.rfind("head", 0) == 0 && (rest.size() == 4 || std::isalnum(static_cast<unsigned char>(rest[4])) == 0))
+            return true;
+    }
+    return false;
+}
+
+const char* const no_engine = "no OpenDSS engine runs at UMBRASCOPE_OPENDSS (default ../shared/opendss/dss): skipped";
+
+// From the folder and the circuit to study.dss and its maps, as umbrascope-study write does it.
 void write_8500_study(benchmark::State& state)
 {
     const Scenario& made = scenario_8500();
+    if (!made.made) {
+        state.SkipWithError("the scenario could not be made");
+        return;
+    }
     for (auto _ : state) {
-        const study::WriteResult result = study::write_study({made.folder, made.shapes});
+        const study::WriteResult result = study::write_study({made.folder, made.folder / "sun.dss", true});
         benchmark::DoNotOptimize(result.monitors);
     }
 }
 BENCHMARK(write_8500_study)->Unit(benchmark::kMillisecond);
 
-// The 3,636 exports of 2,913 rows (about 480 MB) into the two tables and the report.
-void read_8500_study(benchmark::State& state)
+// The engine's time for the study without the twin, with the controls' monitors (and the taps'
+// export) and with them taken out of the same script.
+void engine_8500_study(benchmark::State& state)
 {
     const Scenario& made = scenario_8500();
+    if (!made.made || !engine_runs()) {
+        state.SkipWithError(no_engine);
+        return;
+    }
+    const bool controls = state.range(0) != 0;
+    const fs::path folder = made.work / (controls ? "engine_with" : "engine_without");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    for (const fs::directory_entry& entry : fs::directory_iterator(made.folder))
+        if (entry.is_regular_file())
+            fs::copy(entry.path(), folder / entry.path().filename());
+    const study::WriteResult written = study::write_study({folder, folder / "sun.dss", false});
+    link_other_case(written);
+    if (!controls) {
+        std::istringstream script(slurp(written.script));
+        std::string kept, line;
+        while (std::getline(script, line))
+            if (!watches_a_control(lower(line), lower(written.run)))
+                kept += line + "\n";
+        put(written.script, kept);
+    }
+    const std::string command = quote(engine()) + " " + quote(written.script);
+    for (auto _ : state)
+        if (!run(command))
+            state.SkipWithError("the engine failed on the study");
+}
+BENCHMARK(engine_8500_study)->ArgName("controls")->Arg(1)->Arg(0)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The engine's 3,636 voltage monitors' exports (about 512 MB) into the two tables and the report,
+// with the controls' exports and their report (controls:1) and without them (controls:0).
+void read_8500_study(benchmark::State& state)
+{
+    const Studied& made = studied_8500();
+    if (!made.made) {
+        state.SkipWithError(no_engine);
+        return;
+    }
+    const Scenario& scenario = scenario_8500();
+    study::ReadOptions options{scenario.folder, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    if (state.range(0) == 0) {
+        options.folder = made.without;
+        options.results = scenario.folder / "results";
+    }
     for (auto _ : state) {
-        const study::ReadResult result = study::read_study({made.folder, std::nullopt, std::nullopt, std::nullopt, std::nullopt});
+        const study::ReadResult result = study::read_study(options);
         benchmark::DoNotOptimize(result.summary.data());
     }
 }
-BENCHMARK(read_8500_study)->Unit(benchmark::kMillisecond);
+BENCHMARK(read_8500_study)->ArgName("controls")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The controls' part of that read alone: the regulators', capacitors', head's and PV systems'
+// exports under the sky and under the clear sky (278 files, 43 MB) into their series.
+void read_8500_controls(benchmark::State& state)
+{
+    const Studied& made = studied_8500();
+    if (!made.made) {
+        state.SkipWithError(no_engine);
+        return;
+    }
+    const fs::path folder = scenario_8500().folder;
+    const study::ResultsFolder results(folder / "results", "ieee8500");
+    const std::vector<study::ControlWatch> watches = study::read_controls_map(folder / study::controls_map_name);
+    const std::string run = watches.front().monitor.substr(0, 23);  // "study_<sky>_<script>"
+    const study::Sky sky = study::read_sky(folder);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(study::read_controls(results, run, watches, sky).sky.controls.size());
+}
+BENCHMARK(read_8500_controls)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
