@@ -351,10 +351,9 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     // acts at once (Static) and the series in the circuit's mode, Time where it sets none.
     const std::string settle_mode = off ? "Off" : "Static";
     const std::string series_mode = facts.control_mode.empty() ? "Time" : mode_word(facts.control_mode);
-    int regulators = 0, capacitors = 0, pv = 0;
+    int regulators = 0, pv = 0;
     for (const ControlWatch& watch : watches) {
         regulators += watch.kind == "regcontrol" ? 1 : 0;
-        capacitors += watch.kind == "capcontrol" ? 1 : 0;
         pv += watch.kind == "pv" ? 1 : 0;
     }
     const std::string results = quoted_path(facts.results);
