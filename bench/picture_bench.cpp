@@ -115,17 +115,7 @@ const fs::path& feeder_8500_voltages()
         write_file(made.path / sun_table_file_name,
                    scenario::sun_table_text(table, scenario::SunHeader{"the sensor", "", 1, buses.names}));
         // The field the sky was made from, kept aside for the shaded folder below.
-        SkyField field;
-        field.at_x = sky.at.x;
-        field.at_y = sky.at.y;
-        field.metres_per_unit = sky.metres_per_unit;
-        field.speed = sky.speed;
-        field.from = sky.from;
-        field.interval = sky.interval;
-        field.first = sky.first;
-        field.row_interval = sky.row_interval;
-        field.series = series.values;
-        field.scale = sky.scale;
+        SkyField field = scenario::sky_field(series, sky);
         field.sky_fingerprint = file_fingerprint(made.path / sun_table_file_name).value_or("");
         write_file(made.path / "field.kept", sky_field_text(field));
         scenario::DriftOptions options;
@@ -340,6 +330,19 @@ void read_voltages_8500_node_feeder(benchmark::State& state)
 }
 BENCHMARK(read_voltages_8500_node_feeder)->Unit(benchmark::kMillisecond);
 
+// Runs the export of `plan` an iteration, counting the time a frame.
+void film(benchmark::State& state, const ExportPlan& plan)
+{
+    double frame_ms = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const ExportResult result = export_run(plan, {});
+        frame_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
+                   std::max(1, result.passes - plan.first_row + 1);
+    }
+    state.counters["frame_ms"] = frame_ms;
+}
+
 // A film by voltage with the profile beside the map, 1920 x 1080, of rows 1401 to 1700 of the
 // sky; docs/performance.md sets it against ffmpeg encoding the same frames from PNG.
 void film_with_profile_8500_node_feeder(benchmark::State& state)
@@ -356,14 +359,7 @@ void film_with_profile_8500_node_feeder(benchmark::State& state)
     plan.first_row = 1401;
     plan.last_pass = 1700;
     plan.animation = out.path / "run.mp4";
-    double frame_ms = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        const ExportResult result = export_run(plan, {});
-        frame_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
-                   std::max(1, result.passes - plan.first_row + 1);
-    }
-    state.counters["frame_ms"] = frame_ms;
+    film(state, plan);
 }
 BENCHMARK(film_with_profile_8500_node_feeder)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
@@ -381,14 +377,7 @@ void film_shade_8500_node_feeder(benchmark::State& state)
     plan.first_row = 1401;
     plan.last_pass = 1700;
     plan.animation = out.path / "run.mp4";
-    double frame_ms = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        const ExportResult result = export_run(plan, {});
-        frame_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
-                   std::max(1, result.passes - plan.first_row + 1);
-    }
-    state.counters["frame_ms"] = frame_ms;
+    film(state, plan);
 }
 BENCHMARK(film_shade_8500_node_feeder)->ArgName("shade")->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
 

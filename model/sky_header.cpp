@@ -1,11 +1,11 @@
 #include "model/sky_header.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <fstream>
 
 #include "core/clock.hpp"
 #include "core/lines.hpp"
+#include "core/words.hpp"
 #include "core/run_state.hpp"
 
 namespace umbrascope {
@@ -19,15 +19,6 @@ std::string without_cr(std::string line)
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return line;
-}
-
-std::optional<double> number_of(std::string_view text)
-{
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
 }
 
 // The names of the network file's buses, as its coordinate lines give them.

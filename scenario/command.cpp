@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "cli/command_line.hpp"
 #include "core/fingerprint.hpp"
 #include "core/run_state.hpp"
+#include "core/words.hpp"
 #include "model/circuit_record.hpp"
 #include "model/element_map.hpp"
 #include "output/output_file.hpp"
@@ -107,15 +107,6 @@ used (one line on standard error says why); nothing is written then.
 namespace {
 
 constexpr int classic_rows = 2000;
-
-std::optional<double> number_of(std::string_view text)
-{
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
 
 std::string read_file(const fs::path& path, const char* what)
 {
@@ -392,17 +383,7 @@ void measured_sky(const CloudsOptions& options, const NetworkBuses& network, Sce
     if (window.clock || options.start)
         out.header.start = options.start.value_or(0) + window.first;
     // The field the table was made from, for pictures to shade the map by.
-    SkyField field;
-    field.at_x = sky.at.x;
-    field.at_y = sky.at.y;
-    field.metres_per_unit = sky.metres_per_unit;
-    field.speed = sky.speed;
-    field.from = sky.from;
-    field.interval = sky.interval;
-    field.first = sky.first;
-    field.row_interval = sky.row_interval;
-    field.series = series.values;
-    field.scale = sky.scale;
+    SkyField field = sky_field(series, sky);
     field.row_clear = clear_per_row;
     out.field = std::move(field);
     // The track holds the parameter line for the threshold; its radii and side are for the record.

@@ -73,4 +73,20 @@ SunTable sensor_sun(const std::vector<Place>& buses, const SensorSeries& series,
     return table;
 }
 
+SkyField sky_field(const SensorSeries& series, const SensorSky& sky)
+{
+    SkyField field;
+    field.at_x = sky.at.x;
+    field.at_y = sky.at.y;
+    field.metres_per_unit = sky.metres_per_unit;
+    field.speed = sky.speed;
+    field.from = sky.from;
+    field.interval = sky.interval;
+    field.first = sky.first;
+    field.row_interval = sky.row_interval;
+    field.series = series.values;
+    field.scale = sky.scale;
+    return field;
+}
+
 }  // namespace umbrascope::scenario

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/sky_field.hpp"
 #include "scenario/sun_model.hpp"
 
 namespace umbrascope::scenario {
@@ -41,5 +42,8 @@ struct SensorSky {
 // t - lag, held at the series' first and last samples beyond its ends, divided by the scale, to
 // three decimals. Values above 1 (a cloud's bright edge) are kept.
 [[nodiscard]] SunTable sensor_sun(const std::vector<Place>& buses, const SensorSeries& series, const SensorSky& sky);
+
+// The field the sky is spread from, for pictures to shade the map by (no clear sky of its rows).
+[[nodiscard]] SkyField sky_field(const SensorSeries& series, const SensorSky& sky);
 
 }  // namespace umbrascope::scenario
