@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/command_line.hpp"
+#include "model/study_files.hpp"
 #include "output/output_file.hpp"
 #include "scenario/command.hpp"
 
@@ -28,5 +29,12 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
     for (const std::string& text : scenario.warnings)
         std::fprintf(stderr, "umbrascope-clouds: warning: %s\n", text.c_str());
+    if (!written.stale.empty())
+        std::fprintf(stderr,
+                     "umbrascope-clouds: warning: %s in %s %s of the sky before: write the study again "
+                     "(umbrascope-study write %s --loadshapes SHAPES), run it in OpenDSS and read it; until then "
+                     "pictures by voltage are refused there, and pages leave the voltages out\n",
+                     joined_names(written.stale).c_str(), options.folder.string().c_str(),
+                     written.stale.size() == 1 ? "is" : "are", options.folder.string().c_str());
     return 0;
 }

@@ -154,6 +154,7 @@ struct Element {
     std::vector<bool> delta;         // by terminal or winding: conn=delta
     std::optional<double> length;    // a line's length=, in its units=
     double metres_per_unit = 0;      // of units=; 0 where none is given
+    bool switch_length = false;      // the length a switch is given, not the circuit's own
     std::string controlled;          // a control's transformer= or capacitor=, as spelt
     int control_winding = 1;         // a RegControl's winding=
 };
@@ -368,8 +369,8 @@ private:
             if (c == "line") {
                 // OpenDSS takes a length without units in km, and a line without one as 1 long.
                 const double length = element.length.value_or(1);
-                span.unitless = element.metres_per_unit <= 0;
-                span.metres = length * (span.unitless ? 1000 : element.metres_per_unit);
+                span.unitless = element.metres_per_unit <= 0 && !element.switch_length;
+                span.metres = length * (element.metres_per_unit <= 0 ? 1000 : element.metres_per_unit);
             }
             circuit_.spans.push_back(span);
         }
@@ -617,8 +618,10 @@ private:
         } else if (property == "length" && element.element_class == "line") {
             double length = 0;
             const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
-            if (error == std::errc() && end == value.data() + value.size() && length > 0)
+            if (error == std::errc() && end == value.data() + value.size() && length > 0) {
                 element.length = length;
+                element.switch_length = false;
+            }
         } else if (property == "units" && element.element_class == "line") {
             element.metres_per_unit = metres_in(value);
         } else if (property == "switch" && element.element_class == "line") {
@@ -626,6 +629,7 @@ private:
             if (yes_or_no(value).value_or(false)) {
                 element.length = 0.001;
                 element.metres_per_unit = 0;
+                element.switch_length = true;
             }
         } else if ((property == "transformer" && element.element_class == "regcontrol") ||
                    (property == "capacitor" && element.element_class == "capcontrol")) {
@@ -673,6 +677,7 @@ private:
                 element.delta = like.delta;
                 element.length = like.length;
                 element.metres_per_unit = like.metres_per_unit;
+                element.switch_length = like.switch_length;
                 element.controlled = like.controlled;
                 element.control_winding = like.control_winding;
             }

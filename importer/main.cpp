@@ -13,6 +13,7 @@
 #include "core/run_state.hpp"
 #include "import/elements.hpp"
 #include "import/network.hpp"
+#include "model/study_files.hpp"
 #include "output/output_file.hpp"
 
 namespace {
@@ -169,26 +170,6 @@ std::vector<std::string> scenario_files(const fs::path& folder)
     return found;
 }
 
-// A study's files made for the network in `folder`: its script, its results and the voltages.
-std::vector<std::string> study_files(const fs::path& folder)
-{
-    std::vector<std::string> found;
-    std::error_code error;
-    for (const char* name : {"study.dss", "results", "cloud_voltage_min_table.txt", "cloud_voltage_max_table.txt",
-                             "voltage_report.csv", "controls_report.csv", "cloud_controls_table.txt"})
-        if (fs::exists(folder / name, error))
-            found.emplace_back(name);
-    return found;
-}
-
-std::string joined(const std::vector<std::string>& names)
-{
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
-    return text;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -233,7 +214,7 @@ int main(int argc, char* argv[])
     const fs::path folder = operands.back();
     const std::vector<std::string> made_for_old = scenario_files(folder);
     if (!made_for_old.empty() && !force)
-        line.fail(folder.string() + " holds " + joined(made_for_old) + ", made for the network there: give --force to " +
+        line.fail(folder.string() + " holds " + joined_names(made_for_old) + ", made for the network there: give --force to " +
                   "replace the network anyway (and make them again with umbrascope-clouds --force), or import into a " +
                   "new folder");
 
@@ -328,19 +309,20 @@ int main(int argc, char* argv[])
     if (const std::vector<std::string> study = study_files(folder); !study.empty() && network_changed)
         std::fprintf(stderr,
                      "umbrascope-import: warning: %s in %s %s of the network it held before: write the study again "
-                     "(umbrascope-study write), run it in OpenDSS and read it; the voltages there are not of this "
-                     "network\n",
-                     joined(study).c_str(), folder.string().c_str(), study.size() == 1 ? "is" : "are");
+                     "(umbrascope-study write %s --loadshapes SHAPES), run it in OpenDSS and read it; the voltages "
+                     "there are not of this network\n",
+                     joined_names(study).c_str(), folder.string().c_str(), study.size() == 1 ? "is" : "are",
+                     folder.string().c_str());
     if (!made_for_old.empty() && network_changed)
         std::fprintf(stderr,
                      "umbrascope-import: warning: %s in %s %s made for the network it held before: make %s again "
                      "with umbrascope-clouds --force %s\n",
-                     joined(made_for_old).c_str(), folder.string().c_str(), made_for_old.size() == 1 ? "was" : "were",
+                     joined_names(made_for_old).c_str(), folder.string().c_str(), made_for_old.size() == 1 ? "was" : "were",
                      made_for_old.size() == 1 ? "it" : "them", folder.string().c_str());
     const bool large = network.buses.size() > static_cast<std::size_t>(classic_buses) ||
                        network.connections.size() > static_cast<std::size_t>(classic_connections);
     if (!made_for_old.empty() && !network_changed)
-        std::printf("The network is the same as before: %s still fits it.\n", joined(made_for_old).c_str());
+        std::printf("The network is the same as before: %s still fits it.\n", joined_names(made_for_old).c_str());
     else
         std::printf("Next: umbrascope-clouds %s%s makes a sun table and a cloud track for it.\n",
                     made_for_old.empty() ? "" : "--force ", folder.string().c_str());

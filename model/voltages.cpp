@@ -61,7 +61,7 @@ std::string again(const fs::path& table)
 {
     const std::string folder = table.parent_path().string();
     return "; make them again for this sky and network: umbrascope-study write " + folder +
-           ", the study in OpenDSS, then umbrascope-study read " + folder + " (or read --table FILE)";
+           " --loadshapes SHAPES, the study in OpenDSS, then umbrascope-study read " + folder + " (or read --table FILE)";
 }
 
 struct VoltageTable {

@@ -239,11 +239,11 @@ ExportOptions parse_export_command(int argc, char* argv[])
         return extension == ".html" || extension == ".htm";
     };
     if (options.animation && is_page(*options.animation) && fps_given)
-        usage_error("--fps sets the pace of a film; a page plays at the speed chosen in it (1 to 100 rows a second)");
+        usage_error("--fps sets the pace of a film: leave it out for a page, which plays at the speed chosen in it "
+                    "(1 to 100 rows a second)");
     if (options.animation && is_page(*options.animation) && options.first_row > 1)
         usage_error("a page holds the run from its first row: give --passes N for its first N rows, not --rows");
-    const bool page = options.animation && (lower(options.animation->extension().string()) == ".html" ||
-                                            lower(options.animation->extension().string()) == ".htm");
+    const bool page = options.animation && is_page(*options.animation);
     if (options.frame.profile && !options.frame.sized() && !page)
         usage_error("--profile goes beside the map in a frame of a size: give --size WxH too (e.g. 1920x1080)");
     if (options.animation && !options.format_given)

@@ -63,9 +63,24 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     auto st = std::make_unique<RunState>(plan.large);
     // Buses coloured by voltage: the discs take their class's colour before anything records them.
     RecolourSurface surface(traced, st.get());
+    // A page takes the study's voltages and controls wherever the folder has them; where they do not
+    // fit the sky or the network (a sky made again since the study, say) it leaves them out and says
+    // so, unless they were asked for.
+    const bool voltages_wanted = plan.frame.by_voltage || plan.frame.profile;
+    const auto left_out = [&](const char* what, const std::exception& error) {
+        if (events.on_warning)
+            events.on_warning(std::string("the page leaves out the study's ") + what + ": " + error.what());
+    };
     std::optional<RunVoltages> voltages;
-    if (plan.frame.by_voltage || plan.frame.profile || (page && has_voltage_tables(plan.input)))
+    if (voltages_wanted) {
         voltages = RunVoltages::read(plan.input);
+    } else if (page && has_voltage_tables(plan.input)) {
+        try {
+            voltages = RunVoltages::read(plan.input);
+        } catch (const VoltageError& error) {
+            left_out("voltages", error);
+        }
+    }
     // A measured sky's field, and the study's controls where asked for, read before any pass.
     std::optional<SkyField> field;
     std::optional<ControlsTable> equipment;  // the regulators and capacitors
@@ -80,10 +95,15 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
                                    " in " + plan.input.string() + ": make it with umbrascope-study read " +
                                    plan.input.string());
             const std::optional<std::string> sky = file_fingerprint(plan.input / sun_table_file_name);
-            if (equipment && equipment->sky() && sky && *equipment->sky() != *sky)
-                throw VoltageError((plan.input / controls_table_name).string() +
-                                   " was made for another sky than the sun table there now: read the study again "
-                                   "(umbrascope-study read " + plan.input.string() + ") after running it for this sky");
+            if (equipment && equipment->sky() && sky && *equipment->sky() != *sky) {
+                const VoltageError stale((plan.input / controls_table_name).string() +
+                                         " was made for another sky than the sun table there now: read the study again "
+                                         "(umbrascope-study read " + plan.input.string() + ") after running it for this sky");
+                if (plan.frame.show_controls)
+                    throw stale;
+                left_out("regulators and capacitors", stale);
+                equipment.reset();
+            }
         }
     } catch (const FolderError& error) {
         throw VoltageError(error.what());
@@ -133,6 +153,14 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         const bool failed = std::exchange(pass_failed, false);
         if (ordinal == 1 && frame.sized() && !frame.shown)
             frame.bus_spacing = bus_spacing(*st);
+        if (ordinal == 1 && voltages && !failed && !voltages_wanted) {
+            try {
+                voltages->check(*st);
+            } catch (const VoltageError& error) {
+                left_out("voltages", error);
+                voltages.reset();
+            }
+        }
         if (ordinal == 1 && voltages && !failed) {
             voltages->check(*st);
             frame.voltages = &*voltages;
@@ -146,11 +174,17 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
                 events.on_warning("the voltage profile has no bus to place: " + std::string(voltage_report_file_name) +
                                   " gives no distances from the source (umbrascope-study read --source BUS gives them)");
         }
+        if (ordinal == 1 && equipment && !failed && equipment->rows() != st->n_time.value()) {
+            const VoltageError misfit((plan.input / controls_table_name).string() + " has " +
+                                      std::to_string(equipment->rows()) + " rows where the sun table has " +
+                                      std::to_string(st->n_time.value()) + ": read the study again (umbrascope-study read " +
+                                      plan.input.string() + ")");
+            if (plan.frame.show_controls)
+                throw misfit;
+            left_out("regulators and capacitors", misfit);
+            equipment.reset();
+        }
         if (ordinal == 1 && equipment && !failed) {
-            if (equipment->rows() != st->n_time.value())
-                throw VoltageError((plan.input / controls_table_name).string() + " has " + std::to_string(equipment->rows()) +
-                                   " rows where the sun table has " + std::to_string(st->n_time.value()) +
-                                   ": read the study again (umbrascope-study read " + plan.input.string() + ")");
             places = control_places(*st, *equipment);
             frame.controls = &*equipment;
             frame.control_places = &places;

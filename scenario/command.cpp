@@ -15,6 +15,7 @@
 #include "core/words.hpp"
 #include "model/circuit_record.hpp"
 #include "model/element_map.hpp"
+#include "model/study_files.hpp"
 #include "output/output_file.hpp"
 #include "scenario/network_buses.hpp"
 #include "scenario/sensor.hpp"
@@ -673,6 +674,7 @@ Scenario make_scenario(const CloudsOptions& options)
 Written write_scenario(const CloudsOptions& options, const Scenario& scenario)
 {
     Written written;
+    const std::optional<std::string> sky_before = file_fingerprint(options.folder / sun_table_file_name);
     OutputFile sun(options.folder / sun_table_file_name);
     Fingerprint sky;
     write_sun_table(scenario.table, scenario.header, [&](std::string_view piece) {
@@ -721,6 +723,8 @@ Written write_scenario(const CloudsOptions& options, const Scenario& scenario)
         std::error_code error;
         fs::remove(options.folder / sky_field_name, error);
     }
+    if (sky_before && *sky_before != header.sky_fingerprint)
+        written.stale = study_files(options.folder);
     return written;
 }
 
@@ -738,7 +742,8 @@ std::vector<std::string> report(const CloudsOptions& options, const Scenario& sc
         lines.push_back("Wrote " + options.loadshapes->string() + megabytes(written.shapes_bytes) + ": " +
                         std::to_string(written.shapes) + (written.shapes == 1 ? " loadshape" : " loadshapes") + " of " +
                         std::to_string(table.rows) + " points" +
-                        (options.clear_sky ? ", the index times the clear-sky factors" : ""));
+                        (options.clear_sky ? ", the index times the clear-sky factors" : "") +
+                        ", and clear_sky, the same rows under a clear sky, for the study's twin");
     lines.insert(lines.end(), scenario.notes.begin(), scenario.notes.end());
     std::error_code error;
     const bool large = table.buses > 25 || scenario.connections > 100 || table.rows > classic_rows;

@@ -73,6 +73,7 @@ struct Written {
     std::uintmax_t sun_bytes = 0;
     std::uintmax_t shapes_bytes = 0;
     int shapes = 0;
+    std::vector<std::string> stale;  // the study's files in the folder, made for the sky before
 };
 
 // Writes the sun table, the track and the loadshapes, every one made in full before any takes its

@@ -153,13 +153,15 @@ int main(int argc, char* argv[])
                         written.rows, seconds(written.interval).c_str());
             std::printf("Wrote %s: the bus and node of each monitor column\n", written.map.string().c_str());
             std::printf("It records %d RegControl%s, %d CapControl%s, the power the circuit takes from its source and "
-                        "%d PV system%s' output%s\n",
+                        "%d PV system%s' output%s; %s says which monitor watches each\n",
                         written.regulators, written.regulators == 1 ? "" : "s", written.capacitors,
                         written.capacitors == 1 ? "" : "s", written.pv_systems, written.pv_systems == 1 ? "" : "s",
-                        written.twin ? ", under the sky and under a clear sky" : " (no clear-sky twin)");
+                        written.twin ? ", under the sky and under a clear sky" : " (no clear-sky twin)",
+                        (*folder / controls_map_name).string().c_str());
             if (!written.control_mode.empty())
                 std::printf("The circuit's own Set ControlMode=%s holds through the study\n", written.control_mode.c_str());
-            std::printf("Next: run it in OpenDSS (compile \"%s\"), which writes into %s, then: umbrascope-study read %s\n",
+            std::printf("Next: %srun it in OpenDSS (compile \"%s\"), which writes into %s, then: umbrascope-study read %s\n",
+                        written.other_case.empty() ? "" : "make the links the warning below gives, then ",
                         written.script.string().c_str(), written.results.string().c_str(), folder->string().c_str());
             std::fflush(stdout);
             if (!written.unseen.empty())

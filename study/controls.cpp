@@ -117,7 +117,7 @@ int settle_rows(const fs::path& file, const MonitorColumns& columns, const Sky& 
         throw StudyError(file.string() + " holds " + std::to_string(rows) + (rows == 1 ? " row" : " rows") + " where " +
                          (with_settle ? "the settle's " + std::to_string(settle) + " solves and " : std::string("the ")) +
                          std::to_string(sky.rows) + " steps of the study make " + std::to_string(settle + sky.rows) +
-                         ": the file was cut short, or the study was written for another sky; run it again");
+                         ": the file was cut short, its run stopped before the end; run the study in OpenDSS again");
     for (int i = 0; i < rows; ++i) {
         const double expected = (i < settle ? 1 : i - settle + 1) * sky.interval;
         if (std::fabs(columns.times[static_cast<std::size_t>(i)] - expected) > 1e-3 + 1e-7 * expected)

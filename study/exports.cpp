@@ -325,7 +325,7 @@ MonitorColumns read_monitor_columns(const fs::path& file, const std::function<bo
         out.times.push_back(hour * 3600 + seconds);
     });
     if (first)
-        throw StudyError(file.string() + " is empty: the engine stopped while writing it; run the study again");
+        throw StudyError(file.string() + " is empty: the engine stopped before writing it; run the study in OpenDSS again");
     return out;
 }
 
@@ -342,6 +342,8 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
         return newline == nullptr ? end : static_cast<const char*>(newline);
     };
 
+    if (p == end)
+        throw StudyError(file.string() + " is empty: the engine stopped before writing it; run the study in OpenDSS again");
     // The header: which field holds each wanted conductor's voltage.
     const char* eol = line_end(p);
     std::string_view header(p, static_cast<std::size_t>(eol - p));
@@ -430,7 +432,7 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
     if (row < rows)
         throw StudyError(file.string() + " holds " + std::to_string(row) + (row == 1 ? " row" : " rows") +
                          " where the sun table has " + std::to_string(rows) +
-                         ": the study stopped early or was run for another sky");
+                         ": the file was cut short, its run stopped before the end; run the study in OpenDSS again");
 }
 
 }  // namespace umbrascope::study

@@ -196,7 +196,7 @@ std::vector<Monitor> read_map(const fs::path& path)
     std::error_code error;
     if (!fs::exists(path, error))
         throw StudyError("there is no " + path.string() + ", which says what each monitor column is: write the "
-                         "study with umbrascope-study write first");
+                         "study with umbrascope-study write FOLDER --loadshapes SHAPES first");
     std::vector<Monitor> monitors;
     each_line(read_text(path, "monitor map"), [&](std::string_view line, long number) {
         if (number == 1 || line.empty())
@@ -289,7 +289,8 @@ std::vector<ControlWatch> read_controls_map(const fs::path& path)
     std::error_code error;
     if (!fs::exists(path, error))
         throw StudyError("there is no " + path.string() + ", which says what the study recorded of the regulators, "
-                         "capacitors and power: write the study with umbrascope-study write, run it, then read it");
+                         "capacitors and power: write the study with umbrascope-study write FOLDER --loadshapes SHAPES, run it, "
+                         "then read it");
     std::vector<ControlWatch> watches;
     each_line(read_text(path, "controls map"), [&](std::string_view line, long number) {
         if (number == 1 || line.empty())
@@ -431,8 +432,9 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
 
     out += "! 3. " + std::to_string(plan.monitors.size()) + " monitors on element terminals that together see every phase node of the " +
            std::to_string(plan.drawn) + " drawn buses\n";
-    out += "!    and of the " + std::to_string(plan.customers) +
-           " customers' buses they stand for; study_monitors.csv, beside this script, says which\n";
+    out += plan.customers == 0 ? std::string("!    (no customer's bus stands apart from them); study_monitors.csv, beside this script, says which\n")
+                               : "!    and of the " + std::to_string(plan.customers) +
+                                     " customers' buses they stand for; study_monitors.csv, beside this script, says which\n";
     out += "!    bus and node each voltage column is. Mode 32: the magnitudes of the voltages and currents.\n";
     out += "!    Then the power the circuit takes from its source and each of its " + std::to_string(pv) +
            " PV systems' output (mode 1, P and Q);\n";

@@ -134,7 +134,7 @@ std::string and_more(const std::vector<std::string>& names) { return first_names
 // Refuses a results folder that does not hold the whole of one run of the script now in the
 // folder, saying whose exports it holds instead and what to run.
 void refuse_unless_whole(const ResultsFolder& results, const std::string& run, const std::string& circuit,
-                         const fs::path& folder)
+                         const fs::path& folder, bool given)
 {
     if (results.named(end_marker_name(run)))
         return;
@@ -144,6 +144,17 @@ void refuse_unless_whole(const ResultsFolder& results, const std::string& run, c
         throw StudyError(where + " holds some of the exports of the study now in " + folder.string() +
                          " but not its last, " + end_marker_name(run) +
                          ": its run in OpenDSS stopped before the end (or failed); " + compile);
+    // Exports of other circuits alone: the wrong folder, whatever their runs.
+    const std::string own = lower(circuit);
+    std::vector<std::string> others;
+    for (const std::string& name : results.circuits())
+        if (name != own)
+            others.push_back(name);
+    const bool any_own = std::find(results.circuits().begin(), results.circuits().end(), own) != results.circuits().end();
+    if (!circuit.empty() && !others.empty() && !any_own)
+        throw StudyError(where + " holds the exports of another circuit (" + and_more(others) + "), not of " + circuit +
+                         ", which " + folder.string() + "'s network was imported from: " +
+                         (given ? "check the folder given with --results, or " : std::string()) + compile);
     const std::string sky = run.substr(0, 14);  // "study_" and the sky's part
     std::vector<std::string> same_sky, other_sky;
     for (const std::string& other : results.runs())
@@ -154,19 +165,12 @@ void refuse_unless_whole(const ResultsFolder& results, const std::string& run, c
                          (folder / script_name).string() + " now there (" + run + "); " + compile);
     if (!other_sky.empty())
         throw StudyError(where + " holds the exports of a study of an earlier sky (" + and_more(other_sky) +
-                         "), not of the sky " + folder.string() + " holds now; the study.dss now there is written for it: " +
+                         "), not of the sky " + folder.string() + " holds now, for which its study.dss was written: " +
                          compile);
-    const std::string own = lower(circuit);
-    std::vector<std::string> others;
-    for (const std::string& name : results.circuits())
-        if (name != own)
-            others.push_back(name);
-    if (!others.empty() && !circuit.empty())
-        throw StudyError(where + " holds the exports of another circuit (" + and_more(others) + "), not of " + circuit +
-                         ", which " + folder.string() + "'s network was imported from; " + compile);
     if (results.older_study())
         throw StudyError(where + " holds the exports of a study written by an earlier umbrascope-study, whose exports "
-                         "name no run: write the study again (umbrascope-study write), " + compile);
+                         "name no run: write the study again (umbrascope-study write " + folder.string() +
+                         " --loadshapes SHAPES), then " + compile);
     throw StudyError(where + " holds no exports of the study: " + compile);
 }
 
@@ -412,7 +416,8 @@ ReadResult read_study(const ReadOptions& options)
         if (const std::optional<std::string> made = named_fingerprint(script); made && *made != sky.fingerprint)
             throw StudyError(script_path.string() + " was written for another sky than " +
                              (folder / sun_table_file_name).string() +
-                             " holds now: write the study again (umbrascope-study write), run it in OpenDSS, then read it");
+                             " holds now: write the study again (umbrascope-study write " + folder.string() +
+                             " --loadshapes SHAPES), run it in OpenDSS, then read it");
         const std::size_t mark = script.find(run_mark);
         const std::string run = mark == std::string::npos ? std::string() : run_of(std::string_view(script).substr(mark + run_mark.size()));
         if (run.empty())
@@ -421,7 +426,7 @@ ReadResult read_study(const ReadOptions& options)
                              " --loadshapes SHAPES), run it in OpenDSS, then read it");
         const ResultsFolder results(options.results.value_or(folder / results_name),
                                     record && !options.results ? record->circuit : std::string());
-        refuse_unless_whole(results, run, record ? record->circuit : std::string(), folder);
+        refuse_unless_whole(results, run, record ? record->circuit : std::string(), folder, options.results.has_value());
         const std::vector<Monitor> monitors = read_map(folder / map_name);
         watches = read_controls_map(folder / controls_map_name);
         const auto of_run = [&](const std::string& name) { return run_of(lower(name)) == run; };
@@ -496,9 +501,12 @@ ReadResult read_study(const ReadOptions& options)
                                   " joined by no line of the circuit: their distances run along the drawn connections' "
                                   "coordinates, from the nearest bus the lines reach: " + first_names(by_coordinates));
     if (lines && record && record->lines_without_units > 0)
-        result.warnings.push_back(std::to_string(record->lines_without_units) +
-                                  (record->lines_without_units == 1 ? " line of the circuit gives" : " lines of the circuit give") +
-                                  " no units=, so their lengths count as km in the distances, as OpenDSS takes them");
+        result.warnings.push_back(record->lines_without_units == 1
+                                      ? "1 line of the circuit gives no units=, so its length counts as km in the "
+                                        "distances, as OpenDSS takes it"
+                                      : std::to_string(record->lines_without_units) +
+                                            " lines of the circuit give no units=, so their lengths count as km in the "
+                                            "distances, as OpenDSS takes them");
 
     // The tables are written side by side, a core each: they are most of the time a read takes.
     std::vector<OutputFile> files;

@@ -239,6 +239,12 @@ TEST(StudyControls, ResultsOfAnotherRunAreRefusedAndNothingChanges)
              put(results / "Other_Mon_study_v1_1.csv", "hour, t(sec), V1\n");
          },
          "holds the exports of another circuit (other), not of Reg_Feeder"},
+        {"another circuit's whole study of another sky, given by mistake",
+         [&](const fs::path& results, const std::string& run) {
+             rename_run(results, run, "study_00000000_" + run.substr(15));
+             rename_run(results, "Reg_Feeder_Mon_", "Other_Mon_");
+         },
+         "holds the exports of another circuit (other), not of Reg_Feeder"},
         {"an earlier umbrascope-study's exports",
          [](const fs::path& results, const std::string&) {
              fs::remove_all(results);

@@ -96,6 +96,18 @@ if(NOT before STREQUAL after)
   message(FATAL_ERROR "a refused run changed the sun table")
 endif()
 run(0 ${CLOUDS} --force ${WORK}/seed-a)
+# A new sky over a folder that holds a study says which of the study's files it made stale; the
+# same sky again does not.
+file(WRITE ${WORK}/seed-a/study.dss "! a study\n")
+file(WRITE ${WORK}/seed-a/cloud_voltage_min_table.txt "x\n")
+run(0 ${CLOUDS} --force --seed 7 ${WORK}/seed-a)
+if(NOT err MATCHES "warning: study.dss and cloud_voltage_min_table.txt in [^\n]*seed-a are of the sky before: write the study again")
+  message(FATAL_ERROR "a new sky over a study said:\n${err}")
+endif()
+run(0 ${CLOUDS} --force --seed 7 ${WORK}/seed-a)
+if(err MATCHES "of the sky before")
+  message(FATAL_ERROR "the same sky again was taken for a new one:\n${err}")
+endif()
 
 refused("no-network holds no network .cloud_bus_coords_connections.txt.: make it with umbrascope-import CIRCUIT.dss" ${WORK}/no-network/cloud_centers_plot.txt
         ${CLOUDS} ${WORK}/no-network)
