@@ -144,7 +144,7 @@ int paint_bus_names(QPainter& painter, const RunState& st, const View& view, dou
 }
 
 void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale, bool voltages,
-                     bool controls)
+                     bool controls, bool shade)
 {
     const RunState& st = facts.st;
     const auto px = [scale](double pixels) { return pixels * scale; };
@@ -162,15 +162,39 @@ void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, dou
                               .arg(st.n_time.value()) +
                           (facts.note.empty() ? QString() : QStringLiteral("    ") + QString::fromStdString(facts.note));
     painter.drawText(QPointF(px(8), top + px(16)), first);
+    const double first_end = px(8) + painter.fontMetrics().horizontalAdvance(first);
+    painter.setFont(frame_font(static_cast<int>(std::lround(11 * scale))));
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QString regulator = QStringLiteral("regulator"), capacitor = QStringLiteral("capacitor"),
+                  acts = QStringLiteral("acts in this row");
+    const double symbol = px(14);
+    const double controls_start = controls ? width - px(8) - metrics.horizontalAdvance(regulator) -
+                                                 metrics.horizontalAdvance(capacitor) - metrics.horizontalAdvance(acts) -
+                                                 3 * (symbol + px(18))
+                                           : width - px(8);
+    if (shade) {
+        // The measured sky's shade after the time, its steps lightest first, where there is room.
+        const QString what = QStringLiteral("shade: the sky's index under 0.95");
+        const double side = std::round(px(9));
+        double x = std::round(first_end + px(24));
+        if (x + shade_levels * side + px(5) + metrics.horizontalAdvance(what) <= controls_start - px(18)) {
+            const double strip_top = std::round(top + px(7));
+            const double strip_left = x;
+            for (int level = 1; level <= shade_levels; ++level, x += side)
+                painter.fillRect(QRectF(x, strip_top, side, side), qcolour(shade_colour(level)));
+            // Outlined, its lightest steps being near the band's own grey.
+            painter.save();
+            painter.setRenderHint(QPainter::Antialiasing, false);
+            painter.setPen(QPen(qcolour(palette(0)), 1));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(QRectF(strip_left - 1, strip_top - 1, x - strip_left + 1, side + 1));
+            painter.restore();
+            painter.drawText(QPointF(x + px(5), top + px(16)), what);
+        }
+    }
     if (controls) {
         // The symbols, right on the first line: what each is, and the colour of one that acts.
-        painter.setFont(frame_font(static_cast<int>(std::lround(11 * scale))));
-        const QFontMetrics metrics = painter.fontMetrics();
-        const QString regulator = QStringLiteral("regulator"), capacitor = QStringLiteral("capacitor"),
-                      acts = QStringLiteral("acts in this row");
-        const double symbol = px(14);
-        double x = width - px(8) - metrics.horizontalAdvance(regulator) - metrics.horizontalAdvance(capacitor) -
-                   metrics.horizontalAdvance(acts) - 3 * (symbol + px(18));
+        double x = controls_start;
         const double middle = top + px(11);
         const auto mark = [&](bool is_regulator, Colour colour) {
             const int side = static_cast<int>(std::lround(px(9)));
@@ -355,7 +379,8 @@ void paint_frame_extras(QPainter& painter, const FrameFacts& facts, const FrameO
     if (options.shows_profile())
         paint_frame_profile(painter, profile_area(options), facts, options);
     if (options.annotate)
-        paint_time_band(painter, facts, height, width, text_scale(options), options.voltage_band(), options.shows_controls());
+        paint_time_band(painter, facts, height, width, text_scale(options), options.voltage_band(), options.shows_controls(),
+                        options.field != nullptr);
 }
 
 QImage picture_frame(const Picture& picture, const FrameFacts& facts, const FrameOptions& options, const View* view)
@@ -402,7 +427,7 @@ void draw_picture_frame(QImage& frame, const Picture& picture, const FrameFacts&
     if (options.annotate) {
         QPainter painter(&frame);
         paint_time_band(painter, facts, picture_height, frame.width(), text_scale(options), options.voltage_band(),
-                        options.shows_controls());
+                        options.shows_controls(), options.field != nullptr);
     }
 }
 
@@ -453,7 +478,7 @@ void draw_indexed_picture_frame(IndexedFrame& into, const Picture& picture, cons
             band = QImage(into.width, into.height - picture_height, QImage::Format_RGB32);
         QPainter painter(&band);
         paint_time_band(painter, facts, 0, band.width(), text_scale(options), options.voltage_band(),
-                        options.shows_controls());
+                        options.shows_controls(), options.field != nullptr);
         painter.end();
         IndexedFrame indexed_band;
         index_frame(band, indexed_band);

@@ -132,9 +132,9 @@ int paint_bus_names(QPainter& painter, const RunState& st, const View& view, dou
                     double min_share = 0, std::vector<PlacedName>* placed = nullptr);
 // The band: the time and row shown, and a legend of the bus colours: the sunlight classes, or
 // with `voltages` the voltage classes with their limits; with `controls`, the symbols of the
-// regulators and capacitors.
+// regulators and capacitors; with `shade`, the steps of a measured sky's shade.
 void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, double width, double scale,
-                     bool voltages = false, bool controls = false);
+                     bool voltages = false, bool controls = false, bool shade = false);
 
 // The shade and the symbols over a picture rendered through `view` into 32-bit pixels, or into
 // the frame palette's indices.

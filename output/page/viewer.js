@@ -500,7 +500,7 @@ function drawProfile(block, row) {
   Object.assign(profilePlot, { x, y, plot });
   g.font = (12 * s) + 'px "DejaVu Sans", sans-serif';
   g.fillStyle = '#000';
-  g.fillText('voltage profile, row ' + row + ' (pu)', plot.left, 16 * s);
+  g.fillText('voltage profile, row ' + row + ' (pu): each bus\u2019s lowest (navy) and highest (maroon)', plot.left, 16 * s);
   g.fillText('km from the source along the lines', (plot.left + plot.right) / 2 - 90 * s, h - 8 * s);
   // Ranges A (solid) and B (dashed).
   g.strokeStyle = '#808080';
@@ -586,6 +586,24 @@ function drawBand(counts, row) {
     if (page.network.controls.length) {
       const entry = document.createElement('span');
       entry.textContent = '\u25a8 regulator   \u2016 capacitor   (magenta: acts in this row)';
+      legend.append(entry);
+    }
+    if (meta.field) {
+      // The shade's steps, lightest first: the clear-sky index under 0.95 and falling.
+      const entry = document.createElement('span');
+      entry.title = 'The measured sky drifting with the wind: the darker, the less sun (clear-sky index under 0.95)';
+      // Outlined, its lightest steps being near the band's own grey.
+      const strip = document.createElement('span');
+      strip.style.cssText = 'display: inline-block; border: 1px solid #000; line-height: 0; vertical-align: -2px';
+      for (const colour of meta.shade) {
+        const swatch = document.createElement('span');
+        swatch.className = 'swatch';
+        swatch.style.background = colour;
+        swatch.style.margin = '0';
+        swatch.style.verticalAlign = 'top';
+        strip.append(swatch);
+      }
+      entry.append(strip, document.createTextNode(' shade: the sky\u2019s index under 0.95'));
       legend.append(entry);
     }
   }
