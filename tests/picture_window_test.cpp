@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
+#include <QSettings>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -275,6 +277,13 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);
     QApplication application(argc, argv);
+    // Settings of this process's own: CTest runs each test in a process, side by side.
+    QCoreApplication::setApplicationName(QCoreApplication::applicationName() +
+                                         QStringLiteral("-%1").arg(QCoreApplication::applicationPid()));
+    QSettings().clear();
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    const QString file = QSettings().fileName();
+    QFile::remove(file);
+    return status;
 }

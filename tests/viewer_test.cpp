@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QFile>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -297,7 +298,7 @@ TEST(Viewer, AnExportTakesLargeInputsAsTheWindowDoes)
 // A speed kept from an earlier start is taken within 1/8x to 8x, whatever the settings file says.
 TEST(Viewer, AStoredSpeedIsKeptWithinItsRange)
 {
-    // Settings of their own, apart from those of the tests running beside this one.
+    // Settings of their own, apart from the rest of this process's.
     const QString name = QCoreApplication::applicationName();
     QCoreApplication::setApplicationName(name + "-stored-speed");
     struct Case {
@@ -310,7 +311,7 @@ TEST(Viewer, AStoredSpeedIsKeptWithinItsRange)
         EXPECT_EQ(v.viewer->timer_interval(), c.interval) << c.stored;
         EXPECT_EQ(v.timer()->interval(), c.interval) << c.stored;
     }
-    QSettings().clear();
+    QFile::remove(QSettings().fileName());
     QCoreApplication::setApplicationName(name);
 }
 
@@ -563,7 +564,13 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);  // settings of their own, not the user's
     QApplication application(argc, argv);
+    // Settings of this process's own: CTest runs each test in a process, side by side.
+    QCoreApplication::setApplicationName(QCoreApplication::applicationName() +
+                                         QStringLiteral("-%1").arg(QCoreApplication::applicationPid()));
     QSettings().clear();
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    const QString file = QSettings().fileName();
+    QFile::remove(file);
+    return status;
 }
