@@ -2,9 +2,11 @@
 // Comma-separated fields as CSV has them, for the files the programs write and read back: a field
 // holding a comma, a quote or a line end is quoted, and "" within it is a quote.
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace umbrascope {
@@ -25,6 +27,18 @@ inline void append_csv(std::string& out, std::string_view field)
         out += c;
     }
     out += '"';
+}
+
+// `fields` as one line of CSV.
+inline void append_csv_row(std::string& out, std::initializer_list<std::string_view> fields)
+{
+    bool first = true;
+    for (const std::string_view field : fields) {
+        if (!std::exchange(first, false))
+            out += ',';
+        append_csv(out, field);
+    }
+    out += '\n';
 }
 
 // The fields of one line; nothing for a quote left open.

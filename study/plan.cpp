@@ -179,15 +179,9 @@ std::string map_text(const Plan& plan)
 {
     std::string out = "monitor,element,terminal,conductor,bus,node,drawn_bus\n";
     for (const Monitor& monitor : plan.monitors)
-        for (std::size_t k = 0; k < monitor.nodes.size(); ++k) {
-            for (const std::string& field : {monitor.name, monitor.element, std::to_string(monitor.terminal),
-                                             std::to_string(k + 1), monitor.bus, std::to_string(monitor.nodes[k])}) {
-                append_csv(out, field);
-                out += ',';
-            }
-            append_csv(out, monitor.drawn_bus);
-            out += '\n';
-        }
+        for (std::size_t k = 0; k < monitor.nodes.size(); ++k)
+            append_csv_row(out, {monitor.name, monitor.element, std::to_string(monitor.terminal), std::to_string(k + 1),
+                                 monitor.bus, std::to_string(monitor.nodes[k]), monitor.drawn_bus});
     return out;
 }
 
@@ -272,15 +266,9 @@ std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Dr
 std::string controls_map_text(const std::vector<ControlWatch>& watches)
 {
     std::string out = "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus\n";
-    for (const ControlWatch& watch : watches) {
-        for (const std::string& field : {watch.kind, watch.name, watch.element, std::to_string(watch.terminal),
-                                         watch.monitor, watch.clear_monitor, watch.bus}) {
-            append_csv(out, field);
-            out += ',';
-        }
-        append_csv(out, watch.drawn_bus);
-        out += '\n';
-    }
+    for (const ControlWatch& watch : watches)
+        append_csv_row(out, {watch.kind, watch.name, watch.element, std::to_string(watch.terminal), watch.monitor,
+                             watch.clear_monitor, watch.bus, watch.drawn_bus});
     return out;
 }
 
