@@ -153,16 +153,17 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         const bool failed = std::exchange(pass_failed, false);
         if (ordinal == 1 && frame.sized() && !frame.shown)
             frame.bus_spacing = bus_spacing(*st);
-        if (ordinal == 1 && voltages && !failed && !voltages_wanted) {
+        if (ordinal == 1 && voltages && !failed) {
             try {
                 voltages->check(*st);
             } catch (const VoltageError& error) {
+                if (voltages_wanted)
+                    throw;
                 left_out("voltages", error);
                 voltages.reset();
             }
         }
         if (ordinal == 1 && voltages && !failed) {
-            voltages->check(*st);
             frame.voltages = &*voltages;
             segments = profile_segments(*st, *voltages);
             frame.segments = &segments;

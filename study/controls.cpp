@@ -1,15 +1,13 @@
 #include "study/controls.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <exception>
 #include <functional>
-#include <thread>
 #include <unordered_map>
 
 #include "core/csv.hpp"
+#include "core/parallel.hpp"
 #include "core/lines.hpp"
 #include "core/words.hpp"
 #include "study/study.hpp"
@@ -161,27 +159,9 @@ std::vector<MonitorColumns> read_all_columns(const std::vector<fs::path>& files,
                                              const std::vector<ControlWatch>& watches)
 {
     std::vector<MonitorColumns> read(files.size());
-    std::vector<std::exception_ptr> failed(files.size());
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t k = next++; k < files.size(); k = next++) {
-            try {
-                read[k] = read_monitor_columns(files[k], wanted_columns(watches[k].kind));
-            } catch (...) {
-                failed[k] = std::current_exception();
-            }
-        }
-    };
-    const std::size_t threads = std::min<std::size_t>(std::clamp(std::thread::hardware_concurrency(), 1U, 8U), files.size());
-    std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < threads; ++t)
-        helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
-    for (const std::exception_ptr& error : failed)
-        if (error)
-            std::rethrow_exception(error);
+    share_out(files.size(), threads_for(files.size()), [&](std::size_t, std::size_t k) {
+        read[k] = read_monitor_columns(files[k], wanted_columns(watches[k].kind));
+    });
     return read;
 }
 

@@ -1,15 +1,12 @@
 #include "study/voltages.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <cmath>
-#include <exception>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 
 #include "core/lines.hpp"
+#include "core/parallel.hpp"
 #include "import/source_files.hpp"
 #include "scenario/track.hpp"
 
@@ -167,57 +164,38 @@ FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vecto
         if (w == 0 || work[w].drawn != work[w - 1].drawn)
             groups.push_back(w);
     groups.push_back(work.size());
-    const std::size_t threads =
-        std::min<std::size_t>(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8), groups.size() / 4 + 1);
-    std::atomic<std::size_t> next_group{0};
-    std::atomic<bool> stop{false};
-    std::mutex failed;
-    std::exception_ptr first_failure;
+    const std::size_t threads = std::min(threads_for(groups.size() - 1), groups.size() / 4 + 1);
     std::vector<std::vector<std::string>> left_out(work.size());
-    const auto read_groups = [&] {
-        try {
-            std::vector<char> buffer;
-            std::vector<double> volts;
-            std::vector<bool> found;
-            for (std::size_t g = next_group++; g + 1 < groups.size() && !stop; g = next_group++)
-                for (std::size_t w = groups[g]; w < groups[g + 1]; ++w) {
-                    const Work& job = work[w];
-                    read_monitor(job.file, sky.rows, sky.interval, job.conductors, volts, found, buffer);
-                    const std::size_t width = job.conductors.size();
-                    for (std::size_t i = 0; i < width; ++i) {
-                        // A conductor the export lacks, or one that never reads a tenth of what the
-                        // snapshot solved at its node, is not the node the map says.
-                        bool live = found[i];
-                        if (live && job.snapshot[i] > 0.5 * job.base) {
-                            live = false;
-                            for (int row = 0; row < sky.rows && !live; ++row)
-                                live = volts[static_cast<std::size_t>(row) * width + i] > 0.1 * job.snapshot[i];
-                        }
-                        if (!live) {
-                            left_out[w].push_back(job.monitor->name + " (" + job.monitor->element + ") conductor " +
-                                                  std::to_string(job.conductors[i]));
-                            continue;
-                        }
-                        for (int row = 0; row < sky.rows; ++row)
-                            take(out.tables, out.tables.at(row, job.drawn),
-                                 volts[static_cast<std::size_t>(row) * width + i] / job.base);
-                    }
+    // Each thread's own buffers, used again file after file.
+    std::vector<std::vector<char>> buffers(threads);
+    std::vector<std::vector<double>> volts_of(threads);
+    std::vector<std::vector<bool>> found_of(threads);
+    share_out(groups.size() - 1, threads, [&](std::size_t thread, std::size_t g) {
+        std::vector<double>& volts = volts_of[thread];
+        std::vector<bool>& found = found_of[thread];
+        for (std::size_t w = groups[g]; w < groups[g + 1]; ++w) {
+            const Work& job = work[w];
+            read_monitor(job.file, sky.rows, sky.interval, job.conductors, volts, found, buffers[thread]);
+            const std::size_t width = job.conductors.size();
+            for (std::size_t i = 0; i < width; ++i) {
+                // A conductor the export lacks, or one that never reads a tenth of what the
+                // snapshot solved at its node, is not the node the map says.
+                bool live = found[i];
+                if (live && job.snapshot[i] > 0.5 * job.base) {
+                    live = false;
+                    for (int row = 0; row < sky.rows && !live; ++row)
+                        live = volts[static_cast<std::size_t>(row) * width + i] > 0.1 * job.snapshot[i];
                 }
-        } catch (...) {
-            stop = true;
-            const std::lock_guard<std::mutex> lock(failed);
-            if (!first_failure)
-                first_failure = std::current_exception();
+                if (!live) {
+                    left_out[w].push_back(job.monitor->name + " (" + job.monitor->element + ") conductor " +
+                                          std::to_string(job.conductors[i]));
+                    continue;
+                }
+                for (int row = 0; row < sky.rows; ++row)
+                    take(out.tables, out.tables.at(row, job.drawn), volts[static_cast<std::size_t>(row) * width + i] / job.base);
+            }
         }
-    };
-    std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < threads; ++t)
-        helpers.emplace_back(read_groups);
-    read_groups();
-    for (std::thread& helper : helpers)
-        helper.join();
-    if (first_failure)
-        std::rethrow_exception(first_failure);
+    });
     for (const std::vector<std::string>& part : left_out)
         out.left_out.insert(out.left_out.end(), part.begin(), part.end());
     return out;
