@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -157,7 +158,29 @@ struct Element {
     bool switch_length = false;      // the length a switch is given, not the circuit's own
     std::string controlled;          // a control's transformer= or capacitor=, as spelt
     int control_winding = 1;         // a RegControl's winding=
+    // A load's power as given: kW=, or kVA= with pf=, whichever came last.
+    std::optional<double> kw;
+    std::optional<double> kva;
+    double pf = 0.88;
+    bool kw_last = true;
+    std::optional<double> kv;
 };
+
+std::optional<double> real_number(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+double load_kw(const Element& load)
+{
+    if (!load.kw_last && load.kva)
+        return *load.kva * std::fabs(load.pf);
+    return load.kw.value_or(10);
+}
 
 // Metres in one of OpenDSS's length units; 0 for none or another word.
 double metres_in(std::string_view units)
@@ -334,6 +357,10 @@ public:
                     {element.spelt, element.buses.empty() || element.buses.front().empty() ? -1 : index_of(element.buses.front())});
             if (is_wired(element.element_class) && joins)
                 circuit_.wired.push_back(wired(element, index_of));
+            if (element.element_class == "load" && !element.buses.empty() && !element.buses.front().empty())
+                circuit_.loads.push_back({element.spelt, index_of(element.buses.front()), element.named.front(),
+                                          element.phases.value_or(default_phases), element.kv.value_or(12.47),
+                                          load_kw(element), !element.delta.empty() && element.delta.front()});
             if (element.element_class == "line" && element.length && element.metres_per_unit > 0 &&
                 element.buses.size() == 2 && !element.buses[0].empty() && !element.buses[1].empty())
                 circuit_.lengths.push_back(
@@ -667,6 +694,22 @@ private:
         } else if (property == "enabled") {
             if (const std::optional<bool> enabled = yes_or_no(value))
                 element.disabled = !*enabled;
+        } else if (element.element_class == "load" && (property == "kw" || property == "kva" || property == "pf" ||
+                                                          property == "kv")) {
+            const std::optional<double> number = real_number(value);
+            if (!number)
+                return;
+            if (property == "kw") {
+                element.kw = *number;
+                element.kw_last = true;
+            } else if (property == "kva") {
+                element.kva = *number;
+                element.kw_last = false;
+            } else if (property == "pf") {
+                element.pf = *number;
+            } else {
+                element.kv = *number;
+            }
         } else if (property == "like") {
             const auto found = by_name_.find(element.element_class + "." + lower(value));
             if (found != by_name_.end() && &elements_[found->second] != &element) {
@@ -680,6 +723,11 @@ private:
                 element.switch_length = like.switch_length;
                 element.controlled = like.controlled;
                 element.control_winding = like.control_winding;
+                element.kw = like.kw;
+                element.kva = like.kva;
+                element.pf = like.pf;
+                element.kw_last = like.kw_last;
+                element.kv = like.kv;
             }
         }
     }

@@ -81,6 +81,18 @@ struct Control {
     int bus = -1;         // that winding's bus, or the capacitor's: an index into Circuit::buses
 };
 
+// A load in service, as the engine compiles it: its kW from kW=, or from kVA= and pf= where those
+// came last (10 kW where neither is given), its phases (3 unless given) and kV (12.47 unless given).
+struct LoadSite {
+    std::string name;  // "Load.s1a", as spelt after New
+    int bus = -1;      // its bus1, an index into Circuit::buses
+    std::string bus1;  // as named, with its node suffixes: "s1a.1.2"
+    int phases = 3;
+    double kv = 12.47;
+    double kw = 10;
+    bool delta = false;  // conn=delta
+};
+
 // A file a circuit reads that is not there: "mult=(file=LS_PhaseA.txt)".
 struct MissingFile {
     Site site;                    // where it is named
@@ -110,6 +122,7 @@ struct Circuit {
     std::vector<Span> spans;                      // every element in service between two buses
     std::vector<Control> controls;                // in the order defined
     std::vector<MissingFile> missing;             // files named in properties that are not there
+    std::vector<LoadSite> loads;                  // in service, in the order defined
 };
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.

@@ -53,4 +53,27 @@ std::string encode_png(const IndexedFrame& frame)
     return {static_cast<const char*>(bytes.get()), length};
 }
 
+std::string encode_rgb_png(int width, int height, const std::vector<std::uint8_t>& rgb)
+{
+    if (width <= 0 || height <= 0 || rgb.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3)
+        throw WriteError("the PNG encoder was given a picture of the wrong size");
+    const std::unique_ptr<spng_ctx, ContextDeleter> context(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!context)
+        throw WriteError("the PNG encoder could not start: out of memory");
+    spng_ctx* ctx = context.get();
+    check(spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1));
+    spng_ihdr header{};
+    header.width = static_cast<std::uint32_t>(width);
+    header.height = static_cast<std::uint32_t>(height);
+    header.bit_depth = 8;
+    header.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    check(spng_set_ihdr(ctx, &header));
+    check(spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE));
+    std::size_t length = 0;
+    int status = 0;
+    const std::unique_ptr<void, decltype(&std::free)> bytes(spng_get_png_buffer(ctx, &length, &status), &std::free);
+    check(status);
+    return {static_cast<const char*>(bytes.get()), length};
+}
+
 }  // namespace umbrascope

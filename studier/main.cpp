@@ -8,6 +8,7 @@
 #include "core/words.hpp"
 #include "model/folder_error.hpp"
 #include "study/study.hpp"
+#include "sweep/command.hpp"
 
 namespace {
 
@@ -17,6 +18,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES [--no-twin]
        umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS]
+       umbrascope-study sweep plan|run|submit|status|gather SWEEP ...   (see umbrascope-study sweep --help)
 
 Runs a time-series power flow of the sky in FOLDER (made by umbrascope-import and
 umbrascope-clouds) in OpenDSS, and brings back every drawn bus's voltage beside the sun table and
@@ -80,6 +82,9 @@ Options:
   --version          show the version and exit
   --help             show this text and exit
 
+sweep: how much PV the feeder can host under a moving cloud: PV levels x placements x skies, one
+study a case, run in a local pool or as a Slurm job array, gathered into one answer.
+
 Exit status: 0 when the files were written, 2 for a wrong command line or input that cannot be
 used (one line on standard error says why); nothing is written then.
 )";
@@ -95,6 +100,9 @@ std::string seconds(double value)
 
 int main(int argc, char* argv[])
 {
+    // Sweeps of many studies have a command line of their own.
+    if (argc > 1 && std::string_view(argv[1]) == "sweep")
+        return sweep::sweep_main(argc, argv);
     CommandLine line("umbrascope-study", argc, argv, usage_text);
     std::string verb;
     std::optional<fs::path> folder, shapes, results, table;
@@ -128,7 +136,7 @@ int main(int argc, char* argv[])
         }
     }
     if (verb != "write" && verb != "read")
-        line.usage_error(verb.empty() ? "say write or read" : "say write or read, not '" + verb + "'");
+        line.usage_error(verb.empty() ? "say write, read or sweep" : "say write, read or sweep, not '" + verb + "'");
     if (!folder)
         line.usage_error("give the scenario's FOLDER");
     const bool writing = verb == "write";

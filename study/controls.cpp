@@ -355,7 +355,7 @@ int rows_with_changes(const ControlsRun& run, std::string_view kind)
 
 std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches, const Sky& sky)
 {
-    std::string out = "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row\n";
+    std::string out = "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh\n";
     const auto rows = [&](const ControlsRun& run, const char* which) {
         std::size_t c = 0;
         for (const ControlWatch& watch : watches) {
@@ -377,7 +377,7 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
                 out += ',';
                 out += std::to_string(value);
             }
-            out += ",,\n";
+            out += ",,,\n";
         }
         for (const PowerSeries& power : run.powers) {
             out += which;
@@ -399,6 +399,14 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
                 out += std::to_string(ramp->row);
             } else {
                 out += ',';
+            }
+            out += ',';
+            if (power.name != "head_kvar") {
+                // The energy over the run: each row's power held for its step.
+                double kwh = 0;
+                for (const double value : power.values)
+                    kwh += value;
+                out += three(kwh * sky.interval / 3600);
             }
             out += '\n';
         }

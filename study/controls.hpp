@@ -50,7 +50,8 @@ struct ControlsRead {
 [[nodiscard]] ControlsRead read_controls(const ResultsFolder& results, const std::string& run,
                                          const std::vector<ControlWatch>& watches, const Sky& sky);
 
-// controls_report.csv: "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row".
+// controls_report.csv: "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh"
+// (kwh: the energy of head_kw and pv_kw over the run).
 [[nodiscard]] std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches,
                                                const Sky& sky);
 

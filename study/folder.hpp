@@ -29,6 +29,7 @@ inline constexpr std::string_view results_name = "results";
 inline constexpr std::string_view lowest_table_name = "cloud_voltage_min_table.txt";
 inline constexpr std::string_view highest_table_name = "cloud_voltage_max_table.txt";
 inline constexpr std::string_view report_name = "voltage_report.csv";
+inline constexpr std::string_view clear_report_name = "voltage_report_clear.csv";  // the twin's, where it records them
 
 using umbrascope::append_csv;
 using umbrascope::csv_fields;

@@ -331,6 +331,12 @@ std::string mode_word(const std::string& mode)
 
 }  // namespace
 
+std::string clear_voltage_monitor(const std::string& name)
+{
+    const std::size_t at = name.rfind("_v");
+    return at == std::string::npos ? "clear_" + name : name.substr(0, at + 1) + "clear_" + name.substr(at + 1);
+}
+
 std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::vector<ControlWatch>& watches)
 {
     const std::string interval = decimal_text(facts.interval, 6);
@@ -358,13 +364,17 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "! what the regulators, the capacitors and the feeder's head did.\n";
     out += "! For the sky of its sun table, fingerprint " + facts.sky_fingerprint + "\n";
     out += "! For the circuit's files as they were read, fingerprint " + facts.circuit_fingerprint + "\n";
-    out += "! Every export of this script is named " + facts.run + "_...: read takes those of this script alone.\n\n";
+    out += "! Every export of this script is named " + facts.run + "_...: read takes those of this script alone.\n";
+    if (facts.twin_voltages)
+        out += std::string(twin_voltages_mark) + "\n";
+    out += "\n";
 
     const auto circuit_and_sky = [&](bool clear) {
         out += "Compile " + quoted_path(facts.circuit) + "\n";
         out += "Redirect " + quoted_path(facts.shapes) + "\n";
         if (!facts.clear_shape.empty() && facts.twin)
             out += facts.clear_shape + "\n";
+        out += facts.after_shapes;
         if (clear && facts.pv_systems)
             out += "Batchedit PVSystem..* daily=clear_sky duty=clear_sky\n";
         out += "Set DataPath=" + results + "\n";
@@ -451,13 +461,20 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     if (facts.twin) {
         out += "! 6. The clear-sky twin: the same circuit, settle and series with every PV system under a clear\n";
         out += "!    sky (the clear_sky loadshape: 1, times the sun's course where umbrascope-clouds was given\n";
-        out += "!    one), so that what the cloud costs the regulators and capacitors is the difference. Its\n";
-        out += "!    voltages are not recorded.\n";
+        out += "!    one), so that what the cloud costs the regulators and capacitors is the difference.";
+        out += facts.twin_voltages ? " It\n!    records the voltages too, with monitors named clear_.\n" : " Its\n!    voltages are not recorded.\n";
         out += "Clear\n";
         circuit_and_sky(true);
         settle(true);
         power_monitors(true);
+        if (facts.twin_voltages)
+            for (const Monitor& monitor : plan.monitors)
+                out += "New Monitor." + clear_voltage_monitor(monitor.name) + " element=" + word(monitor.element) +
+                       " terminal=" + std::to_string(monitor.terminal) + " mode=32\n";
         series();
+        if (facts.twin_voltages)
+            for (const Monitor& monitor : plan.monitors)
+                out += "Export Monitors " + clear_voltage_monitor(monitor.name) + "\n";
         exports(true);
         out += "\n";
     }

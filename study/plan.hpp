@@ -83,7 +83,14 @@ struct ScriptFacts {
     bool twin = true;             // run the series again under a clear sky
     std::string clear_shape;      // a New Loadshape line for clear_sky, where the loadshapes hold none
     bool pv_systems = false;      // the circuit has PV systems
+    std::string after_shapes;     // lines after the loadshapes' Redirect (a case's PV systems' duty)
+    bool twin_voltages = false;   // the clear-sky twin records the voltages too
 };
+
+// The monitor of the clear-sky twin that sees what the voltage monitor `name` sees: "..._clear_v3".
+[[nodiscard]] std::string clear_voltage_monitor(const std::string& name);
+// The line a script carries where its twin records voltages.
+inline constexpr std::string_view twin_voltages_mark = "! Its clear-sky twin records the voltages too.";
 
 // The OpenDSS script. Throws StudyError for a path no OpenDSS command can name.
 [[nodiscard]] std::string script_text(const ScriptFacts& facts, const Plan& plan,

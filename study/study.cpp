@@ -247,9 +247,31 @@ std::string first_names(const std::vector<std::string>& names, std::size_t shown
     return text;
 }
 
-WriteResult write_study(const WriteOptions& options)
+struct PreparedStudy {
+    WriteOptions options;
+    fs::path folder;
+    Sky sky;
+    Drawn drawn;
+    std::string circuit_name;
+    fs::path entry;
+    std::string clear_shape;
+    import::Circuit circuit;
+    std::string circuit_files;  // the circuit's files' bytes, fingerprinted with a case's own
+    Plan plan;
+    std::vector<ControlWatch> watches;
+};
+
+void PreparedStudyDeleter::operator()(PreparedStudy* study) const { delete study; }
+
+const import::Circuit& prepared_circuit(const PreparedStudy& study) { return study.circuit; }
+const Sky& prepared_sky(const PreparedStudy& study) { return study.sky; }
+
+PreparedStudyPtr prepare_study(const WriteOptions& options)
 {
+    PreparedStudyPtr out(new PreparedStudy);
+    out->options = options;
     const fs::path folder = full_path(options.folder);
+    out->folder = folder;
     const CircuitRecord record = read_circuit_record(folder);
     if (record.entry.empty())
         throw StudyError(options.folder.string() + "'s network was imported from two tables" +
@@ -264,8 +286,9 @@ WriteResult write_study(const WriteOptions& options)
     if (!fs::is_regular_file(options.shapes, error))
         throw StudyError("no loadshapes at " + options.shapes.string() + ": make them with umbrascope-clouds --force "
                          "--loadshapes " + options.shapes.string() + " ... " + options.folder.string());
-    const Sky sky = read_sky(folder);
-    const Drawn drawn = read_drawn(folder);
+    out->sky = read_sky(folder);
+    const Sky& sky = out->sky;
+    out->drawn = read_drawn(folder);
     if (const std::optional<std::string> other = sun_table_mismatch(folder))
         throw StudyError(*other);
     // The loadshapes name the sky they were made with.
@@ -280,7 +303,6 @@ WriteResult write_study(const WriteOptions& options)
                          " rows: make them again with the sky, umbrascope-clouds --force --loadshapes " +
                          options.shapes.string() + " ...");
     // The twin's clear sky: the loadshapes' own, or, where they carry no factor, 1 throughout.
-    std::string clear_shape;
     if (options.twin) {
         const ClearShape clear = clear_shape_of(options.shapes);
         if (!clear.defined && clear.factors)
@@ -288,41 +310,75 @@ WriteResult write_study(const WriteOptions& options)
                              "the study's clear-sky twin: make it again with umbrascope-clouds --force --loadshapes " +
                              options.shapes.string() + " ... (or write the study with --no-twin)");
         if (!clear.defined)
-            clear_shape = "New Loadshape.clear_sky npts=1 sinterval=" + decimal_text(sky.interval, 6) + " mult=[1]";
+            out->clear_shape = "New Loadshape.clear_sky npts=1 sinterval=" + decimal_text(sky.interval, 6) + " mult=[1]";
     }
     const std::vector<StandIn> stand_ins = read_stand_ins(folder);
-    import::Circuit circuit;
     FingerprintedFiles files;
     try {
-        circuit = import::read_circuit(record.entry, files);
+        out->circuit = import::read_circuit(record.entry, files);
     } catch (const import::ImportError& failure) {
         throw StudyError(failure.what());
     }
+    out->circuit_files = files.text();
+    out->circuit_name = record.circuit;
+    out->entry = record.entry;
     const std::string prefix = std::string(run_placeholder) + "_";
-    const Plan plan = plan_monitors(circuit, drawn, stand_ins, prefix);
-    if (plan.monitors.empty())
+    out->plan = plan_monitors(out->circuit, out->drawn, stand_ins, prefix);
+    if (out->plan.monitors.empty())
         throw StudyError("no element in service of " + record.entry.string() + " reaches a bus of " +
                          (folder / network_file_name).string() + ": import the circuit again");
-    const std::vector<ControlWatch> watches = plan_controls(circuit, drawn, prefix, options.twin);
+    out->watches = plan_controls(out->circuit, out->drawn, prefix, options.twin);
+    return out;
+}
+
+WriteResult write_study(const WriteOptions& options) { return write_prepared(*prepare_study(options)); }
+
+WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
+{
+    const Sky& sky = study.sky;
+    const fs::path folder = one != nullptr ? full_path(one->folder) : study.folder;
+    std::vector<ControlWatch> watches = study.watches;
+    std::string circuit_print = study.circuit_files;
+    if (one != nullptr) {
+        // The case's PV systems, numbered on from the circuit's own.
+        const std::string prefix = std::string(run_placeholder) + "_";
+        int pv = 0;
+        for (const ControlWatch& watch : watches)
+            pv += watch.kind == "pv" ? 1 : 0;
+        for (const AddedPv& added : one->pv) {
+            const std::string monitor = "pv" + std::to_string(++pv);
+            watches.push_back({"pv", added.name, "PVSystem." + added.name, 1, prefix + monitor,
+                               study.options.twin ? prefix + "clear_" + monitor : std::string(), added.bus,
+                               added.drawn_bus});
+        }
+        Fingerprint print;
+        print.add(circuit_print);
+        print.add(one->own_files);
+        circuit_print = print.text();
+    }
 
     WriteResult result;
     result.script = folder / script_name;
     result.map = folder / map_name;
     result.results = folder / results_name;
     ScriptFacts facts;
-    facts.circuit = record.entry;
-    facts.circuit_name = record.circuit;
-    facts.shapes = full_path(options.shapes);
+    facts.circuit = one != nullptr ? full_path(one->entry) : study.entry;
+    facts.circuit_name = study.circuit_name;
+    facts.shapes = full_path(study.options.shapes);
     facts.folder = folder;
     facts.results = result.results;
     facts.rows = sky.rows;
     facts.interval = sky.interval;
     facts.sky_fingerprint = sky.fingerprint;
-    facts.circuit_fingerprint = files.text();
+    facts.circuit_fingerprint = circuit_print;
     facts.run = std::string(run_placeholder);
-    facts.control_mode = circuit.control_mode;
-    facts.twin = options.twin;
-    facts.clear_shape = clear_shape;
+    facts.control_mode = study.circuit.control_mode;
+    facts.twin = study.options.twin;
+    facts.clear_shape = study.clear_shape;
+    if (one != nullptr) {
+        facts.after_shapes = one->after_shapes;
+        facts.twin_voltages = one->twin_voltages && study.options.twin;
+    }
     for (const ControlWatch& watch : watches) {
         result.regulators += watch.kind == "regcontrol" ? 1 : 0;
         result.capacitors += watch.kind == "capcontrol" ? 1 : 0;
@@ -331,8 +387,8 @@ WriteResult write_study(const WriteOptions& options)
     facts.pv_systems = result.pv_systems > 0;
     // Every export is named by the run: the sky's fingerprint and the script's own, so that the
     // exports of another study, of another sky or of an earlier script are never taken for its.
-    std::string script = script_text(facts, plan, watches);
-    std::string map = map_text(plan);
+    std::string script = script_text(facts, study.plan, watches);
+    std::string map = map_text(study.plan);
     std::string controls = controls_map_text(watches);
     Fingerprint print;
     for (const std::string* text : {&script, &map, &controls})
@@ -342,6 +398,7 @@ WriteResult write_study(const WriteOptions& options)
     map = replaced(std::move(map), run_placeholder, result.run);
     controls = replaced(std::move(controls), run_placeholder, result.run);
 
+    std::error_code error;
     fs::create_directories(result.results, error);
     if (error)
         throw WriteError("cannot make the results folder " + result.results.string() + ": " + error.message());
@@ -353,19 +410,19 @@ WriteResult write_study(const WriteOptions& options)
     written.emplace_back(folder / controls_map_name);
     written.back().write(controls);
     commit_all(written);
-    result.monitors = static_cast<int>(plan.monitors.size());
-    result.drawn = plan.drawn;
-    result.customers = plan.customers;
-    result.nodes = plan.nodes;
+    result.monitors = static_cast<int>(study.plan.monitors.size());
+    result.drawn = study.plan.drawn;
+    result.customers = study.plan.customers;
+    result.nodes = study.plan.nodes;
     result.rows = sky.rows;
     result.interval = sky.interval;
-    result.unseen = plan.unseen;
-    result.other_case = circuit.other_case;
-    result.twin = options.twin;
-    result.control_mode = circuit.control_mode;
-    for (const import::Site& site : circuit.displays)
+    result.unseen = study.plan.unseen;
+    result.other_case = study.circuit.other_case;
+    result.twin = study.options.twin;
+    result.control_mode = study.circuit.control_mode;
+    for (const import::Site& site : study.circuit.displays)
         result.displays.push_back(site.text());
-    for (const import::MissingFile& missing : circuit.missing)
+    for (const import::MissingFile& missing : study.circuit.missing)
         result.missing.push_back(missing.site.text() + ": " + missing.looked.string());
     return result;
 }
@@ -373,6 +430,8 @@ WriteResult write_study(const WriteOptions& options)
 ReadResult read_study(const ReadOptions& options)
 {
     const fs::path& folder = options.folder;
+    // A sweep's case keeps its study and reports in a folder of its own; the sky is the scenario's.
+    const fs::path& out = options.case_folder ? *options.case_folder : folder;
     const Sky sky = read_sky(folder);
     const Drawn drawn = read_drawn(folder);
     if (const std::optional<std::string> other = sun_table_mismatch(folder))
@@ -387,6 +446,7 @@ ReadResult read_study(const ReadOptions& options)
     std::string base_low, base_high;
     std::optional<ControlsRead> controls;
     std::vector<ControlWatch> watches;
+    std::optional<VoltageTables> clear_tables;
     if (options.table) {
         FromTable read = tables_from_wide(*options.table, drawn, sky);
         if (read.columns == 0)
@@ -407,7 +467,7 @@ ReadResult read_study(const ReadOptions& options)
                              (record->tables.empty() ? std::string() : " (" + record->tables + ")") +
                              ", so no OpenDSS study of it was written: bring its voltages from another engine with "
                              "umbrascope-study read --table FILE " + folder.string());
-        const fs::path script_path = folder / script_name;
+        const fs::path script_path = out / script_name;
         if (!fs::exists(script_path, missing))
             throw StudyError("there is no " + script_path.string() + ": write the study first (umbrascope-study write " +
                              folder.string() + " --loadshapes SHAPES), run it in OpenDSS, then read it");
@@ -424,15 +484,15 @@ ReadResult read_study(const ReadOptions& options)
             throw StudyError(script_path.string() + " was written by an earlier umbrascope-study, whose exports name no run: "
                              "write the study again (umbrascope-study write " + folder.string() +
                              " --loadshapes SHAPES), run it in OpenDSS, then read it");
-        const ResultsFolder results(options.results.value_or(folder / results_name),
+        const ResultsFolder results(options.results.value_or(out / results_name),
                                     record && !options.results ? record->circuit : std::string());
-        refuse_unless_whole(results, run, record ? record->circuit : std::string(), folder, options.results.has_value());
-        const std::vector<Monitor> monitors = read_map(folder / map_name);
-        watches = read_controls_map(folder / controls_map_name);
+        refuse_unless_whole(results, run, record ? record->circuit : std::string(), out, options.results.has_value());
+        const std::vector<Monitor> monitors = read_map(out / map_name);
+        watches = read_controls_map(out / controls_map_name);
         const auto of_run = [&](const std::string& name) { return run_of(lower(name)) == run; };
         if (!std::all_of(monitors.begin(), monitors.end(), [&](const Monitor& m) { return of_run(m.name); }) ||
             !std::all_of(watches.begin(), watches.end(), [&](const ControlWatch& w) { return of_run(w.monitor); }))
-            throw StudyError((folder / map_name).string() + " and " + (folder / controls_map_name).string() +
+            throw StudyError((out / map_name).string() + " and " + (out / controls_map_name).string() +
                              " are not of the study.dss beside them (" + run +
                              "): write the study again, run it in OpenDSS, then read it");
         const std::optional<fs::path> voltages = results.named(voltages_export_name(run));
@@ -453,6 +513,12 @@ ReadResult read_study(const ReadOptions& options)
                 " left out, the engine's conductors there not being the nodes the circuit's script suggests: " +
                 first_names(read.left_out, 4) + " (see " + std::string(map_name) + ")");
         controls = read_controls(results, run, watches, sky);
+        if (script.find(twin_voltages_mark) != std::string::npos) {
+            std::vector<Monitor> clear = monitors;
+            for (Monitor& monitor : clear)
+                monitor.name = clear_voltage_monitor(monitor.name);
+            clear_tables = tables_from_monitors(results, clear, drawn, sky, *voltages).tables;
+        }
         tables = std::move(read.tables);
         from = "the OpenDSS monitors in " + results.folder().string() + " (" + run + ")" + ", for the sky fingerprint " +
                sky.fingerprint;
@@ -515,10 +581,12 @@ ReadResult read_study(const ReadOptions& options)
         names.push_back(controls_report_name);
         names.push_back(controls_table_name);
     }
+    if (clear_tables)
+        names.push_back(clear_report_name);
     files.reserve(names.size());
     for (const std::string_view name : names) {
-        files.emplace_back(folder / name);
-        result.written.push_back(folder / name);
+        files.emplace_back(out / name);
+        result.written.push_back(out / name);
     }
     const auto table = [&](bool highest) {
         OutputFile& file = files[highest ? 1 : 0];
@@ -541,6 +609,8 @@ ReadResult read_study(const ReadOptions& options)
             files[4].write(controls_table(*controls, sky, "Made by umbrascope-study from " + from)
                                .text(sky.header.size() > 3 ? sky.header[3] : std::string(), sky.times));
         }
+        if (clear_tables)
+            files.back().write(report_text(*clear_tables, drawn, sky, distance, km));
     } catch (...) {
         highest.join();
         throw;

@@ -4,10 +4,12 @@
 // or nothing.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "import/circuit.hpp"
 #include "study/folder.hpp"
 
 namespace umbrascope::study {
@@ -43,12 +45,46 @@ struct WriteResult {
 // Throws StudyError, or WriteError for a file that could not be written.
 [[nodiscard]] WriteResult write_study(const WriteOptions& options);
 
+// A PV system a case adds to the circuit, at a bus the circuit has.
+struct AddedPv {
+    std::string name;       // "sweep_pv1", without its class
+    std::string bus;        // its bus, lower case, without node suffixes
+    std::string drawn_bus;  // the drawn bus whose sky it takes
+};
+
+// One case of many studies of the same sky: the circuit with PV systems added by files of its own,
+// its study written into a folder of its own.
+struct StudyCase {
+    std::filesystem::path folder;  // its study.dss, maps, results and reports
+    std::filesystem::path entry;   // its circuit: the scenario's circuit and its own PV systems
+    std::string own_files;         // the bytes of its own files, for the circuit's fingerprint
+    std::vector<AddedPv> pv;
+    std::string after_shapes;      // lines after the sky's loadshapes: the added PV systems' duty
+    bool twin_voltages = false;    // the clear-sky twin records voltages too
+};
+
+// What every case of a scenario's sky shares, read and checked once: the sky, the drawn network,
+// the circuit and the monitors that see every drawn bus.
+struct PreparedStudy;
+struct PreparedStudyDeleter {
+    void operator()(PreparedStudy* study) const;
+};
+using PreparedStudyPtr = std::unique_ptr<PreparedStudy, PreparedStudyDeleter>;
+// Throws StudyError.
+[[nodiscard]] PreparedStudyPtr prepare_study(const WriteOptions& options);
+// The prepared study's circuit, as the import read it.
+[[nodiscard]] const import::Circuit& prepared_circuit(const PreparedStudy& study);
+[[nodiscard]] const Sky& prepared_sky(const PreparedStudy& study);
+// Writes the study of the folder itself, or of `one` of its cases. Throws StudyError or WriteError.
+[[nodiscard]] WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one = nullptr);
+
 struct ReadOptions {
     std::filesystem::path folder;
     std::optional<std::filesystem::path> results;  // default FOLDER/results
     std::optional<std::filesystem::path> table;    // a wide per-unit table instead of the monitors
     std::optional<std::string> units;               // what one network unit is, for the distances
     std::optional<std::string> source;              // the drawn bus distances are measured from
+    std::optional<std::filesystem::path> case_folder;  // a case's study and reports, where not in folder
 };
 
 struct ReadResult {

@@ -110,7 +110,7 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     const ReadResult read = read_study({folder, {}, {}, {}, {}});
     const auto report = csv_rows(slurp(folder / "controls_report.csv"));
     ASSERT_EQ(report.front(), (std::vector<std::string>{"sky", "kind", "name", "element", "winding", "start", "changes",
-                                                         "steps_changed", "min", "max", "ramp_per_s", "ramp_row"}));
+                                                         "steps_changed", "min", "max", "ramp_per_s", "ramp_row", "kwh"}));
     struct Case {
         const char* sky;
         const char* name;
@@ -144,6 +144,9 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     near("sky", "head_kw", "ramp_per_s", 296.076);
     near("sky", "head_kvar", "ramp_per_s", 134.946);
     near("clear", "head_kw", "start", -171.147);
+    // The energy: the clear sky's head holds its power, 120 rows of 5 s; the ramp of kvar has none.
+    near("clear", "head_kw", "kwh", -171.147 * 120 * 5 / 3600);
+    EXPECT_EQ(report_row(report, "sky", "head_kvar").at("kwh"), "");
     EXPECT_EQ(report.size(), 11U);  // the header, 5 rows under the sky and 5 under the clear sky
 
     // The table the window shows: the same taps row by row, the actions where the tap moved.

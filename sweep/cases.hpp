@@ -1,0 +1,102 @@
+#pragma once
+// A sweep's folder: what it was planned for (sweep.txt, skies.csv, criteria.txt), its cases
+// (cases.csv and a folder each under cases/), and each case's status, written last and whole by
+// the one worker every back end runs.
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace umbrascope::sweep {
+
+// Input a sweep cannot take, or a step that failed; the message is one line that says why.
+class SweepError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr std::string_view record_name = "sweep.txt";
+inline constexpr std::string_view skies_name = "skies.csv";
+inline constexpr std::string_view cases_name = "cases.csv";
+inline constexpr std::string_view criteria_name = "criteria.txt";
+inline constexpr std::string_view cases_folder_name = "cases";
+inline constexpr std::string_view status_name = "status";
+inline constexpr std::string_view running_name = "running";
+inline constexpr std::string_view case_record_name = "case.txt";
+inline constexpr std::string_view engine_log_name = "engine.log";
+inline constexpr std::string_view pv_file_name = "PVSystems.dss";
+inline constexpr std::string_view entry_file_name = "Study.dss";
+
+// What a sweep was planned for.
+struct Record {
+    std::filesystem::path circuit;  // the entry file, absolute
+    double feeder_kw = 0;           // the sum of its loads' kW
+    int loads = 0;
+    double pv_ratio = 2;
+};
+
+struct Sky {
+    std::string name;               // the folder's own name, unique in the sweep
+    std::filesystem::path folder;   // absolute
+    std::filesystem::path shapes;   // its loadshapes, absolute
+};
+
+struct Case {
+    std::string id;          // a short hash of what defines it
+    double level_pct = 0;
+    std::string placement;   // random, near or far; none for level 0
+    int seed = 0;            // 0 for near, far and level 0
+    std::string sky;
+    int pv_systems = 0;
+    double pv_kw = 0;
+};
+
+[[nodiscard]] std::string record_text(const Record& record);
+[[nodiscard]] std::string skies_text(const std::vector<Sky>& skies);
+[[nodiscard]] std::string cases_text(const std::vector<Case>& cases);
+
+// The sweep's own files. Each throws SweepError naming the file, and saying to plan the sweep
+// where there is none.
+[[nodiscard]] Record read_record(const std::filesystem::path& sweep);
+[[nodiscard]] std::vector<Sky> read_skies(const std::filesystem::path& sweep);
+[[nodiscard]] std::vector<Case> read_cases(const std::filesystem::path& sweep);
+
+[[nodiscard]] std::filesystem::path case_folder(const std::filesystem::path& sweep, const std::string& id);
+
+// A level as cases.csv and messages write it: "45", "12.5".
+[[nodiscard]] std::string level_text(double level_pct);
+
+// How a case ended, written last and whole: done or failed, the engine's exit code, the reason in
+// one line, the seconds it took, and the engine's convergence warnings.
+struct Status {
+    bool done = false;
+    int exit_code = 0;
+    std::string reason;
+    double seconds = 0;
+    std::vector<std::string> warnings;
+    std::string files;  // the fingerprint of the case's files it ran
+};
+
+[[nodiscard]] std::string status_text(const Status& status);
+// The case's status; nothing where it has none (not run, or stopped part-way). Throws SweepError
+// for a status file that is not one.
+[[nodiscard]] std::optional<Status> read_status(const std::filesystem::path& folder);
+
+// The fingerprint of a case's own files (PVSystems.dss, Study.dss, study.dss and its two maps), as
+// planned; nothing where one is missing.
+[[nodiscard]] std::optional<std::string> case_files_fingerprint(const std::filesystem::path& folder);
+// The fingerprint case.txt recorded at planning; nothing where there is none.
+[[nodiscard]] std::optional<std::string> planned_fingerprint(const std::filesystem::path& folder);
+
+// Where a case stands now.
+enum class State { done, failed, running, left };
+[[nodiscard]] State state_of(const std::filesystem::path& folder);
+
+// A file written whole: its bytes to a temporary file beside it, renamed into place. Throws
+// SweepError.
+void write_whole(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace umbrascope::sweep

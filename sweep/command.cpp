@@ -1,0 +1,381 @@
+#include "sweep/command.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "cli/command_line.hpp"
+#include "core/words.hpp"
+#include "sweep/gather.hpp"
+#include "sweep/plan.hpp"
+#include "sweep/runner.hpp"
+#include "sweep/worker.hpp"
+
+namespace umbrascope::sweep {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* usage_text = R"(Usage: umbrascope-study sweep plan SWEEP --circuit ENTRY.dss --sky FOLDER... --levels L,L,...
+                                [--placement random|near|far]... [--seeds N] [--pv-ratio R] [--criteria FILE]
+       umbrascope-study sweep run SWEEP [--jobs N] [--engine 'COMMAND {script}'] [--case-timeout S]
+       umbrascope-study sweep submit SWEEP [--cases-per-task B] [--array-limit K] [--time T] [--partition P]
+                                [--account A] [--engine 'COMMAND {script}'] [--case-timeout S]
+       umbrascope-study sweep status SWEEP
+       umbrascope-study sweep gather SWEEP [--partial]
+
+How much PV a feeder can host under a moving cloud: one OpenDSS study a case, PV levels x
+placements x seeds x skies, gathered into one answer that names what limits it.
+
+plan: writes the case matrix into SWEEP. The feeder's load is the sum of its loads' kW as the
+engine compiles them (kW=, or kVA= x pf=; 10 kW where a load gives neither), before any
+loadmult or loadshape. Candidate sites are the loads: a PV system a load at most, on its load's
+bus, phases and kV, sized R x the load's kW (default 2), taking its drawn bus's sky (duty). The
+sites are taken in the placement's order (random by seed, near: nearest the source first, far:
+farthest first, by the distances umbrascope-import measured along the lines) until the PV
+totals the level, the last trimmed; a higher level holds every system of a lower one. Level 0,
+the feeder without PV, is a case of each sky: the base. Each --sky is a scenario folder made by
+umbrascope-import of ENTRY.dss and umbrascope-clouds --loadshapes (a loadshape for every bus
+where loads stand). Writes SWEEP/cases.csv (case,level_pct,placement,seed,sky,pv_systems,pv_kw),
+and for each case SWEEP/cases/CASE/ with its PVSystems.dss, Study.dss and study.dss. Planning
+again with more levels or skies keeps the cases already there and their results.
+
+run: runs every case not done in a local pool of --jobs engines: the engine on the case's
+study.dss, then read. Each case's status file says done or failed and why. Ctrl+C stops; the
+cases done stay done. Run it again to rerun what failed or was stopped.
+
+submit: the same cases as a Slurm job array of tasks of B cases, each task running
+umbrascope-study sweep task SWEEP --task ID (the local pool's worker), and a gather job after
+them (afterany). Split into arrays of at most the cluster's MaxArraySize. Submit again to run
+only the cases not done.
+
+status: counts the cases done, failed, running and left, from their status files.
+
+gather: writes SWEEP/sweep_report.csv (a row a case, from its own reports),
+SWEEP/hosting_capacity.csv (a row a sky and one for all: the highest level at which every case
+passes at it and below, hc_min, and at which some case passes, hc_max; the same under the
+clear-sky twins; the first failing case and what failed it), hosting_capacity.png and .svg, and
+sweep_summary.txt. Where a case is missing or failed it names them, states no hosting capacity
+and exits 2, unless --partial.
+
+Criteria (--criteria FILE, name = value lines, # a comment; copied into SWEEP/criteria.txt):
+  max_seconds_outside_a = 0     the most seconds a bus may spend outside ANSI range A
+  max_seconds_outside_b = 0     the same for range B
+  min_voltage = 0.95            the lowest voltage a bus may reach, per unit
+  max_voltage = 1.05            the highest
+  max_tap_increase = off        tap changes above the same sky's level-0 case
+  max_tap_increase_pct = off    the same, per cent of max(base, 1)
+  max_switching_increase = off  capacitor switchings above the level-0 case
+  exclude_base_violations = yes a bus outside a range in the sky's level-0 case counts for none
+
+Options:
+  --circuit ENTRY.dss    (plan) the circuit the skies were imported from
+  --sky FOLDER           (plan) a scenario folder of that circuit with its loadshapes; repeatable
+  --levels L,L,...       (plan) PV levels, per cent of the feeder's load, increasing, 0 to 1000
+  --placement P          (plan) random, near or far; repeatable (default random)
+  --seeds N              (plan) random placements a level (default 1)
+  --pv-ratio R           (plan) each PV system's kW over its load's kW (default 2)
+  --criteria FILE        (plan) the criteria, as above
+  --jobs N               (run) engines at once (default: the machine's cores)
+  --engine 'COMMAND {script}'  (run, submit) how OpenDSS runs a script here, {script} its path;
+                         default UMBRASCOPE_ENGINE, else opendsscmd on the PATH
+  --case-timeout S       (run, submit) end a case whose engine runs longer than S seconds
+  --cases-per-task B     (submit) cases a task runs, one after another (default 4)
+  --array-limit K        (submit) tasks running at once (the array's %K)
+  --time T, --partition P, --account A   (submit) as sbatch takes them
+  --partial              (gather) state the answer from the cases there are, marked partial
+  --help                 show this text and exit
+
+Exit status: 0 when done, 1 when run or status leaves cases failed, 2 for a wrong command line, input
+that cannot be used, or a gather that lacks cases (one line on standard error says why).
+)";
+
+std::vector<double> parse_levels(CommandLine& line, const std::string& text)
+{
+    std::vector<double> levels;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string piece = text.substr(start, comma - start);
+        const std::optional<double> level = number_of(piece);
+        if (!level)
+            line.usage_error("--levels takes per cents separated by commas, such as 0,25,50; not '" + piece + "'");
+        if (*level < 0 || *level > 1000)
+            line.usage_error("--levels: " + piece + " is not a level from 0 to 1000 (per cent of the feeder's load)");
+        if (!levels.empty() && *level <= levels.back())
+            line.usage_error("--levels must increase: " + piece + " follows " + level_text(levels.back()));
+        levels.push_back(*level);
+        start = comma + 1;
+    }
+    return levels;
+}
+
+fs::path this_program(const char* argv0)
+{
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::absolute(argv0) : self;
+}
+
+}  // namespace
+
+int sweep_main(int argc, char* argv[])
+{
+    // The verb after "sweep" is an operand like the folder; CommandLine sees them from argv[1].
+    CommandLine line("umbrascope-study sweep", argc - 1, argv + 1, usage_text);
+    std::string verb;
+    std::optional<fs::path> sweep, circuit, criteria, list;
+    std::vector<fs::path> skies;
+    std::vector<std::string> placements;
+    std::optional<std::vector<double>> levels;
+    std::optional<long> seeds, jobs, per_task, array_limit, task;
+    std::optional<double> ratio, timeout;
+    std::optional<std::string> engine, time, partition, account;
+    bool partial = false;
+    const auto only = [&](bool ok, const std::string& option, const char* verbs) {
+        if (!ok)
+            line.usage_error(option + " goes with " + verbs);
+    };
+    std::vector<std::pair<std::string, std::string>> given;  // option, verbs it goes with
+    while (line.next()) {
+        if (!line.is_option()) {
+            if (verb.empty())
+                verb = line.arg();
+            else if (!sweep)
+                sweep = line.arg();
+            else
+                line.usage_error("give one SWEEP folder, not '" + sweep->string() + "' and '" + line.arg() + "'");
+            continue;
+        }
+        const std::string& option = line.arg();
+        if (option == "--circuit") {
+            circuit = line.value();
+            given.emplace_back(option, "plan");
+        } else if (option == "--sky") {
+            skies.emplace_back(line.value());
+            given.emplace_back(option, "plan");
+        } else if (option == "--levels") {
+            levels = parse_levels(line, line.value());
+            given.emplace_back(option, "plan");
+        } else if (option == "--placement") {
+            placements.push_back(line.value());
+            if (placements.back() != "random" && placements.back() != "near" && placements.back() != "far")
+                line.usage_error("--placement takes random, near or far, not '" + placements.back() + "'");
+            for (std::size_t i = 0; i + 1 < placements.size(); ++i)
+                if (placements[i] == placements.back())
+                    line.usage_error("--placement " + placements.back() + " is given twice");
+            given.emplace_back(option, "plan");
+        } else if (option == "--seeds") {
+            seeds = line.whole_number(1, 100000);
+            given.emplace_back(option, "plan");
+        } else if (option == "--pv-ratio") {
+            ratio = line.number(1e-6, 1000);
+            given.emplace_back(option, "plan");
+        } else if (option == "--criteria") {
+            criteria = line.value();
+            given.emplace_back(option, "plan");
+        } else if (option == "--jobs") {
+            jobs = line.whole_number(1, 1024);
+            given.emplace_back(option, "run");
+        } else if (option == "--engine") {
+            engine = line.value();
+            given.emplace_back(option, "run submit task");
+        } else if (option == "--case-timeout") {
+            timeout = line.number(1, 1e7);
+            given.emplace_back(option, "run submit task");
+        } else if (option == "--cases-per-task") {
+            per_task = line.whole_number(1, 100000);
+            given.emplace_back(option, "submit");
+        } else if (option == "--array-limit") {
+            array_limit = line.whole_number(1, 100000);
+            given.emplace_back(option, "submit");
+        } else if (option == "--time") {
+            time = line.value();
+            given.emplace_back(option, "submit");
+        } else if (option == "--partition") {
+            partition = line.value();
+            given.emplace_back(option, "submit");
+        } else if (option == "--account") {
+            account = line.value();
+            given.emplace_back(option, "submit");
+        } else if (option == "--partial") {
+            line.flag();
+            partial = true;
+            given.emplace_back(option, "gather");
+        } else if (option == "--task") {
+            task = line.whole_number(0, 100000000);
+            given.emplace_back(option, "task");
+        } else if (option == "--list") {
+            list = line.value();
+            given.emplace_back(option, "task");
+        } else {
+            line.unknown_option();
+        }
+    }
+    static const std::vector<std::string> verbs{"plan", "run", "submit", "status", "gather", "task"};
+    if (std::find(verbs.begin(), verbs.end(), verb) == verbs.end())
+        line.usage_error(verb.empty() ? "say plan, run, submit, status or gather"
+                                      : "say plan, run, submit, status or gather, not '" + verb + "'");
+    if (!sweep)
+        line.usage_error("give the SWEEP folder");
+    // Engines run in the cases' folders: every path they are given is whole.
+    sweep = fs::absolute(*sweep).lexically_normal();
+    for (const auto& [option, with] : given) {
+        std::string list_of;
+        std::size_t start = 0;
+        bool ok = false;
+        while (start < with.size()) {
+            const std::size_t space = std::min(with.find(' ', start), with.size());
+            ok = ok || with.substr(start, space - start) == verb;
+            start = space + 1;
+        }
+        only(ok, option, with == "run submit task" ? "run and submit" : with.c_str());
+    }
+    if (verb == "plan") {
+        if (!circuit)
+            line.usage_error("plan needs --circuit ENTRY.dss, the circuit the skies were imported from");
+        if (skies.empty())
+            line.usage_error("plan needs a --sky FOLDER, a scenario of that circuit with its loadshapes");
+        if (!levels)
+            line.usage_error("plan needs --levels, such as 0,25,50,75,100 (per cent of the feeder's load)");
+    }
+    if (verb == "task" && (!task || !list))
+        line.usage_error("task needs --task ID and --list FILE, as a submission's script gives them");
+
+    try {
+        if (verb == "plan") {
+            PlanOptions options;
+            options.sweep = *sweep;
+            options.circuit = *circuit;
+            options.skies = skies;
+            options.levels = *levels;
+            options.placements = placements.empty() ? std::vector<std::string>{"random"} : placements;
+            options.seeds = static_cast<int>(seeds.value_or(1));
+            options.pv_ratio = ratio.value_or(2);
+            options.criteria = criteria;
+            const PlanResult planned = plan_sweep(options);
+            std::printf("The feeder's load: %s kW over %d loads, the sum of their kW as the engine compiles them\n",
+                        decimal_text(planned.record.feeder_kw, 1).c_str(), planned.record.loads);
+            std::printf("Wrote %s: %zu cases (%d written now, %d already there as planned)\n",
+                        (fs::path(*sweep) / cases_name).string().c_str(), planned.cases.size(), planned.written,
+                        planned.kept);
+            std::printf("Next: umbrascope-study sweep run %s (or submit, on a Slurm cluster), then gather\n",
+                        sweep->string().c_str());
+            std::fflush(stdout);
+            for (const std::string& warning : planned.warnings)
+                std::fprintf(stderr, "umbrascope-study sweep: warning: %s\n", warning.c_str());
+            return 0;
+        }
+        if (verb == "status") {
+            const Counts counts = sweep_status(*sweep);
+            std::printf("%d done, %d failed, %d running, %d left of %d cases\n", counts.done, counts.failed,
+                        counts.running, counts.left, counts.done + counts.failed + counts.running + counts.left);
+            for (std::size_t i = 0; i < counts.failures.size() && i < 20; ++i)
+                std::printf("  failed %s: %s\n", counts.failures[i].first.c_str(), counts.failures[i].second.c_str());
+            if (counts.failures.size() > 20)
+                std::printf("  and %zu more failed\n", counts.failures.size() - 20);
+            return counts.failed > 0 ? 1 : 0;
+        }
+        if (verb == "gather") {
+            const GatherResult gathered = gather_sweep({*sweep, partial});
+            for (const fs::path& path : gathered.written)
+                std::printf("Wrote %s\n", path.string().c_str());
+            if (!gathered.answered) {
+                std::fflush(stdout);
+                std::fprintf(stderr,
+                             "umbrascope-study sweep: no hosting capacity stated: %zu %s the answer needs %s missing or "
+                             "failed: ",
+                             gathered.missing.size(), gathered.missing.size() == 1 ? "case" : "cases",
+                             gathered.missing.size() == 1 ? "is" : "are");
+                for (std::size_t i = 0; i < gathered.missing.size() && i < 5; ++i)
+                    std::fprintf(stderr, "%s%s", i > 0 ? ", " : "", gathered.missing[i].c_str());
+                if (gathered.missing.size() > 5)
+                    std::fprintf(stderr, " and %zu more (sweep_summary.txt lists them)", gathered.missing.size() - 5);
+                std::fprintf(stderr,
+                             ". Run them with umbrascope-study sweep run %s (or submit), then gather again; or gather "
+                             "--partial for an answer from the cases there are\n",
+                             sweep->string().c_str());
+                return 2;
+            }
+            for (const std::string& text : gathered.summary)
+                std::printf("%s\n", text.c_str());
+            if (!gathered.missing.empty())
+                std::printf("Partial: %zu cases missing or failed (sweep_summary.txt lists them)\n",
+                            gathered.missing.size());
+            return 0;
+        }
+        const std::string command = resolve_engine(engine);
+        if (verb == "task") {
+            catch_stop_signals();
+            const int failed = run_task(*sweep, *list, static_cast<int>(*task), command, timeout.value_or(0));
+            return failed > 0 || stop_requested().load() ? 1 : 0;
+        }
+        if (verb == "run") {
+            catch_stop_signals();
+            LocalOptions options;
+            options.jobs = static_cast<int>(jobs.value_or(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN))));
+            options.engine = command;
+            options.timeout = timeout.value_or(0);
+            const bool terminal = isatty(2) != 0;
+            const LocalResult result = run_local(*sweep, options, [&](const std::string& text) {
+                if (terminal)
+                    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+                else
+                    std::fprintf(stderr, "%s\n", text.c_str());
+                std::fflush(stderr);
+            });
+            if (terminal && result.ran > 0)
+                std::fprintf(stderr, "\n");
+            if (result.interrupted) {
+                std::printf("Stopped: %d cases done, %d failed now; %d left (a case stopped part-way counts as not "
+                            "run). Run again to go on.\n",
+                            result.done, result.failed, result.left);
+                return 1;
+            }
+            std::printf("Ran %d cases in %.1f s with %d engines: %d done, %d failed\n", result.ran, result.seconds,
+                        options.jobs, result.done, result.failed);
+            if (result.failed > 0)
+                std::printf("umbrascope-study sweep status %s names the failed and why; run again to rerun them\n",
+                            sweep->string().c_str());
+            else
+                std::printf("Next: umbrascope-study sweep gather %s\n", sweep->string().c_str());
+            return result.failed > 0 ? 1 : 0;
+        }
+        SubmitOptions options;
+        options.cases_per_task = static_cast<int>(per_task.value_or(4));
+        if (array_limit)
+            options.array_limit = static_cast<int>(*array_limit);
+        options.time = time;
+        options.partition = partition;
+        options.account = account;
+        options.engine = command;
+        options.timeout = timeout.value_or(0);
+        options.program = this_program(argv[0]);
+        const Submitted submitted = submit_slurm(*sweep, options);
+        if (submitted.cases == 0) {
+            std::printf("Every case is done: umbrascope-study sweep gather %s\n", sweep->string().c_str());
+            return 0;
+        }
+        std::string arrays;
+        for (const std::string& id : submitted.arrays) {
+            if (!arrays.empty())
+                arrays += ",";
+            arrays += id;
+        }
+        std::printf("Submitted %d cases as %d tasks: job array%s %s, then the gather, job %s\n", submitted.cases,
+                    submitted.tasks, submitted.arrays.size() == 1 ? "" : "s", arrays.c_str(), submitted.gather.c_str());
+        std::printf("Watch them with squeue -j %s,%s and umbrascope-study sweep status %s; the gather writes "
+                    "%s/sweep_summary.txt\n",
+                    arrays.c_str(), submitted.gather.c_str(), sweep->string().c_str(), sweep->string().c_str());
+        return 0;
+    } catch (const SweepError& error) {
+        line.fail(error.what());
+    }
+    return 0;
+}
+
+}  // namespace umbrascope::sweep

@@ -1,0 +1,514 @@
+#include "sweep/gather.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "core/csv.hpp"
+#include "core/lines.hpp"
+#include "core/words.hpp"
+#include "output/output_file.hpp"
+#include "study/folder.hpp"
+#include "study/study.hpp"
+#include "study/voltages.hpp"
+#include "sweep/picture.hpp"
+
+namespace umbrascope::sweep {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_all(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw SweepError("cannot read " + path.string());
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::optional<double> optional_number(const std::string& text)
+{
+    return text.empty() ? std::nullopt : number_of(text);
+}
+
+double number_or_zero(const std::string& text) { return number_of(text).value_or(0); }
+
+std::string four(const std::optional<double>& value) { return value ? decimal_text(*value, 4) : std::string(); }
+
+std::string grouped(double value)
+{
+    const long long whole = std::llround(value);
+    const std::string digits = std::to_string(whole < 0 ? -whole : whole);
+    std::string out = whole < 0 ? "-" : "";
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
+struct ControlsFigures {
+    int taps_sky = 0, taps_clear = 0, switchings_sky = 0, switchings_clear = 0;
+    std::string most_taps;
+    int most = -1;
+    std::optional<double> ramp;
+    int ramp_row = 0;
+    double pv_kwh = 0;
+};
+
+ControlsFigures read_controls_report(const fs::path& path)
+{
+    ControlsFigures out;
+    const std::string text = read_all(path);
+    std::vector<std::string> header;
+    each_line(text, [&](std::string_view line, long number) {
+        if (line.empty())
+            return;
+        std::optional<std::vector<std::string>> cells = csv_fields(line);
+        if (!cells)
+            throw SweepError(path.string() + ":" + std::to_string(number) + ": not a CSV line");
+        if (number == 1) {
+            header = *cells;
+            if (header.size() < 13 || header[0] != "sky" || header[6] != "changes" || header[12] != "kwh")
+                throw SweepError(path.string() + " is not a controls report of this umbrascope-study: run the case again");
+            return;
+        }
+        if (cells->size() != header.size())
+            throw SweepError(path.string() + ":" + std::to_string(number) + ": not " + std::to_string(header.size()) +
+                             " fields");
+        const std::vector<std::string>& c = *cells;
+        const bool sky = c[0] == "sky";
+        if (c[1] == "regcontrol") {
+            const int changes = static_cast<int>(number_or_zero(c[6]));
+            (sky ? out.taps_sky : out.taps_clear) += changes;
+            if (sky && changes > out.most) {
+                out.most = changes;
+                out.most_taps = c[2];
+            }
+        } else if (c[1] == "capcontrol") {
+            (sky ? out.switchings_sky : out.switchings_clear) += static_cast<int>(number_or_zero(c[6]));
+        } else if (c[1] == "ramp" && sky && c[2] == "head_kw") {
+            out.ramp = optional_number(c[10]);
+            out.ramp_row = static_cast<int>(number_or_zero(c[11]));
+        } else if (c[1] == "ramp" && sky && c[2] == "pv_kw") {
+            out.pv_kwh = number_or_zero(c[12]);
+        }
+    });
+    return out;
+}
+
+std::vector<std::string> outside(const std::vector<BusVoltage>& buses, bool range_a)
+{
+    std::vector<std::string> out;
+    for (const BusVoltage& bus : buses)
+        if ((range_a ? bus.below_a + bus.above_a : bus.below_b + bus.above_b) > 0)
+            out.push_back(bus.bus);
+    return out;
+}
+
+const char* criterion_words(const std::string& criterion)
+{
+    if (criterion == "max_seconds_outside_a")
+        return "seconds outside range A";
+    if (criterion == "max_seconds_outside_b")
+        return "seconds outside range B";
+    if (criterion == "min_voltage")
+        return "the lowest voltage";
+    if (criterion == "max_voltage")
+        return "the highest voltage";
+    if (criterion == "max_switching_increase")
+        return "capacitor switchings";
+    return "tap changes";
+}
+
+}  // namespace
+
+std::vector<BusVoltage> read_voltage_report(const fs::path& path)
+{
+    std::vector<BusVoltage> out;
+    const std::string text = read_all(path);
+    each_line(text, [&](std::string_view line, long number) {
+        if (line.empty())
+            return;
+        std::optional<std::vector<std::string>> cells = csv_fields(line);
+        if (!cells || cells->size() != 10)
+            throw SweepError(path.string() + ":" + std::to_string(number) + ": not a line of a voltage report");
+        if (number == 1) {
+            if ((*cells)[0] != "bus" || (*cells)[6] != "seconds_below_a")
+                throw SweepError(path.string() + " is not a voltage report of this umbrascope-study: run the case again");
+            return;
+        }
+        const std::vector<std::string>& c = *cells;
+        BusVoltage bus;
+        bus.bus = c[0];
+        bus.lowest = optional_number(c[2]);
+        bus.lowest_row = static_cast<int>(number_or_zero(c[3]));
+        bus.highest = optional_number(c[4]);
+        bus.highest_row = static_cast<int>(number_or_zero(c[5]));
+        bus.below_a = number_or_zero(c[6]);
+        bus.above_a = number_or_zero(c[7]);
+        bus.below_b = number_or_zero(c[8]);
+        bus.above_b = number_or_zero(c[9]);
+        out.push_back(std::move(bus));
+    });
+    return out;
+}
+
+VoltageFigures range_figures(const std::vector<BusVoltage>& buses, bool range_a, const std::vector<std::string>& set_aside)
+{
+    VoltageFigures out;
+    const std::set<std::string> aside(set_aside.begin(), set_aside.end());
+    for (const BusVoltage& bus : buses) {
+        if (aside.count(bus.bus) != 0)
+            continue;
+        const double below = range_a ? bus.below_a : bus.below_b;
+        const double above = range_a ? bus.above_a : bus.above_b;
+        if (below + above > 0) {
+            ++out.buses_outside;
+            if (below + above > out.most_seconds) {
+                out.most_seconds = below + above;
+                out.most_bus = bus.bus;
+                out.most_row = below >= above ? bus.lowest_row : bus.highest_row;
+            }
+        }
+        if (bus.lowest && (!out.v_min || *bus.lowest < *out.v_min)) {
+            out.v_min = bus.lowest;
+            out.v_min_bus = bus.bus;
+            out.v_min_row = bus.lowest_row;
+        }
+        if (bus.highest && (!out.v_max || *bus.highest > *out.v_max)) {
+            out.v_max = bus.highest;
+            out.v_max_bus = bus.bus;
+            out.v_max_row = bus.highest_row;
+        }
+    }
+    return out;
+}
+
+std::optional<Failure> judge(const CaseFigures& f, const Criteria& criteria, bool clear)
+{
+    const VoltageFigures& a = clear ? f.clear_a : f.a;
+    const VoltageFigures& b = clear ? f.clear_b : f.b;
+    if (a.most_seconds > criteria.max_seconds_outside_a)
+        return Failure{"max_seconds_outside_a", 'A', a.most_bus, a.most_row, decimal_text(a.most_seconds, 0)};
+    if (b.most_seconds > criteria.max_seconds_outside_b)
+        return Failure{"max_seconds_outside_b", 'B', b.most_bus, b.most_row, decimal_text(b.most_seconds, 0)};
+    if (a.v_min && *a.v_min < criteria.min_voltage)
+        return Failure{"min_voltage", 'L', a.v_min_bus, a.v_min_row, four(a.v_min)};
+    if (a.v_max && *a.v_max > criteria.max_voltage)
+        return Failure{"max_voltage", 'H', a.v_max_bus, a.v_max_row, four(a.v_max)};
+    const int taps = clear ? f.taps_clear : f.taps_sky;
+    const int increase = taps - f.taps_base;
+    if (criteria.max_tap_increase && increase > *criteria.max_tap_increase)
+        return Failure{"max_tap_increase", 'T', f.most_taps, 0, std::to_string(taps)};
+    if (criteria.max_tap_increase_pct &&
+        100.0 * increase / std::max(f.taps_base, 1) > *criteria.max_tap_increase_pct)
+        return Failure{"max_tap_increase_pct", 'P', f.most_taps, 0, std::to_string(taps)};
+    const int switchings = (clear ? f.switchings_clear : f.switchings_sky) - f.switchings_base;
+    if (criteria.max_switching_increase && switchings > *criteria.max_switching_increase)
+        return Failure{"max_switching_increase", 'S', "", 0,
+                       std::to_string(clear ? f.switchings_clear : f.switchings_sky)};
+    return std::nullopt;
+}
+
+Capacity hosting_capacity(const std::vector<Level>& judged)
+{
+    std::map<double, std::pair<bool, bool>> levels;  // level -> every case passes, some case passes
+    for (const Level& one : judged) {
+        auto [at, added] = levels.try_emplace(one.level, true, false);
+        at->second.first = at->second.first && one.passes;
+        at->second.second = at->second.second || one.passes;
+    }
+    Capacity out;
+    const auto base = levels.find(0.0);
+    if (base == levels.end() || !base->second.first)
+        return out;
+    for (const auto& [level, passes] : levels) {
+        if (!passes.first)
+            break;
+        out.min = level;
+    }
+    for (const auto& [level, passes] : levels)
+        if (passes.second)
+            out.max = level;
+    return out;
+}
+
+GatherResult gather_sweep(const GatherOptions& options)
+{
+    const fs::path& sweep = options.sweep;
+    const Record record = read_record(sweep);
+    const std::vector<Sky> skies = read_skies(sweep);
+    const std::vector<Case> cases = read_cases(sweep);
+    const fs::path criteria_path = sweep / criteria_name;
+    const Criteria criteria = parse_criteria(read_all(criteria_path), criteria_path.string());
+
+    GatherResult result;
+    // Which cases are there to read.
+    std::vector<bool> there(cases.size(), false);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const fs::path folder = case_folder(sweep, cases[i].id);
+        std::optional<Status> status;
+        std::string why;
+        try {
+            status = read_status(folder);
+        } catch (const SweepError& error) {
+            why = error.what();
+        }
+        if (status && status->done && planned_fingerprint(folder) == status->files) {
+            there[i] = true;
+            continue;
+        }
+        if (status && status->done)
+            why = "planned again since it ran";
+        else if (status)
+            why = "failed: " + status->reason;
+        else if (why.empty())
+            why = state_of(folder) == State::running ? "started, not finished" : "not run";
+        result.missing.push_back(cases[i].id + " (" + why + ")");
+    }
+
+    // Each sky's times and its base case's buses outside the ranges.
+    std::map<std::string, study::Sky> times;
+    for (const Sky& sky : skies) {
+        try {
+            times[sky.name] = study::read_sky(sky.folder);
+        } catch (const study::StudyError& error) {
+            throw SweepError(error.what());
+        }
+    }
+    const auto time_of = [&](const std::string& sky, int row) {
+        const study::Sky& t = times[sky];
+        return row >= 1 && row <= t.rows ? study::row_time(t, row) : std::string();
+    };
+    struct Base {
+        std::vector<std::string> aside_a, aside_b;
+        int taps = 0, switchings = 0;
+        bool there = false;
+    };
+    std::map<std::string, Base> bases;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (cases[i].level_pct != 0 || !there[i])
+            continue;
+        const fs::path folder = case_folder(sweep, cases[i].id);
+        const std::vector<BusVoltage> buses = read_voltage_report(folder / study::report_name);
+        const ControlsFigures controls = read_controls_report(folder / "controls_report.csv");
+        Base base;
+        base.there = true;
+        if (criteria.exclude_base_violations) {
+            base.aside_a = outside(buses, true);
+            base.aside_b = outside(buses, false);
+        }
+        base.taps = controls.taps_sky;
+        base.switchings = controls.switchings_sky;
+        bases[cases[i].sky] = base;
+    }
+
+    // Every case there: its row of the report and its judgement.
+    std::vector<std::optional<CaseFigures>> figures(cases.size());
+    std::vector<std::optional<Failure>> failed(cases.size()), failed_clear(cases.size());
+    std::string report = "case,level_pct,placement,seed,sky,pv_systems,pv_kw,buses_outside_a,most_s_outside_a,"
+                         "buses_outside_b,most_s_outside_b,v_min,v_min_bus,v_min_row,v_min_time,v_max,v_max_bus,"
+                         "v_max_row,v_max_time,taps_sky,taps_clear,taps_base,switchings_sky,switchings_clear,"
+                         "switchings_base,head_ramp_kw_per_s,head_ramp_row,pv_kwh,set_aside_a,set_aside_b\n";
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (!there[i])
+            continue;
+        const Case& c = cases[i];
+        const fs::path folder = case_folder(sweep, c.id);
+        const Base& base = bases[c.sky];
+        if (!base.there) {
+            // Without its sky's base the case cannot be judged; the base is missing already.
+            continue;
+        }
+        CaseFigures f;
+        const std::vector<BusVoltage> buses = read_voltage_report(folder / study::report_name);
+        f.a = range_figures(buses, true, base.aside_a);
+        f.b = range_figures(buses, false, base.aside_b);
+        std::error_code error;
+        if (fs::exists(folder / study::clear_report_name, error)) {
+            const std::vector<BusVoltage> clear = read_voltage_report(folder / study::clear_report_name);
+            f.clear_a = range_figures(clear, true, base.aside_a);
+            f.clear_b = range_figures(clear, false, base.aside_b);
+            f.clear_voltages = true;
+        } else {
+            f.clear_a = f.a;
+            f.clear_b = f.b;
+        }
+        f.set_aside_a = static_cast<int>(base.aside_a.size());
+        f.set_aside_b = static_cast<int>(base.aside_b.size());
+        const ControlsFigures controls = read_controls_report(folder / "controls_report.csv");
+        f.taps_sky = controls.taps_sky;
+        f.taps_clear = controls.taps_clear;
+        f.taps_base = base.taps;
+        f.switchings_sky = controls.switchings_sky;
+        f.switchings_clear = controls.switchings_clear;
+        f.switchings_base = base.switchings;
+        f.most_taps = controls.most_taps;
+        f.ramp = controls.ramp;
+        f.ramp_row = controls.ramp_row;
+        f.pv_kwh = controls.pv_kwh;
+        failed[i] = judge(f, criteria, false);
+        failed_clear[i] = judge(f, criteria, true);
+        const auto row_text = [](int row) { return row > 0 ? std::to_string(row) : std::string(); };
+        append_csv_row(report, {c.id, level_text(c.level_pct), c.placement, std::to_string(c.seed), c.sky,
+                                std::to_string(c.pv_systems), decimal_text(c.pv_kw, 3), std::to_string(f.a.buses_outside),
+                                decimal_text(f.a.most_seconds, 0), std::to_string(f.b.buses_outside),
+                                decimal_text(f.b.most_seconds, 0), four(f.a.v_min), f.a.v_min_bus, row_text(f.a.v_min_row),
+                                time_of(c.sky, f.a.v_min_row), four(f.a.v_max), f.a.v_max_bus, row_text(f.a.v_max_row),
+                                time_of(c.sky, f.a.v_max_row), std::to_string(f.taps_sky), std::to_string(f.taps_clear),
+                                std::to_string(f.taps_base), std::to_string(f.switchings_sky),
+                                std::to_string(f.switchings_clear), std::to_string(f.switchings_base),
+                                f.ramp ? decimal_text(*f.ramp, 3) : std::string(), row_text(f.ramp_row),
+                                decimal_text(f.pv_kwh, 3), std::to_string(f.set_aside_a), std::to_string(f.set_aside_b)});
+        figures[i] = f;
+    }
+
+    std::vector<OutputFile> files;
+    const auto add_file = [&](std::string_view name, std::string_view bytes) {
+        try {
+            files.emplace_back(sweep / name);
+            files.back().write(bytes);
+            files.back().finish();
+        } catch (const WriteError& error) {
+            throw SweepError(error.what());
+        }
+        result.written.push_back(sweep / name);
+    };
+    add_file(report_file_name, report);
+    const bool whole = result.missing.empty();
+    if (whole || options.partial) {
+        // The answer, sky by sky and for all skies together.
+        std::string capacity = "sky,hc_min_pct,hc_min_kw,hc_max_pct,hc_max_kw,clear_hc_min_pct,clear_hc_min_kw,"
+                               "clear_hc_max_pct,clear_hc_max_kw,first_failing_case,criterion,bus,row,time,value\n";
+        std::vector<std::string> groups;
+        for (const Sky& sky : skies)
+            groups.push_back(sky.name);
+        groups.emplace_back("all");
+        Picture picture;
+        picture.partial = !whole;
+        for (const std::string& group : groups) {
+            std::vector<Level> judged, judged_clear;
+            std::optional<std::size_t> first;
+            for (std::size_t i = 0; i < cases.size(); ++i) {
+                if (!figures[i] || (group != "all" && cases[i].sky != group))
+                    continue;
+                judged.push_back({cases[i].level_pct, !failed[i]});
+                judged_clear.push_back({cases[i].level_pct, !failed_clear[i]});
+                if (failed[i] && (!first || cases[i].level_pct < cases[*first].level_pct))
+                    first = i;
+            }
+            const Capacity hc = hosting_capacity(judged);
+            const Capacity clear = hosting_capacity(judged_clear);
+            const auto pct = [](const std::optional<double>& level) { return level ? level_text(*level) : std::string(); };
+            const auto kw = [&](const std::optional<double>& level) {
+                return level ? decimal_text(*level / 100 * record.feeder_kw, 1) : std::string();
+            };
+            std::vector<std::string> row{group, pct(hc.min), kw(hc.min), pct(hc.max), kw(hc.max),
+                                         pct(clear.min), kw(clear.min), pct(clear.max), kw(clear.max)};
+            if (first) {
+                const Failure& failure = *failed[*first];
+                row.insert(row.end(), {cases[*first].id, failure.criterion, failure.bus,
+                                       failure.row > 0 ? std::to_string(failure.row) : std::string(),
+                                       time_of(cases[*first].sky, failure.row), failure.value});
+            } else {
+                row.insert(row.end(), {"", "", "", "", "", ""});
+            }
+            std::string line;
+            for (std::size_t k = 0; k < row.size(); ++k) {
+                if (k > 0)
+                    line += ',';
+                append_csv(line, row[k]);
+            }
+            capacity += line + "\n";
+            if (group != "all")
+                picture.skies.push_back({group, hc.min, clear.min});
+            // The summary's line: the answer under the sky, under a clear sky, and what limits it.
+            const auto answer = [&](const std::optional<double>& level) {
+                return level ? grouped(*level / 100 * record.feeder_kw) + " kW (" + level_text(*level) + " %)"
+                             : std::string("none (the feeder without PV fails)");
+            };
+            std::string text = std::string(whole ? "" : "Partial: ") + "Hosting capacity " +
+                               (group == "all" ? std::string("under every sky") : "under the sky " + group) + " " +
+                               answer(hc.min) + ", under a clear sky " + answer(clear.min);
+            if (first) {
+                const Failure& failure = *failed[*first];
+                const Case& c = cases[*first];
+                const CaseFigures& f = *figures[*first];
+                text += ": limited by " + std::string(criterion_words(failure.criterion));
+                if (!failure.bus.empty())
+                    text += " at " + failure.bus;
+                if (failure.letter == 'T' || failure.letter == 'P')
+                    text += ", " + std::to_string(f.taps_sky) + " against " + std::to_string(f.taps_base) + " without PV";
+                else if (failure.letter == 'S')
+                    text += ", " + std::to_string(f.switchings_sky) + " against " + std::to_string(f.switchings_base) +
+                            " without PV";
+                else
+                    text += ", " + failure.value + (failure.letter == 'A' || failure.letter == 'B' ? " s" : " pu");
+                if (failure.row > 0)
+                    text += " (row " + grouped(failure.row) + ", " + time_of(c.sky, failure.row) + ")";
+                text += ", in case " + c.id + " at " + level_text(c.level_pct) + " %";
+            } else {
+                text += ": no case fails";
+            }
+            result.summary.push_back(text);
+        }
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            Cell cell;
+            cell.level = cases[i].level_pct;
+            cell.sky = cases[i].sky;
+            cell.placement = cases[i].placement;
+            cell.seed = cases[i].seed;
+            cell.state = !figures[i] ? Cell::missing : failed[i] ? Cell::fails : Cell::passes;
+            cell.letter = failed[i] ? failed[i]->letter : ' ';
+            picture.cells.push_back(cell);
+        }
+        add_file(capacity_file_name, capacity);
+        add_file("hosting_capacity.svg", picture_svg(picture));
+        try {
+            add_file("hosting_capacity.png", picture_png(picture));
+        } catch (const WriteError& error) {
+            throw SweepError(error.what());
+        }
+        result.answered = true;
+    }
+    for (const auto& [sky, base] : bases)
+        if (!base.aside_a.empty() || !base.aside_b.empty())
+            result.summary.push_back("Set aside under the sky " + sky + ", outside the range without PV already: " +
+                                     (base.aside_a.empty() ? std::string() : "range A " + study::first_names(base.aside_a, 4)) +
+                                     (!base.aside_a.empty() && !base.aside_b.empty() ? "; " : "") +
+                                     (base.aside_b.empty() ? std::string() : "range B " + study::first_names(base.aside_b, 4)));
+    std::string used = "Criteria (" + criteria_path.string() + "):";
+    each_line(criteria_text(criteria), [&](std::string_view line, long) {
+        if (!line.empty() && line.front() != '#')
+            used += " " + std::string(line) + ";";
+    });
+    used.pop_back();
+    result.summary.push_back(used);
+    std::string summary;
+    for (const std::string& line : result.summary)
+        summary += line + "\n";
+    if (!result.missing.empty()) {
+        summary += std::to_string(result.missing.size()) + " of " + std::to_string(cases.size()) +
+                   " cases are missing or failed:\n";
+        for (const std::string& missing : result.missing)
+            summary += "  " + missing + "\n";
+    }
+    add_file("sweep_summary.txt", summary);
+    try {
+        for (OutputFile& file : files)
+            file.commit();
+    } catch (const WriteError& error) {
+        throw SweepError(error.what());
+    }
+    return result;
+}
+
+}  // namespace umbrascope::sweep

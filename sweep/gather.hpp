@@ -1,0 +1,98 @@
+#pragma once
+// The answer of a sweep: each case's figures from its own reports, judged by the criteria, and the
+// hosting capacity they give under each sky, all skies together, and under a clear sky: what a
+// study without the cloud would conclude.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sweep/cases.hpp"
+#include "sweep/criteria.hpp"
+
+namespace umbrascope::sweep {
+
+inline constexpr std::string_view report_file_name = "sweep_report.csv";
+inline constexpr std::string_view capacity_file_name = "hosting_capacity.csv";
+
+// What a case's voltage report gives, with the buses set aside.
+struct VoltageFigures {
+    int buses_outside = 0;       // buses that left the range
+    double most_seconds = 0;     // the most seconds one bus spent outside it
+    std::string most_bus;        // that bus
+    int most_row = 0;            // the row of its extreme value
+    std::optional<double> v_min, v_max;
+    std::string v_min_bus, v_max_bus;
+    int v_min_row = 0, v_max_row = 0;
+};
+
+// One bus of a voltage report.
+struct BusVoltage {
+    std::string bus;
+    std::optional<double> lowest, highest;
+    int lowest_row = 0, highest_row = 0;
+    double below_a = 0, above_a = 0, below_b = 0, above_b = 0;  // seconds
+};
+
+// Reads voltage_report.csv (or the twin's). Throws SweepError.
+[[nodiscard]] std::vector<BusVoltage> read_voltage_report(const std::filesystem::path& path);
+
+// A range's figures over the buses not in `set_aside`; the lowest and highest over the buses not
+// in `set_aside_v` (range A's set aside also leaves the lowest and highest).
+[[nodiscard]] VoltageFigures range_figures(const std::vector<BusVoltage>& buses, bool range_a,
+                                           const std::vector<std::string>& set_aside);
+
+// A case's figures, as a row of sweep_report.csv and its judgement.
+struct CaseFigures {
+    VoltageFigures a, b;               // under the sky
+    VoltageFigures clear_a, clear_b;   // under the clear sky, where the twin recorded voltages
+    bool clear_voltages = false;
+    int set_aside_a = 0, set_aside_b = 0;
+    int taps_sky = 0, taps_clear = 0, taps_base = 0;
+    int switchings_sky = 0, switchings_clear = 0, switchings_base = 0;
+    std::string most_taps;             // the regulator that moved most under the sky
+    std::optional<double> ramp;
+    int ramp_row = 0;
+    double pv_kwh = 0;
+};
+
+// The criterion a case fails by, first in the criteria's order, with what failed it.
+struct Failure {
+    std::string criterion;  // "max_seconds_outside_a", ...
+    char letter = '?';      // A, B, L, H, T, P or S
+    std::string bus;        // the bus, or the regulator or capacitor
+    int row = 0;            // 0 where the criterion has no row
+    std::string value;
+};
+
+// Whether the figures meet the criteria; under the clear sky where `clear`.
+[[nodiscard]] std::optional<Failure> judge(const CaseFigures& figures, const Criteria& criteria, bool clear);
+
+// The hosting capacity of cases at levels: the highest level at which every case passes, at it
+// and below (min), and the highest at which some case passes (max); nothing where level 0 fails.
+struct Level {
+    double level = 0;
+    bool passes = false;
+};
+struct Capacity {
+    std::optional<double> min, max;
+};
+[[nodiscard]] Capacity hosting_capacity(const std::vector<Level>& judged);
+
+struct GatherOptions {
+    std::filesystem::path sweep;
+    bool partial = false;
+};
+
+struct GatherResult {
+    std::vector<std::filesystem::path> written;
+    std::vector<std::string> summary;
+    std::vector<std::string> missing;  // cases without a done status: "id (reason)"
+    bool answered = false;             // hosting_capacity.csv written
+};
+
+// Throws SweepError; writes its files whole, all or none.
+[[nodiscard]] GatherResult gather_sweep(const GatherOptions& options);
+
+}  // namespace umbrascope::sweep

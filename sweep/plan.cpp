@@ -1,0 +1,464 @@
+#include "sweep/plan.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "core/fingerprint.hpp"
+#include "core/lines.hpp"
+#include "core/words.hpp"
+#include "model/circuit_record.hpp"
+#include "model/distances.hpp"
+#include "model/element_map.hpp"
+#include "model/folder_error.hpp"
+#include "output/output_file.hpp"
+#include "scenario/sun_model.hpp"
+#include "study/study.hpp"
+#include "sweep/criteria.hpp"
+
+namespace umbrascope::sweep {
+
+namespace fs = std::filesystem;
+using scenario::dss_word;
+using scenario::shape_name;
+
+namespace {
+
+fs::path full_path(const fs::path& path)
+{
+    std::error_code error;
+    const fs::path canonical = fs::weakly_canonical(path, error);
+    return error ? fs::absolute(path).lexically_normal() : canonical;
+}
+
+std::string head_of(const fs::path& path, std::size_t bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string head(bytes, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return head;
+}
+
+// The loadshapes umbrascope-clouds made for the sky now in `folder`: a .dss file in it whose
+// first lines say so.
+fs::path find_shapes(const fs::path& folder, const std::string& fingerprint)
+{
+    std::vector<fs::path> found;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        if (!entry.is_regular_file(error) || lower(entry.path().extension().string()) != ".dss")
+            continue;
+        const std::string head = head_of(entry.path(), 1024);
+        if (head.rfind("! Loadshapes made by umbrascope-clouds", 0) == 0 && named_fingerprint(head) == fingerprint)
+            found.push_back(entry.path());
+    }
+    if (found.empty())
+        throw SweepError("the sky " + folder.string() + " holds no loadshapes made with its sun table: make them with "
+                         "umbrascope-clouds --force --loadshapes " + (folder / "sun.dss").string() + " ... " +
+                         folder.string());
+    if (found.size() > 1) {
+        std::sort(found.begin(), found.end());
+        throw SweepError("the sky " + folder.string() + " holds two loadshapes files made with its sun table, " +
+                         found[0].filename().string() + " and " + found[1].filename().string() +
+                         ": remove the one the sweep should not take");
+    }
+    return full_path(found.front());
+}
+
+// The names of the loadshapes a shapes file defines, in lower case.
+std::unordered_set<std::string> shapes_defined(const fs::path& shapes)
+{
+    std::unordered_set<std::string> names;
+    std::ifstream in(shapes, std::ios::binary);
+    std::string line;
+    constexpr std::string_view lead = "new loadshape.";
+    while (std::getline(in, line)) {
+        if (line.size() <= lead.size() || lower(std::string_view(line).substr(0, lead.size())) != lead)
+            continue;
+        std::string_view name = std::string_view(line).substr(lead.size());
+        if (!name.empty() && (name.front() == '"' || name.front() == '\'')) {
+            const char quote = name.front();
+            name.remove_prefix(1);
+            name = name.substr(0, name.find(quote));
+        } else {
+            name = name.substr(0, name.find_first_of(" \t"));
+        }
+        names.insert(lower(name));
+    }
+    return names;
+}
+
+std::string seed_text(int seed) { return std::to_string(seed); }
+
+std::string case_id(const Record& record, const std::string& sky, const std::string& sky_print, double level,
+                    const std::string& placement, int seed)
+{
+    Fingerprint print;
+    print.add("umbrascope sweep case\n");
+    print.add(record.circuit.string() + "\n" + sky + "\n" + sky_print + "\n" + level_text(level) + "\n" + placement +
+              "\n" + seed_text(seed) + "\n" + decimal_text(record.pv_ratio, 6) + "\n");
+    return print.text().substr(0, 12);
+}
+
+std::string kw_text(double kw) { return decimal_text(kw, 3); }
+
+std::string study_entry_text(const Case& c, const fs::path& circuit, const fs::path& pv)
+{
+    std::string out = "! The circuit of sweep case " + c.id + ": the feeder as its author wrote it, then the case's PV systems.\n";
+    out += "! Paths are absolute: Compile moves OpenDSS into this file's folder, and a Redirect resolves from there.\n";
+    out += "Redirect \"" + circuit.string() + "\"\n";
+    out += "Redirect \"" + pv.string() + "\"\n";
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::size_t> site_order(const std::vector<Site>& sites, const std::string& placement, int seed)
+{
+    std::vector<std::size_t> order(sites.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    if (placement == "random") {
+        // Fisher-Yates on the generator's own numbers, so that a seed gives the same order everywhere.
+        std::mt19937_64 generator(0x5EEDC10D5ULL + static_cast<std::uint64_t>(seed) * 0x9E3779B97F4A7C15ULL);
+        for (std::size_t i = order.size(); i > 1; --i)
+            std::swap(order[i - 1], order[static_cast<std::size_t>(generator() % i)]);
+        return order;
+    }
+    const bool near = placement == "near";
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const std::optional<double>& x = sites[a].km;
+        const std::optional<double>& y = sites[b].km;
+        if (!x || !y)
+            return x.has_value() && !y.has_value();
+        return near ? *x < *y : *x > *y;
+    });
+    return order;
+}
+
+std::vector<Placed> place_pv(const std::vector<Site>& sites, const std::vector<std::size_t>& order, double ratio,
+                             double target_kw)
+{
+    std::vector<Placed> placed;
+    double total = 0;
+    for (const std::size_t site : order) {
+        if (target_kw - total < 0.0005)
+            break;
+        const double full = std::round(ratio * sites[site].kw * 1000) / 1000;
+        if (full <= 0)
+            continue;
+        const double kw = std::min(full, std::round((target_kw - total) * 1000) / 1000);
+        if (kw < 0.0005)
+            break;
+        placed.push_back({site, kw});
+        total += kw;
+    }
+    if (target_kw - total > 0.05)
+        throw SweepError("the loads' sites hold " + kw_text(total) + " kW of PV at --pv-ratio " + decimal_text(ratio, 3) +
+                         ", short of the " + kw_text(target_kw) + " kW asked: raise --pv-ratio or lower the levels");
+    return placed;
+}
+
+std::string pv_file_text(const Case& c, const std::vector<Site>& sites, const std::vector<Placed>& placed, double ratio)
+{
+    std::string out = "! PV systems of sweep case " + c.id + ": " + level_text(c.level_pct) + " % of the feeder's load, " +
+                      kw_text(c.pv_kw) + " kW at " + std::to_string(placed.size()) + " loads, placed " + c.placement +
+                      (c.placement == "random" ? " (seed " + std::to_string(c.seed) + ")" : std::string()) + ", each " +
+                      decimal_text(ratio, 3) + " x its load's kW, the last trimmed.\n";
+    out += "! Their sky (duty) is given after the loadshapes, in the case's study.dss.\n";
+    for (const Placed& p : placed) {
+        const Site& site = sites[p.site];
+        const std::string name = "sweep_" + site.load.substr(site.load.find('.') + 1);
+        out += "New " + dss_word("PVSystem." + name) + " phases=" + std::to_string(site.phases) +
+               " bus1=" + dss_word(site.bus1) + " kV=" + decimal_text(site.kv, 6) + " kVA=" + kw_text(p.kw) +
+               " Pmpp=" + kw_text(p.kw) + " irradiance=1" + (site.delta ? " conn=delta" : "") + "\n";
+    }
+    return out;
+}
+
+PlanResult plan_sweep(const PlanOptions& options)
+{
+    // The command line's own checks, again for any caller.
+    if (options.skies.empty())
+        throw SweepError("give at least one --sky FOLDER");
+    if (options.levels.empty())
+        throw SweepError("give the levels, --levels 0,25,50,...");
+    for (std::size_t i = 0; i < options.levels.size(); ++i) {
+        const double level = options.levels[i];
+        if (!std::isfinite(level) || level < 0 || level > 1000)
+            throw SweepError("--levels: " + level_text(level) + " is not a level from 0 to 1000 (per cent of the feeder's load)");
+        if (i > 0 && level <= options.levels[i - 1])
+            throw SweepError("--levels must increase: " + level_text(level) + " follows " + level_text(options.levels[i - 1]));
+    }
+    std::set<std::string> placements;
+    for (const std::string& placement : options.placements) {
+        if (placement != "random" && placement != "near" && placement != "far")
+            throw SweepError("--placement takes random, near or far, not '" + placement + "'");
+        if (!placements.insert(placement).second)
+            throw SweepError("--placement " + placement + " is given twice");
+    }
+    if (options.placements.empty())
+        throw SweepError("give a --placement: random, near or far");
+    if (options.seeds < 1 || options.seeds > 100000)
+        throw SweepError("--seeds takes a whole number from 1");
+    if (!(options.pv_ratio > 0) || !std::isfinite(options.pv_ratio))
+        throw SweepError("--pv-ratio takes a number above 0");
+    Criteria criteria;
+    std::string criteria_file;
+    if (options.criteria) {
+        std::ifstream in(*options.criteria, std::ios::binary);
+        if (!in)
+            throw SweepError("cannot read the criteria file " + options.criteria->string());
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        criteria_file = bytes.str();
+        criteria = parse_criteria(criteria_file, options.criteria->string());
+    }
+
+    PlanResult result;
+    Record& record = result.record;
+    record.circuit = full_path(options.circuit);
+    record.pv_ratio = options.pv_ratio;
+    std::error_code error;
+    if (!fs::is_regular_file(record.circuit, error))
+        throw SweepError("--circuit " + options.circuit.string() + " is not a file");
+
+    // The skies, each a scenario folder of this circuit, with its loadshapes.
+    struct SkyPlan {
+        Sky sky;
+        study::PreparedStudyPtr study;
+        std::string fingerprint;
+    };
+    std::vector<SkyPlan> skies;
+    std::set<fs::path> folders;
+    std::set<std::string> names;
+    for (const fs::path& given : options.skies) {
+        SkyPlan plan;
+        plan.sky.folder = full_path(given);
+        plan.sky.name = plan.sky.folder.filename().string();
+        if (!folders.insert(plan.sky.folder).second)
+            throw SweepError("--sky " + given.string() + " is given twice");
+        if (!names.insert(lower(plan.sky.name)).second)
+            throw SweepError("two skies are named " + plan.sky.name +
+                             ": the sweep names a sky by its folder, so give each a folder of its own name");
+        if (!fs::is_directory(plan.sky.folder, error))
+            throw SweepError("--sky " + given.string() + " is not a folder");
+        CircuitRecord circuit;
+        try {
+            circuit = study::read_circuit_record(plan.sky.folder);
+        } catch (const study::StudyError& failure) {
+            throw SweepError(failure.what());
+        }
+        if (circuit.entry.empty() || full_path(circuit.entry) != record.circuit)
+            throw SweepError("the sky " + given.string() + " is of another network: it was imported from " +
+                             (circuit.entry.empty() ? std::string("two tables") : circuit.entry.string()) + ", not from " +
+                             record.circuit.string() + "; make it with umbrascope-import " + record.circuit.string() +
+                             " FOLDER and umbrascope-clouds --loadshapes");
+        try {
+            const study::Sky sky = study::read_sky(plan.sky.folder);
+            plan.fingerprint = sky.fingerprint;
+            plan.sky.shapes = find_shapes(plan.sky.folder, sky.fingerprint);
+            plan.study = study::prepare_study({plan.sky.folder, plan.sky.shapes, true});
+        } catch (const study::StudyError& failure) {
+            throw SweepError(failure.what());
+        }
+        skies.push_back(std::move(plan));
+    }
+
+    // The sites: the circuit's loads, each at its drawn bus.
+    const import::Circuit& circuit = study::prepared_circuit(*skies.front().study);
+    const fs::path first = skies.front().sky.folder;
+    std::unordered_map<std::string, std::string> drawn_of;
+    std::unordered_map<std::string, double> km_of;
+    try {
+        for (const StandIn& element : read_element_map(first))
+            drawn_of[lower(element.element)] = element.drawn_bus;
+        if (const std::optional<std::vector<DrawnDistance>> distances = read_distances(first))
+            for (const DrawnDistance& d : *distances)
+                if (d.km)
+                    km_of[d.bus] = *d.km;
+    } catch (const FolderError& failure) {
+        throw SweepError(failure.what());
+    }
+    std::vector<Site> sites;
+    std::vector<std::string> undrawn;
+    for (const import::LoadSite& load : circuit.loads) {
+        Site site;
+        site.load = load.name;
+        site.bus = circuit.buses[static_cast<std::size_t>(load.bus)];
+        site.bus1 = load.bus1;
+        site.phases = load.phases;
+        site.kv = load.kv;
+        site.kw = load.kw;
+        site.delta = load.delta;
+        record.feeder_kw += load.kw;
+        ++record.loads;
+        const auto drawn = drawn_of.find(lower(load.name));
+        if (drawn == drawn_of.end() || drawn->second.empty()) {
+            undrawn.push_back(load.name);
+            continue;
+        }
+        site.drawn_bus = drawn->second;
+        if (const auto km = km_of.find(site.drawn_bus); km != km_of.end())
+            site.km = km->second;
+        sites.push_back(std::move(site));
+    }
+    if (circuit.loads.empty())
+        throw SweepError("the circuit " + record.circuit.string() + " has no loads in service: a sweep places its PV "
+                         "systems at loads, and its levels are per cent of their kW");
+    if (!(record.feeder_kw > 0))
+        throw SweepError("the loads of " + record.circuit.string() + " total " + kw_text(record.feeder_kw) +
+                         " kW: the levels are per cent of the feeder's load, which must be above 0");
+    if (!undrawn.empty())
+        result.warnings.push_back(std::to_string(undrawn.size()) + (undrawn.size() == 1 ? " load stands" : " loads stand") +
+                                  " at no drawn bus and takes no PV: " + study::first_names(undrawn));
+    int unmeasured = 0;
+    for (const Site& site : sites)
+        unmeasured += site.km ? 0 : 1;
+    if (unmeasured > 0 && (placements.count("near") != 0 || placements.count("far") != 0))
+        result.warnings.push_back(std::to_string(unmeasured) + (unmeasured == 1 ? " load has" : " loads have") +
+                                  " no distance from the source: near and far take them last");
+    // Every sky must give every site's drawn bus its shape.
+    for (const SkyPlan& plan : skies) {
+        const std::unordered_set<std::string> defined = shapes_defined(plan.sky.shapes);
+        std::vector<std::string> missing;
+        std::set<std::string> named;
+        for (const Site& site : sites)
+            if (defined.count(lower(shape_name(site.drawn_bus))) == 0 && named.insert(site.drawn_bus).second)
+                missing.push_back(site.drawn_bus);
+        if (!missing.empty())
+            throw SweepError(plan.sky.shapes.string() + " holds no loadshape for " + std::to_string(missing.size()) +
+                             " drawn " + (missing.size() == 1 ? "bus" : "buses") + " where loads stand (" +
+                             study::first_names(missing, 4) +
+                             "): make the sky's loadshapes for every bus, umbrascope-clouds --force --all-buses "
+                             "--loadshapes " + plan.sky.shapes.string() + " ... " + plan.sky.folder.string());
+    }
+
+    // A sweep planned before keeps its circuit and ratio.
+    const fs::path sweep = full_path(options.sweep);
+    std::vector<Case> earlier;
+    std::vector<Sky> earlier_skies;
+    if (fs::exists(sweep / record_name, error)) {
+        const Record before = read_record(sweep);
+        if (before.circuit != record.circuit || std::fabs(before.pv_ratio - record.pv_ratio) > 1e-9)
+            throw SweepError(sweep.string() + " was planned for " + before.circuit.string() + " at --pv-ratio " +
+                             decimal_text(before.pv_ratio, 3) + ": plan this one into a folder of its own");
+        earlier = read_cases(sweep);
+        earlier_skies = read_skies(sweep);
+    }
+
+    // The matrix: each sky's base, then each placement's seeds, level by level.
+    std::vector<std::pair<Case, std::vector<Placed>>> planned;
+    for (const SkyPlan& plan : skies) {
+        Case base{case_id(record, plan.sky.name, plan.fingerprint, 0, "none", 0), 0, "none", 0, plan.sky.name, 0, 0};
+        planned.emplace_back(base, std::vector<Placed>{});
+        for (const std::string& placement : options.placements) {
+            const int seeds = placement == "random" ? options.seeds : 1;
+            for (int s = 1; s <= seeds; ++s) {
+                const int seed = placement == "random" ? s : 0;
+                const std::vector<std::size_t> order = site_order(sites, placement, seed);
+                for (const double level : options.levels) {
+                    if (level == 0)
+                        continue;
+                    const double target = std::round(level / 100 * record.feeder_kw * 1000) / 1000;
+                    std::vector<Placed> placed;
+                    try {
+                        placed = place_pv(sites, order, record.pv_ratio, target);
+                    } catch (const SweepError& failure) {
+                        throw SweepError("level " + level_text(level) + " %: " + failure.what());
+                    }
+                    double total = 0;
+                    for (const Placed& p : placed)
+                        total += p.kw;
+                    planned.emplace_back(Case{case_id(record, plan.sky.name, plan.fingerprint, level, placement, seed),
+                                              level, placement, seed, plan.sky.name, static_cast<int>(placed.size()), total},
+                                         std::move(placed));
+                }
+            }
+        }
+    }
+
+    // Each case's folder: its PV systems, its circuit and its study, written where not already
+    // there as planned.
+    fs::create_directories(sweep / cases_folder_name, error);
+    if (error)
+        throw SweepError("cannot make " + (sweep / cases_folder_name).string() + ": " + error.message());
+    std::size_t sky_index = 0;
+    for (auto& [c, placed] : planned) {
+        while (skies[sky_index].sky.name != c.sky)
+            ++sky_index;
+        const fs::path folder = case_folder(sweep, c.id);
+        const std::optional<std::string> planned_print = planned_fingerprint(folder);
+        if (planned_print && planned_print == case_files_fingerprint(folder)) {
+            ++result.kept;
+            continue;
+        }
+        fs::create_directories(folder, error);
+        if (error)
+            throw SweepError("cannot make " + folder.string() + ": " + error.message());
+        // A case planned again runs again.
+        for (const std::string_view stale : {status_name, running_name, case_record_name})
+            fs::remove(folder / stale, error);
+        fs::remove_all(folder / "results", error);
+        const std::string pv_text = pv_file_text(c, sites, placed, record.pv_ratio);
+        const std::string entry_text = study_entry_text(c, record.circuit, folder / pv_file_name);
+        study::StudyCase one;
+        one.folder = folder;
+        one.entry = folder / entry_file_name;
+        one.own_files = entry_text + pv_text;
+        one.twin_voltages = true;
+        for (const Placed& p : placed) {
+            const Site& site = sites[p.site];
+            const std::string name = "sweep_" + site.load.substr(site.load.find('.') + 1);
+            one.pv.push_back({name, site.bus, site.drawn_bus});
+            const std::string shape = dss_word(shape_name(site.drawn_bus));
+            one.after_shapes += "Edit " + dss_word("PVSystem." + name) + " daily=" + shape + " duty=" + shape + "\n";
+        }
+        try {
+            write_whole(folder / pv_file_name, pv_text);
+            write_whole(folder / entry_file_name, entry_text);
+            (void)study::write_prepared(*skies[sky_index].study, &one);
+        } catch (const study::StudyError& failure) {
+            throw SweepError(failure.what());
+        } catch (const WriteError& failure) {
+            throw SweepError(failure.what());
+        }
+        const std::optional<std::string> print = case_files_fingerprint(folder);
+        write_whole(folder / case_record_name, "case = " + c.id + "\nfiles = " + print.value_or("") + "\n");
+        ++result.written;
+    }
+
+    // cases.csv last: the new matrix, then any case planned before that it no longer holds.
+    std::set<std::string> ids;
+    for (const auto& [c, placed] : planned)
+        if (ids.insert(c.id).second)
+            result.cases.push_back(c);
+    for (const Case& c : earlier)
+        if (ids.insert(c.id).second)
+            result.cases.push_back(c);
+    std::vector<Sky> all_skies;
+    std::set<std::string> sky_names;
+    for (const SkyPlan& plan : skies)
+        if (sky_names.insert(plan.sky.name).second)
+            all_skies.push_back(plan.sky);
+    for (const Sky& sky : earlier_skies)
+        if (sky_names.insert(sky.name).second)
+            all_skies.push_back(sky);
+    if (options.criteria)
+        write_whole(sweep / criteria_name, criteria_file);
+    else if (!fs::exists(sweep / criteria_name, error))
+        write_whole(sweep / criteria_name, criteria_text(Criteria{}));
+    write_whole(sweep / record_name, record_text(record));
+    write_whole(sweep / skies_name, skies_text(all_skies));
+    write_whole(sweep / cases_name, cases_text(result.cases));
+    return result;
+}
+
+}  // namespace umbrascope::sweep

@@ -1,0 +1,70 @@
+#pragma once
+// The case matrix of a sweep: PV levels (per cent of the feeder's load) x placements x seeds x
+// skies, and level 0, the feeder without PV, once a sky. Each case's PV systems sit on loads'
+// buses, sized a ratio of their load's kW, taken in the placement's order until they total the
+// level; the last is trimmed. A higher level holds every system of a lower one.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sweep/cases.hpp"
+
+namespace umbrascope::sweep {
+
+struct PlanOptions {
+    std::filesystem::path sweep;
+    std::filesystem::path circuit;                // the entry file
+    std::vector<std::filesystem::path> skies;     // scenario folders of that circuit
+    std::vector<double> levels;                   // per cent of the feeder's load, increasing
+    std::vector<std::string> placements;          // random, near, far
+    int seeds = 1;                                // random placements a level
+    double pv_ratio = 2;
+    std::optional<std::filesystem::path> criteria;
+};
+
+// A load where a PV system may stand, in the circuit's order.
+struct Site {
+    std::string load;       // "Load.s1a"
+    std::string bus;        // lower case, without nodes
+    std::string bus1;       // as named: "s1a.1.2"
+    std::string drawn_bus;  // whose sky it takes
+    int phases = 3;
+    double kv = 12.47;
+    double kw = 0;
+    bool delta = false;
+    std::optional<double> km;  // from the source, as the import measured it
+};
+
+// The sites in the order a placement takes them: random (by `seed`), near (nearest the source
+// first) or far (farthest first); sites without a distance come last, in the circuit's order.
+[[nodiscard]] std::vector<std::size_t> site_order(const std::vector<Site>& sites, const std::string& placement, int seed);
+
+// A PV system of a case: a site, and its size in kW.
+struct Placed {
+    std::size_t site = 0;
+    double kw = 0;
+};
+
+// The systems that total `target_kw`: each site in `order` sized `ratio` x its load's kW, the last
+// trimmed. Throws SweepError where the sites cannot hold it.
+[[nodiscard]] std::vector<Placed> place_pv(const std::vector<Site>& sites, const std::vector<std::size_t>& order,
+                                           double ratio, double target_kw);
+
+struct PlanResult {
+    Record record;
+    std::vector<Case> cases;   // all of cases.csv
+    int written = 0;           // case folders written now
+    int kept = 0;              // already there as planned
+    std::vector<std::string> warnings;
+};
+
+// Throws SweepError (or WriteError's message as one) and leaves cases.csv as it was.
+[[nodiscard]] PlanResult plan_sweep(const PlanOptions& options);
+
+// The PV systems file of a case.
+[[nodiscard]] std::string pv_file_text(const Case& c, const std::vector<Site>& sites, const std::vector<Placed>& placed,
+                                       double ratio);
+
+}  // namespace umbrascope::sweep
