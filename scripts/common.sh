@@ -5,10 +5,10 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libspng-dev zlib1g-dev)
-# The last five: what an OpenDSS engine for the study's test links to; chromium and
-# python3-websocket drive the shared page in a real browser.
+# Then what an OpenDSS engine for the study's test links to; chromium and python3-websocket drive
+# the shared page in a real browser; Slurm and munge run the sweep's test on a Slurm of its own.
 test_packages=(libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev xvfb xdotool x11-apps
-    libklu1 libmetis5 libamd2 libcolamd2 libbtf1 chromium python3-websocket)
+    libklu1 libmetis5 libamd2 libcolamd2 libbtf1 chromium python3-websocket slurmctld slurmd slurm-client munge)
 
 # Installs the named Debian packages that are not installed yet, through sudo when not root.
 ensure_packages() {

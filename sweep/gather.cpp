@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
@@ -39,7 +40,15 @@ std::optional<double> optional_number(const std::string& text)
 
 double number_or_zero(const std::string& text) { return number_of(text).value_or(0); }
 
-std::string four(const std::optional<double>& value) { return value ? decimal_text(*value, 4) : std::string(); }
+// Per unit as the voltage reports write it, four decimals.
+std::string four(const std::optional<double>& value)
+{
+    if (!value)
+        return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4f", *value);
+    return text;
+}
 
 std::string grouped(double value)
 {

@@ -303,6 +303,11 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const std
         return finish();
     }
     status.exit_code = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    if (status.exit_code > 128 && status.exit_code < 128 + 65) {
+        // A shell around the engine says its crash this way.
+        status.reason = "the engine crashed (signal " + std::to_string(status.exit_code - 128) + "); see " + log;
+        return finish();
+    }
     if (status.exit_code != 0) {
         const std::string last = tail_line(folder / engine_log_name);
         status.reason = "the engine exited with " + std::to_string(status.exit_code) +

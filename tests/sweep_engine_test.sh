@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# A sweep of IEEE 13 in a real OpenDSS engine: 3 levels x 2 placements x 2 short skies, run in the
+# local pool and as a Slurm job array on a single-node Slurm of the test's own, the two answers the
+# same; the feeder's load as the engine compiles it; then a task killed mid-case: the gather names
+# its cases and refuses, a second submit runs just them, and the answer is whole again.
+#   tests/sweep_engine_test.sh BUILD_DIR SOURCE_DIR ENGINE
+# Exits 77, saying why, where no engine runs or Slurm cannot start (outside CI; in CI both must).
+set -euo pipefail
+build=$1
+source=$2
+engine=$3
+study="$build/umbrascope-study"
+skip() {
+    if [ "${CI:-}" = "true" ]; then
+        echo "FAILED: $* (in CI the sweep must run in the engine and on Slurm)"
+        exit 1
+    fi
+    echo "SKIPPED: $*"
+    exit 77
+}
+fail() { echo "FAILED: $*"; exit 1; }
+[ -x "$engine" ] && "$engine" -c "new circuit.probe" -c solve > /dev/null 2>&1 ||
+    skip "no OpenDSS engine runs at $engine (it needs libklu1 and libmetis5)"
+
+work=$(mktemp -d /tmp/umbrascope-sweep-XXXXXX)
+slurm=$work/slurm
+cleanup() {
+    "$source/tests/slurm/stop.sh" "$slurm" > /dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The feeder and two skies of 12 rows of 5 s, each with a loadshape for every bus.
+mkdir -p "$work/circuit"
+cp "$source/tests/data/feeders/ieee13/"* "$work/circuit/"
+ln -s IEEELineCodes.DSS "$work/circuit/IEEELineCodes.dss"
+for sky in morning:2,270:11:00:00 noon:4,180:12:00:00; do
+    name=${sky%%:*}
+    rest=${sky#*:}
+    wind=${rest%%:*}
+    start=${rest#*:}
+    "$build/umbrascope-import" "$work/circuit/IEEE13Nodeckt.dss" "$work/$name" > /dev/null
+    "$build/umbrascope-clouds" --units ft --wind "$wind" --from-sensor \
+        "$source/tests/data/feeders/ieee8500/Normalized-1s-2900-pts.CSV" --sensor-interval 1 --interval 5 --steps 12 \
+        --start "$start" --loadshapes "$work/$name/sun.dss" "$work/$name" > /dev/null 2>&1
+done
+plan() {
+    "$study" sweep plan "$1" --circuit "$work/circuit/IEEE13Nodeckt.dss" --sky "$work/morning" --sky "$work/noon" \
+        --levels 0,50,100 --placement near --placement random > /dev/null
+}
+cases() { echo $(( $(wc -l < "$1/cases.csv") - 1 )); }
+
+# The local pool.
+plan "$work/local"
+[ "$(cases "$work/local")" = 10 ] || fail "planned $(cases "$work/local") cases, not 10"
+"$study" sweep run "$work/local" --jobs 2 --engine "$engine {script}" > "$work/local.out" 2>&1 ||
+    fail "the local pool: $(cat "$work/local.out")"
+"$study" sweep gather "$work/local" > "$work/gather.out" || fail "gather: $(cat "$work/gather.out")"
+grep -q "Hosting capacity under the sky morning" "$work/gather.out" || fail "no answer: $(cat "$work/gather.out")"
+echo "local pool: $(grep -c . "$work/local/sweep_report.csv") lines of sweep_report.csv"
+
+# The feeder's load is the engine's: the sum of its loads' kW as it compiled them.
+(cd "$work" && "$engine" "$work/circuit/IEEE13Nodeckt.dss" -c "export loads \"$work/loads.csv\"" > /dev/null)
+engine_kw=$(awk -F, 'NR > 1 { sum += $5 } END { printf "%.1f", sum }' "$work/loads.csv")
+sweep_kw=$(awk -F' = ' '$1 == "feeder_kw" { printf "%.1f", $2 }' "$work/local/sweep.txt")
+[ "$engine_kw" = "$sweep_kw" ] || fail "the feeder's load: the sweep says $sweep_kw kW, the engine $engine_kw kW"
+
+# Every figure is the case's own report: each case's lowest voltage and its tap changes (the bus set
+# aside for range A, RG60, is never the lowest here).
+while IFS=, read -r id _ _ _ _ _ _ _ _ _ _ v_min _ _ _ _ _ _ _ taps _; do
+    [ "$id" = case ] && continue
+    own=$(awk -F, 'NR > 1 && $3 != "" && (m == "" || $3 + 0 < m + 0) { m = $3 } END { print m }' \
+        "$work/local/cases/$id/voltage_report.csv")
+    [ "$own" = "$v_min" ] || fail "case $id: v_min $v_min in sweep_report.csv, $own in its voltage report"
+    own=$(awk -F, '$1 == "sky" && $2 == "regcontrol" { n += $7 } END { print n + 0 }' "$work/local/cases/$id/controls_report.csv")
+    [ "$own" = "$taps" ] || fail "case $id: taps_sky $taps in sweep_report.csv, $own in its controls report"
+done < "$work/local/sweep_report.csv"
+
+# Slurm: the same cases as a job array.
+started=$("$source/tests/slurm/start.sh" "$slurm") || skip "Slurm did not start (tests/slurm/start.sh)"
+export "$started"
+wait_queue() {
+    for _ in $(seq 1 600); do
+        [ -z "$(squeue -h 2>/dev/null)" ] && return 0
+        sleep 0.5
+    done
+    fail "the Slurm jobs did not end: $(squeue)"
+}
+plan "$work/slurm-sweep"
+"$study" sweep submit "$work/slurm-sweep" --cases-per-task 3 --engine "$engine {script}" > "$work/submit.out" ||
+    fail "submit: $(cat "$work/submit.out")"
+grep -q "Submitted 10 cases as 4 tasks" "$work/submit.out" || fail "submit said: $(cat "$work/submit.out")"
+wait_queue
+"$study" sweep status "$work/slurm-sweep" | grep -q "^10 done, 0 failed, 0 running, 0 left" ||
+    fail "status after Slurm: $("$study" sweep status "$work/slurm-sweep")"
+ls "$work/slurm-sweep/slurm/logs/"gather_*.out > /dev/null || fail "the gather job did not run"
+for file in sweep_report.csv hosting_capacity.csv; do
+    cmp "$work/local/$file" "$work/slurm-sweep/$file" || fail "$file differs between the local pool and Slurm"
+done
+echo "Slurm: the same sweep_report.csv and hosting_capacity.csv as the local pool"
+
+# A task killed mid-case: its engine hangs on one case until the task is cancelled.
+plan "$work/killed"
+victim=$(awk -F, 'NR == 5 { print $1 }' "$work/killed/cases.csv")
+cat > "$work/engine.sh" <<SCRIPT
+#!/bin/sh
+case "\$1" in *$victim*) [ -e "$work/no-hang" ] || sleep 600 ;; esac
+exec "$engine" "\$1"
+SCRIPT
+chmod +x "$work/engine.sh"
+"$study" sweep submit "$work/killed" --cases-per-task 2 --engine "$work/engine.sh {script}" > "$work/submit.out" ||
+    fail "submit: $(cat "$work/submit.out")"
+for _ in $(seq 1 240); do
+    [ -e "$work/killed/cases/$victim/running" ] && break
+    sleep 0.5
+done
+[ -e "$work/killed/cases/$victim/running" ] || fail "the hanging case never started"
+task=$(grep -F ",$victim" "$work/killed/slurm/tasks-1.csv" | cut -d, -f1)
+array=$(awk '{ sub("jobs=", "", $2); split($2, ids, ","); print ids[1] }' "$work/killed/slurm/submissions.txt" 2>/dev/null || true)
+[ -n "$array" ] || array=$(squeue -h -o '%F' -n umbrascope-sweep | head -n 1)
+scancel "${array}_${task}"
+wait_queue
+set +e
+"$study" sweep gather "$work/killed" > "$work/gather.out" 2> "$work/gather.err"
+status=$?
+set -e
+[ "$status" = 2 ] || fail "the gather of a sweep with a killed task exited $status: $(cat "$work/gather.err")"
+grep -q "$victim" "$work/gather.err" || fail "the gather did not name the killed case $victim: $(cat "$work/gather.err")"
+grep -q "umbrascope-study sweep run" "$work/gather.err" || fail "the gather gave no command: $(cat "$work/gather.err")"
+[ ! -e "$work/killed/hosting_capacity.csv" ] || fail "an answer was stated without the killed task's cases"
+left=0
+for id in $(grep "^$task," "$work/killed/slurm/tasks-1.csv" | cut -d, -f2); do
+    grep -q "^state = done" "$work/killed/cases/$id/status" 2>/dev/null || left=$((left + 1))
+    grep -q "$id" "$work/gather.err" || grep -q "^state = done" "$work/killed/cases/$id/status" ||
+        fail "the gather did not name the killed task's case $id"
+done
+touch "$work/no-hang"
+"$study" sweep submit "$work/killed" --cases-per-task 2 --engine "$work/engine.sh {script}" > "$work/submit.out" ||
+    fail "the second submit: $(cat "$work/submit.out")"
+grep -q "Submitted $left cases as 1 tasks" "$work/submit.out" ||
+    fail "the second submit did not take just the killed task's $left cases: $(cat "$work/submit.out")"
+wait_queue
+"$study" sweep gather "$work/killed" > "$work/gather.out" || fail "gather after the second submit: $(cat "$work/gather.out")"
+cmp "$work/local/hosting_capacity.csv" "$work/killed/hosting_capacity.csv" || fail "the answer after the resubmit differs"
+echo "a killed task: its $left cases named, refused, rerun by a second submit, the answer whole"
+"$source/tests/slurm/stop.sh" "$slurm"
+pgrep -f "$slurm/slurm.conf" > /dev/null && fail "the test's Slurm daemons did not stop"
+echo "passed"

@@ -1,0 +1,741 @@
+// Sweeps of many studies: the criteria, the judgement and the hosting capacity over judged levels,
+// the PV placed on the loads' sites (nested, totalling each level), the plan of IEEE 13 under two
+// skies and its refusals, the worker's record of failed cases, and the gather's figures from cases'
+// own reports. The whole loop through a real engine, locally and on Slurm, is sweep_engine_test.sh.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "core/csv.hpp"
+#include "core/lines.hpp"
+#include "import/circuit.hpp"
+#include "import/source_files.hpp"
+#include "sweep/cases.hpp"
+#include "sweep/criteria.hpp"
+#include "sweep/gather.hpp"
+#include "sweep/plan.hpp"
+#include "sweep/runner.hpp"
+#include "sweep/worker.hpp"
+#include "test_support.hpp"
+
+namespace umbrascope::sweep {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempFolder;
+
+const fs::path feeders = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders";
+
+std::string slurp(const fs::path& path) { return testing::read_file(path); }
+
+void put(const fs::path& path, const std::string& text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::vector<std::string>> csv_rows(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows;
+    each_line(text, [&](std::string_view line, long) {
+        if (!line.empty())
+            rows.push_back(csv_fields(line).value());
+    });
+    return rows;
+}
+
+int run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()); }
+
+// IEEE 13 (its loads 3,466 kW) and skies of it: each imported and given 12 rows of 5 s of the
+// 8500-node feeder's measured sky, with a loadshape for every bus.
+struct Feeder {
+    explicit Feeder(const TempFolder& work, const std::string& edit = {})
+    {
+        circuit = work.path() / "circuit";
+        fs::create_directories(circuit);
+        for (const char* name : {"IEEE13Nodeckt.dss", "IEEELineCodes.DSS", "IEEE13Node_BusXY.csv"})
+            fs::copy_file(feeders / "ieee13" / name, circuit / name);
+        fs::create_symlink("IEEELineCodes.DSS", circuit / "IEEELineCodes.dss");
+        if (!edit.empty()) {
+            std::string text = slurp(circuit / "IEEE13Nodeckt.dss");
+            std::string kept;
+            each_line(text, [&](std::string_view line, long) {
+                if (std::string(line).rfind(edit, 0) != 0)
+                    kept += std::string(line) + "\n";
+            });
+            put(circuit / "IEEE13Nodeckt.dss", kept);
+        }
+        entry = circuit / "IEEE13Nodeckt.dss";
+    }
+    fs::path sky(const TempFolder& work, const std::string& name, const std::string& wind) const
+    {
+        const fs::path folder = work.path() / name;
+        EXPECT_EQ(run(std::string("\"") + UMBRASCOPE_IMPORT + "\" \"" + entry.string() + "\" \"" + folder.string() + "\""), 0);
+        EXPECT_EQ(run(std::string("\"") + UMBRASCOPE_CLOUDS + "\" --units ft --wind " + wind + " --from-sensor " +
+                      (feeders / "ieee8500/Normalized-1s-2900-pts.CSV").string() +
+                      " --sensor-interval 1 --interval 5 --steps 12 --start 11:00:00 --loadshapes \"" +
+                      (folder / "sun.dss").string() + "\" \"" + folder.string() + "\""),
+                  0);
+        return folder;
+    }
+    fs::path circuit, entry;
+};
+
+TEST(SweepCriteria, NamesValuesAndRefusals)
+{
+    struct Case {
+        const char* text;
+        const char* refusal;  // "" where it is taken
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"# all defaults\n\n", ""},
+        {"max_voltage = 1.04  # tighter\nmin_voltage=0.96\nmax_tap_increase = 20\n", ""},
+        {"MAX_TAP_INCREASE_PCT = 50\nexclude_base_violations = no\n", ""},
+        {"max_tap_increase = off\n", ""},
+        {"max_volts = 1.05\n", ":1: no criterion is named 'max_volts'"},
+        {"max_voltage = high\n", ":1: max_voltage takes a per-unit voltage"},
+        {"max_voltage = 1.05\nmax_voltage = 1.06\n", ":2: max_voltage is given twice"},
+        {"max_seconds_outside_a = -1\n", "takes a number of 0 or more"},
+        {"max_seconds_outside_a = off\n", "takes a number of 0 or more"},
+        {"exclude_base_violations = maybe\n", "takes yes or no"},
+        {"min_voltage 0.95\n", "is not a name = value line"},
+        {"min_voltage = 1.06\n", "is not below max_voltage"},
+        {"max_voltage = 1e400\n", "takes a per-unit voltage"},
+    };
+    for (const Case& c : cases) {
+        if (std::string(c.refusal).empty()) {
+            EXPECT_NO_THROW((void)parse_criteria(c.text, "c.txt")) << c.text;
+        } else {
+            try {
+                (void)parse_criteria(c.text, "c.txt");
+                ADD_FAILURE() << "taken: " << c.text;
+            } catch (const SweepError& error) {
+                EXPECT_NE(std::string(error.what()).find(c.refusal), std::string::npos) << error.what();
+            }
+        }
+    }
+    const Criteria c = parse_criteria("max_voltage = 1.04\nmin_voltage=0.96\nmax_tap_increase = 20\n"
+                                      "exclude_base_violations = no\n", "c.txt");
+    EXPECT_DOUBLE_EQ(c.max_voltage, 1.04);
+    EXPECT_DOUBLE_EQ(c.min_voltage, 0.96);
+    EXPECT_EQ(c.max_tap_increase, 20.0);
+    EXPECT_FALSE(c.max_tap_increase_pct);
+    EXPECT_FALSE(c.exclude_base_violations);
+    // What a sweep keeps reads back as it was.
+    const Criteria again = parse_criteria(criteria_text(c), "again");
+    EXPECT_EQ(criteria_text(again), criteria_text(c));
+    EXPECT_EQ(criteria_text(parse_criteria("", "d")), criteria_text(Criteria{}));
+}
+
+TEST(SweepCapacity, MinIsEveryCaseAtAndBelowMaxIsSomeCase)
+{
+    struct Case {
+        const char* what;
+        std::vector<Level> judged;
+        std::optional<double> min, max;
+    };
+    const Case cases[] = {
+        {"every level passes", {{0, true}, {50, true}, {50, true}, {100, true}}, 100, 100},
+        {"one case fails at 50", {{0, true}, {50, true}, {50, false}, {100, true}}, 0, 100},
+        {"all fail at 100", {{0, true}, {50, true}, {100, false}, {100, false}}, 50, 50},
+        {"a pass above a failing level", {{0, true}, {25, false}, {50, true}, {75, false}}, 0, 50},
+        {"the base fails", {{0, false}, {50, true}}, std::nullopt, std::nullopt},
+        {"no base", {{50, true}}, std::nullopt, std::nullopt},
+        {"levels out of order", {{100, true}, {0, true}, {50, true}}, 100, 100},
+        {"only the base", {{0, true}}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const Capacity hc = hosting_capacity(c.judged);
+        EXPECT_EQ(hc.min, c.min) << c.what;
+        EXPECT_EQ(hc.max, c.max) << c.what;
+    }
+}
+
+TEST(SweepJudge, EachCriterionByItsLetterInOrder)
+{
+    CaseFigures pass;
+    pass.a.v_min = 0.96;
+    pass.a.v_max = 1.04;
+    pass.taps_sky = 12;
+    pass.taps_clear = 3;
+    pass.taps_base = 2;
+    pass.switchings_sky = 4;
+    pass.switchings_base = 1;
+    pass.clear_a = pass.a;
+    Criteria criteria;
+    criteria.max_tap_increase = 10;      // 12 - 2 = 10 holds
+    criteria.max_tap_increase_pct = 500; // 500 % of 2 holds
+    criteria.max_switching_increase = 3;
+    EXPECT_FALSE(judge(pass, criteria, false));
+    struct Case {
+        const char* what;
+        void (*change)(CaseFigures&);
+        char letter;       // under the sky
+        char clear_letter; // under the clear sky; ' ' where it passes
+    };
+    const Case cases[] = {
+        {"a second outside A", [](CaseFigures& f) { f.a.most_seconds = 1; f.a.most_bus = "x"; }, 'A', ' '},
+        {"outside B", [](CaseFigures& f) { f.b.most_seconds = 5; }, 'B', ' '},
+        {"A before B", [](CaseFigures& f) { f.a.most_seconds = 5; f.b.most_seconds = 5; }, 'A', ' '},
+        {"low", [](CaseFigures& f) { f.a.v_min = 0.9499; }, 'L', ' '},
+        {"exactly the lowest allowed", [](CaseFigures& f) { f.a.v_min = 0.95; }, ' ', ' '},
+        {"high", [](CaseFigures& f) { f.a.v_max = 1.0501; }, 'H', ' '},
+        {"exactly the highest allowed", [](CaseFigures& f) { f.a.v_max = 1.05; }, ' ', ' '},
+        {"taps", [](CaseFigures& f) { f.taps_sky = 13; }, 'T', ' '},
+        {"taps under both", [](CaseFigures& f) { f.taps_clear = 13; }, ' ', 'T'},
+        {"switchings", [](CaseFigures& f) { f.switchings_sky = 5; }, 'S', ' '},
+        {"high under the clear sky", [](CaseFigures& f) { f.clear_a.v_max = 1.06; }, ' ', 'H'},
+    };
+    for (const Case& c : cases) {
+        CaseFigures f = pass;
+        c.change(f);
+        const std::optional<Failure> sky = judge(f, criteria, false);
+        const std::optional<Failure> clear = judge(f, criteria, true);
+        EXPECT_EQ(sky ? sky->letter : ' ', c.letter) << c.what;
+        EXPECT_EQ(clear ? clear->letter : ' ', c.clear_letter) << c.what;
+    }
+    // In per cent of max(base, 1): a base of 0 counts as 1.
+    CaseFigures f = pass;
+    f.taps_base = 0;
+    f.taps_sky = 6;
+    Criteria pct;
+    pct.max_tap_increase_pct = 500;
+    EXPECT_EQ(judge(f, pct, false)->letter, 'P');
+    f.taps_sky = 5;
+    EXPECT_FALSE(judge(f, pct, false));
+}
+
+TEST(SweepPlacement, SitesTotalTheLevelNestedInTheirOrder)
+{
+    std::vector<Site> sites;
+    const double kw[] = {100, 35.5, 0, 250, 12.25, 80, 40};
+    const std::optional<double> km[] = {3.0, 1.0, 2.0, std::nullopt, 0.5, 1.0, 9.0};
+    for (std::size_t i = 0; i < 7; ++i) {
+        Site site;
+        site.load = "Load.l" + std::to_string(i);
+        site.kw = kw[i];
+        site.km = km[i];
+        sites.push_back(site);
+    }
+    // Near: nearest first, ties in the circuit's order, no distance last; far the other way.
+    EXPECT_EQ(site_order(sites, "near", 0), (std::vector<std::size_t>{4, 1, 5, 2, 0, 6, 3}));
+    EXPECT_EQ(site_order(sites, "far", 0), (std::vector<std::size_t>{6, 0, 2, 1, 5, 4, 3}));
+    // Random: a permutation, the same for a seed, another for another seed.
+    std::vector<std::size_t> one = site_order(sites, "random", 1);
+    EXPECT_EQ(one, site_order(sites, "random", 1));
+    EXPECT_NE(one, site_order(sites, "random", 2));
+    std::sort(one.begin(), one.end());
+    EXPECT_EQ(one, site_order(sites, "near", 0) == one ? one : (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6}));
+
+    const double total_load = 517.75;
+    for (const char* placement : {"near", "far", "random"}) {
+        const std::vector<std::size_t> order = site_order(sites, placement, 3);
+        std::vector<Placed> lower;
+        for (const double level : {5.0, 12.5, 50.0, 100.0, 150.0, 200.0}) {
+            const double target = level / 100 * total_load;
+            const std::vector<Placed> placed = place_pv(sites, order, 2, target);
+            double total = 0;
+            std::set<std::size_t> used;
+            for (const Placed& p : placed) {
+                total += p.kw;
+                EXPECT_GT(p.kw, 0);
+                EXPECT_LE(p.kw, 2 * sites[p.site].kw + 1e-9);
+                EXPECT_TRUE(used.insert(p.site).second) << "a load takes one PV system";
+            }
+            EXPECT_NEAR(total, target, 0.1) << placement << " " << level;
+            // Nested: every system of the lower level stands here, as large, its last at least as large.
+            ASSERT_GE(placed.size(), lower.size());
+            for (std::size_t k = 0; k < lower.size(); ++k) {
+                EXPECT_EQ(placed[k].site, lower[k].site) << placement << " " << level;
+                if (k + 1 < lower.size())
+                    EXPECT_DOUBLE_EQ(placed[k].kw, lower[k].kw);
+                else
+                    EXPECT_GE(placed[k].kw, lower[k].kw);
+            }
+            lower = placed;
+        }
+        // 200 % at a ratio of 2 fills every site; more cannot be placed.
+        EXPECT_THROW((void)place_pv(sites, order, 2, 2.01 * total_load), SweepError);
+    }
+}
+
+TEST(SweepLoads, KwAsTheEngineCompilesThem)
+{
+    TempFolder work;
+    work.write("c.dss", "New Circuit.c bus1=src\n"
+                        "New Line.l1 bus1=src bus2=a\n"
+                        "New Load.plain bus1=a.1 phases=1 kV=0.24 kW=12.5\n"
+                        "New Load.apparent bus1=a kVA=100 pf=0.9\n"
+                        "New Load.bare bus1=a\n"
+                        "New Load.both bus1=a kW=30 kVA=100 pf=0.5\n"
+                        "New Load.copied like=plain\n"
+                        "New Load.edited bus1=a.2.3 phases=1 conn=delta kW=5\n"
+                        "Edit Load.edited kW=7\n"
+                        "Load.copied.kW=9\n"
+                        "New Load.off bus1=a kW=1000 enabled=no\n");
+    import::DiskFiles files;
+    const import::Circuit circuit = import::read_circuit(work.path() / "c.dss", files);
+    std::map<std::string, import::LoadSite> loads;
+    for (const import::LoadSite& load : circuit.loads)
+        loads[load.name.substr(5)] = load;
+    ASSERT_EQ(loads.size(), 6U) << "a load out of service is no site";
+    EXPECT_DOUBLE_EQ(loads["plain"].kw, 12.5);
+    EXPECT_EQ(loads["plain"].phases, 1);
+    EXPECT_DOUBLE_EQ(loads["plain"].kv, 0.24);
+    EXPECT_EQ(loads["plain"].bus1, "a.1");
+    EXPECT_DOUBLE_EQ(loads["apparent"].kw, 90);
+    EXPECT_DOUBLE_EQ(loads["bare"].kw, 10);
+    EXPECT_DOUBLE_EQ(loads["bare"].kv, 12.47);
+    EXPECT_EQ(loads["bare"].phases, 3);
+    EXPECT_DOUBLE_EQ(loads["both"].kw, 50) << "kVA came last";
+    EXPECT_DOUBLE_EQ(loads["copied"].kw, 9);
+    EXPECT_EQ(loads["copied"].bus1, "a.1");
+    EXPECT_DOUBLE_EQ(loads["edited"].kw, 7);
+    EXPECT_TRUE(loads["edited"].delta);
+}
+
+std::map<std::string, std::string> row_of(const std::vector<std::vector<std::string>>& rows, const std::string& id)
+{
+    std::map<std::string, std::string> out;
+    for (const std::vector<std::string>& row : rows)
+        if (row.front() == id)
+            for (std::size_t k = 0; k < row.size(); ++k)
+                out[rows.front()[k]] = row[k];
+    return out;
+}
+
+// The PV systems of a case: name -> (bus1, kW).
+std::map<std::string, std::pair<std::string, double>> systems_of(const fs::path& folder)
+{
+    std::map<std::string, std::pair<std::string, double>> out;
+    each_line(slurp(folder / "PVSystems.dss"), [&](std::string_view line, long) {
+        if (line.rfind("New PVSystem.", 0) != 0)
+            return;
+        const std::string text(line);
+        const auto value = [&](const std::string& key) {
+            const std::size_t at = text.find(" " + key + "=");
+            return text.substr(at + key.size() + 2, text.find(' ', at + 1 + key.size() + 1) - at - key.size() - 2);
+        };
+        out[text.substr(13, text.find(' ', 13) - 13)] = {value("bus1"), std::stod(value("Pmpp"))};
+    });
+    return out;
+}
+
+TEST(SweepPlan, IEEE13UnderTwoSkies)
+{
+    TempFolder work;
+    const Feeder feeder(work);
+    const fs::path a = feeder.sky(work, "morning", "2,270");
+    const fs::path b = feeder.sky(work, "noon", "4,180");
+    PlanOptions options;
+    options.sweep = work.path() / "sweep";
+    options.circuit = feeder.entry;
+    options.skies = {a, b};
+    options.levels = {0, 50, 100};
+    options.placements = {"near", "random"};
+    options.seeds = 2;
+    const PlanResult planned = plan_sweep(options);
+    EXPECT_NEAR(planned.record.feeder_kw, 3466, 1e-9);
+    EXPECT_EQ(planned.record.loads, 15);
+    // Each sky: its base, then near and two random seeds at 50 and 100.
+    ASSERT_EQ(planned.cases.size(), 2U * (1 + 3 * 2));
+    EXPECT_EQ(planned.written, 14);
+    const auto rows = csv_rows(slurp(options.sweep / "cases.csv"));
+    EXPECT_EQ(rows.front(), (std::vector<std::string>{"case", "level_pct", "placement", "seed", "sky", "pv_systems", "pv_kw"}));
+    ASSERT_EQ(rows.size(), 15U);
+    EXPECT_EQ(rows[1][1], "0");
+    EXPECT_EQ(rows[1][2], "none");
+    EXPECT_EQ(rows[1][4], "morning");
+
+    // The loads' buses, as the circuit names them.
+    import::DiskFiles files;
+    const import::Circuit circuit = import::read_circuit(feeder.entry, files);
+    std::set<std::string> load_buses;
+    for (const import::LoadSite& load : circuit.loads)
+        load_buses.insert(load.bus1);
+    std::map<std::string, std::map<std::string, std::pair<std::string, double>>> by_case;
+    std::set<std::string> ids;
+    for (const Case& c : planned.cases) {
+        EXPECT_TRUE(ids.insert(c.id).second) << "case ids are unique";
+        const fs::path folder = case_folder(options.sweep, c.id);
+        const auto systems = systems_of(folder);
+        by_case[c.id] = systems;
+        double total = 0;
+        for (const auto& [name, system] : systems) {
+            total += system.second;
+            EXPECT_EQ(load_buses.count(system.first), 1U) << name << " on " << system.first;
+        }
+        EXPECT_NEAR(total, c.level_pct / 100 * 3466, 0.1) << c.id;
+        EXPECT_EQ(static_cast<int>(systems.size()), c.pv_systems);
+        // Its circuit is the feeder and its PV systems; its study gives each its sky after the shapes.
+        const std::string entry = slurp(folder / "Study.dss");
+        EXPECT_NE(entry.find("Redirect \"" + fs::weakly_canonical(feeder.entry).string() + "\""), std::string::npos);
+        const std::string study = slurp(folder / "study.dss");
+        EXPECT_NE(study.find("Compile \"" + (fs::weakly_canonical(folder) / "Study.dss").string() + "\""), std::string::npos);
+        const std::size_t shapes = study.find("Redirect \"" + (c.sky == "morning" ? a : b).string() + "/sun.dss\"");
+        ASSERT_NE(shapes, std::string::npos);
+        for (const auto& [name, system] : systems) {
+            const std::size_t edit = study.find("Edit PVSystem." + name + " daily=sky_");
+            EXPECT_GT(edit, shapes) << name << ": its duty follows the shapes";
+            EXPECT_NE(edit, std::string::npos);
+        }
+        EXPECT_NE(study.find("_clear_v1 element="), std::string::npos) << "the twin records voltages";
+        EXPECT_EQ(planned_fingerprint(folder), case_files_fingerprint(folder));
+    }
+    // Nested: at a placement and seed, the systems of 50 % stand at 100 % too.
+    for (const Case& low : planned.cases)
+        for (const Case& high : planned.cases)
+            if (low.sky == high.sky && low.placement == high.placement && low.seed == high.seed &&
+                low.level_pct == 50 && high.level_pct == 100)
+                for (const auto& [name, system] : by_case[low.id]) {
+                    ASSERT_EQ(by_case[high.id].count(name), 1U) << name;
+                    EXPECT_GE(by_case[high.id][name].second, system.second);
+                }
+
+    // Planned again with another level and another sky: the cases there are kept, as they were.
+    const std::string before = slurp(case_folder(options.sweep, rows[2][0]) / "study.dss");
+    const fs::path c = feeder.sky(work, "evening", "3,90");
+    options.skies = {a, b, c};
+    options.levels = {0, 25, 50, 100};
+    const PlanResult again = plan_sweep(options);
+    EXPECT_EQ(again.kept, 14);
+    EXPECT_EQ(again.written, 2 * 3 + (1 + 3 * 3));  // 25 % under the two skies, and the new sky whole
+    EXPECT_EQ(again.cases.size(), 3U * (1 + 3 * 3));
+    EXPECT_EQ(slurp(case_folder(options.sweep, rows[2][0]) / "study.dss"), before);
+    for (std::size_t r = 1; r < rows.size(); ++r)
+        EXPECT_TRUE(std::any_of(again.cases.begin(), again.cases.end(), [&](const Case& k) { return k.id == rows[r][0]; }));
+}
+
+TEST(SweepPlan, RefusalsLeaveTheSweepAsItWas)
+{
+    TempFolder work;
+    const Feeder feeder(work);
+    const fs::path a = feeder.sky(work, "morning", "2,270");
+    // A sky of another network: the same circuit's copy elsewhere.
+    TempFolder elsewhere;
+    const Feeder other(elsewhere);
+    const fs::path foreign = other.sky(elsewhere, "foreign", "2,270");
+    // A sky whose loadshapes serve the PV systems only.
+    const fs::path few = work.path() / "few";
+    {
+        put(feeder.circuit / "WithPV.dss", "Redirect IEEE13Nodeckt.dss\nNew PVSystem.p1 phases=3 bus1=671 kV=4.16 kVA=100 "
+                                           "Pmpp=100 irradiance=1\n");
+    }
+    EXPECT_EQ(run(std::string("\"") + UMBRASCOPE_IMPORT + "\" \"" + (feeder.circuit / "WithPV.dss").string() + "\" \"" +
+                  few.string() + "\""), 0);
+    EXPECT_EQ(run(std::string("\"") + UMBRASCOPE_CLOUDS + "\" --units ft --wind 2,270 --steps 12 --loadshapes \"" +
+                  (few / "sun.dss").string() + "\" \"" + few.string() + "\""), 0);
+    put(work.path() / "bad.txt", "max_voltage = 1.05\nmax_volts = 2\n");
+    PlanOptions good;
+    good.sweep = work.path() / "sweep";
+    good.circuit = feeder.entry;
+    good.skies = {a};
+    good.levels = {0, 50};
+    good.placements = {"near"};
+    (void)plan_sweep(good);
+    const std::string cases_before = slurp(good.sweep / "cases.csv");
+
+    struct Case {
+        const char* what;
+        void (*change)(PlanOptions&, const fs::path& foreign, const fs::path& few, const fs::path& work);
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"levels down", [](PlanOptions& o, const fs::path&, const fs::path&, const fs::path&) { o.levels = {0, 50, 25}; },
+         "--levels must increase: 25 follows 50"},
+        {"a level too high", [](PlanOptions& o, const fs::path&, const fs::path&, const fs::path&) { o.levels = {0, 1001}; },
+         "not a level from 0 to 1000"},
+        {"a negative level", [](PlanOptions& o, const fs::path&, const fs::path&, const fs::path&) { o.levels = {-5, 0}; },
+         "not a level from 0 to 1000"},
+        {"more PV than the sites hold", [](PlanOptions& o, const fs::path&, const fs::path&, const fs::path&) { o.levels = {0, 250}; },
+         "level 250 %: the loads' sites hold"},
+        {"a placement twice",
+         [](PlanOptions& o, const fs::path&, const fs::path&, const fs::path&) { o.placements = {"near", "near"}; },
+         "--placement near is given twice"},
+        {"a sky twice", [](PlanOptions& o, const fs::path&, const fs::path&, const fs::path&) { o.skies.push_back(o.skies[0]); },
+         "is given twice"},
+        {"a sky of another network",
+         [](PlanOptions& o, const fs::path& f, const fs::path&, const fs::path&) { o.skies = {f}; },
+         "is of another network"},
+        {"a sky without every bus's shape",
+         [](PlanOptions& o, const fs::path&, const fs::path& shapes_few, const fs::path&) {
+             o.skies = {shapes_few};
+             o.circuit = o.circuit.parent_path() / "WithPV.dss";
+         },
+         "--all-buses"},
+        {"another circuit in the same sweep",
+         [](PlanOptions& o, const fs::path& f, const fs::path&, const fs::path&) {
+             o.skies = {f};
+             o.circuit = f.parent_path() / "circuit/IEEE13Nodeckt.dss";
+         },
+         "plan this one into a folder of its own"},
+        {"criteria with an unknown name",
+         [](PlanOptions& o, const fs::path&, const fs::path&, const fs::path& w) { o.criteria = w / "bad.txt"; },
+         "bad.txt:2: no criterion is named 'max_volts'"},
+    };
+    for (const Case& c : cases) {
+        PlanOptions options = good;
+        c.change(options, foreign, few, work.path());
+        try {
+            (void)plan_sweep(options);
+            ADD_FAILURE() << "planned: " << c.what;
+        } catch (const SweepError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.refusal), std::string::npos) << c.what << ": " << error.what();
+        }
+        EXPECT_EQ(slurp(good.sweep / "cases.csv"), cases_before) << c.what;
+    }
+
+    // A circuit without loads.
+    TempFolder bare;
+    const Feeder unloaded(bare, "New Load.");
+    const fs::path sky = unloaded.sky(bare, "sky", "2,270");
+    PlanOptions options = good;
+    options.sweep = bare.path() / "sweep";
+    options.circuit = unloaded.entry;
+    options.skies = {sky};
+    try {
+        (void)plan_sweep(options);
+        ADD_FAILURE() << "planned a circuit without loads";
+    } catch (const SweepError& error) {
+        EXPECT_NE(std::string(error.what()).find("has no loads in service"), std::string::npos) << error.what();
+    }
+    EXPECT_FALSE(fs::exists(options.sweep / "cases.csv"));
+}
+
+// A planned sweep of IEEE 13 under one sky: its base and near at 50 and 100 %.
+struct SmallSweep {
+    explicit SmallSweep(const TempFolder& work) : feeder(work)
+    {
+        const fs::path sky = feeder.sky(work, "sky", "2,270");
+        PlanOptions options;
+        options.sweep = work.path() / "sweep";
+        options.circuit = feeder.entry;
+        options.skies = {sky};
+        options.levels = {0, 50, 100};
+        options.placements = {"near"};
+        cases = plan_sweep(options).cases;
+        folder = fs::weakly_canonical(options.sweep);
+    }
+    Feeder feeder;
+    std::vector<Case> cases;
+    fs::path folder;
+};
+
+TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
+{
+    TempFolder work;
+    const SmallSweep sweep(work);
+    const std::vector<Sky> skies = read_skies(sweep.folder);
+    ASSERT_EQ(skies.size(), 1U);
+    const Case& one = sweep.cases[1];
+    struct Case {
+        const char* what;
+        std::string engine;
+        double timeout;
+        const char* reason;
+        int exit_code;
+    };
+    const Case cases[] = {
+        {"an engine that fails", "sh -c 'echo Error: no such circuit >&2; exit 3' {script}", 0,
+         "the engine exited with 3: Error: no such circuit", 3},
+        {"an engine that crashes", "sh -c 'kill -SEGV $$' {script}", 0, "the engine crashed (signal 11)", 139},
+        {"an engine that hangs", "sh -c 'sleep 30' {script}", 0.5, "longer than --case-timeout", -1},
+        {"an engine not there", "/no/such/engine {script}", 0, "exited with 127 (its command was not found)", 127},
+        {"an engine that writes nothing", "true {script}", 0, "read: ", 0},
+    };
+    for (const Case& c : cases) {
+        const CaseRun run = run_case(sweep.folder, one, skies[0], c.engine, c.timeout);
+        ASSERT_TRUE(run.status) << c.what;
+        EXPECT_FALSE(run.status->done) << c.what;
+        EXPECT_NE(run.status->reason.find(c.reason), std::string::npos) << c.what << ": " << run.status->reason;
+        EXPECT_EQ(run.status->exit_code, c.exit_code) << c.what;
+        EXPECT_LT(run.status->seconds, 10) << c.what;
+        // Written last and whole, and read back as written.
+        const std::optional<Status> read = read_status(case_folder(sweep.folder, one.id));
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->reason, run.status->reason);
+        EXPECT_EQ(state_of(case_folder(sweep.folder, one.id)), State::failed);
+        EXPECT_FALSE(fs::exists(case_folder(sweep.folder, one.id) / "running")) << c.what;
+    }
+    // A case edited after planning is refused, with the command that plans it again.
+    put(case_folder(sweep.folder, one.id) / "PVSystems.dss", "! edited\n");
+    const CaseRun edited = run_case(sweep.folder, one, skies[0], "true {script}", 0);
+    ASSERT_TRUE(edited.status);
+    EXPECT_NE(edited.status->reason.find("were edited after planning: plan it again, umbrascope-study sweep plan"),
+              std::string::npos) << edited.status->reason;
+    EXPECT_NE(edited.status->reason.find("--levels 0,50,100 --placement near"), std::string::npos) << edited.status->reason;
+    // The engine named: given, from the environment, or refused in one line.
+    EXPECT_EQ(resolve_engine(std::string("sh -c true")), "sh -c true {script}");
+    EXPECT_THROW((void)resolve_engine(std::string("/no/such/engine {script}")), SweepError);
+    ::setenv("UMBRASCOPE_ENGINE", "cat {script}", 1);
+    EXPECT_EQ(resolve_engine(std::nullopt), "cat {script}");
+    ::unsetenv("UMBRASCOPE_ENGINE");
+    // Counted from the cases' own status files.
+    const Counts counts = sweep_status(sweep.folder);
+    EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(counts.left, 2);
+    EXPECT_EQ(counts.done + counts.running, 0);
+}
+
+// A voltage report of buses given as "bus:lowest:lowest_row:highest:highest_row:below_a:above_a:below_b:above_b".
+std::string voltage_report(const std::vector<std::string>& buses)
+{
+    std::string out = "bus,distance_km,lowest,lowest_row,highest,highest_row,seconds_below_a,seconds_above_a,"
+                      "seconds_below_b,seconds_above_b\n";
+    for (const std::string& bus : buses) {
+        std::string line = bus;
+        std::replace(line.begin(), line.end(), ':', ',');
+        const std::size_t first = line.find(',');
+        out += line.substr(0, first) + ",1.0" + line.substr(first) + "\n";
+    }
+    return out;
+}
+
+std::string controls_report(int taps_sky, int taps_clear, int switchings, double pv_kwh)
+{
+    return "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh\n"
+           "sky,regcontrol,Reg1,Transformer.Reg1,2,9," + std::to_string(taps_sky) + ",1,9,9,,,\n"
+           "sky,capcontrol,C1,Capacitor.C1,,1," + std::to_string(switchings) + ",1,0,1,,,\n"
+           "sky,ramp,head_kw,Vsource.source,,800.000,,,700.000,900.000,-53.600,7,50.000\n"
+           "sky,ramp,pv_kw,,,100.000,,,0.000,200.000,12.000,7," + std::to_string(pv_kwh) + "\n"
+           "clear,regcontrol,Reg1,Transformer.Reg1,2,9," + std::to_string(taps_clear) + ",0,9,9,,,\n"
+           "clear,capcontrol,C1,Capacitor.C1,,1,0,0,1,1,,,\n";
+}
+
+void finish_case(const fs::path& sweep, const Case& c, const std::string& voltages, const std::string& clear,
+                 const std::string& controls)
+{
+    const fs::path folder = case_folder(sweep, c.id);
+    put(folder / "voltage_report.csv", voltages);
+    put(folder / "voltage_report_clear.csv", clear);
+    put(folder / "controls_report.csv", controls);
+    Status status;
+    status.done = true;
+    status.files = planned_fingerprint(folder).value();
+    put(folder / "status", status_text(status));
+}
+
+TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
+{
+    TempFolder work;
+    const SmallSweep sweep(work);
+    ASSERT_EQ(sweep.cases.size(), 3U);
+    const Case& base = sweep.cases[0];
+    const Case& half = sweep.cases[1];
+    const Case& full = sweep.cases[2];
+    // The base: RG60 above range A all run (the feeder's own), 611 low but in range.
+    finish_case(sweep.folder, base, voltage_report({"RG60:1.0500:1:1.0560:1:0:60:0:0", "611:0.9608:3:0.9700:1:0:0:0:0"}),
+                voltage_report({"RG60:1.0500:1:1.0560:1:0:60:0:0", "611:0.9608:3:0.9700:1:0:0:0:0"}),
+                controls_report(2, 2, 0, 0));
+    // Half: in range but for RG60, set aside; 4 taps more than the base.
+    finish_case(sweep.folder, half, voltage_report({"RG60:1.0500:1:1.0590:4:0:60:0:0", "611:0.9650:2:1.0400:9:0:0:0:0"}),
+                voltage_report({"RG60:1.0500:1:1.0560:1:0:60:0:0", "611:0.9650:2:1.0300:9:0:0:0:0"}),
+                controls_report(6, 2, 1, 44.5));
+    // Full: 675 above range A for 15 s in row 9 under the sky, not under the clear sky.
+    finish_case(sweep.folder, full,
+                voltage_report({"RG60:1.0500:1:1.0590:4:0:60:0:0", "611:0.9650:2:1.0400:9:0:0:0:0",
+                                "675:1.0000:1:1.0612:9:0:15:0:0"}),
+                voltage_report({"RG60:1.0500:1:1.0560:1:0:60:0:0", "611:0.9650:2:1.0300:9:0:0:0:0",
+                                "675:1.0000:1:1.0480:9:0:0:0:0"}),
+                controls_report(9, 3, 1, 89));
+    const GatherResult result = gather_sweep({sweep.folder, false});
+    ASSERT_TRUE(result.answered);
+    EXPECT_TRUE(result.missing.empty());
+    const auto report = csv_rows(slurp(sweep.folder / "sweep_report.csv"));
+    ASSERT_EQ(report.size(), 4U);
+    const auto b = row_of(report, base.id);
+    EXPECT_EQ(b.at("buses_outside_a"), "0") << "RG60 is the feeder's own";
+    EXPECT_EQ(b.at("set_aside_a"), "1");
+    EXPECT_EQ(b.at("v_max"), "0.9700") << "range A's set aside leaves the highest too";
+    EXPECT_EQ(b.at("v_min"), "0.9608");
+    EXPECT_EQ(b.at("v_min_row"), "3");
+    EXPECT_EQ(b.at("v_min_time"), "11:00:10");
+    const auto f = row_of(report, full.id);
+    EXPECT_EQ(f.at("buses_outside_a"), "1");
+    EXPECT_EQ(f.at("most_s_outside_a"), "15");
+    EXPECT_EQ(f.at("v_max"), "1.0612");
+    EXPECT_EQ(f.at("v_max_bus"), "675");
+    EXPECT_EQ(f.at("v_max_row"), "9");
+    EXPECT_EQ(f.at("taps_sky"), "9");
+    EXPECT_EQ(f.at("taps_clear"), "3");
+    EXPECT_EQ(f.at("taps_base"), "2");
+    EXPECT_EQ(f.at("switchings_sky"), "1");
+    EXPECT_EQ(f.at("switchings_base"), "0");
+    EXPECT_EQ(f.at("head_ramp_kw_per_s"), "-53.6");
+    EXPECT_EQ(f.at("head_ramp_row"), "7");
+    EXPECT_EQ(f.at("pv_kwh"), "89");
+    EXPECT_EQ(f.at("pv_kw"), "3466");
+
+    const auto capacity = csv_rows(slurp(sweep.folder / "hosting_capacity.csv"));
+    ASSERT_EQ(capacity.size(), 3U);  // the sky and all
+    const auto sky = row_of(capacity, "sky");
+    EXPECT_EQ(sky.at("hc_min_pct"), "50");
+    EXPECT_EQ(sky.at("hc_min_kw"), "1733");
+    EXPECT_EQ(sky.at("hc_max_pct"), "50");
+    EXPECT_EQ(sky.at("clear_hc_min_pct"), "100") << "the clear sky keeps 675 in range";
+    EXPECT_EQ(sky.at("clear_hc_max_kw"), "3466");
+    EXPECT_EQ(sky.at("first_failing_case"), full.id);
+    EXPECT_EQ(sky.at("criterion"), "max_seconds_outside_a");
+    EXPECT_EQ(sky.at("bus"), "675");
+    EXPECT_EQ(sky.at("row"), "9");
+    EXPECT_EQ(sky.at("time"), "11:00:40");
+    EXPECT_EQ(sky.at("value"), "15");
+    EXPECT_EQ(row_of(capacity, "all").at("hc_min_pct"), "50");
+    ASSERT_FALSE(result.summary.empty());
+    EXPECT_NE(result.summary[0].find("Hosting capacity under the sky sky 1,733 kW (50 %), under a clear sky 3,466 kW "
+                                     "(100 %): limited by seconds outside range A at 675, 15 s (row 9, 11:00:40)"),
+              std::string::npos) << result.summary[0];
+    for (const char* name : {"hosting_capacity.png", "hosting_capacity.svg", "sweep_summary.txt"})
+        EXPECT_TRUE(fs::exists(sweep.folder / name)) << name;
+
+    // The cloud's wear decides where a limit is given: 6 - 2 = 4 taps more at 50 % is too many.
+    put(sweep.folder / "criteria.txt", "max_tap_increase = 3\n");
+    const GatherResult wear = gather_sweep({sweep.folder, false});
+    const auto limited = row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky");
+    EXPECT_EQ(limited.at("hc_min_pct"), "0");
+    EXPECT_EQ(limited.at("criterion"), "max_tap_increase");
+    EXPECT_EQ(limited.at("bus"), "Reg1");
+    EXPECT_EQ(limited.at("clear_hc_min_pct"), "100") << "the clear sky's 3 taps are 1 more than the base";
+    EXPECT_NE(wear.summary[0].find("limited by tap changes at Reg1, 6 against 2 without PV"), std::string::npos)
+        << wear.summary[0];
+    // Without setting the base's buses aside, RG60 fails the base: no capacity at all.
+    put(sweep.folder / "criteria.txt", "exclude_base_violations = no\n");
+    const auto strict = row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky");
+    (void)gather_sweep({sweep.folder, false});
+    const auto none = row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky");
+    EXPECT_EQ(none.at("hc_min_pct"), "");
+    EXPECT_EQ(none.at("hc_max_kw"), "");
+    EXPECT_EQ(none.at("first_failing_case"), base.id);
+
+    // A case missing: the report of the others, no answer, the case named; --partial answers.
+    put(sweep.folder / "criteria.txt", "");
+    fs::remove(case_folder(sweep.folder, full.id) / "status");
+    const std::string answer = slurp(sweep.folder / "hosting_capacity.csv");
+    const GatherResult refused = gather_sweep({sweep.folder, false});
+    EXPECT_FALSE(refused.answered);
+    ASSERT_EQ(refused.missing.size(), 1U);
+    EXPECT_EQ(refused.missing[0], full.id + " (not run)");
+    EXPECT_EQ(csv_rows(slurp(sweep.folder / "sweep_report.csv")).size(), 3U);
+    EXPECT_EQ(slurp(sweep.folder / "hosting_capacity.csv"), answer) << "no new answer is stated";
+    const GatherResult partial = gather_sweep({sweep.folder, true});
+    EXPECT_TRUE(partial.answered);
+    EXPECT_EQ(partial.summary[0].rfind("Partial: ", 0), 0U) << partial.summary[0];
+    EXPECT_EQ(row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky").at("hc_min_pct"), "50");
+    // A case planned again since it ran is not taken.
+    finish_case(sweep.folder, full, voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"}),
+                voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"}), controls_report(2, 2, 0, 1));
+    put(case_folder(sweep.folder, full.id) / "case.txt", "case = x\nfiles = 0000000000000000\n");
+    const GatherResult replanned = gather_sweep({sweep.folder, false});
+    ASSERT_EQ(replanned.missing.size(), 1U);
+    EXPECT_NE(replanned.missing[0].find("planned again since it ran"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace umbrascope::sweep
