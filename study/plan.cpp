@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <functional>
 #include <unordered_map>
 
 #include "core/lines.hpp"
@@ -337,6 +338,32 @@ std::string clear_voltage_monitor(const std::string& name)
     return at == std::string::npos ? "clear_" + name : name.substr(0, at + 1) + "clear_" + name.substr(at + 1);
 }
 
+std::string voltage_monitor_lines(const Plan& plan, bool clear)
+{
+    std::string out;
+    for (const Monitor& monitor : plan.monitors) {
+        out += "New Monitor.";
+        out += clear ? clear_voltage_monitor(monitor.name) : monitor.name;
+        out += " element=";
+        out += word(monitor.element);
+        out += " terminal=";
+        out += std::to_string(monitor.terminal);
+        out += " mode=32\n";
+    }
+    return out;
+}
+
+std::string voltage_export_lines(const Plan& plan, bool clear)
+{
+    std::string out;
+    for (const Monitor& monitor : plan.monitors) {
+        out += "Export Monitors ";
+        out += clear ? clear_voltage_monitor(monitor.name) : monitor.name;
+        out += '\n';
+    }
+    return out;
+}
+
 std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::vector<ControlWatch>& watches)
 {
     const std::string interval = decimal_text(facts.interval, 6);
@@ -367,7 +394,13 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "! Every export of this script is named " + facts.run + "_...: read takes those of this script alone.\n";
     if (facts.twin_voltages)
         out += std::string(twin_voltages_mark) + "\n";
+    if (!facts.shared.empty())
+        out += std::string(shared_monitors_mark) + facts.shared.string() + "\n";
     out += "\n";
+    // The voltage monitors: here, or in the files every case of a sweep's sky shares.
+    const auto shared_or = [&](const char* name, const std::function<std::string()>& lines) {
+        out += facts.shared.empty() ? lines() : "Redirect " + quoted_path(facts.shared / name) + "\n";
+    };
 
     const auto circuit_and_sky = [&](bool clear) {
         out += "Compile " + quoted_path(facts.circuit) + "\n";
@@ -437,9 +470,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "!    Then the power the circuit takes from its source and each of its " + std::to_string(pv) +
            " PV systems' output (mode 1, P and Q);\n";
     out += "!    study_controls.csv says what each of these monitors is.\n";
-    for (const Monitor& monitor : plan.monitors)
-        out += "New Monitor." + monitor.name + " element=" + word(monitor.element) + " terminal=" +
-               std::to_string(monitor.terminal) + " mode=32\n";
+    shared_or("voltage_monitors.dss", [&] { return voltage_monitor_lines(plan, false); });
     power_monitors(false);
     out += "\n";
 
@@ -453,8 +484,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "\n";
 
     out += "! 5. What each monitor saw, a file each: <circuit>_Mon_<monitor>_1.csv in the results.\n";
-    for (const Monitor& monitor : plan.monitors)
-        out += "Export Monitors " + monitor.name + "\n";
+    shared_or("voltage_exports.dss", [&] { return voltage_export_lines(plan, false); });
     exports(false);
     out += "\n";
 
@@ -468,13 +498,10 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
         settle(true);
         power_monitors(true);
         if (facts.twin_voltages)
-            for (const Monitor& monitor : plan.monitors)
-                out += "New Monitor." + clear_voltage_monitor(monitor.name) + " element=" + word(monitor.element) +
-                       " terminal=" + std::to_string(monitor.terminal) + " mode=32\n";
+            shared_or("clear_voltage_monitors.dss", [&] { return voltage_monitor_lines(plan, true); });
         series();
         if (facts.twin_voltages)
-            for (const Monitor& monitor : plan.monitors)
-                out += "Export Monitors " + clear_voltage_monitor(monitor.name) + "\n";
+            shared_or("clear_voltage_exports.dss", [&] { return voltage_export_lines(plan, true); });
         exports(true);
         out += "\n";
     }

@@ -85,7 +85,14 @@ struct ScriptFacts {
     bool pv_systems = false;      // the circuit has PV systems
     std::string after_shapes;     // lines after the loadshapes' Redirect (a case's PV systems' duty)
     bool twin_voltages = false;   // the clear-sky twin records the voltages too
+    std::filesystem::path shared; // where the voltage monitors' files are, shared by a sweep's cases; "" inline
 };
+
+// The lines that make the voltage monitors, or export them, under the sky or its clear twin.
+[[nodiscard]] std::string voltage_monitor_lines(const Plan& plan, bool clear);
+[[nodiscard]] std::string voltage_export_lines(const Plan& plan, bool clear);
+// The line a script carries where its voltage monitors are in files shared with other cases.
+inline constexpr std::string_view shared_monitors_mark = "! Its voltage monitors and their map are in ";
 
 // The monitor of the clear-sky twin that sees what the voltage monitor `name` sees: "..._clear_v3".
 [[nodiscard]] std::string clear_voltage_monitor(const std::string& name);

@@ -6,6 +6,7 @@
 #include <exception>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <queue>
 #include <thread>
 
@@ -114,11 +115,19 @@ private:
     Fingerprint print_;
 };
 
-std::string replaced(std::string text, std::string_view from, const std::string& to)
+// The text with every `from` made `to`, in one pass.
+std::string replaced(const std::string& text, std::string_view from, const std::string& to)
 {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    std::size_t done = 0;
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, done)) {
+        out.append(text, done, at - done);
+        out += to;
+        done = at + from.size();
+    }
+    out.append(text, done, std::string::npos);
+    return out;
 }
 
 void commit_all(std::vector<OutputFile>& files)
@@ -333,6 +342,32 @@ PreparedStudyPtr prepare_study(const WriteOptions& options)
 
 WriteResult write_study(const WriteOptions& options) { return write_prepared(*prepare_study(options)); }
 
+SharedMonitors write_shared_monitors(const PreparedStudy& study, const fs::path& shared)
+{
+    const fs::path folder = full_path(shared);
+    const std::string names[] = {"voltage_monitors.dss", "voltage_exports.dss", "clear_voltage_monitors.dss",
+                                 "clear_voltage_exports.dss", std::string(map_name)};
+    std::string texts[] = {voltage_monitor_lines(study.plan, false), voltage_export_lines(study.plan, false),
+                           voltage_monitor_lines(study.plan, true), voltage_export_lines(study.plan, true),
+                           map_text(study.plan)};
+    Fingerprint print;
+    print.add(study.sky.fingerprint);
+    for (const std::string& text : texts)
+        print.add(text);
+    SharedMonitors out{folder, "study_" + study.sky.fingerprint.substr(0, 8) + "_" + print.text().substr(0, 8)};
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error)
+        throw WriteError("cannot make " + folder.string() + ": " + error.message());
+    std::vector<OutputFile> written;
+    for (std::size_t k = 0; k < std::size(names); ++k) {
+        written.emplace_back(folder / names[k]);
+        written.back().write(replaced(texts[k], run_placeholder, out.run));
+    }
+    commit_all(written);
+    return out;
+}
+
 WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
 {
     const Sky& sky = study.sky;
@@ -387,16 +422,25 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     facts.pv_systems = result.pv_systems > 0;
     // Every export is named by the run: the sky's fingerprint and the script's own, so that the
     // exports of another study, of another sky or of an earlier script are never taken for its.
+    const bool shared = one != nullptr && !one->shared.empty();
+    if (shared)
+        facts.shared = one->shared;
     std::string script = script_text(facts, study.plan, watches);
-    std::string map = map_text(study.plan);
+    std::string map = shared ? std::string() : map_text(study.plan);
     std::string controls = controls_map_text(watches);
-    Fingerprint print;
-    for (const std::string* text : {&script, &map, &controls})
-        print.add(*text);
-    result.run = "study_" + sky.fingerprint.substr(0, 8) + "_" + print.text().substr(0, 8);
-    script = replaced(std::move(script), run_placeholder, result.run);
-    map = replaced(std::move(map), run_placeholder, result.run);
-    controls = replaced(std::move(controls), run_placeholder, result.run);
+    if (shared) {
+        // A sweep's cases share their voltage monitors, and so their run's name; each case runs
+        // in a results folder of its own, emptied first.
+        result.run = one->shared_run;
+    } else {
+        Fingerprint print;
+        for (const std::string* text : {&script, &map, &controls})
+            print.add(*text);
+        result.run = "study_" + sky.fingerprint.substr(0, 8) + "_" + print.text().substr(0, 8);
+    }
+    script = replaced(script, run_placeholder, result.run);
+    map = replaced(map, run_placeholder, result.run);
+    controls = replaced(controls, run_placeholder, result.run);
 
     std::error_code error;
     fs::create_directories(result.results, error);
@@ -405,11 +449,23 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     std::vector<OutputFile> written;
     written.emplace_back(result.script);
     written.back().write(script);
-    written.emplace_back(result.map);
-    written.back().write(map);
+    if (shared) {
+        result.map = one->shared / map_name;
+    } else {
+        written.emplace_back(result.map);
+        written.back().write(map);
+    }
     written.emplace_back(folder / controls_map_name);
     written.back().write(controls);
-    commit_all(written);
+    // A sweep writes many cases, then makes them durable at once.
+    if (one != nullptr) {
+        for (OutputFile& file : written)
+            file.finish(false);
+        for (OutputFile& file : written)
+            file.commit(false);
+    } else {
+        commit_all(written);
+    }
     result.monitors = static_cast<int>(study.plan.monitors.size());
     result.drawn = study.plan.drawn;
     result.customers = study.plan.customers;
@@ -487,12 +543,18 @@ ReadResult read_study(const ReadOptions& options)
         const ResultsFolder results(options.results.value_or(out / results_name),
                                     record && !options.results ? record->circuit : std::string());
         refuse_unless_whole(results, run, record ? record->circuit : std::string(), out, options.results.has_value());
-        const std::vector<Monitor> monitors = read_map(out / map_name);
+        // A sweep's case names the folder of the voltage monitors it shares with the others.
+        fs::path map_path = out / map_name;
+        if (const std::size_t at = script.find(shared_monitors_mark); at != std::string::npos) {
+            const std::size_t start = at + shared_monitors_mark.size();
+            map_path = fs::path(script.substr(start, script.find('\n', start) - start)) / map_name;
+        }
+        const std::vector<Monitor> monitors = read_map(map_path);
         watches = read_controls_map(out / controls_map_name);
         const auto of_run = [&](const std::string& name) { return run_of(lower(name)) == run; };
         if (!std::all_of(monitors.begin(), monitors.end(), [&](const Monitor& m) { return of_run(m.name); }) ||
             !std::all_of(watches.begin(), watches.end(), [&](const ControlWatch& w) { return of_run(w.monitor); }))
-            throw StudyError((out / map_name).string() + " and " + (out / controls_map_name).string() +
+            throw StudyError(map_path.string() + " and " + (out / controls_map_name).string() +
                              " are not of the study.dss beside them (" + run +
                              "): write the study again, run it in OpenDSS, then read it");
         const std::optional<fs::path> voltages = results.named(voltages_export_name(run));

@@ -61,6 +61,8 @@ struct StudyCase {
     std::vector<AddedPv> pv;
     std::string after_shapes;      // lines after the sky's loadshapes: the added PV systems' duty
     bool twin_voltages = false;    // the clear-sky twin records voltages too
+    std::filesystem::path shared;  // the voltage monitors' files its sky's cases share; "" for its own
+    std::string shared_run;        // the run those files name
 };
 
 // What every case of a scenario's sky shares, read and checked once: the sky, the drawn network,
@@ -75,6 +77,15 @@ using PreparedStudyPtr = std::unique_ptr<PreparedStudy, PreparedStudyDeleter>;
 // The prepared study's circuit, as the import read it.
 [[nodiscard]] const import::Circuit& prepared_circuit(const PreparedStudy& study);
 [[nodiscard]] const Sky& prepared_sky(const PreparedStudy& study);
+// The voltage monitors every case of a sweep's sky shares, in files of their own in `folder`
+// (made, exported, under the sky and its twin, and their map), and the run they name.
+struct SharedMonitors {
+    std::filesystem::path folder;
+    std::string run;
+};
+// Throws WriteError.
+[[nodiscard]] SharedMonitors write_shared_monitors(const PreparedStudy& study, const std::filesystem::path& folder);
+
 // Writes the study of the folder itself, or of `one` of its cases. Throws StudyError or WriteError.
 [[nodiscard]] WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one = nullptr);
 

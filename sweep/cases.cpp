@@ -160,6 +160,7 @@ std::string status_text(const Status& status)
             c = ' ';
     out += "reason = " + reason + "\n";
     out += "seconds = " + decimal_text(status.seconds, 3) + "\n";
+    out += "engine_seconds = " + decimal_text(status.engine_seconds, 3) + "\n";
     out += "files = " + status.files + "\n";
     for (std::string warning : status.warnings) {
         for (char& c : warning)
@@ -185,6 +186,8 @@ std::optional<Status> read_status(const fs::path& folder)
     out.reason = value_of(*text, "reason").value_or("");
     if (const std::optional<std::string> seconds = value_of(*text, "seconds"))
         out.seconds = number_of(*seconds).value_or(0);
+    if (const std::optional<std::string> engine = value_of(*text, "engine_seconds"))
+        out.engine_seconds = number_of(*engine).value_or(0);
     out.files = value_of(*text, "files").value_or("");
     each_line(*text, [&](std::string_view line, long) {
         if (line.rfind("warning = ", 0) == 0)
@@ -197,7 +200,7 @@ std::optional<std::string> case_files_fingerprint(const fs::path& folder)
 {
     Fingerprint print;
     for (const std::string_view name : {pv_file_name, entry_file_name, std::string_view("study.dss"),
-                                        std::string_view("study_monitors.csv"), std::string_view("study_controls.csv")}) {
+                                        std::string_view("study_controls.csv")}) {
         const std::optional<std::string> text = whole_file(folder / name);
         if (!text)
             return std::nullopt;
@@ -227,12 +230,13 @@ State state_of(const fs::path& folder)
     return fs::exists(folder / running_name, error) ? State::running : State::left;
 }
 
-void write_whole(const fs::path& path, std::string_view bytes)
+void write_whole(const fs::path& path, std::string_view bytes, bool sync)
 {
     try {
         OutputFile file(path);
         file.write(bytes);
-        file.commit();
+        file.finish(sync);
+        file.commit(sync);
     } catch (const WriteError& error) {
         throw SweepError(error.what());
     }

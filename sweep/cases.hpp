@@ -76,6 +76,7 @@ struct Status {
     int exit_code = 0;
     std::string reason;
     double seconds = 0;
+    double engine_seconds = 0;  // of them, the engine's
     std::vector<std::string> warnings;
     std::string files;  // the fingerprint of the case's files it ran
 };
@@ -85,8 +86,9 @@ struct Status {
 // for a status file that is not one.
 [[nodiscard]] std::optional<Status> read_status(const std::filesystem::path& folder);
 
-// The fingerprint of a case's own files (PVSystems.dss, Study.dss, study.dss and its two maps), as
-// planned; nothing where one is missing.
+// The fingerprint of a case's own files (PVSystems.dss, Study.dss, study.dss and study_controls.csv;
+// the voltage monitors its sky's cases share are named by its run), as planned; nothing where one
+// is missing.
 [[nodiscard]] std::optional<std::string> case_files_fingerprint(const std::filesystem::path& folder);
 // The fingerprint case.txt recorded at planning; nothing where there is none.
 [[nodiscard]] std::optional<std::string> planned_fingerprint(const std::filesystem::path& folder);
@@ -95,8 +97,8 @@ struct Status {
 enum class State { done, failed, running, left };
 [[nodiscard]] State state_of(const std::filesystem::path& folder);
 
-// A file written whole: its bytes to a temporary file beside it, renamed into place. Throws
-// SweepError.
-void write_whole(const std::filesystem::path& path, std::string_view bytes);
+// A file written whole: its bytes to a temporary file beside it, renamed into place, synced to the
+// disk unless `sync` is false (the caller then syncs many at once). Throws SweepError.
+void write_whole(const std::filesystem::path& path, std::string_view bytes, bool sync = true);
 
 }  // namespace umbrascope::sweep

@@ -1,6 +1,7 @@
 #include "sweep/gather.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <sstream>
 
 #include "core/csv.hpp"
+#include "core/parallel.hpp"
 #include "core/lines.hpp"
 #include "core/words.hpp"
 #include "output/output_file.hpp"
@@ -143,28 +145,49 @@ std::vector<BusVoltage> read_voltage_report(const fs::path& path)
 {
     std::vector<BusVoltage> out;
     const std::string text = read_all(path);
-    each_line(text, [&](std::string_view line, long number) {
+    std::vector<std::string_view> c;
+    std::vector<std::string> quoted;
+    const auto number = [](std::string_view field) {
+        double value = 0;
+        const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+        return error == std::errc() && end == field.data() + field.size() ? std::optional<double>(value) : std::nullopt;
+    };
+    each_line(text, [&](std::string_view line, long row) {
         if (line.empty())
             return;
-        std::optional<std::vector<std::string>> cells = csv_fields(line);
-        if (!cells || cells->size() != 10)
-            throw SweepError(path.string() + ":" + std::to_string(number) + ": not a line of a voltage report");
-        if (number == 1) {
-            if ((*cells)[0] != "bus" || (*cells)[6] != "seconds_below_a")
+        // Plain fields split where they stand; a line with quotes as CSV reads it.
+        c.clear();
+        if (line.find('"') == std::string_view::npos) {
+            std::size_t start = 0;
+            for (;;) {
+                const std::size_t comma = line.find(',', start);
+                c.push_back(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+                if (comma == std::string_view::npos)
+                    break;
+                start = comma + 1;
+            }
+        } else if (std::optional<std::vector<std::string>> cells = csv_fields(line)) {
+            quoted = std::move(*cells);
+            for (const std::string& cell : quoted)
+                c.emplace_back(cell);
+        }
+        if (c.size() != 10)
+            throw SweepError(path.string() + ":" + std::to_string(row) + ": not a line of a voltage report");
+        if (row == 1) {
+            if (c[0] != "bus" || c[6] != "seconds_below_a")
                 throw SweepError(path.string() + " is not a voltage report of this umbrascope-study: run the case again");
             return;
         }
-        const std::vector<std::string>& c = *cells;
         BusVoltage bus;
-        bus.bus = c[0];
-        bus.lowest = optional_number(c[2]);
-        bus.lowest_row = static_cast<int>(number_or_zero(c[3]));
-        bus.highest = optional_number(c[4]);
-        bus.highest_row = static_cast<int>(number_or_zero(c[5]));
-        bus.below_a = number_or_zero(c[6]);
-        bus.above_a = number_or_zero(c[7]);
-        bus.below_b = number_or_zero(c[8]);
-        bus.above_b = number_or_zero(c[9]);
+        bus.bus = std::string(c[0]);
+        bus.lowest = number(c[2]);
+        bus.lowest_row = static_cast<int>(number(c[3]).value_or(0));
+        bus.highest = number(c[4]);
+        bus.highest_row = static_cast<int>(number(c[5]).value_or(0));
+        bus.below_a = number(c[6]).value_or(0);
+        bus.above_a = number(c[7]).value_or(0);
+        bus.below_b = number(c[8]).value_or(0);
+        bus.above_b = number(c[9]).value_or(0);
         out.push_back(std::move(bus));
     });
     return out;
@@ -303,6 +326,8 @@ GatherResult gather_sweep(const GatherOptions& options)
         bool there = false;
     };
     std::map<std::string, Base> bases;
+    for (const Sky& sky : skies)
+        bases[sky.name] = Base{};
     for (std::size_t i = 0; i < cases.size(); ++i) {
         if (cases[i].level_pct != 0 || !there[i])
             continue;
@@ -327,16 +352,15 @@ GatherResult gather_sweep(const GatherOptions& options)
                          "buses_outside_b,most_s_outside_b,v_min,v_min_bus,v_min_row,v_min_time,v_max,v_max_bus,"
                          "v_max_row,v_max_time,taps_sky,taps_clear,taps_base,switchings_sky,switchings_clear,"
                          "switchings_base,head_ramp_kw_per_s,head_ramp_row,pv_kwh,set_aside_a,set_aside_b\n";
-    for (std::size_t i = 0; i < cases.size(); ++i) {
+    // Each case's figures from its own reports, the cases shared among the cores.
+    share_out(cases.size(), threads_for(cases.size()), [&](std::size_t, std::size_t i) {
         if (!there[i])
-            continue;
+            return;
         const Case& c = cases[i];
         const fs::path folder = case_folder(sweep, c.id);
-        const Base& base = bases[c.sky];
-        if (!base.there) {
-            // Without its sky's base the case cannot be judged; the base is missing already.
-            continue;
-        }
+        const Base& base = bases.at(c.sky);
+        if (!base.there)
+            return;  // without its sky's base the case cannot be judged; the base is missing already
         CaseFigures f;
         const std::vector<BusVoltage> buses = read_voltage_report(folder / study::report_name);
         f.a = range_figures(buses, true, base.aside_a);
@@ -366,6 +390,13 @@ GatherResult gather_sweep(const GatherOptions& options)
         f.pv_kwh = controls.pv_kwh;
         failed[i] = judge(f, criteria, false);
         failed_clear[i] = judge(f, criteria, true);
+        figures[i] = f;
+    });
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (!figures[i])
+            continue;
+        const Case& c = cases[i];
+        const CaseFigures& f = *figures[i];
         const auto row_text = [](int row) { return row > 0 ? std::to_string(row) : std::string(); };
         append_csv_row(report, {c.id, level_text(c.level_pct), c.placement, std::to_string(c.seed), c.sky,
                                 std::to_string(c.pv_systems), decimal_text(c.pv_kw, 3), std::to_string(f.a.buses_outside),
@@ -377,7 +408,6 @@ GatherResult gather_sweep(const GatherOptions& options)
                                 std::to_string(f.switchings_clear), std::to_string(f.switchings_base),
                                 f.ramp ? decimal_text(*f.ramp, 3) : std::string(), row_text(f.ramp_row),
                                 decimal_text(f.pv_kwh, 3), std::to_string(f.set_aside_a), std::to_string(f.set_aside_b)});
-        figures[i] = f;
     }
 
     std::vector<OutputFile> files;

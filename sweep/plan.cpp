@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <unistd.h>
+
 #include "core/fingerprint.hpp"
 #include "core/lines.hpp"
 #include "core/words.hpp"
@@ -235,6 +237,7 @@ PlanResult plan_sweep(const PlanOptions& options)
         Sky sky;
         study::PreparedStudyPtr study;
         std::string fingerprint;
+        study::SharedMonitors shared;
     };
     std::vector<SkyPlan> skies;
     std::set<fs::path> folders;
@@ -310,6 +313,22 @@ PlanResult plan_sweep(const PlanOptions& options)
             site.km = km->second;
         sites.push_back(std::move(site));
     }
+    // What would stop the engine: as write says it.
+    if (!circuit.other_case.empty()) {
+        std::string links;
+        for (const std::string& link : circuit.other_case)
+            links += "; " + link;
+        result.warnings.push_back("the circuit names " + std::to_string(circuit.other_case.size()) +
+                                  (circuit.other_case.size() == 1 ? " file" : " files") +
+                                  " in another letter case, which OpenDSS does not find where file names are "
+                                  "case-sensitive, as on Linux: make the links before the run" + links);
+    }
+    for (const import::MissingFile& missing : circuit.missing)
+        result.warnings.push_back("the circuit reads a file that is not there, which OpenDSS will fail to find: " +
+                                  missing.site.text() + ": " + missing.looked.string());
+    if (!circuit.displays.empty())
+        result.warnings.push_back("the circuit runs Show, Plot or Visualize, which open windows in OpenDSS or fail "
+                                  "where it cannot open one: comment them out");
     if (circuit.loads.empty())
         throw SweepError("the circuit " + record.circuit.string() + " has no loads in service: a sweep places its PV "
                          "systems at loads, and its levels are per cent of their kW");
@@ -390,6 +409,14 @@ PlanResult plan_sweep(const PlanOptions& options)
     fs::create_directories(sweep / cases_folder_name, error);
     if (error)
         throw SweepError("cannot make " + (sweep / cases_folder_name).string() + ": " + error.message());
+    // The voltage monitors each sky's cases share.
+    for (SkyPlan& plan : skies) {
+        try {
+            plan.shared = study::write_shared_monitors(*plan.study, sweep / "skies" / plan.sky.name);
+        } catch (const WriteError& failure) {
+            throw SweepError(failure.what());
+        }
+    }
     std::size_t sky_index = 0;
     for (auto& [c, placed] : planned) {
         while (skies[sky_index].sky.name != c.sky)
@@ -414,6 +441,8 @@ PlanResult plan_sweep(const PlanOptions& options)
         one.entry = folder / entry_file_name;
         one.own_files = entry_text + pv_text;
         one.twin_voltages = true;
+        one.shared = skies[sky_index].shared.folder;
+        one.shared_run = skies[sky_index].shared.run;
         for (const Placed& p : placed) {
             const Site& site = sites[p.site];
             const std::string name = "sweep_" + site.load.substr(site.load.find('.') + 1);
@@ -422,8 +451,8 @@ PlanResult plan_sweep(const PlanOptions& options)
             one.after_shapes += "Edit " + dss_word("PVSystem." + name) + " daily=" + shape + " duty=" + shape + "\n";
         }
         try {
-            write_whole(folder / pv_file_name, pv_text);
-            write_whole(folder / entry_file_name, entry_text);
+            write_whole(folder / pv_file_name, pv_text, false);
+            write_whole(folder / entry_file_name, entry_text, false);
             (void)study::write_prepared(*skies[sky_index].study, &one);
         } catch (const study::StudyError& failure) {
             throw SweepError(failure.what());
@@ -431,9 +460,12 @@ PlanResult plan_sweep(const PlanOptions& options)
             throw SweepError(failure.what());
         }
         const std::optional<std::string> print = case_files_fingerprint(folder);
-        write_whole(folder / case_record_name, "case = " + c.id + "\nfiles = " + print.value_or("") + "\n");
+        write_whole(folder / case_record_name, "case = " + c.id + "\nfiles = " + print.value_or("") + "\n", false);
         ++result.written;
     }
+    // Every case's files on the disk before cases.csv names them.
+    if (result.written > 0)
+        ::sync();
 
     // cases.csv last: the new matrix, then any case planned before that it no longer holds.
     std::set<std::string> ids;

@@ -57,17 +57,24 @@ std::optional<fs::path> on_path(const std::string& program)
     return std::nullopt;
 }
 
-std::string tail_line(const fs::path& log)
+// What the engine said of its failure: its first line that speaks of an error, else its last.
+std::string failure_line(const fs::path& log)
 {
     std::ifstream in(log, std::ios::binary);
-    std::string line, last;
+    std::string line, last, error;
     while (std::getline(in, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
             line.pop_back();
-        if (!line.empty())
-            last = line;
+        if (line.empty())
+            continue;
+        last = line;
+        const std::string low = lower(line);
+        if (error.empty() && (low.find("error") != std::string::npos || low.find("not found") != std::string::npos ||
+                              low.find("exceeded") != std::string::npos || low.find("fail") != std::string::npos))
+            error = line;
     }
-    return last.size() > 200 ? last.substr(0, 200) + "..." : last;
+    const std::string& said = error.empty() ? last : error;
+    return said.size() > 200 ? said.substr(0, 200) + "..." : said;
 }
 
 // What the engine said of convergence, a line each, the first few.
@@ -287,6 +294,7 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const std
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     kill(-child, SIGKILL);  // whatever the engine left running
+    status.engine_seconds = seconds();
     if (stopped) {
         fs::remove(folder / running_name, error);
         return {};
@@ -309,7 +317,7 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const std
         return finish();
     }
     if (status.exit_code != 0) {
-        const std::string last = tail_line(folder / engine_log_name);
+        const std::string last = failure_line(folder / engine_log_name);
         status.reason = "the engine exited with " + std::to_string(status.exit_code) +
                         (status.exit_code == 127 ? " (its command was not found)" : "") +
                         (last.empty() ? std::string() : ": " + last) + "; see " + log;

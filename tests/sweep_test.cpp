@@ -386,7 +386,14 @@ TEST(SweepPlan, IEEE13UnderTwoSkies)
             EXPECT_GT(edit, shapes) << name << ": its duty follows the shapes";
             EXPECT_NE(edit, std::string::npos);
         }
-        EXPECT_NE(study.find("_clear_v1 element="), std::string::npos) << "the twin records voltages";
+        // The voltage monitors its sky's cases share; the twin records them too.
+        const fs::path shared = fs::weakly_canonical(options.sweep) / "skies" / c.sky;
+        const std::size_t twin = study.find("\nClear\n");
+        ASSERT_NE(twin, std::string::npos);
+        EXPECT_LT(study.find("Redirect \"" + (shared / "voltage_monitors.dss").string() + "\""), twin);
+        EXPECT_GT(study.find("Redirect \"" + (shared / "clear_voltage_monitors.dss").string() + "\""), twin);
+        EXPECT_GT(study.find("Redirect \"" + (shared / "clear_voltage_exports.dss").string() + "\""), twin);
+        EXPECT_NE(slurp(shared / "clear_voltage_monitors.dss").find("_clear_v1 element="), std::string::npos);
         EXPECT_EQ(planned_fingerprint(folder), case_files_fingerprint(folder));
     }
     // Nested: at a placement and seed, the systems of 50 % stand at 100 % too.

@@ -1,0 +1,169 @@
+// Speed of the sweep on the IEEE 8500-node feeder (its 1,177 loads the sites) under 60 rows of its
+// own one-second sky: planning the field's matrix of 1,200 cases (40 levels x near, far and 28
+// random seeds) and the base; what the sweep adds around the engine in a case (its share of the
+// plan, read, status) against the engine's own time; the local pool with 1 and 2 engines over the
+// same cases; and gathering 1,200 cases from their reports. The engine is UMBRASCOPE_OPENDSS
+// (default ../shared/opendss/dss); where none runs, the benchmarks that need it say so and are
+// skipped. See docs/performance.md.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sweep/cases.hpp"
+#include "sweep/gather.hpp"
+#include "sweep/plan.hpp"
+#include "sweep/runner.hpp"
+#include "sweep/worker.hpp"
+
+namespace {
+
+using namespace umbrascope;
+using namespace umbrascope::sweep;
+namespace fs = std::filesystem;
+
+const fs::path feeder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee8500";
+const fs::path work = fs::temp_directory_path() / "umbrascope-sweep-bench";
+
+bool run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()) == 0; }
+
+std::string quote(const fs::path& path)
+{
+    std::string quoted(1, '\'');
+    quoted += path.string();
+    quoted += '\'';
+    return quoted;
+}
+
+fs::path engine()
+{
+    const char* named = std::getenv("UMBRASCOPE_OPENDSS");
+    return named != nullptr ? fs::path(named) : fs::path(UMBRASCOPE_SOURCE_DIR) / "../shared/opendss/dss";
+}
+
+bool engine_runs() { return fs::exists(engine()) && run(quote(engine()) + " -c \"new circuit.probe\" -c solve"); }
+
+// The feeder and its sky, made once.
+fs::path sky()
+{
+    const fs::path folder = work / "sky";
+    if (fs::exists(folder / "sun.dss"))
+        return folder;
+    fs::remove_all(work);
+    fs::create_directories(work);
+    fs::copy(feeder, work / "circuit", fs::copy_options::recursive);
+    for (const char* name : {"LineCodes2", "Triplex_Lines", "CapControls"})
+        fs::create_symlink(fs::path(name) += ".DSS", work / "circuit" / (fs::path(name) += ".dss"));
+    if (!run(quote(UMBRASCOPE_IMPORT) + " " + quote(work / "circuit/Master.dss") + " " + quote(folder)) ||
+        !run(quote(UMBRASCOPE_CLOUDS) + " --units ft --wind 5,270 --from-sensor " +
+             quote(feeder / "Normalized-1s-2900-pts.CSV") + " --sensor-interval 1 --steps 60 --start 11:00:00 --loadshapes " +
+             quote(folder / "sun.dss") + " " + quote(folder)))
+        fs::remove_all(folder);
+    return folder;
+}
+
+PlanOptions field_matrix(const fs::path& sweep)
+{
+    PlanOptions options;
+    options.sweep = sweep;
+    options.circuit = work / "circuit/Master.dss";
+    options.skies = {sky()};
+    for (int level = 0; level <= 200; level += 5)
+        options.levels.push_back(level);
+    options.placements = {"near", "far", "random"};
+    options.seeds = 28;
+    return options;
+}
+
+void plan_1200_cases(benchmark::State& state)
+{
+    if (!fs::exists(sky() / "sun.dss")) {
+        state.SkipWithError("the feeder's sky could not be made");
+        return;
+    }
+    std::size_t cases = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(work / "plan");
+        state.ResumeTiming();
+        cases = plan_sweep(field_matrix(work / "plan")).cases.size();
+    }
+    state.counters["cases"] = static_cast<double>(cases);
+}
+BENCHMARK(plan_1200_cases)->Unit(benchmark::kSecond)->Iterations(2);
+
+// Four cases of the feeder (its base and near at 10, 20 and 30 %), run by the local pool.
+void local_pool(benchmark::State& state)
+{
+    if (!engine_runs()) {
+        state.SkipWithError(("skipped: no OpenDSS engine runs at " + engine().string()).c_str());
+        return;
+    }
+    std::string name = "pool";
+    name += std::to_string(state.range(0));
+    const fs::path sweep = work / name;
+    PlanOptions options = field_matrix(sweep);
+    options.levels = {0, 10, 20, 30};
+    options.placements = {"near"};
+    fs::remove_all(sweep);
+    (void)plan_sweep(options);
+    double engine_seconds = 0, case_seconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const Case& c : read_cases(sweep))
+            fs::remove(case_folder(sweep, c.id) / "status");
+        state.ResumeTiming();
+        const LocalResult result =
+            run_local(sweep, {static_cast<int>(state.range(0)), quote(engine()) + " {script}", 0}, [](const std::string&) {});
+        if (result.failed > 0) {
+            state.SkipWithError("a case failed: umbrascope-study sweep status names it");
+            break;
+        }
+        state.PauseTiming();
+        engine_seconds = case_seconds = 0;
+        for (const Case& c : read_cases(sweep))
+            if (const std::optional<Status> status = read_status(case_folder(sweep, c.id))) {
+                engine_seconds += status->engine_seconds;
+                case_seconds += status->seconds;
+            }
+        state.ResumeTiming();
+    }
+    // What the worker adds to the engine in a case: the read and the status.
+    state.counters["engine_s"] = engine_seconds;
+    state.counters["around_engine_pct"] = engine_seconds > 0 ? 100 * (case_seconds - engine_seconds) / engine_seconds : 0;
+}
+BENCHMARK(local_pool)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// 1,200 cases done, each with the reports of a real case of the feeder.
+void gather_1200_cases(benchmark::State& state)
+{
+    const fs::path pool = work / "pool2";
+    const fs::path sweep = work / "plan";
+    if (!fs::exists(sweep / "cases.csv") || !fs::exists(pool / "cases.csv")) {
+        state.SkipWithError("run plan_1200_cases and local_pool first");
+        return;
+    }
+    const std::vector<Case> done = read_cases(pool);
+    const fs::path base = case_folder(pool, done[0].id);
+    const fs::path other = case_folder(pool, done[2].id);
+    for (const Case& c : read_cases(sweep)) {
+        const fs::path folder = case_folder(sweep, c.id);
+        for (const char* name : {"voltage_report.csv", "voltage_report_clear.csv", "controls_report.csv"})
+            fs::copy_file((c.level_pct == 0 ? base : other) / name, folder / name, fs::copy_options::overwrite_existing);
+        Status status;
+        status.done = true;
+        status.files = planned_fingerprint(folder).value_or("");
+        write_whole(folder / "status", status_text(status), false);
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(gather_sweep({sweep, false}).answered);
+}
+BENCHMARK(gather_1200_cases)->Unit(benchmark::kSecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
