@@ -59,7 +59,8 @@ foreach(size 48 128 256)
 endforeach()
 
 # The manual pages carry the version and the installed example's full path.
-foreach(page umbrascope.1 umbrascope-export.1 umbrascope-import.1 umbrascope-clouds.1 umbrascope-study.1)
+foreach(page umbrascope.1 umbrascope-export.1 umbrascope-import.1 umbrascope-clouds.1 umbrascope-study.1
+             umbrascope-study-sweep.1)
   set(man ${PROJECT_BINARY_DIR}/packaging/${page})
   configure_file(${packaging}/${page}.in ${man} @ONLY)
   gzip_for_debian(${man} man)

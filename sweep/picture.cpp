@@ -138,7 +138,9 @@ std::string picture_svg(const Picture& picture)
     const Layout layout = layout_of(picture, 190);
     const int left = layout.left;
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(layout.width) + "\" height=\"" +
+    // Wide enough for the title and the legend's lines.
+    const int width = std::max(layout.width, 740);
+    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) + "\" height=\"" +
            std::to_string(layout.height) + "\" font-family=\"DejaVu Sans, sans-serif\" font-size=\"11\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     out += "<text x=\"8\" y=\"16\" font-size=\"13\">Hosting capacity: each case by its PV level (% of the feeder's load)" +

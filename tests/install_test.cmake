@@ -37,12 +37,12 @@ set(expected
 if(DEBIAN_LAYOUT)
   list(APPEND expected ${MANDIR}/man1/umbrascope.1.gz ${MANDIR}/man1/umbrascope-export.1.gz
                        ${MANDIR}/man1/umbrascope-import.1.gz ${MANDIR}/man1/umbrascope-clouds.1.gz
-                       ${MANDIR}/man1/umbrascope-study.1.gz
+                       ${MANDIR}/man1/umbrascope-study.1.gz ${MANDIR}/man1/umbrascope-study-sweep.1.gz
                        ${DOCDIR}/copyright ${DOCDIR}/changelog.gz)
 else()
   list(APPEND expected ${MANDIR}/man1/umbrascope.1 ${MANDIR}/man1/umbrascope-export.1
                        ${MANDIR}/man1/umbrascope-import.1 ${MANDIR}/man1/umbrascope-clouds.1
-                       ${MANDIR}/man1/umbrascope-study.1 ${DOCDIR}/LICENSE)
+                       ${MANDIR}/man1/umbrascope-study.1 ${MANDIR}/man1/umbrascope-study-sweep.1 ${DOCDIR}/LICENSE)
 endif()
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
 list(SORT installed)
@@ -132,6 +132,14 @@ foreach(program umbrascope umbrascope-export umbrascope-import umbrascope-clouds
     message(FATAL_ERROR "${program}: --help shows ${from_help}\nbut the manual page shows ${from_page}")
   endif()
 endforeach()
+# The sweep's own command line and its page.
+run_installed(umbrascope-study 20 help sweep --help)
+long_options("${help}" from_help)
+file(READ ${MAN_PAGES}/umbrascope-study-sweep.1 page)
+long_options("${page}" from_page)
+if(NOT from_help STREQUAL from_page)
+  message(FATAL_ERROR "umbrascope-study sweep: --help shows ${from_help}\nbut the manual page shows ${from_page}")
+endif()
 
 # A whole run of the installed exporter on the installed example: one frame per sun table row.
 function(frame_name number var)

@@ -9,6 +9,7 @@ set(layers
   "output"
   "scenario run"
   "study"
+  "sweep"
   "app"
   "exporter importer cloudmaker studier")
 
