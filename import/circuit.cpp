@@ -323,6 +323,13 @@ public:
 
     void finish()
     {
+        // The source's bus as the circuit leaves it: New Circuit, its continuation lines (~, More)
+        // and any later Edit Vsource.source all set it, as the engine reads them.
+        if (const auto source = by_name_.find("vsource.source"); source != by_name_.end()) {
+            const Element& element = elements_[source->second];
+            circuit_.source_bus = element.buses.empty() || element.buses.front().empty() ? std::string("sourcebus")
+                                                                                           : element.buses.front();
+        }
         std::unordered_map<std::string, int> bus_index;
         const auto index_of = [&](const std::string& bus) {
             const auto [at, added] = bus_index.try_emplace(bus, static_cast<int>(circuit_.buses.size()));
@@ -541,9 +548,6 @@ private:
             by_name_["vsource.source"] = active_;
         }
         apply(element, params, 2);
-        if (element.element_class == "circuit")
-            circuit_.source_bus = element.buses.empty() || element.buses.front().empty() ? std::string("sourcebus")
-                                                                                           : element.buses.front();
     }
 
     void apply(Element& element, const std::vector<Param>& params, std::size_t from)

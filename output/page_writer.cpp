@@ -350,6 +350,7 @@ std::string page_text(const PageInput& in)
     append_decimal(meta, in.profile_axes[1], 6);
     meta += "],\"profile_km\":";
     append_decimal(meta, in.profile_axes[2], 6);
+    meta += in.distances_in_km ? ",\"distance_unit\":\"km\"" : ",\"distance_unit\":\"network units\"";
     meta += ",\"shade\":[";
     for (int level = 1; level <= shade_levels; ++level)
         meta += std::string(level > 1 ? "," : "") + "\"" + colour_text(shade_colour(level)) + "\"";

@@ -56,6 +56,7 @@ struct PageInput {
     std::vector<std::int32_t> lowest;          // row by row: per unit in ten-thousandths; empty without
     std::vector<std::int32_t> highest;         //   voltages, page_empty where a bus has none
     std::vector<double> distance_km;           // each bus's, below 0 where not known
+    bool distances_in_km = true;               // else in network units, where no unit was told
     bool profile = false;                      // the profile beside the map
     std::vector<std::pair<int, int>> segments; // the profile's, by bus from 0
     std::vector<int> excursions;               // first rows of runs of rows with a bus outside range A

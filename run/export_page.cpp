@@ -102,6 +102,7 @@ PageInput PageGatherer::finish(const RunState& st, const SkyHeader& sky, const s
         }
         in.distance_km = voltages->distances();
         in.distance_km.resize(buses, -1);
+        in.distances_in_km = voltages->distances_in_km();
         in.profile = profile;
         for (const ProfileSegment& s : profile_segments(st, *voltages))
             in.segments.emplace_back(s.from - 1, s.to - 1);

@@ -74,6 +74,10 @@ Options (a value follows a space or an equals sign: --clouds 5 or --clouds=5):
                      lines that are not a number are passed over); needs --units, --wind and
                      --sensor-interval
   --sensor-interval D  seconds between the series' samples: sample k is at k x D seconds
+  --sensor-max-gap S  the longest run of lines without a number (blank, NaN, 1e400) inside the
+                     series that is filled along the line between its neighbours, in seconds
+                     (default 60); each such line keeps its place in time, and a longer gap is
+                     refused, naming its lines
   --sensor-at BUS    the bus where the series was measured (default: the centre of the buses)
   --sensor-scale X   divide the series by X to make it the clear-sky index (default 1), e.g. the
                      clear-sky irradiance in W/m2 of a pyranometer's series
@@ -285,11 +289,25 @@ Window window_of(const CloudsOptions& options, double covered)
 // The measured series as the clear-sky index, with what the user should know of it.
 SensorSeries index_series(const CloudsOptions& options, std::vector<std::string>& notes, std::vector<double>& per_row)
 {
-    SensorSeries series = read_sensor(read_file(*options.from_sensor, "sensor file"), options.from_sensor->string());
+    SensorSeries series = read_sensor(read_file(*options.from_sensor, "sensor file"), options.from_sensor->string(),
+                                      options.sensor_interval.value_or(1), options.sensor_max_gap);
     if (series.passed_over > 0)
         notes.push_back(std::to_string(series.passed_over) + (series.passed_over == 1 ? " line" : " lines") + " of " +
-                        options.from_sensor->string() + " held no number and " +
+                        options.from_sensor->string() + " before its first number or after its last held no number and " +
                         (series.passed_over == 1 ? "was" : "were") + " passed over.");
+    if (series.interpolated > 0) {
+        std::string where;
+        for (std::size_t i = 0; i < series.gaps.size() && i < 8; ++i) {
+            if (i > 0)
+                where += ", ";
+            where += series.gaps[i];
+        }
+        if (series.gaps.size() > 8)
+            where += " and " + std::to_string(series.gaps.size() - 8) + " more";
+        notes.push_back(std::to_string(series.interpolated) + (series.interpolated == 1 ? " sample" : " samples") + " of " +
+                        options.from_sensor->string() + " held no number (" + where +
+                        "): each kept its place in time, filled along the line between the samples on either side.");
+    }
     if (!options.sensor_clear_sky)
         return series;
     const std::string file = options.sensor_clear_sky->string();
@@ -514,6 +532,8 @@ CloudsOptions parse_clouds_options(CommandLine& line)
             options.from_track = line.value();
         } else if (arg == "--from-sensor") {
             options.from_sensor = line.value();
+        } else if (arg == "--sensor-max-gap") {
+            options.sensor_max_gap = line.number(0, 86400);
         } else if (arg == "--sensor-interval") {
             options.sensor_interval = line.number(1e-3, 86400);
         } else if (arg == "--sensor-at") {

@@ -35,6 +35,7 @@ struct CloudsOptions {
     std::optional<std::filesystem::path> from_track;
     std::optional<std::filesystem::path> from_sensor;
     std::optional<double> sensor_interval;
+    double sensor_max_gap = 60;   // seconds of samples without a number filled between their neighbours
     std::optional<std::string> sensor_at;
     std::optional<double> sensor_scale;
     std::optional<std::filesystem::path> sensor_clear_sky;

@@ -15,13 +15,19 @@ namespace umbrascope::scenario {
 
 struct SensorSeries {
     std::vector<double> values;  // sample k at k x interval seconds
-    int passed_over = 0;         // lines that are not a number
+    int passed_over = 0;         // lines before the first number (headers), and blank lines after the last
+    int interpolated = 0;        // samples of lines that are not a number, between two that are
+    std::vector<std::string> gaps;  // where those are: "line 17", "lines 230-231"
     std::string file;
 };
 
-// One value a line; of a line with commas, its last field. Lines that are not a number are
-// passed over and counted. Throws ScenarioError when no line holds a number.
-[[nodiscard]] SensorSeries read_sensor(std::string_view text, const std::string& file);
+// One value a line; of a line with commas, its last field. Lines before the first number are
+// headers, passed over and counted. After it, a line that is not a number (blank, NaN, 1e400)
+// keeps its place in time: a gap of up to `max_gap` seconds (samples `interval` apart) is filled
+// along the line between the numbers on either side of it, a longer one refused, naming its lines.
+// Throws ScenarioError, also when no line holds a number.
+[[nodiscard]] SensorSeries read_sensor(std::string_view text, const std::string& file, double interval = 1,
+                                       double max_gap = 60);
 
 struct SensorSky {
     double interval = 1;            // seconds between the series' samples

@@ -237,11 +237,57 @@ TEST(SunTable, LargestDrops)
     EXPECT_EQ(drops.mean_row, 2);
 }
 
+// A line without a number inside a measured series keeps its place in time: each later sample stays
+// at its own time, the gap filled between its neighbours, or refused where it is too long.
+TEST(Sensor, GapsKeepTheirPlaceInTime)
+{
+    struct Case {
+        const char* what;
+        const char* text;
+        double interval, max_gap;
+        std::vector<double> values;  // empty where refused
+        int interpolated;
+        const char* said;            // a gap's lines, or the refusal's words
+    };
+    const Case cases[] = {
+        {"a blank line, NaN and an overflow inside", "time,W\n0.0\n\n0.4\nNaN\n1e400\n1.0\n", 1, 60,
+         {0.0, 0.2, 0.4, 0.6, 0.8, 1.0}, 3, "lines 5-6"},
+        {"the two gaps named", "1\n\n1\nx\n1\n", 1, 60, {1, 1, 1, 1, 1}, 2, "line 4"},
+        {"a gap of exactly the longest allowed", "0\n\n\n\n4\n", 15, 60, {0, 1, 2, 3, 4}, 3, "lines 2-4"},
+        {"one sample longer", "0\n\n\n\n\n5\n", 15, 60, {}, 0, "s.csv:2: lines 2-5 hold no number (''), a gap of 75 s"},
+        {"a long value shown cut", "1\nthis is not a number at all\n1\n", 1, 0.5, {}, 0,
+         "line 2 holds no number ('this is not a number...')"},
+        {"headers before the first number", "site 4\n\nW/m2\n3\n4\n", 1, 60, {3, 4}, 0, ""},
+        {"blank lines at the end", "3\n4\n\n\n", 1, 60, {3, 4}, 0, ""},
+        {"text at the end", "3\n4\nend of data\n", 1, 60, {}, 0, "s.csv:3: 'end of data' is not a number, and no number follows it"},
+    };
+    for (const Case& c : cases) {
+        if (c.values.empty()) {
+            try {
+                (void)read_sensor(c.text, "s.csv", c.interval, c.max_gap);
+                ADD_FAILURE() << "taken: " << c.what;
+            } catch (const ScenarioError& error) {
+                EXPECT_NE(std::string(error.what()).find(c.said), std::string::npos) << c.what << ": " << error.what();
+            }
+            continue;
+        }
+        const SensorSeries series = read_sensor(c.text, "s.csv", c.interval, c.max_gap);
+        ASSERT_EQ(series.values.size(), c.values.size()) << c.what;
+        for (std::size_t k = 0; k < c.values.size(); ++k)
+            EXPECT_NEAR(series.values[k], c.values[k], 1e-12) << c.what << " sample " << k;
+        EXPECT_EQ(series.interpolated, c.interpolated) << c.what;
+        if (*c.said != '\0') {
+            ASSERT_FALSE(series.gaps.empty()) << c.what;
+            EXPECT_EQ(series.gaps.back(), c.said) << c.what;
+        }
+    }
+}
+
 // A measured sky drifts over the feeder with the wind: worked by hand for a series sampled every
 // 10 s, read at rows 5 s apart, on a wind of 10 m/s.
 TEST(Sensor, TheSkyDriftsWithTheWind)
 {
-    const SensorSeries series = read_sensor("W/m2\n0.2\n9:00,0.4\n\nx\n1.0\n1.3\n0.6\n", "s.csv");
+    const SensorSeries series = read_sensor("W/m2\nx\n\n0.2\n9:00,0.4\n1.0\n1.3\n0.6\n", "s.csv", 10);
     EXPECT_EQ(series.values, (std::vector<double>{0.2, 0.4, 1.0, 1.3, 0.6}));  // at 0, 10, 20, 30 and 40 s
     EXPECT_EQ(series.passed_over, 3);
     struct Case {

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "core/csv.hpp"
 #include "core/lines.hpp"
@@ -591,6 +593,36 @@ TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
     EXPECT_EQ(counts.done + counts.running, 0);
 }
 
+TEST(SweepWorker, CtrlCEndsTheEnginesAndCountsAHalfRunCaseAsNotRun)
+{
+    TempFolder work;
+    const SmallSweep sweep(work);
+    // The base ends at once (and fails, writing nothing); the others hang until stopped.
+    const std::string base = sweep.cases[0].id;
+    const std::string engine = "sh -c 'case \"$0\" in *" + base + "*) exit 3;; esac; sleep 60' {script}";
+    std::vector<std::string> lines;
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        stop_requested() = true;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const LocalResult result = run_local(sweep.folder, {1, engine, 0}, [&](const std::string& line) { lines.push_back(line); });
+    stopper.join();
+    stop_requested() = false;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << "the hanging engine was ended";
+    EXPECT_TRUE(result.interrupted);
+    EXPECT_EQ(result.failed, 1);
+    EXPECT_EQ(state_of(case_folder(sweep.folder, base)), State::failed) << "a case finished stays recorded";
+    for (std::size_t i = 1; i < sweep.cases.size(); ++i) {
+        const fs::path folder = case_folder(sweep.folder, sweep.cases[i].id);
+        EXPECT_EQ(state_of(folder), State::left) << "a case stopped part-way counts as not run";
+        EXPECT_FALSE(fs::exists(folder / "status"));
+        EXPECT_FALSE(fs::exists(folder / "running"));
+    }
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines[0].find("0 done, 1 failed, 2 left"), std::string::npos) << lines[0];
+}
+
 // A voltage report of buses given as "bus:lowest:lowest_row:highest:highest_row:below_a:above_a:below_b:above_b".
 std::string voltage_report(const std::vector<std::string>& buses)
 {
@@ -720,6 +752,24 @@ TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
     EXPECT_EQ(none.at("hc_min_pct"), "");
     EXPECT_EQ(none.at("hc_max_kw"), "");
     EXPECT_EQ(none.at("first_failing_case"), base.id);
+
+    // A full disk: nothing of the gather is written, and what was there stays as it was.
+    if (fs::exists("/dev/full")) {
+        const std::string report_before = slurp(sweep.folder / "sweep_report.csv");
+        const std::string capacity_before = slurp(sweep.folder / "hosting_capacity.csv");
+        fs::remove(sweep.folder / "hosting_capacity.svg");
+        fs::create_symlink("/dev/full", sweep.folder / "hosting_capacity.svg");
+        put(sweep.folder / "criteria.txt", "max_voltage = 1.07\n");
+        try {
+            (void)gather_sweep({sweep.folder, false});
+            ADD_FAILURE() << "a full disk took the gather";
+        } catch (const SweepError& error) {
+            EXPECT_NE(std::string(error.what()).find("No space left on device"), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(slurp(sweep.folder / "sweep_report.csv"), report_before);
+        EXPECT_EQ(slurp(sweep.folder / "hosting_capacity.csv"), capacity_before);
+        fs::remove(sweep.folder / "hosting_capacity.svg");
+    }
 
     // A case missing: the report of the others, no answer, the case named; --partial answers.
     put(sweep.folder / "criteria.txt", "");

@@ -501,7 +501,9 @@ function drawProfile(block, row) {
   g.font = (12 * s) + 'px "DejaVu Sans", sans-serif';
   g.fillStyle = '#000';
   g.fillText('voltage profile, row ' + row + ' (pu): each bus\u2019s lowest (navy) and highest (maroon)', plot.left, 16 * s);
-  g.fillText('km from the source along the lines', (plot.left + plot.right) / 2 - 90 * s, h - 8 * s);
+  g.fillText(meta.distance_unit === 'network units' ? 'distance from the source, network units'
+                                                    : 'km from the source along the lines',
+             (plot.left + plot.right) / 2 - 90 * s, h - 8 * s);
   // Ranges A (solid) and B (dashed).
   g.strokeStyle = '#808080';
   for (const [v, dash] of [[0.95, []], [1.05, []], [110 / 120, [4, 3]], [127 / 120, [4, 3]]]) {
@@ -741,7 +743,7 @@ function describeBus(k) {
   if (meta.voltages)
     text += '\nlowest ' + perUnit(at(block, block.low, row, k)) + ' pu, highest ' + perUnit(at(block, block.high, row, k)) + ' pu';
   if (n.distance_km[k] !== null && n.distance_km[k] !== undefined)
-    text += '\n' + n.distance_km[k].toFixed(3) + ' km from the source';
+    text += '\n' + n.distance_km[k].toFixed(3) + ' ' + (meta.distance_unit || 'km') + ' from the source';
   text += '\nsunlight ' + (sun === -2147483648 ? 'none' : (sun / 1000).toFixed(3));
   return text;
 }

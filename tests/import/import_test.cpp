@@ -409,6 +409,46 @@ TEST(Distances, AlongTheLinesAsTheEngineMeasuresThem)
         EXPECT_NEAR(km.at(bus), expected, 0.005 * expected + 0.005) << bus;
 }
 
+// The source's bus where the circuit gives it: on New Circuit, on its continuation lines, or by a
+// later Edit of Vsource.source, the last holding, as the engine reads them.
+TEST(Circuit, TheSourceBusWhereTheCircuitGivesIt)
+{
+    struct Case {
+        const char* script;
+        const char* source;
+    };
+    const Case cases[] = {
+        {"New Circuit.c bus1=s1\n", "s1"},
+        {"New Circuit.c\n", "sourcebus"},
+        {"New object=circuit.ieee123\n~ basekv=4.16 Bus1=150 pu=1.00 R1=0 X1=0.0001\n", "150"},
+        {"New Circuit.c basekv=4.16\nMore bus1=s2.1.2.3\n", "s2"},
+        {"New Circuit.c bus1=s1\nNew Line.l bus1=s1 bus2=x\nEdit Vsource.source bus1=x\n", "x"},
+        {"New Circuit.c bus1=s1\nVsource.source.bus1=s3\n", "s3"},
+        {"New Circuit.c bus1=s1\nNew Line.l bus1=s1 bus2=x\n~ length=2\n", "s1"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(read({{"m.dss", c.script}}).source_bus, c.source) << c.script;
+
+    // IEEE 123 as published gives its source on a continuation line: bus 83 is 5.502 km along its
+    // lines, as the engine says, to 0.5 % and 5 m.
+    DiskFiles files;
+    const fs::path feeder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee123";
+    const Circuit ieee123 = read_circuit(feeder / "IEEE123Master.dss", files);
+    EXPECT_EQ(ieee123.source_bus, "150");
+    std::string text;
+    {
+        std::ifstream in(feeder / "BusCoords.dat");
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const Network drawn = join_network(read_coordinates(text, "BusCoords.dat", Degrees::none), ieee123);
+    std::map<std::string, double> km;
+    for (const DrawnDistance& d : distances_along_lines(ieee123, drawn))
+        if (d.km)
+            km[d.bus] = *d.km;
+    EXPECT_NEAR(km.at("83"), 5.502, 0.005 * 5.502 + 0.005);
+    EXPECT_NEAR(km.at("150"), 0, 1e-9);
+}
+
 // What a study needs of the circuit besides its buses: the controls in service with the element
 // each switches, the circuit's own control mode, and the files it reads that are not there.
 TEST(Circuit, ControlsControlModeAndMissingFiles)
