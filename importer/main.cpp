@@ -1,5 +1,7 @@
 // umbrascope-import: makes Umbrascope's network file from an OpenDSS circuit or from two tables.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -91,9 +93,37 @@ struct Imported {
     bool branch_table = false;
     bool degrees = false;         // the coordinates were degrees, made metres
     DegreesFit look_like_degrees;    // how the coordinates as they stand look like degrees
+    std::vector<std::string> outlying;  // buses far from all the others: "B7 at (7e+30, 0)"
     std::string coordinates;      // the coordinate file, for messages
     std::string origin;
 };
+
+// Buses that lie a thousand times the feeder's spread from the middle of the others: a slip in a
+// coordinate (7e30 for 7.30) stretches the picture until the feeder is a dot.
+std::vector<std::string> outlying_buses(const CoordinateTable& table)
+{
+    std::vector<std::string> out;
+    const std::size_t n = table.buses.size();
+    if (n < 3)
+        return out;
+    std::vector<double> xs, ys;
+    for (const Bus& bus : table.buses) {
+        xs.push_back(bus.x);
+        ys.push_back(bus.y);
+    }
+    std::sort(xs.begin(), xs.end());
+    std::sort(ys.begin(), ys.end());
+    const auto at = [&](const std::vector<double>& v, double part) { return v[static_cast<std::size_t>(part * static_cast<double>(n - 1))]; };
+    const double spread = std::max({at(xs, 0.9) - at(xs, 0.1), at(ys, 0.9) - at(ys, 0.1), 1.0});
+    const double mid_x = at(xs, 0.5), mid_y = at(ys, 0.5);
+    for (const Bus& bus : table.buses)
+        if (std::fabs(bus.x - mid_x) > 1000 * spread || std::fabs(bus.y - mid_y) > 1000 * spread) {
+            char text[96];
+            std::snprintf(text, sizeof text, " at (%g, %g)", bus.x, bus.y);
+            out.push_back(bus.name + text);
+        }
+    return out;
+}
 
 // The coordinates, with a note of whether they look like degrees when they were not read as such.
 CoordinateTable coordinates_of(std::string_view text, const std::string& file, Degrees degrees, Imported& into,
@@ -103,6 +133,7 @@ CoordinateTable coordinates_of(std::string_view text, const std::string& file, D
     into.degrees = degrees != Degrees::none;
     if (!into.degrees)
         into.look_like_degrees = look_like_degrees(table);
+    into.outlying = outlying_buses(table);
     into.coordinates = file;
     return table;
 }
@@ -288,6 +319,22 @@ int main(int argc, char* argv[])
     if (!tables)
         std::printf("Wrote %s: %zu loads, PV systems, generators and storage elements with the drawn bus for each.\n",
                     (folder / elements_file_name).string().c_str(), imported.circuit.power_elements.size());
+    if (!imported.outlying.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < imported.outlying.size() && i < 4; ++i) {
+            if (i > 0)
+                names += ", ";
+            names += imported.outlying[i];
+        }
+        if (imported.outlying.size() > 4)
+            names += " and " + std::to_string(imported.outlying.size() - 4) + " more";
+        std::fprintf(stderr,
+                     "umbrascope-import: warning: %zu %s of %s %s more than a thousand times the feeder's spread from "
+                     "the others, which shrinks the rest of the picture to a dot: %s; check %s\n",
+                     imported.outlying.size(), imported.outlying.size() == 1 ? "bus" : "buses",
+                     imported.coordinates.c_str(), imported.outlying.size() == 1 ? "lies" : "lie", names.c_str(),
+                     imported.outlying.size() == 1 ? "its coordinate" : "their coordinates");
+    }
     if (const DegreesFit fit = imported.look_like_degrees; fit.longitude_first && fit.latitude_first)
         std::fprintf(stderr,
                      "umbrascope-import: warning: the coordinates of %s look like longitude and latitude (every x "

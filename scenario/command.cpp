@@ -511,6 +511,10 @@ CloudsOptions parse_clouds_options(CommandLine& line)
                 comma == std::string::npos ? std::nullopt : number_of(std::string_view(text).substr(0, comma));
             const std::optional<double> from =
                 comma == std::string::npos ? std::nullopt : number_of(std::string_view(text).substr(comma + 1));
+            if (speed && from && *from >= 0 && *from <= 360 && *speed > far)
+                line.usage_error("--wind: a speed of " + text.substr(0, comma) +
+                                 " m/s is past the largest this takes, 1e30 m/s: give SPEED,FROM with a speed of 0 to "
+                                 "1e30");
             if (!speed || !from || *speed < 0 || *speed > far || *from < 0 || *from > 360)
                 line.usage_error("--wind takes SPEED,FROM: two numbers, a speed of 0 or more and the compass degrees "
                                  "the wind blows from, 0 to 360 (270 is from the west), not '" + text + "'");
@@ -755,7 +759,8 @@ std::vector<std::string> report(const CloudsOptions& options, const Scenario& sc
     const fs::path track_path = options.folder / track_file_name;
     const SunTable& table = scenario.table;
     lines.push_back("Wrote " + sun_path.string() + megabytes(written.sun_bytes) + ": " + std::to_string(table.rows) +
-                    " rows for " + std::to_string(table.buses) + " buses, from " + scenario.summary);
+                    (table.rows == 1 ? " row for " : " rows for ") + std::to_string(table.buses) +
+                    (table.buses == 1 ? " bus, from " : " buses, from ") + scenario.summary);
     if (!scenario.track.empty())
         lines.push_back("Wrote " + track_path.string());
     if (options.loadshapes)

@@ -52,13 +52,16 @@ the drawn connections where no line leads), its lowest and highest voltage and t
 the seconds it spent outside ANSI C84.1 service ranges A (0.95 to 1.05 pu) and B (110/120 to
 127/120 pu), counted on the engine's own values; FOLDER/controls_report.csv, a row a RegControl,
 CapControl and ramp under the sky and under the clear sky:
-  sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row
+  sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,
+  changes_per_hour,reverse_s
 (start: the tap after the settle in whole steps from the middle of its range, or the capacitor's
-steps in service; changes: taps moved, or capacitor steps switched, summed over the steps;
-steps_changed: steps in which it moved; min and max over the settled state and the steps; the ramps
-head_kw, head_kvar (the power the circuit takes from its source) and pv_kw (the PV systems'
-output): start the value in row 1, min and max, the largest one-step change per second, signed,
-and the row it ends in); and FOLDER/cloud_controls_table.txt, each control's state row by row,
+steps in service; changes: taps moved, or capacitor steps switched, summed over the steps, and
+changes_per_hour the same over the run's hours; steps_changed: steps in which it moved; min and
+max over the settled state and the steps; the ramps head_kw, head_kvar (the power the circuit
+takes from its source) and pv_kw (the PV systems' output): start the value in row 1, min and max,
+the largest one-step change per second, signed, and the row it ends in, kwh the energy over the
+run, and for head_kw reverse_s, the seconds the head carried power back toward the source; with
+the circuit's ControlMode=OFF a row sky,control_mode,off says its controls did not act); and FOLDER/cloud_controls_table.txt, each control's state row by row,
 which the window and the exporter show. Per unit is each node's magnitude over its bus's
 line-to-neutral base, BasekV / sqrt(3) of the voltage export. Then it prints a summary: what
 left the ranges, the worst bus, value and time, and what the cloud cost the regulators,
@@ -153,12 +156,14 @@ int main(int argc, char* argv[])
     try {
         if (writing) {
             const WriteResult written = write_study({*folder, *shapes, !no_twin});
-            std::printf("Wrote %s: %d monitors see the %d phase nodes of %d drawn buses%s over %d steps of %s s\n",
-                        written.script.string().c_str(), written.monitors, written.nodes, written.drawn,
+            std::printf("Wrote %s: %d monitor%s see%s the %d phase node%s of %d drawn bus%s%s over %d step%s of %s s\n",
+                        written.script.string().c_str(), written.monitors, written.monitors == 1 ? "" : "s",
+                        written.monitors == 1 ? "s" : "", written.nodes, written.nodes == 1 ? "" : "s", written.drawn,
+                        written.drawn == 1 ? "" : "es",
                         written.customers == 0
                             ? ""
                             : (" and " + std::to_string(written.customers) + " customers' buses").c_str(),
-                        written.rows, seconds(written.interval).c_str());
+                        written.rows, written.rows == 1 ? "" : "s", seconds(written.interval).c_str());
             std::printf("Wrote %s: the bus and node of each monitor column\n", written.map.string().c_str());
             std::printf("It records %d RegControl%s, %d CapControl%s, the power the circuit takes from its source and "
                         "%d PV system%s' output%s; %s says which monitor watches each\n",

@@ -355,7 +355,9 @@ int rows_with_changes(const ControlsRun& run, std::string_view kind)
 
 std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches, const Sky& sky)
 {
-    std::string out = "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh\n";
+    std::string out = "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,"
+                      "changes_per_hour,reverse_s\n";
+    const double hours = sky.rows * sky.interval / 3600;
     const auto rows = [&](const ControlsRun& run, const char* which) {
         std::size_t c = 0;
         for (const ControlWatch& watch : watches) {
@@ -377,7 +379,11 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
                 out += ',';
                 out += std::to_string(value);
             }
-            out += ",,,\n";
+            out += ",,,,";
+            // How often it acts, as maintenance counts it.
+            if (hours > 0)
+                out += three(counts.changes / hours);
+            out += ",\n";
         }
         for (const PowerSeries& power : run.powers) {
             out += which;
@@ -407,6 +413,14 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
                 for (const double value : power.values)
                     kwh += value;
                 out += three(kwh * sky.interval / 3600);
+            }
+            out += ",,";
+            if (power.name == "head_kw") {
+                // The seconds the head carried power back toward the source.
+                int back = 0;
+                for (const double value : power.values)
+                    back += value < 0 ? 1 : 0;
+                out += decimal_text(back * sky.interval, 3);
             }
             out += '\n';
         }

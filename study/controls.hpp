@@ -50,8 +50,9 @@ struct ControlsRead {
 [[nodiscard]] ControlsRead read_controls(const ResultsFolder& results, const std::string& run,
                                          const std::vector<ControlWatch>& watches, const Sky& sky);
 
-// controls_report.csv: "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh"
-// (kwh: the energy of head_kw and pv_kw over the run).
+// controls_report.csv: "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,
+// changes_per_hour,reverse_s" (kwh: the energy of head_kw and pv_kw over the run; changes_per_hour: a
+// control's changes over the run's hours; reverse_s: the seconds the head's kW was below 0).
 [[nodiscard]] std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches,
                                                const Sky& sky);
 

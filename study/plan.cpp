@@ -384,7 +384,8 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "! The time series of the sky over " + (facts.circuit_name.empty() ? std::string("the circuit") : facts.circuit_name) +
            ", written by umbrascope-study for " + facts.folder.string() + ".\n";
     out += "! Run it in OpenDSS from any folder: compile " + quoted_path(facts.folder / "study.dss") + "\n";
-    out += "! It solves " + rows + " steps of " + interval + " s, one a row of the sun table, and writes what its\n";
+    out += "! It solves " + rows + (facts.rows == 1 ? " step of " : " steps of ") + interval +
+           " s, one a row of the sun table, and writes what its\n";
     out += "! monitors saw into " + facts.results.string() + ", from where\n";
     out += "!     umbrascope-study read " + facts.folder.string() + "\n";
     out += "! brings the lowest and highest voltage of every drawn bus, row by row, beside the sun table, and\n";
@@ -474,7 +475,8 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     power_monitors(false);
     out += "\n";
 
-    out += "! 4. The time series: " + rows + " steps of " + interval + " s. Monitor row k is sun-table row k, the first\n";
+    out += "! 4. The time series: " + rows + (facts.rows == 1 ? " step of " : " steps of ") + interval +
+           " s. Monitor row k is sun-table row k, the first\n";
     out += "!    one step in, as a loadshape's point k is. The controls act step by step in ControlMode=" + series_mode + ";\n";
     out += "!    to change it, change its line here (a Set Mode line would set it to Time again).\n";
     out += "!    The loads keep the circuit's own loadshapes: in this mode a load follows its duty= shape,\n";

@@ -292,9 +292,14 @@ PreparedStudyPtr prepare_study(const WriteOptions& options)
         throw StudyError("the circuit " + record.entry.string() + ", which " + options.folder.string() +
                          "'s network was imported from, is not there: import it again from where it is now with "
                          "umbrascope-import --force CIRCUIT.dss " + options.folder.string());
+    // Advice to make loadshapes names this folder's own, never a file of another study, which the
+    // command would overwrite.
+    const std::string advised = full_path(options.shapes).parent_path() == folder
+                                    ? options.shapes.string()
+                                    : (options.folder / options.shapes.filename()).string();
     if (!fs::is_regular_file(options.shapes, error))
         throw StudyError("no loadshapes at " + options.shapes.string() + ": make them with umbrascope-clouds --force "
-                         "--loadshapes " + options.shapes.string() + " ... " + options.folder.string());
+                         "--loadshapes " + advised + " ... " + options.folder.string());
     out->sky = read_sky(folder);
     const Sky& sky = out->sky;
     out->drawn = read_drawn(folder);
@@ -304,20 +309,22 @@ PreparedStudyPtr prepare_study(const WriteOptions& options)
     if (const std::optional<std::string> made = shape_fingerprint(options.shapes); made && *made != sky.fingerprint)
         throw StudyError(options.shapes.string() + " was made with another sky than " +
                          (folder / sun_table_file_name).string() +
-                         ": make both again at once, umbrascope-clouds --force --loadshapes " + options.shapes.string() +
-                         " ... " + options.folder.string());
+                         std::string(advised == options.shapes.string()
+                                         ? ": make both again at once"
+                                         : ": give this folder's own loadshapes, or make them") +
+                         ", umbrascope-clouds --force --loadshapes " + advised + " ... " + options.folder.string());
     if (const std::optional<long> points = shape_points(options.shapes); points && *points != sky.rows)
         throw StudyError(options.shapes.string() + " holds loadshapes of " + std::to_string(*points) +
                          " points, while the sun table has " + std::to_string(sky.rows) +
-                         " rows: make them again with the sky, umbrascope-clouds --force --loadshapes " +
-                         options.shapes.string() + " ...");
+                         " rows: make them again with the sky, umbrascope-clouds --force --loadshapes " + advised + " ... " +
+                         options.folder.string());
     // The twin's clear sky: the loadshapes' own, or, where they carry no factor, 1 throughout.
     if (options.twin) {
         const ClearShape clear = clear_shape_of(options.shapes);
         if (!clear.defined && clear.factors)
             throw StudyError(options.shapes.string() + " carries a clear-sky factor but holds no clear_sky loadshape for "
                              "the study's clear-sky twin: make it again with umbrascope-clouds --force --loadshapes " +
-                             options.shapes.string() + " ... (or write the study with --no-twin)");
+                             advised + " ... " + options.folder.string() + " (or write the study with --no-twin)");
         if (!clear.defined)
             out->clear_shape = "New Loadshape.clear_sky npts=1 sinterval=" + decimal_text(sky.interval, 6) + " mult=[1]";
     }
@@ -496,6 +503,7 @@ ReadResult read_study(const ReadOptions& options)
     std::error_code missing;
     if (fs::exists(folder / circuit_record_name, missing))
         record = read_circuit_record(folder);
+    const bool controls_off = record && lower(record->control_mode) == "off";
     ReadResult result;
     VoltageTables tables;
     std::string from;
@@ -668,6 +676,10 @@ ReadResult read_study(const ReadOptions& options)
         files[2].write(report_text(tables, drawn, sky, distance, km));
         if (controls) {
             files[3].write(controls_report_text(*controls, watches, sky));
+            // Controls that were off moved nothing: said where the counts are, so that 0 is not read
+            // as no cost.
+            if (controls_off)
+                files[3].write("sky,control_mode,off,,,,,,,,,,\n");
             files[4].write(controls_table(*controls, sky, "Made by umbrascope-study from " + from)
                                .text(sky.header.size() > 3 ? sky.header[3] : std::string(), sky.times));
         }
@@ -683,7 +695,11 @@ ReadResult read_study(const ReadOptions& options)
     commit_all(files);
     result.summary = summary(tables, drawn, sky);
     if (controls) {
-        result.summary.push_back(controls_summary(*controls, sky));
+        result.summary.push_back(
+            controls_off ? "The circuit sets ControlMode=OFF, which the study kept: its regulators and capacitors did "
+                           "not act, so the counts below say nothing of what the cloud would cost them. " +
+                               controls_summary(*controls, sky)
+                         : controls_summary(*controls, sky));
         for (std::string& warning : controls_warnings(*controls))
             result.warnings.push_back(std::move(warning));
     }

@@ -110,7 +110,8 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     const ReadResult read = read_study({folder, {}, {}, {}, {}});
     const auto report = csv_rows(slurp(folder / "controls_report.csv"));
     ASSERT_EQ(report.front(), (std::vector<std::string>{"sky", "kind", "name", "element", "winding", "start", "changes",
-                                                         "steps_changed", "min", "max", "ramp_per_s", "ramp_row", "kwh"}));
+                                                         "steps_changed", "min", "max", "ramp_per_s", "ramp_row", "kwh",
+                                                         "changes_per_hour", "reverse_s"}));
     struct Case {
         const char* sky;
         const char* name;
@@ -147,6 +148,14 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     // The energy: the clear sky's head holds its power, 120 rows of 5 s; the ramp of kvar has none.
     near("clear", "head_kw", "kwh", -171.147 * 120 * 5 / 3600);
     EXPECT_EQ(report_row(report, "sky", "head_kvar").at("kwh"), "");
+    // 14 tap changes in 120 rows of 5 s, 10 minutes: 84 an hour; the capacitor's 1, 6.
+    EXPECT_EQ(report_row(report, "sky", "Vreg").at("changes_per_hour"), "84.000");
+    EXPECT_EQ(report_row(report, "sky", "CC1").at("changes_per_hour"), "6.000");
+    EXPECT_EQ(report_row(report, "sky", "head_kw").at("changes_per_hour"), "");
+    // The clear sky's head gives power back all run (-171 kW); under the sky it never does.
+    EXPECT_EQ(report_row(report, "clear", "head_kw").at("reverse_s"), "600");
+    EXPECT_EQ(report_row(report, "sky", "head_kw").at("reverse_s"), "0");
+    EXPECT_EQ(report_row(report, "sky", "pv_kw").at("reverse_s"), "");
     EXPECT_EQ(report.size(), 11U);  // the header, 5 rows under the sky and 5 under the clear sky
 
     // The table the window shows: the same taps row by row, the actions where the tap moved.
@@ -429,6 +438,55 @@ TEST(StudyControls, TheCircuitsControlModeIsKept)
         EXPECT_EQ(watches[0].drawn_bus, "s");  // its bus r lies one hop from both: the earlier drawn
         EXPECT_EQ(watches[1].kind, "head");
         EXPECT_EQ(watches[1].drawn_bus, "s");
+    }
+}
+
+// A circuit that sets its controls off: read says so where the counts are, in the summary and the
+// report, so that no tap change is not read as no cost.
+TEST(StudyControls, ControlsOffAreSaidWhereTheCountsAre)
+{
+    for (const bool off : {false, true}) {
+        TempFolder work;
+        const fs::path folder = scenario_copy(work);
+        if (off)
+            put(folder / "feeder_circuit.txt", slurp(folder / "feeder_circuit.txt") + "control_mode=off\n");
+        const ReadResult read = read_study({folder, {}, {}, {}, {}});
+        const std::string report = slurp(folder / "controls_report.csv");
+        bool said = false;
+        for (const std::string& line : read.summary)
+            said = said || line.find("ControlMode=OFF") != std::string::npos;
+        EXPECT_EQ(said, off);
+        EXPECT_EQ(report.find("sky,control_mode,off,") != std::string::npos, off);
+    }
+}
+
+// Advice to make the loadshapes again names this folder's own file, never another study's, which
+// the command would overwrite.
+TEST(StudyControls, AdviceNeverPointsAtAnotherStudysLoadshapes)
+{
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    const fs::path other = work.path() / "other";
+    fs::create_directories(other);
+    std::string shapes = slurp(folder / "sun.dss");
+    const std::size_t at = shapes.find("fingerprint ") + 12;
+    shapes.replace(at, 16, "0123456789abcdef");
+    put(other / "sun.dss", shapes);
+    put(folder / "mine.dss", shapes);
+    struct Case {
+        fs::path shapes;
+        std::string advised;
+    };
+    for (const Case& c : {Case{other / "sun.dss", (folder / "sun.dss").string()},
+                          Case{folder / "mine.dss", (folder / "mine.dss").string()}}) {
+        try {
+            (void)write_study({folder, c.shapes, true});
+            ADD_FAILURE() << "took loadshapes of another sky";
+        } catch (const StudyError& error) {
+            const std::string text = error.what();
+            EXPECT_NE(text.find("--loadshapes " + c.advised + " ... "), std::string::npos) << text;
+            EXPECT_EQ(text.find("--loadshapes " + (other / "sun.dss").string()), std::string::npos) << text;
+        }
     }
 }
 
