@@ -6,7 +6,8 @@
 
 const page = {};          // what the sections hold
 const blocks = new Map(); // block number -> decoded tables, the most recently used last
-const state = { row: 1, playing: false, speed: 10, view: null, hover: -1, ringed: 0, ringedRow: 0, lines: null };
+const state = { row: 1, playing: false, speed: 10, view: null, hover: -1, ringed: 0, ringedRow: 0, lines: null,
+                hideControls: false, note: '', noteRow: 0 };
 const stats = { frames: [], decodes: [] };
 
 // ---- decode ----
@@ -389,7 +390,7 @@ function linesLayer() {
 
 function drawControls(g, row) {
   const n = page.network;
-  if (!n.controls.length)
+  if (!n.controls.length || state.hideControls)
     return;
   const scale = devicePixelRatio, half = Math.max(3, Math.round(4.5 * scale));
   const atBus = new Map();
@@ -571,6 +572,9 @@ function drawProfile(block, row) {
 function drawBand(counts, row) {
   const meta = page.meta;
   let when = page.times[row - 1] + '    row ' + row + ' / ' + meta.rows;
+  // What a key that had nowhere to go says, until the row changes.
+  if (state.note && state.noteRow === row)
+    when += '    ' + state.note;
   const worst = state.ringed && state.ringedRow === row ? state.ringed - 1 : -1;
   if (worst >= 0)
     when += '    worst bus ' + page.network.names[worst];
@@ -659,6 +663,37 @@ function show(row, ringWorst) {
   requestDraw();
   clearTimeout(addressTimer);
   addressTimer = setTimeout(() => history.replaceState(null, '', '#row=' + state.row), 150);
+}
+
+// The rows in which a regulator or capacitor acts, in order.
+function actionRows() {
+  if (!page.actionRows) {
+    const rows = new Set();
+    for (const c of page.network.controls)
+      for (let i = 2; i < c.states.length; i += 2)
+        rows.add(c.states[i]);
+    page.actionRows = [...rows].filter((r) => r >= 1 && r <= page.meta.rows).sort((a, b) => a - b);
+  }
+  return page.actionRows;
+}
+
+// T and Shift+T: the next or previous row where a control acts, or a word in the band where none is.
+function action(forward) {
+  const rows = actionRows();
+  let target = 0;
+  if (forward)
+    target = rows.find((r) => r > state.row) || 0;
+  else
+    for (const r of rows) if (r < state.row) target = r;
+  pause();
+  if (target > 0) {
+    show(target);
+    return;
+  }
+  state.note = !rows.length ? 'no regulator or capacitor acts in this run'
+                            : forward ? 'no action after this row' : 'no action before this row';
+  state.noteRow = state.row;
+  requestDraw();
 }
 
 function excursion(forward) {
@@ -771,6 +806,19 @@ function tip(text, event) {
 function input() {
   const slider = document.getElementById('slider');
   slider.max = page.meta.rows;
+  // A tick at every row where a control acts.
+  if (page.network.controls.length) {
+    const ticks = document.createElement('datalist');
+    ticks.id = 'actions';
+    for (const r of actionRows()) {
+      const option = document.createElement('option');
+      option.value = r;
+      ticks.append(option);
+    }
+    document.body.append(ticks);
+    slider.setAttribute('list', 'actions');
+    slider.title += '; T and Shift+T the next and previous row where a regulator or capacitor acts, K shows or hides them';
+  }
   slider.addEventListener('input', () => { pause(); show(Number(slider.value)); });
   document.getElementById('play').addEventListener('click', () => (state.playing ? pause() : play()));
   document.getElementById('speed').addEventListener('change', (e) => {
@@ -795,6 +843,11 @@ function input() {
       state.playing ? pause() : play();
     } else if (e.key === 'f' || e.key === 'F') {
       fit(); requestDraw();
+    } else if ((e.key === 't' || e.key === 'T') && page.network.controls.length) {
+      action(!e.shiftKey);
+    } else if ((e.key === 'k' || e.key === 'K') && page.network.controls.length) {
+      state.hideControls = !state.hideControls;
+      requestDraw();
     } else if ((e.key === 'w' || e.key === 'W') && page.network.worst_row > 0) {
       pause();
       show(page.network.worst_row, true);

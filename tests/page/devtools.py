@@ -117,7 +117,8 @@ class Browser:
         return result["result"].get("value")
 
     def key(self, key, code=None, modifiers=0):
-        codes = {"Home": 36, "End": 35, "ArrowLeft": 37, "ArrowRight": 39, "PageUp": 33, "PageDown": 34, " ": 32, "w": 87}
+        codes = {"Home": 36, "End": 35, "ArrowLeft": 37, "ArrowRight": 39, "PageUp": 33, "PageDown": 34, " ": 32, "w": 87,
+                 "t": 84, "T": 84, "k": 75}
         for kind in ("rawKeyDown", "keyUp"):
             self.call("Input.dispatchKeyEvent", type=kind, key=key, code=code or key,
                       windowsVirtualKeyCode=codes.get(key, 0), modifiers=modifiers)

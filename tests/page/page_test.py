@@ -221,6 +221,27 @@ with browser as b:
     check(b.run("umbrascope.row()") == 1 and "worst bus Tail" in b.run("document.getElementById('when').textContent"),
           "W goes to the worst row, 1, ringing its worst bus")
 
+    # T and Shift+T go to the rows where a control acts (2, 3 and 4), as the window's do; a key with
+    # nothing further says so in the band; the slider has a tick at each; K hides the symbols.
+    b.key("Home")
+    bands = []
+    for key, shift, row in (("t", 0, 2), ("t", 0, 3), ("t", 0, 4), ("t", 0, 4), ("T", 8, 3)):
+        b.key(key, code="KeyT", modifiers=shift)
+        b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+        check(b.run("umbrascope.row()") == row, f"T{' with Shift' if shift else ''} shows row {row}, not {b.run('umbrascope.row()')}")
+        bands.append(b.run("document.getElementById('when').textContent"))
+    check("no action after this row" in bands[3] and "no action" not in bands[2],
+          "T past the last action says so in the band, and only then: " + repr(bands[2:4]))
+    check(b.run("Array.from(document.querySelectorAll('#actions option')).map(o => Number(o.value))") == [2, 3, 4],
+          "the slider's ticks mark the rows where a control acts")
+    x, y = b.run("umbrascope.symbol(0)")
+    shown = b.picture()[round(y)][round(x)]
+    b.key("k", code="KeyK")
+    b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+    hidden = b.picture()[round(y)][round(x)]
+    check(shown != hidden, f"K hides the symbols: {shown} and {hidden} at a regulator's place")
+    b.key("k", code="KeyK")
+
     check(b.requests == [url + "#row=3"] or b.requests == [url], "nothing fetched but the page: " + str(b.requests))
     check(not b.exceptions, "nothing thrown: " + str(b.exceptions[:1]))
 
