@@ -286,7 +286,10 @@ int main(int argc, char* argv[])
     {
         std::ifstream before(file, std::ios::binary);
         const std::string old_text{std::istreambuf_iterator<char>(before), std::istreambuf_iterator<char>()};
-        network_changed = !before || old_text != text;
+        // The same buses and connections, whatever file they were imported from this time (the
+        // first line names it).
+        const auto body = [](const std::string& t) { return std::string_view(t).substr(std::min(t.find('\n'), t.size())); };
+        network_changed = !before || body(old_text) != body(text);
     }
     try {
         std::error_code error;
@@ -369,7 +372,8 @@ int main(int argc, char* argv[])
     const bool large = network.buses.size() > static_cast<std::size_t>(classic_buses) ||
                        network.connections.size() > static_cast<std::size_t>(classic_connections);
     if (!made_for_old.empty() && !network_changed)
-        std::printf("The network is the same as before: %s still fits it.\n", joined_names(made_for_old).c_str());
+        std::printf("The network is the same as before: %s still %s it.\n", joined_names(made_for_old).c_str(),
+                    made_for_old.size() == 1 ? "fits" : "fit");
     else
         std::printf("Next: umbrascope-clouds %s%s makes a sun table and a cloud track for it.\n",
                     made_for_old.empty() ? "" : "--force ", folder.string().c_str());
