@@ -64,6 +64,13 @@ run(0 ${IMPORTER} --buses ${WORK}/buses.csv --branches ${WORK}/branches.csv ${WO
 if(err MATCHES "thousand times")
   message(FATAL_ERROR "coordinates close together were warned of:\n${err}")
 endif()
+# The same network imported again from another entry file keeps its sky.
+file(COPY ${feeders}/ieee13/ DESTINATION ${WORK}/13copy)
+file(RENAME ${WORK}/13copy/IEEE13Nodeckt.dss ${WORK}/13copy/Study.dss)
+run(0 ${IMPORTER} --force ${WORK}/13copy/Study.dss ${WORK}/13)
+if(NOT out MATCHES "The network is the same as before: cloud_sun_intensity_table.txt and cloud_centers_plot.txt still fit it")
+  message(FATAL_ERROR "the same network from another file asked for its sky again:\n${out}${err}")
+endif()
 # A wind past the largest speed names the limit.
 refused("--wind: a speed of 1e300 m/s is past the largest this takes, 1e30 m/s" "" ${CLOUDS} --units m --wind 1e300,270
         ${WORK}/13)
