@@ -50,7 +50,7 @@ bool engine_runs() { return fs::exists(engine()) && run(quote(engine()) + " -c \
 // The feeder and its sky, made once.
 fs::path sky()
 {
-    const fs::path folder = work / "sky";
+    fs::path folder = work / "sky";
     if (fs::exists(folder / "sun.dss"))
         return folder;
     fs::remove_all(work);

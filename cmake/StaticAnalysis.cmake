@@ -16,7 +16,8 @@ function(umbrascope_lint_test)
        ${PROJECT_SOURCE_DIR}/exporter/*.cpp ${PROJECT_SOURCE_DIR}/output/*.cpp ${PROJECT_SOURCE_DIR}/import/*.cpp
        ${PROJECT_SOURCE_DIR}/importer/*.cpp ${PROJECT_SOURCE_DIR}/scenario/*.cpp ${PROJECT_SOURCE_DIR}/cloudmaker/*.cpp
        ${PROJECT_SOURCE_DIR}/cli/*.cpp ${PROJECT_SOURCE_DIR}/tools/*.cpp ${PROJECT_SOURCE_DIR}/bench/*.cpp
-       ${PROJECT_SOURCE_DIR}/model/*.cpp ${PROJECT_SOURCE_DIR}/study/*.cpp ${PROJECT_SOURCE_DIR}/studier/*.cpp)
+       ${PROJECT_SOURCE_DIR}/model/*.cpp ${PROJECT_SOURCE_DIR}/study/*.cpp ${PROJECT_SOURCE_DIR}/studier/*.cpp
+       ${PROJECT_SOURCE_DIR}/sweep/*.cpp)
   list(JOIN lint_sources "|" files)
   add_test(NAME clang_tidy
            COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${PROJECT_SOURCE_DIR} -DCLANG_TIDY=${CLANG_TIDY}

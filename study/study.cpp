@@ -389,8 +389,13 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
             pv += watch.kind == "pv" ? 1 : 0;
         for (const AddedPv& added : one->pv) {
             const std::string monitor = "pv" + std::to_string(++pv);
-            watches.push_back({"pv", added.name, "PVSystem." + added.name, 1, prefix + monitor,
-                               study.options.twin ? prefix + "clear_" + monitor : std::string(), added.bus,
+            std::string clear;
+            if (study.options.twin) {
+                clear = prefix;
+                clear += "clear_";
+                clear += monitor;
+            }
+            watches.push_back({"pv", added.name, "PVSystem." + added.name, 1, prefix + monitor, clear, added.bus,
                                added.drawn_bus});
         }
         Fingerprint print;

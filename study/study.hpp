@@ -84,7 +84,7 @@ struct SharedMonitors {
     std::string run;
 };
 // Throws WriteError.
-[[nodiscard]] SharedMonitors write_shared_monitors(const PreparedStudy& study, const std::filesystem::path& folder);
+[[nodiscard]] SharedMonitors write_shared_monitors(const PreparedStudy& study, const std::filesystem::path& shared);
 
 // Writes the study of the folder itself, or of `one` of its cases. Throws StudyError or WriteError.
 [[nodiscard]] WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one = nullptr);

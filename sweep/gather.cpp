@@ -428,6 +428,7 @@ GatherResult gather_sweep(const GatherOptions& options)
         std::string capacity = "sky,hc_min_pct,hc_min_kw,hc_max_pct,hc_max_kw,clear_hc_min_pct,clear_hc_min_kw,"
                                "clear_hc_max_pct,clear_hc_max_kw,first_failing_case,criterion,bus,row,time,value\n";
         std::vector<std::string> groups;
+        groups.reserve(skies.size() + 1);
         for (const Sky& sky : skies)
             groups.push_back(sky.name);
         groups.emplace_back("all");

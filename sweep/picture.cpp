@@ -178,10 +178,21 @@ std::string picture_svg(const Picture& picture)
         const std::string y2 = std::to_string(top + (last + 1) * cell);
         const std::string x = std::to_string(line_x(layout, sky.hc));
         const std::string xc = std::to_string(line_x(layout, sky.clear_hc) + 3);
-        out += "<line x1=\"" + x + "\" y1=\"" + y1 + "\" x2=\"" + x + "\" y2=\"" + y2 +
-               "\" stroke=\"#000000\" stroke-width=\"3\"/>\n";
-        out += "<line x1=\"" + xc + "\" y1=\"" + y1 + "\" x2=\"" + xc + "\" y2=\"" + y2 +
-               "\" stroke=\"#1f5fd0\" stroke-width=\"2\" stroke-dasharray=\"4 3\"/>\n";
+        for (const auto& [at, style] : {std::pair{x, std::string("stroke=\"#000000\" stroke-width=\"3\"")},
+                                        std::pair{xc, std::string("stroke=\"#1f5fd0\" stroke-width=\"2\" "
+                                                                  "stroke-dasharray=\"4 3\"")}}) {
+            out += "<line x1=\"";
+            out += at;
+            out += "\" y1=\"";
+            out += y1;
+            out += "\" x2=\"";
+            out += at;
+            out += "\" y2=\"";
+            out += y2;
+            out += "\" ";
+            out += style;
+            out += "/>\n";
+        }
     }
     const int y = top + static_cast<int>(layout.rows.size()) * cell + 20;
     out += "<text x=\"8\" y=\"" + std::to_string(y) +

@@ -448,7 +448,13 @@ PlanResult plan_sweep(const PlanOptions& options)
             const std::string name = "sweep_" + site.load.substr(site.load.find('.') + 1);
             one.pv.push_back({name, site.bus, site.drawn_bus});
             const std::string shape = dss_word(shape_name(site.drawn_bus));
-            one.after_shapes += "Edit " + dss_word("PVSystem." + name) + " daily=" + shape + " duty=" + shape + "\n";
+            one.after_shapes += "Edit ";
+            one.after_shapes += dss_word("PVSystem." + name);
+            one.after_shapes += " daily=";
+            one.after_shapes += shape;
+            one.after_shapes += " duty=";
+            one.after_shapes += shape;
+            one.after_shapes += '\n';
         }
         try {
             write_whole(folder / pv_file_name, pv_text, false);

@@ -77,6 +77,7 @@ Ran run_program(const std::vector<std::string>& argv)
     if (argv.empty() || pipe(pipe_ends) != 0)
         return ran;
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
@@ -212,6 +213,7 @@ LocalResult run_local(const fs::path& sweep, const LocalOptions& options,
     };
     std::vector<std::thread> pool;
     const int jobs = std::max(1, std::min(options.jobs, static_cast<int>(todo.size())));
+    pool.reserve(static_cast<std::size_t>(jobs));
     for (int j = 0; j < jobs; ++j)
         pool.emplace_back(worker);
     for (std::thread& thread : pool)

@@ -409,6 +409,52 @@ TEST(Distances, AlongTheLinesAsTheEngineMeasuresThem)
         EXPECT_NEAR(km.at(bus), expected, 0.005 * expected + 0.005) << bus;
 }
 
+// The distances' small rules, each on a feeder of two or three lines: the line's units, a line
+// given from its far bus, like= copying units=, the record's count of lines without units, and the
+// file's round trip to the metre.
+TEST(Distances, EachRuleOnASmallFeeder)
+{
+    struct Case {
+        const char* what;
+        const char* lines;   // after "New Circuit.d bus1=src"
+        double far_km;       // bus "far" from the source
+        int without_units;   // lines without units= the record counts
+    };
+    const Case cases[] = {
+        {"one line without units, in km", "New Line.a bus1=src bus2=far length=1.5\n", 1.5, 1},
+        {"from the far bus to the near one", "New Line.a bus1=far bus2=src length=2 units=km\n", 2, 0},
+        {"like= copies units=", "New Line.a bus1=src bus2=mid length=2 units=mi\nNew Line.b like=a bus1=mid bus2=far\n",
+         2 * 3.218688, 0},
+        {"two lines without units", "New Line.a bus1=src bus2=mid length=1\nNew Line.b bus1=mid bus2=far length=0.25\n",
+         1.25, 2},
+        {"a length to the metre", "New Line.a bus1=src bus2=far length=1234.567 units=m\n", 1.234567, 0},
+    };
+    for (const Case& c : cases) {
+        const Circuit circuit = read({{"m.dss", std::string("New Circuit.d bus1=src\n") + c.lines}});
+        const Network network = join_network(read_coordinates("src,0,0\nmid,1,0\nfar,2,0\n", "c.csv", Degrees::none), circuit);
+        std::optional<double> far;
+        for (const DrawnDistance& d : distances_along_lines(circuit, network))
+            if (d.bus == "far")
+                far = d.km;
+        ASSERT_TRUE(far) << c.what;
+        EXPECT_NEAR(*far, c.far_km, 1e-9) << c.what;
+        // The record keeps its count, even of one line, and reads back as written.
+        const CircuitRecord record = circuit_record(circuit, network, "m.dss");
+        EXPECT_EQ(record.lines_without_units, c.without_units) << c.what;
+        EXPECT_EQ(read_circuit_record_text(circuit_record_text(record)).lines_without_units, c.without_units) << c.what;
+        const std::string text = circuit_record_text(record);
+        EXPECT_EQ(text.back(), '\n') << c.what;
+        // The file round-trips to the metre.
+        const std::vector<DrawnDistance> back =
+            read_distances_text(distances_file_text(distances_along_lines(circuit, network)), "d.csv");
+        for (const DrawnDistance& d : back) {
+            if (d.bus == "far") {
+                EXPECT_NEAR(*d.km, c.far_km, 5e-7) << c.what;
+            }
+        }
+    }
+}
+
 // The source's bus where the circuit gives it: on New Circuit, on its continuation lines, or by a
 // later Edit of Vsource.source, the last holding, as the engine reads them.
 TEST(Circuit, TheSourceBusWhereTheCircuitGivesIt)
