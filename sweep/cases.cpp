@@ -51,14 +51,6 @@ std::optional<std::string> value_of(std::string_view text, std::string_view name
     return found;
 }
 
-std::string number_text(double value, int decimals)
-{
-    std::string text = decimal_text(value, decimals);
-    while (text.find('.') != std::string::npos && (text.back() == '0' || text.back() == '.'))
-        text.pop_back();
-    return text;
-}
-
 template <class F>
 void each_csv_row(std::string_view text, const fs::path& path, std::size_t fields, F&& row)
 {
@@ -75,7 +67,7 @@ void each_csv_row(std::string_view text, const fs::path& path, std::size_t field
 
 }  // namespace
 
-std::string level_text(double level_pct) { return number_text(level_pct, 3); }
+std::string level_text(double level_pct) { return decimal_text(level_pct, 3); }
 
 std::string record_text(const Record& record)
 {
@@ -83,7 +75,7 @@ std::string record_text(const Record& record)
     out += "circuit = " + record.circuit.string() + "\n";
     out += "feeder_kw = " + decimal_text(record.feeder_kw, 3) + "\n";
     out += "loads = " + std::to_string(record.loads) + "\n";
-    out += "pv_ratio = " + number_text(record.pv_ratio, 6) + "\n";
+    out += "pv_ratio = " + decimal_text(record.pv_ratio, 6) + "\n";
     return out;
 }
 

@@ -11,13 +11,7 @@ namespace umbrascope::sweep {
 
 namespace {
 
-std::string number_text(double value)
-{
-    std::string text = decimal_text(value, 6);
-    while (text.find('.') != std::string::npos && (text.back() == '0' || text.back() == '.'))
-        text.pop_back();
-    return text;
-}
+std::string number_text(double value) { return decimal_text(value, 6); }
 
 }  // namespace
 

@@ -22,14 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string shell_quoted(const std::string& text)
-{
-    std::string out = "'";
-    for (const char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 std::string duration_text(double seconds)
 {
     if (seconds < 90)

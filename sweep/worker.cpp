@@ -24,14 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string shell_quoted(const std::string& text)
-{
-    std::string out = "'";
-    for (const char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // The program a shell command starts: its first word, where it is a plain one.
 std::string first_word(const std::string& command)
 {
@@ -105,6 +97,14 @@ std::string host_name()
 }
 
 }  // namespace
+
+std::string shell_quoted(const std::string& text)
+{
+    std::string out = "'";
+    for (const char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
 
 std::atomic<bool>& stop_requested()
 {
@@ -181,11 +181,7 @@ std::string plan_command(const fs::path& sweep)
             out += " --placement " + placement;
         if (seeds > 1)
             out += " --seeds " + std::to_string(seeds);
-        std::string ratio = decimal_text(record.pv_ratio, 6);
-        while (ratio.back() == '0')
-            ratio.pop_back();
-        if (ratio.back() == '.')
-            ratio.pop_back();
+        const std::string ratio = decimal_text(record.pv_ratio, 6);
         if (ratio != "2")
             out += " --pv-ratio " + ratio;
     } catch (const SweepError&) {

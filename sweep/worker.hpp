@@ -20,6 +20,9 @@ namespace umbrascope::sweep {
 // the command's program is not there.
 [[nodiscard]] std::string resolve_engine(const std::optional<std::string>& given);
 
+// A word the shell takes as it is: 'it''s' quoted.
+[[nodiscard]] std::string shell_quoted(const std::string& text);
+
 // Set by Ctrl+C or the scheduler's SIGTERM: the workers end their engines and write no status.
 [[nodiscard]] std::atomic<bool>& stop_requested();
 // Makes SIGINT and SIGTERM set it.
