@@ -164,6 +164,9 @@ struct Element {
     double pf = 0.88;
     bool kw_last = true;
     std::optional<double> kv;
+    std::vector<std::optional<double>> winding_kv;  // a transformer's kv= or kvs=, by winding
+    std::optional<double> vreg;                      // a RegControl's
+    std::optional<double> ptratio;
 };
 
 std::optional<double> real_number(std::string_view text)
@@ -426,9 +429,21 @@ private:
             element.buses[static_cast<std::size_t>(winding - 1)].empty())
             return;
         const std::size_t dot = control.spelt.find('.');
-        circuit_.controls.push_back({control.element_class, control.spelt.substr(dot + 1), element.spelt,
-                                     regulator ? winding : 0,
-                                     index_of(element.buses[static_cast<std::size_t>(winding - 1)])});
+        Control out{control.element_class, control.spelt.substr(dot + 1), element.spelt, regulator ? winding : 0,
+                    index_of(element.buses[static_cast<std::size_t>(winding - 1)])};
+        if (regulator) {
+            out.vreg = control.vreg.value_or(120);
+            out.ptratio = control.ptratio;
+            // The winding's voltage from neutral: a single-phase winding's kV as given, a
+            // three-phase wye's line to line over root 3, a delta's line to line.
+            const auto w = static_cast<std::size_t>(winding - 1);
+            if (w < element.winding_kv.size() && element.winding_kv[w] && *element.winding_kv[w] > 0) {
+                const bool delta = w < element.delta.size() && element.delta[w];
+                const int phases = element.phases.value_or(default_phases);
+                out.winding_kv = *element.winding_kv[w] / (phases > 1 && !delta ? std::sqrt(3.0) : 1.0);
+            }
+        }
+        circuit_.controls.push_back(out);
     }
 
     template <class IndexOf>
@@ -682,6 +697,8 @@ private:
                     element.phases = code.phases;
                 if (!code.delta.empty())
                     element.delta = code.delta;
+                if (!code.winding_kv.empty())
+                    element.winding_kv = code.winding_kv;
             }
         } else if (property == "conn") {
             const bool winding = element.element_class == "transformer" || element.element_class == "autotrans" ||
@@ -714,6 +731,24 @@ private:
             } else {
                 element.kv = *number;
             }
+        } else if (element.element_class == "regcontrol" && (property == "vreg" || property == "ptratio")) {
+            if (const std::optional<double> number = real_number(value); number && *number > 0)
+                (property == "vreg" ? element.vreg : element.ptratio) = *number;
+        } else if ((element.element_class == "transformer" || element.element_class == "xfmrcode") &&
+                   (property == "kv" || property == "kvs")) {
+            const auto set_kv = [&](std::size_t winding, std::string_view text) {
+                if (winding >= static_cast<std::size_t>(most_terminals))
+                    return;
+                if (element.winding_kv.size() <= winding)
+                    element.winding_kv.resize(winding + 1);
+                element.winding_kv[winding] = real_number(text);
+            };
+            if (property == "kv") {
+                set_kv(static_cast<std::size_t>(std::max(element.winding, 1) - 1), value);
+            } else {
+                std::size_t winding = 0;
+                for_each_word(value, [&](std::string_view kv) { set_kv(winding++, kv); });
+            }
         } else if (property == "like") {
             const auto found = by_name_.find(element.element_class + "." + lower(value));
             if (found != by_name_.end() && &elements_[found->second] != &element) {
@@ -732,6 +767,9 @@ private:
                 element.pf = like.pf;
                 element.kw_last = like.kw_last;
                 element.kv = like.kv;
+                element.winding_kv = like.winding_kv;
+                element.vreg = like.vreg;
+                element.ptratio = like.ptratio;
             }
         }
     }

@@ -79,6 +79,12 @@ struct Control {
     std::string element;  // what it switches, as the circuit spells it: "Transformer.VREG2_A", "Capacitor.C1"
     int winding = 0;      // the winding a RegControl taps, from 1; 0 for a CapControl
     int bus = -1;         // that winding's bus, or the capacitor's: an index into Circuit::buses
+    // A RegControl's set point as the circuit gives it: vreg (120 V where not given) on the winding's
+    // voltage over ptratio (the engine's 60 where not given), and that winding's voltage from
+    // neutral, kV, where the transformer gives it.
+    double vreg = 120;
+    std::optional<double> ptratio;
+    std::optional<double> winding_kv;
 };
 
 // A load in service, as the engine compiles it: its kW from kW=, or from kVA= and pf= where those

@@ -201,6 +201,8 @@ int main(int argc, char* argv[])
                 for (const std::string& missing : written.missing)
                     std::fprintf(stderr, "    %s\n", missing.c_str());
             }
+            for (const std::string& regulator : written.regulators_warned)
+                std::fprintf(stderr, "umbrascope-study: warning: %s; the study runs it as given\n", regulator.c_str());
             if (!written.displays.empty())
                 std::fprintf(stderr,
                              "umbrascope-study: warning: the circuit runs Show, Plot or Visualize (%s), which open "

@@ -349,6 +349,41 @@ PreparedStudyPtr prepare_study(const WriteOptions& options)
 
 WriteResult write_study(const WriteOptions& options) { return write_prepared(*prepare_study(options)); }
 
+std::vector<std::string> regulator_warnings(const import::Circuit& circuit)
+{
+    std::vector<std::string> out;
+    for (const import::Control& control : circuit.controls) {
+        if (control.kind != "regcontrol")
+            continue;
+        const double ptratio = control.ptratio.value_or(60);
+        std::string text = "RegControl." + control.name;
+        if (!control.ptratio)
+            text += " gives no ptratio, so the engine takes 60";
+        if (control.winding_kv) {
+            // The control's voltage at the winding's own, against its set point: the taps reach
+            // about 10 % either way.
+            const double volts = *control.winding_kv * 1000 / ptratio;
+            const bool reachable = control.vreg >= 0.9 * volts && control.vreg <= 1.1 * volts;
+            if (!control.ptratio || !reachable)
+                text += std::string(control.ptratio ? "" : ":") + " its winding of " + decimal_text(*control.winding_kv, 4) +
+                        " kV (as its PT sees it) reads " + decimal_text(volts, 1) + " V over ptratio " +
+                        decimal_text(ptratio, 3) + ", " +
+                        (reachable ? std::string("near its vreg of ") + decimal_text(control.vreg, 2) + " V"
+                                   : std::string("which its taps cannot bring to its vreg of ") +
+                                         decimal_text(control.vreg, 2) + " V: give a ptratio of about " +
+                                         decimal_text(*control.winding_kv * 1000 / control.vreg, 1));
+            if (control.ptratio && reachable)
+                continue;
+        } else if (control.ptratio) {
+            continue;
+        } else {
+            text += ", which puts a 120 V set point at 7.2 kV: give the ptratio of its winding";
+        }
+        out.push_back(text);
+    }
+    return out;
+}
+
 SharedMonitors write_shared_monitors(const PreparedStudy& study, const fs::path& shared)
 {
     const fs::path folder = full_path(shared);
@@ -488,6 +523,7 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     result.other_case = study.circuit.other_case;
     result.twin = study.options.twin;
     result.control_mode = study.circuit.control_mode;
+    result.regulators_warned = regulator_warnings(study.circuit);
     for (const import::Site& site : study.circuit.displays)
         result.displays.push_back(site.text());
     for (const import::MissingFile& missing : study.circuit.missing)

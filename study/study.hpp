@@ -39,6 +39,7 @@ struct WriteResult {
     int pv_systems = 0;
     bool twin = false;
     std::string control_mode;             // the circuit's own, kept; "" for none
+    std::vector<std::string> regulators_warned;  // RegControls that cannot regulate as the circuit gives them
     std::string run;                      // what names the run's exports
 };
 
@@ -106,6 +107,10 @@ struct ReadResult {
 
 // Throws StudyError, or WriteError.
 [[nodiscard]] ReadResult read_study(const ReadOptions& options);
+
+// What stops a RegControl regulating as its circuit gives it: no ptratio (the engine's 60 is far
+// from a 120 V base on most feeders), or a vreg its taps cannot reach at its winding's voltage.
+[[nodiscard]] std::vector<std::string> regulator_warnings(const import::Circuit& circuit);
 
 // "a, b, c and 4 more": the first few names of a list.
 [[nodiscard]] std::string first_names(const std::vector<std::string>& names, std::size_t shown = 8);

@@ -326,6 +326,8 @@ PlanResult plan_sweep(const PlanOptions& options)
     for (const import::MissingFile& missing : circuit.missing)
         result.warnings.push_back("the circuit reads a file that is not there, which OpenDSS will fail to find: " +
                                   missing.site.text() + ": " + missing.looked.string());
+    for (const std::string& regulator : study::regulator_warnings(circuit))
+        result.warnings.push_back(regulator);
     if (!circuit.displays.empty())
         result.warnings.push_back("the circuit runs Show, Plot or Visualize, which open windows in OpenDSS or fail "
                                   "where it cannot open one: comment them out");

@@ -441,6 +441,48 @@ TEST(StudyControls, TheCircuitsControlModeIsKept)
     }
 }
 
+// A regulator that cannot regulate as its circuit gives it is named when the study is written.
+TEST(StudyControls, RegulatorsThatCannotRegulateAreNamed)
+{
+    struct Case {
+        const char* what;
+        const char* circuit;  // after the source and a line
+        const char* warned;   // "" for none
+    };
+    const Case cases[] = {
+        {"a single-phase regulator as IEEE 13 gives it",
+         "New Transformer.r phases=1 buses=[a b] kVs=[2.4 2.4]\nNew RegControl.c transformer=r winding=2 vreg=122 ptratio=20\n",
+         ""},
+        {"no ptratio", "New Transformer.r phases=1 buses=[a b] kVs=[2.4 2.4]\nNew RegControl.c transformer=r winding=2 vreg=122\n",
+         "RegControl.c gives no ptratio, so the engine takes 60: its winding of 2.4 kV (as its PT sees it) reads 40 V over ptratio "
+         "60, which its taps cannot bring to its vreg of 122 V: give a ptratio of about 19.7"},
+        {"a three-phase wye winding, line to line over root 3",
+         "New Transformer.r phases=3 buses=[a b] kVs=[4.16 4.16]\nNew RegControl.c transformer=r winding=2 ptratio=20\n", ""},
+        {"a three-phase delta winding, line to line",
+         "New Transformer.r phases=3 buses=[a b] conns=[delta delta] kVs=[4.16 4.16]\nNew RegControl.c transformer=r "
+         "winding=2 ptratio=20\n",
+         "its winding of 4.16 kV (as its PT sees it) reads 208 V over ptratio 20, which its taps cannot bring to its vreg of 120 V"},
+        {"a winding's kV set by wdg=", "New Transformer.r phases=1 windings=2 buses=[a b]\n~ wdg=2 kv=7.2\n"
+                                        "New RegControl.c transformer=r winding=2 ptratio=60\n", ""},
+        {"no kV known and no ptratio", "New Transformer.r phases=1 buses=[a b]\nNew RegControl.c transformer=r winding=2\n",
+         "gives no ptratio, so the engine takes 60, which puts a 120 V set point at 7.2 kV"},
+        {"like= copies ptratio", "New Transformer.r phases=1 buses=[a b] kVs=[2.4 2.4]\nNew Transformer.s like=r buses=[b c]\n"
+                                 "New RegControl.c transformer=r winding=2 vreg=122 ptratio=20\n"
+                                 "New RegControl.d like=c transformer=s\n", ""},
+    };
+    for (const Case& c : cases) {
+        import::MemoryFiles files;
+        files.add("m.dss", std::string("New Circuit.x bus1=s\nNew Line.l bus1=s bus2=a\n") + c.circuit);
+        const std::vector<std::string> warned = regulator_warnings(import::read_circuit("m.dss", files));
+        if (*c.warned == '\0') {
+            EXPECT_TRUE(warned.empty()) << c.what << ": " << (warned.empty() ? "" : warned.front());
+        } else {
+            ASSERT_EQ(warned.size(), 1U) << c.what;
+            EXPECT_NE(warned.front().find(c.warned), std::string::npos) << c.what << ": " << warned.front();
+        }
+    }
+}
+
 // A circuit that sets its controls off: read says so where the counts are, in the summary and the
 // report, so that no tap change is not read as no cost.
 TEST(StudyControls, ControlsOffAreSaidWhereTheCountsAre)
