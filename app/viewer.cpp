@@ -746,6 +746,7 @@ void Viewer::export_run(const fs::path& path, const FrameOptions& options, bool 
                 box->setWindowModality(Qt::NonModal);
                 box->show();
             });
+    emit export_starting(job);
     job->start();
 }
 

@@ -38,6 +38,11 @@ struct View;
 class Viewer : public QObject {
     Q_OBJECT
 
+signals:
+    // An export's job, made and connected, just before it starts: a listener connected here hears
+    // its finished signal however soon it comes.
+    void export_starting(umbrascope::ExportJob* job);
+
 public:
     // `note` follows the folder in the title (e.g. that it is the bundled example). The viewer
     // must go before the form: it detaches itself from the form and waits for an export.

@@ -23,4 +23,6 @@ function(umbrascope_lint_test)
            COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${PROJECT_SOURCE_DIR} -DCLANG_TIDY=${CLANG_TIDY}
                    -DRUN_CLANG_TIDY=${RUN_CLANG_TIDY} -DCLANGXX=${CLANGXX} -DCLEAN=${PROJECT_SOURCE_DIR}/cmake/lint-clean.txt
                    "-DFILES=${files}" -P ${PROJECT_SOURCE_DIR}/cmake/Lint.cmake)
+  # Every source again, where the checks or the tool changed: minutes on two cores.
+  set_tests_properties(clang_tidy PROPERTIES TIMEOUT 1800)
 endfunction()

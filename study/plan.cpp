@@ -312,6 +312,8 @@ std::string taps_export_name(const std::string& run, bool clear) { return run + 
 
 std::string end_marker_name(const std::string& run) { return run + "_end.csv"; }
 
+std::string begin_marker_name(const std::string& run) { return run + "_begin.csv"; }
+
 namespace {
 
 // OpenDSS's own spelling of a control mode.
@@ -448,6 +450,8 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "! 1. The circuit as umbrascope-import read it, then the sky: the loadshapes umbrascope-clouds made,\n";
     out += "!    with an Edit giving each PV system the loadshape of its drawn bus.\n";
     circuit_and_sky(false);
+    out += "! The run's first mark: where the engine stops in the settle, read can tell it began.\n";
+    out += "Export Summary " + quoted_path(begin_marker_name(facts.run)) + "\n";
     out += "\n";
 
     out += "! 2. The settle: the regulators and capacitors come to rest at the first row's sky. Duty mode at\n";

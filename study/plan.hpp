@@ -108,5 +108,6 @@ inline constexpr std::string_view twin_voltages_mark = "! Its clear-sky twin rec
 [[nodiscard]] std::string voltages_export_name(const std::string& run);
 [[nodiscard]] std::string taps_export_name(const std::string& run, bool clear);
 [[nodiscard]] std::string end_marker_name(const std::string& run);
+[[nodiscard]] std::string begin_marker_name(const std::string& run);
 
 }  // namespace umbrascope::study

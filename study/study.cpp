@@ -149,6 +149,23 @@ void refuse_unless_whole(const ResultsFolder& results, const std::string& run, c
         return;
     const std::string compile = "run it in OpenDSS (compile \"" + (folder / script_name).string() + "\"), then read again";
     const std::string where = results.folder().string();
+    // The engine stops in a settle whose controls never come to rest ("Max Control Iterations
+    // Exceeded"): nothing after it was exported.
+    const bool began = results.named(begin_marker_name(run)).has_value();
+    const auto stopped_in = [&](const char* which, const std::string& before) {
+        return StudyError(where + ": the engine stopped in the settle " + which + ", before it exported " + before +
+                          ": OpenDSS stops there when the regulators and capacitors do not come to rest (its \"Max "
+                          "Control Iterations Exceeded\"). Look at their settings (umbrascope-study write names a "
+                          "regulator that cannot regulate as given), or raise the circuit's Set MaxControlIter, then "
+                          "write the study again and run it");
+    };
+    if (began && !results.named(settle_summary_name(run, false)))
+        throw stopped_in("at the first row's sky", "anything");
+    // The sky's series ran and was exported (its head's monitor last but the PV systems'), and the
+    // twin's settle never ended.
+    if (began && !results.named(end_marker_name(run)) && results.monitor(run + "_head") &&
+        !results.named(settle_summary_name(run, true)))
+        throw stopped_in("of the clear-sky twin", "the twin's series");
     if (std::find(results.runs().begin(), results.runs().end(), run) != results.runs().end())
         throw StudyError(where + " holds some of the exports of the study now in " + folder.string() +
                          " but not its last, " + end_marker_name(run) +

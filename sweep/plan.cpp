@@ -424,18 +424,12 @@ PlanResult plan_sweep(const PlanOptions& options)
         while (skies[sky_index].sky.name != c.sky)
             ++sky_index;
         const fs::path folder = case_folder(sweep, c.id);
-        const std::optional<std::string> planned_print = planned_fingerprint(folder);
-        if (planned_print && planned_print == case_files_fingerprint(folder)) {
-            ++result.kept;
-            continue;
-        }
+        // Written again each time: a case whose files come out as they were planned before keeps
+        // its status and results; one that changes (another program, or files edited since) runs again.
+        const std::optional<std::string> planned_before = planned_fingerprint(folder);
         fs::create_directories(folder, error);
         if (error)
             throw SweepError("cannot make " + folder.string() + ": " + error.message());
-        // A case planned again runs again.
-        for (const std::string_view stale : {status_name, running_name, case_record_name})
-            fs::remove(folder / stale, error);
-        fs::remove_all(folder / "results", error);
         const std::string pv_text = pv_file_text(c, sites, placed, record.pv_ratio);
         const std::string entry_text = study_entry_text(c, record.circuit, folder / pv_file_name);
         study::StudyCase one;
@@ -468,12 +462,18 @@ PlanResult plan_sweep(const PlanOptions& options)
             throw SweepError(failure.what());
         }
         const std::optional<std::string> print = case_files_fingerprint(folder);
+        if (planned_before && print && *planned_before == *print) {
+            ++result.kept;
+            continue;
+        }
+        for (const std::string_view stale : {status_name, running_name})
+            fs::remove(folder / stale, error);
+        fs::remove_all(folder / "results", error);
         write_whole(folder / case_record_name, "case = " + c.id + "\nfiles = " + print.value_or("") + "\n", false);
         ++result.written;
     }
     // Every case's files on the disk before cases.csv names them.
-    if (result.written > 0)
-        ::sync();
+    ::sync();
 
     // cases.csv last: the new matrix, then any case planned before that it no longer holds.
     std::set<std::string> ids;

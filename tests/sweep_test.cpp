@@ -420,6 +420,28 @@ TEST(SweepPlan, IEEE13UnderTwoSkies)
     EXPECT_EQ(slurp(case_folder(options.sweep, rows[2][0]) / "study.dss"), before);
     for (std::size_t r = 1; r < rows.size(); ++r)
         EXPECT_TRUE(std::any_of(again.cases.begin(), again.cases.end(), [&](const Case& k) { return k.id == rows[r][0]; }));
+
+    // A case written by another program (its study.dss differs, as planned then) runs again; one
+    // edited since planning is written as planned, and keeps the status of the run it had.
+    const fs::path older = case_folder(options.sweep, rows[2][0]);
+    const fs::path edited = case_folder(options.sweep, rows[3][0]);
+    put(older / "study.dss", slurp(older / "study.dss") + "! an older writer's line\n");
+    put(older / "case.txt", "case = " + rows[2][0] + "\nfiles = " + case_files_fingerprint(older).value() + "\n");
+    for (const fs::path& folder : {older, edited}) {
+        Status done;
+        done.done = true;
+        done.files = planned_fingerprint(folder).value();
+        put(folder / "status", status_text(done));
+    }
+    const std::string edited_before = slurp(edited / "PVSystems.dss");
+    put(edited / "PVSystems.dss", "! edited by hand\n");
+    const PlanResult third = plan_sweep(options);
+    EXPECT_EQ(third.written, 1);
+    EXPECT_EQ(third.kept, static_cast<int>(third.cases.size()) - 1);
+    EXPECT_EQ(state_of(older), State::left) << "the case of an older program runs again";
+    EXPECT_EQ(slurp(older / "study.dss"), before);
+    EXPECT_EQ(state_of(edited), State::done);
+    EXPECT_EQ(slurp(edited / "PVSystems.dss"), edited_before);
 }
 
 TEST(SweepPlan, RefusalsLeaveTheSweepAsItWas)

@@ -238,13 +238,27 @@ void wait_for(const QSignalSpy& finished)
         QTest::qWait(10);
 }
 
+// Starts an export, listening for its end before the job starts, so that a job that ends at once
+// (a first pass that fails) is heard too.
+std::unique_ptr<QSignalSpy> export_heard(const Viewed& v, const std::filesystem::path& path, const FrameOptions& options)
+{
+    std::unique_ptr<QSignalSpy> spy;
+    const QMetaObject::Connection listening =
+        QObject::connect(v.viewer.get(), &Viewer::export_starting,
+                         [&](ExportJob* job) { spy = std::make_unique<QSignalSpy>(job, &ExportJob::finished); });
+    v.viewer->export_run(path, options);
+    QObject::disconnect(listening);
+    return spy;
+}
+
 TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
 {
     const Viewed v(40);
     v.key(Qt::Key_Space);
     const std::filesystem::path gif = v.folder.path() / "run.gif";
-    v.viewer->export_run(gif, {true, false});
-    QSignalSpy done(v.viewer->export_job(), &ExportJob::finished);
+    const std::unique_ptr<QSignalSpy> heard = export_heard(v, gif, {true, false});
+    ASSERT_TRUE(heard);
+    QSignalSpy& done = *heard;
     wait_for(done);
     EXPECT_EQ(done.at(0).at(0).toString(), "");
     EXPECT_EQ(done.at(0).at(2).toInt(), 40);
@@ -253,8 +267,9 @@ TEST(Viewer, ExportRunsOnAWorkerWhileTheWindowAnimates)
 
     // A cancelled export leaves no file.
     const std::filesystem::path cancelled = v.folder.path() / "cancelled.gif";
-    v.viewer->export_run(cancelled, {});
-    QSignalSpy stopped(v.viewer->export_job(), &ExportJob::finished);
+    const std::unique_ptr<QSignalSpy> cancel_heard = export_heard(v, cancelled, {});
+    ASSERT_TRUE(cancel_heard);
+    QSignalSpy& stopped = *cancel_heard;
     v.viewer->export_job()->cancel();
     wait_for(stopped);
     EXPECT_EQ(stopped.at(0).at(0).toString(), "cancelled");
@@ -278,8 +293,9 @@ TEST(Viewer, AnExportTakesLargeInputsAsTheWindowDoes)
         if (v.form->large() != large)
             v.viewer->toggle_large();
         const std::filesystem::path gif = v.folder.path() / "run.gif";
-        v.viewer->export_run(gif, {});
-        QSignalSpy done(v.viewer->export_job(), &ExportJob::finished);
+        const std::unique_ptr<QSignalSpy> heard = export_heard(v, gif, {});
+        ASSERT_TRUE(heard);
+        QSignalSpy& done = *heard;
         wait_for(done);
         const char* limits = large ? "large inputs" : "classic limits";
         EXPECT_EQ(done.at(0).at(0).toString(), "") << limits;
