@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <queue>
+#include <set>
 #include <unordered_map>
 
 #include "core/csv.hpp"
@@ -132,6 +133,96 @@ CircuitRecord circuit_record(const Circuit& circuit, const Network& network, con
     return out;
 }
 
+namespace {
+
+// The buses reached from the source by more than one path along the spans: those whose shortest
+// way runs, somewhere, along a span that is no bridge (a span in a loop has another way round), and
+// everything beyond them. `metres` is each bus's shortest distance, below 0 where unreached.
+std::vector<bool> reached_more_than_one_way(const Circuit& circuit, const std::vector<double>& metres)
+{
+    const std::size_t buses = circuit.buses.size();
+    const std::size_t spans = circuit.spans.size();
+    // Spans between the same two buses are one way, whatever their number: a bank of single-phase
+    // regulators, or a line a phase, is no loop.
+    std::vector<std::vector<std::pair<int, std::size_t>>> next(buses);  // bus, span
+    std::set<std::pair<int, int>> joined;
+    for (std::size_t e = 0; e < spans; ++e) {
+        const Span& span = circuit.spans[e];
+        if (span.from == span.to || !joined.insert(std::minmax(span.from, span.to)).second)
+            continue;
+        next[static_cast<std::size_t>(span.from)].emplace_back(span.to, e);
+        next[static_cast<std::size_t>(span.to)].emplace_back(span.from, e);
+    }
+    // Bridges, by depth-first search without recursion (a feeder is thousands of buses deep).
+    std::vector<int> order(buses, -1), low(buses, 0);
+    std::vector<bool> bridge(spans, false);
+    int counter = 0;
+    struct Frame {
+        int bus;
+        std::size_t via;   // the span it was reached by; spans for the root
+        std::size_t edge;  // the next of its spans to look at
+    };
+    for (std::size_t root = 0; root < buses; ++root) {
+        if (order[root] >= 0)
+            continue;
+        std::vector<Frame> stack{{static_cast<int>(root), spans, 0}};
+        order[root] = low[root] = counter++;
+        while (!stack.empty()) {
+            Frame& top = stack.back();
+            const auto at = static_cast<std::size_t>(top.bus);
+            if (top.edge < next[at].size()) {
+                const auto [to, e] = next[at][top.edge++];
+                if (e == top.via)
+                    continue;
+                const auto t = static_cast<std::size_t>(to);
+                if (order[t] < 0) {
+                    order[t] = low[t] = counter++;
+                    stack.push_back({to, e, 0});
+                } else {
+                    low[at] = std::min(low[at], order[t]);
+                }
+                continue;
+            }
+            const Frame done = top;
+            stack.pop_back();
+            if (!stack.empty()) {
+                const auto parent = static_cast<std::size_t>(stack.back().bus);
+                low[parent] = std::min(low[parent], low[at]);
+                if (low[at] > order[parent])
+                    bridge[done.via] = true;
+            }
+        }
+    }
+    // Along the shortest ways, nearest first: a bus is reached more than one way where the span
+    // that reaches it is no bridge, or the bus it comes from is.
+    std::vector<std::size_t> by_distance;
+    for (std::size_t b = 0; b < buses; ++b)
+        if (metres[b] >= 0)
+            by_distance.push_back(b);
+    std::sort(by_distance.begin(), by_distance.end(), [&](std::size_t a, std::size_t b) { return metres[a] < metres[b]; });
+    std::vector<bool> meshed(buses, false);
+    // Again until nothing changes: spans of no length (transformers) tie buses' distances.
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const std::size_t b : by_distance) {
+            if (meshed[b])
+                continue;
+            for (const auto& [from, e] : next[b]) {
+                const auto f = static_cast<std::size_t>(from);
+                const double length = circuit.spans[e].metres;
+                if (metres[f] >= 0 && std::fabs(metres[f] + length - metres[b]) < 1e-6 && (meshed[f] || !bridge[e])) {
+                    meshed[b] = true;
+                    changed = true;
+                    break;
+                }
+            }
+        }
+    }
+    return meshed;
+}
+
+}  // namespace
+
 std::vector<DrawnDistance> distances_along_lines(const Circuit& circuit, const Network& network)
 {
     const std::size_t buses = circuit.buses.size();
@@ -163,12 +254,15 @@ std::vector<DrawnDistance> distances_along_lines(const Circuit& circuit, const N
             }
         }
     }
+    const std::vector<bool> meshed = reached_more_than_one_way(circuit, metres);
     std::vector<DrawnDistance> out;
     out.reserve(network.buses.size());
     for (const Bus& bus : network.buses) {
-        DrawnDistance row{bus.name, std::nullopt};
-        if (const auto found = index.find(bus.key); found != index.end() && metres[static_cast<std::size_t>(found->second)] >= 0)
+        DrawnDistance row{bus.name, std::nullopt, false};
+        if (const auto found = index.find(bus.key); found != index.end() && metres[static_cast<std::size_t>(found->second)] >= 0) {
             row.km = metres[static_cast<std::size_t>(found->second)] / 1000;
+            row.meshed = meshed[static_cast<std::size_t>(found->second)];
+        }
         out.push_back(std::move(row));
     }
     return out;

@@ -254,6 +254,7 @@ int main(int argc, char* argv[])
     std::string elements;
     std::string record;
     std::string distances;
+    std::vector<std::string> meshed;  // drawn buses reached by more than one path along the lines
     try {
         imported = tables ? from_tables(*buses, *branches, degrees) : from_circuit(operands.front(), coords, degrees);
         text = network_file_text(imported.network, imported.origin);
@@ -272,9 +273,12 @@ int main(int argc, char* argv[])
         std::vector<DrawnDistance> along;
         if (tables)
             for (const Bus& bus : imported.network.buses)
-                along.push_back({bus.name, std::nullopt});
+                along.push_back({bus.name, std::nullopt, false});
         else
             along = distances_along_lines(imported.circuit, imported.network);
+        for (const DrawnDistance& d : along)
+            if (d.meshed)
+                meshed.push_back(d.bus);
         distances = distances_file_text(along);
     } catch (const ImportError& error) {
         line.fail(error.what());
@@ -322,6 +326,22 @@ int main(int argc, char* argv[])
     if (!tables)
         std::printf("Wrote %s: %zu loads, PV systems, generators and storage elements with the drawn bus for each.\n",
                     (folder / elements_file_name).string().c_str(), imported.circuit.power_elements.size());
+    if (!meshed.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < meshed.size() && i < 6; ++i) {
+            if (i > 0)
+                names += ", ";
+            names += meshed[i];
+        }
+        if (meshed.size() > 6)
+            names += " and " + std::to_string(meshed.size() - 6) + " more";
+        std::fprintf(stderr,
+                     "umbrascope-import: warning: %zu drawn %s reached from the source by more than one path along the "
+                     "lines (a meshed part of the feeder): %s; %s gives the shortest, which can differ from the "
+                     "engine's distance along a tree of its own, and marks %s (paths: more than one)\n",
+                     meshed.size(), meshed.size() == 1 ? "bus is" : "buses are", names.c_str(),
+                     std::string(distances_file_name).c_str(), meshed.size() == 1 ? "it" : "them");
+    }
     if (!imported.outlying.empty()) {
         std::string names;
         for (std::size_t i = 0; i < imported.outlying.size() && i < 4; ++i) {

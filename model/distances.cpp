@@ -12,13 +12,13 @@ namespace fs = std::filesystem;
 
 std::string distances_file_text(const std::vector<DrawnDistance>& distances)
 {
-    std::string out = "bus,distance_km\n";
+    std::string out = "bus,distance_km,paths\n";
     for (const DrawnDistance& row : distances) {
         append_csv(out, row.bus);
         out += ',';
         if (row.km)
             append_decimal(out, *row.km, 6);
-        out += '\n';
+        out += row.meshed ? ",more than one\n" : ",\n";
     }
     return out;
 }
@@ -31,11 +31,13 @@ std::vector<DrawnDistance> read_distances_text(std::string_view text, const std:
             return;
         std::optional<std::vector<std::string>> fields = csv_fields(line);
         std::optional<double> km;
-        const bool bad = !fields || fields->size() != 2 ||
+        // An import before the paths were told wrote two fields.
+        const bool bad = !fields || fields->size() < 2 || fields->size() > 3 ||
                          (!(*fields)[1].empty() && (!(km = number_of((*fields)[1])) || *km < 0));
         if (bad)
-            throw FolderError(file + ":" + std::to_string(number) + ": a line is bus,distance_km");
-        out.push_back({std::move((*fields)[0]), km});
+            throw FolderError(file + ":" + std::to_string(number) + ": a line is bus,distance_km,paths");
+        const bool meshed = fields->size() == 3 && !(*fields)[2].empty();
+        out.push_back({std::move((*fields)[0]), km, meshed});
     });
     return out;
 }

@@ -16,6 +16,9 @@ inline constexpr std::string_view distances_file_name = "feeder_distances.csv";
 struct DrawnDistance {
     std::string bus;               // as the network file names it
     std::optional<double> km;
+    // Reached from the source by more than one path along the lines (a meshed part of the
+    // feeder): the shortest is given, where the engine measures along a tree of its own.
+    bool meshed = false;
 };
 
 [[nodiscard]] std::string distances_file_text(const std::vector<DrawnDistance>& distances);

@@ -455,6 +455,41 @@ TEST(Distances, EachRuleOnASmallFeeder)
     }
 }
 
+// A loop in the lines: the buses reached by more than one path are named, their distance the
+// shortest; lines a phase or regulators in a bank between the same two buses are no loop.
+TEST(Distances, BusesReachedByMoreThanOnePathAreMarked)
+{
+    const Circuit circuit = read({{"m.dss", "New Circuit.d bus1=src\n"
+                                            "New Line.l1 bus1=src bus2=a length=1 units=km\n"
+                                            "New Line.l2 bus1=a bus2=b length=1 units=km\n"
+                                            "New Line.l3 bus1=b bus2=c length=1 units=km\n"
+                                            "New Line.l4 bus1=a bus2=c length=3 units=km\n"
+                                            "New Line.l5 bus1=c bus2=d length=1 units=km\n"
+                                            "New Line.pa bus1=src.1 bus2=x.1 length=2 units=km\n"
+                                            "New Line.pb bus1=src.2 bus2=x.2 length=2 units=km\n"
+                                            "New Transformer.r1 phases=1 buses=[x.1 y.1]\n"
+                                            "New Transformer.r2 phases=1 buses=[x.2 y.2]\n"
+                                            "New Line.z bus1=y bus2=z length=1 units=km\n"}});
+    const Network network = join_network(
+        read_coordinates("src,0,0\na,1,0\nb,2,0\nc,3,0\nd,4,0\nx,0,1\ny,0,2\nz,0,3\n", "c.csv", Degrees::none), circuit);
+    const std::map<std::string, std::pair<double, bool>> expected{
+        {"src", {0, false}}, {"a", {1, false}}, {"b", {2, true}}, {"c", {3, true}}, {"d", {4, true}},
+        {"x", {2, false}},   {"y", {2, false}}, {"z", {3, false}}};
+    const std::vector<DrawnDistance> along = distances_along_lines(circuit, network);
+    ASSERT_EQ(along.size(), expected.size());
+    for (const DrawnDistance& d : along) {
+        ASSERT_TRUE(d.km) << d.bus;
+        EXPECT_NEAR(*d.km, expected.at(d.bus).first, 1e-9) << d.bus;
+        EXPECT_EQ(d.meshed, expected.at(d.bus).second) << d.bus;
+    }
+    // The file says which, and reads back; an import's file of two fields still reads.
+    const std::vector<DrawnDistance> back = read_distances_text(distances_file_text(along), "d.csv");
+    for (std::size_t i = 0; i < along.size(); ++i)
+        EXPECT_EQ(back[i].meshed, along[i].meshed) << along[i].bus;
+    EXPECT_NE(distances_file_text(along).find("\nb,2,more than one\n"), std::string::npos);
+    EXPECT_FALSE(read_distances_text("bus,distance_km\na,1.5\n", "old.csv").front().meshed);
+}
+
 // The source's bus where the circuit gives it: on New Circuit, on its continuation lines, or by a
 // later Edit of Vsource.source, the last holding, as the engine reads them.
 TEST(Circuit, TheSourceBusWhereTheCircuitGivesIt)
