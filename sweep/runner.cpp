@@ -255,7 +255,8 @@ Submitted submit_slurm(const fs::path& sweep, const SubmitOptions& options)
             std::size_t start = 0;
             while (start < ids.size()) {
                 const std::size_t comma = std::min(ids.find(',', start), ids.size());
-                jobs.emplace_back(ids.substr(start, comma - start));
+                if (comma > start)
+                    jobs.emplace_back(ids.substr(start, comma - start));
                 start = comma + 1;
             }
         });

@@ -115,6 +115,13 @@ for _ in $(seq 1 240); do
     sleep 0.5
 done
 [ -e "$work/killed/cases/$victim/running" ] || fail "the hanging case never started"
+# Nothing twice: while the submission runs, another is refused, and nothing more is queued.
+queued=$(squeue -h | wc -l)
+if "$study" sweep submit "$work/killed" --engine "$work/engine.sh {script}" > "$work/twice.out" 2>&1; then
+    fail "a second submit while the first runs was taken: $(cat "$work/twice.out")"
+fi
+grep -q "is still queued or running" "$work/twice.out" || fail "the second submit said: $(cat "$work/twice.out")"
+[ "$(squeue -h | wc -l)" -le "$queued" ] || fail "the refused submit queued jobs: $(squeue)"
 task=$(grep -F ",$victim" "$work/killed/slurm/tasks-1.csv" | cut -d, -f1)
 array=$(awk '{ sub("jobs=", "", $2); split($2, ids, ","); print ids[1] }' "$work/killed/slurm/submissions.txt" 2>/dev/null || true)
 [ -n "$array" ] || array=$(squeue -h -o '%F' -n umbrascope-sweep | head -n 1)
