@@ -462,8 +462,11 @@ TEST(StudyControls, RegulatorsThatCannotRegulateAreNamed)
          "New Transformer.r phases=3 buses=[a b] conns=[delta delta] kVs=[4.16 4.16]\nNew RegControl.c transformer=r "
          "winding=2 ptratio=20\n",
          "its winding of 4.16 kV (as its PT sees it) reads 208 V over ptratio 20, which its taps cannot bring to its vreg of 120 V"},
-        {"a winding's kV set by wdg=", "New Transformer.r phases=1 windings=2 buses=[a b]\n~ wdg=2 kv=7.2\n"
-                                        "New RegControl.c transformer=r winding=2 ptratio=60\n", ""},
+        {"a winding's kV set by wdg=", "New Transformer.r phases=1 windings=2 buses=[a b]\n~ wdg=1 kv=7.2\n~ wdg=2 kv=2.4\n"
+                                        "New RegControl.c transformer=r winding=2 ptratio=60\n",
+         "its winding of 2.4 kV (as its PT sees it) reads 40 V over ptratio 60"},
+        {"the other winding's kV by wdg=", "New Transformer.r phases=1 windings=2 buses=[a b]\n~ wdg=2 kv=7.2\n~ wdg=1 kv=2.4\n"
+                                            "New RegControl.c transformer=r winding=2 ptratio=60\n", ""},
         {"no kV known and no ptratio", "New Transformer.r phases=1 buses=[a b]\nNew RegControl.c transformer=r winding=2\n",
          "gives no ptratio, so the engine takes 60, which puts a 120 V set point at 7.2 kV"},
         {"like= copies ptratio", "New Transformer.r phases=1 buses=[a b] kVs=[2.4 2.4]\nNew Transformer.s like=r buses=[b c]\n"
