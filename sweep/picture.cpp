@@ -229,7 +229,7 @@ std::string picture_png(const Picture& picture)
             if (const std::array<std::uint8_t, 7>* g = glyph(text[i]))
                 for (int gy = 0; gy < 7; ++gy)
                     for (int gx = 0; gx < 5; ++gx)
-                        if (((*g)[static_cast<std::size_t>(gy)] >> (4 - gx)) & 1)
+                        if ((g->at(static_cast<std::size_t>(gy)) >> (4 - gx)) & 1)
                             fill(x0 + static_cast<int>(i) * 6 + gx, top - 12 + gy, x0 + static_cast<int>(i) * 6 + gx + 1,
                                  top - 11 + gy, 0x000000);
     }
@@ -241,7 +241,7 @@ std::string picture_png(const Picture& picture)
         if (const std::array<std::uint8_t, 7>* g = glyph(c.letter))
             for (int gy = 0; gy < 7; ++gy)
                 for (int gx = 0; gx < 5; ++gx)
-                    if (((*g)[static_cast<std::size_t>(gy)] >> (4 - gx)) & 1)
+                    if ((g->at(static_cast<std::size_t>(gy)) >> (4 - gx)) & 1)
                         fill(x + 6 + gx * 2, y + 4 + gy * 2, x + 8 + gx * 2, y + 6 + gy * 2, 0xffffff);
     });
     for (const PictureSky& sky : picture.skies) {
