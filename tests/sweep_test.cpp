@@ -816,5 +816,33 @@ TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
     EXPECT_NE(replanned.missing[0].find("planned again since it ran"), std::string::npos);
 }
 
+// The first failing case is at the lowest failing level, the first in cases.csv on a tie.
+TEST(SweepGather, TheFirstFailingCaseIsTheFirstOfItsLevel)
+{
+    TempFolder work;
+    const Feeder feeder(work);
+    PlanOptions options;
+    options.sweep = work.path() / "sweep";
+    options.circuit = feeder.entry;
+    options.skies = {feeder.sky(work, "sky", "2,270")};
+    options.levels = {0, 25, 50};
+    options.placements = {"far", "near"};
+    const std::vector<Case> cases = plan_sweep(options).cases;
+    ASSERT_EQ(cases.size(), 5U);  // the base, far 25 and 50, near 25 and 50
+    const fs::path sweep = fs::weakly_canonical(options.sweep);
+    const std::string fine = voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"});
+    const std::string high = voltage_report({"611:0.9650:2:1.0600:9:0:5:0:0"});
+    for (const Case& c : cases)
+        finish_case(sweep, c, c.level_pct == 50 || c.level_pct == 25 ? high : fine, fine, controls_report(2, 2, 0, 1));
+    (void)gather_sweep({sweep, false});
+    const auto capacity = row_of(csv_rows(slurp(sweep / "hosting_capacity.csv")), "sky");
+    EXPECT_EQ(capacity.at("first_failing_case"), cases[1].id) << "far at 25, first in cases.csv";
+    EXPECT_EQ(cases[1].placement, "far");
+    EXPECT_EQ(cases[1].level_pct, 25);
+    EXPECT_EQ(capacity.at("hc_min_pct"), "0");
+    EXPECT_EQ(capacity.at("hc_max_pct"), "0");
+    EXPECT_EQ(capacity.at("clear_hc_min_pct"), "50");
+}
+
 }  // namespace
 }  // namespace umbrascope::sweep
