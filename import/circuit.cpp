@@ -647,6 +647,9 @@ private:
     void set(Element& element, const std::string& property, std::string_view value)
     {
         note_file(property, value);
+        // A control that writes a file of its own on every step: REG_<name>.csv and the like.
+        if (property == "debugtrace" && yes_or_no(value).value_or(false))
+            circuit_.debug_traces.push_back(element.spelt + " at " + site_.text());
         if (property == "bus1") {
             set_bus(element, 1, value);
         } else if (property == "bus2") {

@@ -129,6 +129,7 @@ struct Circuit {
     std::vector<Control> controls;                // in the order defined
     std::vector<MissingFile> missing;             // files named in properties that are not there
     std::vector<LoadSite> loads;                  // in service, in the order defined
+    std::vector<std::string> debug_traces;        // elements given debugtrace=yes: "RegControl.reg1 at m.dss:12"
 };
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.

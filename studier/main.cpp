@@ -201,6 +201,13 @@ int main(int argc, char* argv[])
                 for (const std::string& missing : written.missing)
                     std::fprintf(stderr, "    %s\n", missing.c_str());
             }
+            if (!written.debug_traces.empty())
+                std::fprintf(stderr,
+                             "umbrascope-study: warning: the circuit gives debugtrace=yes to %s, so OpenDSS writes a "
+                             "trace of %s every step (REG_<name>.csv and the like), large over a whole series, into "
+                             "%s, the study's data path: give debugtrace=no for the study\n",
+                             first_names(written.debug_traces, 3).c_str(),
+                             written.debug_traces.size() == 1 ? "it" : "them", written.results.string().c_str());
             for (const std::string& regulator : written.regulators_warned)
                 std::fprintf(stderr, "umbrascope-study: warning: %s; the study runs it as given\n", regulator.c_str());
             if (!written.displays.empty())

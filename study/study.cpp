@@ -541,6 +541,7 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     result.twin = study.options.twin;
     result.control_mode = study.circuit.control_mode;
     result.regulators_warned = regulator_warnings(study.circuit);
+    result.debug_traces = study.circuit.debug_traces;
     for (const import::Site& site : study.circuit.displays)
         result.displays.push_back(site.text());
     for (const import::MissingFile& missing : study.circuit.missing)

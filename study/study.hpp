@@ -40,6 +40,7 @@ struct WriteResult {
     bool twin = false;
     std::string control_mode;             // the circuit's own, kept; "" for none
     std::vector<std::string> regulators_warned;  // RegControls that cannot regulate as the circuit gives them
+    std::vector<std::string> debug_traces;  // elements the circuit gives debugtrace=yes, and where
     std::string run;                      // what names the run's exports
 };
 

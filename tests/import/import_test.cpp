@@ -490,6 +490,17 @@ TEST(Distances, BusesReachedByMoreThanOnePathAreMarked)
     EXPECT_FALSE(read_distances_text("bus,distance_km\na,1.5\n", "old.csv").front().meshed);
 }
 
+// A control given debugtrace=yes, which writes a file on every step, is named with where.
+TEST(Circuit, DebugTracesAreNamed)
+{
+    const Circuit circuit = read({{"m.dss", "New Circuit.c bus1=s\nNew Transformer.t buses=[s r]\n"
+                                            "New RegControl.rc transformer=t winding=2 debugtrace=yes\n"
+                                            "New CapControl.cc capacitor=c debugtrace=no\n"
+                                            "Edit CapControl.cc DebugTrace=Y\n"}});
+    EXPECT_EQ(circuit.debug_traces, (std::vector<std::string>{"RegControl.rc at m.dss:3", "CapControl.cc at m.dss:5"}));
+    EXPECT_TRUE(read({{"m.dss", "New Circuit.c bus1=s\nNew RegControl.rc transformer=t debugtrace=no\n"}}).debug_traces.empty());
+}
+
 // The source's bus where the circuit gives it: on New Circuit, on its continuation lines, or by a
 // later Edit of Vsource.source, the last holding, as the engine reads them.
 TEST(Circuit, TheSourceBusWhereTheCircuitGivesIt)
