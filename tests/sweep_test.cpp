@@ -816,6 +816,30 @@ TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
     EXPECT_NE(replanned.missing[0].find("planned again since it ran"), std::string::npos);
 }
 
+// The regulator named for tap changes is the one that moved most, the first in the report on a tie.
+TEST(SweepGather, TheRegulatorThatMovedMostIsNamed)
+{
+    TempFolder work;
+    const SmallSweep sweep(work);
+    const std::string fine = voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"});
+    const auto controls = [](int a, int b) {
+        return "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh\n"
+               "sky,regcontrol,RegA,Transformer.A,2,0," + std::to_string(a) + ",1,0,0,,,\n"
+               "sky,regcontrol,RegB,Transformer.B,2,0," + std::to_string(b) + ",1,0,0,,,\n";
+    };
+    finish_case(sweep.folder, sweep.cases[0], fine, fine, controls(0, 0));
+    finish_case(sweep.folder, sweep.cases[1], fine, fine, controls(3, 3));
+    finish_case(sweep.folder, sweep.cases[2], fine, fine, controls(2, 5));
+    put(sweep.folder / "criteria.txt", "max_tap_increase = 1\n");
+    (void)gather_sweep({sweep.folder, false});
+    const auto capacity = row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky");
+    EXPECT_EQ(capacity.at("first_failing_case"), sweep.cases[1].id);
+    EXPECT_EQ(capacity.at("bus"), "RegA") << "a tie: the first in the report";
+    EXPECT_EQ(capacity.at("value"), "6");
+    const auto report = csv_rows(slurp(sweep.folder / "sweep_report.csv"));
+    EXPECT_EQ(row_of(report, sweep.cases[2].id).at("taps_sky"), "7");
+}
+
 // The first failing case is at the lowest failing level, the first in cases.csv on a tie.
 TEST(SweepGather, TheFirstFailingCaseIsTheFirstOfItsLevel)
 {
