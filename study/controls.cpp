@@ -24,6 +24,7 @@ struct TapRecord {
     double tap = 0;
     double step = 0;
     int position = 0;  // whole steps from the middle of the range: the engine's TapNum
+    std::optional<int> lowest, highest;  // the range's ends, in the same steps
 };
 
 // "Name, RegControl, Tap, Min, Max, Step, Position, Winding, ...": each RegControl by its lower-case name.
@@ -66,7 +67,15 @@ std::unordered_map<std::string, TapRecord> read_taps(const fs::path& file)
                                     p = number_of(fields[*position]);
         if (!t || !s || !p || !(*s > 0))
             throw bad();
-        taps[lower(fields[*control])] = {*t, *s, static_cast<int>(std::lround(*p))};
+        TapRecord record{*t, *s, static_cast<int>(std::lround(*p)), std::nullopt, std::nullopt};
+        // The range's ends, as positions counted from the tap and position given.
+        const std::optional<std::size_t> low = column("min"), high = column("max");
+        if (low && high)
+            if (const std::optional<double> l = number_of(fields[*low]), h = number_of(fields[*high]); l && h) {
+                record.lowest = record.position + static_cast<int>(std::lround((*l - *t) / *s));
+                record.highest = record.position + static_cast<int>(std::lround((*h - *t) / *s));
+            }
+        taps[lower(fields[*control])] = record;
     });
     return taps;
 }
@@ -221,6 +230,12 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                                      ": they are of different runs; run the study again");
                 for (std::size_t i = 0; i < states.size(); ++i)
                     states[i] = r.position + static_cast<int>(std::lround((columns.at(i, tap.front()) - r.tap) / r.step));
+                if (r.lowest && r.highest) {
+                    int at_limit = 0;
+                    for (std::size_t i = static_cast<std::size_t>(settle); i < states.size(); ++i)
+                        at_limit += states[i] <= *r.lowest || states[i] >= *r.highest ? 1 : 0;
+                    counts.rows_at_limit = at_limit;
+                }
             } else {
                 const std::vector<std::size_t> steps = columns_named(columns, "step_");
                 if (steps.empty())
@@ -356,7 +371,7 @@ int rows_with_changes(const ControlsRun& run, std::string_view kind)
 std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches, const Sky& sky)
 {
     std::string out = "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,"
-                      "changes_per_hour,reverse_s\n";
+                      "changes_per_hour,reverse_s,seconds_at_limit\n";
     const double hours = sky.rows * sky.interval / 3600;
     const auto rows = [&](const ControlsRun& run, const char* which) {
         std::size_t c = 0;
@@ -383,7 +398,10 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
             // How often it acts, as maintenance counts it.
             if (hours > 0)
                 out += three(counts.changes / hours);
-            out += ",\n";
+            out += ",,";
+            if (counts.rows_at_limit)
+                out += decimal_text(*counts.rows_at_limit * sky.interval, 3);
+            out += '\n';
         }
         for (const PowerSeries& power : run.powers) {
             out += which;
@@ -422,7 +440,7 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
                     back += value < 0 ? 1 : 0;
                 out += decimal_text(back * sky.interval, 3);
             }
-            out += '\n';
+            out += ",\n";
         }
     };
     rows(read.sky, "sky");
@@ -470,6 +488,19 @@ std::string controls_summary(const ControlsRead& read, const Sky& sky)
                 text += (i == 0 ? "" : ", ") + moved[i].second + " " + std::to_string(moved[i].first);
             text += moved.size() > 5 ? ", ...)" : ")";
         }
+        // A regulator pinned at the end of its range regulates no more.
+        std::string pinned;
+        for (std::size_t i = 0; i < run.controls.size(); ++i)
+            if (run.controls[i].regulator() && run.counts[i].rows_at_limit && *run.counts[i].rows_at_limit > 0) {
+                if (!pinned.empty())
+                    pinned += ", ";
+                pinned += run.controls[i].name;
+                pinned += " ";
+                pinned += decimal_text(*run.counts[i].rows_at_limit * sky.interval, 1);
+                pinned += " s";
+            }
+        if (!pinned.empty())
+            text += "; at the end of its tap range, where it regulates no more: " + pinned;
     }
     text += "; capacitors: ";
     if (count_of("capcontrol", run) == 0) {

@@ -28,6 +28,9 @@ struct PowerSeries {
 // settled state and the series.
 struct ControlCounts {
     int start = 0, changes = 0, steps_changed = 0, min = 0, max = 0;
+    // A regulator's rows at its lowest or highest tap, where the engine's export of the taps gives
+    // its range; nothing for a capacitor.
+    std::optional<int> rows_at_limit;
 };
 
 struct ControlsRun {

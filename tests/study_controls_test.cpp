@@ -111,7 +111,7 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     const auto report = csv_rows(slurp(folder / "controls_report.csv"));
     ASSERT_EQ(report.front(), (std::vector<std::string>{"sky", "kind", "name", "element", "winding", "start", "changes",
                                                          "steps_changed", "min", "max", "ramp_per_s", "ramp_row", "kwh",
-                                                         "changes_per_hour", "reverse_s"}));
+                                                         "changes_per_hour", "reverse_s", "seconds_at_limit"}));
     struct Case {
         const char* sky;
         const char* name;
@@ -156,6 +156,9 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     EXPECT_EQ(report_row(report, "clear", "head_kw").at("reverse_s"), "600");
     EXPECT_EQ(report_row(report, "sky", "head_kw").at("reverse_s"), "0");
     EXPECT_EQ(report_row(report, "sky", "pv_kw").at("reverse_s"), "");
+    // Its taps run from 5 to 11 of -16 to 16: never at an end; a capacitor has none.
+    EXPECT_EQ(report_row(report, "sky", "Vreg").at("seconds_at_limit"), "0");
+    EXPECT_EQ(report_row(report, "sky", "CC1").at("seconds_at_limit"), "");
     EXPECT_EQ(report.size(), 11U);  // the header, 5 rows under the sky and 5 under the clear sky
 
     // The table the window shows: the same taps row by row, the actions where the tap moved.
@@ -484,6 +487,31 @@ TEST(StudyControls, RegulatorsThatCannotRegulateAreNamed)
             EXPECT_NE(warned.front().find(c.warned), std::string::npos) << c.what << ": " << warned.front();
         }
     }
+}
+
+// A regulator at the end of its range regulates no more: its seconds there are counted, and the
+// summary names it.
+TEST(StudyControls, ARegulatorPinnedAtItsLimitIsNamed)
+{
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    // The same run, its regulator's range said to end at tap 11, the highest it reached.
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder / "results")) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < 9 || name.substr(name.size() - 9) != "_taps.csv")
+            continue;
+        put(entry.path(), replace_all(slurp(entry.path()), "1.10000", "1.06875"));
+    }
+    const ReadResult read = read_study({folder, {}, {}, {}, {}});
+    const auto report = csv_rows(slurp(folder / "controls_report.csv"));
+    const std::string seconds = report_row(report, "sky", "Vreg").at("seconds_at_limit");
+    ASSERT_FALSE(seconds.empty());
+    EXPECT_GT(std::stod(seconds), 0);
+    EXPECT_EQ(std::fmod(std::stod(seconds), 5.0), 0.0) << "whole rows of 5 s";
+    bool named = false;
+    for (const std::string& line : read.summary)
+        named = named || line.find("at the end of its tap range, where it regulates no more: Vreg " + seconds.substr(0, seconds.find('.'))) != std::string::npos;
+    EXPECT_TRUE(named) << read.summary.back();
 }
 
 // A circuit that sets its controls off: read says so where the counts are, in the summary and the
