@@ -32,6 +32,7 @@ namespace {
 
 constexpr std::string_view run_placeholder = "study_@RUN@";
 constexpr std::string_view run_mark = "Every export of this script is named ";
+constexpr std::string_view circuit_print_mark = "! For the circuit's files as they were read, fingerprint";
 
 fs::path full_path(const fs::path& path)
 {
@@ -596,6 +597,24 @@ ReadResult read_study(const ReadOptions& options)
                              folder.string() + " --loadshapes SHAPES), run it in OpenDSS, then read it");
         // A study written for another sky has monitors of another run.
         const std::string script = head_of(script_path);
+        // The circuit's files as the study read them: a file edited since is named, the results
+        // being of the circuit as it was. (A sweep's case adds its own files; its worker checks them.)
+        if (const std::size_t mark = script.find(circuit_print_mark); mark != std::string::npos && record &&
+                                                                         !record->entry.empty() && !options.case_folder) {
+            const std::optional<std::string> written = named_fingerprint(std::string_view(script).substr(mark));
+            FingerprintedFiles files;
+            try {
+                (void)import::read_circuit(record->entry, files);
+                if (written && files.text() != *written)
+                    result.warnings.push_back(
+                        "the circuit " + record->entry.string() + " (or a file it reads) has changed since " +
+                        script_path.string() + " was written: the results are of the circuit as it was then; write the "
+                        "study again and run it to study the circuit as it is");
+            } catch (const import::ImportError& failure) {
+                result.warnings.push_back("the circuit " + record->entry.string() + " cannot be read now (" +
+                                          failure.what() + "): the results are of the circuit as it was");
+            }
+        }
         if (const std::optional<std::string> made = named_fingerprint(script); made && *made != sky.fingerprint)
             throw StudyError(script_path.string() + " was written for another sky than " +
                              (folder / sun_table_file_name).string() +

@@ -444,6 +444,16 @@ TEST(StudyEndToEnd, TheTablesHoldTheEnginesVoltagesStepByStep)
     ASSERT_NE(slurp(folder / "sun.dss").find("Edit \"PVSystem.roof 611\" daily=sky_611 duty=sky_611"), std::string::npos);
     run("\"" + engine.string() + "\" \"" + (folder / "study.dss").string() + "\"");
     run(std::string("\"") + UMBRASCOPE_STUDY + "\" read \"" + folder.string() + "\"");
+    EXPECT_EQ(slurp(work.path() / "out.txt").find("has changed since"), std::string::npos) << slurp(work.path() / "out.txt");
+    // A circuit file edited after the study was written is named by read; the tables are still read.
+    {
+        const std::string study = slurp(circuit / "Study.dss");
+        put(circuit / "Study.dss", study + "! a comment added since\n");
+        run(std::string("\"") + UMBRASCOPE_STUDY + "\" read \"" + folder.string() + "\"");
+        EXPECT_NE(slurp(work.path() / "out.txt").find("(or a file it reads) has changed since"), std::string::npos)
+            << slurp(work.path() / "out.txt");
+        put(circuit / "Study.dss", study);
+    }
 
     // The same study solved one step at a time, the voltages exported after each.
     std::string steps = "Compile \"" + (circuit / "Study.dss").string() + "\"\nRedirect \"" + (folder / "sun.dss").string() +
