@@ -52,4 +52,17 @@ std::optional<double> number_of(std::string_view text)
     return value;
 }
 
+std::string names_and_more(const std::vector<std::string>& names, std::size_t shown)
+{
+    std::string out;
+    for (std::size_t i = 0; i < names.size() && i < shown; ++i) {
+        if (i > 0)
+            out += ", ";
+        out += names[i];
+    }
+    if (names.size() > shown)
+        out += " and " + std::to_string(names.size() - shown) + " more";
+    return out;
+}
+
 }  // namespace umbrascope

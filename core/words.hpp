@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace umbrascope {
 
@@ -17,6 +18,9 @@ namespace umbrascope {
 // never "-0").
 void append_decimal(std::string& out, double value, int decimals);
 [[nodiscard]] std::string decimal_text(double value, int decimals);
+
+// The first `shown` names, then how many more: "a, b, c and 4 more".
+[[nodiscard]] std::string names_and_more(const std::vector<std::string>& names, std::size_t shown);
 
 // A finite number filling the whole of `text` (blanks around it allowed); nothing otherwise.
 [[nodiscard]] std::optional<double> number_of(std::string_view text);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "core/words.hpp"
 #include "core/run_state.hpp"
 #include "import/elements.hpp"
 #include "import/network.hpp"
@@ -327,14 +328,7 @@ int main(int argc, char* argv[])
         std::printf("Wrote %s: %zu loads, PV systems, generators and storage elements with the drawn bus for each.\n",
                     (folder / elements_file_name).string().c_str(), imported.circuit.power_elements.size());
     if (!meshed.empty()) {
-        std::string names;
-        for (std::size_t i = 0; i < meshed.size() && i < 6; ++i) {
-            if (i > 0)
-                names += ", ";
-            names += meshed[i];
-        }
-        if (meshed.size() > 6)
-            names += " and " + std::to_string(meshed.size() - 6) + " more";
+        const std::string names = names_and_more(meshed, 6);
         std::fprintf(stderr,
                      "umbrascope-import: warning: %zu drawn %s reached from the source by more than one path along the "
                      "lines (a meshed part of the feeder): %s; %s gives the shortest, which can differ from the "
@@ -343,14 +337,7 @@ int main(int argc, char* argv[])
                      std::string(distances_file_name).c_str(), meshed.size() == 1 ? "it" : "them");
     }
     if (!imported.outlying.empty()) {
-        std::string names;
-        for (std::size_t i = 0; i < imported.outlying.size() && i < 4; ++i) {
-            if (i > 0)
-                names += ", ";
-            names += imported.outlying[i];
-        }
-        if (imported.outlying.size() > 4)
-            names += " and " + std::to_string(imported.outlying.size() - 4) + " more";
+        const std::string names = names_and_more(imported.outlying, 4);
         std::fprintf(stderr,
                      "umbrascope-import: warning: %zu %s of %s %s more than a thousand times the feeder's spread from "
                      "the others, which shrinks the rest of the picture to a dot: %s; check %s\n",

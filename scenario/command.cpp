@@ -296,14 +296,7 @@ SensorSeries index_series(const CloudsOptions& options, std::vector<std::string>
                         options.from_sensor->string() + " before its first number or after its last held no number and " +
                         (series.passed_over == 1 ? "was" : "were") + " passed over.");
     if (series.interpolated > 0) {
-        std::string where;
-        for (std::size_t i = 0; i < series.gaps.size() && i < 8; ++i) {
-            if (i > 0)
-                where += ", ";
-            where += series.gaps[i];
-        }
-        if (series.gaps.size() > 8)
-            where += " and " + std::to_string(series.gaps.size() - 8) + " more";
+        const std::string where = names_and_more(series.gaps, 8);
         notes.push_back(std::to_string(series.interpolated) + (series.interpolated == 1 ? " sample" : " samples") + " of " +
                         options.from_sensor->string() + " held no number (" + where +
                         "): each kept its place in time, filled along the line between the samples on either side.");
