@@ -331,6 +331,12 @@ void PictureWindow::restarted()
     refresh();
 }
 
+void PictureWindow::recount()
+{
+    shares_known_ = false;
+    refresh();
+}
+
 void PictureWindow::refresh()
 {
     const RunState& st = viewer_.run_state();

@@ -104,6 +104,7 @@ public:
     PictureWindow(Viewer& viewer, QWidget* owner);
 
     void refresh();  // after a pass: the picture, the timeline's row and the title
+    void recount();  // the timeline's shares again, the voltages having been counted anew
     void restarted();  // a new run: its rows, fitted again
     [[nodiscard]] PictureView* picture() const { return view_; }
     [[nodiscard]] Timeline* timeline() const { return timeline_; }

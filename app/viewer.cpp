@@ -113,6 +113,14 @@ Viewer::Viewer(Form1& form, QString note)
     add_voltage_action(tr("Previous row with a bus outside range A"), QKeySequence(Qt::CTRL | Qt::Key_Left),
                        &Viewer::previous_outside);
     add_voltage_action(tr("The worst row"), QKeySequence(Qt::Key_W), &Viewer::worst_row);
+    // A bus outside range A in every row is the feeder's own: left out of the jumps, the worst row
+    // and the timeline unless asked for.
+    own_outside_action_ = new QAction(tr("Count buses outside range A all run (the feeder's own)"), &form_);
+    own_outside_action_->setCheckable(true);
+    connect(own_outside_action_, &QAction::toggled, this, &Viewer::count_own_outside);
+    form_.addAction(own_outside_action_);
+    colour_menu_->addAction(own_outside_action_);
+    voltage_actions_.push_back(own_outside_action_);
     // The study's regulators and capacitors, where the folder has their table.
     controls_action_ = add_action(tr("Regulators and capacitors"), QKeySequence(Qt::Key_K), &Viewer::switch_controls);
     controls_action_->setCheckable(true);
@@ -219,6 +227,7 @@ void Viewer::read_voltages()
     if (has_voltage_tables(form_.folder())) {
         try {
             voltages_ = RunVoltages::read(form_.folder());
+            voltages_->count_own_outside(own_outside_action_->isChecked());
         } catch (const VoltageError& error) {
             voltages_problem_ = QString::fromStdString(error.what());
         }
@@ -321,6 +330,17 @@ void Viewer::previous_outside()
         ring_worst(row);
     else
         QToolTip::showText(QCursor::pos(), tr("No earlier row starts a run of rows with a bus outside range A"));
+}
+
+void Viewer::count_own_outside(bool counted)
+{
+    if (!voltages_)
+        return;
+    voltages_->count_own_outside(counted);
+    ringed_row_ = ringed_bus_ = 0;
+    if (picture_window_)
+        picture_window_->recount();
+    update_title();
 }
 
 void Viewer::worst_row()

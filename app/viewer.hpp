@@ -205,6 +205,8 @@ private:
     QAction* sunlight_action_ = nullptr;
     QAction* voltage_action_ = nullptr;
     std::vector<QAction*> voltage_actions_;  // offered only where the run has voltages
+    QAction* own_outside_action_ = nullptr;  // count the buses outside range A all run
+    void count_own_outside(bool counted);
 };
 
 }  // namespace umbrascope

@@ -152,45 +152,34 @@ RunVoltages RunVoltages::read(const fs::path& folder)
     v.highest_ = std::move(high_table.values);
 
     v.classes_.resize(v.lowest_.size());
-    v.shares_.assign(static_cast<std::size_t>(v.rows_), 0.0F);
-    v.below_.assign(static_cast<std::size_t>(v.rows_), 0.0F);
-    v.above_.assign(static_cast<std::size_t>(v.rows_), 0.0F);
-    bool outside_before = false;
-    // The worst row has the most departure from range A summed over its buses, so that a node
-    // that stands far out in every row does not decide it.
-    std::int64_t worst = 0;
-    for (int row = 1; row <= v.rows_; ++row) {
-        int outside = 0, low_ones = 0;
-        std::int64_t departures = 0;
+    for (int row = 1; row <= v.rows_; ++row)
         for (int bus = 1; bus <= v.buses_; ++bus) {
             const std::size_t c = v.cell(row, bus);
             const PerUnit low = v.lowest_[c];
             const PerUnit high = v.highest_[c];
-            const VoltageClass k = classify(low, high);
-            v.classes_[c] = k;
+            v.classes_[c] = classify(low, high);
             if (low != no_voltage && (v.run_lowest_ == no_voltage || low < v.run_lowest_))
                 v.run_lowest_ = low;
             if (high != no_voltage && (v.run_highest_ == no_voltage || high > v.run_highest_))
                 v.run_highest_ = high;
-            if (k == VoltageClass::range_a || k == VoltageClass::none)
+        }
+    // The feeder's own: a bus outside range A in every row it has a voltage in.
+    v.set_aside_.assign(static_cast<std::size_t>(v.buses_) + 1, false);
+    for (int bus = 1; bus <= v.buses_ && v.rows_ > 0; ++bus) {
+        bool any = false, always = true;
+        for (int row = 1; row <= v.rows_ && always; ++row) {
+            const VoltageClass k = v.classes_[v.cell(row, bus)];
+            if (k == VoltageClass::none)
                 continue;
-            ++outside;
-            low_ones += k == VoltageClass::below_b || k == VoltageClass::low_in_b ? 1 : 0;
-            departures +=
-                std::max(below_a(low) ? 9500 - std::int64_t{low} : 0, above_a(high) ? std::int64_t{high} - 10500 : 0);
+            any = true;
+            always = k != VoltageClass::range_a;
         }
-        if (departures > worst) {
-            worst = departures;
-            v.worst_row_ = row;
+        if (any && always) {
+            v.own_outside_.push_back(bus);
+            v.set_aside_[static_cast<std::size_t>(bus)] = true;
         }
-        const float buses = static_cast<float>(std::max(v.buses_, 1));
-        v.shares_[static_cast<std::size_t>(row - 1)] = static_cast<float>(outside) / buses;
-        v.below_[static_cast<std::size_t>(row - 1)] = static_cast<float>(low_ones) / buses;
-        v.above_[static_cast<std::size_t>(row - 1)] = static_cast<float>(outside - low_ones) / buses;
-        if (outside > 0 && !outside_before)
-            v.excursions_.push_back(row);
-        outside_before = outside > 0;
     }
+    v.count_outside();
 
     // Each bus's extremes over the run, the furthest half a percent of them left out.
     std::vector<PerUnit> lows, highs;
@@ -303,11 +292,65 @@ int RunVoltages::previous_outside(int row) const
     return found == excursions_.begin() ? 0 : *(found - 1);
 }
 
+void RunVoltages::count_own_outside(bool counted)
+{
+    own_counted_ = counted;
+    std::fill(set_aside_.begin(), set_aside_.end(), false);
+    if (!counted)
+        for (const int bus : own_outside_)
+            set_aside_[static_cast<std::size_t>(bus)] = true;
+    count_outside();
+}
+
+void RunVoltages::count_outside()
+{
+    shares_.assign(static_cast<std::size_t>(rows_), 0.0F);
+    below_.assign(static_cast<std::size_t>(rows_), 0.0F);
+    above_.assign(static_cast<std::size_t>(rows_), 0.0F);
+    excursions_.clear();
+    worst_row_ = 0;
+    bool outside_before = false;
+    // The worst row has the most departure from range A summed over its buses, so that a node
+    // that stands far out in every row does not decide it.
+    std::int64_t worst = 0;
+    for (int row = 1; row <= rows_; ++row) {
+        int outside = 0, low_ones = 0;
+        std::int64_t departures = 0;
+        for (int bus = 1; bus <= buses_; ++bus) {
+            if (set_aside_[static_cast<std::size_t>(bus)])
+                continue;
+            const std::size_t c = cell(row, bus);
+            const VoltageClass k = classes_[c];
+            if (k == VoltageClass::range_a || k == VoltageClass::none)
+                continue;
+            const PerUnit low = lowest_[c];
+            const PerUnit high = highest_[c];
+            ++outside;
+            low_ones += k == VoltageClass::below_b || k == VoltageClass::low_in_b ? 1 : 0;
+            departures +=
+                std::max(below_a(low) ? 9500 - std::int64_t{low} : 0, above_a(high) ? std::int64_t{high} - 10500 : 0);
+        }
+        if (departures > worst) {
+            worst = departures;
+            worst_row_ = row;
+        }
+        const float buses = static_cast<float>(std::max(buses_, 1));
+        shares_[static_cast<std::size_t>(row - 1)] = static_cast<float>(outside) / buses;
+        below_[static_cast<std::size_t>(row - 1)] = static_cast<float>(low_ones) / buses;
+        above_[static_cast<std::size_t>(row - 1)] = static_cast<float>(outside - low_ones) / buses;
+        if (outside > 0 && !outside_before)
+            excursions_.push_back(row);
+        outside_before = outside > 0;
+    }
+}
+
 int RunVoltages::worst_bus(int row) const
 {
     int worst = 0;
     std::int64_t most = 0;
     for (int bus = 1; bus <= buses_ && row >= 1 && row <= rows_; ++bus) {
+        if (set_aside_[static_cast<std::size_t>(bus)])
+            continue;
         const PerUnit low = lowest_[cell(row, bus)];
         const PerUnit high = highest_[cell(row, bus)];
         const std::int64_t departure =

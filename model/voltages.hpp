@@ -52,6 +52,13 @@ public:
     [[nodiscard]] const std::vector<float>& outside_shares() const { return shares_; }
     [[nodiscard]] const std::vector<float>& below_shares() const { return below_; }
     [[nodiscard]] const std::vector<float>& above_shares() const { return above_; }
+    // The buses (from 1) outside range A in every row in which they have a voltage: the feeder's
+    // own (an open switch's dead phase), not the sky's. By default the shares, the excursions, the
+    // worst row and the worst bus leave them out; `count_own_outside(true)` brings them back.
+    [[nodiscard]] const std::vector<int>& outside_all_run() const { return own_outside_; }
+    void count_own_outside(bool counted);
+    [[nodiscard]] bool own_outside_counted() const { return own_counted_; }
+
     // The first row of the next excursion after `row` (a run of rows with a bus outside range A),
     // or of the last one that starts before it; 0 for none.
     [[nodiscard]] int next_outside(int row) const;
@@ -93,6 +100,10 @@ private:
     std::vector<float> below_;
     std::vector<float> above_;
     int worst_row_ = 0;
+    std::vector<int> own_outside_;     // outside range A all run, from 1
+    std::vector<bool> set_aside_;      // by bus from 1 (index 0 unused): left out of the counts
+    bool own_counted_ = false;
+    void count_outside();              // the shares, excursions and worst row, over the buses counted
     PerUnit run_lowest_ = no_voltage;
     PerUnit run_highest_ = no_voltage;
     PerUnit usual_lowest_ = no_voltage;

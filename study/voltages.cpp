@@ -7,6 +7,7 @@
 
 #include "core/lines.hpp"
 #include "core/parallel.hpp"
+#include "core/words.hpp"
 #include "import/source_files.hpp"
 #include "scenario/track.hpp"
 
@@ -369,15 +370,17 @@ std::vector<std::string> summary(const VoltageTables& tables, const Drawn& drawn
     int longest_a = 0, longest_bus = -1;
     PerUnit lowest = no_voltage, highest = no_voltage;
     int lowest_bus = -1, lowest_row = 0, highest_bus = -1, highest_row = 0;
+    std::vector<std::string> own;  // outside range A in every row it has a voltage in
     for (int bus = 0; bus < tables.buses; ++bus) {
         bool any = false, out_a = false, out_b = false;
-        int rows_out_a = 0;
+        int rows_out_a = 0, rows_with = 0;
         for (int row = 0; row < tables.rows; ++row) {
             const PerUnit low = tables.lowest[tables.at(row, bus)];
             const PerUnit high = tables.highest[tables.at(row, bus)];
             if (low == no_voltage)
                 continue;
             any = true;
+            ++rows_with;
             const std::uint8_t outside = tables.outside[tables.at(row, bus)];
             const bool a = (outside & (outside_below_a | outside_above_a)) != 0;
             rows_out_a += a ? 1 : 0;
@@ -395,6 +398,8 @@ std::vector<std::string> summary(const VoltageTables& tables, const Drawn& drawn
             }
         }
         with_voltage += any ? 1 : 0;
+        if (any && rows_out_a == rows_with)
+            own.push_back(drawn.names[static_cast<std::size_t>(bus)]);
         left_a += out_a ? 1 : 0;
         left_b += out_b ? 1 : 0;
         if (rows_out_a > longest_a) {
@@ -421,6 +426,11 @@ std::vector<std::string> summary(const VoltageTables& tables, const Drawn& drawn
                     std::to_string(lowest_row) + " (" + row_time(sky, lowest_row) + "); highest " +
                     per_unit_text(highest) + " pu at bus " + name(highest_bus) + " in row " + std::to_string(highest_row) +
                     " (" + row_time(sky, highest_row) + ").");
+    if (!own.empty())
+        lines.push_back("Outside range A in every row, so the feeder's own and not the sky's (an open switch's dead "
+                        "phase, a tap set for another load): " + names_and_more(own, 8) +
+                        "; the window's and the page's worst row, excursions and timeline leave " +
+                        (own.size() == 1 ? "it" : "them") + " out.");
     return lines;
 }
 

@@ -172,7 +172,7 @@ TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
     for (const QAction* action : colouring->actions())
         if (!action->isSeparator())
             keys << action->shortcut().toString();
-    EXPECT_EQ(keys, (QStringList{"", "", "C", "Ctrl+Right", "Ctrl+Left", "W"}));
+    EXPECT_EQ(keys, (QStringList{"", "", "C", "Ctrl+Right", "Ctrl+Left", "W", ""}));
     // A folder without the study's tables offers none of it, and says why.
     EXPECT_FALSE(colouring->isEnabled());
     EXPECT_TRUE(colouring->title().contains("no voltages"));

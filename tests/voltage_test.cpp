@@ -157,6 +157,38 @@ TEST(RunVoltages, ReadCheckedAgainstTheRunAndJumpedThrough)
     EXPECT_GE(v.worst_row(), 1);
 }
 
+// A bus outside range A in every row is the feeder's own: the jumps, the worst row and bus and the
+// shares leave it out until it is asked for.
+TEST(RunVoltages, ABusOutsideAllRunIsLeftOutUntilAskedFor)
+{
+    const VoltageRun made(6);
+    const auto low = [](int row, int bus) -> PerUnit {
+        if (bus == 3)
+            return no_voltage;
+        if (bus == 2)
+            return 600;  // a dead phase, all run
+        return bus == 5 && (row == 3 || row == 4) ? 9300 : 10000;
+    };
+    const auto high = [&](int row, int bus) -> PerUnit { return low(row, bus) == no_voltage ? no_voltage : low(row, bus) + 100; };
+    made.folder.write(std::string(lowest_voltage_file_name), table_text(made.names, 6, low));
+    made.folder.write(std::string(highest_voltage_file_name), table_text(made.names, 6, high));
+    RunVoltages v = RunVoltages::read(made.folder.path());
+    EXPECT_EQ(v.outside_all_run(), std::vector<int>{2});
+    EXPECT_FALSE(v.own_outside_counted());
+    EXPECT_EQ(v.excursions(), std::vector<int>{3});
+    EXPECT_EQ(v.worst_row(), 3);
+    EXPECT_EQ(v.worst_bus(3), 5);
+    EXPECT_EQ(v.worst_bus(1), 0);
+    EXPECT_FLOAT_EQ(v.outside_shares()[0], 0.0F);
+    EXPECT_FLOAT_EQ(v.outside_shares()[2], 1.0F / 16);
+    v.count_own_outside(true);
+    EXPECT_EQ(v.excursions(), std::vector<int>{1});
+    EXPECT_EQ(v.worst_bus(3), 2) << "the dead phase departs furthest";
+    EXPECT_FLOAT_EQ(v.outside_shares()[2], 2.0F / 16);
+    v.count_own_outside(false);
+    EXPECT_EQ(v.excursions(), std::vector<int>{3});
+}
+
 TEST(RunVoltages, TablesOfAnotherSkyOrNetworkAreRefusedSayingWhy)
 {
     struct Case {
