@@ -52,7 +52,7 @@ Options (a value follows a space or an equals sign: --clouds 5 or --clouds=5):
                      units), and the summary tells the feeder's and the clouds' sizes in metres.
                      Without it all sizes are in network units.
   --clouds N         clouds (default 3)
-  --steps N          rows of the sun table, one cloud step each, 1 to 32766 (default 120; with
+  --steps N          rows of the sun table, one cloud step each, 1 to 1000000 (default 120; with
                      --from-track, the track's last step; with --from-sensor, as many as the
                      series covers)
   --interval S       seconds a row; the time column is (row - 1) x S (default 10; with
@@ -359,12 +359,12 @@ void measured_sky(const CloudsOptions& options, const NetworkBuses& network, Sce
     if (!options.steps_given) {
         const double span = window.last - window.first;
         const double needed = std::floor(span / sky.row_interval + 1e-9) + 1;
-        if (needed > runnable_rows) {
-            const double fits = std::max(1.0, std::ceil(span / (runnable_rows - 1) - 1e-9));
+        if (needed > longest_sky_rows) {
+            const double fits = std::max(1.0, std::ceil(span / (longest_sky_rows - 1) - 1e-9));
             throw ScenarioError(options.from_sensor->string() + ": " + figure(span, 3) + " s of the series" +
                                 (options.sensor_window ? " in the window" : "") + " make " + figure(needed, 0) +
                                 " rows at " + figure(sky.row_interval, 3) + " s a row: past the " +
-                                std::to_string(runnable_rows) + " rows a run can show; give --interval " +
+                                std::to_string(longest_sky_rows) + " rows a sky may have; give --interval " +
                                 figure(fits, 0) + " (seconds a row), --sensor-window START,END for a part of the "
                                 "series, or --steps N for the first N rows");
         }
@@ -431,10 +431,10 @@ void drawn_sky(const CloudsOptions& options, const NetworkBuses& network, Scenar
         out.summary = std::to_string(track.records.size()) + " cloud records of " + options.from_track->string();
         if (!options.steps_given) {
             rows = track.last_step();
-            if (rows > runnable_rows)
+            if (rows > longest_sky_rows)
                 throw ScenarioError(options.from_track->string() + ": its last step, " + std::to_string(rows) +
-                                    ", is past the " + std::to_string(runnable_rows) +
-                                    " rows a run can show; give --steps N for the first N");
+                                    ", is past the " + std::to_string(longest_sky_rows) +
+                                    " rows a sky may have; give --steps N for the first N");
         }
     } else {
         const Drift drift = drifting_clouds(network.places, options.drift);
@@ -487,7 +487,7 @@ CloudsOptions parse_clouds_options(CommandLine& line)
         } else if (arg == "--clouds") {
             options.drift.clouds = static_cast<int>(line.whole_number(0, 1000));
         } else if (arg == "--steps") {
-            options.drift.steps = static_cast<int>(line.whole_number(1, runnable_rows));
+            options.drift.steps = static_cast<int>(line.whole_number(1, longest_sky_rows));
             options.steps_given = true;
         } else if (arg == "--interval") {
             options.drift.interval = line.number(1e-3, 86400);

@@ -21,7 +21,9 @@ namespace umbrascope::scenario {
 
 extern const char* const clouds_usage;
 
-inline constexpr int runnable_rows = 32766;  // a run's last row must leave room to count one more
+// The rows a sky may have: a day at one second many times over. (The window and the exporter
+// keep their own limits, and say so when a table passes them.)
+inline constexpr int longest_sky_rows = 1'000'000;
 
 struct CloudsOptions {
     DriftOptions drift;

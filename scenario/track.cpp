@@ -73,7 +73,7 @@ Track read_track(std::string_view text, const std::string& file)
         const std::optional<double> x = number_of(fields[1]);
         // As the picture reads it, y runs to the end of the line.
         const std::optional<double> y = number_of(line.substr(fields[0].size() + fields[1].size() + 2));
-        if (!step || *step != std::floor(*step) || *step < -32768 || *step > 32767)
+        if (!step || *step != std::floor(*step) || std::fabs(*step) > 2e9)
             throw ScenarioError(where(file, number) + ": the step is not a whole number: '" + std::string(fields[0]) + "'");
         if (!x || !y)
             throw ScenarioError(where(file, number) + ": the cloud's " + (x ? "y" : "x") + " is not a number");
