@@ -92,6 +92,23 @@ Options (a value follows a space or an equals sign: --clouds 5 or --clouds=5):
   --clear-sky FILE   one factor a row, one number a line (such as clear-sky irradiance over the day
                      divided by its peak): the loadshapes carry the index times the factor, the
                      power a PV panel makes; the sun table stays the index. Needs --loadshapes.
+  --site LAT,LON[,ELEVATION]  the sun's course at this place (degrees north and east, metres above
+                     the sea; default 0 m) on --date: for every row the sun's true position
+                     (the Astronomical Almanac's algorithm, Michalsky 1988: within 0.01 degrees
+                     over 1950-2050) and the irradiance of a clear sky on level ground (Haurwitz's
+                     model; Ineichen-Perez's with --linke-turbidity), written to
+                     cloud_clear_sky.csv beside the sun table (row,time,zenith_deg,azimuth_deg,
+                     clear_sky_w_m2). It is used where --clear-sky and --sensor-clear-sky would
+                     be: the loadshapes carry the index times the clear sky in kW/m2 (1 at 1000
+                     W/m2, where a PV system's Pmpp is rated), and so does the study's clear-sky
+                     twin; a --from-sensor series without --sensor-scale is taken as W/m2 and
+                     divided by it, sample by sample, to make the index
+  --date YYYY-MM-DD  the day of --site; --start is then the local clock time of the first row
+                     (default 00:00:00)
+  --utc-offset +HH:MM  how far the local clock is ahead of universal time, daylight saving
+                     included, e.g. -06:00 (default: the longitude's hour, and the summary says so)
+  --linke-turbidity T  the Linke turbidity of the site's air (about 2 for clean, 3 to 4 for
+                     common, 5 and more for hazy): the clear sky by Ineichen-Perez instead
   --loadshapes FILE  also write OpenDSS loadshapes to FILE, each named sky_ and its bus's name;
                      when FOLDER holds the feeder_elements.csv that umbrascope-import writes and
                      the circuit has PV systems, one for each drawn bus a PV system takes, and an
@@ -286,6 +303,41 @@ Window window_of(const CloudsOptions& options, double covered)
     return window;
 }
 
+std::string date_text(const CivilDate& date)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+    return text;
+}
+
+std::string offset_text(double seconds)
+{
+    const int minutes = static_cast<int>(std::lround(std::fabs(seconds) / 60)) % (24 * 60);
+    char text[16];
+    std::snprintf(text, sizeof text, "%c%02d:%02d", seconds < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return text;
+}
+
+// The sun's course from `first`, seconds after the date's local midnight, `interval` apart.
+CourseOptions course_options(const CloudsOptions& options, double first, double interval)
+{
+    CourseOptions course;
+    course.site = *options.site;
+    course.date = *options.date;
+    course.utc_offset = options.utc_offset.value_or(std::round(options.site->longitude / 15) * 3600);
+    course.start = first;
+    course.interval = interval;
+    course.linke_turbidity = options.linke_turbidity;
+    return course;
+}
+
+// The largest clear-sky index a measured value over its clear sky may give: a cloud's bright edge
+// reaches about 1.5.
+constexpr double brightest_index = 2;
+
+// A W/m2 series is divided by the sun's course at --site, unless --sensor-scale makes it the index.
+bool course_divides(const CloudsOptions& options) { return options.site && !options.sensor_scale; }
+
 // The measured series as the clear-sky index, with what the user should know of it.
 SensorSeries index_series(const CloudsOptions& options, std::vector<std::string>& notes, std::vector<double>& per_row)
 {
@@ -301,18 +353,34 @@ SensorSeries index_series(const CloudsOptions& options, std::vector<std::string>
                         options.from_sensor->string() + " held no number (" + where +
                         "): each kept its place in time, filled along the line between the samples on either side.");
     }
-    if (!options.sensor_clear_sky)
+    if (!options.sensor_clear_sky && !course_divides(options))
         return series;
-    const std::string file = options.sensor_clear_sky->string();
-    const std::vector<double> clear = read_clear_sky(read_file(*options.sensor_clear_sky, "clear-sky file"), file);
+    std::string file;
+    std::vector<double> clear;
+    if (options.sensor_clear_sky) {
+        file = options.sensor_clear_sky->string();
+        clear = read_clear_sky(read_file(*options.sensor_clear_sky, "clear-sky file"), file);
+    } else {
+        // The clear sky at each sample's own time, its first at --start.
+        file = "the sun's course at --site";
+        const std::vector<CourseRow> course =
+            sun_course(course_options(options, options.start.value_or(0), options.sensor_interval.value_or(1)),
+                       static_cast<long>(series.values.size()));
+        for (const CourseRow& row : course)
+            clear.push_back(row.clear);
+    }
     if (clear.size() != series.values.size()) {
         per_row = clear;  // checked against the rows once they are known
         return series;
     }
-    int dark = 0;
+    int dark = 0, held = 0;
     for (std::size_t k = 0; k < clear.size(); ++k) {
         if (clear[k] > 0) {
-            series.values[k] /= clear[k];
+            // Near sunrise and sunset the clear sky is a few W/m2 and a sensor's offset or noise over
+            // it is no index at all: held between 0 and the brightest a cloud's edge gives.
+            const double index = series.values[k] / clear[k];
+            series.values[k] = std::clamp(index, 0.0, brightest_index);
+            held += series.values[k] == index ? 0 : 1;
         } else {
             series.values[k] = 0;
             ++dark;
@@ -321,6 +389,11 @@ SensorSeries index_series(const CloudsOptions& options, std::vector<std::string>
     if (dark > 0)
         notes.push_back(std::to_string(dark) + (dark == 1 ? " sample" : " samples") + " of " + file +
                         " had a clear sky of 0 (the sun down): their index is 0.");
+    if (held > 0)
+        notes.push_back(std::to_string(held) + (held == 1 ? " sample" : " samples") + " of " +
+                        options.from_sensor->string() + " over " + file + " came out below 0 or above " +
+                        decimal_text(brightest_index, 0) + " (where the clear sky is small, near sunrise and sunset): " +
+                        (held == 1 ? "its index is held" : "their index is held") + " at the nearer of the two.");
     return series;
 }
 
@@ -343,7 +416,7 @@ void measured_sky(const CloudsOptions& options, const NetworkBuses& network, Sce
         at = "bus " + *options.sensor_at;
     }
     // A clear sky is 1; a cloud's bright edge gives a little more, irradiance in W/m2 far more.
-    if (!options.sensor_clear_sky) {
+    if (!options.sensor_clear_sky && !course_divides(options)) {
         const double brightest = *std::max_element(series.values.begin(), series.values.end()) / sky.scale;
         if (brightest > 2)
             throw ScenarioError(options.from_sensor->string() + " reaches " + figure(brightest, 2) +
@@ -385,14 +458,15 @@ void measured_sky(const CloudsOptions& options, const NetworkBuses& network, Sce
             for (int bus = 0; bus < out.table.buses; ++bus) {
                 Stored& value = out.table.thousandths[static_cast<std::size_t>(row) * static_cast<std::size_t>(out.table.buses) +
                                                       static_cast<std::size_t>(bus)];
-                value = clear > 0 ? stored(thousandths(static_cast<double>(value) / 1000 / clear)) : 0;
+                value = clear > 0 ? stored(thousandths(std::clamp(static_cast<double>(value) / 1000 / clear, 0.0, brightest_index)))
+                                  : 0;
             }
         }
         if (dark > 0)
             out.notes.push_back(std::to_string(dark) + (dark == 1 ? " row" : " rows") + " of " +
                                 options.sensor_clear_sky->string() + " had a clear sky of 0 (the sun down): their index is 0.");
     }
-    if (window.clock || options.start)
+    if (window.clock || options.start || options.site)
         out.header.start = options.start.value_or(0) + window.first;
     // The field the table was made from, for pictures to shade the map by.
     SkyField field = sky_field(series, sky);
@@ -408,6 +482,8 @@ void measured_sky(const CloudsOptions& options, const NetworkBuses& network, Sce
                            " degrees";
     if (options.sensor_clear_sky)
         out.header.made_from += ", over the clear sky of " + options.sensor_clear_sky->filename().string();
+    else if (course_divides(options))
+        out.header.made_from += ", over the clear sky of the sun's course at its site";
     out.track = track_text(drift.track, out.header.made_from, drift.decimals);
     double earliest = HUGE_VAL, latest = -HUGE_VAL;
     for (const Place& bus : network.places) {
@@ -543,6 +619,25 @@ CloudsOptions parse_clouds_options(CommandLine& line)
             options.sensor_window = line.value();
         } else if (arg == "--clear-sky") {
             options.clear_sky = line.value();
+        } else if (arg == "--site") {
+            const std::string text = line.value();
+            options.site = site_of(text);
+            if (!options.site)
+                line.usage_error("--site takes LAT,LON or LAT,LON,ELEVATION: degrees north from -90 to 90, degrees "
+                                 "east from -180 to 180 and metres above the sea from -500 to 9000, not '" + text + "'");
+        } else if (arg == "--date") {
+            const std::string text = line.value();
+            options.date = date_of(text);
+            if (!options.date)
+                line.usage_error("--date takes a day of the calendar as YYYY-MM-DD, from 1900 to 2100, not '" + text + "'");
+        } else if (arg == "--utc-offset") {
+            const std::string text = line.value();
+            options.utc_offset = utc_offset_of(text);
+            if (!options.utc_offset)
+                line.usage_error("--utc-offset takes +HH:MM or -HH:MM, from -14:00 to +14:00 (e.g. -06:00), not '" +
+                                 text + "'");
+        } else if (arg == "--linke-turbidity") {
+            options.linke_turbidity = line.number(1, 10);
         } else if (arg == "--loadshapes") {
             options.loadshapes = line.value();
         } else if (arg == "--all-buses") {
@@ -581,6 +676,14 @@ CloudsOptions parse_clouds_options(CommandLine& line)
     if (options.clear_sky && !options.loadshapes)
         line.usage_error("--clear-sky gives the loadshapes the sun's course over the day (the sun table is the clear-sky "
                          "index): give --loadshapes FILE too");
+    if (options.site && !options.date)
+        line.usage_error("--site needs --date YYYY-MM-DD, the day of the sun's course");
+    if (!options.site && (options.date || options.utc_offset || options.linke_turbidity))
+        line.usage_error(std::string(options.date ? "--date" : options.utc_offset ? "--utc-offset" : "--linke-turbidity") +
+                         " goes with --site LAT,LON, the place of the sun's course");
+    if (options.site && (options.clear_sky || options.sensor_clear_sky))
+        line.usage_error(std::string(options.clear_sky ? "--clear-sky" : "--sensor-clear-sky") +
+                         " and --site are two clear skies: give one");
     if (options.all_buses && !options.loadshapes)
         line.usage_error("--all-buses goes with --loadshapes FILE");
     // Metres and m/s into network units.
@@ -639,6 +742,45 @@ Scenario make_scenario(const CloudsOptions& options)
             throw ScenarioError(options.clear_sky->string() + " has factors up to " + std::to_string(largest) +
                                 ", while 1 is a clear sky: divide measured irradiance by its clear-sky value first");
         out.header.clear_sky = options.clear_sky->filename().string();
+    }
+    if (options.site) {
+        if (!out.header.start)
+            out.header.start = 0.0;  // the course's rows are clock times of the date
+        const CourseOptions course = course_options(options, *out.header.start, options.drift.interval);
+        const std::vector<CourseRow> rows_of_course = sun_course(course, rows);
+        out.factors.clear();
+        double brightest = 0;
+        for (const CourseRow& row : rows_of_course) {
+            out.factors.push_back(row.clear / 1000);  // kW/m2: 1 where a PV system makes its Pmpp
+            brightest = std::max(brightest, row.clear);
+        }
+        out.course = course_text(rows_of_course);
+        out.header.clear_sky = std::string(course_file_name);
+        const std::string where = decimal_text(course.site.latitude, 4) + "," + decimal_text(course.site.longitude, 4);
+        out.notes.push_back("The sun's course at " + where + " on " + date_text(course.date) + " by " + model_name(course) +
+                            ": a clear sky of " + decimal_text(brightest, 0) + " W/m2 at most over the rows, written to " +
+                            (options.folder / course_file_name).string() + "; the loadshapes carry the index times it "
+                            "in kW/m2.");
+        if (!options.utc_offset)
+            out.notes.push_back("No --utc-offset: the local clock is taken as " + offset_text(course.utc_offset) +
+                                ", the longitude's hour; give --utc-offset +HH:MM for the clock of the place "
+                                "(daylight saving time included).");
+        if (brightest == 0) {
+            // The whole day, every five minutes, tells a polar night from rows taken in the night.
+            CourseOptions day = course;
+            day.start = 0;
+            day.interval = 300;
+            const std::vector<CourseRow> whole = sun_course(day, 288);
+            const bool polar = std::all_of(whole.begin(), whole.end(), [](const CourseRow& row) { return row.clear == 0; });
+            out.warnings.push_back(
+                polar ? "the sun stays below the horizon all day at " + where + " on " + date_text(course.date) +
+                            " (a polar night): the clear sky is 0 in every row, and so are the loadshapes and the "
+                            "study's clear-sky twin"
+                      : "the sun is below the horizon in every row, from " + clock_text(rows_of_course.front().local) +
+                            " to " + clock_text(rows_of_course.back().local) + " at " + where + " on " +
+                            date_text(course.date) + ": the clear sky is 0 throughout, and so are the loadshapes and "
+                            "the study's clear-sky twin; check --start and --utc-offset");
+        }
     }
     // The PV systems of an imported circuit: their drawn buses take loadshapes, and the smoothing
     // that matters to a PV study is over them.
@@ -711,7 +853,7 @@ Written write_scenario(const CloudsOptions& options, const Scenario& scenario)
     if (options.loadshapes) {
         shapes.emplace(*options.loadshapes);
         written.shapes = write_loadshapes(scenario.table, header,
-                                          options.clear_sky ? &scenario.factors : nullptr,
+                                          options.clear_sky || options.site ? &scenario.factors : nullptr,
                                           scenario.pv ? &*scenario.pv : nullptr, options.all_buses,
                                           [&](std::string_view piece) {
                                               shapes->write(piece);
@@ -720,6 +862,11 @@ Written write_scenario(const CloudsOptions& options, const Scenario& scenario)
     }
     // A measured sky's field, named with the sky; a field left from an earlier one goes, as the
     // sky it was made for does.
+    std::optional<OutputFile> course;
+    if (!scenario.course.empty()) {
+        course.emplace(options.folder / course_file_name);
+        course->write(scenario.course);
+    }
     std::optional<OutputFile> field;
     if (scenario.field) {
         SkyField named = *scenario.field;
@@ -729,17 +876,18 @@ Written write_scenario(const CloudsOptions& options, const Scenario& scenario)
     }
     // Every file is made in full before any takes its name.
     sun.finish();
-    for (std::optional<OutputFile>* file : {&track, &shapes, &field})
+    for (std::optional<OutputFile>* file : {&track, &shapes, &course, &field})
         if (*file)
             (*file)->finish();
     sun.commit();
-    for (std::optional<OutputFile>* file : {&track, &shapes, &field})
+    for (std::optional<OutputFile>* file : {&track, &shapes, &course, &field})
         if (*file)
             (*file)->commit();
-    if (!scenario.field) {
-        std::error_code error;
+    std::error_code error;
+    if (!scenario.field)
         fs::remove(options.folder / sky_field_name, error);
-    }
+    if (scenario.course.empty())
+        fs::remove(options.folder / course_file_name, error);
     if (sky_before && *sky_before != header.sky_fingerprint)
         written.stale = study_files(options.folder);
     return written;
@@ -760,7 +908,9 @@ std::vector<std::string> report(const CloudsOptions& options, const Scenario& sc
         lines.push_back("Wrote " + options.loadshapes->string() + megabytes(written.shapes_bytes) + ": " +
                         std::to_string(written.shapes) + (written.shapes == 1 ? " loadshape" : " loadshapes") + " of " +
                         std::to_string(table.rows) + " points" +
-                        (options.clear_sky ? ", the index times the clear-sky factors" : "") +
+                        (options.clear_sky ? ", the index times the clear-sky factors"
+                         : options.site ? ", the index times the sun's course in kW/m2"
+                                        : "") +
                         ", and clear_sky, the same rows under a clear sky, for the study's twin");
     lines.insert(lines.end(), scenario.notes.begin(), scenario.notes.end());
     std::error_code error;

@@ -11,6 +11,7 @@
 #include "core/clock.hpp"
 #include "model/sky_field.hpp"
 #include "scenario/drift.hpp"
+#include "scenario/sun_course.hpp"
 #include "scenario/sun_model.hpp"
 
 namespace umbrascope {
@@ -20,6 +21,9 @@ class CommandLine;
 namespace umbrascope::scenario {
 
 extern const char* const clouds_usage;
+
+// The sun's course row by row, written beside the sun table with --site.
+inline constexpr std::string_view course_file_name = "cloud_clear_sky.csv";
 
 // The rows a sky may have: a day at one second many times over. (The window and the exporter
 // keep their own limits, and say so when a table passes them.)
@@ -45,6 +49,10 @@ struct CloudsOptions {
     std::vector<std::string> sensor_options;
     std::optional<double> start;               // --start, seconds after midnight
     std::optional<std::filesystem::path> clear_sky;
+    std::optional<Site> site;                  // --site: the sun's course at this place
+    std::optional<CivilDate> date;
+    std::optional<double> utc_offset;          // seconds the local clock is ahead of universal time
+    std::optional<double> linke_turbidity;
     std::optional<std::filesystem::path> loadshapes;
     bool all_buses = false;
     bool force = false;
@@ -60,7 +68,8 @@ struct Scenario {
     SunTable table;
     SunHeader header;
     std::string track;                           // the track file's text; empty with --from-track
-    std::vector<double> factors;                 // clear-sky factors, with --clear-sky
+    std::vector<double> factors;                 // clear-sky factors, with --clear-sky or --site
+    std::string course;                          // the sun's course row by row, with --site
     std::optional<std::vector<PvSystem>> pv;     // the circuit's PV systems, where the import named them
     int connections = 0;                         // of the network
     std::string summary;                         // what the sky was made from

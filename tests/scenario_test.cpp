@@ -13,6 +13,7 @@
 #include "scenario/command.hpp"
 #include "scenario/drift.hpp"
 #include "scenario/sensor.hpp"
+#include "scenario/sun_course.hpp"
 #include "test_support.hpp"
 
 namespace umbrascope::scenario {
@@ -415,6 +416,49 @@ TEST(Sensor, TheCommandTakesFeetAnyLetterCaseAWindowAClockAndAClearSky)
     for (const std::string& note : clear.notes)
         told = told || note.find("1 sample of") != std::string::npos;
     EXPECT_TRUE(told);
+}
+
+TEST(Sensor, TheSunsCourseMakesTheIndexAndCarriesTheLoadshapes)
+{
+    const CloudsRun run("1000");
+    const std::vector<std::string> common{"--units", "ft", "--wind", "10,270", "--sensor-interval", "1", "--sensor-at",
+                                          "a", "--force", "--site", "39.74,-104.99,1609", "--date", "2026-06-21",
+                                          "--utc-offset", "-06:00", "--start", "12:00:00"};
+    CourseOptions course;
+    course.site = {39.74, -104.99, 1609};
+    course.date = {2026, 6, 21};
+    course.utc_offset = -6 * 3600;
+    course.start = 12 * 3600;
+    const std::vector<CourseRow> expected = sun_course(course, 121);
+    // With --sensor-scale the series is the index; the course only gives the loadshapes their power.
+    std::vector<std::string> args = common;
+    args.insert(args.end(), {"--sensor-scale", "1", "--from-sensor"});
+    const scenario::Scenario scaled = run.make(args);
+    ASSERT_EQ(scaled.factors.size(), 121U);
+    EXPECT_EQ(scaled.table.at(60, 0), 1000);
+    for (const int row : {0, 60, 120})
+        EXPECT_DOUBLE_EQ(scaled.factors[static_cast<std::size_t>(row)], expected[static_cast<std::size_t>(row)].clear / 1000);
+    EXPECT_EQ(*scaled.header.start, 12 * 3600);
+    EXPECT_EQ(scaled.header.clear_sky, "cloud_clear_sky.csv");
+    EXPECT_EQ(scaled.course, course_text(expected));
+    // Without it the series is W/m2 over the clear sky at each sample's own time.
+    args = common;
+    args.push_back("--from-sensor");
+    const scenario::Scenario divided = run.make(args);
+    for (const int row : {5, 60, 119})
+        EXPECT_EQ(divided.table.at(row, 0),
+                  thousandths((row <= 20 ? 0.2 : 1) / expected[static_cast<std::size_t>(row)].clear)) << row;
+    // At night the clear sky is 0 and so is the index, and the summary says how often.
+    args[args.size() - 2] = "02:00:00";
+    const scenario::Scenario night = run.make(args);
+    EXPECT_EQ(night.table.at(60, 0), 0);
+    bool told = false;
+    for (const std::string& note : night.notes)
+        told = told || note.find("121 samples of the sun's course at --site had a clear sky of 0") != std::string::npos;
+    EXPECT_TRUE(told);
+    ASSERT_EQ(night.warnings.size(), 1U);  // two minutes of the night are no polar night
+    EXPECT_NE(night.warnings[0].find("the sun is below the horizon in every row, from 02:00:00 to 02:02:00"), std::string::npos)
+        << night.warnings[0];
 }
 
 TEST(Track, BadTracksNameTheLine)

@@ -138,8 +138,35 @@ refused("has 2913 factors for 3000 rows" "" ${CLOUDS} --force --steps 3000
         --clear-sky ${feeders}/ieee8500/Normalized-1s-2900-pts.CSV --loadshapes ${WORK}/example/shapes.dss ${WORK}/example)
 refused("--clear-sky gives the loadshapes the sun's course" "" ${CLOUDS} --force
         --clear-sky ${feeders}/ieee8500/Normalized-1s-2900-pts.CSV ${WORK}/example)
+# The sun's course: a place on the globe and a day of the calendar, or one line.
+refused("--site takes LAT,LON or LAT,LON,ELEVATION: degrees north from -90 to 90.*not '91,0'" "" ${CLOUDS} --force
+        --site 91,0 --date 2026-01-01 ${WORK}/example)
+refused("--site takes LAT,LON.*not '39.7,-181'" "" ${CLOUDS} --force --site 39.7,-181 --date 2026-01-01 ${WORK}/example)
+refused("--date takes a day of the calendar as YYYY-MM-DD, from 1900 to 2100, not '2026-02-29'" "" ${CLOUDS} --force
+        --site 39.7,-105 --date 2026-02-29 ${WORK}/example)
+refused("--site needs --date YYYY-MM-DD" "" ${CLOUDS} --force --site 39.7,-105 ${WORK}/example)
+refused("--linke-turbidity goes with --site LAT,LON" "" ${CLOUDS} --force --linke-turbidity 3 ${WORK}/example)
+refused("--clear-sky and --site are two clear skies: give one" "" ${CLOUDS} --force --site 39.7,-105 --date 2026-01-01
+        --clear-sky ${feeders}/ieee8500/Normalized-1s-2900-pts.CSV --loadshapes ${WORK}/example/shapes.dss ${WORK}/example)
+refused("--utc-offset takes \\+HH:MM or -HH:MM" "" ${CLOUDS} --force --site 39.7,-105 --date 2026-01-01 --utc-offset 6
+        ${WORK}/example)
+# A polar night is warned of; the course is written, and goes again with a sky made without it.
+run(0 ${CLOUDS} --force --steps 48 --interval 1800 --site 69.65,18.96 --date 2026-12-21 --utc-offset +01:00
+    --linke-turbidity 3 --loadshapes ${WORK}/example/shapes.dss ${WORK}/example)
+file(STRINGS ${WORK}/example/cloud_clear_sky.csv course)
+list(LENGTH course course_lines)
+list(GET course 0 course_head)
+if(NOT err MATCHES "warning: the sun stays below the horizon all day at 69.65,18.96 on 2026-12-21 \\(a polar night\\)"
+   OR NOT out MATCHES "by Ineichen-Perez \\(2002\\), Linke turbidity 3" OR NOT course_lines EQUAL 49
+   OR NOT course_head STREQUAL "row,time,zenith_deg,azimuth_deg,clear_sky_w_m2")
+  message(FATAL_ERROR "a polar night:\n${out}${err}\n${course_head} (${course_lines} lines)")
+endif()
+run(0 ${CLOUDS} --force --steps 48 ${WORK}/example)
+if(EXISTS ${WORK}/example/cloud_clear_sky.csv)
+  message(FATAL_ERROR "the course of the sky before was left beside a sky made without one")
+endif()
 # A table whose last row cannot be run is never written; numbers are numbers.
-refused("--steps takes a whole number from 1 to 32766, not '32767'" "" ${CLOUDS} --force --steps 32767 ${WORK}/example)
+refused("--steps takes a whole number from 1 to 1000000, not '1000001'" "" ${CLOUDS} --force --steps 1000001 ${WORK}/example)
 refused("--wind takes SPEED,FROM: two numbers.*not '200deg,5'" "" ${CLOUDS} --force --wind 200deg,5 ${WORK}/example)
 refused("--core takes a number .*not '500m'" "" ${CLOUDS} --force --core 500m ${WORK}/example)
 refused("--units takes ft, m or km" "" ${CLOUDS} --force --units yards ${WORK}/example)
@@ -281,9 +308,9 @@ endif()
 refused("--from-sensor needs --units" "" ${CLOUDS} --force --from-sensor ${WORK}/pv/sensor.csv ${WORK}/pv/feeder)
 refused("--sensor-at nowhere: no bus of that name" "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${WORK}/pv/sensor.csv
         --sensor-interval 1 --sensor-at nowhere ${WORK}/pv/feeder)
-refused("one-day-1s-site1.csv: 43200 s of the series make 43201 rows at 1 s a row: past the 32766 rows a run can show; give --interval 2 "
+refused("one-day-1s-site1.csv: 43200 s of the series make 4320001 rows at 0.01 s a row: past the 1000000 rows a sky may have; give --interval 1 "
         "" ${CLOUDS} --force --units m --wind 5,270 --from-sensor ${SOURCE}/tests/data/sky/one-day-1s-site1.csv --sensor-interval 1
-        --sensor-scale 1000 ${WORK}/pv/feeder)
+        --interval 0.01 --sensor-scale 1000 ${WORK}/pv/feeder)
 refused("one-day-1s-site1.csv reaches 499.68, while 1 is a clear sky: give --sensor-scale X" "" ${CLOUDS} --force --units m
         --wind 5,270 --from-sensor ${SOURCE}/tests/data/sky/one-day-1s-site1.csv --sensor-interval 2 ${WORK}/pv/feeder)
 refused("is a folder: give the circuit's entry file in it" "" ${IMPORTER} ${feeders}/ieee8500 ${WORK}/folder)
