@@ -9,6 +9,8 @@
 #include "model/folder_error.hpp"
 #include "study/study.hpp"
 #include "sweep/command.hpp"
+#include "sweep/slices.hpp"
+#include "sweep/cases.hpp"
 
 namespace {
 
@@ -16,8 +18,8 @@ using namespace umbrascope;
 using namespace umbrascope::study;
 namespace fs = std::filesystem;
 
-constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES [--no-twin]
-       umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS]
+constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES [--no-twin] [--slices N [--overlap S]]
+       umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS] [--whole]
        umbrascope-study sweep plan|run|submit|status|gather SWEEP ...   (see umbrascope-study sweep --help)
 
 Runs a time-series power flow of the sky in FOLDER (made by umbrascope-import and
@@ -73,6 +75,19 @@ nothing is written.
 Options:
   --loadshapes SHAPES  (write) the loadshapes file the study redirects after the circuit
   --no-twin          (write) leave out the clear-sky twin: the report then has no clear rows
+  --slices N         (write) also split the run in time into N slices, for a long sky (a day at one
+                     second): FOLDER/slices/cases/sliceNN/study.dss, each solving its own rows after
+                     settling --overlap seconds before them, as the whole run settles at row 1, the
+                     twin too. Run them side by side with umbrascope-study sweep run FOLDER (a local
+                     pool, --jobs at a time) or sweep submit FOLDER (a Slurm job array); read then
+                     stitches their own rows into the same tables and reports as the whole run's,
+                     the overlaps dropped and the control counts added up, and says in
+                     slices_report.csv how far each overlap's last row was from the slice before.
+                     FOLDER/study.dss still runs the whole.
+  --overlap S        (write) seconds each slice runs before its own rows (default 600; at most a
+                     slice's length)
+  --whole            (read) read the whole run's exports in FOLDER/results where the study was
+                     also written in slices
   --results DIR      (read) where the exports are (default FOLDER/results): files named
                      <circuit>_Mon_<monitor>_1.csv or <circuit>_Mon_<monitor>.csv in any letter
                      case, and the run's own study_<sky>_<script>_*.csv
@@ -111,7 +126,9 @@ int main(int argc, char* argv[])
     std::string verb;
     std::optional<fs::path> folder, shapes, results, table;
     std::optional<std::string> units, source;
-    bool no_twin = false;
+    bool no_twin = false, whole = false;
+    std::optional<long> slices;
+    std::optional<double> overlap;
     while (line.next()) {
         if (!line.is_option()) {
             if (verb.empty())
@@ -125,6 +142,13 @@ int main(int argc, char* argv[])
         } else if (line.arg() == "--no-twin") {
             line.flag();
             no_twin = true;
+        } else if (line.arg() == "--slices") {
+            slices = line.whole_number(1, 100000);
+        } else if (line.arg() == "--overlap") {
+            overlap = line.number(0, 86400 * 366);
+        } else if (line.arg() == "--whole") {
+            line.flag();
+            whole = true;
         } else if (line.arg() == "--results") {
             results = line.value();
         } else if (line.arg() == "--table") {
@@ -149,14 +173,26 @@ int main(int argc, char* argv[])
     if (writing && (results || table || units || source))
         line.usage_error(std::string(results ? "--results" : table ? "--table" : units ? "--units" : "--source") +
                          " goes with read");
-    if (!writing && (shapes || no_twin))
-        line.usage_error(std::string(shapes ? "--loadshapes" : "--no-twin") + " goes with write");
+    if (!writing && (shapes || no_twin || slices || overlap))
+        line.usage_error(std::string(shapes ? "--loadshapes" : no_twin ? "--no-twin" : slices ? "--slices" : "--overlap") +
+                         " goes with write");
+    if (overlap && !slices)
+        line.usage_error("--overlap goes with --slices N: the seconds each slice runs before its own rows");
+    if (writing && whole)
+        line.usage_error("--whole goes with read");
+    if (whole && (table || results))
+        line.usage_error(std::string(table ? "--table" : "--results") + " is read whole already: leave out --whole");
     if (table && results)
         line.usage_error("--table and --results are two sources of voltages: give one");
 
     try {
         if (writing) {
-            const WriteResult written = write_study({*folder, *shapes, !no_twin});
+            WriteOptions options{*folder, *shapes, !no_twin};
+            options.slices = static_cast<int>(slices.value_or(0));
+            options.overlap = overlap.value_or(600);
+            const WriteResult written = write_study(options);
+            if (!written.slices.empty())
+                sweep::adopt_slices(fs::absolute(*folder).lexically_normal(), fs::absolute(*shapes).lexically_normal());
             std::printf("Wrote %s: %d monitor%s see%s the %d phase node%s of %d drawn bus%s%s over %d step%s of %s s\n",
                         written.script.string().c_str(), written.monitors, written.monitors == 1 ? "" : "s",
                         written.monitors == 1 ? "s" : "", written.nodes, written.nodes == 1 ? "" : "s", written.drawn,
@@ -177,6 +213,15 @@ int main(int argc, char* argv[])
             std::printf("Next: %srun it in OpenDSS (compile \"%s\"), which writes into %s, then: umbrascope-study read %s\n",
                         written.other_case.empty() ? "" : "make the links the warning below gives, then ",
                         written.script.string().c_str(), written.results.string().c_str(), folder->string().c_str());
+            if (!written.slices.empty()) {
+                const Slice& last = written.slices.back();
+                std::printf("Wrote %zu slices of it into %s, each of about %d rows after %d rows (%s s) of overlap: run "
+                            "them side by side with umbrascope-study sweep run %s (or sweep submit, on a Slurm cluster); "
+                            "then umbrascope-study read %s stitches them (read --whole reads the whole run instead)\n",
+                            written.slices.size(), (*folder / slices_folder_name).string().c_str(),
+                            last.last - last.own + 1, written.overlap_rows, seconds(options.overlap).c_str(),
+                            folder->string().c_str(), folder->string().c_str());
+            }
             std::fflush(stdout);
             if (!written.unseen.empty())
                 std::fprintf(stderr,
@@ -218,7 +263,9 @@ int main(int argc, char* argv[])
                              "circuit from a file that does not run them\n",
                              first_names(written.displays, 3).c_str());
         } else {
-            const ReadResult read = read_study({*folder, results, table, units, source});
+            ReadOptions options{*folder, results, table, units, source};
+            options.whole = whole;
+            const ReadResult read = read_study(options);
             for (const fs::path& path : read.written)
                 std::printf("Wrote %s\n", path.string().c_str());
             for (const std::string& text : read.summary)
@@ -232,6 +279,8 @@ int main(int argc, char* argv[])
     } catch (const WriteError& error) {
         line.fail(error.what());
     } catch (const FolderError& error) {
+        line.fail(error.what());
+    } catch (const sweep::SweepError& error) {
         line.fail(error.what());
     }
     return 0;

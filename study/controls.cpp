@@ -126,7 +126,7 @@ int settle_rows(const fs::path& file, const MonitorColumns& columns, const Sky& 
                          std::to_string(sky.rows) + " steps of the study make " + std::to_string(settle + sky.rows) +
                          ": the file was cut short, its run stopped before the end; run the study in OpenDSS again");
     for (int i = 0; i < rows; ++i) {
-        const double expected = (i < settle ? 1 : i - settle + 1) * sky.interval;
+        const double expected = ((i < settle ? 1 : i - settle + 1) + sky.first_row - 1) * sky.interval;
         if (std::fabs(columns.times[static_cast<std::size_t>(i)] - expected) > 1e-3 + 1e-7 * expected)
             throw StudyError(file.string() + ": row " + std::to_string(i + 1) + " is at " +
                              decimal_text(columns.times[static_cast<std::size_t>(i)], 6) + " s where the study puts it at " +
@@ -175,7 +175,7 @@ std::vector<MonitorColumns> read_all_columns(const std::vector<fs::path>& files,
 }
 
 ControlsRun read_run(const ResultsFolder& results, const std::string& run, const std::vector<ControlWatch>& watches,
-                     const Sky& sky, bool clear)
+                     const Sky& sky, bool clear, int skip)
 {
     ControlsRun out;
     const auto own = [&](const std::string& name, const char* what) {
@@ -211,7 +211,11 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
         const MonitorColumns& columns = read[w];
         const bool control = watch.kind == "regcontrol" || watch.kind == "capcontrol";
         const int settle = settle_rows(*file, columns, sky, control);
+        if (sky.rows <= skip)
+            throw StudyError(file->string() + " holds no row after the overlap's " + std::to_string(skip));
         if (control) {
+            // The run's own rows, after the settle and the overlap.
+            const auto own = static_cast<std::size_t>(settle + skip);
             std::vector<int> states(columns.rows());
             ControlCounts counts;
             if (watch.kind == "regcontrol") {
@@ -232,7 +236,7 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                     states[i] = r.position + static_cast<int>(std::lround((columns.at(i, tap.front()) - r.tap) / r.step));
                 if (r.lowest && r.highest) {
                     int at_limit = 0;
-                    for (std::size_t i = static_cast<std::size_t>(settle); i < states.size(); ++i)
+                    for (std::size_t i = own; i < states.size(); ++i)
                         at_limit += states[i] <= *r.lowest || states[i] >= *r.highest ? 1 : 0;
                     counts.rows_at_limit = at_limit;
                 }
@@ -244,7 +248,7 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                     for (const std::size_t s : steps)
                         states[i] += static_cast<int>(std::lround(columns.at(i, s)));
                 // Each capacitor step that switches counts, however many switch at once.
-                for (std::size_t i = static_cast<std::size_t>(settle); i < states.size(); ++i) {
+                for (std::size_t i = own; i < states.size(); ++i) {
                     int switched = 0;
                     for (const std::size_t s : steps)
                         switched += static_cast<int>(std::lround(std::fabs(columns.at(i, s) - columns.at(i - 1, s))));
@@ -254,14 +258,16 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
             }
             ControlSeries series{watch.kind, watch.name, watch.element, watch.drawn_bus,
                                  states[static_cast<std::size_t>(settle - 1)], {}, std::nullopt, {}};
-            series.rows.assign(states.begin() + settle, states.end());
+            series.rows.assign(states.begin() + static_cast<std::ptrdiff_t>(own), states.end());
             counts.start = series.settle;
             // Over the state the settle came to and every step; the settle's own solves on the way
-            // there are the solver's, not the run's.
-            counts.min = *std::min_element(states.begin() + settle - 1, states.end());
-            counts.max = *std::max_element(states.begin() + settle - 1, states.end());
+            // there are the solver's, not the run's. A slice's overlap is the slice before's.
+            const auto from = states.begin() + static_cast<std::ptrdiff_t>(skip == 0 ? own - 1 : own);
+            counts.min = *std::min_element(from, states.end());
+            counts.max = *std::max_element(from, states.end());
+            out.before_own.push_back(states[own - 1]);
             if (watch.kind == "regcontrol")
-                for (std::size_t i = static_cast<std::size_t>(settle); i < states.size(); ++i)
+                for (std::size_t i = own; i < states.size(); ++i)
                     if (states[i] != states[i - 1]) {
                         ++counts.steps_changed;
                         counts.changes += std::abs(states[i] - states[i - 1]);
@@ -285,15 +291,16 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                 total += columns.at(row, i);
             return -total;
         };
+        const auto first = static_cast<std::size_t>(skip);
         if (watch.kind == "head") {
-            for (std::size_t i = 0; i < columns.rows(); ++i) {
+            for (std::size_t i = first; i < columns.rows(); ++i) {
                 head_kw.values.push_back(sum(i, p));
                 head_kvar.values.push_back(sum(i, q));
             }
         } else {
-            pv_kw.values.resize(columns.rows(), 0.0);
-            for (std::size_t i = 0; i < columns.rows(); ++i)
-                pv_kw.values[i] += sum(i, p);
+            pv_kw.values.resize(columns.rows() - first, 0.0);
+            for (std::size_t i = first; i < columns.rows(); ++i)
+                pv_kw.values[i - first] += sum(i, p);
             any_pv = true;
         }
     }
@@ -309,13 +316,13 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
 }  // namespace
 
 ControlsRead read_controls(const ResultsFolder& results, const std::string& run, const std::vector<ControlWatch>& watches,
-                           const Sky& sky)
+                           const Sky& sky, int skip)
 {
     ControlsRead read;
-    read.sky = read_run(results, run, watches, sky, false);
+    read.sky = read_run(results, run, watches, sky, false, skip);
     const bool twin = !watches.empty() && !watches.front().clear_monitor.empty();
     if (twin)
-        read.clear = read_run(results, run, watches, sky, true);
+        read.clear = read_run(results, run, watches, sky, true, skip);
     return read;
 }
 

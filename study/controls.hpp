@@ -41,6 +41,7 @@ struct ControlsRun {
     std::vector<std::string> moving;      // controls still moving at the settle's end
     std::string settle_status;            // "SOLVED", "UnSolved", ... from the engine's summary
     int settle_iterations = 0;            // control iterations of the settle's last solve
+    std::vector<int> before_own;          // each control's state in the row before the run's own rows
 };
 
 struct ControlsRead {
@@ -50,8 +51,10 @@ struct ControlsRead {
 
 // Reads what the run recorded. Throws StudyError for an export that is missing, cut short, of
 // another run's rows, or that disagrees with the engine's export of the taps.
+// A slice of a run solves `skip` rows of its overlap before its own: they settle its controls
+// and are left out of its rows and counts.
 [[nodiscard]] ControlsRead read_controls(const ResultsFolder& results, const std::string& run,
-                                         const std::vector<ControlWatch>& watches, const Sky& sky);
+                                         const std::vector<ControlWatch>& watches, const Sky& sky, int skip = 0);
 
 // controls_report.csv: "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,
 // changes_per_hour,reverse_s" (kwh: the energy of head_kw and pv_kw over the run; changes_per_hour: a

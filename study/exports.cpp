@@ -329,7 +329,7 @@ MonitorColumns read_monitor_columns(const fs::path& file, const std::function<bo
     return out;
 }
 
-void read_monitor(const fs::path& file, int rows, double interval, const std::vector<int>& conductors,
+void read_monitor(const fs::path& file, int rows, double interval, int first_row, const std::vector<int>& conductors,
                   std::vector<double>& volts, std::vector<bool>& found, std::vector<char>& buffer)
 {
     read_whole(file, buffer);
@@ -405,10 +405,10 @@ void read_monitor(const fs::path& file, int rows, double interval, const std::ve
                       !take_number(++q, eol, seconds)))
             throw bad("not a row of numbers");
         const double at = hour * 3600 + seconds;
-        const double expected = (row + 1) * interval;
+        const double expected = (row + first_row) * interval;
         if (timed && std::fabs(at - expected) > 1e-3 + 1e-7 * expected)
             throw bad("row " + std::to_string(row + 1) + " is at " + std::to_string(at) + " s, where row " +
-                      std::to_string(row + 1) + " of the sun table is one step of " + std::to_string(interval) +
+                      std::to_string(row + first_row) + " of the sun table is one step of " + std::to_string(interval) +
                       " s after it, at " + std::to_string(expected) +
                       " s: the study was run for another sky; write it and run it again");
         int field = timed ? 1 : 0;

@@ -76,9 +76,9 @@ struct MonitorColumns {
 
 // Reads a monitor export's voltage magnitudes, reusing `buffer`: volts[row x conductors.size() + i]
 // is conductor conductors[i] (from 1) in row `row` (from 0), and found[i] says whether the file
-// has it at all. Checks that it has `rows` rows, one step of `interval` seconds apart from the
-// first one step in. Throws StudyError naming the file, also for a file without any voltage.
-void read_monitor(const std::filesystem::path& file, int rows, double interval, const std::vector<int>& conductors,
+// has it at all. Checks that it has `rows` rows, one step of `interval` seconds apart, the first at
+// row `first_row`'s time (`first_row` steps in). Throws StudyError naming the file, also for a file without any voltage.
+void read_monitor(const std::filesystem::path& file, int rows, double interval, int first_row, const std::vector<int>& conductors,
                   std::vector<double>& volts, std::vector<bool>& found, std::vector<char>& buffer);
 
 }  // namespace umbrascope::study

@@ -50,6 +50,7 @@ struct Sky {
     std::string units;                  // one network unit ("ft", "m", "km"), "" when not told
     std::vector<std::string> header;    // its six header lines
     std::string fingerprint;            // of the whole file
+    int first_row = 1;                  // the row a run's first step solves: 1 but in a slice of the run
 };
 // Reads the sun table of `folder`. The interval comes from its header ("One row every 10 seconds")
 // or else from its first two times. Throws StudyError.

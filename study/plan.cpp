@@ -370,6 +370,10 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
 {
     const std::string interval = decimal_text(facts.interval, 6);
     const std::string rows = std::to_string(facts.rows);
+    // The engine's clock one step before the first row: a Solve steps on, then solves.
+    const double before = (facts.first_row - 1) * facts.interval;
+    const double hours = std::floor(before / 3600 + 1e-9);
+    const std::string time = "Set Time=(" + decimal_text(hours, 0) + "," + decimal_text(before - hours * 3600, 6) + ")\n";
     const bool off = facts.control_mode == "off";
     // The circuit's own control mode holds through the study: Off stays off; otherwise the settle
     // acts at once (Static) and the series in the circuit's mode, Time where it sets none.
@@ -389,7 +393,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "! It solves " + rows + (facts.rows == 1 ? " step of " : " steps of ") + interval +
            " s, one a row of the sun table, and writes what its\n";
     out += "! monitors saw into " + facts.results.string() + ", from where\n";
-    out += "!     umbrascope-study read " + facts.folder.string() + "\n";
+    out += "!     umbrascope-study read " + (facts.study_folder.empty() ? facts.folder : facts.study_folder).string() + "\n";
     out += "! brings the lowest and highest voltage of every drawn bus, row by row, beside the sun table, and\n";
     out += "! what the regulators, the capacitors and the feeder's head did.\n";
     out += "! For the sky of its sun table, fingerprint " + facts.sky_fingerprint + "\n";
@@ -397,6 +401,8 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "! Every export of this script is named " + facts.run + "_...: read takes those of this script alone.\n";
     if (facts.twin_voltages)
         out += std::string(twin_voltages_mark) + "\n";
+    if (!facts.slice_mark.empty())
+        out += facts.slice_mark + "\n";
     if (!facts.shared.empty())
         out += std::string(shared_monitors_mark) + facts.shared.string() + "\n";
     out += "\n";
@@ -423,7 +429,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
                 out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
                        " terminal=" + std::to_string(watch.terminal) + (watch.kind == "regcontrol" ? " mode=2\n" : " mode=6\n");
         for (int solve = 0; solve < settle_solves; ++solve)
-            out += "Set Time=(0,0)\nSolve\n";
+            out += time + "Solve\n";
         out += "Export Summary " + quoted_path(settle_summary_name(facts.run, clear)) + "\n";
         if (!clear)
             out += "Export Voltages " + quoted_path(voltages_export_name(facts.run)) + "\n";
@@ -438,7 +444,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     };
     const auto series = [&] {
         out += "Set Number=" + rows + "\n";
-        out += "Set Time=(0,0)\n";
+        out += time;
         out += "Set ControlMode=" + series_mode + "\n";
         out += "Solve\n";
     };
@@ -480,7 +486,9 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "\n";
 
     out += "! 4. The time series: " + rows + (facts.rows == 1 ? " step of " : " steps of ") + interval +
-           " s. Monitor row k is sun-table row k, the first\n";
+           (facts.first_row == 1 ? std::string(" s. Monitor row k is sun-table row k, the first\n")
+                                 : " s. Monitor row k is sun-table row k + " + std::to_string(facts.first_row - 1) +
+                                       ", the first\n");
     out += "!    one step in, as a loadshape's point k is. The controls act step by step in ControlMode=" + series_mode + ";\n";
     out += "!    to change it, change its line here (a Set Mode line would set it to Time again).\n";
     out += "!    The loads keep the circuit's own loadshapes: in this mode a load follows its duty= shape,\n";
@@ -511,6 +519,8 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
         exports(true);
         out += "\n";
     }
+    if (!facts.slice_export.empty())
+        out += "Export Summary " + quoted_path(facts.slice_export) + "\n";
     out += "! " + std::string(facts.twin ? "7" : "6") + ". The run is whole: umbrascope-study read takes its exports only where this is there.\n";
     out += "Export Summary " + quoted_path(end_marker_name(facts.run)) + "\n";
     return out;

@@ -86,6 +86,10 @@ struct ScriptFacts {
     std::string after_shapes;     // lines after the loadshapes' Redirect (a case's PV systems' duty)
     bool twin_voltages = false;   // the clear-sky twin records the voltages too
     std::filesystem::path shared; // where the voltage monitors' files are, shared by a sweep's cases; "" inline
+    int first_row = 1;            // the sun-table row the series begins at: 1 but in a slice of the run
+    std::string slice_mark;       // the line that names a slice of the run, and what it is; "" for a whole run
+    std::string slice_export;     // a slice's export of which rows it ran, last but the end's
+    std::filesystem::path study_folder;  // the study a slice is of, which read takes
 };
 
 // The lines that make the voltage monitors, or export them, under the sky or its clear twin.

@@ -10,6 +10,7 @@
 #include <queue>
 #include <thread>
 
+#include "core/csv.hpp"
 #include "core/fingerprint.hpp"
 #include "core/run_state.hpp"
 #include "core/words.hpp"
@@ -503,9 +504,39 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
             print.add(*text);
         result.run = "study_" + sky.fingerprint.substr(0, 8) + "_" + print.text().substr(0, 8);
     }
+    // The run split in time: a script a slice, each in a folder of its own, of the same run and
+    // its monitors, and the slicing that read stitches them by.
+    std::vector<std::pair<fs::path, std::string>> slice_scripts;
+    Slicing slicing;
+    if (one == nullptr && study.options.slices > 0) {
+        result.overlap_rows = static_cast<int>(std::ceil(study.options.overlap / sky.interval - 1e-9));
+        slicing.slices = plan_slices(sky.rows, study.options.slices, result.overlap_rows);
+        const int count = static_cast<int>(slicing.slices.size());
+        for (const Slice& slice : slicing.slices) {
+            ScriptFacts part = facts;
+            const fs::path at = slice_folder(folder, slice.number, count);
+            part.folder = at;
+            part.study_folder = folder;
+            part.results = at / results_name;
+            part.first_row = slice.first;
+            part.rows = slice.last - slice.first + 1;
+            part.slice_mark = std::string(slice_mark) + folder.string() + ": slice " + std::to_string(slice.number) +
+                              " of " + std::to_string(count) + ", rows " + std::to_string(slice.own) + " to " +
+                              std::to_string(slice.last) + " its own, from row " + std::to_string(slice.first) + " (" +
+                              std::to_string(slice.own - slice.first) + " rows of overlap before them)";
+            part.slice_export = slice_export_name(std::string(run_placeholder), slice);
+            slice_scripts.emplace_back(at, script_text(part, study.plan, watches));
+        }
+    }
     script = replaced(script, run_placeholder, result.run);
     map = replaced(map, run_placeholder, result.run);
     controls = replaced(controls, run_placeholder, result.run);
+    for (auto& [at, text] : slice_scripts)
+        text = replaced(text, run_placeholder, result.run);
+    slicing.run = result.run;
+    slicing.rows = sky.rows;
+    slicing.overlap_s = study.options.overlap;
+    result.slices = slicing.slices;
 
     std::error_code error;
     fs::create_directories(result.results, error);
@@ -522,6 +553,20 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     }
     written.emplace_back(folder / controls_map_name);
     written.back().write(controls);
+    for (const auto& [at, text] : slice_scripts) {
+        fs::create_directories(at / results_name, error);
+        if (error)
+            throw WriteError("cannot make the slice's results folder " + (at / results_name).string() + ": " +
+                             error.message());
+        written.emplace_back(at / script_name);
+        written.back().write(text);
+        written.emplace_back(at / controls_map_name);
+        written.back().write(controls);
+    }
+    if (!slice_scripts.empty()) {
+        written.emplace_back(folder / slices_folder_name / slicing_name);
+        written.back().write(slicing_text(slicing));
+    }
     // A sweep writes many cases, then makes them durable at once.
     if (one != nullptr) {
         for (OutputFile& file : written)
@@ -530,6 +575,19 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
             file.commit(false);
     } else {
         commit_all(written);
+        // Slices of an earlier writing are of another run: they go, with their results.
+        const fs::path slices = folder / slices_folder_name;
+        if (slice_scripts.empty()) {
+            fs::remove_all(slices, error);
+        } else {
+            std::vector<fs::path> stale;
+            for (const fs::directory_entry& entry : fs::directory_iterator(slices / "cases", error))
+                if (std::none_of(slice_scripts.begin(), slice_scripts.end(),
+                                 [&](const auto& made) { return made.first.filename() == entry.path().filename(); }))
+                    stale.push_back(entry.path());
+            for (const fs::path& path : stale)
+                fs::remove_all(path, error);
+        }
     }
     result.monitors = static_cast<int>(study.plan.monitors.size());
     result.drawn = study.plan.drawn;
@@ -549,6 +607,129 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
         result.missing.push_back(missing.site.text() + ": " + missing.looked.string());
     return result;
 }
+
+namespace {
+
+// A slice the sweep's worker ran: whole, and of the slicing the study records, or refused.
+ReadResult check_slice(const fs::path& folder, const fs::path& out, const std::string& mark, const std::string& run,
+                       const std::string& circuit)
+{
+    const std::size_t at = mark.find(": slice ");
+    const std::optional<double> number =
+        at == std::string::npos ? std::nullopt : number_of(mark.substr(at + 8, mark.find(' ', at + 8) - at - 8));
+    const std::optional<Slicing> slicing = read_slicing(folder);
+    if (!number || !slicing || *number < 1 || *number > static_cast<double>(slicing->slices.size()) ||
+        slicing->run != run)
+        throw StudyError((out / script_name).string() + " is not a slice of the study " + folder.string() +
+                         " records now: write the study again with --slices, then run its slices");
+    const Slice& slice = slicing->slices[static_cast<std::size_t>(*number) - 1];
+    const ResultsFolder results(out / results_name, circuit);
+    refuse_unless_whole(results, run, circuit, out, false);
+    if (!results.named(slice_export_name(run, slice)))
+        throw StudyError(results.folder().string() + " holds the exports of another slicing of the study, not of rows " +
+                         std::to_string(slice.first) + " to " + std::to_string(slice.last) + ": run the slice again");
+    ReadResult result;
+    result.summary.push_back("Slice " + std::to_string(slice.number) + " of " + std::to_string(slicing->slices.size()) +
+                             ": rows " + std::to_string(slice.first) + " to " + std::to_string(slice.last) +
+                             " exported whole; umbrascope-study read " + folder.string() + " stitches the slices");
+    return result;
+}
+
+struct SlicesRead {
+    FromMonitors first;                    // the whole run's tables, and what the first slice told
+    std::optional<ControlsRead> controls;
+    std::optional<VoltageTables> clear;
+    std::vector<std::string> summary;
+    std::string report;                    // slices_report.csv
+};
+
+// Every slice's own rows into the whole run's tables, the overlap of each dropped and the control
+// counts added up, and what each boundary says of the overlap. Refuses a slice not run whole, or
+// run for another slicing, naming it and the command that runs it.
+SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std::string& circuit,
+                       const std::string& run, const std::vector<Monitor>& monitors,
+                       const std::vector<ControlWatch>& watches, const Drawn& drawn, const Sky& sky, bool twin_voltages)
+{
+    const int count = static_cast<int>(slicing.slices.size());
+    if (slicing.rows != sky.rows)
+        throw StudyError((folder / slices_folder_name / slicing_name).string() + " slices " +
+                         std::to_string(slicing.rows) + " rows, the sun table has " + std::to_string(sky.rows) +
+                         ": write the study again with --slices, then run its slices");
+    Stitch stitch(slicing, static_cast<int>(drawn.names.size()));
+    std::vector<Boundary> boundaries;
+    SlicesRead out;
+    const std::string run_them = "umbrascope-study sweep run " + folder.string();
+    for (const Slice& slice : slicing.slices) {
+        const fs::path at = slice_folder(folder, slice.number, count);
+        const std::string which = "slice " + std::to_string(slice.number) + " of " + std::to_string(count);
+        std::error_code error;
+        if (!fs::is_directory(at / results_name, error))
+            throw StudyError(which + " has no results (" + (at / results_name).string() + "): run the slices, " + run_them);
+        const ResultsFolder results(at / results_name, circuit);
+        try {
+            refuse_unless_whole(results, run, circuit, at, false);
+        } catch (const StudyError& failure) {
+            throw StudyError(which + " is not whole: " + failure.what() + "; or run the slices, " + run_them);
+        }
+        if (!results.named(slice_export_name(run, slice)))
+            throw StudyError(which + " (" + results.folder().string() + ") holds the exports of another slicing of the "
+                             "study, not of its rows " + std::to_string(slice.first) + " to " +
+                             std::to_string(slice.last) + ": run the slices again, " + run_them);
+        const std::optional<fs::path> voltages = results.named(voltages_export_name(run));
+        if (!voltages)
+            throw StudyError(which + " holds no " + voltages_export_name(run) + ": run the slices again, " + run_them);
+        Sky part = sky;
+        part.rows = slice.last - slice.first + 1;
+        part.first_row = slice.first;
+        FromMonitors read = tables_from_monitors(results, monitors, drawn, part, *voltages);
+        stitch.add_voltages(slice, read.tables, false, drawn.names, boundaries);
+        if (slice.number == 1) {
+            read.tables = {};
+            out.first = std::move(read);
+        }
+        stitch.add_controls(slice, read_controls(results, run, watches, part, slice.own - slice.first), boundaries);
+        if (twin_voltages) {
+            std::vector<Monitor> clear = monitors;
+            for (Monitor& monitor : clear)
+                monitor.name = clear_voltage_monitor(monitor.name);
+            stitch.add_voltages(slice, tables_from_monitors(results, clear, drawn, part, *voltages).tables, true,
+                                drawn.names, boundaries);
+        }
+    }
+    out.first.tables = std::move(stitch.voltages(false));
+    if (twin_voltages)
+        out.clear = std::move(stitch.voltages(true));
+    out.controls = std::move(stitch.controls());
+    std::sort(boundaries.begin(), boundaries.end(), [](const Boundary& a, const Boundary& b) { return a.row < b.row; });
+    out.report = "boundary_row,time,largest_difference_pu,bus,controls_differing\n";
+    double largest = 0;
+    std::string where;
+    int taps = 0;
+    for (const Boundary& b : boundaries) {
+        std::string controls;
+        for (const std::string& c : b.controls)
+            controls += (controls.empty() ? "" : "; ") + c;
+        append_csv_row(out.report, {std::to_string(b.row), row_time(sky, b.row), decimal_text(b.volts, 4), b.bus, controls});
+        if (b.volts > largest || where.empty()) {
+            largest = b.volts;
+            where = "bus " + b.bus + " at row " + std::to_string(b.row) + " (" + row_time(sky, b.row) + ")";
+        }
+        taps += b.controls.empty() ? 0 : 1;
+    }
+    std::string line = "Stitched " + std::to_string(count) + (count == 1 ? " slice" : " slices") + " of the run, " +
+                       decimal_text(slicing.overlap_s, 3) + " s of overlap before each";
+    if (!boundaries.empty())
+        line += ": where an overlap ends, it differed from the slice before by at most " + decimal_text(largest, 4) +
+                " pu (" + where + "), and " +
+                (taps == 0 ? std::string("every regulator's tap and capacitor's steps were the same")
+                           : "the controls differed at " + std::to_string(taps) + " of the " +
+                                 std::to_string(boundaries.size()) + " boundaries") +
+                "; " + std::string(slices_report_name) + " says at each";
+    out.summary.push_back(line + ".");
+    return out;
+}
+
+}  // namespace
 
 ReadResult read_study(const ReadOptions& options)
 {
@@ -571,6 +752,8 @@ ReadResult read_study(const ReadOptions& options)
     std::optional<ControlsRead> controls;
     std::vector<ControlWatch> watches;
     std::optional<VoltageTables> clear_tables;
+    std::vector<std::string> slices_summary;
+    std::string slices_report;
     if (options.table) {
         FromTable read = tables_from_wide(*options.table, drawn, sky);
         if (read.columns == 0)
@@ -626,9 +809,21 @@ ReadResult read_study(const ReadOptions& options)
             throw StudyError(script_path.string() + " was written by an earlier umbrascope-study, whose exports name no run: "
                              "write the study again (umbrascope-study write " + folder.string() +
                              " --loadshapes SHAPES), run it in OpenDSS, then read it");
-        const ResultsFolder results(options.results.value_or(out / results_name),
-                                    record && !options.results ? record->circuit : std::string());
-        refuse_unless_whole(results, run, record ? record->circuit : std::string(), out, options.results.has_value());
+        const std::string circuit = record ? record->circuit : std::string();
+        // A slice of a study split in time, run by the sweep's worker: its exports are checked
+        // whole here, and read with the other slices' when the study is read.
+        if (const std::size_t at = script.find(slice_mark); at != std::string::npos && options.case_folder)
+            return check_slice(folder, out, script.substr(at), run, circuit);
+        std::optional<Slicing> slicing;
+        if (!options.case_folder && !options.whole && !options.results)
+            slicing = read_slicing(folder);
+        if (slicing && slicing->run != run)
+            throw StudyError((folder / slices_folder_name).string() + " holds the slices of another writing of " +
+                             script_path.string() + ": write the study again with --slices, run the slices, then "
+                             "read it (or read the whole run with --whole)");
+        const ResultsFolder results(options.results.value_or(out / results_name), record && !options.results ? circuit : std::string());
+        if (!slicing)
+            refuse_unless_whole(results, run, circuit, out, options.results.has_value());
         // A sweep's case names the folder of the voltage monitors it shares with the others.
         fs::path map_path = out / map_name;
         if (const std::size_t at = script.find(shared_monitors_mark); at != std::string::npos) {
@@ -643,11 +838,23 @@ ReadResult read_study(const ReadOptions& options)
             throw StudyError(map_path.string() + " and " + (out / controls_map_name).string() +
                              " are not of the study.dss beside them (" + run +
                              "): write the study again, run it in OpenDSS, then read it");
-        const std::optional<fs::path> voltages = results.named(voltages_export_name(run));
-        if (!voltages)
-            throw StudyError(results.folder().string() + " holds no " + voltages_export_name(run) +
-                             ", which gives each bus's voltage base: the run of the study did not finish; run it again");
-        FromMonitors read = tables_from_monitors(results, monitors, drawn, sky, *voltages);
+        FromMonitors read;
+        std::optional<fs::path> voltages;
+        if (slicing) {
+            SlicesRead sliced = read_slices(folder, *slicing, circuit, run, monitors, watches, drawn, sky,
+                                            script.find(twin_voltages_mark) != std::string::npos);
+            read = std::move(sliced.first);
+            controls = std::move(sliced.controls);
+            clear_tables = std::move(sliced.clear);
+            slices_summary = std::move(sliced.summary);
+            slices_report = std::move(sliced.report);
+        } else {
+            voltages = results.named(voltages_export_name(run));
+            if (!voltages)
+                throw StudyError(results.folder().string() + " holds no " + voltages_export_name(run) +
+                                 ", which gives each bus's voltage base: the run of the study did not finish; run it again");
+            read = tables_from_monitors(results, monitors, drawn, sky, *voltages);
+        }
         if (!read.no_base.empty())
             result.warnings.push_back(
                 std::to_string(read.no_base.size()) + (read.no_base.size() == 1 ? " bus has" : " buses have") +
@@ -660,16 +867,19 @@ ReadResult read_study(const ReadOptions& options)
                 (read.left_out.size() == 1 ? "column was" : "columns were") +
                 " left out, the engine's conductors there not being the nodes the circuit's script suggests: " +
                 first_names(read.left_out, 4) + " (see " + std::string(map_name) + ")");
-        controls = read_controls(results, run, watches, sky);
-        if (script.find(twin_voltages_mark) != std::string::npos) {
+        if (!slicing)
+            controls = read_controls(results, run, watches, sky);
+        if (!slicing && script.find(twin_voltages_mark) != std::string::npos) {
             std::vector<Monitor> clear = monitors;
             for (Monitor& monitor : clear)
                 monitor.name = clear_voltage_monitor(monitor.name);
             clear_tables = tables_from_monitors(results, clear, drawn, sky, *voltages).tables;
         }
         tables = std::move(read.tables);
-        from = "the OpenDSS monitors in " + results.folder().string() + " (" + run + ")" + ", for the sky fingerprint " +
-               sky.fingerprint;
+        from = slicing ? "the OpenDSS monitors of " + std::to_string(slicing->slices.size()) + " slices of the run in " +
+                             (folder / slices_folder_name).string() + " (" + run + "), stitched"
+                       : "the OpenDSS monitors in " + results.folder().string() + " (" + run + ")";
+        from += ", for the sky fingerprint " + sky.fingerprint;
         const std::string base = "Per unit on each bus's line-to-neutral base, BasekV / sqrt(3) of " + read.voltages_file;
         const std::string of = " of the phase nodes 1, 2 and 3 of the drawn bus and of the customers' buses it stands for";
         base_low = base + "; the lowest" + of;
@@ -731,6 +941,8 @@ ReadResult read_study(const ReadOptions& options)
     }
     if (clear_tables)
         names.push_back(clear_report_name);
+    if (!slices_report.empty())
+        names.push_back(slices_report_name);
     files.reserve(names.size());
     for (const std::string_view name : names) {
         files.emplace_back(out / name);
@@ -762,7 +974,9 @@ ReadResult read_study(const ReadOptions& options)
                                .text(sky.header.size() > 3 ? sky.header[3] : std::string(), sky.times));
         }
         if (clear_tables)
-            files.back().write(report_text(*clear_tables, drawn, sky, distance, km));
+            files[names.size() - (slices_report.empty() ? 1 : 2)].write(report_text(*clear_tables, drawn, sky, distance, km));
+        if (!slices_report.empty())
+            files.back().write(slices_report);
     } catch (...) {
         highest.join();
         throw;
@@ -781,6 +995,7 @@ ReadResult read_study(const ReadOptions& options)
         for (std::string& warning : controls_warnings(*controls))
             result.warnings.push_back(std::move(warning));
     }
+    result.summary.insert(result.summary.end(), slices_summary.begin(), slices_summary.end());
     return result;
 }
 

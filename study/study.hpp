@@ -11,6 +11,7 @@
 
 #include "import/circuit.hpp"
 #include "study/folder.hpp"
+#include "study/slices.hpp"
 
 namespace umbrascope::study {
 
@@ -18,6 +19,8 @@ struct WriteOptions {
     std::filesystem::path folder;
     std::filesystem::path shapes;  // the loadshapes umbrascope-clouds wrote
     bool twin = true;              // the series again under a clear sky
+    int slices = 0;                // also the run split in time into this many slices
+    double overlap = 600;          // seconds each slice runs before its own rows
 };
 
 struct WriteResult {
@@ -42,6 +45,8 @@ struct WriteResult {
     std::vector<std::string> regulators_warned;  // RegControls that cannot regulate as the circuit gives them
     std::vector<std::string> debug_traces;  // elements the circuit gives debugtrace=yes, and where
     std::string run;                      // what names the run's exports
+    std::vector<Slice> slices;            // with --slices: each slice's rows
+    int overlap_rows = 0;
 };
 
 // Throws StudyError, or WriteError for a file that could not be written.
@@ -98,6 +103,7 @@ struct ReadOptions {
     std::optional<std::string> units;               // what one network unit is, for the distances
     std::optional<std::string> source;              // the drawn bus distances are measured from
     std::optional<std::filesystem::path> case_folder;  // a case's study and reports, where not in folder
+    bool whole = false;                             // the whole run's exports, where the study was also sliced
 };
 
 struct ReadResult {

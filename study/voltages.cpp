@@ -176,7 +176,7 @@ FromMonitors tables_from_monitors(const ResultsFolder& results, const std::vecto
         std::vector<bool>& found = found_of[thread];
         for (std::size_t w = groups[g]; w < groups[g + 1]; ++w) {
             const Work& job = work[w];
-            read_monitor(job.file, sky.rows, sky.interval, job.conductors, volts, found, buffers[thread]);
+            read_monitor(job.file, sky.rows, sky.interval, sky.first_row, job.conductors, volts, found, buffers[thread]);
             const std::size_t width = job.conductors.size();
             for (std::size_t i = 0; i < width; ++i) {
                 // A conductor the export lacks, or one that never reads a tenth of what the

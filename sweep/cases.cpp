@@ -14,8 +14,6 @@ namespace umbrascope::sweep {
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::optional<std::string> whole_file(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -28,6 +26,8 @@ std::optional<std::string> whole_file(const fs::path& path)
     return bytes.str();
 }
 
+namespace {
+
 std::string must_read(const fs::path& sweep, std::string_view name)
 {
     const fs::path path = sweep / name;
@@ -39,7 +39,8 @@ std::string must_read(const fs::path& sweep, std::string_view name)
     return std::move(*text);
 }
 
-// "name = value" lines.
+}  // namespace
+
 std::optional<std::string> value_of(std::string_view text, std::string_view name)
 {
     std::optional<std::string> found;
@@ -50,6 +51,8 @@ std::optional<std::string> value_of(std::string_view text, std::string_view name
     });
     return found;
 }
+
+namespace {
 
 template <class F>
 void each_csv_row(std::string_view text, const fs::path& path, std::size_t fields, F&& row)
@@ -191,8 +194,13 @@ std::optional<Status> read_status(const fs::path& folder)
 std::optional<std::string> case_files_fingerprint(const fs::path& folder)
 {
     Fingerprint print;
+    // A slice of a study has no circuit files of its own.
+    std::error_code error;
+    const bool slice = !fs::exists(folder / pv_file_name, error) && !fs::exists(folder / entry_file_name, error);
     for (const std::string_view name : {pv_file_name, entry_file_name, std::string_view("study.dss"),
                                         std::string_view("study_controls.csv")}) {
+        if (slice && (name == pv_file_name || name == entry_file_name))
+            continue;
         const std::optional<std::string> text = whole_file(folder / name);
         if (!text)
             return std::nullopt;

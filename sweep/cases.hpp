@@ -64,6 +64,11 @@ struct Case {
 [[nodiscard]] std::vector<Sky> read_skies(const std::filesystem::path& sweep);
 [[nodiscard]] std::vector<Case> read_cases(const std::filesystem::path& sweep);
 
+// A file's bytes; nothing where it cannot be read.
+[[nodiscard]] std::optional<std::string> whole_file(const std::filesystem::path& path);
+// The value of a "name = value" line of a sweep's record, a case's or a status.
+[[nodiscard]] std::optional<std::string> value_of(std::string_view text, std::string_view name);
+
 [[nodiscard]] std::filesystem::path case_folder(const std::filesystem::path& sweep, const std::string& id);
 
 // A level as cases.csv and messages write it: "45", "12.5".

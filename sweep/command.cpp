@@ -12,6 +12,7 @@
 #include "sweep/gather.hpp"
 #include "sweep/plan.hpp"
 #include "sweep/runner.hpp"
+#include "sweep/slices.hpp"
 #include "sweep/worker.hpp"
 
 namespace umbrascope::sweep {
@@ -245,6 +246,16 @@ int sweep_main(int argc, char* argv[])
     }
     if (verb == "task" && (!task || !list))
         line.usage_error("task needs --task ID and --list FILE, as a submission's script gives them");
+    // A study written with --slices: its slices are the cases.
+    std::optional<fs::path> sliced;
+    if (verb != "plan" && verb != "gather")
+        if (const std::optional<fs::path> slices = slices_sweep(*sweep)) {
+            sliced = sweep;
+            sweep = *slices;
+        }
+    if (verb == "gather" && slices_sweep(*sweep))
+        line.usage_error(sweep->string() + " is a study split in time: umbrascope-study read " + sweep->string() +
+                         " stitches its slices");
 
     try {
         if (verb == "plan") {
@@ -341,6 +352,8 @@ int sweep_main(int argc, char* argv[])
             if (result.failed > 0)
                 std::printf("umbrascope-study sweep status %s names the failed and why; run again to rerun them\n",
                             sweep->string().c_str());
+            else if (sliced)
+                std::printf("Next: umbrascope-study read %s\n", sliced->string().c_str());
             else
                 std::printf("Next: umbrascope-study sweep gather %s\n", sweep->string().c_str());
             return result.failed > 0 ? 1 : 0;
@@ -355,9 +368,13 @@ int sweep_main(int argc, char* argv[])
         options.engine = command;
         options.timeout = timeout.value_or(0);
         options.program = this_program(argv[0]);
+        options.read_after = sliced;
         const Submitted submitted = submit_slurm(*sweep, options);
         if (submitted.cases == 0) {
-            std::printf("Every case is done: umbrascope-study sweep gather %s\n", sweep->string().c_str());
+            if (sliced)
+                std::printf("Every slice is done: umbrascope-study read %s\n", sliced->string().c_str());
+            else
+                std::printf("Every case is done: umbrascope-study sweep gather %s\n", sweep->string().c_str());
             return 0;
         }
         std::string arrays;
@@ -366,11 +383,17 @@ int sweep_main(int argc, char* argv[])
                 arrays += ",";
             arrays += id;
         }
-        std::printf("Submitted %d cases as %d tasks: job array%s %s, then the gather, job %s\n", submitted.cases,
-                    submitted.tasks, submitted.arrays.size() == 1 ? "" : "s", arrays.c_str(), submitted.gather.c_str());
-        std::printf("Watch them with squeue -j %s,%s and umbrascope-study sweep status %s; the gather writes "
-                    "%s/sweep_summary.txt\n",
-                    arrays.c_str(), submitted.gather.c_str(), sweep->string().c_str(), sweep->string().c_str());
+        std::printf("Submitted %d %s as %d tasks: job array%s %s, then the %s, job %s\n", submitted.cases,
+                    sliced ? "slices" : "cases", submitted.tasks, submitted.arrays.size() == 1 ? "" : "s",
+                    arrays.c_str(), sliced ? "read that stitches them" : "gather", submitted.gather.c_str());
+        if (sliced)
+            std::printf("Watch them with squeue -j %s,%s and umbrascope-study sweep status %s; the read writes the "
+                        "study's tables and reports into %s\n",
+                        arrays.c_str(), submitted.gather.c_str(), sliced->string().c_str(), sliced->string().c_str());
+        else
+            std::printf("Watch them with squeue -j %s,%s and umbrascope-study sweep status %s; the gather writes "
+                        "%s/sweep_summary.txt\n",
+                        arrays.c_str(), submitted.gather.c_str(), sweep->string().c_str(), sweep->string().c_str());
         return 0;
     } catch (const SweepError& error) {
         line.fail(error.what());

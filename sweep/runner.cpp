@@ -314,8 +314,13 @@ Submitted submit_slurm(const fs::path& sweep, const SubmitOptions& options)
     script += "\n";
     write_whole(out.script, script);
     const fs::path gather = slurm / "gather.sbatch";
-    write_whole(gather, "#!/bin/sh\n# After the sweep's arrays, whatever became of them: the answer, or the cases it lacks.\nexec " +
-                            shell_quoted(options.program.string()) + " sweep gather " + shell_quoted(sweep.string()) + "\n");
+    if (options.read_after)
+        write_whole(gather, "#!/bin/sh\n# After the study's slices, whatever became of them: the study stitched, or the "
+                            "slices it lacks.\nexec " + shell_quoted(options.program.string()) + " read " +
+                                shell_quoted(options.read_after->string()) + "\n");
+    else
+        write_whole(gather, "#!/bin/sh\n# After the sweep's arrays, whatever became of them: the answer, or the cases it lacks.\nexec " +
+                                shell_quoted(options.program.string()) + " sweep gather " + shell_quoted(sweep.string()) + "\n");
     fs::permissions(out.script, fs::perms::owner_exec | fs::perms::group_exec, fs::perm_options::add, error);
     fs::permissions(gather, fs::perms::owner_exec | fs::perms::group_exec, fs::perm_options::add, error);
 

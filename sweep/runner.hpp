@@ -45,6 +45,7 @@ struct SubmitOptions {
     std::string engine;
     double timeout = 0;
     std::filesystem::path program;   // this umbrascope-study, absolute
+    std::optional<std::filesystem::path> read_after;  // a sliced study's folder: read it after, not gather
 };
 
 struct Submitted {

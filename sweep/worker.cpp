@@ -154,6 +154,10 @@ std::string resolve_engine(const std::optional<std::string>& given)
 
 std::string plan_command(const fs::path& sweep)
 {
+    // The slices of a study are planned by writing the study again.
+    if (const std::optional<std::string> record = whole_file(sweep / record_name))
+        if (const std::optional<std::string> command = value_of(*record, "command"))
+            return *command;
     std::string out = "umbrascope-study sweep plan " + shell_quoted(sweep.string());
     try {
         const Record record = read_record(sweep);

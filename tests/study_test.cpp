@@ -48,7 +48,7 @@ std::vector<double> monitor_values(const fs::path& file, std::vector<int> conduc
     std::vector<double> volts;
     std::vector<bool> found;
     std::vector<char> buffer;
-    read_monitor(file, 3, interval, conductors, volts, found, buffer);
+    read_monitor(file, 3, interval, 1, conductors, volts, found, buffer);
     if (found_out != nullptr)
         *found_out = found;
     return volts;
