@@ -1,0 +1,305 @@
+// A study split in time: the slices planned, their record checked, and their exports stitched into
+// the whole run's tables, on exports the engine made (tests/data/slices) and, where an engine runs,
+// a day past 32,767 rows run whole and in slices.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+
+#include "core/csv.hpp"
+#include "study/slices.hpp"
+#include "study/study.hpp"
+#include "test_support.hpp"
+
+namespace umbrascope::study {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& path) { return testing::read_file(path); }
+
+void put(const fs::path& path, const std::string& text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST(Slices, EvenSlicesWithTheirOverlapsOrOneLine)
+{
+    struct Case {
+        int rows, count, overlap;
+        std::vector<Slice> expected;
+    };
+    const Case cases[] = {
+        {10, 1, 3, {{1, 1, 1, 10}}},
+        {10, 3, 2, {{1, 1, 1, 3}, {2, 2, 4, 6}, {3, 5, 7, 10}}},
+        {43201, 12, 600, {}},  // checked by its properties below
+        {7, 7, 0, {{1, 1, 1, 1}, {2, 2, 2, 2}, {3, 3, 3, 3}, {4, 4, 4, 4}, {5, 5, 5, 5}, {6, 6, 6, 6}, {7, 7, 7, 7}}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<Slice> slices = plan_slices(c.rows, c.count, c.overlap);
+        ASSERT_EQ(slices.size(), static_cast<std::size_t>(c.count));
+        if (!c.expected.empty())
+            for (std::size_t k = 0; k < slices.size(); ++k) {
+                EXPECT_EQ(slices[k].number, c.expected[k].number);
+                EXPECT_EQ(slices[k].first, c.expected[k].first) << c.rows << " slice " << k + 1;
+                EXPECT_EQ(slices[k].own, c.expected[k].own) << c.rows << " slice " << k + 1;
+                EXPECT_EQ(slices[k].last, c.expected[k].last) << c.rows << " slice " << k + 1;
+            }
+        // Own rows follow on, none twice and none left out, and each slice but the first runs its
+        // overlap before them.
+        int next = 1;
+        for (const Slice& slice : slices) {
+            EXPECT_EQ(slice.own, next);
+            EXPECT_EQ(slice.first, std::max(1, slice.own - c.overlap));
+            EXPECT_LE(slice.last - slice.own, c.rows / c.count);
+            next = slice.last + 1;
+        }
+        EXPECT_EQ(next, c.rows + 1);
+    }
+    const auto refused = [](int rows, int count, int overlap, const char* says) {
+        try {
+            (void)plan_slices(rows, count, overlap);
+            ADD_FAILURE() << rows << "/" << count << "/" << overlap << " was taken";
+        } catch (const StudyError& error) {
+            EXPECT_NE(std::string(error.what()).find(says), std::string::npos) << error.what();
+        }
+    };
+    refused(10, 11, 0, "--slices 11: the study has 10 rows, so from 1 to 10 slices");
+    refused(43201, 12, 3601, "an overlap of 3601 rows is longer than a slice: 12 slices of the study's 43201 rows are "
+                             "3600 rows at the shortest");
+    EXPECT_EQ(slice_name(3, 12), "slice03");
+    EXPECT_EQ(slice_name(7, 150), "slice007");
+}
+
+// The record of the slicing: its slices' own rows follow on; one that overlaps, leaves rows out or
+// mixes two studies is refused in one line.
+TEST(Slices, TheRecordIsWholeOrRefused)
+{
+    testing::TempFolder work;
+    const std::string head = "slice,first_row,own_row,last_row,rows,overlap_s,run\n";
+    const std::string good = head + "1,1,1,60,181,120,r\n2,49,61,120,181,120,r\n3,109,121,181,181,120,r\n";
+    put(work.path() / "slices" / "slicing.csv", good);
+    const std::optional<Slicing> read = read_slicing(work.path());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->slices.size(), 3U);
+    EXPECT_EQ(read->overlap_s, 120);
+    EXPECT_EQ(slicing_text(*read), good);
+    struct Case {
+        std::string text;
+        const char* says;
+    };
+    const Case cases[] = {
+        {head + "1,1,1,60,181,120,r\n2,49,55,120,181,120,r\n3,109,121,181,181,120,r\n", "slice 2's own rows overlap the slice before's"},
+        {head + "1,1,1,60,181,120,r\n2,49,71,120,181,120,r\n3,109,121,181,181,120,r\n", "slice 2 leaves rows 61 to 70 out"},
+        {head + "1,1,1,60,181,120,r\n2,49,61,120,181,120,r\n", "the slices end at row 120 of 181"},
+        {head + "1,1,1,60,181,120,r\n2,49,61,120,181,120,q\n", "the slices are of two studies"},
+        {head + "1,1,1,60,181,120,r\n3,49,61,181,181,120,r\n", "slice 3 is not the next"},
+        {head + "1,1,1,60,181,x,r\n", "'x' is not an overlap in seconds"},
+        {head, "no slice"},
+    };
+    for (const Case& c : cases) {
+        put(work.path() / "slices" / "slicing.csv", c.text);
+        try {
+            (void)read_slicing(work.path());
+            ADD_FAILURE() << c.says << ": taken";
+        } catch (const StudyError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.says), std::string::npos) << error.what();
+        }
+    }
+    fs::remove(work.path() / "slices" / "slicing.csv");
+    EXPECT_FALSE(read_slicing(work.path()));
+}
+
+std::vector<std::vector<std::string>> rows_of(const fs::path& table)
+{
+    std::vector<std::vector<std::string>> out;
+    const std::vector<std::string> lines = testing::split_lines(slurp(table));
+    for (std::size_t i = 6; i < lines.size(); ++i)
+        out.push_back(*csv_fields(lines[i]));
+    return out;
+}
+
+// "Reg1 4": a regulator's changes as the summary names them.
+int changes_of(const std::string& summary, const std::string& regulator)
+{
+    const std::size_t at = summary.find(regulator + " ");
+    return at == std::string::npos ? 0 : std::atoi(summary.c_str() + at + regulator.size() + 1);
+}
+
+// Exports the engine made, whole and in three slices of 60 rows after 12 of overlap: the third
+// slice begins with two regulators a tap from the whole run's.
+TEST(Slices, TheEnginesSlicesStitchIntoTheWholeRunsTables)
+{
+    testing::TempFolder work;
+    const fs::path folder = work.path() / "feeder";
+    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/slices/ieee13", folder, fs::copy_options::recursive);
+    ReadOptions options;
+    options.folder = folder;
+    options.whole = true;
+    const ReadResult whole = read_study(options);
+    const auto whole_low = rows_of(folder / "cloud_voltage_min_table.txt");
+    const auto whole_high = rows_of(folder / "cloud_voltage_max_table.txt");
+    const auto whole_controls = rows_of(folder / "cloud_controls_table.txt");
+    EXPECT_FALSE(fs::exists(folder / slices_report_name));
+    options.whole = false;
+    const ReadResult sliced = read_study(options);
+    const auto low = rows_of(folder / "cloud_voltage_min_table.txt");
+    const auto high = rows_of(folder / "cloud_voltage_max_table.txt");
+    ASSERT_EQ(low.size(), 181U);
+    ASSERT_EQ(whole_low.size(), 181U);
+    // The first slice's rows are the whole run's to the last digit, the second's within a digit;
+    // the third's, a tap off, differ by about a step of the regulators (0.00625 pu) and no more.
+    double largest = 0;
+    for (std::size_t row = 0; row < 181; ++row) {
+        EXPECT_EQ(low[row][0], whole_low[row][0]) << "the time of row " << row + 1;
+        for (std::size_t bus = 1; bus < low[row].size(); ++bus) {
+            const double a = std::stod(low[row][bus]) - std::stod(whole_low[row][bus]);
+            const double b = std::stod(high[row][bus]) - std::stod(whole_high[row][bus]);
+            if (row < 60) {
+                EXPECT_EQ(low[row][bus], whole_low[row][bus]) << "row " << row + 1 << " column " << bus;
+                EXPECT_EQ(high[row][bus], whole_high[row][bus]) << "row " << row + 1 << " column " << bus;
+            } else if (row < 120) {
+                // Settled afresh, the same taps: the engine's iterations end a digit apart at most.
+                EXPECT_LE(std::fabs(a), 1.01e-4) << "row " << row + 1 << " column " << bus;
+                EXPECT_LE(std::fabs(b), 1.01e-4) << "row " << row + 1 << " column " << bus;
+            }
+            largest = std::max({largest, std::fabs(a), std::fabs(b)});
+        }
+    }
+    EXPECT_GT(largest, 0.003);
+    EXPECT_LT(largest, 0.02);
+    // The boundaries: the first clean, the second naming the regulators and their taps.
+    EXPECT_EQ(slurp(folder / slices_report_name),
+              "boundary_row,time,largest_difference_pu,bus,controls_differing\n"
+              "60,10:09:50,0,SourceBus,\n"
+              "120,10:19:50,0.0067,680,Reg1 8 against 7; Reg2 6 against 5\n");
+    EXPECT_NE(sliced.summary.back().find("Stitched 3 slices of the run, 120 s of overlap before each: where an overlap "
+                                         "ends, it differed from the slice before by at most 0.0067 pu (bus 680 at row "
+                                         "120 (10:19:50)), and the controls differed at 1 of the 2 boundaries"),
+              std::string::npos)
+        << sliced.summary.back();
+    // The counts add up slice by slice: each regulator's changes within one a boundary of the
+    // whole run's, the overlaps' own changes left out.
+    std::string whole_line, sliced_line;
+    for (const std::string& line : whole.summary)
+        whole_line += line.rfind("Regulators:", 0) == 0 ? line : "";
+    for (const std::string& line : sliced.summary)
+        sliced_line += line.rfind("Regulators:", 0) == 0 ? line : "";
+    ASSERT_FALSE(whole_line.empty());
+    for (const char* regulator : {"Reg1", "Reg2", "Reg3"})
+        EXPECT_LE(std::abs(changes_of(sliced_line, regulator) - changes_of(whole_line, regulator)), 2)
+            << whole_line << "\n" << sliced_line;
+    // The controls table: a row a sun-table row, the same where the taps agree.
+    const auto controls = rows_of(folder / "cloud_controls_table.txt");
+    ASSERT_EQ(controls.size(), whole_controls.size());
+    for (std::size_t row = 0; row < 60 && row < controls.size(); ++row)
+        EXPECT_EQ(controls[row], whole_controls[row]) << "row " << row + 1;
+}
+
+// A slice not run whole, run for another slicing, or missing: one line naming it and the command
+// that runs it, and the tables of the read before stay as they were.
+TEST(Slices, ASliceMissingOrOfAnotherSlicingIsRefused)
+{
+    testing::TempFolder work;
+    const fs::path folder = work.path() / "feeder";
+    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/slices/ieee13", folder, fs::copy_options::recursive);
+    ReadOptions options;
+    options.folder = folder;
+    (void)read_study(options);
+    const std::string before = slurp(folder / "cloud_voltage_min_table.txt");
+    const std::string run = read_slicing(folder)->run;
+    const fs::path second = slice_folder(folder, 2, 3) / "results";
+    struct Case {
+        const char* what;
+        std::function<void()> spoil;
+        std::function<void()> mend;
+        std::string says;
+    };
+    const fs::path marker = second / (run + "_end.csv");
+    const fs::path rows = second / (run + "_rows_49_61_120.csv");
+    const std::string marker_text = slurp(marker);
+    const Case cases[] = {
+        {"cut short", [&] { fs::remove(marker); }, [&] { put(marker, marker_text); },
+         "slice 2 of 3 is not whole: " + second.string() + " holds some of the exports"},
+        {"another slicing", [&] { fs::rename(rows, second / (run + "_rows_41_61_120.csv")); },
+         [&] { fs::rename(second / (run + "_rows_41_61_120.csv"), rows); },
+         "slice 2 of 3 (" + second.string() + ") holds the exports of another slicing of the study, not of its rows 49 to 120"},
+        {"never run", [&] { fs::rename(second, work.path() / "kept"); }, [&] { fs::rename(work.path() / "kept", second); },
+         "slice 2 of 3 has no results (" + second.string() + "): run the slices, umbrascope-study sweep run " + folder.string()},
+    };
+    for (const Case& c : cases) {
+        c.spoil();
+        try {
+            (void)read_study(options);
+            ADD_FAILURE() << c.what << ": read";
+        } catch (const StudyError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.says), std::string::npos) << c.what << ": " << error.what();
+        }
+        EXPECT_EQ(slurp(folder / "cloud_voltage_min_table.txt"), before) << c.what;
+        c.mend();
+    }
+    (void)read_study(options);
+}
+
+// Where an engine runs: a day's stretch past 32,767 rows, through the sky, the study written
+// whole and in slices, the slices run by the sweep's local pool, read whole and stitched.
+TEST(Slices, RowsPast32767EndToEndInTheEngine)
+{
+    const fs::path engine = UMBRASCOPE_OPENDSS;
+    if (!fs::exists(engine) || std::system(("\"" + engine.string() + "\" -c \"new circuit.probe\" -c solve > /dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "skipped: no OpenDSS engine runs at " << engine
+                     << " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
+    testing::TempFolder work;
+    const fs::path circuit = work.path() / "ckt";
+    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee13", circuit);
+    fs::create_symlink("IEEELineCodes.DSS", circuit / "IEEELineCodes.dss");
+    put(circuit / "Study.dss",
+        "Redirect IEEE13Nodeckt.dss\n"
+        "New PVSystem.pv671 phases=3 bus1=671 kV=4.16 kVA=1500 Pmpp=1500 irradiance=1\n"
+        "New PVSystem.pv680 phases=3 bus1=680 kV=4.16 kVA=1500 Pmpp=1500 irradiance=1\n");
+    const fs::path folder = work.path() / "feeder";
+    const auto run = [&](const std::string& command) {
+        const std::string line = command + " > \"" + (work.path() / "out.txt").string() + "\" 2>&1";
+        EXPECT_EQ(std::system(line.c_str()), 0) << command << "\n" << slurp(work.path() / "out.txt");
+        return slurp(work.path() / "out.txt");
+    };
+    const std::string study = std::string("\"") + UMBRASCOPE_STUDY + "\" ";
+    run(std::string("\"") + UMBRASCOPE_IMPORT + "\" \"" + (circuit / "Study.dss").string() + "\" \"" + folder.string() + "\"");
+    // 33,000 rows of a second: 02:46:40 to 11:56:39 of the measured day, under the sun's course.
+    run(std::string("\"") + UMBRASCOPE_CLOUDS + "\" --units ft --wind 2,270 --from-sensor \"" + UMBRASCOPE_SOURCE_DIR +
+        "/tests/data/sky/one-day-1s-site1.csv\" --sensor-interval 1 --sensor-scale 500 --sensor-window 10000,42999 "
+        "--start 00:00:00 --site 35.96,-83.92 --date 2026-06-21 --utc-offset -04:00 --loadshapes \"" +
+        (folder / "sun.dss").string() + "\" \"" + folder.string() + "\"");
+    ASSERT_EQ(testing::split_lines(slurp(folder / "cloud_clear_sky.csv")).size(), 33001U);
+    run(study + "write \"" + folder.string() + "\" --loadshapes \"" + (folder / "sun.dss").string() +
+        "\" --slices 3 --overlap 300");
+    run("\"" + engine.string() + "\" \"" + (folder / "study.dss").string() + "\"");
+    const std::string whole = run(study + "read --whole \"" + folder.string() + "\"");
+    ASSERT_NE(whole.find("over 33000 rows of 1 s"), std::string::npos) << whole;
+    const auto whole_low = rows_of(folder / "cloud_voltage_min_table.txt");
+    run(study + "sweep run \"" + folder.string() + "\" --jobs 2 --engine '\"" + engine.string() + "\" {script}'");
+    const std::string sliced = run(study + "read \"" + folder.string() + "\"");
+    ASSERT_NE(sliced.find("Stitched 3 slices of the run, 300 s of overlap before each"), std::string::npos) << sliced;
+    const auto low = rows_of(folder / "cloud_voltage_min_table.txt");
+    ASSERT_EQ(low.size(), 33000U);
+    ASSERT_EQ(whole_low.size(), 33000U);
+    EXPECT_EQ(low.back()[0], "32999");  // seconds from the first row, as the sun table has them
+    std::size_t cells = 0, near = 0;
+    double largest = 0;
+    for (std::size_t row = 0; row < low.size(); ++row)
+        for (std::size_t bus = 1; bus < low[row].size(); ++bus) {
+            const double d = std::fabs(std::stod(low[row][bus]) - std::stod(whole_low[row][bus]));
+            largest = std::max(largest, d);
+            near += d <= 2e-4 ? 1 : 0;
+            ++cells;
+        }
+    EXPECT_GE(static_cast<double>(near), 0.99 * static_cast<double>(cells)) << "largest difference " << largest;
+    for (const char* regulator : {"Reg1", "Reg2", "Reg3"})
+        EXPECT_LE(std::abs(changes_of(sliced, regulator) - changes_of(whole, regulator)), 2) << whole << "\n" << sliced;
+}
+
+}  // namespace
+}  // namespace umbrascope::study
