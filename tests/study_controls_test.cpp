@@ -318,6 +318,72 @@ TEST(StudyControls, ResultsOfAnotherRunAreRefusedAndNothingChanges)
     }
 }
 
+// The line of a monitor export that holds series row `row` (from 1), after its header and the
+// settle's solves, given new fields after its time.
+void set_series_row(const fs::path& file, int row, const std::string& fields)
+{
+    std::vector<std::string> lines = testing::split_lines(slurp(file));
+    std::string& line = lines.at(static_cast<std::size_t>(settle_solves + row));
+    line = line.substr(0, line.find(',', line.find(',') + 1) + 1) + " " + fields;
+    std::string text;
+    for (const std::string& one : lines)
+        text += one + "\n";
+    put(file, text);
+}
+
+// What the first row of the series does counts, as the engine recorded it: a tap moved in row 1
+// and back in row 2 is two changes, as is a capacitor step switched in and out; a row read late
+// (the series' first taken for the settle's last) could not count them. A control's export with a
+// row more than the settle and the steps make is refused, as one with a row less is.
+TEST(StudyControls, TheSeriesFirstRowCountsAndExtraRowsAreRefused)
+{
+    const auto counts = [](const fs::path& folder, const char* name) {
+        (void)read_study({folder, {}, {}, {}, {}});
+        const auto report = csv_rows(slurp(folder / "controls_report.csv"));
+        const std::map<std::string, std::string> row = report_row(report, "sky", name);
+        return std::pair{std::stoi(row.at("changes")), std::stoi(row.at("steps_changed"))};
+    };
+    TempFolder plain;
+    const fs::path base = scenario_copy(plain);
+    const auto tap = counts(base, "Vreg");
+    const auto cap = counts(base, "CC1");
+    struct Case {
+        const char* name;
+        const char* monitor;
+        const char* control;
+        const char* row1;
+        int more_changes;
+    };
+    // The settled tap is 1.03125 (a step of 0.00625) and the capacitor's steps 1 and 0.
+    const Case cases[] = {
+        {"a tap moved in row 1 and back", "tap1", "Vreg", "1.03750", 2},
+        {"a capacitor step switched in row 1 and out", "cap1", "CC1", "1, 1", 2},
+    };
+    for (const Case& c : cases) {
+        TempFolder work;
+        const fs::path folder = scenario_copy(work);
+        const std::string run = run_of_folder(folder);
+        set_series_row(folder / "results" / ("Reg_Feeder_Mon_" + run + "_" + c.monitor + "_1.csv"), 1, c.row1);
+        const auto before = std::string(c.control) == "Vreg" ? tap : cap;
+        const auto after = counts(folder, c.control);
+        EXPECT_EQ(after.first, before.first + c.more_changes) << c.name;
+        EXPECT_EQ(after.second, before.second + 2) << c.name;
+    }
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    const fs::path file = folder / "results" / ("Reg_Feeder_Mon_" + run_of_folder(folder) + "_tap1_1.csv");
+    const std::string text = slurp(file);
+    put(file, text + text.substr(text.rfind('\n', text.size() - 2) + 1));
+    try {
+        (void)read_study({folder, {}, {}, {}, {}});
+        ADD_FAILURE() << "a tap export with a row too many was read";
+    } catch (const StudyError& error) {
+        EXPECT_NE(std::string(error.what()).find("_tap1_1.csv holds 131 rows where the settle's 10 solves and 120 steps of "
+                                                 "the study make 130"),
+                  std::string::npos) << error.what();
+    }
+}
+
 int status_of(const std::string& command)
 {
     const int status = std::system(command.c_str());
