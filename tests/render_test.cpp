@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#include "core/shade.hpp"
+
+#include <cmath>
+
 #include "render/draw_network.hpp"
 #include "render/picture.hpp"
 #include "test_support.hpp"
@@ -160,6 +164,22 @@ TEST(DenseDiscs, TheMedianSpacingAndTheThreePixelFloor)
     EXPECT_EQ(view.symbols(), view.symbol_scale);
     view.symbol_spacing = 100;  // 6.67 pixels apart: three quarters of that wide
     EXPECT_NEAR(view.symbols() * across + 1, 0.75 * 100 / 15, 1e-9);
+}
+
+// The steps of a measured sky's shade, at fixed indices: none from 0.95 up, the darkest at 0 and
+// below, and between them in even sixths of 0.95.
+TEST(Shade, StepsAtFixedIndices)
+{
+    struct Case {
+        double index;
+        int level;
+    };
+    for (const Case c : {Case{1.2, 0}, {1, 0}, {0.95, 0}, {0.94, 1}, {0.7917, 1}, {0.79, 2}, {0.5, 3}, {0.3, 5},
+                         {0.001, 6}, {0, 6}, {-0.1, 6}, {std::nan(""), 0}})
+        EXPECT_EQ(shade_level(c.index), c.level) << c.index;
+    EXPECT_EQ(shade_colour(1), (Colour{238, 240, 243}));
+    EXPECT_EQ(shade_colour(3), (Colour{214, 218, 225}));
+    EXPECT_EQ(shade_colour(6), (Colour{178, 185, 198}));
 }
 
 }  // namespace
