@@ -461,6 +461,30 @@ TEST(Sensor, TheSunsCourseMakesTheIndexAndCarriesTheLoadshapes)
         << night.warnings[0];
 }
 
+// The field a measured sky was made from goes with its sun table: a table made since, or edited,
+// leaves the field of the earlier one untaken.
+TEST(Sensor, ASkyFieldOfAnEarlierSunTableIsNotTaken)
+{
+    const CloudsRun run("1000");
+    std::vector<std::string> args{"umbrascope-clouds", "--units", "ft", "--wind", "10,270", "--sensor-interval", "1",
+                                  "--force", "--from-sensor", (run.folder.path() / "sensor.csv").string(),
+                                  run.folder.path().string()};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    CommandLine line("umbrascope-clouds", static_cast<int>(argv.size()), argv.data(), "");
+    const scenario::CloudsOptions options = scenario::parse_clouds_options(line);
+    (void)scenario::write_scenario(options, scenario::make_scenario(options));
+    const std::optional<SkyField> field = read_sky_field(run.folder.path());
+    ASSERT_TRUE(field);
+    EXPECT_EQ(field->sky_fingerprint.size(), 16U);
+    const std::filesystem::path table = run.folder.path() / std::string(sun_table_file_name);
+    std::string text = testing::read_file(table);
+    text[text.rfind('1')] = '0';  // one value of the last row, as another sky would have it
+    run.folder.write(std::string(sun_table_file_name), text);
+    EXPECT_FALSE(read_sky_field(run.folder.path()));
+}
+
 TEST(Track, BadTracksNameTheLine)
 {
     struct Case {
