@@ -2,6 +2,7 @@
 // per pass at the run's pace, and options add to the picture without changing it.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <QGuiApplication>
 #include <QImage>
@@ -9,6 +10,7 @@
 #include <QPainter>
 #include <QSvgRenderer>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -25,6 +27,7 @@ extern "C" {
 #include "output/animation_writer.hpp"
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
+#include "output/page_writer.hpp"
 #include "output/png_writer.hpp"
 #include "output/svg_picture.hpp"
 #include "test_support.hpp"
@@ -663,6 +666,99 @@ TEST(Frames, FailuresNameTheFileAndTheReason)
     } catch (const WriteError& e) {
         EXPECT_NE(std::string(e.what()).find("full.gif: No space left on device"), std::string::npos) << e.what();
     }
+}
+
+// A section of a page as the browser gets it: base64 of gzip, undone.
+std::string page_section(const std::string& page, const std::string& id)
+{
+    const std::string open = "id=\"u-" + id + "\" data-size=\"";
+    const std::size_t at = page.find(open);
+    if (at == std::string::npos)
+        return "(no section " + id + ")";
+    const std::size_t size_end = page.find('"', at + open.size());
+    const std::size_t size = std::stoul(page.substr(at + open.size(), size_end - at - open.size()));
+    const std::size_t start = page.find('>', size_end) + 1;
+    const std::string text = page.substr(start, page.find('<', start) - start);
+    std::string packed;
+    std::uint32_t bits = 0;
+    int have = 0;
+    for (const char c : text) {
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const char* found = std::strchr(alphabet, c);
+        if (c == '=' || found == nullptr)
+            break;
+        bits = (bits << 6) | static_cast<std::uint32_t>(found - alphabet);
+        have += 6;
+        if (have >= 8) {
+            have -= 8;
+            packed += static_cast<char>((bits >> have) & 0xFF);
+        }
+    }
+    std::string raw(size, '\0');
+    z_stream stream{};
+    inflateInit2(&stream, 47);
+    stream.next_in = reinterpret_cast<Bytef*>(packed.data());
+    stream.avail_in = static_cast<uInt>(packed.size());
+    stream.next_out = reinterpret_cast<Bytef*>(raw.data());
+    stream.avail_out = static_cast<uInt>(raw.size());
+    const int status = inflate(&stream, Z_FINISH);
+    inflateEnd(&stream);
+    return status == Z_STREAM_END ? raw : "(a section that does not inflate)";
+}
+
+PageInput page_of(int rows, int buses)
+{
+    PageInput in;
+    in.title = "test";
+    in.rows = rows;
+    in.buses = buses;
+    in.names.assign(static_cast<std::size_t>(buses), "b");
+    in.x.assign(static_cast<std::size_t>(buses), 1.0);
+    in.y.assign(static_cast<std::size_t>(buses), 1.0);
+    in.times.assign(static_cast<std::size_t>(rows), "0");
+    in.classes = {{{255, 0, 0}, "above 0.99"}, {{0, 255, 0}, "above the threshold"}, {{0, 0, 128}, "below it"}};
+    in.colour_by = "sunlight";
+    in.class_of.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(buses), 0);
+    in.sun.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(buses), 1000);
+    in.order.resize(static_cast<std::size_t>(buses));
+    for (int k = 0; k < buses; ++k)
+        in.order[static_cast<std::size_t>(k)] = k;
+    in.parent.assign(static_cast<std::size_t>(buses), -1);
+    in.clouds.resize(static_cast<std::size_t>(rows));
+    return in;
+}
+
+// The page's numbers survive its byte code: a step of exactly -128 between a bus's rows, the byte
+// that marks a whole number, is written whole; and each block of rows decodes on its own, its
+// first row's classes not XORed with the block before's last.
+TEST(Page, EveryStepSurvivesTheByteCodeAndEachBlockDecodesAlone)
+{
+    PageInput small = page_of(4, 2);
+    small.sun = {500, 1000, 372, 1000, 245, 873, 372, 1000};  // bus 0 steps -128, -127, +127; bus 1 0, -127, +127
+    const std::string page = page_text(small);
+    const std::string sun = page_section(page, "sun-0");
+    const std::string expected = std::string("\x80\xf4\x01\x00\x00", 5) + std::string("\x80\x74\x01\x00\x00", 5) +
+                                 std::string(1, static_cast<char>(-127)) + std::string(1, static_cast<char>(127)) +
+                                 std::string("\x80\xe8\x03\x00\x00\x00", 6) + std::string(1, static_cast<char>(-127)) +
+                                 std::string(1, static_cast<char>(127));
+    EXPECT_EQ(sun, expected);
+
+    const int buses = 2'097'152;  // two rows a block: rows 0 and 1, then row 2
+    ASSERT_EQ(page_block_rows(3, buses), 2);
+    PageInput big = page_of(3, buses);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(buses); ++k) {
+        big.class_of[k] = 1;
+        big.class_of[static_cast<std::size_t>(buses) + k] = 2;
+        big.class_of[2 * static_cast<std::size_t>(buses) + k] = static_cast<std::uint8_t>(k % 3);
+    }
+    const std::string two = page_text(big);
+    const std::string first = page_section(two, "class-0"), second = page_section(two, "class-1");
+    ASSERT_EQ(first.size(), 2U * buses);
+    ASSERT_EQ(second.size(), static_cast<std::size_t>(buses));
+    EXPECT_EQ(first[0], 1);
+    EXPECT_EQ(first[static_cast<std::size_t>(buses)], 1 ^ 2);
+    for (const std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{2}, static_cast<std::size_t>(buses) - 1})
+        EXPECT_EQ(second[k], static_cast<char>(k % 3)) << k;
 }
 
 }  // namespace
