@@ -165,6 +165,12 @@ endif()
 expect_run(2 --input ${case} --size 5000x100)
 expect_run(2 --input ${case} --size 1920)
 expect_run(2 --input ${case} --rows 9:3)
+# A page holds the run from its first row: --rows past it is refused, and no page is written.
+execute_process(COMMAND ${EXPORTER} --input ${case} --rows 2:3 --animation ${WORK}/rows-page.html
+                RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+if(NOT status EQUAL 2 OR NOT err MATCHES "a page holds the run from its first row: give --passes N" OR EXISTS ${WORK}/rows-page.html)
+  message(FATAL_ERROR "--rows with a page: status ${status}, ${err}")
+endif()
 
 # Warnings: a network 2.5 units across, a sun row short of values and one with a decimal comma are
 # told once each, with a total at the end; the run and its exit status are as without them.

@@ -957,6 +957,7 @@ window.umbrascope = {
   playing: () => state.playing,
   names: () => page.network.names,
   colours: () => page.meta.classes.map((c) => c.colour),
+  valueClass,
   where,
   symbol: symbolAt,
   sun: (block, row, k) => sunAt(block, row, k),

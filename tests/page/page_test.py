@@ -43,9 +43,9 @@ sun = [[1.0, 0.95, 0.42, 0.80], [1.0, 0.30, 0.995, 0.70], [0.65, 0.55, 0.25, 1.0
        [1.0, 1.0, 1.0, 1.0]]
 threshold = 0.6
 lowest = [[10000, 9800, 9400, 9200], [10000, 9700, 9600, 9100], [10100, 9950, None, 10600],
-          [10000, 10000, 10000, 10000], [9990, 9980, 9970, 9400]]
+          [10500, 10000, 10000, 9500], [9990, 9980, 9970, 9400]]
 highest = [[10100, 9900, 9500, 9300], [10100, 9900, 9700, 9200], [10200, 10550, None, 10650],
-           [10100, 10100, 10100, 10100], [10010, 10020, 10030, 9600]]
+           [10500, 10100, 10100, 10100], [10010, 10020, 10030, 9600]]
 distances = [0, 1.5, 3.25, 4.0]
 
 folder = os.path.join(work, "small")
@@ -124,11 +124,41 @@ subprocess.run([clouds, "--units", "m", "--wind", "7.5,250", "--from-sensor", os
                check=True, capture_output=True)
 sky_page = os.path.join(work, "sky.html")
 subprocess.run([exporter, "--input", sky_folder, "--animation", sky_page], check=True, capture_output=True)
-sky_rows = []
-with open(os.path.join(sky_folder, "cloud_sun_intensity_table.txt")) as f:
-    for number, line in enumerate(f):
-        if number >= 6:
-            sky_rows.append([round(float(v) * 1000) for v in line.strip().split(",")[1:]])
+
+
+def table_rows(folder):
+    rows = []
+    with open(os.path.join(folder, "cloud_sun_intensity_table.txt")) as f:
+        for number, line in enumerate(f):
+            if number >= 6:
+                rows.append([round(float(v) * 1000) for v in line.strip().split(",")[1:]])
+    return rows
+
+
+sky_rows = table_rows(sky_folder)
+
+# The same sky over a clear sky given one value a row (200 rows of 2 s): each row's own divisor.
+clear_folder = os.path.join(work, "clear")
+os.makedirs(clear_folder)
+shutil.copy(os.path.join(sky_folder, "cloud_bus_coords_connections.txt"), clear_folder)
+write(os.path.join(clear_folder, "clear.csv"), "".join(f"{1.0 + 0.25 * (r % 5) / 4:.4f}\n" for r in range(200)))
+subprocess.run([clouds, "--units", "m", "--wind", "7.5,250", "--from-sensor", os.path.join(sky_folder, "sensor.csv"),
+                "--sensor-interval", "1", "--interval", "2", "--steps", "200", "--sensor-clear-sky",
+                os.path.join(clear_folder, "clear.csv"), clear_folder], check=True, capture_output=True)
+clear_page = os.path.join(work, "clear.html")
+subprocess.run([exporter, "--input", clear_folder, "--animation", clear_page], check=True, capture_output=True)
+clear_rows = table_rows(clear_folder)
+
+# A sky of a constant index 0.5: the map's white shaded at the window's level for it, 3 of 6.
+half_folder = os.path.join(work, "half")
+os.makedirs(half_folder)
+shutil.copy(os.path.join(sky_folder, "cloud_bus_coords_connections.txt"), half_folder)
+write(os.path.join(half_folder, "sensor.csv"), "0.5\n" * 60)
+subprocess.run([clouds, "--units", "m", "--wind", "7.5,250", "--from-sensor", os.path.join(half_folder, "sensor.csv"),
+                "--sensor-interval", "1", half_folder], check=True, capture_output=True)
+half_page = os.path.join(work, "half.html")
+subprocess.run([exporter, "--input", half_folder, "--animation", half_page], check=True, capture_output=True)
+shades = [(238, 240, 243), (226, 229, 234), (214, 218, 225), (202, 207, 216), (190, 196, 207), (178, 185, 198)]
 
 # A page cut short in the middle of its sections.
 cut = os.path.join(work, "cut.html")
@@ -245,11 +275,40 @@ with browser as b:
     check(b.requests == [url + "#row=3"] or b.requests == [url], "nothing fetched but the page: " + str(b.requests))
     check(not b.exceptions, "nothing thrown: " + str(b.exceptions[:1]))
 
-    # The sunlight page: the classic classes.
+    # 1.0500 pu is in range A, in the profile's classes as on the map (Head in row 4).
+    check(b.run("[9499, 9500, 10500, 10501].map(umbrascope.valueClass)") == [1, 2, 2, 3],
+          "the profile's classes at the limits of range A: " + str(b.run("[9499, 9500, 10500, 10501].map(umbrascope.valueClass)")))
+    check(voltage_class(10500, 10500) == 2 == b.run("umbrascope.valueClass(10500)"), "1.0500 pu: the map's class is the profile's")
+
+    # The sunlight page: the classic classes, in the frames' colours.
     b.open("file://" + os.path.abspath(sun_page))
     b.run("umbrascope.ready")
     decoded = b.run("umbrascope.block(0).then(block => Array.from(block.classes))")
     check(decoded == [sun_class(v) for row in sun for v in row], "the sunlight classes decoded")
+    check(b.run("umbrascope.colours()")[:3] == ["#ff0000", "#00ff00", "#000080"],
+          "the sunlight classes' colours are the frames': " + str(b.run("umbrascope.colours()")))
+
+    # A clear sky given a row at a time: each row's sunlight over its own row's clear sky.
+    b.open("file://" + os.path.abspath(clear_page))
+    b.run("umbrascope.ready")
+    made = b.run(f"""umbrascope.block(0).then(block => Array.from({{length: {len(clear_rows)}}},
+        (_, r) => [0, 1, 2, 3].map(k => umbrascope.sun(block, r + 1, k))))""")
+    mismatches = sum(1 for r in range(len(clear_rows)) for k in range(4) if made[r][k] != clear_rows[r][k])
+    check(len(clear_rows) == 200 and mismatches == 0,
+          f"{mismatches} of {4 * len(clear_rows)} sunlight values over a clear sky of a row each differ from the sun table")
+
+    # A constant index of 0.5: the shade of level 3 and no other.
+    b.open("file://" + os.path.abspath(half_page))
+    b.run("umbrascope.ready")
+    b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+    # On the map between its buses, away from the legend, which shows every step.
+    spots = [b.run(f"umbrascope.where({k})") for k in range(4)]
+    left, right = min(x for x, _ in spots), max(x for x, _ in spots)
+    top, bottom = min(y for _, y in spots), max(y for _, y in spots)
+    picture = b.picture()
+    seen = {picture[y][x] for y in range(round(top), round(bottom) + 1) for x in range(round(left), round(right) + 1)}
+    check(shades[2] in seen and not any(shades[i] in seen for i in (0, 1, 3, 4, 5)),
+          "a sky of index 0.5 draws shade level 3 alone: " + str([i + 1 for i in range(6) if shades[i] in seen]))
 
     # A measured sky: each bus's sunlight made in the page equals the sun table's.
     b.open("file://" + os.path.abspath(sky_page))
