@@ -130,6 +130,24 @@ TEST(PictureWindow, AnyRowAtOnceIsTheStraightRunsFrame)
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.form->windowTitle().contains("row 62 / 120"); }, 3000));
 }
 
+// The groove by voltage: a row's share of buses below range A hangs under the middle in the
+// legend's below-B colour, a share above it stands over the middle in the above-B colour.
+TEST(PictureWindow, TheGroovesColoursAreTheLegends)
+{
+    Timeline timeline(nullptr);
+    timeline.resize(406, 52);
+    timeline.set_split({0, 0, 1, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 1, 0, 0});
+    const QImage image = timeline.grab().toImage();
+    const int middle = 4 + 1 + (52 - 12 - 1) / 2;
+    const auto at = [&](int row, int dy) { return image.pixelColor(static_cast<int>(timeline.x_of(row)), middle + dy); };
+    const Colour below = class_colour(VoltageClass::below_b), above = class_colour(VoltageClass::above_b);
+    EXPECT_EQ(at(3, 6), QColor(below.r, below.g, below.b));
+    EXPECT_EQ(at(3, -6), QColor(255, 255, 255));
+    EXPECT_EQ(at(7, -6), QColor(above.r, above.g, above.b));
+    EXPECT_EQ(at(7, 6), QColor(255, 255, 255));
+    EXPECT_EQ(at(5, 6), QColor(255, 255, 255));
+}
+
 void wheel(QWidget* widget, QPoint at, int notches)
 {
     QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
