@@ -283,8 +283,9 @@ int sweep_main(int argc, char* argv[])
         }
         if (verb == "status") {
             const Counts counts = sweep_status(*sweep);
-            std::printf("%d done, %d failed, %d running, %d left of %d cases\n", counts.done, counts.failed,
-                        counts.running, counts.left, counts.done + counts.failed + counts.running + counts.left);
+            std::printf("%d done, %d failed, %d running, %d left of %d %s\n", counts.done, counts.failed,
+                        counts.running, counts.left, counts.done + counts.failed + counts.running + counts.left,
+                        sliced ? "slices" : "cases");
             for (std::size_t i = 0; i < counts.failures.size() && i < 20; ++i)
                 std::printf("  failed %s: %s\n", counts.failures[i].first.c_str(), counts.failures[i].second.c_str());
             if (counts.failures.size() > 20)
@@ -347,8 +348,8 @@ int sweep_main(int argc, char* argv[])
                             result.done, result.failed, result.left);
                 return 1;
             }
-            std::printf("Ran %d cases in %.1f s with %d engines: %d done, %d failed\n", result.ran, result.seconds,
-                        options.jobs, result.done, result.failed);
+            std::printf("Ran %d %s in %.1f s with %d engines: %d done, %d failed\n", result.ran,
+                        sliced ? "slices" : "cases", result.seconds, options.jobs, result.done, result.failed);
             if (result.failed > 0)
                 std::printf("umbrascope-study sweep status %s names the failed and why; run again to rerun them\n",
                             sweep->string().c_str());

@@ -99,6 +99,31 @@ for file in sweep_report.csv hosting_capacity.csv; do
 done
 echo "Slurm: the same sweep_report.csv and hosting_capacity.csv as the local pool"
 
+# A study split in time: its slices as the array's tasks, then the read that stitches them, the
+# same tables as the local pool's slices.
+for where in sliced-local sliced-slurm; do
+    cp -r "$work/morning" "$work/$where"
+    "$study" write "$work/$where" --loadshapes "$work/$where/sun.dss" --slices 3 --overlap 10 > /dev/null ||
+        fail "write --slices"
+done
+"$study" sweep run "$work/sliced-local" --jobs 2 --engine "$engine {script}" > /dev/null 2>&1 || fail "the slices in the local pool"
+"$study" read "$work/sliced-local" > /dev/null || fail "read of the local pool's slices"
+"$study" sweep submit "$work/sliced-slurm" --cases-per-task 1 --engine "$engine {script}" > "$work/submit.out" ||
+    fail "submit of the slices: $(cat "$work/submit.out")"
+grep -q "Submitted 3 slices as 3 tasks.*then the read that stitches them" "$work/submit.out" ||
+    fail "the slices' submit said: $(cat "$work/submit.out")"
+wait_queue
+"$study" sweep status "$work/sliced-slurm" | grep -q "^3 done, 0 failed, 0 running, 0 left of 3 slices" ||
+    fail "status of the slices: $("$study" sweep status "$work/sliced-slurm")"
+grep -q "Stitched 3 slices of the run" "$work/sliced-slurm/slices/slurm/logs/"gather_*.out ||
+    fail "the read after the slices said: $(cat "$work/sliced-slurm/slices/slurm/logs/"gather_*.out)"
+cmp <(sed 1,3d "$work/sliced-local/cloud_voltage_max_table.txt") <(sed 1,3d "$work/sliced-slurm/cloud_voltage_max_table.txt") ||
+    fail "the voltages differ between the slices run locally and on Slurm"
+for file in controls_report.csv slices_report.csv; do
+    cmp "$work/sliced-local/$file" "$work/sliced-slurm/$file" || fail "$file differs between the slices run locally and on Slurm"
+done
+echo "Slurm: a study's slices as an array, stitched by the read after them as the local pool's"
+
 # A task killed mid-case: its engine hangs on one case until the task is cancelled.
 plan "$work/killed"
 victim=$(awk -F, 'NR == 5 { print $1 }' "$work/killed/cases.csv")
