@@ -217,13 +217,18 @@ void Stitch::add_controls(const Slice& slice, ControlsRead part, std::vector<Bou
             boundaries.push_back({slice.own - 1, 0, {}, {}});
             boundary = boundaries.end() - 1;
         }
-        const ControlsRun& before = controls_.sky;
-        for (std::size_t i = 0; i < before.controls.size() && i < part.sky.before_own.size(); ++i) {
-            const int theirs = before.controls[i].rows.empty() ? before.controls[i].settle : before.controls[i].rows.back();
-            if (part.sky.before_own[i] != theirs)
-                boundary->controls.push_back(before.controls[i].name + " " + std::to_string(part.sky.before_own[i]) +
-                                             " against " + std::to_string(theirs));
-        }
+        const auto differing = [](const ControlsRun& before, const ControlsRun& mine, std::vector<std::string>& out) {
+            for (std::size_t i = 0; i < before.controls.size() && i < mine.before_own.size(); ++i) {
+                const ControlSeries& series = before.controls[i];
+                const int theirs = series.rows.empty() ? series.settle : series.rows.back();
+                if (mine.before_own[i] != theirs)
+                    out.push_back(series.name + " " + std::to_string(mine.before_own[i]) + " against " +
+                                  std::to_string(theirs));
+            }
+        };
+        differing(controls_.sky, part.sky, boundary->controls);
+        if (controls_.clear && part.clear)
+            differing(*controls_.clear, *part.clear, boundary->clear_controls);
     }
     follow_on(controls_.sky, part.sky);
     if (controls_.clear && part.clear)

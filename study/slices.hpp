@@ -60,6 +60,7 @@ struct Boundary {
     double volts = 0;              // pu, the largest difference of the lowest or highest voltage
     std::string bus;               // where
     std::vector<std::string> controls;  // "reg1 7 against 8": the slice's own, then the slice before's
+    std::vector<std::string> clear_controls;  // the same under the clear-sky twin
 };
 
 // Stitching, slice by slice in order: each slice's own rows into the whole run's tables.

@@ -701,15 +701,20 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
         out.clear = std::move(stitch.voltages(true));
     out.controls = std::move(stitch.controls());
     std::sort(boundaries.begin(), boundaries.end(), [](const Boundary& a, const Boundary& b) { return a.row < b.row; });
-    out.report = "boundary_row,time,largest_difference_pu,bus,controls_differing\n";
+    out.report = "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing\n";
     double largest = 0;
     std::string where;
-    int taps = 0;
+    int taps = 0, clear_taps = 0;
+    const auto listed = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names)
+            text += (text.empty() ? "" : "; ") + name;
+        return text;
+    };
     for (const Boundary& b : boundaries) {
-        std::string controls;
-        for (const std::string& c : b.controls)
-            controls += (controls.empty() ? "" : "; ") + c;
-        append_csv_row(out.report, {std::to_string(b.row), row_time(sky, b.row), decimal_text(b.volts, 4), b.bus, controls});
+        append_csv_row(out.report, {std::to_string(b.row), row_time(sky, b.row), decimal_text(b.volts, 4), b.bus,
+                                    listed(b.controls), listed(b.clear_controls)});
+        clear_taps += b.clear_controls.empty() ? 0 : 1;
         if (b.volts > largest || where.empty()) {
             largest = b.volts;
             where = "bus " + b.bus + " at row " + std::to_string(b.row) + " (" + row_time(sky, b.row) + ")";
@@ -724,6 +729,8 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
                 (taps == 0 ? std::string("every regulator's tap and capacitor's steps were the same")
                            : "the controls differed at " + std::to_string(taps) + " of the " +
                                  std::to_string(boundaries.size()) + " boundaries") +
+                (clear_taps == 0 ? std::string()
+                                 : " (under the clear sky at " + std::to_string(clear_taps) + ")") +
                 "; " + std::string(slices_report_name) + " says at each";
     out.summary.push_back(line + ".");
     return out;

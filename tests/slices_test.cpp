@@ -173,9 +173,9 @@ TEST(Slices, TheEnginesSlicesStitchIntoTheWholeRunsTables)
     EXPECT_LT(largest, 0.02);
     // The boundaries: the first clean, the second naming the regulators and their taps.
     EXPECT_EQ(slurp(folder / slices_report_name),
-              "boundary_row,time,largest_difference_pu,bus,controls_differing\n"
-              "60,10:09:50,0,SourceBus,\n"
-              "120,10:19:50,0.0067,680,Reg1 8 against 7; Reg2 6 against 5\n");
+              "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing\n"
+              "60,10:09:50,0,SourceBus,,\n"
+              "120,10:19:50,0.0067,680,Reg1 8 against 7; Reg2 6 against 5,\n");
     EXPECT_NE(sliced.summary.back().find("Stitched 3 slices of the run, 120 s of overlap before each: where an overlap "
                                          "ends, it differed from the slice before by at most 0.0067 pu (bus 680 at row "
                                          "120 (10:19:50)), and the controls differed at 1 of the 2 boundaries"),
