@@ -11,9 +11,9 @@ namespace umbrascope {
 
 QString report_text(const PassError& error)
 {
-    return QStringLiteral("%1 error: %2")
+    return QStringLiteral("%1 error: %2%3")
         .arg(QString::fromUtf8(kind_name(error.kind()).data(), static_cast<qsizetype>(kind_name(error.kind()).size())),
-             QString::fromUtf8(error.what()));
+             QString::fromUtf8(error.what()), QString::fromStdString(advice_for(error)));
 }
 
 QString window_text(const QString& report)

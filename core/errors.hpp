@@ -24,4 +24,8 @@ private:
 
 [[noreturn]] void fail(ErrorKind kind, const std::string& message);
 
+// What a user can do about a failure beyond what it says, for the few whose cause lies outside
+// the run: "; " and the advice, or nothing.
+[[nodiscard]] std::string advice_for(const PassError& error);
+
 }  // namespace umbrascope

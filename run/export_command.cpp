@@ -259,7 +259,7 @@ public:
     // A failed pass drew `row`: after a failure the passes and the rows part ways.
     void report(int pass, int row, const PassError& failure)
     {
-        const std::string text = std::string(kind_name(failure.kind())) + " error: " + failure.what();
+        const std::string text = std::string(kind_name(failure.kind())) + " error: " + failure.what() + advice_for(failure);
         const auto [at, first] = counts_.try_emplace(text, 0);
         if (first)
             order_.push_back(text);

@@ -165,6 +165,20 @@ endif()
 expect_run(2 --input ${case} --size 5000x100)
 expect_run(2 --input ${case} --size 1920)
 expect_run(2 --input ${case} --rows 9:3)
+# A sun table past the rows a run counts, with --large: the overflow says what to do instead.
+file(MAKE_DIRECTORY ${WORK}/long)
+file(COPY ${case}/cloud_bus_coords_connections.txt ${case}/cloud_centers_plot.txt DESTINATION ${WORK}/long)
+file(READ ${case}/cloud_sun_intensity_table.txt classic)
+string(REGEX MATCH "^([^\n]*\n)([^\n]*\n)([^\n]*\n)([^\n]*\n)([^\n]*\n)([^\n]*\n)([^\n]*\n)" head "${classic}")
+string(REGEX REPLACE "^([^\n]*\n[^\n]*\n[^\n]*\n[^\n]*\n[^\n]*\n[^\n]*\n)([^\n]*\n)$" "\\2" row "${head}")
+string(REPEAT "${row}" 32768 rows)
+string(REGEX REPLACE "^(([^\n]*\n){6}).*$" "\\1" header "${head}")
+file(WRITE ${WORK}/long/cloud_sun_intensity_table.txt "${header}${rows}")
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --passes 1 --output ${WORK}/long/frames
+                RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+if(NOT status EQUAL 1 OR NOT err MATCHES "the sun table has more rows than a run counts \\(32767\\): to look at a long sky, make a part of it")
+  message(FATAL_ERROR "a sun table of 32768 rows with --large: status ${status}, ${err}")
+endif()
 # A page holds the run from its first row: --rows past it is refused, and no page is written.
 execute_process(COMMAND ${EXPORTER} --input ${case} --rows 2:3 --animation ${WORK}/rows-page.html
                 RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
