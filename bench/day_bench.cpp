@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.hpp"
 #include "core/words.hpp"
 #include "study/plan.hpp"
 #include "study/slices.hpp"
@@ -26,33 +27,8 @@
 namespace {
 
 using namespace umbrascope;
+using namespace umbrascope::bench;
 namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string quote(const fs::path& path)
-{
-    std::string quoted(1, '\'');
-    quoted += path.string();
-    quoted += '\'';
-    return quoted;
-}
-
-bool run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()) == 0; }
-
-fs::path engine()
-{
-    const char* named = std::getenv("UMBRASCOPE_OPENDSS");
-    return named != nullptr ? fs::path(named) : fs::path(UMBRASCOPE_SOURCE_DIR) / "../shared/opendss/dss";
-}
-
-bool engine_runs() { return fs::exists(engine()) && run(quote(engine()) + " -c \"new circuit.probe\" -c solve"); }
 
 struct Day {
     fs::path work;

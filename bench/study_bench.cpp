@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench/bench_support.hpp"
 #include "core/words.hpp"
 #include "study/controls.hpp"
 #include "study/exports.hpp"
@@ -24,37 +25,10 @@
 namespace {
 
 using namespace umbrascope;
+using namespace umbrascope::bench;
 namespace fs = std::filesystem;
 
 const fs::path feeder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee8500";
-
-std::string slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string quote(const fs::path& path)
-{
-    std::string quoted(1, '\'');
-    quoted += path.string();
-    quoted += '\'';
-    return quoted;
-}
-
-bool run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()) == 0; }
-
-fs::path engine()
-{
-    const char* named = std::getenv("UMBRASCOPE_OPENDSS");
-    return named != nullptr ? fs::path(named) : fs::path(UMBRASCOPE_SOURCE_DIR) / "../shared/opendss/dss";
-}
-
-bool engine_runs() { return fs::exists(engine()) && run(quote(engine()) + " -c \"new circuit.probe\" -c solve"); }
 
 // The links write_study asks for where the circuit names a file in another letter case, as the
 // published circuit does, for the engine on a case-sensitive file system.

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench/bench_support.hpp"
 #include "sweep/cases.hpp"
 #include "sweep/gather.hpp"
 #include "sweep/plan.hpp"
@@ -23,29 +24,12 @@
 namespace {
 
 using namespace umbrascope;
+using namespace umbrascope::bench;
 using namespace umbrascope::sweep;
 namespace fs = std::filesystem;
 
 const fs::path feeder = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee8500";
 const fs::path work = fs::temp_directory_path() / "umbrascope-sweep-bench";
-
-bool run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()) == 0; }
-
-std::string quote(const fs::path& path)
-{
-    std::string quoted(1, '\'');
-    quoted += path.string();
-    quoted += '\'';
-    return quoted;
-}
-
-fs::path engine()
-{
-    const char* named = std::getenv("UMBRASCOPE_OPENDSS");
-    return named != nullptr ? fs::path(named) : fs::path(UMBRASCOPE_SOURCE_DIR) / "../shared/opendss/dss";
-}
-
-bool engine_runs() { return fs::exists(engine()) && run(quote(engine()) + " -c \"new circuit.probe\" -c solve"); }
 
 // The feeder and its sky, made once.
 fs::path sky()

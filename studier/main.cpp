@@ -79,7 +79,7 @@ Options:
                      second): FOLDER/slices/cases/sliceNN/study.dss, each solving its own rows after
                      settling --overlap seconds before them, as the whole run settles at row 1, the
                      twin too. Run them side by side with umbrascope-study sweep run FOLDER (a local
-                     pool, --jobs at a time) or sweep submit FOLDER (a Slurm job array); read then
+                     pool of engines) or sweep submit FOLDER (a Slurm job array); read then
                      stitches their own rows into the same tables and reports as the whole run's,
                      the overlaps dropped and the control counts added up, and says in
                      slices_report.csv how far each overlap's last row was from the slice before.

@@ -215,7 +215,7 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
             throw StudyError(file->string() + " holds no row after the overlap's " + std::to_string(skip));
         if (control) {
             // The run's own rows, after the settle and the overlap.
-            const auto own = static_cast<std::size_t>(settle + skip);
+            const auto own_from = static_cast<std::size_t>(settle) + static_cast<std::size_t>(skip);
             std::vector<int> states(columns.rows());
             ControlCounts counts;
             if (watch.kind == "regcontrol") {
@@ -236,7 +236,7 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                     states[i] = r.position + static_cast<int>(std::lround((columns.at(i, tap.front()) - r.tap) / r.step));
                 if (r.lowest && r.highest) {
                     int at_limit = 0;
-                    for (std::size_t i = own; i < states.size(); ++i)
+                    for (std::size_t i = own_from; i < states.size(); ++i)
                         at_limit += states[i] <= *r.lowest || states[i] >= *r.highest ? 1 : 0;
                     counts.rows_at_limit = at_limit;
                 }
@@ -248,7 +248,7 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                     for (const std::size_t s : steps)
                         states[i] += static_cast<int>(std::lround(columns.at(i, s)));
                 // Each capacitor step that switches counts, however many switch at once.
-                for (std::size_t i = own; i < states.size(); ++i) {
+                for (std::size_t i = own_from; i < states.size(); ++i) {
                     int switched = 0;
                     for (const std::size_t s : steps)
                         switched += static_cast<int>(std::lround(std::fabs(columns.at(i, s) - columns.at(i - 1, s))));
@@ -258,16 +258,16 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
             }
             ControlSeries series{watch.kind, watch.name, watch.element, watch.drawn_bus,
                                  states[static_cast<std::size_t>(settle - 1)], {}, std::nullopt, {}};
-            series.rows.assign(states.begin() + static_cast<std::ptrdiff_t>(own), states.end());
+            series.rows.assign(states.begin() + static_cast<std::ptrdiff_t>(own_from), states.end());
             counts.start = series.settle;
             // Over the state the settle came to and every step; the settle's own solves on the way
             // there are the solver's, not the run's. A slice's overlap is the slice before's.
-            const auto from = states.begin() + static_cast<std::ptrdiff_t>(skip == 0 ? own - 1 : own);
+            const auto from = states.begin() + static_cast<std::ptrdiff_t>(skip == 0 ? own_from - 1 : own_from);
             counts.min = *std::min_element(from, states.end());
             counts.max = *std::max_element(from, states.end());
-            out.before_own.push_back(states[own - 1]);
+            out.before_own.push_back(states[own_from - 1]);
             if (watch.kind == "regcontrol")
-                for (std::size_t i = own; i < states.size(); ++i)
+                for (std::size_t i = own_from; i < states.size(); ++i)
                     if (states[i] != states[i - 1]) {
                         ++counts.steps_changed;
                         counts.changes += std::abs(states[i] - states[i - 1]);

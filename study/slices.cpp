@@ -125,7 +125,7 @@ std::optional<Slicing> read_slicing(const fs::path& folder)
     return out;
 }
 
-Stitch::Stitch(const Slicing& slicing, int buses) : slicing_(slicing)
+Stitch::Stitch(const Slicing& slicing, int buses)
 {
     for (VoltageTables* tables : {&sky_, &clear_}) {
         tables->rows = slicing.rows;
@@ -145,8 +145,8 @@ void Stitch::add_voltages(const Slice& slice, const VoltageTables& part, bool cl
     }
     if (part.buses != whole.buses || part.rows != slice.last - slice.first + 1)
         throw StudyError("slice " + std::to_string(slice.number) + "'s tables are not of its rows");
-    const auto skip = static_cast<std::size_t>(slice.own - slice.first);
-    const auto own_rows = static_cast<std::size_t>(slice.last - slice.own + 1);
+    const auto skip = static_cast<std::size_t>(slice.own) - static_cast<std::size_t>(slice.first);
+    const auto own_rows = static_cast<std::size_t>(slice.last) + 1 - static_cast<std::size_t>(slice.own);
     // The overlap's last row against the slice before's last, already in the whole run's tables.
     if (slice.own > 1 && skip > 0 && !clear) {
         Boundary boundary;

@@ -77,7 +77,6 @@ public:
     [[nodiscard]] ControlsRead& controls() { return controls_; }
 
 private:
-    const Slicing& slicing_;
     VoltageTables sky_, clear_;
     ControlsRead controls_;
     bool any_controls_ = false;

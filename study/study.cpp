@@ -659,25 +659,33 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
     std::vector<Boundary> boundaries;
     SlicesRead out;
     const std::string run_them = "umbrascope-study sweep run " + folder.string();
+    // "slice 2 of 12" and what is wrong with it, then the command that runs the slices.
+    const auto refused = [&](const Slice& slice, std::initializer_list<std::string_view> what) {
+        std::string text = "slice " + std::to_string(slice.number) + " of " + std::to_string(count);
+        for (const std::string_view part : what)
+            text += part;
+        text += run_them;
+        return StudyError(text);
+    };
     for (const Slice& slice : slicing.slices) {
         const fs::path at = slice_folder(folder, slice.number, count);
-        const std::string which = "slice " + std::to_string(slice.number) + " of " + std::to_string(count);
         std::error_code error;
         if (!fs::is_directory(at / results_name, error))
-            throw StudyError(which + " has no results (" + (at / results_name).string() + "): run the slices, " + run_them);
+            throw refused(slice, {" has no results (", (at / results_name).string(), "): run the slices, "});
         const ResultsFolder results(at / results_name, circuit);
         try {
             refuse_unless_whole(results, run, circuit, at, false);
         } catch (const StudyError& failure) {
-            throw StudyError(which + " is not whole: " + failure.what() + "; or run the slices, " + run_them);
+            throw refused(slice, {" is not whole: ", failure.what(), "; or run the slices, "});
         }
         if (!results.named(slice_export_name(run, slice)))
-            throw StudyError(which + " (" + results.folder().string() + ") holds the exports of another slicing of the "
-                             "study, not of its rows " + std::to_string(slice.first) + " to " +
-                             std::to_string(slice.last) + ": run the slices again, " + run_them);
+            throw refused(slice, {" (", results.folder().string(),
+                                  ") holds the exports of another slicing of the study, not of its rows ",
+                                  std::to_string(slice.first), " to ", std::to_string(slice.last),
+                                  ": run the slices again, "});
         const std::optional<fs::path> voltages = results.named(voltages_export_name(run));
         if (!voltages)
-            throw StudyError(which + " holds no " + voltages_export_name(run) + ": run the slices again, " + run_them);
+            throw refused(slice, {" holds no ", voltages_export_name(run), ": run the slices again, "});
         Sky part = sky;
         part.rows = slice.last - slice.first + 1;
         part.first_row = slice.first;
