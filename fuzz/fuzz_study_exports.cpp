@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::vector<bool> found;
             std::vector<char> buffer;
             const std::vector<int> conductors{1, 3, 2};
-            read_monitor(file, rows, 10, conductors, volts, found, buffer);
+            read_monitor(file, rows, 10, 1, conductors, volts, found, buffer);
             fuzz::require(volts.size() == rows * conductors.size() && found.size() == conductors.size());
             break;
         }
