@@ -448,6 +448,16 @@ TEST(Sensor, TheSunsCourseMakesTheIndexAndCarriesTheLoadshapes)
     for (const int row : {5, 60, 119})
         EXPECT_EQ(divided.table.at(row, 0),
                   thousandths((row <= 20 ? 0.2 : 1) / expected[static_cast<std::size_t>(row)].clear)) << row;
+    // A series in W/m2, far above 1, is taken: the course makes it the index.
+    {
+        std::string watts;
+        for (int k = 0; k <= 120; ++k)
+            watts += "2024-06-01,12:00:" + std::to_string(k) + ",800\n";
+        const CloudsRun bright("1000");
+        bright.folder.write("sensor.csv", watts);
+        const scenario::Scenario measured = bright.make(args);
+        EXPECT_EQ(measured.table.at(60, 0), thousandths(800 / expected[60].clear));
+    }
     // At night the clear sky is 0 and so is the index, and the summary says how often.
     args[args.size() - 2] = "02:00:00";
     const scenario::Scenario night = run.make(args);

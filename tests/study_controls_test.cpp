@@ -369,6 +369,22 @@ TEST(StudyControls, TheSeriesFirstRowCountsAndExtraRowsAreRefused)
         EXPECT_EQ(after.first, before.first + c.more_changes) << c.name;
         EXPECT_EQ(after.second, before.second + 2) << c.name;
     }
+    // The least and most are over the settled state too: a regulator that steps up in row 1 and
+    // stays there has its settled tap for its least.
+    {
+        TempFolder work;
+        const fs::path folder = scenario_copy(work);
+        const fs::path file = folder / "results" / ("Reg_Feeder_Mon_" + run_of_folder(folder) + "_tap1_1.csv");
+        for (int row = 1; row <= 120; ++row)
+            set_series_row(file, row, "1.03750");
+        (void)read_study({folder, {}, {}, {}, {}});
+        const auto report = csv_rows(slurp(folder / "controls_report.csv"));
+        const std::map<std::string, std::string> row = report_row(report, "sky", "Vreg");
+        EXPECT_EQ(row.at("start"), "5");
+        EXPECT_EQ(row.at("min"), "5");
+        EXPECT_EQ(row.at("max"), "6");
+        EXPECT_EQ(row.at("changes"), "1");
+    }
     TempFolder work;
     const fs::path folder = scenario_copy(work);
     const fs::path file = folder / "results" / ("Reg_Feeder_Mon_" + run_of_folder(folder) + "_tap1_1.csv");
