@@ -102,7 +102,7 @@ void PictureView::paintEvent(QPaintEvent* /*event*/)
     const FrameOptions options = frame_options();
     const RunState& st = viewer_.run_state();
     const View shown = view();
-    draw_picture_frame(image_, viewer_.picture(), FrameFacts{st, viewer_.row_shown(), &viewer_.sky(), viewer_.ring_note()},
+    draw_picture_frame(image_, viewer_.picture(), FrameFacts{st, viewer_.row_shown(), &viewer_.sky(), viewer_.ring_note(), viewer_.own_outside_note()},
                        options, &shown);
     if (st.num_pass > 0) {
         QPainter painter(&image_);

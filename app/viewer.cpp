@@ -358,6 +358,12 @@ int Viewer::ringed_bus() const
     return ringed_row_ > 0 && ringed_row_ == row_shown() && form_.run_state().num_pass > 0 ? ringed_bus_ : 0;
 }
 
+std::string Viewer::own_outside_note() const
+{
+    const RunVoltages* shown = voltages();
+    return shown != nullptr ? shown->own_outside_note(form_.run_state()) : std::string();
+}
+
 std::string Viewer::ring_note() const
 {
     const int bus = ringed_bus();
@@ -701,7 +707,7 @@ void Viewer::save_picture(const fs::path& path, const FrameOptions& options) con
     add_colouring(frame);
     if (frame.sized() && !frame.shown)
         frame.bus_spacing = bus_spacing();
-    const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_), &sky_};
+    const FrameFacts facts{form_.run_state(), shown_row(form_.run_state(), last_failed_), &sky_, {}, own_outside_note()};
     // The extension in any letter case: picture.SVG is an SVG drawing.
     const QString extension = QString::fromStdString(path.extension().string());
     if (extension.compare(QStringLiteral(".svg"), Qt::CaseInsensitive) == 0) {

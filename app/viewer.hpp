@@ -110,6 +110,8 @@ public:
     // title say of it: "worst bus 652, 0.9123 pu".
     [[nodiscard]] int ringed_bus() const;
     [[nodiscard]] std::string ring_note() const;
+    // What the voltage band says once of the buses outside range A in every row.
+    [[nodiscard]] std::string own_outside_note() const;
     // The study's regulators and capacitors, where the folder's table fits the run; shown unless
     // switched off (K), kept for the next start.
     [[nodiscard]] const ControlsTable* controls() const { return controls_ && places_known_ ? &*controls_ : nullptr; }

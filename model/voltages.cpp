@@ -257,6 +257,25 @@ void RunVoltages::check(const RunState& st) const
     }
 }
 
+std::string RunVoltages::own_outside_note(const RunState& st) const
+{
+    if (own_outside_.empty())
+        return {};
+    const std::size_t named = std::min<std::size_t>(own_outside_.size(), 3);
+    std::string out = own_outside_.size() == 1 ? "1 bus" : std::to_string(own_outside_.size()) + " buses";
+    out += " outside range A in every row, the feeder's own (";
+    for (std::size_t i = 0; i < named; ++i) {
+        out += i > 0 ? ", " : "";
+        const int bus = own_outside_[i];
+        out += bus <= st.nbus.value() ? encode_utf8(st.bus_name(Integer(static_cast<std::int16_t>(bus))))
+                                      : "bus " + std::to_string(bus);
+    }
+    if (own_outside_.size() > named)
+        out += " and " + std::to_string(own_outside_.size() - named) + " more";
+    out += own_counted_ ? "): counted" : "): left out of W and the jumps";
+    return out;
+}
+
 PerUnit RunVoltages::lowest(int row, int bus) const
 {
     return row >= 1 && row <= rows_ && bus >= 1 && bus <= buses_ ? lowest_[cell(row, bus)] : no_voltage;
@@ -307,8 +326,21 @@ void RunVoltages::count_outside()
     shares_.assign(static_cast<std::size_t>(rows_), 0.0F);
     below_.assign(static_cast<std::size_t>(rows_), 0.0F);
     above_.assign(static_cast<std::size_t>(rows_), 0.0F);
-    excursions_.clear();
-    worst_row_ = 0;
+    Jumps counted = walk(set_aside_, {shares_.data(), below_.data(), above_.data()});
+    excursions_ = std::move(counted.excursions);
+    worst_row_ = counted.worst_row;
+}
+
+std::int64_t RunVoltages::departure(int row, int bus) const
+{
+    const PerUnit low = lowest_[cell(row, bus)];
+    const PerUnit high = highest_[cell(row, bus)];
+    return std::max(below_a(low) ? 9500 - std::int64_t{low} : 0, above_a(high) ? std::int64_t{high} - 10500 : 0);
+}
+
+RunVoltages::Jumps RunVoltages::walk(const std::vector<bool>& aside, Shares shares) const
+{
+    Jumps out;
     bool outside_before = false;
     // The worst row has the most departure from range A summed over its buses, so that a node
     // that stands far out in every row does not decide it.
@@ -317,50 +349,60 @@ void RunVoltages::count_outside()
         int outside = 0, low_ones = 0;
         std::int64_t departures = 0;
         for (int bus = 1; bus <= buses_; ++bus) {
-            if (set_aside_[static_cast<std::size_t>(bus)])
+            if (aside[static_cast<std::size_t>(bus)])
                 continue;
-            const std::size_t c = cell(row, bus);
-            const VoltageClass k = classes_[c];
+            const VoltageClass k = classes_[cell(row, bus)];
             if (k == VoltageClass::range_a || k == VoltageClass::none)
                 continue;
-            const PerUnit low = lowest_[c];
-            const PerUnit high = highest_[c];
             ++outside;
             low_ones += k == VoltageClass::below_b || k == VoltageClass::low_in_b ? 1 : 0;
-            departures +=
-                std::max(below_a(low) ? 9500 - std::int64_t{low} : 0, above_a(high) ? std::int64_t{high} - 10500 : 0);
+            departures += departure(row, bus);
         }
         if (departures > worst) {
             worst = departures;
-            worst_row_ = row;
+            out.worst_row = row;
         }
-        const float buses = static_cast<float>(std::max(buses_, 1));
-        shares_[static_cast<std::size_t>(row - 1)] = static_cast<float>(outside) / buses;
-        below_[static_cast<std::size_t>(row - 1)] = static_cast<float>(low_ones) / buses;
-        above_[static_cast<std::size_t>(row - 1)] = static_cast<float>(outside - low_ones) / buses;
+        if (shares.outside != nullptr) {
+            const float buses = static_cast<float>(std::max(buses_, 1));
+            shares.outside[row - 1] = static_cast<float>(outside) / buses;
+            shares.below[row - 1] = static_cast<float>(low_ones) / buses;
+            shares.above[row - 1] = static_cast<float>(outside - low_ones) / buses;
+        }
         if (outside > 0 && !outside_before)
-            excursions_.push_back(row);
+            out.excursions.push_back(row);
         outside_before = outside > 0;
     }
+    return out;
 }
 
-int RunVoltages::worst_bus(int row) const
+int RunVoltages::worst_bus(int row) const { return worst_bus(row, set_aside_); }
+
+int RunVoltages::worst_bus(int row, const std::vector<bool>& aside) const
 {
     int worst = 0;
     std::int64_t most = 0;
     for (int bus = 1; bus <= buses_ && row >= 1 && row <= rows_; ++bus) {
-        if (set_aside_[static_cast<std::size_t>(bus)])
+        if (aside[static_cast<std::size_t>(bus)])
             continue;
-        const PerUnit low = lowest_[cell(row, bus)];
-        const PerUnit high = highest_[cell(row, bus)];
-        const std::int64_t departure =
-            std::max(below_a(low) ? 9500 - std::int64_t{low} : 0, above_a(high) ? std::int64_t{high} - 10500 : 0);
-        if (departure > most) {
-            most = departure;
+        if (const std::int64_t d = departure(row, bus); d > most) {
+            most = d;
             worst = bus;
         }
     }
     return worst;
+}
+
+RunVoltages::Jumps RunVoltages::jumps(bool own_counted) const
+{
+    std::vector<bool> aside(set_aside_.size(), false);
+    if (!own_counted)
+        for (const int bus : own_outside_)
+            aside[static_cast<std::size_t>(bus)] = true;
+    Jumps out = walk(aside, {});
+    out.worst_bus.resize(static_cast<std::size_t>(rows_));
+    for (int row = 1; row <= rows_; ++row)
+        out.worst_bus[static_cast<std::size_t>(row - 1)] = worst_bus(row, aside);
+    return out;
 }
 
 }  // namespace umbrascope

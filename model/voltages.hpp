@@ -3,6 +3,7 @@
 // lowest and highest per-unit voltage in each row, its class, the share of buses outside range A
 // row by row, the rows where buses leave it and the worst, and each bus's distance from the source.
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -58,6 +59,16 @@ public:
     [[nodiscard]] const std::vector<int>& outside_all_run() const { return own_outside_; }
     void count_own_outside(bool counted);
     [[nodiscard]] bool own_outside_counted() const { return own_counted_; }
+    // What the band says of them once: how many, the first few by the network's names, and
+    // whether they are counted; empty where there are none.
+    [[nodiscard]] std::string own_outside_note(const RunState& st) const;
+    // The jumps' figures with the feeder's own counted or left out, whichever is shown now.
+    struct Jumps {
+        std::vector<int> excursions;
+        int worst_row = 0;
+        std::vector<int> worst_bus;  // each row's (index row - 1), from 1; 0 for none
+    };
+    [[nodiscard]] Jumps jumps(bool own_counted) const;
 
     // The first row of the next excursion after `row` (a run of rows with a bus outside range A),
     // or of the last one that starts before it; 0 for none.
@@ -104,6 +115,15 @@ private:
     std::vector<bool> set_aside_;      // by bus from 1 (index 0 unused): left out of the counts
     bool own_counted_ = false;
     void count_outside();              // the shares, excursions and worst row, over the buses counted
+    [[nodiscard]] int worst_bus(int row, const std::vector<bool>& aside) const;
+    [[nodiscard]] std::int64_t departure(int row, int bus) const;  // from range A, in ten-thousandths
+    struct Shares {  // each row's (index row - 1); nullptr where not wanted
+        float* outside = nullptr;
+        float* below = nullptr;
+        float* above = nullptr;
+    };
+    // The excursions and the worst row over the buses not set `aside`, the shares into `shares`.
+    [[nodiscard]] Jumps walk(const std::vector<bool>& aside, Shares shares) const;
     PerUnit run_lowest_ = no_voltage;
     PerUnit run_highest_ = no_voltage;
     PerUnit usual_lowest_ = no_voltage;

@@ -240,7 +240,14 @@ void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, dou
     double line = 36;
     if (voltages) {
         // The voltage classes, low to high, then none; what they are on the line above.
-        painter.drawText(QPointF(px(8), top + px(33)), QStringLiteral("service voltage, ANSI C84.1, per unit:"));
+        const QString heading = QStringLiteral("service voltage, ANSI C84.1, per unit:");
+        painter.drawText(QPointF(px(8), top + px(33)), heading);
+        if (!facts.own_outside.empty()) {
+            const double from = px(8) + painter.fontMetrics().horizontalAdvance(heading) + px(18);
+            const QString own = painter.fontMetrics().elidedText(QString::fromStdString(facts.own_outside), Qt::ElideRight,
+                                                                 static_cast<int>(width - from - px(8)));
+            painter.drawText(QPointF(from, top + px(33)), own);
+        }
         for (int c = 0; c < voltage_classes; ++c)
             entries.push_back({class_colour(static_cast<VoltageClass>(c)),
                                QString::fromUtf8(class_limits(static_cast<VoltageClass>(c)).data(),

@@ -76,6 +76,8 @@ struct FrameFacts {
     const SkyHeader* sky = nullptr;
     // Said after the row in the band: the bus a jump ringed, say.
     std::string note;
+    // Said once beside the voltage legend: the buses outside range A in every row.
+    std::string own_outside;
 };
 
 inline constexpr int annotation_band_pixels = 44;  // at the classic size

@@ -109,6 +109,16 @@ std::string network_json(const PageInput& in)
     out += ",\"worst_row\":" + std::to_string(in.worst_row);
     out += ",\"worst_bus\":";
     append_list(out, in.worst_bus, [&](int bus) { out += std::to_string(bus); });
+    out += ",\"own_outside\":";
+    append_list(out, in.own_outside, [&](int bus) { out += std::to_string(bus); });
+    if (!in.own_outside.empty()) {
+        out += ",\"counted\":{\"excursions\":";
+        append_list(out, in.excursions_counted, [&](int row) { out += std::to_string(row); });
+        out += ",\"worst_row\":" + std::to_string(in.worst_row_counted);
+        out += ",\"worst_bus\":";
+        append_list(out, in.worst_bus_counted, [&](int bus) { out += std::to_string(bus); });
+        out += '}';
+    }
     out += ",\"controls\":";
     std::size_t c = 0;
     append_list(out, in.controls, [&](const PageControl& control) {

@@ -62,6 +62,12 @@ struct PageInput {
     std::vector<int> excursions;               // first rows of runs of rows with a bus outside range A
     int worst_row = 0;
     std::vector<int> worst_bus;                // each row's, from 1; 0 for none (empty without voltages)
+    // The buses outside range A in every row (from 0): the feeder's own, left out of the three
+    // above; the same three with them counted, for the page's key that brings them back.
+    std::vector<int> own_outside;
+    std::vector<int> excursions_counted;
+    int worst_row_counted = 0;
+    std::vector<int> worst_bus_counted;
     std::vector<PageControl> controls;
     const ControlsTable* states = nullptr;     // the controls' states
     const SkyField* field = nullptr;           // a measured sky's, for its shade

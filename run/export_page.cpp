@@ -108,6 +108,17 @@ PageInput PageGatherer::finish(const RunState& st, const SkyHeader& sky, const s
             in.segments.emplace_back(s.from - 1, s.to - 1);
         in.excursions = voltages->excursions();
         in.worst_row = voltages->worst_row();
+        for (const int bus : voltages->outside_all_run())
+            if (bus <= in.buses)
+                in.own_outside.push_back(bus - 1);
+        if (!in.own_outside.empty()) {
+            // What the page's key shows with them counted.
+            RunVoltages::Jumps counted = voltages->jumps(true);
+            in.excursions_counted = std::move(counted.excursions);
+            in.worst_row_counted = counted.worst_row;
+            in.worst_bus_counted = std::move(counted.worst_bus);
+            in.worst_bus_counted.resize(rows);
+        }
         const ProfileAxes axes = profile_extent(*voltages);
         in.profile_axes[0] = axes.y0;
         in.profile_axes[1] = axes.y1;

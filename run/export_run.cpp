@@ -119,6 +119,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     frame.field = field ? &*field : nullptr;
     std::vector<ProfileSegment> segments;
     ProfileAxes axes;
+    std::string own_outside;  // said once in the voltage band
     const SkyHeader sky = read_sky_header(plan.input);
     FrameFiles frames(plan.folder);
     std::optional<AnimationWriter> animation;
@@ -165,6 +166,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         }
         if (ordinal == 1 && voltages && !failed) {
             frame.voltages = &*voltages;
+            own_outside = voltages->own_outside_note(*st);
             segments = profile_segments(*st, *voltages);
             frame.segments = &segments;
             axes = profile_extent(*voltages);
@@ -202,7 +204,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
                 events.on_progress(ordinal, st->n_time.value());
             return;
         }
-        const FrameFacts facts{*st, shown_row(*st, failed), &sky};
+        const FrameFacts facts{*st, shown_row(*st, failed), &sky, {}, own_outside};
         std::array<char, 32> stem{};
         std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
         // Drawn and indexed here, while the writer encodes the frame before.

@@ -181,10 +181,26 @@ TEST(RunVoltages, ABusOutsideAllRunIsLeftOutUntilAskedFor)
     EXPECT_EQ(v.worst_bus(1), 0);
     EXPECT_FLOAT_EQ(v.outside_shares()[0], 0.0F);
     EXPECT_FLOAT_EQ(v.outside_shares()[2], 1.0F / 16);
+    // The page's figures for either choice, asked without changing what is shown.
+    const RunVoltages::Jumps counted = v.jumps(true), left_out = v.jumps(false);
+    EXPECT_FALSE(v.own_outside_counted());
+    EXPECT_EQ(left_out.excursions, std::vector<int>{3});
+    EXPECT_EQ(left_out.worst_row, 3);
+    EXPECT_EQ(left_out.worst_bus, (std::vector<int>{0, 0, 5, 5, 0, 0}));
+    EXPECT_EQ(v.excursions(), std::vector<int>{3});
+    testing::PassRun run(made.folder.path());
+    ASSERT_FALSE(run.pass());
+    const std::string said = "1 bus outside range A in every row, the feeder's own (" + made.names[1] + "): ";
+    EXPECT_EQ(v.own_outside_note(run.st), said + "left out of W and the jumps");
     v.count_own_outside(true);
+    EXPECT_EQ(v.own_outside_note(run.st), said + "counted");
     EXPECT_EQ(v.excursions(), std::vector<int>{1});
     EXPECT_EQ(v.worst_bus(3), 2) << "the dead phase departs furthest";
     EXPECT_FLOAT_EQ(v.outside_shares()[2], 2.0F / 16);
+    EXPECT_EQ(counted.excursions, v.excursions());
+    EXPECT_EQ(counted.worst_row, v.worst_row());
+    for (int row = 1; row <= 6; ++row)
+        EXPECT_EQ(counted.worst_bus[static_cast<std::size_t>(row - 1)], v.worst_bus(row)) << "row " << row;
     v.count_own_outside(false);
     EXPECT_EQ(v.excursions(), std::vector<int>{3});
 }

@@ -7,7 +7,7 @@
 const page = {};          // what the sections hold
 const blocks = new Map(); // block number -> decoded tables, the most recently used last
 const state = { row: 1, playing: false, speed: 10, view: null, hover: -1, ringed: 0, ringedRow: 0, lines: null,
-                hideControls: false, note: '', noteRow: 0 };
+                hideControls: false, note: '', noteRow: 0, countOwn: false };
 const stats = { frames: [], decodes: [] };
 
 // ---- decode ----
@@ -594,6 +594,12 @@ function drawBand(counts, row) {
       entry.textContent = '\u25a8 regulator   \u2016 capacitor   (magenta: acts in this row)';
       legend.append(entry);
     }
+    if (page.network.own_outside.length) {
+      const entry = document.createElement('span');
+      entry.id = 'own';
+      entry.textContent = ownText();
+      legend.append(entry);
+    }
     if (meta.field) {
       // The shade's steps, lightest first: the clear-sky index under 0.95 and falling.
       const entry = document.createElement('span');
@@ -656,8 +662,8 @@ let addressTimer = 0;
 function show(row, ringWorst) {
   const rows = page.meta.rows;
   state.row = Math.max(1, Math.min(rows, Math.round(row)));
-  if (ringWorst && page.network.worst_bus.length) {
-    state.ringed = page.network.worst_bus[state.row - 1];
+  if (ringWorst && jumps().worst_bus.length) {
+    state.ringed = jumps().worst_bus[state.row - 1];
     state.ringedRow = state.row;
   }
   requestDraw();
@@ -696,8 +702,25 @@ function action(forward) {
   requestDraw();
 }
 
+// The jumps' figures: with the buses outside range A all run (the feeder's own) left out, as
+// by default, or counted after O.
+function jumps() {
+  const n = page.network;
+  return state.countOwn && n.counted ? n.counted : n;
+}
+
+// What the legend says of the feeder's own once: which buses, and whether the jumps count them.
+function ownText() {
+  const own = page.network.own_outside;
+  const names = own.slice(0, 5).map((b) => page.network.names[b]);
+  const more = own.length > names.length ? ' and ' + (own.length - names.length) + ' more' : '';
+  return (own.length === 1 ? '1 bus' : own.length + ' buses') + ' outside range A in every row, the feeder\u2019s own: ' +
+         names.join(', ') + more + (state.countOwn ? '; counted in W and the jumps (O leaves ' : '; left out of W and the jumps (O counts ') +
+         (own.length === 1 ? 'it)' : 'them)');
+}
+
 function excursion(forward) {
-  const starts = page.network.excursions;
+  const starts = jumps().excursions;
   let target = 0;
   if (forward)
     target = starts.find((r) => r > state.row) || 0;
@@ -819,6 +842,8 @@ function input() {
     slider.setAttribute('list', 'actions');
     slider.title += '; T and Shift+T the next and previous row where a regulator or capacitor acts, K shows or hides them';
   }
+  if (page.network.own_outside.length)
+    slider.title += '; O counts the buses outside range A in every row in W and the jumps, or leaves them out again';
   slider.addEventListener('input', () => { pause(); show(Number(slider.value)); });
   document.getElementById('play').addEventListener('click', () => (state.playing ? pause() : play()));
   document.getElementById('speed').addEventListener('change', (e) => {
@@ -848,9 +873,14 @@ function input() {
     } else if ((e.key === 'k' || e.key === 'K') && page.network.controls.length) {
       state.hideControls = !state.hideControls;
       requestDraw();
-    } else if ((e.key === 'w' || e.key === 'W') && page.network.worst_row > 0) {
+    } else if ((e.key === 'w' || e.key === 'W') && jumps().worst_row > 0) {
       pause();
-      show(page.network.worst_row, true);
+      show(jumps().worst_row, true);
+    } else if ((e.key === 'o' || e.key === 'O') && page.network.own_outside.length) {
+      state.countOwn = !state.countOwn;
+      state.ringed = 0;
+      document.getElementById('own').textContent = ownText();
+      requestDraw();
     } else {
       return;
     }
