@@ -6,6 +6,7 @@
 #include "core/clock.hpp"
 #include "core/lines.hpp"
 #include "core/words.hpp"
+#include "model/row_part.hpp"
 #include "core/run_state.hpp"
 
 namespace umbrascope {
@@ -76,7 +77,11 @@ SkyHeader read_sky_header(const fs::path& folder)
     std::vector<std::string> lines;
     for (std::string line; lines.size() < 6 && std::getline(in, line);)
         lines.push_back(without_cr(std::move(line)));
-    return sky_header_of(lines);
+    SkyHeader sky = sky_header_of(lines);
+    const PartRows part = read_part_rows(folder);
+    sky.row_offset = part.offset;
+    sky.rows_total = part.rows;
+    return sky;
 }
 
 std::string time_label(const SkyHeader& sky, const std::string& time)

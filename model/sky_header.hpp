@@ -16,6 +16,12 @@ struct SkyHeader {
     std::optional<double> start;     // the clock time of the first row, seconds after midnight
     std::string units;               // what one network unit is ("ft", "m", "km"), "" when not told
     std::vector<std::string> names;  // the buses it was made for; empty where it does not name them
+    // Where the folder is a part of a longer sky (cloud_rows_part.txt): its first row's number in
+    // the whole sky less one, and the whole sky's rows; 0 and 0 otherwise.
+    long row_offset = 0;
+    long rows_total = 0;
+    // A row of the run as the whole sky numbers it.
+    [[nodiscard]] long sky_row(int row) const { return row + row_offset; }
 };
 
 // What the six header lines of a sun table say.

@@ -158,8 +158,9 @@ void paint_time_band(QPainter& painter, const FrameFacts& facts, double top, dou
     const SkyHeader none;
     const QString first = QStringLiteral("%1    row %2 / %3")
                               .arg(QString::fromStdString(time_label(facts.sky != nullptr ? *facts.sky : none, encode_utf8(time))))
-                              .arg(facts.row)
-                              .arg(st.n_time.value()) +
+                              .arg(facts.sky != nullptr ? facts.sky->sky_row(facts.row) : facts.row)
+                              .arg(facts.sky != nullptr && facts.sky->rows_total > 0 ? facts.sky->rows_total
+                                                                                      : st.n_time.value()) +
                           (facts.note.empty() ? QString() : QStringLiteral("    ") + QString::fromStdString(facts.note));
     painter.drawText(QPointF(px(8), top + px(16)), first);
     const double first_end = px(8) + painter.fontMetrics().horizontalAdvance(first);

@@ -334,6 +334,7 @@ std::string page_text(const PageInput& in)
     std::string meta = "{\"format\":" + std::to_string(page_format) + ",\"title\":";
     append_json(meta, in.title);
     meta += ",\"rows\":" + std::to_string(in.rows) + ",\"buses\":" + std::to_string(in.buses);
+    meta += ",\"row_offset\":" + std::to_string(in.row_offset) + ",\"sky_rows\":" + std::to_string(in.sky_rows);
     meta += ",\"block_rows\":" + std::to_string(block_rows) + ",\"blocks\":" + std::to_string(blocks);
     meta += ",\"colour_by\":";
     append_json(meta, in.colour_by);

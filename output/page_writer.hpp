@@ -42,6 +42,8 @@ struct PageInput {
     std::vector<std::pair<int, int>> connections;  // by bus, from 0
     double frame[4] = {0, 0, 0, 0};            // the plot frame: left, top, right, bottom, plot units
     std::vector<std::string> times;            // each row's time as the band says it
+    long row_offset = 0;                       // of a part of a longer sky: its first row there less one,
+    long sky_rows = 0;                         //   and that sky's rows (0 for none)
     std::vector<PageClass> classes;            // the legend, in class order
     std::string colour_by;                     // "sunlight" or "voltage"
     std::vector<std::uint8_t> class_of;        // row by row: each bus's class, an index into classes

@@ -14,6 +14,7 @@
 
 #include "cli/command_line.hpp"
 #include "core/words.hpp"
+#include "model/row_part.hpp"
 #include "model/sky_header.hpp"
 #include "model/voltages.hpp"
 #include "output/animation_writer.hpp"
@@ -73,7 +74,10 @@ Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
                    size, lines stay one pixel wide and clouds scale with the network (default:
                    the classic 459 x 451 frame, 15 twips per pixel)
   --rows A:B       write only the frames of passes A to B (e.g. 50:60), each as the whole run
-                   draws it; the run stops after pass B
+                   draws it; the run stops after pass B. With --large and a sun table of more
+                   rows than a run holds (32766; a day at one second has 43200), rows A to B of
+                   it (at most 32766) are run as a sky of their own and numbered as the day's:
+                   the frames frame-A.png on, the band's row, a page of that part
   --passes N       stop after N passes (default: all, at most 32767)
   --keep-going     after a failed pass carry on with the next one, as the window does, its frame
                    showing the picture as the failure left it; without it the run stops at the
@@ -116,6 +120,9 @@ half-written).
     std::fprintf(stderr, "umbrascope-export: %s\n", message.c_str());
     std::exit(2);
 }
+
+// The most rows a sky may have that umbrascope-clouds makes; a part of it is run at a time.
+constexpr int longest_sky = 1'000'000;
 
 int whole_number(const std::string& option, const std::string& text, int lo, int hi)
 {
@@ -212,8 +219,10 @@ ExportOptions parse_export_command(int argc, char* argv[])
             const std::size_t colon = rows.find(':');
             if (colon == std::string::npos)
                 usage_error("--rows takes FIRST:LAST, two pass numbers from 1 to 32767 (e.g. 50:60), not '" + rows + "'");
-            options.first_row = whole_number(arg, rows.substr(0, colon), 1, 32767);
-            options.passes = whole_number(arg, rows.substr(colon + 1), 1, 32767);
+            // Past 32767 only in a sky longer than a run, which the run checks.
+            options.first_row = whole_number(arg, rows.substr(0, colon), 1, longest_sky);
+            options.passes = whole_number(arg, rows.substr(colon + 1), 1, longest_sky);
+            options.rows_given = true;
             if (options.passes < options.first_row)
                 usage_error("--rows takes FIRST:LAST with LAST not before FIRST, not '" + rows + "'");
         } else if (arg == "--keep-going") {
@@ -241,8 +250,6 @@ ExportOptions parse_export_command(int argc, char* argv[])
     if (options.animation && is_page(*options.animation) && fps_given)
         usage_error("--fps sets the pace of a film: leave it out for a page, which plays at the speed chosen in it "
                     "(1 to 100 rows a second)");
-    if (options.animation && is_page(*options.animation) && options.first_row > 1)
-        usage_error("a page holds the run from its first row: give --passes N for its first N rows, not --rows");
     const bool page = options.animation && is_page(*options.animation);
     if (options.frame.profile && !options.frame.sized() && !page)
         usage_error("--profile goes beside the map in a frame of a size: give --size WxH too (e.g. 1920x1080)");
@@ -395,32 +402,36 @@ std::string size_text(std::uintmax_t bytes)
 
 // The one line of a run that wrote what it was asked: the files, the frames, their size and the
 // time, on standard output, or on standard error where the trace goes to standard output.
-void tell_written(const ExportOptions& options, const ExportResult& result, std::chrono::steady_clock::time_point started,
-                  bool trace_on_stdout)
+void tell_written(const ExportOptions& options, const ExportPlan& plan, const ExportResult& result,
+                  std::chrono::steady_clock::time_point started, bool trace_on_stdout)
 {
     std::vector<std::string> parts;
     std::error_code error;
-    const int frames = result.passes - options.first_row + 1;
+    const int frames = result.passes - plan.first_row + 1;
     const std::string type = options.animation ? lower(options.animation->extension().string()) : std::string();
     if (options.animation && (type == ".html" || type == ".htm"))
-        parts.push_back("the page " + options.animation->string() + " (" + std::to_string(result.passes) + " rows, " +
+        parts.push_back("the page " + options.animation->string() + " (" +
+                        (plan.row_offset > 0 ? "rows " + std::to_string(plan.row_offset + 1) + " to " +
+                                                   std::to_string(plan.row_offset + result.passes) + " of the sky"
+                                             : std::to_string(result.passes) + " rows") +
+                        ", " +
                         size_text(fs::file_size(*options.animation, error)) + "; open it in a browser)");
     else if (options.animation)
         parts.push_back(options.animation->string() + " (" + std::to_string(frames) + " frames, " +
                         size_text(fs::file_size(*options.animation, error)) + ")");
     if ((options.png || options.svg) && result.frames_from > 0) {
         std::uintmax_t bytes = 0;
-        for (int n = result.frames_from; n <= result.frames_to; ++n)
+        for (long n = result.frames_from; n <= result.frames_to; ++n)
             for (const char* extension : {".png", ".svg"}) {
                 char name[32];
-                std::snprintf(name, sizeof name, "frame-%04d%s", n, extension);
+                std::snprintf(name, sizeof name, "frame-%04ld%s", n, extension);
                 const std::uintmax_t size = fs::file_size(options.output / name, error);
                 bytes += error ? 0 : size;
             }
-        const int count = result.frames_to - result.frames_from + 1;
-        char first[16], last[16];
-        std::snprintf(first, sizeof first, "frame-%04d", result.frames_from);
-        std::snprintf(last, sizeof last, "frame-%04d", result.frames_to);
+        const long count = result.frames_to - result.frames_from + 1;
+        char first[24], last[24];
+        std::snprintf(first, sizeof first, "frame-%04ld", result.frames_from);
+        std::snprintf(last, sizeof last, "frame-%04ld", result.frames_to);
         parts.push_back(std::to_string(count) + (options.png && options.svg ? " PNG and SVG" : options.png ? " PNG" : " SVG") +
                         (count == 1 ? " frame" : " frames") + " in " + options.output.string() + " (" + first +
                         (count == 1 ? std::string() : std::string(" to ") + last) + ", " + size_text(bytes) + ")");
@@ -436,6 +447,14 @@ void tell_written(const ExportOptions& options, const ExportResult& result, std:
     std::snprintf(seconds, sizeof seconds, " in %.1f s\n",
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     std::fputs((text + seconds).c_str(), trace_on_stdout ? stderr : stdout);
+}
+
+bool page_asked(const ExportOptions& options)
+{
+    if (!options.animation)
+        return false;
+    const std::string extension = lower(options.animation->extension().string());
+    return extension == ".html" || extension == ".htm";
 }
 
 int run(const ExportOptions& options)
@@ -474,8 +493,43 @@ int run(const ExportOptions& options)
         trace_stream.emplace(&*trace_buffer);
     }
 
+    // A sky longer than a run: the part of it asked for, run as a sky of its own.
+    std::optional<RowPart> part;
+    long sky_rows = 0;
+    if (options.large) {
+        try {
+            sky_rows = sun_table_rows(options.input);
+        } catch (const PartError&) {  // no sun table: the first pass says so as ever
+        }
+    }
+    if (sky_rows > most_rows_in_a_run) {
+        if (!options.rows_given)
+            usage_error("the sun table in " + options.input.string() + " has " + std::to_string(sky_rows) +
+                        " rows, more than a run holds (" + std::to_string(most_rows_in_a_run) +
+                        "): give --rows A:B to export rows A to B of it, at most " + std::to_string(most_rows_in_a_run) +
+                        " (an hour at one second: --rows 36001:39600)");
+        if (options.passes > sky_rows)
+            usage_error("--rows " + std::to_string(options.first_row) + ":" + std::to_string(options.passes) +
+                        " reaches past the sun table's last row, " + std::to_string(sky_rows));
+        if (options.passes - options.first_row + 1 > most_rows_in_a_run)
+            usage_error("--rows " + std::to_string(options.first_row) + ":" + std::to_string(options.passes) + " is " +
+                        std::to_string(options.passes - options.first_row + 1) + " rows, more than a run holds (" +
+                        std::to_string(most_rows_in_a_run) + ")");
+        try {
+            part.emplace(options.input, options.first_row, options.passes);
+        } catch (const PartError& failure) {
+            output_error(std::string(failure.what()) + "; nothing was written");
+        }
+    } else {
+        if (options.first_row > 32767 || options.passes > 32767)
+            usage_error("--rows takes FIRST:LAST, two pass numbers from 1 to 32767; past that only of a sun table "
+                        "longer than a run, with --large");
+        if (page_asked(options) && options.first_row > 1)
+            usage_error("a page holds the run from its first row: give --passes N for its first N rows, not --rows");
+    }
+
     ExportPlan plan;
-    plan.input = options.input;
+    plan.input = part ? part->path() : options.input;
     plan.large = options.large;
     plan.folder = options.output;
     plan.png = options.png;
@@ -483,8 +537,13 @@ int run(const ExportOptions& options)
     plan.animation = options.animation;
     plan.fps = options.fps;
     plan.frame = options.frame;
-    plan.first_row = options.first_row;
-    plan.last_pass = options.passes;
+    plan.first_row = part ? 1 : options.first_row;
+    plan.last_pass = part ? options.passes - options.first_row + 1 : options.passes;
+    plan.row_offset = part ? options.first_row - 1 : 0;
+    if (part) {
+        const fs::path named = fs::absolute(options.input, error).lexically_normal();
+        plan.title = named.filename().empty() ? named.parent_path().filename().string() : named.filename().string();
+    }
     plan.keep_going = options.keep_going;
     plan.trace = trace_stream ? &*trace_stream : nullptr;
 
@@ -501,11 +560,11 @@ int run(const ExportOptions& options)
     };
     // Progress over the rows asked for; the passes before them are counted apart.
     events.on_progress = [&](int done, int rows) {
-        const int last = std::min(options.passes, std::max(rows, 1));
-        if (done >= options.first_row)
-            progress.update(done - options.first_row + 1, last - options.first_row + 1);
+        const int last = std::min(plan.last_pass, std::max(rows, 1));
+        if (done >= plan.first_row)
+            progress.update(done - plan.first_row + 1, last - plan.first_row + 1);
         else
-            progress.reach(done, options.first_row);
+            progress.reach(done, plan.first_row);
     };
     events.stop_requested = [] { return stop_signal != 0; };
     events.after_pass = [&] {
@@ -537,14 +596,14 @@ int run(const ExportOptions& options)
                    "animation starts only after a first pass that read the files; the frame of that pass was "
                    "written as it asked\n",
                    stderr);
-    if (result.passes < options.first_row && !result.ended_by_failure)
+    if (result.passes < plan.first_row && !result.ended_by_failure)
         std::fprintf(stderr, "umbrascope-export: note: the run ended after %d pass%s, before pass %d: no frame was written%s\n",
-                     result.passes, result.passes == 1 ? "" : "es", options.first_row,
+                     result.passes, result.passes == 1 ? "" : "es", plan.first_row,
                      options.animation ? (", and " + options.animation->string() + " was not made").c_str() : "");
     if ((options.png || options.svg) && !result.ended_by_failure)
-        note_stale_frames(options.output, result.passes);
-    if (!result.ended_by_failure && result.passes >= options.first_row)
-        tell_written(options, result, started, trace_file.has_value() && *options.trace == "-");
+        note_stale_frames(options.output, static_cast<int>(result.passes + plan.row_offset));
+    if (!result.ended_by_failure && result.passes >= plan.first_row)
+        tell_written(options, plan, result, started, trace_file.has_value() && *options.trace == "-");
     return result.failures > 0 ? 1 : 0;
 }
 

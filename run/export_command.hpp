@@ -22,6 +22,7 @@ struct ExportOptions {
     FrameOptions frame;
     int passes = 32767;
     int first_row = 1;  // --rows A:B writes the frames of passes A to B
+    bool rows_given = false;  // of a sky longer than a run, --rows A:B runs that part of it
     bool keep_going = false;
     bool large = false;
     std::optional<std::string> trace;

@@ -35,6 +35,8 @@ PageInput PageGatherer::finish(const RunState& st, const SkyHeader& sky, const s
 {
     PageInput in;
     in.title = title;
+    in.row_offset = sky.row_offset;
+    in.sky_rows = sky.rows_total;
     in.rows = std::max(0, st.n_time.value());
     in.buses = std::max(0, st.nbus.value());
     const auto rows = static_cast<std::size_t>(in.rows);

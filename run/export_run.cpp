@@ -206,7 +206,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         }
         const FrameFacts facts{*st, shown_row(*st, failed), &sky, {}, own_outside};
         std::array<char, 32> stem{};
-        std::snprintf(stem.data(), stem.size(), "frame-%04d", ordinal);
+        std::snprintf(stem.data(), stem.size(), "frame-%04ld", ordinal + plan.row_offset);
         // Drawn and indexed here, while the writer encodes the frame before.
         if (page && !failed)
             gathered.add_row(picture, facts.row);
@@ -229,7 +229,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
             if (plan.svg)
                 frames.add(name + ".svg", std::string_view(svg.constData(), static_cast<std::size_t>(svg.size())));
             if (plan.png || plan.svg)
-                frames.end_frame(ordinal);
+                frames.end_frame(static_cast<int>(ordinal + plan.row_offset));
             if (film) {
                 if (!animation)
                     animation.emplace(*plan.animation, indexed->width, indexed->height, plan.fps);
@@ -261,7 +261,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
             whole.n_time = Integer(static_cast<std::int16_t>(std::min(rows.value(), run.passes)));
             std::error_code error;
             const fs::path folder = fs::absolute(plan.input, error).lexically_normal();
-            std::string title = folder.filename().string();
+            std::string title = plan.title.empty() ? folder.filename().string() : plan.title;
             if (title.empty() || title == ".")
                 title = folder.parent_path().filename().string();
             const PageInput contents = gathered.finish(whole, sky, title, frame.voltages, frame.by_voltage, frame.profile,
@@ -286,8 +286,8 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
         throw;
     }
     result.rows = st->n_time.value();
-    if ((plan.png || plan.svg) && frames.last_whole() >= plan.first_row) {
-        result.frames_from = plan.first_row;
+    if ((plan.png || plan.svg) && frames.last_whole() >= plan.first_row + plan.row_offset) {
+        result.frames_from = plan.first_row + plan.row_offset;
         result.frames_to = frames.last_whole();
     }
     return result;

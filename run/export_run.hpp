@@ -27,6 +27,10 @@ struct ExportPlan {
     FrameOptions frame;
     int first_row = 1;  // the frames of passes first_row to last_pass are written
     int last_pass = 32767;
+    // Where `input` is a part of a longer sky: its first row's number there less one. The frame
+    // files are named by the whole sky's rows.
+    long row_offset = 0;
+    std::string title;  // the page's; by default the input folder's name
     bool keep_going = false;  // carry on after a failed pass, its frame written as the failure left it
     std::ostream* trace = nullptr;
 };
@@ -45,8 +49,8 @@ struct ExportResult {
     int passes = 0;
     int failures = 0;
     int rows = 0;  // of the sun table, as the first pass read it
-    int frames_from = 0;  // the frame files written whole, passes frames_from to frames_to; 0 for none
-    int frames_to = 0;
+    long frames_from = 0;  // the frame files written whole, frame-<frames_from> to frame-<frames_to>; 0 for none
+    long frames_to = 0;
     bool animation_made = false;
     bool stopped = false;         // stop_requested ended the run
     bool ended_by_failure = false;  // a failed pass ended it, without keep_going

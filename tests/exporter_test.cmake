@@ -165,7 +165,7 @@ endif()
 expect_run(2 --input ${case} --size 5000x100)
 expect_run(2 --input ${case} --size 1920)
 expect_run(2 --input ${case} --rows 9:3)
-# A sun table past the rows a run counts, with --large: the overflow says what to do instead.
+# A sun table of 32769 rows (the header's last line is a row too), past what a run holds.
 file(MAKE_DIRECTORY ${WORK}/long)
 file(COPY ${case}/cloud_bus_coords_connections.txt ${case}/cloud_centers_plot.txt DESTINATION ${WORK}/long)
 file(READ ${case}/cloud_sun_intensity_table.txt classic)
@@ -174,10 +174,37 @@ string(REGEX REPLACE "^([^\n]*\n[^\n]*\n[^\n]*\n[^\n]*\n[^\n]*\n[^\n]*\n)([^\n]*
 string(REPEAT "${row}" 32768 rows)
 string(REGEX REPLACE "^(([^\n]*\n){6}).*$" "\\1" header "${head}")
 file(WRITE ${WORK}/long/cloud_sun_intensity_table.txt "${header}${rows}")
+# A sun table past the rows a run holds, with --large: a part of it, numbered as the whole sky.
 execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --passes 1 --output ${WORK}/long/frames
                 RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
-if(NOT status EQUAL 1 OR NOT err MATCHES "the sun table has more rows than a run counts \\(32767\\): to look at a long sky, make a part of it")
-  message(FATAL_ERROR "a sun table of 32768 rows with --large: status ${status}, ${err}")
+if(NOT status EQUAL 2 OR NOT err MATCHES "has 32769 rows, more than a run holds \\(32766\\): give --rows A:B")
+  message(FATAL_ERROR "a sun table of 32769 rows with --large and no --rows: status ${status}, ${err}")
+endif()
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --rows 32767:32769 --output ${WORK}/long/frames
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status EQUAL 0 OR NOT out MATCHES "wrote 3 PNG frames in [^\n]*\\(frame-32767 to frame-32769, "
+   OR NOT EXISTS ${WORK}/long/frames/frame-32769.png OR EXISTS ${WORK}/long/frames/frame-0001.png)
+  message(FATAL_ERROR "rows 32767 to 32769 of a long sky: status ${status}, ${out}${err}")
+endif()
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --rows 32700:32769 --animation ${WORK}/long/part.html
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status EQUAL 0 OR NOT out MATCHES "the page [^\n]*part.html \\(rows 32700 to 32769 of the sky, ")
+  message(FATAL_ERROR "a page of a part of a long sky: status ${status}, ${out}${err}")
+endif()
+foreach(refused "1:32767|is 32767 rows, more than a run holds \\(32766\\)"
+                "5:40000|reaches past the sun table's last row, 32769")
+  string(REPLACE "|" ";" refused "${refused}")
+  list(GET refused 0 rows)
+  list(GET refused 1 said)
+  execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --rows ${rows} --output ${WORK}/long/refused
+                  RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+  if(NOT status EQUAL 2 OR NOT err MATCHES "${said}" OR EXISTS ${WORK}/long/refused)
+    message(FATAL_ERROR "--rows ${rows} of a sky of 32769 rows: status ${status}, ${err}")
+  endif()
+endforeach()
+execute_process(COMMAND ${EXPORTER} --input ${case} --rows 1:40000 RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+if(NOT status EQUAL 2 OR NOT err MATCHES "past that only of a sun table longer than a run, with --large")
+  message(FATAL_ERROR "--rows past 32767 of a short sky: status ${status}, ${err}")
 endif()
 # A page holds the run from its first row: --rows past it is refused, and no page is written.
 execute_process(COMMAND ${EXPORTER} --input ${case} --rows 2:3 --animation ${WORK}/rows-page.html

@@ -571,7 +571,11 @@ function drawProfile(block, row) {
 
 function drawBand(counts, row) {
   const meta = page.meta;
-  let when = page.times[row - 1] + '    row ' + row + ' / ' + meta.rows;
+  // A part of a longer sky numbers its rows as that sky does.
+  const rowOf = meta.row_offset + row, rowsOf = meta.sky_rows || meta.rows;
+  let when = page.times[row - 1] + '    row ' + rowOf + ' / ' + rowsOf;
+  if (meta.sky_rows)
+    when += '    (rows ' + (meta.row_offset + 1) + '\u2013' + (meta.row_offset + meta.rows) + ' of the sky on this page)';
   // What a key that had nowhere to go says, until the row changes.
   if (state.note && state.noteRow === row)
     when += '    ' + state.note;
@@ -620,7 +624,7 @@ function drawBand(counts, row) {
     }
   }
   meta.classes.forEach((c, i) => { legend.children[i].lastChild.data = c.text + ': ' + counts[i]; });
-  document.title = 'row ' + row + ' / ' + meta.rows + ' \u2014 ' + meta.title + ' \u2014 Umbrascope';
+  document.title = 'row ' + rowOf + ' / ' + rowsOf + ' \u2014 ' + meta.title + ' \u2014 Umbrascope';
   document.getElementById('slider').value = row;
 }
 
@@ -668,7 +672,8 @@ function show(row, ringWorst) {
   }
   requestDraw();
   clearTimeout(addressTimer);
-  addressTimer = setTimeout(() => history.replaceState(null, '', '#row=' + state.row), 150);
+  // The address names the row as the sky numbers it, on a page of a part of it too.
+  addressTimer = setTimeout(() => history.replaceState(null, '', '#row=' + (page.meta.row_offset + state.row)), 150);
 }
 
 // The rows in which a regulator or capacitor acts, in order.
@@ -954,7 +959,7 @@ async function start() {
     return;
   }
   const wanted = /(?:^#|&)row=(\d+)/.exec(location.hash);
-  state.row = wanted ? Math.max(1, Math.min(page.meta.rows, Number(wanted[1]))) : 1;
+  state.row = wanted ? Math.max(1, Math.min(page.meta.rows, Number(wanted[1]) - page.meta.row_offset)) : 1;
   profile.hidden = !page.meta.profile;
   input();
   try {
