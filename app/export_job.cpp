@@ -47,6 +47,8 @@ void ExportJob::run()
     plan.large = large_;
     plan.frame = options_;
     plan.keep_going = keep_going_;
+    plan.row_offset = row_offset_;
+    plan.title = title_;
     if (is_animation(target_)) {
         plan.animation = target_;
     } else {

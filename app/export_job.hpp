@@ -20,6 +20,12 @@ public:
     ExportJob(std::filesystem::path input, std::filesystem::path target, FrameOptions options, bool large,
               bool keep_going);
     ~ExportJob() override;  // cancels and waits
+    // Where `input` is a part of a longer sky: its first row there less one, and the page's title.
+    void set_part(long row_offset, std::string title)
+    {
+        row_offset_ = row_offset;
+        title_ = std::move(title);
+    }
 
     void start();
     void cancel() { cancelled_ = true; }
@@ -32,6 +38,8 @@ signals:
     void finished(const QString& problem, const QString& kept, int passes, int failures);
 
 private:
+    long row_offset_ = 0;
+    std::string title_;
     void run();
 
     std::filesystem::path input_;

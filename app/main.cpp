@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char* usage_text = R"(Usage: umbrascope [--large] [FOLDER]
+constexpr const char* usage_text = R"(Usage: umbrascope [--large [--from-row N]] [FOLDER]
 
 Shows cloud shadows passing over a small power network. Umbrascope reads three files from FOLDER
 (default: the current folder, or the bundled example when the current folder has none of them):
@@ -22,7 +22,10 @@ Press READ COORDINATES (or Space or Enter) to read them and start the animation,
 every 100 ms.
 
   --large     take large inputs: up to 32767 buses, connections and sun rows (by default at
-              most 25 buses, 100 connections and 2000 rows)
+              most 25 buses, 100 connections and 2000 rows). A sun table of more rows than a
+              run holds (32766; a day at one second has 43200) is shown a part at a time,
+              its rows numbered as the whole sky's; Ctrl+G shows another part
+  --from-row N  with --large, the part of such a sky from row N on (default: 1)
   --version   show the version and exit
   --help      show this text and exit
 
@@ -31,6 +34,7 @@ In the window (also in its context menu, on a right click):
   N           one step while paused
   F5          restart: read the files again and start anew
   Ctrl+O      open another folder
+  Ctrl+G      of a sun table longer than a run, show the rows from another row on
   Ctrl+S      save the picture shown now (PNG or SVG, at the classic size or larger)
   Ctrl+E      export the whole run (GIF, MP4 or WebM, at the classic size or larger)
   + and -     twice or half the speed, from 1/8 to 8 times; 0 the normal speed
@@ -83,6 +87,7 @@ int main(int argc, char* argv[])
     std::filesystem::path folder = ".";
     bool folder_given = false;
     bool large = false;
+    long first_row = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -97,6 +102,14 @@ int main(int argc, char* argv[])
             large = true;
             continue;
         }
+        if (arg == "--from-row") {
+            char* end = nullptr;
+            const char* text = i + 1 < argc ? argv[++i] : "";
+            first_row = std::strtol(text, &end, 10);
+            if (*text == '\0' || *end != '\0' || first_row < 1 || first_row > 1'000'000)
+                fail_start("--from-row takes a row number from 1 to 1000000, not '" + std::string(text) + "'");
+            continue;
+        }
         if (arg.rfind('-', 0) == 0 && arg != "-")
             fail_start("unknown option '" + arg + "'");
         if (folder_given)
@@ -104,6 +117,8 @@ int main(int argc, char* argv[])
         folder = arg;
         folder_given = true;
     }
+    if (first_row > 1 && !large)
+        fail_start("--from-row shows a part of a sun table longer than a run, which takes --large");
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error))
         fail_start("'" + folder.string() + (std::filesystem::exists(folder, error) ? "' is not a folder" : "' does not exist"),
@@ -138,7 +153,7 @@ int main(int argc, char* argv[])
     }
 
     umbrascope::Form1 window(folder, large);
-    umbrascope::Viewer viewer(window, note);
+    umbrascope::Viewer viewer(window, note, first_row);
     window.setWindowTitle(viewer.title());
     window.show();
     return QApplication::exec();

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHelpEvent>
+#include <QInputDialog>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
@@ -61,10 +62,23 @@ QString folder_text(const fs::path& folder)
     return QString::fromStdString((error ? folder : absolute.lexically_normal()).string());
 }
 
+// The rows of the folder's sun table where a run with large inputs cannot hold them all; else 0.
+long sky_rows_past_a_run(const fs::path& folder, bool large)
+{
+    if (!large)
+        return 0;
+    try {
+        const long rows = sun_table_rows(folder);
+        return rows > most_rows_in_a_run ? rows : 0;
+    } catch (const PartError&) {  // no sun table: the first pass says so
+        return 0;
+    }
+}
+
 }  // namespace
 
-Viewer::Viewer(Form1& form, QString note)
-    : form_(form), base_title_(form.windowTitle()), note_(std::move(note)), menu_(new QMenu(&form))
+Viewer::Viewer(Form1& form, QString note, long first_row)
+    : form_(form), folder_(form.folder()), base_title_(form.windowTitle()), note_(std::move(note)), menu_(new QMenu(&form))
 {
     form_.set_observer(&picture_);
     form_.installEventFilter(this);
@@ -81,6 +95,7 @@ Viewer::Viewer(Form1& form, QString note)
     add_action(tr("Normal speed"), QKeySequence(Qt::Key_0), &Viewer::normal_speed);
     menu_->addSeparator();
     add_action(tr("Open folder\u2026"), QKeySequence::Open, &Viewer::choose_folder);
+    rows_action_ = add_action(tr("Rows of a long sky\u2026"), QKeySequence(Qt::CTRL | Qt::Key_G), &Viewer::choose_rows);
     save_action_ = add_action(tr("Save picture\u2026"), QKeySequence::Save, &Viewer::choose_save);
     add_action(tr("Export run\u2026"), QKeySequence(Qt::CTRL | Qt::Key_E), &Viewer::choose_export);
     menu_->addSeparator();
@@ -171,8 +186,13 @@ Viewer::Viewer(Form1& form, QString note)
     speed_ = std::clamp(settings.value(QStringLiteral("speed"), 0).toInt(), slowest, fastest);
     by_voltage_ = settings.value(QStringLiteral("colour_by")).toString() == QStringLiteral("voltage");
     show_controls_ = settings.value(QStringLiteral("show_controls"), true).toBool();
-    read_voltages();
+    // A sky longer than a run opens at a part of it, whose files the restart reads.
+    if (sky_rows_past_a_run(folder_, form_.large()) > 0)
+        start_in(folder_, true, first_row);
+    else
+        read_voltages();
     apply_speed();
+    rows_action_->setEnabled(part_ != nullptr);
 }
 
 Viewer::~Viewer()
@@ -217,7 +237,7 @@ void Viewer::read_voltages()
             controls_.reset();
             other_problem = tr("The regulators and capacitors cannot be shown: %1 was made for another sky than the "
                                "sun table there now; read the study again")
-                                .arg(QString::fromStdString((form_.folder() / controls_table_name).string()));
+                                .arg(QString::fromStdString((folder_ / controls_table_name).string()));
         }
     } catch (const FolderError& error) {
         other_problem = QString::fromStdString(error.what());
@@ -248,7 +268,7 @@ void Viewer::check_voltages()
         } else {
             form_.error_report()->warn(tr("The regulators and capacitors cannot be shown: %1 has %2 rows where the sun "
                                           "table has %3; read the study again")
-                                           .arg(QString::fromStdString((form_.folder() / controls_table_name).string()))
+                                           .arg(QString::fromStdString((folder_ / controls_table_name).string()))
                                            .arg(controls_->rows())
                                            .arg(form_.run_state().n_time.value()));
             controls_.reset();
@@ -509,6 +529,12 @@ QString Viewer::row_text() const
         return {};
     if (st.n_time < 1)
         return last_failed_ ? tr("the first pass failed") : tr("no rows in the sun table");
+    if (part_)  // numbered as the whole sky numbers them
+        return QStringLiteral("row %1 / %2 (rows %3\u2013%4 shown: Ctrl+G for others)")
+            .arg(row_shown() + part_->first() - 1)
+            .arg(part_->rows())
+            .arg(part_->first())
+            .arg(part_->last());
     return QStringLiteral("row %1 / %2").arg(row_shown()).arg(st.n_time.value());
 }
 
@@ -531,7 +557,7 @@ void Viewer::step()
 // animation then waits on its first picture.
 void Viewer::restart()
 {
-    form_.restart(form_.folder(), form_.large());
+    start_in(folder_, form_.large(), part_ ? part_->first() : 1);
     form_.click();
 }
 
@@ -539,15 +565,60 @@ void Viewer::open_folder(const fs::path& folder)
 {
     note_.clear();
     QSettings().setValue(QStringLiteral("folder"), QString::fromStdString(folder.string()));
-    form_.restart(folder, form_.large());
+    start_in(folder, form_.large(), 1);
     form_.click();
 }
 
 void Viewer::toggle_large()
 {
-    form_.restart(form_.folder(), !form_.large());
+    start_in(folder_, !form_.large(), part_ ? part_->first() : 1);
     large_action_->setChecked(form_.large());
     form_.click();
+}
+
+void Viewer::show_rows_from(long first_row)
+{
+    start_in(folder_, form_.large(), first_row);
+    form_.click();
+    // Near the sky's end the part starts earlier, so that it holds as many rows as a run can.
+    if (part_ && first_row > part_->first() && first_row <= part_->last())
+        jump_to(static_cast<int>(first_row - part_->first() + 1));
+}
+
+void Viewer::start_in(const fs::path& folder, bool large, long first_row)
+{
+    folder_ = folder;
+    std::unique_ptr<RowPart> next;
+    if (const long rows = sky_rows_past_a_run(folder, large); rows > 0) {
+        const long first = std::clamp(first_row, 1L, rows - most_rows_in_a_run + 1);
+        try {
+            next = std::make_unique<RowPart>(folder, first, first + most_rows_in_a_run - 1);
+        } catch (const PartError& error) {
+            // The run of the whole folder then stops at its first pass, saying what to do.
+            form_.error_report()->warn(tr("Cannot show a part of the long sky in %1: %2")
+                                           .arg(umbrascope::folder_text(folder), QString::fromStdString(error.what())));
+        }
+    }
+    // The part shown before goes once the form has left its files.
+    form_.restart(next ? next->path() : folder, large);
+    part_ = std::move(next);
+    rows_action_->setEnabled(part_ != nullptr);
+    update_title();
+}
+
+void Viewer::choose_rows()
+{
+    if (!part_)
+        return;
+    bool chosen = false;
+    const int first = QInputDialog::getInt(
+        &form_, tr("Rows of a long sky"),
+        tr("The sun table has %1 rows; a run shows %2 of them at a time.\nShow the rows from row (1 to %1):")
+            .arg(part_->rows())
+            .arg(most_rows_in_a_run),
+        static_cast<int>(part_->first()), 1, static_cast<int>(part_->rows()), 3600, &chosen);
+    if (chosen)
+        show_rows_from(first);
 }
 
 int Viewer::timer_interval() const
@@ -600,7 +671,7 @@ QString Viewer::title() const
     if (speed_ != 0)
         parts << tr("speed %1").arg(speed_text(speed_));
     parts << base_title_;
-    QString folder = umbrascope::folder_text(form_.folder());
+    QString folder = umbrascope::folder_text(folder_);
     if (!note_.isEmpty())
         folder += QStringLiteral(" (%1)").arg(note_);
     parts << folder;
@@ -632,9 +703,9 @@ int Viewer::row_shown() const
 
 const RunState& Viewer::run_state() const { return form_.run_state(); }
 
-const fs::path& Viewer::folder() const { return form_.folder(); }
+const fs::path& Viewer::folder() const { return folder_; }
 
-QString Viewer::folder_text() const { return umbrascope::folder_text(form_.folder()); }
+QString Viewer::folder_text() const { return umbrascope::folder_text(folder_); }
 
 void Viewer::jump_to(int row)
 {
@@ -737,6 +808,8 @@ void Viewer::export_run(const fs::path& path, const FrameOptions& options, bool 
     frame.segments = nullptr;
     frame.profile_axes = nullptr;
     job_ = std::make_unique<ExportJob>(form_.folder(), path, frame, form_.large(), keep_going);
+    if (part_)  // its frames and page numbered as the whole sky, the page named for the folder
+        job_->set_part(part_->first() - 1, fs::absolute(folder_).lexically_normal().filename().string());
     auto* dialog = new QProgressDialog(tr("Exporting the run to %1").arg(QString::fromStdString(path.string())),
                                        tr("Cancel"), 0, 1, &form_);
     dialog->setWindowTitle(tr("Umbrascope export"));
@@ -939,7 +1012,7 @@ bool Viewer::eventFilter(QObject* watched, QEvent* event)
 
 void Viewer::choose_folder()
 {
-    const QString start = QSettings().value(QStringLiteral("folder"), umbrascope::folder_text(form_.folder())).toString();
+    const QString start = QSettings().value(QStringLiteral("folder"), umbrascope::folder_text(folder_)).toString();
     const QString folder = QFileDialog::getExistingDirectory(&form_, tr("Open a folder of Umbrascope input files"), start);
     if (!folder.isEmpty())
         open_folder(folder.toStdString());
@@ -958,7 +1031,7 @@ std::optional<FrameOptions> Viewer::shown_frame() const
 
 void Viewer::choose_save()
 {
-    FrameDialog dialog(&form_, FramePurpose::picture, tr("Save the picture"), QString::fromStdString(form_.folder().string()),
+    FrameDialog dialog(&form_, FramePurpose::picture, tr("Save the picture"), QString::fromStdString(folder_.string()),
                        QStringLiteral("picture"), {QStringLiteral(".png"), QStringLiteral(".svg")},
                        {tr("PNG image"), tr("SVG drawing")}, shown_frame());
     if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty())
@@ -983,7 +1056,7 @@ void Viewer::choose_export()
         QMessageBox::information(&form_, tr("Umbrascope"), tr("An export is still running."));
         return;
     }
-    FrameDialog dialog(&form_, FramePurpose::run, tr("Export the whole run"), QString::fromStdString(form_.folder().string()),
+    FrameDialog dialog(&form_, FramePurpose::run, tr("Export the whole run"), QString::fromStdString(folder_.string()),
                        QStringLiteral("run"),
                        {QStringLiteral(".gif"), QStringLiteral(".mp4"), QStringLiteral(".webm"), QStringLiteral(".html")},
                        {tr("GIF animation, lossless"), tr("MP4 video"), tr("WebM video"),

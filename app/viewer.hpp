@@ -18,6 +18,7 @@
 #include "render/picture.hpp"
 #include "model/controls.hpp"
 #include "model/sky_field.hpp"
+#include "model/row_part.hpp"
 #include "model/voltages.hpp"
 #include "render/overlay.hpp"
 
@@ -46,7 +47,8 @@ signals:
 public:
     // `note` follows the folder in the title (e.g. that it is the bundled example). The viewer
     // must go before the form: it detaches itself from the form and waits for an export.
-    Viewer(Form1& form, QString note = {});
+    // A sky longer than a run (with large inputs) is shown a part at a time, from `first_row`.
+    Viewer(Form1& form, QString note = {}, long first_row = 1);
     ~Viewer() override;
 
     void toggle_pause();
@@ -57,6 +59,10 @@ public:
     void slower();
     void normal_speed();
     void toggle_large();  // classic limits or large inputs; restarts the run
+    // Of a sky longer than a run: the part from `first_row` on, as much as a run holds; restarts.
+    void show_rows_from(long first_row);
+    // The part of a longer sky shown, or nullptr where the run is the folder's whole sky.
+    [[nodiscard]] const RowPart* part() const { return part_.get(); }
     void quit();  // closes the window, and with it the program
     [[nodiscard]] int speed_exponent() const { return speed_; }  // the speed is 2^exponent
     [[nodiscard]] bool paused() const;
@@ -160,6 +166,10 @@ private:
     void check_voltages();  // against the first pass
     void apply_colouring();
     void choose_folder();
+    void choose_rows();
+    // A fresh run in `folder`, or in the part of its sky from `first_row` where the sky is longer
+    // than a run; the first pass is left to the caller.
+    void start_in(const std::filesystem::path& folder, bool large, long first_row);
     void choose_save();
     void choose_export();
     // The picture window's frame as it shows it, or nothing when it is closed.
@@ -167,6 +177,9 @@ private:
     QAction* add_action(const QString& text, const QKeySequence& key, void (Viewer::*slot)());
 
     Form1& form_;
+    std::filesystem::path folder_;  // the folder opened; the form runs it, or a part of its sky
+    std::unique_ptr<RowPart> part_;
+    QAction* rows_action_ = nullptr;
     QString base_title_;  // the window's own title, which the state follows
     QString note_;
     QMenu* menu_;

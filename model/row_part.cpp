@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -209,10 +210,9 @@ long sun_table_rows(const fs::path& folder)
 
 RowPart::RowPart(const fs::path& folder, long first, long last) : first_(first), last_(last)
 {
-    rows_ = sun_table_rows(folder);
-    if (first < 1 || last < first || last > rows_)
+    if (first < 1 || last < first)
         throw PartError("rows " + std::to_string(first) + " to " + std::to_string(last) + " are not rows of the sun table in " +
-                        folder.string() + ", which has " + std::to_string(rows_));
+                        folder.string());
     if (last - first + 1 > most_rows_in_a_run)
         throw PartError("rows " + std::to_string(first) + " to " + std::to_string(last) + " are " +
                         std::to_string(last - first + 1) + ": a run holds at most " + std::to_string(most_rows_in_a_run));
@@ -225,31 +225,47 @@ RowPart::RowPart(const fs::path& folder, long first, long last) : first_(first),
     if (!fs::create_directory(path_, error))
         throw PartError("cannot make " + path_.string() + ": " + error.message());
     try {
-        const std::string whole = file_fingerprint(folder / sun_table_file_name).value_or(std::string());
-        // The sun table first: the other files name its fingerprint.
-        std::string part;
+        // The sun table first, in one reading: its rows, its fingerprint, which the other files
+        // name, and the part's.
+        std::string whole, part;
         {
             Lines lines(folder / sun_table_file_name);
             PartFile out(path_ / sun_table_file_name);
+            Fingerprint print;
             std::string_view line;
             long number = 0;
             while (lines.next(line)) {
+                print.add(line);
                 const long row = ++number - sun_header_lines;
                 if (row < 1 || (row >= first && row <= last))
                     out.write(line);
-                if (row >= last)
-                    break;
             }
+            rows_ = std::max(0L, number - sun_header_lines);
+            whole = print.text();
             part = out.close();
         }
+        if (last > rows_)
+            throw PartError("rows " + std::to_string(first) + " to " + std::to_string(last) +
+                            " are not rows of the sun table in " + folder.string() + ", which has " + std::to_string(rows_));
         fs::copy_file(folder / network_file_name, path_ / network_file_name, error);
         if (error)
             throw PartError("cannot copy " + (folder / network_file_name).string() + ": " + error.message());
         if (fs::is_regular_file(folder / track_file_name, error))
             cut_track(folder / track_file_name, path_ / track_file_name, first, last);
-        for (const std::string_view name : {lowest_voltage_file_name, highest_voltage_file_name})
-            if (fs::is_regular_file(folder / name, error))
+        // The two voltage tables side by side, the largest of the files.
+        const auto cut_table = [&](std::string_view name) {
+            std::error_code missing;
+            if (fs::is_regular_file(folder / name, missing))
                 cut_rows(folder / name, path_ / name, voltage_header_lines, first, last, whole, part);
+        };
+        std::future<void> highest;
+        try {
+            highest = std::async(std::launch::async, cut_table, highest_voltage_file_name);
+        } catch (const std::system_error&) {  // no thread to be had: one after the other
+            highest = std::async(std::launch::deferred, cut_table, highest_voltage_file_name);
+        }
+        cut_table(lowest_voltage_file_name);
+        highest.get();
         if (fs::is_regular_file(folder / controls_table_name, error)) {
             // Its settle line: the state of the row before the part, as the state before its first row.
             std::string before;

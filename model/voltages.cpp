@@ -4,12 +4,17 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <memory>
+#include <system_error>
 #include <iterator>
 #include <string>
 
+#include "core/file_bytes.hpp"
 #include "core/fingerprint.hpp"
 #include "core/lines.hpp"
 
@@ -21,12 +26,9 @@ namespace {
 
 std::string whole_file(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw VoltageError("cannot read " + path.string() + ": " + std::strerror(errno));
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad())
-        throw VoltageError("cannot read " + path.string() + ": read error");
+    std::string bytes, why;
+    if (!file_bytes(path, bytes, why))
+        throw VoltageError("cannot read " + path.string() + ": " + why);
     return bytes;
 }
 
@@ -74,11 +76,46 @@ struct VoltageTable {
 
 // One table as the study writes it: six header lines, the sixth naming the buses, then
 // "time,v1,...,vn" a row, an empty field for no voltage.
+// Calls `line(text, number)` for each line of the file at `path` as each_line does, a block of
+// lines at a time, so that a table of a day is never held as text whole.
+template <class F>
+void each_file_line(const fs::path& path, F&& line)
+{
+    errno = 0;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file)
+        throw VoltageError("cannot read " + path.string() + ": " + (errno != 0 ? std::strerror(errno) : "it cannot be opened"));
+    constexpr std::size_t block_bytes = std::size_t{8} << 20;
+    std::string block;
+    std::size_t held = 0;  // bytes of a line begun in the block before
+    long number = 0;
+    for (bool first = true;; first = false) {
+        block.resize(held + block_bytes);
+        const std::size_t got = std::fread(block.data() + held, 1, block_bytes, file.get());
+        if (std::ferror(file.get()) != 0)
+            throw VoltageError("cannot read " + path.string() + ": read error");
+        std::string_view bytes(block.data(), held + got);
+        if (first && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+            bytes.remove_prefix(3);
+        const bool last = got == 0;
+        const std::size_t end = last ? bytes.size() : bytes.rfind('\n');
+        if (end == std::string_view::npos) {  // a line longer than the block: read on
+            held = bytes.size();
+            continue;
+        }
+        const std::size_t whole = last ? bytes.size() : end + 1;
+        each_line(bytes.substr(0, whole), [&](std::string_view one, long) { line(one, ++number); });
+        held = bytes.size() - whole;
+        std::memmove(block.data(), bytes.data() + whole, held);
+        if (last)
+            return;
+    }
+}
+
 VoltageTable read_table(const fs::path& path)
 {
-    const std::string text = whole_file(path);
     VoltageTable table;
-    each_line(text, [&](std::string_view line, long number) {
+    each_file_line(path, [&](std::string_view line, long number) {
         const auto where = [&] { return path.string() + ":" + std::to_string(number); };
         if (number == 2)
             table.sky = named_fingerprint(line);
@@ -102,10 +139,22 @@ VoltageTable read_table(const fs::path& path)
         table.values.resize(first + static_cast<std::size_t>(table.buses), no_voltage);
         PerUnit* out = table.values.data() + first;
         int bus = 0;
-        for (std::size_t at = line.find(','); at != std::string_view::npos;) {
-            const std::size_t next = line.find(',', at + 1);
+        const std::size_t start = line.find(',');
+        for (std::size_t at = start; at != std::string_view::npos;) {
             if (++bus > table.buses)
                 throw VoltageError(where() + ": more fields than the " + std::to_string(table.buses) + " buses of its column line" + again(path));
+            // The tables' own "0.9512" at once; anything else through the general reader.
+            const char* f = line.data() + at + 1;
+            const std::size_t left = line.size() - at - 1;
+            if (left >= 6 && f[1] == '.' && (left == 6 || f[6] == ',')) {
+                const auto digit = [](char c) { return static_cast<unsigned>(c - '0') <= 9U; };
+                if (digit(f[0]) && digit(f[2]) && digit(f[3]) && digit(f[4]) && digit(f[5])) {
+                    out[bus - 1] = (f[0] - '0') * 10000 + (f[2] - '0') * 1000 + (f[3] - '0') * 100 + (f[4] - '0') * 10 + (f[5] - '0');
+                    at = left == 6 ? std::string_view::npos : at + 7;
+                    continue;
+                }
+            }
+            const std::size_t next = line.find(',', at + 1);
             const std::string_view field = line.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
             if (!field.empty() && !read_per_unit(field, out[bus - 1]))
                 throw VoltageError(where() + ": field " + std::to_string(bus + 1) + " is not a voltage: '" +
@@ -133,8 +182,15 @@ RunVoltages RunVoltages::read(const fs::path& folder)
 {
     RunVoltages v;
     v.folder_ = folder;
+    // The two tables side by side.
+    std::future<VoltageTable> highest;
+    try {
+        highest = std::async(std::launch::async, [&folder] { return read_table(folder / highest_voltage_file_name); });
+    } catch (const std::system_error&) {  // no thread to be had: one after the other
+        highest = std::async(std::launch::deferred, [&folder] { return read_table(folder / highest_voltage_file_name); });
+    }
     VoltageTable low_table = read_table(folder / lowest_voltage_file_name);
-    VoltageTable high_table = read_table(folder / highest_voltage_file_name);
+    VoltageTable high_table = highest.get();
     if (low_table.rows != high_table.rows || low_table.buses != high_table.buses || low_table.names != high_table.names)
         throw VoltageError(std::string(lowest_voltage_file_name) + " and " + std::string(highest_voltage_file_name) + " in " +
                            folder.string() + " differ in their rows or buses" + again(folder / lowest_voltage_file_name));
@@ -151,52 +207,48 @@ RunVoltages RunVoltages::read(const fs::path& folder)
     v.lowest_ = std::move(low_table.values);
     v.highest_ = std::move(high_table.values);
 
+    // One pass down the rows: each cell's class, the run's extremes, and each bus's, and whether
+    // it is ever in range A (the tables run to a hundred million cells a day).
+    const auto buses = static_cast<std::size_t>(v.buses_);
     v.classes_.resize(v.lowest_.size());
-    for (int row = 1; row <= v.rows_; ++row)
-        for (int bus = 1; bus <= v.buses_; ++bus) {
-            const std::size_t c = v.cell(row, bus);
-            const PerUnit low = v.lowest_[c];
-            const PerUnit high = v.highest_[c];
-            v.classes_[c] = classify(low, high);
-            if (low != no_voltage && (v.run_lowest_ == no_voltage || low < v.run_lowest_))
-                v.run_lowest_ = low;
-            if (high != no_voltage && (v.run_highest_ == no_voltage || high > v.run_highest_))
-                v.run_highest_ = high;
-        }
-    // The feeder's own: a bus outside range A in every row it has a voltage in.
-    v.set_aside_.assign(static_cast<std::size_t>(v.buses_) + 1, false);
-    for (int bus = 1; bus <= v.buses_ && v.rows_ > 0; ++bus) {
-        bool any = false, always = true;
-        for (int row = 1; row <= v.rows_ && always; ++row) {
-            const VoltageClass k = v.classes_[v.cell(row, bus)];
-            if (k == VoltageClass::none)
-                continue;
-            any = true;
-            always = k != VoltageClass::range_a;
-        }
-        if (any && always) {
-            v.own_outside_.push_back(bus);
-            v.set_aside_[static_cast<std::size_t>(bus)] = true;
+    std::vector<PerUnit> bus_low(buses, no_voltage), bus_high(buses, no_voltage);
+    std::vector<char> seen(buses, 0), in_a(buses, 0);
+    for (int row = 1; row <= v.rows_; ++row) {
+        const std::size_t first = v.cell(row, 1);
+        for (std::size_t b = 0; b < buses; ++b) {
+            const PerUnit low = v.lowest_[first + b];
+            const PerUnit high = v.highest_[first + b];
+            const VoltageClass k = classify(low, high);
+            v.classes_[first + b] = k;
+            seen[b] |= static_cast<char>(k != VoltageClass::none);
+            in_a[b] |= static_cast<char>(k == VoltageClass::range_a);
+            if (low != no_voltage && (bus_low[b] == no_voltage || low < bus_low[b]))
+                bus_low[b] = low;
+            if (high != no_voltage && (bus_high[b] == no_voltage || high > bus_high[b]))
+                bus_high[b] = high;
         }
     }
+    std::vector<PerUnit> lows, highs;
+    for (std::size_t b = 0; b < buses; ++b) {
+        if (bus_low[b] != no_voltage && (v.run_lowest_ == no_voltage || bus_low[b] < v.run_lowest_))
+            v.run_lowest_ = bus_low[b];
+        if (bus_high[b] != no_voltage && (v.run_highest_ == no_voltage || bus_high[b] > v.run_highest_))
+            v.run_highest_ = bus_high[b];
+        if (bus_low[b] != no_voltage) {
+            lows.push_back(bus_low[b]);
+            highs.push_back(bus_high[b]);
+        }
+    }
+    // The feeder's own: a bus outside range A in every row it has a voltage in.
+    v.set_aside_.assign(buses + 1, false);
+    for (std::size_t b = 0; b < buses && v.rows_ > 0; ++b)
+        if (seen[b] != 0 && in_a[b] == 0) {
+            v.own_outside_.push_back(static_cast<int>(b) + 1);
+            v.set_aside_[b + 1] = true;
+        }
     v.count_outside();
 
     // Each bus's extremes over the run, the furthest half a percent of them left out.
-    std::vector<PerUnit> lows, highs;
-    for (int bus = 1; bus <= v.buses_; ++bus) {
-        PerUnit low = no_voltage, high = no_voltage;
-        for (int row = 1; row <= v.rows_; ++row) {
-            const std::size_t c = v.cell(row, bus);
-            if (v.lowest_[c] != no_voltage && (low == no_voltage || v.lowest_[c] < low))
-                low = v.lowest_[c];
-            if (v.highest_[c] != no_voltage && (high == no_voltage || v.highest_[c] > high))
-                high = v.highest_[c];
-        }
-        if (low != no_voltage) {
-            lows.push_back(low);
-            highs.push_back(high);
-        }
-    }
     if (!lows.empty()) {
         const std::size_t skip = lows.size() / 200;
         std::nth_element(lows.begin(), lows.begin() + static_cast<std::ptrdiff_t>(skip), lows.end());
