@@ -572,6 +572,39 @@ TEST(Viewer, TablesOfAnotherSkyAreNotShownAndSaySo)
     QSettings().remove("colour_by");
 }
 
+// A sky longer than a run is shown a part at a time, its rows numbered as the whole sky's; a part
+// near the end starts early enough to hold a run's worth, and goes with the run that showed it.
+TEST(Viewer, ASkyLongerThanARunIsShownAPartAtATime)
+{
+    const TempFolder folder;
+    folder.write(std::string(network_file_name), testing::network_file());
+    folder.write(std::string(sun_table_file_name), testing::sun_file(32800));
+    folder.write(std::string(track_file_name), testing::track_file("1,1,0.3\n32790,2,0.6\n"));
+    Form1 form(folder.path(), true);
+    {
+        Viewer viewer(form, {}, 1);
+        ASSERT_NE(viewer.part(), nullptr);
+        EXPECT_EQ(viewer.part()->first(), 1);
+        EXPECT_EQ(viewer.part()->last(), 32766);
+        EXPECT_EQ(viewer.folder(), folder.path());
+        form.click();
+        EXPECT_TRUE(form.windowTitle().contains(QString::fromUtf8("row 1 / 32800 (rows 1\u201332766 shown")))
+            << form.windowTitle().toStdString();
+        const std::filesystem::path first_part = viewer.part()->path();
+        viewer.show_rows_from(32790);
+        EXPECT_FALSE(std::filesystem::exists(first_part)) << "the part shown before goes";
+        ASSERT_NE(viewer.part(), nullptr);
+        EXPECT_EQ(viewer.part()->first(), 35);
+        EXPECT_EQ(viewer.row_shown(), 32790 - 34);
+        EXPECT_TRUE(form.windowTitle().contains(QString::fromUtf8("row 32790 / 32800 (rows 35\u201332800 shown")))
+            << form.windowTitle().toStdString();
+        const std::filesystem::path part = viewer.part()->path();
+        viewer.toggle_large();  // the classic limits: the whole sky, which stops at its 2001st row
+        EXPECT_EQ(viewer.part(), nullptr);
+        EXPECT_FALSE(std::filesystem::exists(part));
+    }
+}
+
 }  // namespace
 }  // namespace umbrascope
 
