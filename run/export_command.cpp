@@ -14,6 +14,11 @@
 
 #include "cli/command_line.hpp"
 #include "core/words.hpp"
+#include "model/controls.hpp"
+#include "model/sky_field.hpp"
+#include "model/folder_error.hpp"
+#include "core/fingerprint.hpp"
+#include "output/page_writer.hpp"
 #include "model/row_part.hpp"
 #include "model/sky_header.hpp"
 #include "model/voltages.hpp"
@@ -457,6 +462,122 @@ bool page_asked(const ExportOptions& options)
     return extension == ".html" || extension == ".htm";
 }
 
+// A page of a sky longer than a run: the parts run one after another, their rows gathered into
+// one page with the study's voltages, controls and measured sky of the whole sky. A part that
+// fails ends it, and nothing is written.
+int whole_sky_page(const ExportOptions& options, long sky_rows, std::chrono::steady_clock::time_point started)
+{
+    const fs::path& input = options.input;
+    const bool voltages_wanted = options.frame.by_voltage || options.frame.profile;
+    std::optional<RunVoltages> voltages;
+    std::optional<ControlsTable> controls;
+    std::optional<SkyField> field;
+    const auto left_out = [](const char* what, const std::exception& error) {
+        std::fprintf(stderr, "umbrascope-export: warning: the page leaves out the study's %s: %s\n", what, error.what());
+    };
+    try {
+        if (voltages_wanted || has_voltage_tables(input)) {
+            try {
+                voltages = RunVoltages::read(input);
+            } catch (const VoltageError& error) {
+                if (voltages_wanted)
+                    throw;
+                left_out("voltages", error);
+            }
+        }
+        field = read_sky_field(input);
+        controls = ControlsTable::read(input);
+        const std::optional<std::string> sky = file_fingerprint(input / sun_table_file_name);
+        if (controls && controls->sky() && sky && *controls->sky() != *sky) {
+            const VoltageError stale((input / controls_table_name).string() +
+                                     " was made for another sky than the sun table there now: read the study again "
+                                     "(umbrascope-study read " + input.string() + ") after running it for this sky");
+            if (options.frame.show_controls)
+                throw stale;
+            left_out("regulators and capacitors", stale);
+            controls.reset();
+        }
+    } catch (const FolderError& error) {
+        output_error(std::string(error.what()) + "; nothing was written");
+    } catch (const VoltageError& error) {
+        output_error(std::string(error.what()) + "; nothing was written");
+    }
+    if (voltages && (voltages->rows() != sky_rows))
+        output_error((input / lowest_voltage_file_name).string() + " has " + std::to_string(voltages->rows()) +
+                     " rows where the sun table has " + std::to_string(sky_rows) + "; nothing was written");
+    if (options.frame.show_controls && !controls)
+        output_error("the regulators and capacitors need the controls table " + std::string(controls_table_name) + " in " +
+                     input.string() + ": make it with umbrascope-study read " + input.string());
+
+    const fs::path named = fs::absolute(input).lexically_normal();
+    const std::string title = named.filename().empty() ? named.parent_path().filename().string() : named.filename().string();
+    ErrorTally errors;
+    Progress progress(isatty(fileno(stderr)) != 0);
+    PageInput whole;
+    bool gathered = false;
+    for (long first = 1; first <= sky_rows; first += most_rows_in_a_run) {
+        const long last = std::min(sky_rows, first + most_rows_in_a_run - 1);
+        std::optional<RowPart> part;
+        try {
+            part.emplace(input, first, last);
+        } catch (const PartError& failure) {
+            output_error(std::string(failure.what()) + "; nothing was written");
+        }
+        ExportPlan plan;
+        plan.input = part->path();
+        plan.large = true;
+        plan.frame = options.frame;
+        plan.frame.by_voltage = plan.frame.profile = plan.frame.show_controls = false;
+        plan.last_pass = static_cast<int>(last - first + 1);
+        plan.title = title;
+        plan.take_page = [&](const RunState& st, const SkyHeader& sky, PageGatherer& rows) {
+            PageInput some = rows.finish(st, sky, title, nullptr, false, false, nullptr, nullptr);
+            if (!gathered)
+                whole = std::move(some);
+            else
+                append_rows(whole, std::move(some));
+            gathered = true;
+            if (last == sky_rows)
+                add_study(whole, st, voltages ? &*voltages : nullptr, options.frame.by_voltage, options.frame.profile,
+                          controls ? &*controls : nullptr, field ? &*field : nullptr);
+        };
+        ExportEvents events;
+        events.on_error = [&](int pass, int row, const PassError& failure) {
+            progress.clear();
+            errors.report(static_cast<int>(pass + first - 1), static_cast<int>(row + first - 1), failure);
+        };
+        events.on_warning = [&](const std::string& warning) {
+            progress.clear();
+            errors.warn(warning);
+        };
+        events.on_progress = [&](int done, int) { progress.update(static_cast<int>(first - 1 + done), static_cast<int>(sky_rows)); };
+        events.stop_requested = [] { return stop_signal != 0; };
+        const ExportResult result = export_run(plan, events);
+        progress.clear();
+        if (result.stopped) {
+            std::fprintf(stderr, "umbrascope-export: %s at row %ld of %ld; %s was not made\n",
+                         stop_signal == SIGINT ? "interrupted" : "stopped", first - 1 + result.passes, sky_rows,
+                         options.animation->string().c_str());
+            throw Interrupted{stop_signal};
+        }
+        if (result.failures > 0 || result.passes < last - first + 1) {
+            errors.summarise(result.failures);
+            std::fprintf(stderr, "umbrascope-export: the run stopped at row %ld of %ld; %s was not made\n",
+                         first - 1 + result.passes, sky_rows, options.animation->string().c_str());
+            return 1;
+        }
+    }
+    whole.row_offset = 0;
+    whole.sky_rows = 0;
+    write_page(*options.animation, whole);
+    errors.summarise(0);
+    std::error_code error;
+    std::printf("umbrascope-export: wrote the page %s (%ld rows, %s; open it in a browser) in %.1f s\n",
+                options.animation->string().c_str(), sky_rows, size_text(fs::file_size(*options.animation, error)).c_str(),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return 0;
+}
+
 int run(const ExportOptions& options)
 {
     const auto started = std::chrono::steady_clock::now();
@@ -482,17 +603,6 @@ int run(const ExportOptions& options)
             output_error("cannot create the folder " + file->parent_path().string() + ": " + error.message());
     }
 
-    std::optional<OutputFile> trace_file;
-    if (options.trace)
-        trace_file.emplace(*options.trace == "-" ? OutputFile::standard_output("the trace on standard output")
-                                                 : OutputFile(*options.trace));
-    std::optional<OutputStreamBuffer> trace_buffer;
-    std::optional<std::ostream> trace_stream;
-    if (trace_file) {
-        trace_buffer.emplace(*trace_file);
-        trace_stream.emplace(&*trace_buffer);
-    }
-
     // A sky longer than a run: the part of it asked for, run as a sky of its own.
     std::optional<RowPart> part;
     long sky_rows = 0;
@@ -502,12 +612,18 @@ int run(const ExportOptions& options)
         } catch (const PartError&) {  // no sun table: the first pass says so as ever
         }
     }
+    if (sky_rows > most_rows_in_a_run && page_asked(options) && !options.rows_given) {
+        if (options.trace)
+            usage_error("--trace follows one run: of a sky longer than a run, give --rows A:B (at most " +
+                        std::to_string(most_rows_in_a_run) + " rows)");
+        return whole_sky_page(options, sky_rows, started);
+    }
     if (sky_rows > most_rows_in_a_run) {
         if (!options.rows_given)
             usage_error("the sun table in " + options.input.string() + " has " + std::to_string(sky_rows) +
                         " rows, more than a run holds (" + std::to_string(most_rows_in_a_run) +
                         "): give --rows A:B to export rows A to B of it, at most " + std::to_string(most_rows_in_a_run) +
-                        " (an hour at one second: --rows 36001:39600)");
+                        " (an hour at one second: --rows 36001:39600); a page (--animation FILE.html) holds it whole");
         if (options.passes > sky_rows)
             usage_error("--rows " + std::to_string(options.first_row) + ":" + std::to_string(options.passes) +
                         " reaches past the sun table's last row, " + std::to_string(sky_rows));
@@ -526,6 +642,17 @@ int run(const ExportOptions& options)
                         "longer than a run, with --large");
         if (page_asked(options) && options.first_row > 1)
             usage_error("a page holds the run from its first row: give --passes N for its first N rows, not --rows");
+    }
+
+    std::optional<OutputFile> trace_file;
+    if (options.trace)
+        trace_file.emplace(*options.trace == "-" ? OutputFile::standard_output("the trace on standard output")
+                                                 : OutputFile(*options.trace));
+    std::optional<OutputStreamBuffer> trace_buffer;
+    std::optional<std::ostream> trace_stream;
+    if (trace_file) {
+        trace_buffer.emplace(*trace_file);
+        trace_stream.emplace(&*trace_buffer);
     }
 
     ExportPlan plan;

@@ -1,10 +1,12 @@
 #include "run/export_page.hpp"
 
 #include <cmath>
+#include <iterator>
 #include <unordered_map>
 
 #include "core/text.hpp"
 #include "output/frame_picture.hpp"
+#include "output/output_file.hpp"
 #include "output/profile_picture.hpp"
 #include "render/draw_network.hpp"
 
@@ -29,57 +31,11 @@ void PageGatherer::add_row(const Picture& picture, int row)
             shapes.insert(shapes.end(), {shape.kind == ShapeKind::line ? 0.0F : 1.0F, shape.a, shape.b, shape.c, shape.d});
 }
 
-PageInput PageGatherer::finish(const RunState& st, const SkyHeader& sky, const std::string& title,
-                               const RunVoltages* voltages, bool by_voltage, bool profile, const ControlsTable* controls,
-                               const SkyField* field)
+void add_study(PageInput& in, const RunState& st, const RunVoltages* voltages, bool by_voltage, bool profile,
+               const ControlsTable* controls, const SkyField* field)
 {
-    PageInput in;
-    in.title = title;
-    in.row_offset = sky.row_offset;
-    in.sky_rows = sky.rows_total;
-    in.rows = std::max(0, st.n_time.value());
-    in.buses = std::max(0, st.nbus.value());
     const auto rows = static_cast<std::size_t>(in.rows);
     const auto buses = static_cast<std::size_t>(in.buses);
-    for (int k = 1; k <= in.buses; ++k) {
-        in.names.push_back(encode_utf8(st.bus_name.at(index(k), [] { return std::string(); })));
-        const auto at = bus_marker_position(st, k);
-        in.x.push_back(at ? static_cast<double>(at->x) : NAN);
-        in.y.push_back(at ? static_cast<double>(at->y) : NAN);
-    }
-    for (int c = 1; c <= st.nconn.value(); ++c) {
-        const int from = st.from_bus.at(index(c), [] { return std::string(); }).value();
-        const int to = st.to_bus.at(index(c), [] { return std::string(); }).value();
-        if (from >= 1 && from <= in.buses && to >= 1 && to <= in.buses)
-            in.connections.emplace_back(from - 1, to - 1);
-    }
-    const PlotRect frame = frame_rect();
-    in.frame[0] = frame.left;
-    in.frame[1] = frame.top;
-    in.frame[2] = frame.right;
-    in.frame[3] = frame.bottom;
-    for (int row = 1; row <= in.rows; ++row)
-        in.times.push_back(time_label(sky, encode_utf8(cell_text(st.time_val.at(index(row), [] { return std::string(); })))));
-
-    // Each row's classes as the passes class the discs, and the sun intensity in thousandths.
-    in.class_of.resize(rows * buses);
-    in.sun.resize(rows * buses);
-    for (int row = 1; row <= in.rows; ++row)
-        for (int k = 1; k <= in.buses; ++k) {
-            const std::size_t cell = static_cast<std::size_t>(row - 1) * buses + static_cast<std::size_t>(k - 1);
-            Cell value;
-            try {
-                value = st.sun_table(index(row), index(k));
-            } catch (const PassError&) {  // beyond the table's columns: an empty cell
-            }
-            in.sun[cell] = value.filled() ? static_cast<std::int32_t>(std::llround(double{value.value()} * 1000)) : page_empty;
-            const Single v = value.value();
-            in.class_of[cell] = static_cast<std::uint8_t>(double{v} > 0.99 ? 0 : v > st.sun_threshold ? 1 : 2);
-        }
-    in.colour_by = "sunlight";
-    in.classes = {{palette(12), "above 0.99"},
-                  {palette(10), "above " + encode_utf8(single_text(st.sun_threshold))},
-                  {palette(1), "otherwise"}};
     if (voltages != nullptr) {
         in.lowest.resize(rows * buses);
         in.highest.resize(rows * buses);
@@ -137,6 +93,75 @@ PageInput PageGatherer::finish(const RunState& st, const SkyHeader& sky, const s
         in.states = controls;
     }
     in.field = field;
+}
+
+void append_rows(PageInput& into, PageInput&& rows)
+{
+    if (into.buses != rows.buses)
+        throw WriteError("the parts of the page have " + std::to_string(into.buses) + " and " + std::to_string(rows.buses) +
+                         " buses");
+    const auto append = [](auto& to, auto& from) { to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end())); };
+    append(into.times, rows.times);
+    append(into.class_of, rows.class_of);
+    append(into.sun, rows.sun);
+    into.clouds.resize(static_cast<std::size_t>(into.rows));
+    rows.clouds.resize(static_cast<std::size_t>(rows.rows));
+    append(into.clouds, rows.clouds);
+    into.rows += rows.rows;
+}
+
+PageInput PageGatherer::finish(const RunState& st, const SkyHeader& sky, const std::string& title,
+                               const RunVoltages* voltages, bool by_voltage, bool profile, const ControlsTable* controls,
+                               const SkyField* field)
+{
+    PageInput in;
+    in.title = title;
+    in.row_offset = sky.row_offset;
+    in.sky_rows = sky.rows_total;
+    in.rows = std::max(0, st.n_time.value());
+    in.buses = std::max(0, st.nbus.value());
+    const auto rows = static_cast<std::size_t>(in.rows);
+    const auto buses = static_cast<std::size_t>(in.buses);
+    for (int k = 1; k <= in.buses; ++k) {
+        in.names.push_back(encode_utf8(st.bus_name.at(index(k), [] { return std::string(); })));
+        const auto at = bus_marker_position(st, k);
+        in.x.push_back(at ? static_cast<double>(at->x) : NAN);
+        in.y.push_back(at ? static_cast<double>(at->y) : NAN);
+    }
+    for (int c = 1; c <= st.nconn.value(); ++c) {
+        const int from = st.from_bus.at(index(c), [] { return std::string(); }).value();
+        const int to = st.to_bus.at(index(c), [] { return std::string(); }).value();
+        if (from >= 1 && from <= in.buses && to >= 1 && to <= in.buses)
+            in.connections.emplace_back(from - 1, to - 1);
+    }
+    const PlotRect frame = frame_rect();
+    in.frame[0] = frame.left;
+    in.frame[1] = frame.top;
+    in.frame[2] = frame.right;
+    in.frame[3] = frame.bottom;
+    for (int row = 1; row <= in.rows; ++row)
+        in.times.push_back(time_label(sky, encode_utf8(cell_text(st.time_val.at(index(row), [] { return std::string(); })))));
+
+    // Each row's classes as the passes class the discs, and the sun intensity in thousandths.
+    in.class_of.resize(rows * buses);
+    in.sun.resize(rows * buses);
+    for (int row = 1; row <= in.rows; ++row)
+        for (int k = 1; k <= in.buses; ++k) {
+            const std::size_t cell = static_cast<std::size_t>(row - 1) * buses + static_cast<std::size_t>(k - 1);
+            Cell value;
+            try {
+                value = st.sun_table(index(row), index(k));
+            } catch (const PassError&) {  // beyond the table's columns: an empty cell
+            }
+            in.sun[cell] = value.filled() ? static_cast<std::int32_t>(std::llround(double{value.value()} * 1000)) : page_empty;
+            const Single v = value.value();
+            in.class_of[cell] = static_cast<std::uint8_t>(double{v} > 0.99 ? 0 : v > st.sun_threshold ? 1 : 2);
+        }
+    in.colour_by = "sunlight";
+    in.classes = {{palette(12), "above 0.99"},
+                  {palette(10), "above " + encode_utf8(single_text(st.sun_threshold))},
+                  {palette(1), "otherwise"}};
+    add_study(in, st, voltages, by_voltage, profile, controls, field);
     for (int k = 1; k <= in.buses; ++k) {
         in.net_x.push_back(st.xc.at(index(k), [] { return std::string(); }));
         in.net_y.push_back(st.yc.at(index(k), [] { return std::string(); }));

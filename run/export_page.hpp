@@ -28,4 +28,14 @@ private:
     std::vector<std::vector<float>> clouds_;
 };
 
+// The study's part of a page over all its rows: the voltages (the classes with `by_voltage`),
+// the profile, the jumps, the controls and the measured sky's field. `finish` adds them; a page of
+// a sky run a part at a time adds those of the whole sky once its rows are gathered.
+void add_study(PageInput& in, const RunState& st, const RunVoltages* voltages, bool by_voltage, bool profile,
+               const ControlsTable* controls, const SkyField* field);
+
+// The rows of `rows` (a later part of the same sky, gathered without the study) after those of
+// `into`: their times, classes, sunlight and clouds. Throws WriteError for another network's.
+void append_rows(PageInput& into, PageInput&& rows);
+
 }  // namespace umbrascope

@@ -49,7 +49,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     Picture picture;
     // A page (.html) is the run itself, which the browser draws: the recorded picture gives it each
     // row's clouds, and no frame of a film is drawn.
-    const bool page = plan.animation && animation_type(*plan.animation) == AnimationType::html;
+    const bool page = (plan.animation && animation_type(*plan.animation) == AnimationType::html) || plan.take_page;
     const bool film = plan.animation && !page;
     const bool classic = (plan.png || film) && !plan.frame.sized();
     const bool recorded = plan.svg || plan.frame.sized() || page;
@@ -74,7 +74,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     std::optional<RunVoltages> voltages;
     if (voltages_wanted) {
         voltages = RunVoltages::read(plan.input);
-    } else if (page && has_voltage_tables(plan.input)) {
+    } else if (page && !plan.take_page && has_voltage_tables(plan.input)) {
         try {
             voltages = RunVoltages::read(plan.input);
         } catch (const VoltageError& error) {
@@ -88,7 +88,7 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     try {
         field = read_sky_field(plan.input);
         // A page shows the regulators and capacitors wherever the study brought them back.
-        if (plan.frame.show_controls || page) {
+        if (plan.frame.show_controls || (page && !plan.take_page)) {
             equipment = ControlsTable::read(plan.input);
             if (!equipment && plan.frame.show_controls)
                 throw VoltageError("the regulators and capacitors need the controls table " + std::string(controls_table_name) +
@@ -254,7 +254,9 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
             animation->finish();
             result.animation_made = true;
         }
-        if (page && !result.ended_by_failure && st->num_pass > 0 && st->n_time > 0) {
+        if (plan.take_page && !result.ended_by_failure && st->num_pass > 0 && st->n_time > 0) {
+            plan.take_page(*st, sky, gathered);
+        } else if (page && !result.ended_by_failure && st->num_pass > 0 && st->n_time > 0) {
             // The page of the rows run: the whole run, or the first passes asked for.
             RunState& whole = *st;
             const Integer rows = whole.n_time;

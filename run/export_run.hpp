@@ -13,6 +13,7 @@
 
 #include "core/errors.hpp"
 #include "output/frame_picture.hpp"
+#include "run/export_page.hpp"
 
 namespace umbrascope {
 
@@ -31,6 +32,9 @@ struct ExportPlan {
     // files are named by the whole sky's rows.
     long row_offset = 0;
     std::string title;  // the page's; by default the input folder's name
+    // Where set, the run is gathered for a page as a page's is, and handed here at its end
+    // instead of written: for a page of a sky run a part at a time.
+    std::function<void(const RunState& st, const SkyHeader& sky, PageGatherer& gathered)> take_page;
     bool keep_going = false;  // carry on after a failed pass, its frame written as the failure left it
     std::ostream* trace = nullptr;
 };

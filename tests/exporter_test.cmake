@@ -191,6 +191,17 @@ execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --rows 32700:32
 if(NOT status EQUAL 0 OR NOT out MATCHES "the page [^\n]*part.html \\(rows 32700 to 32769 of the sky, ")
   message(FATAL_ERROR "a page of a part of a long sky: status ${status}, ${out}${err}")
 endif()
+# A page holds such a sky whole, its parts run one after another.
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --animation ${WORK}/long/whole.html
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status EQUAL 0 OR NOT out MATCHES "wrote the page [^\n]*whole.html \\(32769 rows, ")
+  message(FATAL_ERROR "a page of a whole long sky: status ${status}, ${out}${err}")
+endif()
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --animation ${WORK}/long/traced.html --trace ${WORK}/long/t.txt
+                RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+if(NOT status EQUAL 2 OR NOT err MATCHES "--trace follows one run" OR EXISTS ${WORK}/long/traced.html OR EXISTS ${WORK}/long/t.txt)
+  message(FATAL_ERROR "a traced page of a whole long sky: status ${status}, ${err}")
+endif()
 foreach(refused "1:32767|is 32767 rows, more than a run holds \\(32766\\)"
                 "5:40000|reaches past the sun table's last row, 32769")
   string(REPLACE "|" ";" refused "${refused}")

@@ -160,7 +160,7 @@ TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
     for (const QAction* action : v.viewer->menu()->actions())
         if (!action->isSeparator())
             shortcuts << action->shortcut().toString();
-    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+S", "Ctrl+E", "V", "R", "", "K", "T",
+    EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+G", "Ctrl+S", "Ctrl+E", "V", "R", "", "K", "T",
                                       "Shift+T", "", "Ctrl+Q"}));
     // The colouring's submenu: the two colourings, and the keys of the voltages.
     QMenu* colouring = nullptr;

@@ -998,6 +998,7 @@ window.umbrascope = {
   sun: (block, row, k) => sunAt(block, row, k),
   show: (row) => { pause(); show(row); },
   block: (b) => loadBlock(b),
+  blockOf: (row) => blockOf(row),
   ready: null,
 };
 // The sections follow this script in the page: it starts once the whole page is read (or as much

@@ -137,6 +137,23 @@ own_page = os.path.join(work, "own.html")
 subprocess.run([exporter, "--input", own_folder, "--colour-by", "voltage", "--animation", own_page], check=True,
                capture_output=True)
 
+# A sky longer than a run (32,766 rows): a page of the whole, gathered a part at a time, and a
+# page of a part, each numbering its rows as the sky does.
+long_folder = os.path.join(work, "long")
+os.makedirs(long_folder)
+long_rows = 32800
+write(os.path.join(long_folder, "cloud_bus_coords_connections.txt"),
+      "bus_coordinates\n1,a,0,0\n2,b,100,40\nbus_connections\n1,2\n")
+write(os.path.join(long_folder, "cloud_sun_intensity_table.txt"),
+      "Sun\nh2\nh3\nh4\nh5\ntime,a,b\n" +
+      "".join(f"{r},{(r * 7) % 1000 / 1000:.3f},{(r * 13) % 1000 / 1000:.3f}\n" for r in range(long_rows)))
+write(os.path.join(long_folder, "cloud_centers_plot.txt"), "a\nb\nc\nx,x,x,60,40,80,x,20,0.5,\n32790,50,20\n")
+long_page = os.path.join(work, "long.html")
+long_part = os.path.join(work, "long-part.html")
+for args in (["--animation", long_page], ["--rows", "32701:32800", "--animation", long_part]):
+    made = subprocess.run([exporter, "--input", long_folder, "--large", *args], capture_output=True, text=True)
+    check(made.returncode == 0, f"umbrascope-export --large {' '.join(args)} of a long sky: {made.stderr}")
+
 
 def table_rows(folder):
     rows = []
@@ -353,6 +370,17 @@ with browser as b:
     check(seen == [(5, 2, "worst bus Tail"), (1, 2, "worst bus Mid")],
           "Ctrl+Right and W leave Mid out, then count it after O: " + repr(seen))
     check("counted" in b.run("document.getElementById('own').textContent"), "after O the legend says Mid is counted")
+
+    # The long sky's pages: the whole at its row 32790, and a part of it at the same row.
+    for path, local, what in ((long_page, 32790, "the page of the whole long sky"), (long_part, 90, "a page of a part")):
+        b.open("file://" + os.path.abspath(path) + "#row=32790")
+        b.run("umbrascope.ready")
+        b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+        band = b.run("document.getElementById('when').textContent")
+        check(b.run("umbrascope.row()") == local and "row 32790 / 32800" in band, f"{what} opens at row 32790: " + repr(band))
+        made = b.run(f"umbrascope.block(umbrascope.blockOf({local})).then(block => [0, 1].map(k => umbrascope.sun(block, {local}, k)))")
+        want = [(32789 * 7) % 1000, (32789 * 13) % 1000]
+        check(made == want, f"{what}: row 32790's sunlight decoded {made}, not {want}")
 
     # A page cut short says so in words.
     b.open("file://" + os.path.abspath(cut))
