@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <unistd.h>
 
 #include "run/pass_driver.hpp"
@@ -20,6 +21,7 @@
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
 #include "output/profile_picture.hpp"
+#include "model/row_part.hpp"
 #include "run/export_run.hpp"
 #include "run/recolour.hpp"
 #include "model/voltages.hpp"
@@ -380,6 +382,52 @@ void film_shade_8500_node_feeder(benchmark::State& state)
     film(state, plan);
 }
 BENCHMARK(film_shade_8500_node_feeder)->ArgName("shade")->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+// A film of an hour of a day at one second (UMBRASCOPE_DAY_FOLDER, as bench/day_bench leaves it:
+// rows 36001 to 39600, 10:00 to 11:00), by voltage with the band, 1280 x 720: as a part of the day
+// (part:1, the part cut first, as umbrascope-export --rows 36001:39600 does), and from a folder
+// holding those rows alone (part:0), the film of a sky of an hour as it was made before.
+void film_of_an_hour_of_a_day(benchmark::State& state)
+{
+    const char* day = std::getenv("UMBRASCOPE_DAY_FOLDER");
+    if (day == nullptr) {
+        state.SkipWithError("set UMBRASCOPE_DAY_FOLDER to a folder of a day's sky and study");
+        return;
+    }
+    Folder out("umbrascope-bench-hour-");
+    ExportPlan plan;
+    plan.large = true;
+    plan.frame.width = 1280;
+    plan.frame.height = 720;
+    plan.frame.annotate = true;
+    plan.frame.by_voltage = true;
+    plan.last_pass = 3600;
+    plan.animation = out.path / "hour.mp4";
+    // The hour on its own, made once, before the clock.
+    const fs::path alone = out.path / "hour";
+    {
+        const RowPart part(day, 36001, 39600);
+        fs::copy(part.path(), alone, fs::copy_options::recursive);
+        fs::remove(alone / std::string(part_file_name));
+    }
+    double frame_ms = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        std::optional<RowPart> part;
+        if (state.range(0) != 0) {
+            part.emplace(day, 36001, 39600);
+            plan.input = part->path();
+            plan.row_offset = 36000;
+        } else {
+            plan.input = alone;
+        }
+        const ExportResult result = export_run(plan, {});
+        frame_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
+                   std::max(1, result.passes);
+    }
+    state.counters["frame_ms"] = frame_ms;
+}
+BENCHMARK(film_of_an_hour_of_a_day)->ArgName("part")->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
 
 // The folder the page benchmarks read: UMBRASCOPE_PAGE_FOLDER where set (a study brought back from
 // the engine, say), else the 8500-node feeder's sky with its made-up voltage tables.

@@ -5,11 +5,14 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <unistd.h>
 
 #include "app/form1.hpp"
+#include "app/viewer.hpp"
 #include "tools/limits.hpp"
 
 namespace {
@@ -55,6 +58,36 @@ void window_first_pass(benchmark::State& state)
     }
 }
 BENCHMARK(window_first_pass)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A sky longer than a run (UMBRASCOPE_DAY_FOLDER: a day at one second with its study's tables, as
+// bench/day_bench leaves it), opened as `umbrascope --large FOLDER` opens it: the viewer cuts its
+// first part and reads the part's voltages and controls (the window shown), then the first pass
+// reads the part's sun table (the first picture).
+void window_opens_a_day(benchmark::State& state)
+{
+    const char* day = std::getenv("UMBRASCOPE_DAY_FOLDER");
+    if (day == nullptr) {
+        state.SkipWithError("set UMBRASCOPE_DAY_FOLDER to a folder of a day's sky and study");
+        return;
+    }
+    double shown_s = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        auto form = std::make_unique<umbrascope::Form1>(day, true);
+        auto viewer = std::make_unique<umbrascope::Viewer>(*form);
+        form->show();
+        QApplication::processEvents();
+        shown_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        form->click();
+        QApplication::processEvents();
+        state.PauseTiming();
+        viewer.reset();
+        form.reset();
+        state.ResumeTiming();
+    }
+    state.counters["window_shown_s"] = shown_s;
+}
+BENCHMARK(window_opens_a_day)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -200,6 +201,22 @@ TEST(RowPart, RowsOutsideTheSkyOrPastARunAndFilesOfAnotherSkyAreRefused)
         } catch (const PartError& error) {
             EXPECT_NE(std::string(error.what()).find(c.said), std::string::npos) << error.what();
         }
+    }
+    // A file that cannot be cut ends the part, leaving nothing behind in the temporary folder.
+    {
+        const testing::TempFolder temporary;
+        const char* before = std::getenv("TMPDIR");
+        const std::string kept = before != nullptr ? before : "";
+        ::setenv("TMPDIR", temporary.path().c_str(), 1);
+        const std::string field = testing::read_file(from / std::string(sky_field_name));
+        whole.folder.write(std::string(sky_field_name), "# not a field\nwind=\n");
+        EXPECT_THROW(RowPart(from, 1, 10), PartError);
+        whole.folder.write(std::string(sky_field_name), field);
+        if (before != nullptr)
+            ::setenv("TMPDIR", kept.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        EXPECT_TRUE(fs::is_empty(temporary.path())) << "a part that failed is removed";
     }
     // A table made for another sky stays so in the part, and is refused there as here.
     std::string lowest = testing::read_file(from / std::string(lowest_voltage_file_name));
