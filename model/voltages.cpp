@@ -212,7 +212,7 @@ RunVoltages RunVoltages::read(const fs::path& folder)
     const auto buses = static_cast<std::size_t>(v.buses_);
     v.classes_.resize(v.lowest_.size());
     std::vector<PerUnit> bus_low(buses, no_voltage), bus_high(buses, no_voltage);
-    std::vector<char> seen(buses, 0), in_a(buses, 0);
+    std::vector<unsigned char> seen(buses, 0), in_a(buses, 0);
     for (int row = 1; row <= v.rows_; ++row) {
         const std::size_t first = v.cell(row, 1);
         for (std::size_t b = 0; b < buses; ++b) {
@@ -220,8 +220,10 @@ RunVoltages RunVoltages::read(const fs::path& folder)
             const PerUnit high = v.highest_[first + b];
             const VoltageClass k = classify(low, high);
             v.classes_[first + b] = k;
-            seen[b] |= static_cast<char>(k != VoltageClass::none);
-            in_a[b] |= static_cast<char>(k == VoltageClass::range_a);
+            if (k != VoltageClass::none)
+                seen[b] = 1;
+            if (k == VoltageClass::range_a)
+                in_a[b] = 1;
             if (low != no_voltage && (bus_low[b] == no_voltage || low < bus_low[b]))
                 bus_low[b] = low;
             if (high != no_voltage && (bus_high[b] == no_voltage || high > bus_high[b]))

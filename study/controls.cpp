@@ -111,7 +111,9 @@ void read_settle_summary(const fs::path& file, ControlsRun& run)
         return found == names.end() || at >= last.size() ? std::string() : last[at];
     };
     run.settle_status = field("status");
-    run.settle_iterations = static_cast<int>(number_of(field("controliterations")).value_or(0));
+    // A count no engine writes (a summary edited or garbled) is held within what a count can be.
+    const double iterations = number_of(field("controliterations")).value_or(0);
+    run.settle_iterations = std::isfinite(iterations) ? static_cast<int>(std::clamp(iterations, 0.0, 1e9)) : 0;
 }
 
 // The rows of a control's monitor: the settle's solves, all at the first step's time, then the
