@@ -580,6 +580,16 @@ TEST(Viewer, ASkyLongerThanARunIsShownAPartAtATime)
     folder.write(std::string(network_file_name), testing::network_file());
     folder.write(std::string(sun_table_file_name), testing::sun_file(32800));
     folder.write(std::string(track_file_name), testing::track_file("1,1,0.3\n32790,2,0.6\n"));
+    // As many rows as a run holds is one run, no part.
+    const TempFolder whole;
+    whole.write(std::string(network_file_name), testing::network_file());
+    whole.write(std::string(sun_table_file_name), testing::sun_file(32766));
+    whole.write(std::string(track_file_name), testing::track_file("1,1,0.3\n"));
+    Form1 one_run(whole.path(), true);
+    {
+        const Viewer viewer(one_run, {}, 1);
+        EXPECT_EQ(viewer.part(), nullptr);
+    }
     Form1 form(folder.path(), true);
     {
         Viewer viewer(form, {}, 1);

@@ -266,6 +266,12 @@ with browser as b:
     time.sleep(0.6)
     check(b.run("umbrascope.row()") == 5 and not b.run("umbrascope.playing()"), "playing runs to the last row and pauses")
 
+    # A step rings no bus: only the jumps by voltage do.
+    b.key("Home")
+    b.key("ArrowRight")
+    b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+    check("worst bus" not in b.run("document.getElementById('when').textContent"), "a plain step rings no worst bus")
+
     # The next excursion outside range A (rows 1 to 3, then 5), ringing the row's worst bus.
     b.key("Home")
     b.key("ArrowRight", modifiers=2)
@@ -378,6 +384,8 @@ with browser as b:
         b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
         band = b.run("document.getElementById('when').textContent")
         check(b.run("umbrascope.row()") == local and "row 32790 / 32800" in band, f"{what} opens at row 32790: " + repr(band))
+        check(("(rows 32701\u201332800 of the sky on this page)" in band) == (path == long_part),
+              f"{what}: the band names the part's rows where it is one: " + repr(band))
         made = b.run(f"umbrascope.block(umbrascope.blockOf({local})).then(block => [0, 1].map(k => umbrascope.sun(block, {local}, k)))")
         want = [(32789 * 7) % 1000, (32789 * 13) % 1000]
         check(made == want, f"{what}: row 32790's sunlight decoded {made}, not {want}")
