@@ -289,17 +289,31 @@ void write_voltage_table(const VoltageTables& tables, bool highest, const Drawn&
     std::vector<char> buffer(std::max<std::size_t>(1U << 18, row_room) + row_room);
     char* at = buffer.data();
     const std::size_t rows = static_cast<std::size_t>(tables.rows);
-    for (std::size_t row = 0; row < rows; ++row) {
-        const std::string& time = sky.times[row];
-        at = std::copy(time.begin(), time.end(), at);
-        for (std::size_t bus = 0, cell = row; bus < static_cast<std::size_t>(tables.buses); ++bus, cell += rows) {
-            *at++ = ',';
-            at = put_per_unit(at, values[cell]);
+    const auto buses = static_cast<std::size_t>(tables.buses);
+    // The values are held bus by bus: a few rows at a time are taken across, each bus's run of
+    // them read at once, so that a day's table is not read a cache line a cell.
+    constexpr std::size_t tile_rows = 64;
+    std::vector<PerUnit> tile(tile_rows * buses);
+    for (std::size_t first = 0; first < rows; first += tile_rows) {
+        const std::size_t count = std::min(tile_rows, rows - first);
+        for (std::size_t bus = 0; bus < buses; ++bus) {
+            const PerUnit* run = &values[bus * rows + first];
+            for (std::size_t k = 0; k < count; ++k)
+                tile[k * buses + bus] = run[k];
         }
-        *at++ = '\n';
-        if (static_cast<std::size_t>(at - buffer.data()) + row_room > buffer.size()) {
-            sink(std::string_view(buffer.data(), static_cast<std::size_t>(at - buffer.data())));
-            at = buffer.data();
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::string& time = sky.times[first + k];
+            at = std::copy(time.begin(), time.end(), at);
+            const PerUnit* row_values = &tile[k * buses];
+            for (std::size_t bus = 0; bus < buses; ++bus) {
+                *at++ = ',';
+                at = put_per_unit(at, row_values[bus]);
+            }
+            *at++ = '\n';
+            if (static_cast<std::size_t>(at - buffer.data()) + row_room > buffer.size()) {
+                sink(std::string_view(buffer.data(), static_cast<std::size_t>(at - buffer.data())));
+                at = buffer.data();
+            }
         }
     }
     sink(std::string_view(buffer.data(), static_cast<std::size_t>(at - buffer.data())));
