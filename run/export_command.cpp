@@ -624,6 +624,9 @@ int run(const ExportOptions& options)
                         " rows, more than a run holds (" + std::to_string(most_rows_in_a_run) +
                         "): give --rows A:B to export rows A to B of it, at most " + std::to_string(most_rows_in_a_run) +
                         " (an hour at one second: --rows 36001:39600); a page (--animation FILE.html) holds it whole");
+        if (options.passes < options.first_row)
+            usage_error("--passes " + std::to_string(options.passes) + " ends the run before row " +
+                        std::to_string(options.first_row) + ", the first that --rows asks for");
         if (options.passes > sky_rows)
             usage_error("--rows " + std::to_string(options.first_row) + ":" + std::to_string(options.passes) +
                         " reaches past the sun table's last row, " + std::to_string(sky_rows));

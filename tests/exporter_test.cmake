@@ -229,6 +229,11 @@ foreach(refused "1:32767|is 32767 rows, more than a run holds \\(32766\\)"
     message(FATAL_ERROR "--rows ${rows} of a sky of 32769 rows: status ${status}, ${err}")
   endif()
 endforeach()
+execute_process(COMMAND ${EXPORTER} --input ${WORK}/long --large --rows 32700:32769 --passes 5 --output ${WORK}/long/refused
+                RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
+if(NOT status EQUAL 2 OR NOT err MATCHES "--passes 5 ends the run before row 32700" OR EXISTS ${WORK}/long/refused)
+  message(FATAL_ERROR "--passes before --rows' first row of a long sky: status ${status}, ${err}")
+endif()
 execute_process(COMMAND ${EXPORTER} --input ${case} --rows 1:40000 RESULT_VARIABLE status ERROR_VARIABLE err OUTPUT_QUIET)
 if(NOT status EQUAL 2 OR NOT err MATCHES "past that only of a sun table longer than a run, with --large")
   message(FATAL_ERROR "--rows past 32767 of a short sky: status ${status}, ${err}")
