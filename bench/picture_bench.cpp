@@ -244,18 +244,29 @@ void repaint_8500_node_feeder(benchmark::State& state)
 }
 BENCHMARK(repaint_8500_node_feeder)->Unit(benchmark::kMillisecond);
 
+// The folder of the voltage benchmarks: UMBRASCOPE_VOLTAGE_FOLDER where set (a part of a day at
+// one second, 32,766 rows, say), else the 8500-node feeder's sky with its made-up voltage tables.
+const fs::path& voltage_folder()
+{
+    static const fs::path folder = [] {
+        const char* named = std::getenv("UMBRASCOPE_VOLTAGE_FOLDER");
+        return named != nullptr ? fs::path(named) : feeder_8500_voltages();
+    }();
+    return folder;
+}
+
 // The window on the 8500-node feeder by voltage: its passes through the recolouring surface, the
 // tables read and checked, and the picture window's 1920 x 1080 frame with the voltage band.
 struct VoltageSession {
     VoltageSession()
-        : session(feeder_8500_voltages()),
+        : session(voltage_folder()),
           recolour(session.both, session.st.get()),
           pass{*session.st, session.input, session.controls, recolour},
-          voltages(RunVoltages::read(feeder_8500_voltages()))
+          voltages(RunVoltages::read(voltage_folder()))
     {
         run_pass(pass);
         voltages.check(*session.st);
-        index = std::make_unique<TrackIndex>(feeder_8500_voltages(), *session.st);
+        index = std::make_unique<TrackIndex>(voltage_folder(), *session.st);
         options.annotate = true;
         options.width = 1920;
         options.height = 1080;
