@@ -65,7 +65,9 @@ void ErrorReport::place_beside_parent()
 
 void ErrorReport::report(const PassError& error, bool large)
 {
-    const QString text = report_text(error);
+    QString text = report_text(error);
+    if (rewrite_)
+        text = QString::fromStdString(rewrite_(text.toStdString()));
     std::fprintf(stderr, "umbrascope: %s\n", text.toUtf8().constData());
     std::fflush(stderr);
     add(window_text(text), false);

@@ -5,6 +5,8 @@
 // and a pass that goes well greys what came before. Nothing here blocks or runs an event loop.
 
 #include <QWidget>
+#include <functional>
+#include <string>
 
 #include "core/errors.hpp"
 
@@ -23,6 +25,9 @@ public:
     void report(const PassError& error, bool large = true);
     void warn(const QString& text);
     void pass_succeeded();  // greys the errors so far: they are history now
+    // What a pass's message is made before it is shown (a part of a longer sky's lines as the
+    // folder's own files number them); none for the message as it is.
+    void set_rewrite(std::function<std::string(std::string)> rewrite) { rewrite_ = std::move(rewrite); }
 
     [[nodiscard]] QListWidget* entries() const { return entries_; }
     [[nodiscard]] QPushButton* large_button() const { return large_button_; }
@@ -38,6 +43,7 @@ private:
     QPushButton* large_button_;
     QString last_;
     int repeats_ = 0;
+    std::function<std::string(std::string)> rewrite_;
 };
 
 [[nodiscard]] QString report_text(const PassError& error);

@@ -602,6 +602,10 @@ void Viewer::start_in(const fs::path& folder, bool large, long first_row)
     // The part shown before goes once the form has left its files.
     form_.restart(next ? next->path() : folder, large);
     part_ = std::move(next);
+    if (part_)
+        form_.error_report()->set_rewrite([part = part_.get()](std::string text) { return part->whole_lines(std::move(text)); });
+    else
+        form_.error_report()->set_rewrite({});
     rows_action_->setEnabled(part_ != nullptr);
     update_title();
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <signal.h>
 #include <unistd.h>
 
 #include "core/fingerprint.hpp"
@@ -162,7 +163,7 @@ void cut_rows(const fs::path& from, const fs::path& to, int header, long first, 
 
 // The track's records of steps first..last, numbered from 1; a line whose step is no whole
 // number stays where it is, for the run to report as it would.
-void cut_track(const fs::path& from, const fs::path& to, long first, long last)
+void cut_track(const fs::path& from, const fs::path& to, long first, long last, std::vector<long>& kept)
 {
     Lines lines(from);
     PartFile out(to);
@@ -171,6 +172,7 @@ void cut_track(const fs::path& from, const fs::path& to, long first, long last)
     while (lines.next(line)) {
         if (++number <= track_header_lines) {
             out.write(line);
+            kept.push_back(number);
             continue;
         }
         const std::string_view text = without_end(line);
@@ -184,10 +186,12 @@ void cut_track(const fs::path& from, const fs::path& to, long first, long last)
         const auto [end, error] = std::from_chars(step_text.data(), step_text.data() + step_text.size(), step);
         if (error != std::errc() || end != step_text.data() + step_text.size() || comma == std::string_view::npos) {
             out.write(line);
+            kept.push_back(number);
             continue;
         }
         if (step < first || step > last)
             continue;
+        kept.push_back(number);
         out.write(std::to_string(step - first + 1));
         out.write(line.substr(comma));
     }
@@ -220,6 +224,19 @@ RowPart::RowPart(const fs::path& folder, long first, long last) : first_(first),
     const fs::path temporary = fs::temp_directory_path(error);
     if (error)
         throw PartError("no temporary folder for a part of the sky: " + error.message());
+    // Parts left by a process that is gone (killed outright) go first.
+    for (const fs::directory_entry& entry : fs::directory_iterator(temporary, error)) {
+        const std::string name = entry.path().filename().string();
+        constexpr std::string_view prefix = "umbrascope-rows-";
+        long pid = 0;
+        if (name.rfind(prefix, 0) != 0 ||
+            std::from_chars(name.data() + prefix.size(), name.data() + name.size(), pid).ec != std::errc() || pid <= 0)
+            continue;
+        if (pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            std::error_code ignored;
+            fs::remove_all(entry.path(), ignored);
+        }
+    }
     path_ = temporary / ("umbrascope-rows-" + std::to_string(::getpid()) + "-" + std::to_string(parts_made++));
     fs::remove_all(path_, error);
     if (!fs::create_directory(path_, error))
@@ -251,7 +268,7 @@ RowPart::RowPart(const fs::path& folder, long first, long last) : first_(first),
         if (error)
             throw PartError("cannot copy " + (folder / network_file_name).string() + ": " + error.message());
         if (fs::is_regular_file(folder / track_file_name, error))
-            cut_track(folder / track_file_name, path_ / track_file_name, first, last);
+            cut_track(folder / track_file_name, path_ / track_file_name, first, last, track_lines_);
         // The two voltage tables side by side, the largest of the files.
         const auto cut_table = [&](std::string_view name) {
             std::error_code missing;
@@ -320,6 +337,28 @@ RowPart::RowPart(const fs::path& folder, long first, long last) : first_(first),
         fs::remove_all(path_, error);
         throw;
     }
+}
+
+std::string RowPart::whole_lines(std::string message) const
+{
+    const auto renumber = [&](std::string_view file, const auto& whole_line) {
+        const std::string mark = std::string(file) + " line ";
+        for (std::size_t at = message.find(mark); at != std::string::npos; at = message.find(mark, at + 1)) {
+            const std::size_t digits = at + mark.size();
+            long line = 0;
+            const auto [end, error] = std::from_chars(message.data() + digits, message.data() + message.size(), line);
+            if (error != std::errc())
+                continue;
+            const std::string whole = std::to_string(whole_line(line));
+            message.replace(digits, static_cast<std::size_t>(end - (message.data() + digits)), whole);
+        }
+    };
+    renumber(sun_table_file_name, [&](long line) { return line > sun_header_lines ? line + first_ - 1 : line; });
+    renumber(track_file_name, [&](long line) {
+        return line >= 1 && static_cast<std::size_t>(line) <= track_lines_.size() ? track_lines_[static_cast<std::size_t>(line - 1)]
+                                                                                   : line;
+    });
+    return message;
 }
 
 RowPart::~RowPart()

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace umbrascope {
 
@@ -42,10 +43,14 @@ public:
     [[nodiscard]] long first() const { return first_; }
     [[nodiscard]] long last() const { return last_; }
     [[nodiscard]] long rows() const { return rows_; }  // of the whole sky
+    // A message about the part's files with their lines as the folder's own files number them
+    // ("cloud_sun_intensity_table.txt line 68" in the part is line 32767 of the whole table).
+    [[nodiscard]] std::string whole_lines(std::string message) const;
 
 private:
     std::filesystem::path path_;
     long first_ = 1, last_ = 0, rows_ = 0;
+    std::vector<long> track_lines_;  // each line of the part's track (index line - 1): its line in the folder's
 };
 
 // What cloud_rows_part.txt in `folder` says: the first row's number in the whole sky less one,

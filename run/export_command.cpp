@@ -544,7 +544,7 @@ int whole_sky_page(const ExportOptions& options, long sky_rows, std::chrono::ste
         ExportEvents events;
         events.on_error = [&](int pass, int row, const PassError& failure) {
             progress.clear();
-            errors.report(static_cast<int>(pass + first - 1), static_cast<int>(row + first - 1), failure);
+            errors.report(pass, static_cast<int>(row + first - 1), PassError(failure.kind(), part->whole_lines(failure.what())));
         };
         events.on_warning = [&](const std::string& warning) {
             progress.clear();
@@ -682,7 +682,10 @@ int run(const ExportOptions& options)
     ExportEvents events;
     events.on_error = [&](int pass, int row, const PassError& failure) {
         progress.clear();
-        errors.report(pass, row, failure);
+        if (part)  // the rows and the files' lines as the whole sky's
+            errors.report(pass, static_cast<int>(row + plan.row_offset), PassError(failure.kind(), part->whole_lines(failure.what())));
+        else
+            errors.report(pass, row, failure);
     };
     events.on_warning = [&](const std::string& warning) {
         progress.clear();

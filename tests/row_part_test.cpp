@@ -162,6 +162,14 @@ TEST(RowPart, RowsOfASkyAreASkyOfTheirOwnDrawnAsTheWholeRunDrawsThem)
                 EXPECT_DOUBLE_EQ(cut_field->row_divisor(row), field->row_divisor(row + 20)) << row;
             }
 
+        // A pass's message names the lines of the folder's own files.
+        EXPECT_EQ(part.whole_lines("cloud_sun_intensity_table.txt line 8, field 2: \"x\" is not a number; "
+                                   "cloud_sun_intensity_table.txt line 3; cloud_centers_plot.txt line 5; "
+                                   "cloud_centers_plot.txt line 9, field 1"),
+                  "cloud_sun_intensity_table.txt line 28, field 2: \"x\" is not a number; "
+                  "cloud_sun_intensity_table.txt line 3; cloud_centers_plot.txt line 10; "
+                  "cloud_centers_plot.txt line 14, field 1");
+
         const SkyHeader sky = read_sky_header(to);
         EXPECT_EQ(sky.row_offset, 20);
         EXPECT_EQ(sky.rows_total, sky_rows);
@@ -209,6 +217,8 @@ TEST(RowPart, RowsOutsideTheSkyOrPastARunAndFilesOfAnotherSkyAreRefused)
         const std::string kept = before != nullptr ? before : "";
         ::setenv("TMPDIR", temporary.path().c_str(), 1);
         const std::string field = testing::read_file(from / std::string(sky_field_name));
+        // One left by a process that is gone goes with the next part made.
+        fs::create_directory(temporary.path() / "umbrascope-rows-999999999-0");
         whole.folder.write(std::string(sky_field_name), "# not a field\nwind=\n");
         EXPECT_THROW(RowPart(from, 1, 10), PartError);
         whole.folder.write(std::string(sky_field_name), field);

@@ -608,6 +608,15 @@ TEST(Viewer, ASkyLongerThanARunIsShownAPartAtATime)
         EXPECT_EQ(viewer.row_shown(), 32790 - 34);
         EXPECT_TRUE(form.windowTitle().contains(QString::fromUtf8("row 32790 / 32800 (rows 35\u201332800 shown")))
             << form.windowTitle().toStdString();
+        // Row 32795 (line 32801) made no number: the part's failed pass names the folder's own line.
+        std::string sun = testing::sun_file(32800);
+        sun.replace(sun.find("327950,0.5"), 10, "327950,0.x");
+        folder.write(std::string(sun_table_file_name), sun);
+        viewer.restart();
+        const QListWidget* errors = form.error_report()->entries();
+        ASSERT_GT(errors->count(), 0);
+        EXPECT_TRUE(errors->item(errors->count() - 1)->text().contains("cloud_sun_intensity_table.txt line 32801"))
+            << errors->item(errors->count() - 1)->text().toStdString();
         const std::filesystem::path part = viewer.part()->path();
         viewer.toggle_large();  // the classic limits: the whole sky, which stops at its 2001st row
         EXPECT_EQ(viewer.part(), nullptr);
