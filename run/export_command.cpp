@@ -468,46 +468,21 @@ bool page_asked(const ExportOptions& options)
 int whole_sky_page(const ExportOptions& options, long sky_rows, std::chrono::steady_clock::time_point started)
 {
     const fs::path& input = options.input;
-    const bool voltages_wanted = options.frame.by_voltage || options.frame.profile;
-    std::optional<RunVoltages> voltages;
-    std::optional<ControlsTable> controls;
-    std::optional<SkyField> field;
-    const auto left_out = [](const char* what, const std::exception& error) {
-        std::fprintf(stderr, "umbrascope-export: warning: the page leaves out the study's %s: %s\n", what, error.what());
-    };
+    StudyFiles study;
     try {
-        if (voltages_wanted || has_voltage_tables(input)) {
-            try {
-                voltages = RunVoltages::read(input);
-            } catch (const VoltageError& error) {
-                if (voltages_wanted)
-                    throw;
-                left_out("voltages", error);
-            }
-        }
-        field = read_sky_field(input);
-        controls = ControlsTable::read(input);
-        const std::optional<std::string> sky = file_fingerprint(input / sun_table_file_name);
-        if (controls && controls->sky() && sky && *controls->sky() != *sky) {
-            const VoltageError stale((input / controls_table_name).string() +
-                                     " was made for another sky than the sun table there now: read the study again "
-                                     "(umbrascope-study read " + input.string() + ") after running it for this sky");
-            if (options.frame.show_controls)
-                throw stale;
-            left_out("regulators and capacitors", stale);
-            controls.reset();
-        }
-    } catch (const FolderError& error) {
-        output_error(std::string(error.what()) + "; nothing was written");
+        study = read_study_files(input, options.frame.by_voltage || options.frame.profile, true, options.frame.show_controls,
+                                 true, [](const std::string& warning) {
+                                     std::fprintf(stderr, "umbrascope-export: warning: %s\n", warning.c_str());
+                                 });
     } catch (const VoltageError& error) {
         output_error(std::string(error.what()) + "; nothing was written");
     }
+    const std::optional<RunVoltages>& voltages = study.voltages;
+    const std::optional<ControlsTable>& controls = study.controls;
+    const std::optional<SkyField>& field = study.field;
     if (voltages && (voltages->rows() != sky_rows))
         output_error((input / lowest_voltage_file_name).string() + " has " + std::to_string(voltages->rows()) +
                      " rows where the sun table has " + std::to_string(sky_rows) + "; nothing was written");
-    if (options.frame.show_controls && !controls)
-        output_error("the regulators and capacitors need the controls table " + std::string(controls_table_name) + " in " +
-                     input.string() + ": make it with umbrascope-study read " + input.string());
 
     const fs::path named = fs::absolute(input).lexically_normal();
     const std::string title = named.filename().empty() ? named.parent_path().filename().string() : named.filename().string();

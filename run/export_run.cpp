@@ -35,6 +35,49 @@ struct Stopped {};
 
 }  // namespace
 
+StudyFiles read_study_files(const fs::path& folder, bool voltages_wanted, bool voltages_if_there, bool controls_wanted,
+                            bool controls_if_there, const std::function<void(const std::string&)>& warn)
+{
+    // Where they do not fit the sky or the network (a sky made again since the study, say) they
+    // are left out, and that said, unless they were asked for.
+    const auto left_out = [&](const char* what, const std::exception& error) {
+        if (warn)
+            warn(std::string("the page leaves out the study's ") + what + ": " + error.what());
+    };
+    StudyFiles out;
+    if (voltages_wanted) {
+        out.voltages = RunVoltages::read(folder);
+    } else if (voltages_if_there && has_voltage_tables(folder)) {
+        try {
+            out.voltages = RunVoltages::read(folder);
+        } catch (const VoltageError& error) {
+            left_out("voltages", error);
+        }
+    }
+    try {
+        out.field = read_sky_field(folder);
+        if (controls_wanted || controls_if_there) {
+            out.controls = ControlsTable::read(folder);
+            if (!out.controls && controls_wanted)
+                throw VoltageError("the regulators and capacitors need the controls table " + std::string(controls_table_name) +
+                                   " in " + folder.string() + ": make it with umbrascope-study read " + folder.string());
+            const std::optional<std::string> sky = file_fingerprint(folder / sun_table_file_name);
+            if (out.controls && out.controls->sky() && sky && *out.controls->sky() != *sky) {
+                const VoltageError stale((folder / controls_table_name).string() +
+                                         " was made for another sky than the sun table there now: read the study again "
+                                         "(umbrascope-study read " + folder.string() + ") after running it for this sky");
+                if (controls_wanted)
+                    throw stale;
+                left_out("regulators and capacitors", stale);
+                out.controls.reset();
+            }
+        }
+    } catch (const FolderError& error) {
+        throw VoltageError(error.what());
+    }
+    return out;
+}
+
 ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
 {
     if (plan.animation)
@@ -63,51 +106,20 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     auto st = std::make_unique<RunState>(plan.large);
     // Buses coloured by voltage: the discs take their class's colour before anything records them.
     RecolourSurface surface(traced, st.get());
-    // A page takes the study's voltages and controls wherever the folder has them; where they do not
-    // fit the sky or the network (a sky made again since the study, say) it leaves them out and says
-    // so, unless they were asked for.
+    // A page takes the study's voltages and controls wherever the folder has them (a page of a
+    // part takes the whole sky's, which its caller reads).
+    const bool page_takes_all = page && !plan.take_page;
     const bool voltages_wanted = plan.frame.by_voltage || plan.frame.profile;
     const auto left_out = [&](const char* what, const std::exception& error) {
         if (events.on_warning)
             events.on_warning(std::string("the page leaves out the study's ") + what + ": " + error.what());
     };
-    std::optional<RunVoltages> voltages;
-    if (voltages_wanted) {
-        voltages = RunVoltages::read(plan.input);
-    } else if (page && !plan.take_page && has_voltage_tables(plan.input)) {
-        try {
-            voltages = RunVoltages::read(plan.input);
-        } catch (const VoltageError& error) {
-            left_out("voltages", error);
-        }
-    }
-    // A measured sky's field, and the study's controls where asked for, read before any pass.
-    std::optional<SkyField> field;
-    std::optional<ControlsTable> equipment;  // the regulators and capacitors
+    StudyFiles study = read_study_files(plan.input, voltages_wanted, page_takes_all,
+                                        plan.frame.show_controls, page_takes_all, events.on_warning);
+    std::optional<RunVoltages>& voltages = study.voltages;
+    std::optional<SkyField>& field = study.field;
+    std::optional<ControlsTable>& equipment = study.controls;  // the regulators and capacitors
     ControlPlaces places;
-    try {
-        field = read_sky_field(plan.input);
-        // A page shows the regulators and capacitors wherever the study brought them back.
-        if (plan.frame.show_controls || (page && !plan.take_page)) {
-            equipment = ControlsTable::read(plan.input);
-            if (!equipment && plan.frame.show_controls)
-                throw VoltageError("the regulators and capacitors need the controls table " + std::string(controls_table_name) +
-                                   " in " + plan.input.string() + ": make it with umbrascope-study read " +
-                                   plan.input.string());
-            const std::optional<std::string> sky = file_fingerprint(plan.input / sun_table_file_name);
-            if (equipment && equipment->sky() && sky && *equipment->sky() != *sky) {
-                const VoltageError stale((plan.input / controls_table_name).string() +
-                                         " was made for another sky than the sun table there now: read the study again "
-                                         "(umbrascope-study read " + plan.input.string() + ") after running it for this sky");
-                if (plan.frame.show_controls)
-                    throw stale;
-                left_out("regulators and capacitors", stale);
-                equipment.reset();
-            }
-        }
-    } catch (const FolderError& error) {
-        throw VoltageError(error.what());
-    }
     if (plan.frame.by_voltage)
         surface.set_colouring(&*voltages);
     Pass pass{*st, input, controls, surface};

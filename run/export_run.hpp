@@ -12,6 +12,9 @@
 #include <string>
 
 #include "core/errors.hpp"
+#include "model/controls.hpp"
+#include "model/sky_field.hpp"
+#include "model/voltages.hpp"
 #include "output/frame_picture.hpp"
 #include "run/export_page.hpp"
 
@@ -59,6 +62,19 @@ struct ExportResult {
     bool stopped = false;         // stop_requested ended the run
     bool ended_by_failure = false;  // a failed pass ended it, without keep_going
 };
+
+// The study's files a run's pictures and pages draw on: the voltage tables (read where wanted, or
+// where there and `voltages_if_there`, left out with a warning where they do not fit), the measured
+// sky's field, and the controls table likewise. Throws VoltageError for what was asked for and
+// cannot be had.
+struct StudyFiles {
+    std::optional<RunVoltages> voltages;
+    std::optional<SkyField> field;
+    std::optional<ControlsTable> controls;
+};
+[[nodiscard]] StudyFiles read_study_files(const std::filesystem::path& folder, bool voltages_wanted, bool voltages_if_there,
+                                          bool controls_wanted, bool controls_if_there,
+                                          const std::function<void(const std::string&)>& warn);
 
 // Runs the passes and writes the files. Throws WriteError for a file that cannot be written; the
 // animation and the frames not yet whole are then left unmade. With the frame's by_voltage or
