@@ -167,6 +167,7 @@ struct Element {
     std::vector<std::optional<double>> winding_kv;  // a transformer's kv= or kvs=, by winding
     std::optional<double> vreg;                      // a RegControl's
     std::optional<double> ptratio;
+    std::optional<double> pmpp;                      // a PV system's
 };
 
 std::optional<double> real_number(std::string_view text)
@@ -452,7 +453,8 @@ private:
         const bool source = element.element_class == "circuit";
         WiredElement out{source ? std::string("Vsource.source") : element.spelt,
                          source ? std::string("vsource") : element.element_class,
-                         {}};
+                         {},
+                         element.pmpp};
         out.terminals.resize(element.buses.size());
         for (std::size_t t = 0; t < element.buses.size(); ++t)
             if (!element.buses[t].empty())
@@ -734,6 +736,9 @@ private:
             } else {
                 element.kv = *number;
             }
+        } else if (element.element_class == "pvsystem" && property == "pmpp") {
+            if (const std::optional<double> number = real_number(value); number && *number > 0)
+                element.pmpp = *number;
         } else if (element.element_class == "regcontrol" && (property == "vreg" || property == "ptratio")) {
             if (const std::optional<double> number = real_number(value); number && *number > 0)
                 (property == "vreg" ? element.vreg : element.ptratio) = *number;
@@ -773,6 +778,7 @@ private:
                 element.winding_kv = like.winding_kv;
                 element.vreg = like.vreg;
                 element.ptratio = like.ptratio;
+                element.pmpp = like.pmpp;
             }
         }
     }

@@ -53,6 +53,7 @@ struct WiredElement {
     std::string name;                 // "Line.650632" as spelt after New; "Vsource.source" for the circuit's source
     std::string element_class;        // lower case: "line", "load", ...
     std::vector<std::optional<Terminal>> terminals;  // by terminal number from 1; empty where not named
+    std::optional<double> pmpp;       // a PV system's Pmpp= in kW, where the circuit gives one
 };
 
 // A line of a length the circuit gives in a unit, between two buses.

@@ -55,7 +55,7 @@ the seconds it spent outside ANSI C84.1 service ranges A (0.95 to 1.05 pu) and B
 127/120 pu), counted on the engine's own values; FOLDER/controls_report.csv, a row a RegControl,
 CapControl and ramp under the sky and under the clear sky:
   sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,
-  changes_per_hour,reverse_s,seconds_at_limit
+  changes_per_hour,reverse_s,seconds_at_limit,ramp_pct_per_min
 (start: the tap after the settle in whole steps from the middle of its range, or the capacitor's
 steps in service; changes: taps moved, or capacitor steps switched, summed over the steps, and
 changes_per_hour the same over the run's hours, and a regulator's seconds_at_limit the seconds
@@ -63,7 +63,8 @@ it spent at its lowest or highest tap, where it regulates no more; steps_changed
 max over the settled state and the steps; the ramps head_kw, head_kvar (the power the circuit
 takes from its source) and pv_kw (the PV systems' output): start the value in row 1, min and max,
 the largest one-step change per second, signed, and the row it ends in, kwh the energy over the
-run, and for head_kw reverse_s, the seconds the head carried power back toward the source; with
+run, and for head_kw reverse_s, the seconds the head carried power back toward the source, for
+pv_kw ramp_pct_per_min, its largest one-minute change in per cent of the PV systems' Pmpp; with
 the circuit's ControlMode=OFF a row sky,control_mode,off says its controls did not act); and FOLDER/cloud_controls_table.txt, each control's state row by row,
 which the window and the exporter show. Per unit is each node's magnitude over its bus's
 line-to-neutral base, BasekV / sqrt(3) of the voltage export. Then it prints a summary: what

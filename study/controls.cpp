@@ -348,6 +348,38 @@ std::optional<Ramp> largest_ramp(const std::vector<double>& values, double inter
     return largest;
 }
 
+// The PV systems' Pmpp together, where every one gives it.
+std::optional<double> pv_nameplate(const std::vector<ControlWatch>& watches)
+{
+    double kw = 0;
+    bool any = false;
+    for (const ControlWatch& watch : watches) {
+        if (watch.kind != "pv")
+            continue;
+        if (watch.pmpp_kw <= 0)
+            return std::nullopt;
+        kw += watch.pmpp_kw;
+        any = true;
+    }
+    return any ? std::optional<double>(kw) : std::nullopt;
+}
+
+// A series' largest change over one minute, signed, in per cent of `rated` a minute: the rows a
+// minute apart (one where a step is a minute or more). Nothing where the run is shorter.
+std::optional<double> minute_ramp_pct(const std::vector<double>& values, double interval, double rated)
+{
+    const std::size_t apart = static_cast<std::size_t>(std::max(1.0, std::round(60 / interval)));
+    std::optional<double> largest;
+    for (std::size_t k = apart; k < values.size(); ++k) {
+        const double change = values[k] - values[k - apart];
+        if (!largest || std::fabs(change) > std::fabs(*largest))
+            largest = change;
+    }
+    if (!largest)
+        return std::nullopt;
+    return *largest / rated * 100 * 60 / (static_cast<double>(apart) * interval);
+}
+
 std::string three(double value)
 {
     char text[64];
@@ -377,11 +409,14 @@ int rows_with_changes(const ControlsRun& run, std::string_view kind)
 
 }  // namespace
 
+static_assert(std::count(controls_report_header.begin(), controls_report_header.end(), ',') + 1 ==
+              static_cast<std::ptrdiff_t>(controls_report_columns));
+
 std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches, const Sky& sky)
 {
-    std::string out = "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,"
-                      "changes_per_hour,reverse_s,seconds_at_limit\n";
+    std::string out = std::string(controls_report_header) + "\n";
     const double hours = sky.rows * sky.interval / 3600;
+    const std::optional<double> nameplate = pv_nameplate(watches);
     const auto rows = [&](const ControlsRun& run, const char* which) {
         std::size_t c = 0;
         for (const ControlWatch& watch : watches) {
@@ -410,7 +445,7 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
             out += ",,";
             if (counts.rows_at_limit)
                 out += decimal_text(*counts.rows_at_limit * sky.interval, 3);
-            out += '\n';
+            out += ",\n";
         }
         for (const PowerSeries& power : run.powers) {
             out += which;
@@ -449,7 +484,12 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
                     back += value < 0 ? 1 : 0;
                 out += decimal_text(back * sky.interval, 3);
             }
-            out += ",\n";
+            out += ",,";
+            // As grid codes limit a plant's ramps: in per cent of its rating a minute.
+            if (power.name == "pv_kw" && nameplate)
+                if (const std::optional<double> pct = minute_ramp_pct(power.values, sky.interval, *nameplate))
+                    out += three(*pct);
+            out += '\n';
         }
     };
     rows(read.sky, "sky");
@@ -549,9 +589,18 @@ std::string controls_summary(const ControlsRead& read, const Sky& sky)
     return text;
 }
 
-std::vector<std::string> controls_warnings(const ControlsRead& read)
+std::vector<std::string> controls_warnings(const ControlsRead& read, const std::vector<ControlWatch>& watches)
 {
     std::vector<std::string> warnings;
+    std::vector<std::string> unrated;
+    for (const ControlWatch& watch : watches)
+        if (watch.kind == "pv" && watch.pmpp_kw <= 0)
+            unrated.push_back(watch.element);
+    if (!unrated.empty())
+        warnings.push_back("no Pmpp is known for " + std::to_string(unrated.size()) +
+                           (unrated.size() == 1 ? " PV system (" : " PV systems (") + first_names(unrated) +
+                           "; the circuit gives none, or the study was written before Pmpp was recorded): "
+                           "controls_report.csv leaves ramp_pct_per_min blank");
     const auto settle = [&](const ControlsRun& run, const char* which) {
         if (!run.moving.empty())
             warnings.push_back(std::to_string(run.moving.size()) + (run.moving.size() == 1 ? " control was" : " controls were") +

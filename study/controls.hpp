@@ -57,8 +57,14 @@ struct ControlsRead {
                                          const std::vector<ControlWatch>& watches, const Sky& sky, int skip = 0);
 
 // controls_report.csv: "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,
-// changes_per_hour,reverse_s" (kwh: the energy of head_kw and pv_kw over the run; changes_per_hour: a
-// control's changes over the run's hours; reverse_s: the seconds the head's kW was below 0).
+// changes_per_hour,reverse_s,seconds_at_limit,ramp_pct_per_min" (kwh: the energy of head_kw and pv_kw
+// over the run; changes_per_hour: a control's changes over the run's hours; reverse_s: the seconds the
+// head's kW was below 0; ramp_pct_per_min: pv_kw's largest change over a minute in per cent of the
+// PV systems' Pmpp together, blank where one gives none).
+inline constexpr std::string_view controls_report_header =
+    "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,changes_per_hour,reverse_s,"
+    "seconds_at_limit,ramp_pct_per_min";
+inline constexpr std::size_t controls_report_columns = 17;
 [[nodiscard]] std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches,
                                                const Sky& sky);
 
@@ -67,6 +73,7 @@ struct ControlsRead {
 
 // The summary's line of the cloud's cost, and the warnings of a settle that did not come to rest.
 [[nodiscard]] std::string controls_summary(const ControlsRead& read, const Sky& sky);
-[[nodiscard]] std::vector<std::string> controls_warnings(const ControlsRead& read);
+[[nodiscard]] std::vector<std::string> controls_warnings(const ControlsRead& read,
+                                                        const std::vector<ControlWatch>& watches);
 
 }  // namespace umbrascope::study

@@ -240,9 +240,9 @@ std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Dr
     const auto bus_of = [&](int bus) { return bus >= 0 ? circuit.buses[static_cast<std::size_t>(bus)] : std::string(); };
     std::vector<ControlWatch> watches;
     const auto add = [&](std::string kind, std::string name, std::string element, int terminal, int bus,
-                         const std::string& monitor) {
+                         const std::string& monitor, double pmpp_kw = 0) {
         watches.push_back({std::move(kind), std::move(name), std::move(element), terminal, prefix + monitor,
-                           twin ? prefix + "clear_" + monitor : std::string(), bus_of(bus), drawn_of(bus)});
+                           twin ? prefix + "clear_" + monitor : std::string(), bus_of(bus), drawn_of(bus), pmpp_kw});
     };
     int taps = 0, caps = 0;
     for (const import::Control& control : circuit.controls) {
@@ -260,16 +260,17 @@ std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Dr
     for (const import::WiredElement& element : circuit.wired)
         if (element.element_class == "pvsystem" && !element.terminals.empty() && element.terminals.front())
             add("pv", element.name.substr(element.name.find('.') + 1), element.name, 1, element.terminals.front()->bus,
-                "pv" + std::to_string(++pv));
+                "pv" + std::to_string(++pv), element.pmpp.value_or(0));
     return watches;
 }
 
 std::string controls_map_text(const std::vector<ControlWatch>& watches)
 {
-    std::string out = "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus\n";
+    std::string out = "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw\n";
     for (const ControlWatch& watch : watches)
         append_csv_row(out, {watch.kind, watch.name, watch.element, std::to_string(watch.terminal), watch.monitor,
-                             watch.clear_monitor, watch.bus, watch.drawn_bus});
+                             watch.clear_monitor, watch.bus, watch.drawn_bus,
+                             watch.pmpp_kw > 0 ? decimal_text(watch.pmpp_kw, 6) : std::string()});
     return out;
 }
 
@@ -286,7 +287,10 @@ std::vector<ControlWatch> read_controls_map(const fs::path& path)
             return;
         std::optional<std::vector<std::string>> fields = csv_fields(line);
         int terminal = 0;
-        const bool fits = fields && fields->size() == 8 &&
+        std::optional<double> pmpp = 0.0;
+        if (fields && fields->size() == 9 && !fields->back().empty())
+            pmpp = number_of(fields->back());
+        const bool fits = fields && (fields->size() == 8 || fields->size() == 9) && pmpp && *pmpp >= 0 &&
                           std::from_chars((*fields)[3].data(), (*fields)[3].data() + (*fields)[3].size(), terminal).ec ==
                               std::errc() &&
                           terminal >= 1;
@@ -294,9 +298,9 @@ std::vector<ControlWatch> read_controls_map(const fs::path& path)
         if (!fits || (kind != "regcontrol" && kind != "capcontrol" && kind != "head" && kind != "pv") ||
             (*fields)[4].empty())
             throw StudyError(path.string() + ":" + std::to_string(number) +
-                             ": a line is kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus");
+                             ": a line is kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw");
         std::vector<std::string>& f = *fields;
-        watches.push_back({f[0], f[1], f[2], terminal, f[4], f[5], f[6], f[7]});
+        watches.push_back({f[0], f[1], f[2], terminal, f[4], f[5], f[6], f[7], *pmpp});
     });
     return watches;
 }

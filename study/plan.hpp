@@ -48,6 +48,7 @@ struct ControlWatch {
     std::string clear_monitor;  // under the clear sky; "" where the study runs no twin
     std::string bus;            // that terminal's bus, lower case
     std::string drawn_bus;      // the drawn bus that stands for it; "" where none does
+    double pmpp_kw = 0;         // a PV system's Pmpp as the circuit gives it; 0 where it gives none
 };
 
 // The controls, the head and the PV systems, their monitors named `prefix` and "tap1", "cap1",
@@ -55,7 +56,8 @@ struct ControlWatch {
 [[nodiscard]] std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Drawn& drawn,
                                                       const std::string& prefix, bool twin);
 
-// The map of them: "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus".
+// The map of them: "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw" (a map
+// written before pmpp_kw was recorded reads as one without ratings).
 [[nodiscard]] std::string controls_map_text(const std::vector<ControlWatch>& watches);
 // Reads it back. Throws StudyError.
 [[nodiscard]] std::vector<ControlWatch> read_controls_map(const std::filesystem::path& path);

@@ -450,7 +450,7 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
                 clear += monitor;
             }
             watches.push_back({"pv", added.name, "PVSystem." + added.name, 1, prefix + monitor, clear, added.bus,
-                               added.drawn_bus});
+                               added.drawn_bus, added.pmpp_kw});
         }
         Fingerprint print;
         print.add(circuit_print);
@@ -984,7 +984,7 @@ ReadResult read_study(const ReadOptions& options)
             // Controls that were off moved nothing: said where the counts are, so that 0 is not read
             // as no cost.
             if (controls_off)
-                files[3].write("sky,control_mode,off,,,,,,,,,,\n");
+                files[3].write("sky,control_mode,off" + std::string(controls_report_columns - 3, ',') + "\n");
             files[4].write(controls_table(*controls, sky, "Made by umbrascope-study from " + from)
                                .text(sky.header.size() > 3 ? sky.header[3] : std::string(), sky.times));
         }
@@ -1007,7 +1007,7 @@ ReadResult read_study(const ReadOptions& options)
                            "not act, so the counts below say nothing of what the cloud would cost them. " +
                                controls_summary(*controls, sky)
                          : controls_summary(*controls, sky));
-        for (std::string& warning : controls_warnings(*controls))
+        for (std::string& warning : controls_warnings(*controls, watches))
             result.warnings.push_back(std::move(warning));
     }
     result.summary.insert(result.summary.end(), slices_summary.begin(), slices_summary.end());

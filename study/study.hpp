@@ -57,6 +57,7 @@ struct AddedPv {
     std::string name;       // "sweep_pv1", without its class
     std::string bus;        // its bus, lower case, without node suffixes
     std::string drawn_bus;  // the drawn bus whose sky it takes
+    double pmpp_kw = 0;     // its Pmpp
 };
 
 // One case of many studies of the same sky: the circuit with PV systems added by files of its own,

@@ -442,7 +442,7 @@ PlanResult plan_sweep(const PlanOptions& options)
         for (const Placed& p : placed) {
             const Site& site = sites[p.site];
             const std::string name = "sweep_" + site.load.substr(site.load.find('.') + 1);
-            one.pv.push_back({name, site.bus, site.drawn_bus});
+            one.pv.push_back({name, site.bus, site.drawn_bus, number_of(kw_text(p.kw)).value_or(0)});
             const std::string shape = dss_word(shape_name(site.drawn_bus));
             one.after_shapes += "Edit ";
             one.after_shapes += dss_word("PVSystem." + name);

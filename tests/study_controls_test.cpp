@@ -111,7 +111,8 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     const auto report = csv_rows(slurp(folder / "controls_report.csv"));
     ASSERT_EQ(report.front(), (std::vector<std::string>{"sky", "kind", "name", "element", "winding", "start", "changes",
                                                          "steps_changed", "min", "max", "ramp_per_s", "ramp_row", "kwh",
-                                                         "changes_per_hour", "reverse_s", "seconds_at_limit"}));
+                                                         "changes_per_hour", "reverse_s", "seconds_at_limit",
+                                                         "ramp_pct_per_min"}));
     struct Case {
         const char* sky;
         const char* name;
@@ -160,6 +161,14 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     EXPECT_EQ(report_row(report, "sky", "Vreg").at("seconds_at_limit"), "0");
     EXPECT_EQ(report_row(report, "sky", "CC1").at("seconds_at_limit"), "");
     EXPECT_EQ(report.size(), 11U);  // the header, 5 rows under the sky and 5 under the clear sky
+    // This map was written before ratings were recorded: no ramp in per cent, and a warning says why.
+    EXPECT_EQ(report_row(report, "sky", "pv_kw").at("ramp_pct_per_min"), "");
+    EXPECT_EQ(std::count_if(read.warnings.begin(), read.warnings.end(),
+                            [](const std::string& w) {
+                                return w.find("no Pmpp is known for 2 PV systems (PVSystem.pv_far and PVSystem.pv_end;") !=
+                                       std::string::npos;
+                            }),
+              1);
 
     // The table the window shows: the same taps row by row, the actions where the tap moved.
     const std::optional<ControlsTable> table = ControlsTable::read(folder);
@@ -194,6 +203,57 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     EXPECT_NE(said.find("capacitors: 1 step switched in 1 row under this sky, 0 under a clear sky"), std::string::npos) << said;
     EXPECT_NE(said.find("the head's largest ramp 296.1 kW/s at row 80 (t = 395 s)"), std::string::npos) << said;
     EXPECT_NE(said.find("The cloud's own cost: 14 tap changes and 1 capacitor switching more"), std::string::npos) << said;
+}
+
+// The PV's largest one-minute ramp in per cent of its Pmpp, against the engine's own PV monitors:
+// 12 rows of 5 s apart, the two systems' kW summed (2,500 and 1,500 kW of Pmpp).
+TEST(StudyControls, PvRampIsInPerCentOfPmppAMinute)
+{
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    const fs::path map = folder / "study_controls.csv";
+    std::string text = replace_all(slurp(map), "drawn_bus\n", "drawn_bus,pmpp_kw\n");
+    std::string rated;
+    each_line(text, [&](std::string_view line, long number) {
+        rated += std::string(line) +
+                 (number == 1 ? "" : line.find("pv_far") != std::string_view::npos ? ",2500" :
+                                     line.find("pv_end") != std::string_view::npos ? ",1500" : ",") + "\n";
+    });
+    put(map, rated);
+    const ReadResult read = read_study({folder, {}, {}, {}, {}});
+    for (const std::string& warning : read.warnings)
+        EXPECT_EQ(warning.find("Pmpp"), std::string::npos) << warning;
+
+    const auto pv_kw = [&](const std::string& prefix) {
+        std::vector<double> kw;
+        for (const char* pv : {"pv1", "pv2"}) {
+            const auto rows = csv_rows(slurp(folder / "results" / ("Reg_Feeder_Mon_" + prefix + pv + "_1.csv")));
+            kw.resize(rows.size() - 1);
+            for (std::size_t r = 1; r < rows.size(); ++r)
+                for (const std::size_t p : {2U, 4U, 6U, 8U})
+                    kw[r - 1] -= std::stod(rows[r][p]);
+        }
+        return kw;
+    };
+    const std::string run = run_of_folder(folder);
+    const auto report = csv_rows(slurp(folder / "controls_report.csv"));
+    for (const std::string sky : {"sky", "clear"}) {
+        const std::vector<double> kw = pv_kw(run + (sky == "sky" ? "_" : "_clear_"));
+        ASSERT_EQ(kw.size(), 120U);
+        double largest = 0;
+        for (std::size_t k = 12; k < kw.size(); ++k)
+            if (std::fabs(kw[k] - kw[k - 12]) > std::fabs(largest))
+                largest = kw[k] - kw[k - 12];
+        const std::string value = report_row(report, sky, "pv_kw").at("ramp_pct_per_min");
+        ASSERT_FALSE(value.empty()) << sky;
+        EXPECT_NEAR(std::stod(value), largest / 4000 * 100, 0.002) << sky;
+    }
+    // The sky's cloud moves the PV; the clear sky holds it still.
+    EXPECT_GT(std::fabs(std::stod(report_row(report, "sky", "pv_kw").at("ramp_pct_per_min"))), 1);
+    EXPECT_EQ(report_row(report, "clear", "pv_kw").at("ramp_pct_per_min"), "0.000");
+    // Every row has the header's fields.
+    for (const auto& row : report)
+        EXPECT_EQ(row.size(), controls_report_columns);
 }
 
 // Exports as engines write them: CRLF, names in another letter case, no actor's number.
@@ -612,6 +672,9 @@ TEST(StudyControls, ControlsOffAreSaidWhereTheCountsAre)
             said = said || line.find("ControlMode=OFF") != std::string::npos;
         EXPECT_EQ(said, off);
         EXPECT_EQ(report.find("sky,control_mode,off,") != std::string::npos, off);
+        // Its row has the header's fields, as every reader of the report counts them.
+        for (const auto& row : csv_rows(report))
+            EXPECT_EQ(row.size(), controls_report_columns) << row.front() << "," << row.at(1);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "core/words.hpp"
 #include "import/elements.hpp"
 #include "import/network.hpp"
 #include "network/network_file.hpp"
@@ -558,7 +559,10 @@ TEST(Circuit, ControlsControlModeAndMissingFiles)
                                    "New Loadshape.ls npts=3 interval=1 mult=(file=LS_PhaseA.txt)\n"
                                    "New Loadshape.there npts=3 interval=1 mult=(File=here.csv)\n"
                                    "New XYcurve.eff npts=2 csvfile=\"curve one.csv\"\n"
-                                   "Set ControlMode=Static\n/*\nSet ControlMode=time\n*/\nset controlmode=OFF\n"},
+                                   "Set ControlMode=Static\n/*\nSet ControlMode=time\n*/\nset controlmode=OFF\n"
+                                   "New PVSystem.a bus1=r Pmpp=40 kVA=44\nNew PVSystem.b like=a bus1=s\n"
+                                   "New PVSystem.c bus1=r\nNew PVSystem.d like=a bus1=s\nEdit PVSystem.d pmpp=55.5\n"
+                                   "New PVSystem.e bus1=r Pmpp=-3\n"},
                                   {"here.csv", "1\n1\n1\n"}});
     std::vector<std::string> controls;
     for (const Control& control : circuit.controls)
@@ -571,6 +575,14 @@ TEST(Circuit, ControlsControlModeAndMissingFiles)
     for (const MissingFile& file : circuit.missing)
         missing.push_back(file.site.text() + " " + file.looked.filename().string());
     EXPECT_EQ(missing, (std::vector<std::string>{"m.dss:12 LS_PhaseA.txt", "m.dss:14 curve one.csv"}));
+    // Each PV system's Pmpp as the engine would take it: given, copied by like=, edited; none
+    // where the circuit gives none or one that is no rating.
+    std::vector<std::string> ratings;
+    for (const WiredElement& element : circuit.wired)
+        if (element.element_class == "pvsystem")
+            ratings.push_back(element.name + " " + (element.pmpp ? decimal_text(*element.pmpp, 1) : "none"));
+    EXPECT_EQ(ratings, (std::vector<std::string>{"PVSystem.a 40", "PVSystem.b 40", "PVSystem.c none",
+                                                  "PVSystem.d 55.5", "PVSystem.e none"}));
 }
 
 // The published feeders import whole: every bus of their coordinate files, joined as the circuit
