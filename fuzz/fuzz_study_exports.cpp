@@ -54,7 +54,7 @@ void controls_run(std::string_view input, int which)
     fuzz::require(counts.min <= counts.start && counts.start <= counts.max && counts.steps_changed <= rows);
     fuzz::require(counts.changes >= counts.steps_changed);
     (void)controls_report_text(read, watches, sky);
-    (void)controls_summary(read, sky);
+    (void)controls_summary(read, watches, sky);
 }
 
 }  // namespace

@@ -168,6 +168,7 @@ struct Element {
     std::optional<double> vreg;                      // a RegControl's
     std::optional<double> ptratio;
     std::optional<double> pmpp;                      // a PV system's
+    bool reversible = false;                         // a RegControl's
 };
 
 std::optional<double> real_number(std::string_view text)
@@ -435,6 +436,7 @@ private:
         if (regulator) {
             out.vreg = control.vreg.value_or(120);
             out.ptratio = control.ptratio;
+            out.reversible = control.reversible;
             // The winding's voltage from neutral: a single-phase winding's kV as given, a
             // three-phase wye's line to line over root 3, a delta's line to line.
             const auto w = static_cast<std::size_t>(winding - 1);
@@ -736,6 +738,9 @@ private:
             } else {
                 element.kv = *number;
             }
+        } else if (element.element_class == "regcontrol" && property == "reversible") {
+            if (const std::optional<bool> yes = yes_or_no(value))
+                element.reversible = *yes;
         } else if (element.element_class == "pvsystem" && property == "pmpp") {
             if (const std::optional<double> number = real_number(value); number && *number > 0)
                 element.pmpp = *number;
@@ -779,6 +784,7 @@ private:
                 element.vreg = like.vreg;
                 element.ptratio = like.ptratio;
                 element.pmpp = like.pmpp;
+                element.reversible = like.reversible;
             }
         }
     }

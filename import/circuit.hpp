@@ -86,6 +86,7 @@ struct Control {
     double vreg = 120;
     std::optional<double> ptratio;
     std::optional<double> winding_kv;
+    bool reversible = false;  // a RegControl's reversible=yes: it has settings for power flowing back
 };
 
 // A load in service, as the engine compiles it: its kW from kW=, or from kVA= and pf= where those

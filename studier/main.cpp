@@ -63,7 +63,8 @@ it spent at its lowest or highest tap, where it regulates no more; steps_changed
 max over the settled state and the steps; the ramps head_kw, head_kvar (the power the circuit
 takes from its source) and pv_kw (the PV systems' output): start the value in row 1, min and max,
 the largest one-step change per second, signed, and the row it ends in, kwh the energy over the
-run, and for head_kw reverse_s, the seconds the head carried power back toward the source, for
+run, and for head_kw reverse_s, the seconds the head carried power back toward the source (for a
+regulator the same through it, watched at its transformer's terminal nearest the source), for
 pv_kw ramp_pct_per_min, its largest one-minute change in per cent of the PV systems' Pmpp; with
 the circuit's ControlMode=OFF a row sky,control_mode,off says its controls did not act); and FOLDER/cloud_controls_table.txt, each control's state row by row,
 which the window and the exporter show. Per unit is each node's magnitude over its bus's
@@ -203,9 +204,10 @@ int main(int argc, char* argv[])
                             : (" and " + std::to_string(written.customers) + " customers' buses").c_str(),
                         written.rows, written.rows == 1 ? "" : "s", seconds(written.interval).c_str());
             std::printf("Wrote %s: the bus and node of each monitor column\n", written.map.string().c_str());
-            std::printf("It records %d RegControl%s, %d CapControl%s, the power the circuit takes from its source and "
+            std::printf("It records %d RegControl%s%s, %d CapControl%s, the power the circuit takes from its source and "
                         "%d PV system%s' output%s; %s says which monitor watches each\n",
-                        written.regulators, written.regulators == 1 ? "" : "s", written.capacitors,
+                        written.regulators, written.regulators == 1 ? "" : "s",
+                        written.regulators == 0 ? "" : " (their taps, and the power through them)", written.capacitors,
                         written.capacitors == 1 ? "" : "s", written.pv_systems, written.pv_systems == 1 ? "" : "s",
                         written.twin ? ", under the sky and under a clear sky" : " (no clear-sky twin)",
                         (*folder / controls_map_name).string().c_str());

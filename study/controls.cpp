@@ -294,7 +294,13 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
             return -total;
         };
         const auto first = static_cast<std::size_t>(skip);
-        if (watch.kind == "head") {
+        if (watch.kind == "regflow") {
+            // Watched where the power comes in from the source's side: what goes in flows on.
+            PowerSeries flow{watch.name, {}};
+            for (std::size_t i = first; i < columns.rows(); ++i)
+                flow.values.push_back(-sum(i, p));
+            out.flows.push_back(std::move(flow));
+        } else if (watch.kind == "head") {
             for (std::size_t i = first; i < columns.rows(); ++i) {
                 head_kw.values.push_back(sum(i, p));
                 head_kvar.values.push_back(sum(i, q));
@@ -380,6 +386,19 @@ std::optional<double> minute_ramp_pct(const std::vector<double>& values, double 
     return *largest / rated * 100 * 60 / (static_cast<double>(apart) * interval);
 }
 
+// The rows in which power flowed back toward the source.
+int back_rows(const std::vector<double>& kw)
+{
+    return static_cast<int>(std::count_if(kw.begin(), kw.end(), [](double value) { return value < 0; }));
+}
+
+const PowerSeries* flow_of(const ControlsRun& run, const std::string& regulator)
+{
+    const auto found = std::find_if(run.flows.begin(), run.flows.end(),
+                                    [&](const PowerSeries& flow) { return flow.name == regulator; });
+    return found == run.flows.end() ? nullptr : &*found;
+}
+
 std::string three(double value)
 {
     char text[64];
@@ -442,7 +461,10 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
             // How often it acts, as maintenance counts it.
             if (hours > 0)
                 out += three(counts.changes / hours);
-            out += ",,";
+            out += ',';
+            if (const PowerSeries* flow = flow_of(run, series.name); flow && series.regulator())
+                out += decimal_text(back_rows(flow->values) * sky.interval, 3);
+            out += ',';
             if (counts.rows_at_limit)
                 out += decimal_text(*counts.rows_at_limit * sky.interval, 3);
             out += ",\n";
@@ -479,10 +501,7 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
             out += ",,";
             if (power.name == "head_kw") {
                 // The seconds the head carried power back toward the source.
-                int back = 0;
-                for (const double value : power.values)
-                    back += value < 0 ? 1 : 0;
-                out += decimal_text(back * sky.interval, 3);
+                out += decimal_text(back_rows(power.values) * sky.interval, 3);
             }
             out += ",,";
             // As grid codes limit a plant's ramps: in per cent of its rating a minute.
@@ -509,7 +528,7 @@ ControlsTable controls_table(const ControlsRead& read, const Sky& sky, const std
     return ControlsTable(std::move(controls), sky.rows, made_from);
 }
 
-std::string controls_summary(const ControlsRead& read, const Sky& sky)
+std::string controls_summary(const ControlsRead& read, const std::vector<ControlWatch>& watches, const Sky& sky)
 {
     const ControlsRun& run = read.sky;
     const auto count_of = [](std::string_view kind, const ControlsRun& r) {
@@ -550,6 +569,19 @@ std::string controls_summary(const ControlsRead& read, const Sky& sky)
             }
         if (!pinned.empty())
             text += "; at the end of its tap range, where it regulates no more: " + pinned;
+        // Power back through a regulator: with reverse settings it regulates by them then; without,
+        // as if the power still came from the source. Which it has is the circuit's to say.
+        std::string back;
+        for (const PowerSeries& flow : run.flows)
+            if (const int rows = back_rows(flow.values); rows > 0) {
+                const auto watch = std::find_if(watches.begin(), watches.end(), [&](const ControlWatch& w) {
+                    return w.kind == "regflow" && w.name == flow.name;
+                });
+                back += (back.empty() ? "" : ", ") + flow.name + " " + decimal_text(rows * sky.interval, 1) + " s" +
+                        (watch != watches.end() && watch->reversible ? " (reversible=yes)" : " (no reverse settings)");
+            }
+        if (!back.empty())
+            text += "; power flowed back toward the source through " + back;
     }
     text += "; capacitors: ";
     if (count_of("capcontrol", run) == 0) {

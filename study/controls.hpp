@@ -37,6 +37,9 @@ struct ControlsRun {
     std::vector<ControlSeries> controls;  // a RegControl's tap positions, a CapControl's steps in service
     std::vector<ControlCounts> counts;    // of each control
     std::vector<PowerSeries> powers;
+    // The kW through each regulator, away from the source (below 0 when it flows back), a row
+    // each; named as the RegControl.
+    std::vector<PowerSeries> flows;
     // Each control's count: the settle's last solve moved it, and the engine's summary of that solve.
     std::vector<std::string> moving;      // controls still moving at the settle's end
     std::string settle_status;            // "SOLVED", "UnSolved", ... from the engine's summary
@@ -72,7 +75,8 @@ inline constexpr std::size_t controls_report_columns = 17;
 [[nodiscard]] ControlsTable controls_table(const ControlsRead& read, const Sky& sky, const std::string& made_from);
 
 // The summary's line of the cloud's cost, and the warnings of a settle that did not come to rest.
-[[nodiscard]] std::string controls_summary(const ControlsRead& read, const Sky& sky);
+[[nodiscard]] std::string controls_summary(const ControlsRead& read, const std::vector<ControlWatch>& watches,
+                                           const Sky& sky);
 [[nodiscard]] std::vector<std::string> controls_warnings(const ControlsRead& read,
                                                         const std::vector<ControlWatch>& watches);
 

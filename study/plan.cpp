@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <functional>
+#include <limits>
 #include <unordered_map>
 
 #include "core/lines.hpp"
@@ -240,9 +241,10 @@ std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Dr
     const auto bus_of = [&](int bus) { return bus >= 0 ? circuit.buses[static_cast<std::size_t>(bus)] : std::string(); };
     std::vector<ControlWatch> watches;
     const auto add = [&](std::string kind, std::string name, std::string element, int terminal, int bus,
-                         const std::string& monitor, double pmpp_kw = 0) {
+                         const std::string& monitor, double pmpp_kw = 0, bool reversible = false) {
         watches.push_back({std::move(kind), std::move(name), std::move(element), terminal, prefix + monitor,
-                           twin ? prefix + "clear_" + monitor : std::string(), bus_of(bus), drawn_of(bus), pmpp_kw});
+                           twin ? prefix + "clear_" + monitor : std::string(), bus_of(bus), drawn_of(bus), pmpp_kw,
+                           reversible});
     };
     int taps = 0, caps = 0;
     for (const import::Control& control : circuit.controls) {
@@ -261,16 +263,59 @@ std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Dr
         if (element.element_class == "pvsystem" && !element.terminals.empty() && element.terminals.front())
             add("pv", element.name.substr(element.name.find('.') + 1), element.name, 1, element.terminals.front()->bus,
                 "pv" + std::to_string(++pv), element.pmpp.value_or(0));
+
+    // The power through each regulator, at its transformer's terminal fewest elements from the
+    // source (the first where both are as near, or neither is reached).
+    std::vector<std::vector<int>> next_to(circuit.buses.size());
+    for (const import::Span& span : circuit.spans) {
+        next_to[static_cast<std::size_t>(span.from)].push_back(span.to);
+        next_to[static_cast<std::size_t>(span.to)].push_back(span.from);
+    }
+    constexpr int unreached = std::numeric_limits<int>::max();
+    std::vector<int> hops(circuit.buses.size(), unreached);
+    std::vector<int> queue;
+    if (source >= 0) {
+        hops[static_cast<std::size_t>(source)] = 0;
+        queue.push_back(source);
+    }
+    for (std::size_t k = 0; k < queue.size(); ++k)
+        for (const int next : next_to[static_cast<std::size_t>(queue[k])])
+            if (hops[static_cast<std::size_t>(next)] == unreached) {
+                hops[static_cast<std::size_t>(next)] = hops[static_cast<std::size_t>(queue[k])] + 1;
+                queue.push_back(next);
+            }
+    int flows = 0;
+    for (const import::Control& control : circuit.controls) {
+        if (control.kind != "regcontrol")
+            continue;
+        const auto wired = std::find_if(circuit.wired.begin(), circuit.wired.end(), [&](const import::WiredElement& e) {
+            return lower(e.name) == lower(control.element);
+        });
+        if (wired == circuit.wired.end())
+            continue;
+        std::size_t nearest = wired->terminals.size();
+        for (std::size_t t = 0; t < wired->terminals.size(); ++t)
+            if (wired->terminals[t] &&
+                (nearest == wired->terminals.size() ||
+                 hops[static_cast<std::size_t>(wired->terminals[t]->bus)] <
+                     hops[static_cast<std::size_t>(wired->terminals[nearest]->bus)]))
+                nearest = t;
+        if (nearest == wired->terminals.size())
+            continue;
+        add("regflow", control.name, control.element, static_cast<int>(nearest) + 1, wired->terminals[nearest]->bus,
+            "flow" + std::to_string(++flows), 0, control.reversible);
+    }
     return watches;
 }
 
 std::string controls_map_text(const std::vector<ControlWatch>& watches)
 {
-    std::string out = "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw\n";
+    std::string out = "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw,reversible\n";
     for (const ControlWatch& watch : watches)
         append_csv_row(out, {watch.kind, watch.name, watch.element, std::to_string(watch.terminal), watch.monitor,
                              watch.clear_monitor, watch.bus, watch.drawn_bus,
-                             watch.pmpp_kw > 0 ? decimal_text(watch.pmpp_kw, 6) : std::string()});
+                             watch.pmpp_kw > 0 ? decimal_text(watch.pmpp_kw, 6) : std::string(),
+                             watch.reversible ? "yes" : ""});
     return out;
 }
 
@@ -288,19 +333,21 @@ std::vector<ControlWatch> read_controls_map(const fs::path& path)
         std::optional<std::vector<std::string>> fields = csv_fields(line);
         int terminal = 0;
         std::optional<double> pmpp = 0.0;
-        if (fields && fields->size() == 9 && !fields->back().empty())
-            pmpp = number_of(fields->back());
-        const bool fits = fields && (fields->size() == 8 || fields->size() == 9) && pmpp && *pmpp >= 0 &&
+        const bool rated = fields && fields->size() == 10;
+        if (rated && !(*fields)[8].empty())
+            pmpp = number_of((*fields)[8]);
+        const bool fits = fields && (fields->size() == 8 || rated) && pmpp && *pmpp >= 0 &&
+                          (!rated || (*fields)[9].empty() || (*fields)[9] == "yes") &&
                           std::from_chars((*fields)[3].data(), (*fields)[3].data() + (*fields)[3].size(), terminal).ec ==
                               std::errc() &&
                           terminal >= 1;
         const std::string kind = fits ? (*fields)[0] : std::string();
-        if (!fits || (kind != "regcontrol" && kind != "capcontrol" && kind != "head" && kind != "pv") ||
+        if (!fits || (kind != "regcontrol" && kind != "capcontrol" && kind != "head" && kind != "pv" && kind != "regflow") ||
             (*fields)[4].empty())
             throw StudyError(path.string() + ":" + std::to_string(number) +
-                             ": a line is kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw");
+                             ": a line is kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw,reversible");
         std::vector<std::string>& f = *fields;
-        watches.push_back({f[0], f[1], f[2], terminal, f[4], f[5], f[6], f[7], *pmpp});
+        watches.push_back({f[0], f[1], f[2], terminal, f[4], f[5], f[6], f[7], *pmpp, rated && f[9] == "yes"});
     });
     return watches;
 }
@@ -442,7 +489,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     };
     const auto power_monitors = [&](bool clear) {
         for (const ControlWatch& watch : watches)
-            if (watch.kind == "head" || watch.kind == "pv")
+            if (watch.kind == "head" || watch.kind == "pv" || watch.kind == "regflow")
                 out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
                        " terminal=" + std::to_string(watch.terminal) + " mode=1 ppolar=no\n";
     };
@@ -484,6 +531,8 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "!    bus and node each voltage column is. Mode 32: the magnitudes of the voltages and currents.\n";
     out += "!    Then the power the circuit takes from its source and each of its " + std::to_string(pv) +
            " PV systems' output (mode 1, P and Q);\n";
+    if (regulators > 0)
+        out += "!    and the power through each regulator, at its side toward the source (mode 1);\n";
     out += "!    study_controls.csv says what each of these monitors is.\n";
     shared_or("voltage_monitors.dss", [&] { return voltage_monitor_lines(plan, false); });
     power_monitors(false);

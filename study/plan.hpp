@@ -40,7 +40,7 @@ struct Plan {
 // (a mode 2 monitor on the winding it taps), each CapControl's capacitor steps (mode 6), the power
 // the circuit takes from its source (mode 1 on the source, P and Q) and each PV system's output.
 struct ControlWatch {
-    std::string kind;           // "regcontrol", "capcontrol", "head" or "pv"
+    std::string kind;           // "regcontrol", "capcontrol", "head", "pv" or "regflow"
     std::string name;           // the control's or PV system's name, "VREG2_A"; "source" for the head
     std::string element;        // what the monitor watches: "Transformer.VREG2_A", "Capacitor.C1", ...
     int terminal = 1;           // the tapped winding, or the terminal watched
@@ -49,15 +49,18 @@ struct ControlWatch {
     std::string bus;            // that terminal's bus, lower case
     std::string drawn_bus;      // the drawn bus that stands for it; "" where none does
     double pmpp_kw = 0;         // a PV system's Pmpp as the circuit gives it; 0 where it gives none
+    bool reversible = false;    // a regulator's flow: its RegControl has reverse settings
 };
 
 // The controls, the head and the PV systems, their monitors named `prefix` and "tap1", "cap1",
-// "head", "pv1", ..., and with `twin` `prefix` and "clear_tap1", ...
+// "head", "pv1", ..., and with `twin` `prefix` and "clear_tap1", ...; and the power through each
+// regulator ("flow1", ...), watched at its transformer's terminal nearest the source, where it
+// takes power in when the power flows away from the source.
 [[nodiscard]] std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Drawn& drawn,
                                                       const std::string& prefix, bool twin);
 
-// The map of them: "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw" (a map
-// written before pmpp_kw was recorded reads as one without ratings).
+// The map of them: "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw,reversible"
+// (a map written before the last two were recorded reads as one without them).
 [[nodiscard]] std::string controls_map_text(const std::vector<ControlWatch>& watches);
 // Reads it back. Throws StudyError.
 [[nodiscard]] std::vector<ControlWatch> read_controls_map(const std::filesystem::path& path);

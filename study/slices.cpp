@@ -198,6 +198,8 @@ void follow_on(ControlsRun& whole, ControlsRun& part)
     for (std::size_t i = 0; i < whole.powers.size() && i < part.powers.size(); ++i)
         whole.powers[i].values.insert(whole.powers[i].values.end(), part.powers[i].values.begin(),
                                       part.powers[i].values.end());
+    for (std::size_t i = 0; i < whole.flows.size() && i < part.flows.size(); ++i)
+        whole.flows[i].values.insert(whole.flows[i].values.end(), part.flows[i].values.begin(), part.flows[i].values.end());
 }
 
 }  // namespace

@@ -1005,8 +1005,8 @@ ReadResult read_study(const ReadOptions& options)
         result.summary.push_back(
             controls_off ? "The circuit sets ControlMode=OFF, which the study kept: its regulators and capacitors did "
                            "not act, so the counts below say nothing of what the cloud would cost them. " +
-                               controls_summary(*controls, sky)
-                         : controls_summary(*controls, sky));
+                               controls_summary(*controls, watches, sky)
+                         : controls_summary(*controls, watches, sky));
         for (std::string& warning : controls_warnings(*controls, watches))
             result.warnings.push_back(std::move(warning));
     }

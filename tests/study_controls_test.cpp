@@ -161,14 +161,11 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     EXPECT_EQ(report_row(report, "sky", "Vreg").at("seconds_at_limit"), "0");
     EXPECT_EQ(report_row(report, "sky", "CC1").at("seconds_at_limit"), "");
     EXPECT_EQ(report.size(), 11U);  // the header, 5 rows under the sky and 5 under the clear sky
-    // This map was written before ratings were recorded: no ramp in per cent, and a warning says why.
-    EXPECT_EQ(report_row(report, "sky", "pv_kw").at("ramp_pct_per_min"), "");
-    EXPECT_EQ(std::count_if(read.warnings.begin(), read.warnings.end(),
-                            [](const std::string& w) {
-                                return w.find("no Pmpp is known for 2 PV systems (PVSystem.pv_far and PVSystem.pv_end;") !=
-                                       std::string::npos;
-                            }),
-              1);
+    // The regulator's side toward the source took power back all run under the clear sky (the
+    // engine's -57 kW at its terminal 1), never under the cloud.
+    EXPECT_EQ(report_row(report, "clear", "Vreg").at("reverse_s"), "600");
+    EXPECT_EQ(report_row(report, "sky", "Vreg").at("reverse_s"), "0");
+    EXPECT_EQ(report_row(report, "sky", "CC1").at("reverse_s"), "");
 
     // The table the window shows: the same taps row by row, the actions where the tap moved.
     const std::optional<ControlsTable> table = ControlsTable::read(folder);
@@ -211,15 +208,6 @@ TEST(StudyControls, PvRampIsInPerCentOfPmppAMinute)
 {
     TempFolder work;
     const fs::path folder = scenario_copy(work);
-    const fs::path map = folder / "study_controls.csv";
-    std::string text = replace_all(slurp(map), "drawn_bus\n", "drawn_bus,pmpp_kw\n");
-    std::string rated;
-    each_line(text, [&](std::string_view line, long number) {
-        rated += std::string(line) +
-                 (number == 1 ? "" : line.find("pv_far") != std::string_view::npos ? ",2500" :
-                                     line.find("pv_end") != std::string_view::npos ? ",1500" : ",") + "\n";
-    });
-    put(map, rated);
     const ReadResult read = read_study({folder, {}, {}, {}, {}});
     for (const std::string& warning : read.warnings)
         EXPECT_EQ(warning.find("Pmpp"), std::string::npos) << warning;
@@ -254,6 +242,53 @@ TEST(StudyControls, PvRampIsInPerCentOfPmppAMinute)
     // Every row has the header's fields.
     for (const auto& row : report)
         EXPECT_EQ(row.size(), controls_report_columns);
+
+    // A map written before ratings were recorded: no ramp in per cent, and a warning says why.
+    std::string old_map;
+    each_line(slurp(folder / "study_controls.csv"), [&](std::string_view line, long) {
+        std::string text(line);
+        for (int field = 0; field < 2; ++field)
+            text.erase(text.rfind(','));
+        if (text.rfind("regflow", 0) != 0)
+            old_map += text + "\n";
+    });
+    put(folder / "study_controls.csv", old_map);
+    const ReadResult older = read_study({folder, {}, {}, {}, {}});
+    EXPECT_EQ(report_row(csv_rows(slurp(folder / "controls_report.csv")), "sky", "pv_kw").at("ramp_pct_per_min"), "");
+    EXPECT_EQ(std::count_if(older.warnings.begin(), older.warnings.end(),
+                            [](const std::string& w) {
+                                return w.find("no Pmpp is known for 2 PV systems (PVSystem.pv_far and PVSystem.pv_end;") !=
+                                       std::string::npos;
+                            }),
+              1);
+}
+
+// Power back through a regulator is named in the summary, with whether its RegControl has reverse
+// settings: the clear sky's flow, the engine's, given as the sky's.
+TEST(StudyControls, ReverseFlowThroughARegulatorIsNamed)
+{
+    for (const bool reversible : {false, true}) {
+        TempFolder work;
+        const fs::path folder = scenario_copy(work);
+        const std::string run = run_of_folder(folder);
+        const fs::path results = folder / "results";
+        fs::copy_file(results / ("Reg_Feeder_Mon_" + run + "_clear_flow1_1.csv"),
+                      results / ("Reg_Feeder_Mon_" + run + "_flow1_1.csv"), fs::copy_options::overwrite_existing);
+        if (reversible) {
+            const fs::path map = folder / "study_controls.csv";
+            std::string text = slurp(map);
+            const std::size_t flow = text.find("regflow,");
+            text.insert(text.find('\n', flow), "yes");
+            put(map, text);
+        }
+        const ReadResult read = read_study({folder, {}, {}, {}, {}});
+        const std::string said = read.summary.back();
+        EXPECT_NE(said.find(std::string("power flowed back toward the source through Vreg 600 s (") +
+                            (reversible ? "reversible=yes)" : "no reverse settings)")),
+                  std::string::npos)
+            << said;
+        EXPECT_EQ(report_row(csv_rows(slurp(folder / "controls_report.csv")), "sky", "Vreg").at("reverse_s"), "600");
+    }
 }
 
 // Exports as engines write them: CRLF, names in another letter case, no actor's number.
@@ -577,12 +612,56 @@ TEST(StudyControls, TheCircuitsControlModeIsKept)
                 return;
             EXPECT_EQ(std::count(line.begin(), line.end(), '"') % 2, 0) << number << ": " << line;
         });
-        ASSERT_EQ(watches.size(), 2U);
+        ASSERT_EQ(watches.size(), 3U);
         EXPECT_EQ(watches[0].element, "Transformer.t");
         EXPECT_EQ(watches[0].terminal, 2);
         EXPECT_EQ(watches[0].drawn_bus, "s");  // its bus r lies one hop from both: the earlier drawn
         EXPECT_EQ(watches[1].kind, "head");
         EXPECT_EQ(watches[1].drawn_bus, "s");
+        EXPECT_EQ(watches[2].kind, "regflow");
+        EXPECT_EQ(watches[2].terminal, 1);
+        EXPECT_NE(script.find("New Monitor.study_run_flow1 element=Transformer.t terminal=1 mode=1 ppolar=no"),
+                  std::string::npos);
+    }
+}
+
+// The power through a regulator is watched at its side toward the source, however the circuit
+// orders its windings and wherever it stands, with its reverse settings as the circuit gives them.
+TEST(StudyControls, RegulatorFlowIsWatchedFromTheSourceSide)
+{
+    struct Case {
+        const char* circuit;  // after the source at s
+        int terminal;
+        bool reversible;
+    };
+    const Case cases[] = {
+        {"New Transformer.t buses=[s r]\nNew RegControl.rc transformer=t winding=2\n", 1, false},
+        {"New Transformer.t buses=[r s]\nNew RegControl.rc transformer=t winding=1 reversible=yes\n", 2, true},
+        {"New Line.a bus1=s bus2=m\nNew Line.b bus1=m bus2=n\nNew Transformer.t buses=[r n]\n"
+         "New RegControl.x transformer=t winding=1 reversible=yes\nNew RegControl.rc like=x reversible=no\n",
+         2, false},
+    };
+    for (const Case& c : cases) {
+        import::MemoryFiles files;
+        files.add("m.dss", std::string("New Circuit.c bus1=s\n") + c.circuit + "New Line.l bus1=r bus2=a\n");
+        Drawn drawn;
+        drawn.names = {"s", "a"};
+        drawn.x = drawn.y = {0, 0};
+        const std::vector<ControlWatch> watches =
+            plan_controls(import::read_circuit("m.dss", files), drawn, "study_run_", false);
+        const auto flow = std::find_if(watches.rbegin(), watches.rend(), [](const ControlWatch& w) { return w.kind == "regflow"; });
+        ASSERT_NE(flow, watches.rend()) << c.circuit;
+        EXPECT_EQ(flow->name, "rc") << c.circuit;
+        EXPECT_EQ(flow->terminal, c.terminal) << c.circuit;
+        EXPECT_EQ(flow->reversible, c.reversible) << c.circuit;
+        // The map keeps what the read needs of it.
+        TempFolder work;
+        put(work.path() / "map.csv", controls_map_text(watches));
+        const std::vector<ControlWatch> read = read_controls_map(work.path() / "map.csv");
+        ASSERT_EQ(read.size(), watches.size());
+        EXPECT_EQ(read.back().kind, "regflow");
+        EXPECT_EQ(read.back().terminal, c.terminal);
+        EXPECT_EQ(read.back().reversible, c.reversible);
     }
 }
 
