@@ -493,7 +493,20 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
                 out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
                        " terminal=" + std::to_string(watch.terminal) + " mode=1 ppolar=no\n";
     };
-    const auto series = [&] {
+    const auto series = [&](bool clear) {
+        const bool voltages = !clear || facts.twin_voltages;
+        if (facts.unrecorded > 0 && facts.unrecorded < facts.rows && voltages) {
+            // The overlap's voltages are the slice before's to give: the voltage monitors start
+            // again at its last row, which the stitching compares, and the engine exports no more.
+            out += "Set Number=" + std::to_string(facts.unrecorded) + "\n";
+            out += time;
+            out += "Set ControlMode=" + series_mode + "\n";
+            out += "Solve\n";
+            out += "Batchedit Monitor.^" + facts.run + (clear ? "_clear_v" : "_v") + "[0-9]+$ action=reset\n";
+            out += "Set Number=" + std::to_string(facts.rows - facts.unrecorded) + "\n";
+            out += "Solve\n";
+            return;
+        }
         out += "Set Number=" + rows + "\n";
         out += time;
         out += "Set ControlMode=" + series_mode + "\n";
@@ -544,10 +557,14 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
                                        ", the first\n");
     out += "!    one step in, as a loadshape's point k is. The controls act step by step in ControlMode=" + series_mode + ";\n";
     out += "!    to change it, change its line here (a Set Mode line would set it to Time again).\n";
+    if (facts.unrecorded > 0 && facts.unrecorded < facts.rows)
+        out += "!    The voltage monitors begin again after the first " + std::to_string(facts.unrecorded) +
+               " steps, the overlap's but its last: their row k is\n!    sun-table row k + " +
+               std::to_string(facts.first_row + facts.unrecorded - 1) + ".\n";
     out += "!    The loads keep the circuit's own loadshapes: in this mode a load follows its duty= shape,\n";
     out += "!    else its daily= shape, else it stays at its base. To give them others, add lines such as\n";
     out += "!    Edit Load.NAME duty=SHAPE, or Batchedit Load..* duty=SHAPE, after the Redirect of the sky.\n";
-    series();
+    series(false);
     out += "\n";
 
     out += "! 5. What each monitor saw, a file each: <circuit>_Mon_<monitor>_1.csv in the results.\n";
@@ -566,7 +583,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
         power_monitors(true);
         if (facts.twin_voltages)
             shared_or("clear_voltage_monitors.dss", [&] { return voltage_monitor_lines(plan, true); });
-        series();
+        series(true);
         if (facts.twin_voltages)
             shared_or("clear_voltage_exports.dss", [&] { return voltage_export_lines(plan, true); });
         exports(true);

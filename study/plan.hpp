@@ -94,6 +94,7 @@ struct ScriptFacts {
     int first_row = 1;            // the sun-table row the series begins at: 1 but in a slice of the run
     std::string slice_mark;       // the line that names a slice of the run, and what it is; "" for a whole run
     std::string slice_export;     // a slice's export of which rows it ran, last but the end's
+    int unrecorded = 0;           // the series' first rows solved before the voltage monitors record
     std::filesystem::path study_folder;  // the study a slice is of, which read takes
 };
 

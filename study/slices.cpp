@@ -54,7 +54,7 @@ fs::path slice_folder(const fs::path& folder, int number, int count)
 std::string slice_export_name(const std::string& run, const Slice& slice)
 {
     return run + "_rows_" + std::to_string(slice.first) + "_" + std::to_string(slice.own) + "_" +
-           std::to_string(slice.last) + ".csv";
+           std::to_string(slice.last) + "_v" + std::to_string(slice.recorded()) + ".csv";
 }
 
 std::string slicing_text(const Slicing& slicing)
@@ -143,9 +143,9 @@ void Stitch::add_voltages(const Slice& slice, const VoltageTables& part, bool cl
         whole.highest.assign(cells, no_voltage);
         whole.outside.assign(cells, 0);
     }
-    if (part.buses != whole.buses || part.rows != slice.last - slice.first + 1)
+    if (part.buses != whole.buses || part.rows != slice.last - slice.recorded() + 1)
         throw StudyError("slice " + std::to_string(slice.number) + "'s tables are not of its rows");
-    const auto skip = static_cast<std::size_t>(slice.own) - static_cast<std::size_t>(slice.first);
+    const auto skip = static_cast<std::size_t>(slice.own) - static_cast<std::size_t>(slice.recorded());
     const auto own_rows = static_cast<std::size_t>(slice.last) + 1 - static_cast<std::size_t>(slice.own);
     // The overlap's last row against the slice before's last, already in the whole run's tables.
     if (slice.own > 1 && skip > 0 && !clear) {

@@ -27,6 +27,9 @@ struct Slice {
     int first = 1;      // the row its settle and series begin at
     int own = 1;        // its own first row: rows first..own-1 are the overlap
     int last = 1;       // its last row
+    // The first row whose voltages it records: the overlap's last, which the boundary compares
+    // with the slice before; the rows before are solved for the controls alone.
+    [[nodiscard]] int recorded() const { return own - first > 1 ? own - 1 : first; }
 };
 
 struct Slicing {
@@ -67,8 +70,8 @@ struct Boundary {
 class Stitch {
 public:
     Stitch(const Slicing& slicing, int buses);
-    // Slice k's tables, of its rows first..last; gives the boundary with the slice before (none
-    // for the first). `clear` for the twin's.
+    // Slice k's tables, of its rows recorded()..last; gives the boundary with the slice before
+    // (none for the first). `clear` for the twin's.
     void add_voltages(const Slice& slice, const VoltageTables& part, bool clear, const std::vector<std::string>& names,
                       std::vector<Boundary>& boundaries);
     // Slice k's controls, read with its overlap skipped: counts add up, rows and powers follow on.

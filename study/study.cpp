@@ -525,6 +525,7 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
                               std::to_string(slice.last) + " its own, from row " + std::to_string(slice.first) + " (" +
                               std::to_string(slice.own - slice.first) + " rows of overlap before them)";
             part.slice_export = slice_export_name(std::string(run_placeholder), slice);
+            part.unrecorded = slice.recorded() - slice.first;
             slice_scripts.emplace_back(at, script_text(part, study.plan, watches));
         }
     }
@@ -689,7 +690,11 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
         Sky part = sky;
         part.rows = slice.last - slice.first + 1;
         part.first_row = slice.first;
-        FromMonitors read = tables_from_monitors(results, monitors, drawn, part, *voltages);
+        // The voltages from the overlap's last row on; the controls and powers over all of it.
+        Sky recorded = sky;
+        recorded.rows = slice.last - slice.recorded() + 1;
+        recorded.first_row = slice.recorded();
+        FromMonitors read = tables_from_monitors(results, monitors, drawn, recorded, *voltages);
         stitch.add_voltages(slice, read.tables, false, drawn.names, boundaries);
         if (slice.number == 1) {
             read.tables = {};
@@ -700,7 +705,7 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
             std::vector<Monitor> clear = monitors;
             for (Monitor& monitor : clear)
                 monitor.name = clear_voltage_monitor(monitor.name);
-            stitch.add_voltages(slice, tables_from_monitors(results, clear, drawn, part, *voltages).tables, true,
+            stitch.add_voltages(slice, tables_from_monitors(results, clear, drawn, recorded, *voltages).tables, true,
                                 drawn.names, boundaries);
         }
     }

@@ -219,13 +219,17 @@ TEST(Slices, ASliceMissingOrOfAnotherSlicingIsRefused)
         std::string says;
     };
     const fs::path marker = second / (run + "_end.csv");
-    const fs::path rows = second / (run + "_rows_49_61_120.csv");
+    const fs::path rows = second / (run + "_rows_49_61_120_v60.csv");
     const std::string marker_text = slurp(marker);
     const Case cases[] = {
         {"cut short", [&] { fs::remove(marker); }, [&] { put(marker, marker_text); },
          "slice 2 of 3 is not whole: " + second.string() + " holds some of the exports"},
-        {"another slicing", [&] { fs::rename(rows, second / (run + "_rows_41_61_120.csv")); },
-         [&] { fs::rename(second / (run + "_rows_41_61_120.csv"), rows); },
+        {"another slicing", [&] { fs::rename(rows, second / (run + "_rows_41_61_120_v60.csv")); },
+         [&] { fs::rename(second / (run + "_rows_41_61_120_v60.csv"), rows); },
+         "slice 2 of 3 (" + second.string() + ") holds the exports of another slicing of the study, not of its rows 49 to 120"},
+        // A slice run by a script that recorded the voltages of all its overlap.
+        {"every overlap row recorded", [&] { fs::rename(rows, second / (run + "_rows_49_61_120.csv")); },
+         [&] { fs::rename(second / (run + "_rows_49_61_120.csv"), rows); },
          "slice 2 of 3 (" + second.string() + ") holds the exports of another slicing of the study, not of its rows 49 to 120"},
         {"never run", [&] { fs::rename(second, work.path() / "kept"); }, [&] { fs::rename(work.path() / "kept", second); },
          "slice 2 of 3 has no results (" + second.string() + "): run the slices, umbrascope-study sweep run " + folder.string()},
