@@ -34,7 +34,8 @@ SHAPES (the loadshapes of umbrascope-clouds --loadshapes); settles the regulator
 at the first row's sky (duty solves at its time, the controls acting at once, until a solve moves
 nothing); exports each bus's voltage base and the regulators' taps; puts monitors on element
 terminals that together see every phase node (1, 2, 3) of every drawn bus and of every customer's
-bus a drawn bus stands for (feeder_elements.csv), on each RegControl's tapped winding (its tap),
+bus a drawn bus stands for (feeder_elements.csv), on each RegControl's tapped winding (its tap)
+and its transformer's terminal nearest the source (the power through it),
 each CapControl's capacitor (its steps), the circuit's source (the power it gives) and each PV
 system (its output); runs one duty step a row of the sun table; then all of it again with every
 PV system under a clear sky, the twin (not with --no-twin); and exports the monitors into

@@ -571,17 +571,17 @@ std::string controls_summary(const ControlsRead& read, const std::vector<Control
             text += "; at the end of its tap range, where it regulates no more: " + pinned;
         // Power back through a regulator: with reverse settings it regulates by them then; without,
         // as if the power still came from the source. Which it has is the circuit's to say.
-        std::string back;
+        std::vector<std::string> back;
         for (const PowerSeries& flow : run.flows)
             if (const int rows = back_rows(flow.values); rows > 0) {
                 const auto watch = std::find_if(watches.begin(), watches.end(), [&](const ControlWatch& w) {
                     return w.kind == "regflow" && w.name == flow.name;
                 });
-                back += (back.empty() ? "" : ", ") + flow.name + " " + decimal_text(rows * sky.interval, 1) + " s" +
-                        (watch != watches.end() && watch->reversible ? " (reversible=yes)" : " (no reverse settings)");
+                back.push_back(flow.name + " " + decimal_text(rows * sky.interval, 1) + " s" +
+                               (watch != watches.end() && watch->reversible ? " (reversible=yes)" : " (no reverse settings)"));
             }
         if (!back.empty())
-            text += "; power flowed back toward the source through " + back;
+            text += "; power flowed back toward the source through " + first_names(back);
     }
     text += "; capacitors: ";
     if (count_of("capcontrol", run) == 0) {
