@@ -5,13 +5,16 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QChartView>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <unistd.h>
 
+#include "app/bus_chart.hpp"
 #include "app/form1.hpp"
+#include "app/picture_window.hpp"
 #include "app/viewer.hpp"
 #include "tools/limits.hpp"
 
@@ -88,6 +91,64 @@ void window_opens_a_day(benchmark::State& state)
     state.counters["window_shown_s"] = shown_s;
 }
 BENCHMARK(window_opens_a_day)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+// The repaints of the widgets that draw every row, at a part's full 32,766 rows of the day
+// (UMBRASCOPE_DAY_FOLDER): the picture window's timeline, its groove split by voltage with the
+// controls' marks, at 1920 pixels; a bus's chart of every row, made and then repainted as the
+// cursor moves; a regulator's chart, made. The iteration is the timeline's repaint.
+void day_part_repaints(benchmark::State& state)
+{
+    const char* day = std::getenv("UMBRASCOPE_DAY_FOLDER");
+    if (day == nullptr) {
+        state.SkipWithError("set UMBRASCOPE_DAY_FOLDER to a folder of a day's sky and study");
+        return;
+    }
+    using clock = std::chrono::steady_clock;
+    const auto ms_since = [](clock::time_point start) {
+        return std::chrono::duration<double, std::milli>(clock::now() - start).count();
+    };
+    auto form = std::make_unique<umbrascope::Form1>(day, true);
+    auto viewer = std::make_unique<umbrascope::Viewer>(*form);
+    form->show();
+    QApplication::processEvents();
+    form->click();
+    QApplication::processEvents();
+    viewer->set_by_voltage(true);
+    viewer->show_picture_window();
+    umbrascope::PictureWindow* window = viewer->picture_window();
+    window->resize(1920, 1080);
+    QApplication::processEvents();
+    umbrascope::Timeline* timeline = window->timeline();
+    if (!timeline->split() || timeline->rows() < 32766) {
+        state.SkipWithError("the folder's first part has no voltages, or fewer than 32,766 rows");
+        return;
+    }
+    for (auto _ : state)
+        timeline->repaint();
+
+    auto start = clock::now();
+    viewer->show_chart(0, false);
+    QApplication::processEvents();
+    state.counters["bus_chart_made_ms"] = ms_since(start);
+    umbrascope::BusChart* chart = viewer->chart();
+    chart->resize(1280, 720);
+    QApplication::processEvents();
+    constexpr int moves = 20;
+    start = clock::now();
+    for (int k = 0; k < moves; ++k) {
+        chart->refresh();
+        chart->chart_view()->viewport()->repaint();
+    }
+    state.counters["bus_chart_repaint_ms"] = ms_since(start) / moves;
+    start = clock::now();
+    viewer->show_control_chart(0);
+    QApplication::processEvents();
+    state.counters["control_chart_made_ms"] = ms_since(start);
+    state.counters["rows"] = timeline->rows();
+    viewer.reset();
+    form.reset();
+}
+BENCHMARK(day_part_repaints)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 }  // namespace
 
