@@ -159,6 +159,12 @@ Viewer::Viewer(Form1& form, QString note, long first_row)
                 form_.error_report()->warn(QString::fromStdString(warning));
             check_voltages();
         }
+        // A part that starts before the row asked for, near the sky's end, goes on from that row.
+        if (!failed && start_row_ > 0 && part_ && form_.run_state().num_pass == 1) {
+            const long row = start_row_ - part_->first() + 1;
+            start_row_ = 0;
+            form_.jump_to_row(static_cast<int>(row));
+        }
         update_title();
     });
     connect(form_.error_report(), &ErrorReport::largeInputsWanted, this, [this] {
@@ -187,9 +193,11 @@ Viewer::Viewer(Form1& form, QString note, long first_row)
     by_voltage_ = settings.value(QStringLiteral("colour_by")).toString() == QStringLiteral("voltage");
     show_controls_ = settings.value(QStringLiteral("show_controls"), true).toBool();
     // A sky longer than a run opens at a part of it, whose files the restart reads.
-    if (sky_rows_past_a_run(folder_, form_.large()) > 0)
+    if (sky_rows_past_a_run(folder_, form_.large()) > 0) {
         start_in(folder_, true, first_row);
-    else
+        if (part_ && first_row > part_->first() && first_row <= part_->last())
+            start_row_ = first_row;
+    } else
         read_voltages();
     apply_speed();
     rows_action_->setEnabled(part_ != nullptr);
@@ -588,6 +596,7 @@ void Viewer::show_rows_from(long first_row)
 void Viewer::start_in(const fs::path& folder, bool large, long first_row)
 {
     folder_ = folder;
+    start_row_ = 0;
     std::unique_ptr<RowPart> next;
     if (const long rows = sky_rows_past_a_run(folder, large); rows > 0) {
         const long first = std::clamp(first_row, 1L, rows - most_rows_in_a_run + 1);

@@ -195,6 +195,7 @@ private:
     mutable double spacing_ = -1;  // bus_spacing(), once known for this run
     std::unique_ptr<ExportJob> job_;
     std::unique_ptr<PictureWindow> picture_window_;
+    long start_row_ = 0;  // the sky's row the first pass goes on to, where the part starts before it
     std::unique_ptr<BusChart> chart_;
     std::unique_ptr<ProfileWindow> profile_window_;
     std::optional<RunVoltages> voltages_;

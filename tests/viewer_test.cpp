@@ -622,6 +622,20 @@ TEST(Viewer, ASkyLongerThanARunIsShownAPartAtATime)
         EXPECT_EQ(viewer.part(), nullptr);
         EXPECT_FALSE(std::filesystem::exists(part));
     }
+    // Opened from a row near the end (umbrascope --large --from-row 32790): the part starts early
+    // enough to be whole, and the first pass goes on to the row asked for; from a row where a part
+    // can start, it starts there.
+    folder.write(std::string(sun_table_file_name), testing::sun_file(32800));
+    for (const long asked : {32790L, 20L}) {
+        Form1 again(folder.path(), true);
+        const Viewer viewer(again, {}, asked);
+        ASSERT_NE(viewer.part(), nullptr);
+        EXPECT_EQ(viewer.part()->first(), std::min(asked, 35L)) << asked;
+        again.click();
+        EXPECT_EQ(viewer.row_shown(), asked - viewer.part()->first() + 1) << asked;
+        again.click();
+        EXPECT_EQ(viewer.row_shown(), asked - viewer.part()->first() + 2) << asked << ": the run goes on from there";
+    }
 }
 
 }  // namespace
