@@ -54,10 +54,8 @@ struct LongSky {
         std::vector<std::string> args{"umbrascope-clouds", "--units", "m", "--wind", "6,250", "--sensor-interval", "1",
                                       "--sensor-scale", "1.05", "--from-sensor", (folder.path() / "sensor.csv").string(),
                                       folder.path().string()};
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        CommandLine line("umbrascope-clouds", static_cast<int>(argv.size()), argv.data(), "");
+        testing::Argv argv(args);
+        CommandLine line("umbrascope-clouds", argv.count(), argv.data(), "");
         const scenario::CloudsOptions options = scenario::parse_clouds_options(line);
         (void)scenario::write_scenario(options, scenario::make_scenario(options));
 

@@ -358,10 +358,8 @@ struct CloudsRun {
         args.insert(args.begin(), "umbrascope-clouds");
         args.push_back((folder.path() / "sensor.csv").string());
         args.push_back(folder.path().string());
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        CommandLine line("umbrascope-clouds", static_cast<int>(argv.size()), argv.data(), "");
+        testing::Argv argv(args);
+        CommandLine line("umbrascope-clouds", argv.count(), argv.data(), "");
         return scenario::make_scenario(scenario::parse_clouds_options(line));
     }
     testing::TempFolder folder;
@@ -479,10 +477,8 @@ TEST(Sensor, ASkyFieldOfAnEarlierSunTableIsNotTaken)
     std::vector<std::string> args{"umbrascope-clouds", "--units", "ft", "--wind", "10,270", "--sensor-interval", "1",
                                   "--force", "--from-sensor", (run.folder.path() / "sensor.csv").string(),
                                   run.folder.path().string()};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    CommandLine line("umbrascope-clouds", static_cast<int>(argv.size()), argv.data(), "");
+    testing::Argv argv(args);
+    CommandLine line("umbrascope-clouds", argv.count(), argv.data(), "");
     const scenario::CloudsOptions options = scenario::parse_clouds_options(line);
     (void)scenario::write_scenario(options, scenario::make_scenario(options));
     const std::optional<SkyField> field = read_sky_field(run.folder.path());

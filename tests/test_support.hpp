@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run/pass_driver.hpp"
@@ -26,6 +27,22 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// A command line as main() receives it, from words that outlive it.
+class Argv {
+public:
+    explicit Argv(std::vector<std::string> words) : words_(std::move(words))
+    {
+        for (std::string& word : words_)
+            pointers_.push_back(word.data());
+    }
+    [[nodiscard]] int count() const { return static_cast<int>(pointers_.size()); }
+    [[nodiscard]] char** data() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
 };
 
 // The three input files of a small, valid run: two buses, one connection, `rows` sun rows.
