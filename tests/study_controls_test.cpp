@@ -200,6 +200,7 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     EXPECT_NE(said.find("capacitors: 1 step switched in 1 row under this sky, 0 under a clear sky"), std::string::npos) << said;
     EXPECT_NE(said.find("the head's largest ramp 296.1 kW/s at row 80 (t = 395 s)"), std::string::npos) << said;
     EXPECT_NE(said.find("The cloud's own cost: 14 tap changes and 1 capacitor switching more"), std::string::npos) << said;
+    EXPECT_EQ(said.find("flowed back"), std::string::npos) << "no power flowed back through Vreg under the sky: " << said;
 }
 
 // The PV's largest one-minute ramp in per cent of its Pmpp, against the engine's own PV monitors:
@@ -586,6 +587,15 @@ TEST(StudyControls, TheCircuitsControlModeIsKept)
         facts.run = "study_run";
         facts.control_mode = circuit.control_mode;
         const std::string script = script_text(facts, plan, watches);
+        if (*mode == '\0') {
+            // The flow through the regulators is said to be watched where there are regulators.
+            EXPECT_NE(script.find("the power through each regulator"), std::string::npos);
+            std::vector<ControlWatch> none;
+            for (const ControlWatch& watch : watches)
+                if (watch.kind != "regcontrol" && watch.kind != "regflow")
+                    none.push_back(watch);
+            EXPECT_EQ(script_text(facts, plan, none).find("the power through each regulator"), std::string::npos);
+        }
         std::vector<std::string> modes;
         const std::string set = "Set ControlMode=";
         for (std::size_t at = script.find(set); at != std::string::npos; at = script.find(set, at + 1)) {
