@@ -293,16 +293,16 @@ std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Dr
         });
         if (wired == circuit.wired.end())
             continue;
-        std::size_t nearest = wired->terminals.size();
+        std::size_t upstream = wired->terminals.size();
         for (std::size_t t = 0; t < wired->terminals.size(); ++t)
             if (wired->terminals[t] &&
-                (nearest == wired->terminals.size() ||
+                (upstream == wired->terminals.size() ||
                  hops[static_cast<std::size_t>(wired->terminals[t]->bus)] <
-                     hops[static_cast<std::size_t>(wired->terminals[nearest]->bus)]))
-                nearest = t;
-        if (nearest == wired->terminals.size())
+                     hops[static_cast<std::size_t>(wired->terminals[upstream]->bus)]))
+                upstream = t;
+        if (upstream == wired->terminals.size())
             continue;
-        add("regflow", control.name, control.element, static_cast<int>(nearest) + 1, wired->terminals[nearest]->bus,
+        add("regflow", control.name, control.element, static_cast<int>(upstream) + 1, wired->terminals[upstream]->bus,
             "flow" + std::to_string(++flows), 0, control.reversible);
     }
     return watches;
