@@ -7,6 +7,8 @@
 # why, where no engine runs.
 #   tests/guide_test.sh BUILD_DIR SOURCE_DIR ENGINE
 set -euo pipefail
+# shellcheck source=tests/examples_support.sh
+source "$(dirname "$0")/examples_support.sh"
 build=$1
 source=$2
 engine=$3
@@ -92,12 +94,7 @@ awk '/^```sh/ { n++; on = 1; text = ""; next }
 ran=$(grep -c '^# --- end of block' "$work/run.sh")
 grep -q "\"$engine\" feeder/study.dss" "$work/run.sh" || { echo "FAILED: the guide no longer says where to run the study"; exit 1; }
 cd "$work"
-if ! bash -euo pipefail run.sh > run.out 2>&1; then
-    echo "FAILED: the guide's examples stopped:"
-    tail -n 20 run.out
-    exit 1
-fi
-grep -q "16 buses of 16 have voltages over 2913 rows of 1 s" run.out || { echo "FAILED: read said:"; tail run.out; exit 1; }
+run_examples "the guide's examples" run.sh run.out
 for made in study.html docs/ieee13.gif run.mp4 event.mp4 run.trace; do
     [ -s "$made" ] || { echo "FAILED: the guide's examples made no $made"; exit 1; }
 done

@@ -4,6 +4,8 @@
 # line is left to the window's own tests. Exits 77, saying why, where no engine runs.
 #   tests/readme_test.sh BUILD_DIR SOURCE_DIR ENGINE
 set -euo pipefail
+# shellcheck source=tests/examples_support.sh
+source "$(dirname "$0")/examples_support.sh"
 build=$1
 source=$2
 engine=$3
@@ -22,12 +24,7 @@ blocks=$(grep -c '^# --- end of block' "$work/blocks.sh")
 sed -e "s#build/run/#$build/#g" -e "s#opendsscmd#$engine#g" -e "/^$(printf '%s' "$build" | sed 's#[/.]#\\&#g')\/umbrascope --large/d" \
     "$work/blocks.sh" > "$work/tour.sh"
 cd "$work"
-if ! bash -euo pipefail tour.sh > tour.out 2>&1; then
-    echo "FAILED: the README's tour stopped:"
-    tail -n 20 tour.out
-    exit 1
-fi
-grep -q "16 buses of 16 have voltages over 2913 rows of 1 s" tour.out || { echo "FAILED: read said:"; tail tour.out; exit 1; }
+run_examples "the README's tour" tour.sh tour.out
 grep -q "Hosting capacity under the sky morning" tour.out || { echo "FAILED: the sweep said:"; tail tour.out; exit 1; }
 [ -s study.html ] || { echo "FAILED: no page"; exit 1; }
 echo "the README's tour ran as written: $(grep -c . tour.sh) lines"
