@@ -423,8 +423,11 @@ private:
         if ((!regulator && control.element_class != "capcontrol") || control.disabled || control.controlled.empty())
             return;
         const auto found = by_name_.find((regulator ? "transformer." : "capacitor.") + lower(control.controlled));
-        if (found == by_name_.end())
+        if (found == by_name_.end()) {
+            circuit_.unmatched_controls.push_back(control.spelt + " names " + (regulator ? "Transformer." : "Capacitor.") +
+                                                  control.controlled + ", which the circuit does not define");
             return;
+        }
         const Element& element = elements_[found->second];
         const int winding = regulator ? control.control_winding : 1;
         if (element.disabled || element.open || winding < 1 || static_cast<std::size_t>(winding) > element.buses.size() ||

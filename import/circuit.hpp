@@ -132,6 +132,9 @@ struct Circuit {
     std::vector<MissingFile> missing;             // files named in properties that are not there
     std::vector<LoadSite> loads;                  // in service, in the order defined
     std::vector<std::string> debug_traces;        // elements given debugtrace=yes: "RegControl.reg1 at m.dss:12"
+    // Controls in service whose transformer or capacitor the circuit does not define, which the
+    // engine refuses: "RegControl.rc names Transformer.regx, which the circuit does not define".
+    std::vector<std::string> unmatched_controls;
 };
 
 // A bus as a circuit names it, in lower case without its node suffix: "632.1.2.3" is bus 632.

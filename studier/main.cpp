@@ -208,7 +208,10 @@ int main(int argc, char* argv[])
             std::printf("It records %d RegControl%s%s, %d CapControl%s, the power the circuit takes from its source and "
                         "%d PV system%s' output%s; %s says which monitor watches each\n",
                         written.regulators, written.regulators == 1 ? "" : "s",
-                        written.regulators == 0 ? "" : " (their taps, and the power through them)", written.capacitors,
+                        written.regulators == 0   ? ""
+                        : written.regulators == 1 ? " (its tap, and the power through it)"
+                                                  : " (their taps, and the power through them)",
+                        written.capacitors,
                         written.capacitors == 1 ? "" : "s", written.pv_systems, written.pv_systems == 1 ? "" : "s",
                         written.twin ? ", under the sky and under a clear sky" : " (no clear-sky twin)",
                         (*folder / controls_map_name).string().c_str());
@@ -258,6 +261,8 @@ int main(int argc, char* argv[])
                              "%s, the study's data path: give debugtrace=no for the study\n",
                              first_names(written.debug_traces, 3).c_str(),
                              written.debug_traces.size() == 1 ? "it" : "them", written.results.string().c_str());
+            for (const std::string& warned : written.circuit_warned)
+                std::fprintf(stderr, "umbrascope-study: warning: %s\n", warned.c_str());
             for (const std::string& regulator : written.regulators_warned)
                 std::fprintf(stderr, "umbrascope-study: warning: %s; the study runs it as given\n", regulator.c_str());
             if (!written.displays.empty())

@@ -578,7 +578,7 @@ std::string controls_summary(const ControlsRead& read, const std::vector<Control
                     return w.kind == "regflow" && w.name == flow.name;
                 });
                 back.push_back(flow.name + " " + decimal_text(rows * sky.interval, 1) + " s" +
-                               (watch != watches.end() && watch->reversible ? " (reversible=yes)" : " (no reverse settings)"));
+                               (watch != watches.end() && watch->reversible ? " (reversible=yes)" : " (reversible=no)"));
             }
         if (!back.empty())
             text += "; power flowed back toward the source through " + first_names(back);
@@ -624,15 +624,17 @@ std::string controls_summary(const ControlsRead& read, const std::vector<Control
 std::vector<std::string> controls_warnings(const ControlsRead& read, const std::vector<ControlWatch>& watches)
 {
     std::vector<std::string> warnings;
-    std::vector<std::string> unrated;
+    std::vector<std::string> unrated, unrecorded;
     for (const ControlWatch& watch : watches)
         if (watch.kind == "pv" && watch.pmpp_kw <= 0)
-            unrated.push_back(watch.element);
+            (watch.pmpp_kw < 0 ? unrecorded : unrated).push_back(watch.element);
     if (!unrated.empty())
-        warnings.push_back("no Pmpp is known for " + std::to_string(unrated.size()) +
-                           (unrated.size() == 1 ? " PV system (" : " PV systems (") + first_names(unrated) +
-                           "; the circuit gives none, or the study was written before Pmpp was recorded): "
-                           "controls_report.csv leaves ramp_pct_per_min blank");
+        warnings.push_back(first_names(unrated) + (unrated.size() == 1 ? " gives" : " give") +
+                           " no Pmpp, so the engine took its default, 500 kW: controls_report.csv leaves "
+                           "ramp_pct_per_min blank");
+    if (!unrecorded.empty())
+        warnings.push_back("the study was written before the PV systems' Pmpp was recorded: controls_report.csv leaves "
+                           "ramp_pct_per_min blank (write the study again and run it to have it)");
     const auto settle = [&](const ControlsRun& run, const char* which) {
         if (!run.moving.empty())
             warnings.push_back(std::to_string(run.moving.size()) + (run.moving.size() == 1 ? " control was" : " controls were") +

@@ -332,11 +332,12 @@ std::vector<ControlWatch> read_controls_map(const fs::path& path)
             return;
         std::optional<std::vector<std::string>> fields = csv_fields(line);
         int terminal = 0;
-        std::optional<double> pmpp = 0.0;
+        // A map written before Pmpp was recorded knows none: -1.
+        std::optional<double> pmpp = fields && fields->size() == 8 ? -1.0 : 0.0;
         const bool rated = fields && fields->size() == 10;
         if (rated && !(*fields)[8].empty())
             pmpp = number_of((*fields)[8]);
-        const bool fits = fields && (fields->size() == 8 || rated) && pmpp && *pmpp >= 0 &&
+        const bool fits = fields && (fields->size() == 8 || rated) && pmpp && (*pmpp >= 0 || !rated) &&
                           (!rated || (*fields)[9].empty() || (*fields)[9] == "yes") &&
                           std::from_chars((*fields)[3].data(), (*fields)[3].data() + (*fields)[3].size(), terminal).ec ==
                               std::errc() &&

@@ -48,7 +48,8 @@ struct ControlWatch {
     std::string clear_monitor;  // under the clear sky; "" where the study runs no twin
     std::string bus;            // that terminal's bus, lower case
     std::string drawn_bus;      // the drawn bus that stands for it; "" where none does
-    double pmpp_kw = 0;         // a PV system's Pmpp as the circuit gives it; 0 where it gives none
+    double pmpp_kw = 0;         // a PV system's Pmpp as the circuit gives it; 0 where it gives none, -1
+                                // where the study was written before Pmpp was recorded
     bool reversible = false;    // a regulator's flow: its RegControl has reverse settings
 };
 

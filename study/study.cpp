@@ -199,7 +199,9 @@ void refuse_unless_whole(const ResultsFolder& results, const std::string& run, c
         throw StudyError(where + " holds the exports of a study written by an earlier umbrascope-study, whose exports "
                          "name no run: write the study again (umbrascope-study write " + folder.string() +
                          " --loadshapes SHAPES), then " + compile);
-    throw StudyError(where + " holds no exports of the study: " + compile);
+    throw StudyError(where + " holds no exports of the study: " + compile +
+                     " (where OpenDSS ran it and stopped with an error in the circuit, the error it printed says "
+                     "what to mend)");
 }
 
 // Each drawn bus's distance from the source, in km: along the circuit's lines where the import
@@ -602,6 +604,12 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     result.control_mode = study.circuit.control_mode;
     result.regulators_warned = regulator_warnings(study.circuit);
     result.debug_traces = study.circuit.debug_traces;
+    for (const std::string& control : study.circuit.unmatched_controls)
+        result.circuit_warned.push_back(control + ": the engine stops there, and the study with it");
+    for (const import::WiredElement& element : study.circuit.wired)
+        if (element.element_class == "pvsystem" && !element.pmpp)
+            result.circuit_warned.push_back(element.name + " gives no Pmpp, so the engine takes its default, 500 kW, and "
+                                            "controls_report.csv leaves ramp_pct_per_min blank");
     for (const import::Site& site : study.circuit.displays)
         result.displays.push_back(site.text());
     for (const import::MissingFile& missing : study.circuit.missing)

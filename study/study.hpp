@@ -44,6 +44,9 @@ struct WriteResult {
     std::string control_mode;             // the circuit's own, kept; "" for none
     std::vector<std::string> regulators_warned;  // RegControls that cannot regulate as the circuit gives them
     std::vector<std::string> debug_traces;  // elements the circuit gives debugtrace=yes, and where
+    // What the engine will do otherwise than the circuit may seem to say: a control of an element
+    // the circuit does not define, a PV system without Pmpp.
+    std::vector<std::string> circuit_warned;
     std::string run;                      // what names the run's exports
     std::vector<Slice> slices;            // with --slices: each slice's rows
     int overlap_rows = 0;

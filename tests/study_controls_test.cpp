@@ -258,9 +258,19 @@ TEST(StudyControls, PvRampIsInPerCentOfPmppAMinute)
     EXPECT_EQ(report_row(csv_rows(slurp(folder / "controls_report.csv")), "sky", "pv_kw").at("ramp_pct_per_min"), "");
     EXPECT_EQ(std::count_if(older.warnings.begin(), older.warnings.end(),
                             [](const std::string& w) {
-                                return w.find("no Pmpp is known for 2 PV systems (PVSystem.pv_far and PVSystem.pv_end;") !=
-                                       std::string::npos;
+                                return w.rfind("the study was written before the PV systems' Pmpp was recorded", 0) == 0;
                             }),
+              1);
+    // A map that records no Pmpp for one: the circuit gave none, and the engine took its own.
+    std::string unrated;
+    each_line(slurp(folder / "study_controls.csv"), [&](std::string_view line, long number) {
+        unrated += std::string(line) + (number == 1 ? ",pmpp_kw,reversible" : line.find("pv_end") != std::string_view::npos ? ",1500," : ",,") + "\n";
+    });
+    put(folder / "study_controls.csv", unrated);
+    const ReadResult rated_once = read_study({folder, {}, {}, {}, {}});
+    EXPECT_EQ(std::count(rated_once.warnings.begin(), rated_once.warnings.end(),
+                         "PVSystem.pv_far gives no Pmpp, so the engine took its default, 500 kW: controls_report.csv "
+                         "leaves ramp_pct_per_min blank"),
               1);
 }
 
@@ -285,7 +295,7 @@ TEST(StudyControls, ReverseFlowThroughARegulatorIsNamed)
         const ReadResult read = read_study({folder, {}, {}, {}, {}});
         const std::string said = read.summary.back();
         EXPECT_NE(said.find(std::string("power flowed back toward the source through Vreg 600 s (") +
-                            (reversible ? "reversible=yes)" : "no reverse settings)")),
+                            (reversible ? "reversible=yes)" : "reversible=no)")),
                   std::string::npos)
             << said;
         EXPECT_EQ(report_row(csv_rows(slurp(folder / "controls_report.csv")), "sky", "Vreg").at("reverse_s"), "600");
@@ -673,6 +683,36 @@ TEST(StudyControls, RegulatorFlowIsWatchedFromTheSourceSide)
         EXPECT_EQ(read.back().terminal, c.terminal);
         EXPECT_EQ(read.back().reversible, c.reversible);
     }
+}
+
+// What the engine will do otherwise than the circuit may seem to say is named when the study is
+// written: a PV system without Pmpp runs at the engine's default, a control of an element the
+// circuit does not define stops the engine.
+TEST(StudyControls, APvWithoutPmppAndAControlOfNothingAreNamedWhenWritten)
+{
+    TempFolder work;
+    const fs::path folder = scenario_copy(work);
+    const fs::path circuit = work.path() / "Edited.dss";
+    put(circuit, "Redirect \"" + (regulated / "circuit/Feeder.dss").string() +
+                     "\"\nNew PVSystem.bare phases=3 bus1=Far kV=12.47 kVA=100 irradiance=1\n"
+                     "New RegControl.lost transformer=Nowhere winding=2\n");
+    const fs::path record = folder / "feeder_circuit.txt";
+    std::string text = slurp(record);
+    const std::size_t entry = text.find("entry=");
+    text.replace(entry, text.find('\n', entry) - entry, "entry=" + circuit.string());
+    put(record, text);
+    const WriteResult written = write_study({folder, folder / "sun.dss", true});
+    EXPECT_EQ(written.circuit_warned,
+              (std::vector<std::string>{
+                  "RegControl.lost names Transformer.Nowhere, which the circuit does not define: the engine stops there, "
+                  "and the study with it",
+                  "PVSystem.bare gives no Pmpp, so the engine takes its default, 500 kW, and controls_report.csv leaves "
+                  "ramp_pct_per_min blank"}));
+    // Its map says the rating is not given, which read tells from a map too old to record it.
+    const std::vector<ControlWatch> watches = read_controls_map(folder / "study_controls.csv");
+    const auto bare = std::find_if(watches.begin(), watches.end(), [](const ControlWatch& w) { return w.name == "bare"; });
+    ASSERT_NE(bare, watches.end());
+    EXPECT_EQ(bare->pmpp_kw, 0);
 }
 
 // A regulator that cannot regulate as its circuit gives it is named when the study is written.

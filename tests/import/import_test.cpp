@@ -575,6 +575,9 @@ TEST(Circuit, ControlsControlModeAndMissingFiles)
     for (const MissingFile& file : circuit.missing)
         missing.push_back(file.site.text() + " " + file.looked.filename().string());
     EXPECT_EQ(missing, (std::vector<std::string>{"m.dss:12 LS_PhaseA.txt", "m.dss:14 curve one.csv"}));
+    // A control of an element the circuit does not define is named; one out of service is not.
+    EXPECT_EQ(circuit.unmatched_controls,
+              (std::vector<std::string>{"RegControl.nothing names Transformer.gone, which the circuit does not define"}));
     // Each PV system's Pmpp as the engine would take it: given, copied by like=, edited; none
     // where the circuit gives none or one that is no rating.
     std::vector<std::string> ratings;
