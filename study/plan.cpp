@@ -82,6 +82,31 @@ std::string word(const std::string& name)
     }
 }
 
+// Each bus's count of elements in series from `source`, through elements in service; the most
+// an int holds where none leads there.
+std::vector<int> hops_from(const import::Circuit& circuit, int source)
+{
+    std::vector<std::vector<int>> next_to(circuit.buses.size());
+    for (const import::Span& span : circuit.spans) {
+        next_to[static_cast<std::size_t>(span.from)].push_back(span.to);
+        next_to[static_cast<std::size_t>(span.to)].push_back(span.from);
+    }
+    constexpr int unreached = std::numeric_limits<int>::max();
+    std::vector<int> hops(circuit.buses.size(), unreached);
+    std::vector<int> queue;
+    if (source >= 0) {
+        hops[static_cast<std::size_t>(source)] = 0;
+        queue.push_back(source);
+    }
+    for (std::size_t k = 0; k < queue.size(); ++k)
+        for (const int next : next_to[static_cast<std::size_t>(queue[k])])
+            if (hops[static_cast<std::size_t>(next)] == unreached) {
+                hops[static_cast<std::size_t>(next)] = hops[static_cast<std::size_t>(queue[k])] + 1;
+                queue.push_back(next);
+            }
+    return hops;
+}
+
 }  // namespace
 
 Plan plan_monitors(const import::Circuit& circuit, const Drawn& drawn, const std::vector<StandIn>& stand_ins,
@@ -266,24 +291,7 @@ std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Dr
 
     // The power through each regulator, at its transformer's terminal fewest elements from the
     // source (the first where both are as near, or neither is reached).
-    std::vector<std::vector<int>> next_to(circuit.buses.size());
-    for (const import::Span& span : circuit.spans) {
-        next_to[static_cast<std::size_t>(span.from)].push_back(span.to);
-        next_to[static_cast<std::size_t>(span.to)].push_back(span.from);
-    }
-    constexpr int unreached = std::numeric_limits<int>::max();
-    std::vector<int> hops(circuit.buses.size(), unreached);
-    std::vector<int> queue;
-    if (source >= 0) {
-        hops[static_cast<std::size_t>(source)] = 0;
-        queue.push_back(source);
-    }
-    for (std::size_t k = 0; k < queue.size(); ++k)
-        for (const int next : next_to[static_cast<std::size_t>(queue[k])])
-            if (hops[static_cast<std::size_t>(next)] == unreached) {
-                hops[static_cast<std::size_t>(next)] = hops[static_cast<std::size_t>(queue[k])] + 1;
-                queue.push_back(next);
-            }
+    const std::vector<int> hops = hops_from(circuit, source);
     int flows = 0;
     for (const import::Control& control : circuit.controls) {
         if (control.kind != "regcontrol")
