@@ -18,7 +18,7 @@ using namespace umbrascope;
 using namespace umbrascope::study;
 namespace fs = std::filesystem;
 
-constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES [--no-twin] [--slices N [--overlap S]]
+constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES [--no-twin] [--slices N [--overlap S] [--hand-on]]
        umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS] [--whole]
        umbrascope-study sweep plan|run|submit|status|gather SWEEP ...   (see umbrascope-study sweep --help)
 
@@ -89,6 +89,13 @@ Options:
                      FOLDER/study.dss still runs the whole.
   --overlap S        (write) seconds each slice runs before its own rows (default 600; at most a
                      slice's length)
+  --hand-on          (write, with --slices, once the slices have run) where a slice's overlap ended
+                     with a regulator's tap or a capacitor's steps elsewhere than the slice before
+                     left them (read names them in slices_report.csv), write that slice again to
+                     begin its overlap with each control where the slice before's run had it in
+                     that row, instead of settling; the other slices stay as they were. Run the
+                     slices again (only those written anew run) and read; again while read still
+                     names some.
   --whole            (read) read the whole run's exports in FOLDER/results where the study was
                      also written in slices
   --results DIR      (read) where the exports are (default FOLDER/results): files named
@@ -129,7 +136,7 @@ int main(int argc, char* argv[])
     std::string verb;
     std::optional<fs::path> folder, shapes, results, table;
     std::optional<std::string> units, source;
-    bool no_twin = false, whole = false;
+    bool no_twin = false, whole = false, hand_on = false;
     std::optional<long> slices;
     std::optional<double> overlap;
     while (line.next()) {
@@ -149,6 +156,9 @@ int main(int argc, char* argv[])
             slices = line.whole_number(1, 100000);
         } else if (line.arg() == "--overlap") {
             overlap = line.number(0, 86400 * 366);
+        } else if (line.arg() == "--hand-on") {
+            line.flag();
+            hand_on = true;
         } else if (line.arg() == "--whole") {
             line.flag();
             whole = true;
@@ -176,11 +186,17 @@ int main(int argc, char* argv[])
     if (writing && (results || table || units || source))
         line.usage_error(std::string(results ? "--results" : table ? "--table" : units ? "--units" : "--source") +
                          " goes with read");
-    if (!writing && (shapes || no_twin || slices || overlap))
-        line.usage_error(std::string(shapes ? "--loadshapes" : no_twin ? "--no-twin" : slices ? "--slices" : "--overlap") +
+    if (!writing && (shapes || no_twin || slices || overlap || hand_on))
+        line.usage_error(std::string(shapes    ? "--loadshapes"
+                                     : no_twin ? "--no-twin"
+                                     : slices  ? "--slices"
+                                     : overlap ? "--overlap"
+                                               : "--hand-on") +
                          " goes with write");
     if (overlap && !slices)
         line.usage_error("--overlap goes with --slices N: the seconds each slice runs before its own rows");
+    if (hand_on && !slices)
+        line.usage_error("--hand-on goes with --slices N, as the slices were written and run");
     if (writing && whole)
         line.usage_error("--whole goes with read");
     if (whole && (table || results))
@@ -193,6 +209,7 @@ int main(int argc, char* argv[])
             WriteOptions options{*folder, *shapes, !no_twin};
             options.slices = static_cast<int>(slices.value_or(0));
             options.overlap = overlap.value_or(600);
+            options.hand_on = hand_on;
             const WriteResult written = write_study(options);
             if (!written.slices.empty())
                 sweep::adopt_slices(fs::absolute(*folder).lexically_normal(), fs::absolute(*shapes).lexically_normal());
@@ -228,6 +245,28 @@ int main(int argc, char* argv[])
                             written.slices.size(), (*folder / slices_folder_name).string().c_str(),
                             last.last - last.own + 1, written.overlap_rows, seconds(options.overlap).c_str(),
                             folder->string().c_str(), folder->string().c_str());
+                const auto listed = [](const std::vector<int>& numbers) {
+                    std::string text;
+                    for (std::size_t k = 0; k < numbers.size(); ++k) {
+                        text += k == 0 ? "" : k + 1 == numbers.size() ? " and " : ", ";
+                        text += std::to_string(numbers[k]);
+                    }
+                    return text;
+                };
+                if (hand_on && written.handed_anew.empty())
+                    std::printf("Handed on: %s; the slices keep their runs\n",
+                                written.handed_kept.empty()
+                                    ? "nothing, as every slice's overlap ended where the slice before left its controls"
+                                    : ("slice" + std::string(written.handed_kept.size() == 1 ? " " : "s ") +
+                                       listed(written.handed_kept) + " as before, from the same states")
+                                          .c_str());
+                else if (hand_on)
+                    std::printf("Handed on to slice%s %s: %s overlap with the regulators and capacitors where the "
+                                "slice before's run had them; %s again with umbrascope-study sweep run %s (the "
+                                "other slices keep their runs), then read\n",
+                                written.handed_anew.size() == 1 ? "" : "s", listed(written.handed_anew).c_str(),
+                                written.handed_anew.size() == 1 ? "it begins its" : "each begins its",
+                                written.handed_anew.size() == 1 ? "it runs" : "they run", folder->string().c_str());
             }
             std::fflush(stdout);
             if (!written.unseen.empty())

@@ -258,6 +258,14 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                     counts.steps_changed += switched > 0 ? 1 : 0;
                 }
             }
+            std::vector<std::string> steps;
+            if (watch.kind == "capcontrol")
+                for (std::size_t i = own_from; i < columns.rows(); ++i) {
+                    std::string& row = steps.emplace_back();
+                    for (const std::size_t s : columns_named(columns, "step_"))
+                        row += std::lround(columns.at(i, s)) != 0 ? '1' : '0';
+                }
+            out.steps.push_back(std::move(steps));
             ControlSeries series{watch.kind, watch.name, watch.element, watch.drawn_bus,
                                  states[static_cast<std::size_t>(settle - 1)], {}, std::nullopt, {}};
             series.rows.assign(states.begin() + static_cast<std::ptrdiff_t>(own_from), states.end());

@@ -483,11 +483,26 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     };
     const auto settle = [&](bool clear) {
         out += "Set Mode=Duty Number=1 Stepsize=" + interval + "\n";
-        out += "Set ControlMode=" + settle_mode + "\n";
+        // Handed on, the controls are put where the slice before left them and stay there.
+        out += "Set ControlMode=" + (facts.handed ? std::string("Off") : settle_mode) + "\n";
         for (const ControlWatch& watch : watches)
             if (watch.kind == "regcontrol" || watch.kind == "capcontrol")
                 out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
                        " terminal=" + std::to_string(watch.terminal) + (watch.kind == "regcontrol" ? " mode=2\n" : " mode=6\n");
+        if (facts.handed)
+            for (const HandedState& state : clear ? facts.handed->clear : facts.handed->sky) {
+                if (state.kind == "regcontrol") {
+                    out += "Edit RegControl." + word(state.name) + " TapNum=" + std::to_string(state.position) + "\n";
+                    continue;
+                }
+                out += "Edit " + word(state.element) + " States=[";
+                for (std::size_t k = 0; k < state.steps.size(); ++k) {
+                    if (k > 0)
+                        out += ' ';
+                    out += state.steps[k];
+                }
+                out += "]\n";
+            }
         for (int solve = 0; solve < settle_solves; ++solve)
             out += time + "Solve\n";
         out += "Export Summary " + quoted_path(settle_summary_name(facts.run, clear)) + "\n";
@@ -533,10 +548,18 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     out += "Export Summary " + quoted_path(begin_marker_name(facts.run)) + "\n";
     out += "\n";
 
-    out += "! 2. The settle: the regulators and capacitors come to rest at the first row's sky. Duty mode at\n";
-    out += "!    the first step's time puts every PV system and load at its first row; each Solve there lets\n";
-    out += "!    the controls act at once (" + settle_mode + "), again and again, until a Solve moves nothing\n";
-    out += "!    (the summary's last line says so). Monitors of mode 2 record each regulator's tap and of mode\n";
+    if (facts.handed) {
+        const std::string handed_from = "slice " + std::to_string(facts.handed->from_slice);
+        out += "! 2. Handed on: each regulator's tap and each capacitor's steps begin where " + handed_from + "'s run had\n";
+        out += "!    them at this first row, instead of settling there: they are set, and the Solves at the\n";
+        out += "!    first step's time leave them as they are (Off); the overlap then runs as the whole run did\n";
+        out += "!    there, in the circuit's control mode. Monitors of mode 2 record each regulator's tap and of mode\n";
+    } else {
+        out += "! 2. The settle: the regulators and capacitors come to rest at the first row's sky. Duty mode at\n";
+        out += "!    the first step's time puts every PV system and load at its first row; each Solve there lets\n";
+        out += "!    the controls act at once (" + settle_mode + "), again and again, until a Solve moves nothing\n";
+        out += "!    (the summary's last line says so). Monitors of mode 2 record each regulator's tap and of mode\n";
+    }
     out += "!    6 each capacitor's steps, through the settle and then the series. Then each bus's voltage\n";
     out += "!    base goes into the results (BasekV, line to line, from the circuit's Set VoltageBases), and\n";
     out += "!    the regulators' taps with their range and step.\n";

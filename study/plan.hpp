@@ -5,6 +5,7 @@
 // its bus and node.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,21 @@ struct ControlWatch {
 // Solves of the settle: enough for the published feeders' regulators and capacitors to rest.
 inline constexpr int settle_solves = 10;
 
+// A regulator's or capacitor's state handed on to a slice from where the slice before left it.
+struct HandedState {
+    std::string kind;        // "regcontrol" or "capcontrol"
+    std::string name;        // the RegControl's, or the CapControl's
+    std::string element;     // a capacitor's: "Capacitor.C1"
+    int position = 0;        // a regulator's tap, whole steps from the middle of its range: the engine's TapNum
+    std::string steps;       // a capacitor's steps, "1" in service and "0" not for each in turn
+};
+
+struct Handed {
+    int from_slice = 0;             // the slice before, in whose own rows the slice begins
+    std::vector<HandedState> sky;   // where its run left each control
+    std::vector<HandedState> clear; // the same under the clear-sky twin
+};
+
 struct ScriptFacts {
     std::filesystem::path circuit;   // the entry file, absolute
     std::string circuit_name;
@@ -97,6 +113,7 @@ struct ScriptFacts {
     std::string slice_export;     // a slice's export of which rows it ran, last but the end's
     int unrecorded = 0;           // the series' first rows solved before the voltage monitors record
     std::filesystem::path study_folder;  // the study a slice is of, which read takes
+    std::optional<Handed> handed;        // a slice that begins where the slice before left its controls
 };
 
 // The lines that make the voltage monitors, or export them, under the sky or its clear twin.

@@ -54,16 +54,18 @@ fs::path slice_folder(const fs::path& folder, int number, int count)
 std::string slice_export_name(const std::string& run, const Slice& slice)
 {
     return run + "_rows_" + std::to_string(slice.first) + "_" + std::to_string(slice.own) + "_" +
-           std::to_string(slice.last) + "_v" + std::to_string(slice.recorded()) + ".csv";
+           std::to_string(slice.last) + "_v" + std::to_string(slice.recorded()) +
+           (slice.handed.empty() ? std::string() : "_h" + slice.handed) + ".csv";
 }
 
 std::string slicing_text(const Slicing& slicing)
 {
-    std::string out = "slice,first_row,own_row,last_row,rows,overlap_s,run\n";
+    std::string out = "slice,first_row,own_row,last_row,rows,overlap_s,run,start\n";
     for (const Slice& slice : slicing.slices)
         out += std::to_string(slice.number) + "," + std::to_string(slice.first) + "," + std::to_string(slice.own) + "," +
                std::to_string(slice.last) + "," + std::to_string(slicing.rows) + "," +
-               decimal_text(slicing.overlap_s, 6) + "," + slicing.run + "\n";
+               decimal_text(slicing.overlap_s, 6) + "," + slicing.run + "," +
+               (slice.handed.empty() ? std::string("settle") : "handed " + slice.handed) + "\n";
     return out;
 }
 
@@ -89,8 +91,15 @@ std::optional<Slicing> read_slicing(const fs::path& folder)
             else
                 cells.back() += c;
         }
-        if (cells.size() != 7)
-            throw bad(number, "a line is slice,first_row,own_row,last_row,rows,overlap_s,run");
+        // A slicing written before slices were handed on has no start: each settles.
+        if (cells.size() == 7)
+            cells.emplace_back("settle");
+        const bool handed = cells.size() == 8 && cells[7].rfind("handed ", 0) == 0 && cells[7].size() > 7 &&
+                            std::all_of(cells[7].begin() + 7, cells[7].end(),
+                                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+        if (cells.size() != 8 || (cells[7] != "settle" && !handed))
+            throw bad(number, "a line is slice,first_row,own_row,last_row,rows,overlap_s,run,start (settle, or handed "
+                              "and the fingerprint of the states handed)");
         std::vector<int> values;
         for (int i = 0; i < 5; ++i) {
             const std::optional<double> value = number_of(cells[static_cast<std::size_t>(i)]);
@@ -106,9 +115,13 @@ std::optional<Slicing> read_slicing(const fs::path& folder)
         out.rows = values[4];
         out.overlap_s = *overlap;
         out.run = cells[6];
-        const Slice slice{values[0], values[1], values[2], values[3]};
+        const Slice slice{values[0], values[1], values[2], values[3], handed ? cells[7].substr(7) : std::string()};
         if (slice.number != static_cast<int>(out.slices.size()) + 1 || slice.first > slice.own || slice.own > slice.last)
             throw bad(number, "slice " + cells[0] + " is not the next, or its rows are out of order");
+        // Handed on, a slice begins in the slice before's own rows, where that run had the states.
+        if (handed && (out.slices.empty() || slice.first < out.slices.back().own || slice.first >= slice.own))
+            throw bad(number, "slice " + cells[0] + " is handed on, so begins within the slice before's own rows and "
+                              "before its own");
         // Each slice's own rows follow on from the last one's: none twice, none left out.
         const int expected = out.slices.empty() ? 1 : out.slices.back().last + 1;
         if (slice.own != expected)

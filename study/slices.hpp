@@ -27,6 +27,10 @@ struct Slice {
     int first = 1;      // the row its settle and series begin at
     int own = 1;        // its own first row: rows first..own-1 are the overlap
     int last = 1;       // its last row
+    // Handed on: its regulators and capacitors begin at `first` where the slice before's run had
+    // them in that row, instead of settling there; the fingerprint of the states handed, "" for a
+    // slice that settles.
+    std::string handed;
     // The first row whose voltages it records: the overlap's last, which the boundary compares
     // with the slice before; the rows before are solved for the controls alone.
     [[nodiscard]] int recorded() const { return own - first > 1 ? own - 1 : first; }

@@ -12,6 +12,7 @@
 
 #include "core/csv.hpp"
 #include "core/fingerprint.hpp"
+#include "core/lines.hpp"
 #include "core/run_state.hpp"
 #include "core/words.hpp"
 #include "import/circuit.hpp"
@@ -431,6 +432,99 @@ SharedMonitors write_shared_monitors(const PreparedStudy& study, const fs::path&
     return out;
 }
 
+namespace {
+
+// Where each control of a run was in its own row `row` (from 0): what a slice after it is handed.
+std::vector<HandedState> states_at(const ControlsRun& run, std::size_t row)
+{
+    std::vector<HandedState> out;
+    for (std::size_t i = 0; i < run.controls.size(); ++i) {
+        const ControlSeries& series = run.controls[i];
+        const int position = row < series.rows.size() ? series.rows[row] : series.settle;
+        std::string steps;
+        if (i < run.steps.size() && row < run.steps[i].size())
+            steps = run.steps[i][row];
+        out.push_back({series.kind, series.name, series.element, position, steps});
+    }
+    return out;
+}
+
+// Whether a slice's overlap ended with a control elsewhere than the slice before left it.
+bool ended_elsewhere(const ControlsRun& before, const ControlsRun& mine)
+{
+    for (std::size_t i = 0; i < before.controls.size() && i < mine.before_own.size(); ++i) {
+        const ControlSeries& series = before.controls[i];
+        if ((series.rows.empty() ? series.settle : series.rows.back()) != mine.before_own[i])
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::optional<Handed>> hand_on(const fs::path& folder, const std::vector<Slice>& planned,
+                                           const std::string& run, const std::string& circuit,
+                                           std::vector<ControlWatch> watches, const Sky& sky)
+{
+    // The monitors by the names the run gave them.
+    for (ControlWatch& watch : watches) {
+        watch.monitor = replaced(watch.monitor, run_placeholder, run);
+        watch.clear_monitor = replaced(watch.clear_monitor, run_placeholder, run);
+    }
+    const int count = static_cast<int>(planned.size());
+    const std::string run_them = "run the slices (umbrascope-study sweep run " + folder.string() +
+                                 "), then write the study again with --hand-on";
+    const std::optional<Slicing> ran = read_slicing(folder);
+    const bool same = ran && ran->run == run && ran->slices.size() == planned.size() &&
+                      std::equal(planned.begin(), planned.end(), ran->slices.begin(), [](const Slice& a, const Slice& b) {
+                          return a.own == b.own && a.last == b.last;
+                      });
+    if (!same)
+        throw StudyError("--hand-on hands the controls on from the slices' own runs, and " + folder.string() +
+                         " holds no run of these " + std::to_string(count) +
+                         " slices of this study: write it with --slices " + std::to_string(count) + " first, " +
+                         run_them);
+    std::vector<ControlsRead> reads;
+    for (const Slice& slice : ran->slices) {
+        const fs::path at = slice_folder(folder, slice.number, count);
+        const std::string which = "slice " + std::to_string(slice.number) + " of " + std::to_string(count);
+        std::error_code error;
+        if (!fs::is_directory(at / results_name, error))
+            throw StudyError(which + " has not run: " + run_them);
+        const ResultsFolder results(at / results_name, circuit);
+        try {
+            refuse_unless_whole(results, run, circuit, at, false);
+        } catch (const StudyError& failure) {
+            throw StudyError(which + " is not whole (" + failure.what() + "): " + run_them);
+        }
+        if (!results.named(slice_export_name(run, slice)))
+            throw StudyError(which + " (" + results.folder().string() + ") holds the run of its script before: " +
+                             run_them);
+        Sky part = sky;
+        part.rows = slice.last - slice.first + 1;
+        part.first_row = slice.first;
+        reads.push_back(read_controls(results, run, watches, part, slice.own - slice.first));
+    }
+    std::vector<std::optional<Handed>> out(planned.size());
+    for (std::size_t k = 1; k < reads.size(); ++k) {
+        const ControlsRead& before = reads[k - 1];
+        const ControlsRead& mine = reads[k];
+        const bool elsewhere = ended_elsewhere(before.sky, mine.sky) ||
+                               (before.clear && mine.clear && ended_elsewhere(*before.clear, *mine.clear));
+        if ((!elsewhere && ran->slices[k].handed.empty()) || planned[k].first >= planned[k].own)
+            continue;
+        // The slice's first row is one of the slice before's own.
+        const auto row = static_cast<std::size_t>(planned[k].first - ran->slices[k - 1].own);
+        Handed handed;
+        handed.from_slice = static_cast<int>(k);
+        handed.sky = states_at(before.sky, row);
+        if (before.clear)
+            handed.clear = states_at(*before.clear, row);
+        out[k] = std::move(handed);
+    }
+    return out;
+}
+
 WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
 {
     const Sky& sky = study.sky;
@@ -514,6 +608,17 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
         result.overlap_rows = static_cast<int>(std::ceil(study.options.overlap / sky.interval - 1e-9));
         slicing.slices = plan_slices(sky.rows, study.options.slices, result.overlap_rows);
         const int count = static_cast<int>(slicing.slices.size());
+        std::vector<std::optional<Handed>> handed(slicing.slices.size());
+        if (study.options.hand_on)
+            handed = hand_on(folder, slicing.slices, result.run, study.circuit_name, watches, sky);
+        for (std::size_t k = 0; k < handed.size(); ++k)
+            if (handed[k]) {
+                Fingerprint print;
+                for (const std::vector<HandedState>* states : {&handed[k]->sky, &handed[k]->clear})
+                    for (const HandedState& state : *states)
+                        print.add(state.name + "=" + std::to_string(state.position) + "/" + state.steps + ";");
+                slicing.slices[k].handed = print.text().substr(0, 8);
+            }
         for (const Slice& slice : slicing.slices) {
             ScriptFacts part = facts;
             const fs::path at = slice_folder(folder, slice.number, count);
@@ -524,18 +629,31 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
             part.rows = slice.last - slice.first + 1;
             part.slice_mark = std::string(slice_mark) + folder.string() + ": slice " + std::to_string(slice.number) +
                               " of " + std::to_string(count) + ", rows " + std::to_string(slice.own) + " to " +
-                              std::to_string(slice.last) + " its own, from row " + std::to_string(slice.first) + " (" +
-                              std::to_string(slice.own - slice.first) + " rows of overlap before them)";
+                              std::to_string(slice.last) + " its own, from row " + std::to_string(slice.first) +
+                              " (" + std::to_string(slice.own - slice.first) + " rows of overlap before them" +
+                              (slice.handed.empty() ? std::string()
+                                                    : ", its controls handed on from slice " +
+                                                          std::to_string(slice.number - 1) + "'s run") +
+                              ")";
             part.slice_export = slice_export_name(std::string(run_placeholder), slice);
             part.unrecorded = slice.recorded() - slice.first;
+            part.handed = handed[static_cast<std::size_t>(slice.number) - 1];
             slice_scripts.emplace_back(at, script_text(part, study.plan, watches));
         }
     }
     script = replaced(script, run_placeholder, result.run);
     map = replaced(map, run_placeholder, result.run);
     controls = replaced(controls, run_placeholder, result.run);
-    for (auto& [at, text] : slice_scripts)
+    for (std::size_t k = 0; k < slice_scripts.size(); ++k) {
+        auto& [at, text] = slice_scripts[k];
         text = replaced(text, run_placeholder, result.run);
+        // A slice handed on anew runs again; one handed the same states keeps its run.
+        if (!slicing.slices[k].handed.empty()) {
+            std::error_code error;
+            const bool kept = fs::exists(at / script_name, error) && read_text(at / script_name, "slice's script") == text;
+            (kept ? result.handed_kept : result.handed_anew).push_back(slicing.slices[k].number);
+        }
+    }
     slicing.run = result.run;
     slicing.rows = sky.rows;
     slicing.overlap_s = study.options.overlap;
@@ -652,6 +770,26 @@ struct SlicesRead {
     std::string report;                    // slices_report.csv
 };
 
+// The command that writes the slices again, handing the controls on: the study's own write, its
+// loadshapes as its script redirects them after the circuit.
+std::string hand_on_command(const fs::path& folder, const Slicing& slicing, bool twin)
+{
+    std::string shapes = "SHAPES";
+    std::error_code error;
+    if (fs::exists(folder / script_name, error)) {
+        bool compiled = false;
+        each_line(read_text(folder / script_name, "study script"), [&](std::string_view line, long) {
+            if (line.rfind("Compile ", 0) == 0)
+                compiled = true;
+            else if (compiled && line.rfind("Redirect ", 0) == 0 && line.size() > 11 && shapes == "SHAPES")
+                shapes = std::string(line.substr(10, line.size() - 11));
+        });
+    }
+    return "umbrascope-study write " + folder.string() + " --loadshapes " + shapes + (twin ? "" : " --no-twin") +
+           " --slices " + std::to_string(slicing.slices.size()) + " --overlap " + decimal_text(slicing.overlap_s, 6) +
+           " --hand-on";
+}
+
 // Every slice's own rows into the whole run's tables, the overlap of each dropped and the control
 // counts added up, and what each boundary says of the overlap. Refuses a slice not run whole, or
 // run for another slicing, naming it and the command that runs it.
@@ -742,8 +880,19 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
         }
         taps += b.controls.empty() ? 0 : 1;
     }
+    std::vector<std::string> handed;
+    for (const Slice& slice : slicing.slices)
+        if (!slice.handed.empty())
+            handed.push_back(std::to_string(slice.number));
     std::string line = "Stitched " + std::to_string(count) + (count == 1 ? " slice" : " slices") + " of the run, " +
                        decimal_text(slicing.overlap_s, 3) + " s of overlap before each";
+    if (!handed.empty()) {
+        line += handed.size() == 1 ? " but slice " : " but slices ";
+        for (std::size_t k = 0; k < handed.size(); ++k)
+            line += (k == 0 ? std::string() : k + 1 == handed.size() ? std::string(" and ") : std::string(", ")) + handed[k];
+        line += handed.size() == 1 ? ", handed on: its overlap begins" : ", handed on: each one's overlap begins";
+        line += " with the controls where the slice before's run had them";
+    }
     if (!boundaries.empty())
         line += ": where an overlap ends, it differed from the slice before by at most " + decimal_text(largest, 4) +
                 " pu (" + where + "), and " +
@@ -751,8 +900,14 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
                            : "the controls differed at " + std::to_string(taps) + " of the " +
                                  std::to_string(boundaries.size()) + " boundaries") +
                 (clear_taps == 0 ? std::string()
+                 : taps == 0     ? "; under the clear sky they differed at " + std::to_string(clear_taps) + " of the " +
+                                   std::to_string(boundaries.size())
                                  : " (under the clear sky at " + std::to_string(clear_taps) + ")") +
                 "; " + std::string(slices_report_name) + " says at each";
+    if (taps > 0 || clear_taps > 0)
+        line += ". To begin those slices where the slice before left its controls: " +
+                hand_on_command(folder, slicing, out.controls && out.controls->clear) +
+                ", then run the slices again (only those it writes anew run) and read";
     out.summary.push_back(line + ".");
     return out;
 }

@@ -21,6 +21,9 @@ struct WriteOptions {
     bool twin = true;              // the series again under a clear sky
     int slices = 0;                // also the run split in time into this many slices
     double overlap = 600;          // seconds each slice runs before its own rows
+    // Where the slices have run: a slice whose overlap ended with a control elsewhere than the
+    // slice before left it begins instead at the slice before's last row, from its states.
+    bool hand_on = false;
 };
 
 struct WriteResult {
@@ -50,10 +53,22 @@ struct WriteResult {
     std::string run;                      // what names the run's exports
     std::vector<Slice> slices;            // with --slices: each slice's rows
     int overlap_rows = 0;
+    std::vector<int> handed_anew;         // with --hand-on: the slices handed on anew, which run again
+    std::vector<int> handed_kept;         // and those handed the same states as before, which keep their runs
 };
 
 // Throws StudyError, or WriteError for a file that could not be written.
 [[nodiscard]] WriteResult write_study(const WriteOptions& options);
+
+// From the slices' own runs in `folder`: each slice after the first whose overlap ended with a
+// regulator or capacitor elsewhere than the slice before left it, or that was handed on already,
+// handed on from the slice before's last row; nothing for a slice that settles as it did.
+// `planned` are the slices as written now, of the run `run`. Throws StudyError where the slices of
+// this run have not all run whole.
+[[nodiscard]] std::vector<std::optional<Handed>> hand_on(const std::filesystem::path& folder,
+                                                         const std::vector<Slice>& planned, const std::string& run,
+                                                         const std::string& circuit,
+                                                         std::vector<ControlWatch> watches, const Sky& sky);
 
 // A PV system a case adds to the circuit, at a bus the circuit has.
 struct AddedPv {

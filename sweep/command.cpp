@@ -349,7 +349,8 @@ int sweep_main(int argc, char* argv[])
                 return 1;
             }
             std::printf("Ran %d %s in %.1f s with %d engines: %d done, %d failed\n", result.ran,
-                        sliced ? "slices" : "cases", result.seconds, options.jobs, result.done, result.failed);
+                        sliced ? (result.ran == 1 ? "slice" : "slices") : (result.ran == 1 ? "case" : "cases"),
+                        result.seconds, options.jobs, result.done, result.failed);
             if (result.failed > 0)
                 std::printf("umbrascope-study sweep status %s names the failed and why; run again to rerun them\n",
                             sweep->string().c_str());

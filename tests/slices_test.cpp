@@ -75,7 +75,8 @@ TEST(Slices, EvenSlicesWithTheirOverlapsOrOneLine)
 }
 
 // The record of the slicing: its slices' own rows follow on; one that overlaps, leaves rows out or
-// mixes two studies is refused in one line.
+// mixes two studies is refused in one line. A record written before slices were handed on reads
+// as slices that settle.
 TEST(Slices, TheRecordIsWholeOrRefused)
 {
     testing::TempFolder work;
@@ -86,7 +87,19 @@ TEST(Slices, TheRecordIsWholeOrRefused)
     ASSERT_TRUE(read);
     EXPECT_EQ(read->slices.size(), 3U);
     EXPECT_EQ(read->overlap_s, 120);
-    EXPECT_EQ(slicing_text(*read), good);
+    EXPECT_TRUE(read->slices[2].handed.empty());
+    EXPECT_EQ(slicing_text(*read), "slice,first_row,own_row,last_row,rows,overlap_s,run,start\n"
+                                   "1,1,1,60,181,120,r,settle\n2,49,61,120,181,120,r,settle\n"
+                                   "3,109,121,181,181,120,r,settle\n");
+    const std::string handed = "slice,first_row,own_row,last_row,rows,overlap_s,run,start\n"
+                               "1,1,1,60,181,120,r,settle\n2,49,61,120,181,120,r,settle\n"
+                               "3,109,121,181,181,120,r,handed 9d666877\n";
+    put(work.path() / "slices" / "slicing.csv", handed);
+    const std::optional<Slicing> again = read_slicing(work.path());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->slices[2].handed, "9d666877");
+    EXPECT_EQ(slice_export_name("r", again->slices[2]), "r_rows_109_121_181_v120_h9d666877.csv");
+    EXPECT_EQ(slicing_text(*again), handed);
     struct Case {
         std::string text;
         const char* says;
@@ -98,6 +111,13 @@ TEST(Slices, TheRecordIsWholeOrRefused)
         {head + "1,1,1,60,181,120,r\n2,49,61,120,181,120,q\n", "the slices are of two studies"},
         {head + "1,1,1,60,181,120,r\n3,49,61,181,181,120,r\n", "slice 3 is not the next"},
         {head + "1,1,1,60,181,x,r\n", "'x' is not an overlap in seconds"},
+        // Handed on, a slice begins within the slice before's own rows, where the states come from.
+        {head + "1,1,1,60,181,120,r,settle\n2,61,61,181,181,120,r,handed 1f\n", "slice 2 is handed on, so begins within"},
+        {head + "1,1,1,60,181,120,r,settle\n2,49,61,120,181,120,r,settle\n3,55,121,181,181,120,r,handed 1f\n",
+         "slice 3 is handed on, so begins within the slice before's own rows"},
+        {head + "1,1,1,181,181,120,r,handed 1f\n", "slice 1 is handed on"},
+        {head + "1,1,1,181,181,120,r,settled\n", "start (settle, or handed and the fingerprint"},
+        {head + "1,1,1,181,181,120,r,handed ../x\n", "start (settle, or handed and the fingerprint"},
         {head, "no slice"},
     };
     for (const Case& c : cases) {
@@ -181,6 +201,11 @@ TEST(Slices, TheEnginesSlicesStitchIntoTheWholeRunsTables)
                                          "120 (10:19:50)), and the controls differed at 1 of the 2 boundaries"),
               std::string::npos)
         << sliced.summary.back();
+    EXPECT_NE(sliced.summary.back().find("To begin those slices where the slice before left its controls: "
+                                         "umbrascope-study write " + folder.string() + " --loadshapes /tmp/fix13/feeder/sun.dss "
+                                         "--slices 3 --overlap 120 --hand-on"),
+              std::string::npos)
+        << sliced.summary.back();
     // The counts add up slice by slice: each regulator's changes within one a boundary of the
     // whole run's, the overlaps' own changes left out.
     std::string whole_line, sliced_line;
@@ -197,6 +222,94 @@ TEST(Slices, TheEnginesSlicesStitchIntoTheWholeRunsTables)
     ASSERT_EQ(controls.size(), whole_controls.size());
     for (std::size_t row = 0; row < 60 && row < controls.size(); ++row)
         EXPECT_EQ(controls[row], whole_controls[row]) << "row " << row + 1;
+}
+
+// The engine's third slice, a tap off where its overlap ends, written again to begin where the
+// second slice left the regulators and run again by the engine (tests/data/slices/ieee13-handed):
+// stitched, every row is the whole run's to the engine's last digit, and the tap changes add up to
+// the whole run's. Handing on again hands it the same states; a slice not run is refused.
+TEST(Slices, ASliceHandedOnFollowsTheWholeRun)
+{
+    testing::TempFolder work;
+    const fs::path folder = work.path() / "feeder";
+    const fs::path data = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/slices";
+    fs::copy(data / "ieee13", folder, fs::copy_options::recursive);
+    const Slicing settled = *read_slicing(folder);
+    const std::vector<ControlWatch> watches = read_controls_map(folder / controls_map_name);
+    const Sky sky = read_sky(folder);
+    const std::string circuit = read_circuit_record(folder).circuit;
+    const auto positions = [](const std::vector<HandedState>& states) {
+        std::string text;
+        for (const HandedState& state : states)
+            text += state.name + " " + std::to_string(state.position) + ";";
+        return text;
+    };
+    // Where each slice's overlap ended against where the slice before left the controls.
+    std::vector<std::optional<Handed>> handed = hand_on(folder, settled.slices, settled.run, circuit, watches, sky);
+    ASSERT_EQ(handed.size(), 3U);
+    EXPECT_FALSE(handed[0]);
+    EXPECT_FALSE(handed[1]);
+    ASSERT_TRUE(handed[2]);
+    EXPECT_EQ(handed[2]->from_slice, 2);
+    EXPECT_EQ(positions(handed[2]->sky), "Reg1 7;Reg2 5;Reg3 8;");
+    EXPECT_EQ(positions(handed[2]->clear), "Reg1 5;Reg2 4;Reg3 6;");
+
+    fs::copy(data / "ieee13-handed" / "slices", folder / "slices",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    // The settled slice's export of its rows: the handed one's names the states it was handed.
+    fs::remove(folder / "slices/cases/slice03/results" / (settled.run + "_rows_109_121_181_v120.csv"));
+    ASSERT_TRUE(fs::exists(folder / "slices/cases/slice03/results" /
+                           (settled.run + "_rows_109_121_181_v120_h" + read_slicing(folder)->slices[2].handed + ".csv")));
+    ReadOptions options;
+    options.folder = folder;
+    options.whole = true;
+    const ReadResult whole = read_study(options);
+    const auto whole_low = rows_of(folder / "cloud_voltage_min_table.txt");
+    const auto whole_high = rows_of(folder / "cloud_voltage_max_table.txt");
+    options.whole = false;
+    const ReadResult sliced = read_study(options);
+    const auto low = rows_of(folder / "cloud_voltage_min_table.txt");
+    const auto high = rows_of(folder / "cloud_voltage_max_table.txt");
+    ASSERT_EQ(low.size(), whole_low.size());
+    for (std::size_t row = 0; row < low.size(); ++row)
+        for (std::size_t bus = 1; bus < low[row].size(); ++bus) {
+            EXPECT_LE(std::fabs(std::stod(low[row][bus]) - std::stod(whole_low[row][bus])), 1.01e-4)
+                << "row " << row + 1 << " column " << bus;
+            EXPECT_LE(std::fabs(std::stod(high[row][bus]) - std::stod(whole_high[row][bus])), 1.01e-4)
+                << "row " << row + 1 << " column " << bus;
+        }
+    EXPECT_EQ(slurp(folder / slices_report_name),
+              "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing\n"
+              "60,10:09:50,0,SourceBus,,\n"
+              "120,10:19:50,0.0001,675,,\n");
+    EXPECT_NE(sliced.summary.back().find("Stitched 3 slices of the run, 120 s of overlap before each but slice 3, handed "
+                                         "on: its overlap begins with the controls where the slice before's run had them"),
+              std::string::npos)
+        << sliced.summary.back();
+    EXPECT_EQ(sliced.summary.back().find("--hand-on"), std::string::npos) << sliced.summary.back();
+    std::string whole_line, sliced_line;
+    for (const std::string& line : whole.summary)
+        whole_line += line.rfind("Regulators:", 0) == 0 ? line : "";
+    for (const std::string& line : sliced.summary)
+        sliced_line += line.rfind("Regulators:", 0) == 0 ? line : "";
+    for (const char* regulator : {"Reg1", "Reg2", "Reg3"})
+        EXPECT_EQ(changes_of(sliced_line, regulator), changes_of(whole_line, regulator)) << whole_line << "\n" << sliced_line;
+
+    // Handed on already, from where the slice before left it: the same states again.
+    handed = hand_on(folder, settled.slices, settled.run, circuit, watches, sky);
+    ASSERT_TRUE(handed[2]);
+    EXPECT_FALSE(handed[1]);
+    EXPECT_EQ(positions(handed[2]->sky), "Reg1 7;Reg2 5;Reg3 8;");
+
+    fs::remove(slice_folder(folder, 2, 3) / "results" / (settled.run + "_end.csv"));
+    try {
+        (void)hand_on(folder, settled.slices, settled.run, circuit, watches, sky);
+        ADD_FAILURE() << "handed on from a slice that did not run whole";
+    } catch (const StudyError& error) {
+        EXPECT_NE(std::string(error.what()).find("slice 2 of 3 is not whole"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("then write the study again with --hand-on"), std::string::npos)
+            << error.what();
+    }
 }
 
 // A slice not run whole, run for another slicing, or missing: one line naming it and the command
@@ -246,6 +359,65 @@ TEST(Slices, ASliceMissingOrOfAnotherSlicingIsRefused)
         c.mend();
     }
     (void)read_study(options);
+}
+
+// Where an engine runs: the half hour of tests/data/slices/ieee13 from the circuit, written in
+// slices, run, handed on where an overlap ended a tap off, the handed slice alone run again, and
+// stitched into the whole run's tables.
+TEST(Slices, HandedOnInTheEngine)
+{
+    const fs::path engine = UMBRASCOPE_OPENDSS;
+    if (!fs::exists(engine) || std::system(("\"" + engine.string() + "\" -c \"new circuit.probe\" -c solve > /dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "skipped: no OpenDSS engine runs at " << engine
+                     << " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
+    testing::TempFolder work;
+    const fs::path circuit = work.path() / "ckt";
+    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee13", circuit);
+    fs::create_symlink("IEEELineCodes.DSS", circuit / "IEEELineCodes.dss");
+    std::string pv = "Redirect IEEE13Nodeckt.dss\n";
+    for (const char* bus : {"671", "675", "680", "633"})
+        pv += std::string("New PVSystem.pv") + bus + " phases=3 bus1=" + bus + " kV=4.16 kVA=1500 Pmpp=1500 irradiance=1\n";
+    put(circuit / "Study.dss", pv);
+    const fs::path folder = work.path() / "feeder";
+    const auto run = [&](const std::string& command) {
+        const std::string line = command + " > \"" + (work.path() / "out.txt").string() + "\" 2>&1";
+        EXPECT_EQ(std::system(line.c_str()), 0) << command << "\n" << slurp(work.path() / "out.txt");
+        return slurp(work.path() / "out.txt");
+    };
+    const std::string study = std::string("\"") + UMBRASCOPE_STUDY + "\" ";
+    run(std::string("\"") + UMBRASCOPE_IMPORT + "\" \"" + (circuit / "Study.dss").string() + "\" \"" + folder.string() + "\"");
+    run(std::string("\"") + UMBRASCOPE_CLOUDS + "\" --units ft --wind 2,270 --from-sensor \"" + UMBRASCOPE_SOURCE_DIR +
+        "/tests/data/sky/one-day-1s-site1.csv\" --sensor-interval 1 --sensor-scale 500 --sensor-window 36000,37800 "
+        "--interval 10 --start 00:00:00 --loadshapes \"" + (folder / "sun.dss").string() + "\" \"" + folder.string() + "\"");
+    const std::string write = study + "write \"" + folder.string() + "\" --loadshapes \"" + (folder / "sun.dss").string() +
+                              "\" --slices 3 --overlap 120";
+    run(write);
+    run("\"" + engine.string() + "\" \"" + (folder / "study.dss").string() + "\"");
+    run(study + "read --whole \"" + folder.string() + "\"");
+    const auto whole_low = rows_of(folder / "cloud_voltage_min_table.txt");
+    const std::string pool = study + "sweep run \"" + folder.string() + "\" --jobs 2 --engine '\"" + engine.string() + "\" {script}'";
+    run(pool);
+    const std::string settled = run(study + "read \"" + folder.string() + "\"");
+    ASSERT_NE(settled.find("the controls differed at 1 of the 2 boundaries"), std::string::npos) << settled;
+    ASSERT_NE(settled.find("--hand-on"), std::string::npos) << settled;
+    const std::string handed = run(write + " --hand-on");
+    EXPECT_NE(handed.find("Handed on to slice 3: it begins its overlap with the regulators and capacitors where the "
+                          "slice before's run had them"),
+              std::string::npos)
+        << handed;
+    EXPECT_NE(run(pool).find("Ran 1 slice in"), std::string::npos);
+    const std::string stitched = run(study + "read \"" + folder.string() + "\"");
+    EXPECT_NE(stitched.find("and every regulator's tap and capacitor's steps were the same"), std::string::npos) << stitched;
+    const auto low = rows_of(folder / "cloud_voltage_min_table.txt");
+    ASSERT_EQ(low.size(), whole_low.size());
+    for (std::size_t row = 0; row < low.size(); ++row)
+        for (std::size_t bus = 1; bus < low[row].size(); ++bus)
+            EXPECT_LE(std::fabs(std::stod(low[row][bus]) - std::stod(whole_low[row][bus])), 1.01e-4)
+                << "row " << row + 1 << " column " << bus;
+    // Nothing more to hand on: the slices keep their runs.
+    EXPECT_NE(run(write + " --hand-on").find("Handed on: slice 3 as before, from the same states; the slices keep their runs"),
+              std::string::npos);
+    EXPECT_NE(run(pool).find("Ran 0 slices"), std::string::npos);
 }
 
 // Where an engine runs: a day's stretch past 32,767 rows, through the sky, the study written
