@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 #include "core/csv.hpp"
 #include "study/slices.hpp"
@@ -142,6 +143,36 @@ std::vector<std::vector<std::string>> rows_of(const fs::path& table)
     return out;
 }
 
+// A study of the engine's exports read whole (read --whole), then stitched from its slices.
+struct ReadBoth {
+    ReadResult whole, sliced;
+    bool whole_wrote_report = false;  // the whole run's read wrote a slices_report.csv
+    // The whole run's lowest and highest voltages and controls, then the stitched voltages.
+    std::tuple<std::vector<std::vector<std::string>>, std::vector<std::vector<std::string>>,
+               std::vector<std::vector<std::string>>, std::vector<std::vector<std::string>>,
+               std::vector<std::vector<std::string>>>
+        tables;
+};
+
+ReadBoth read_both(const fs::path& folder)
+{
+    ReadBoth out;
+    ReadOptions options;
+    options.folder = folder;
+    options.whole = true;
+    out.whole = read_study(options);
+    auto& [whole_low, whole_high, whole_controls, low, high] = out.tables;
+    whole_low = rows_of(folder / "cloud_voltage_min_table.txt");
+    whole_high = rows_of(folder / "cloud_voltage_max_table.txt");
+    whole_controls = rows_of(folder / "cloud_controls_table.txt");
+    out.whole_wrote_report = fs::exists(folder / slices_report_name);
+    options.whole = false;
+    out.sliced = read_study(options);
+    low = rows_of(folder / "cloud_voltage_min_table.txt");
+    high = rows_of(folder / "cloud_voltage_max_table.txt");
+    return out;
+}
+
 // "Reg1 4": a regulator's changes as the summary names them.
 int changes_of(const std::string& summary, const std::string& regulator)
 {
@@ -156,18 +187,11 @@ TEST(Slices, TheEnginesSlicesStitchIntoTheWholeRunsTables)
     testing::TempFolder work;
     const fs::path folder = work.path() / "feeder";
     fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/slices/ieee13", folder, fs::copy_options::recursive);
-    ReadOptions options;
-    options.folder = folder;
-    options.whole = true;
-    const ReadResult whole = read_study(options);
-    const auto whole_low = rows_of(folder / "cloud_voltage_min_table.txt");
-    const auto whole_high = rows_of(folder / "cloud_voltage_max_table.txt");
-    const auto whole_controls = rows_of(folder / "cloud_controls_table.txt");
-    EXPECT_FALSE(fs::exists(folder / slices_report_name));
-    options.whole = false;
-    const ReadResult sliced = read_study(options);
-    const auto low = rows_of(folder / "cloud_voltage_min_table.txt");
-    const auto high = rows_of(folder / "cloud_voltage_max_table.txt");
+    const ReadBoth both = read_both(folder);
+    const ReadResult& whole = both.whole;
+    const ReadResult& sliced = both.sliced;
+    const auto& [whole_low, whole_high, whole_controls, low, high] = both.tables;
+    EXPECT_FALSE(both.whole_wrote_report);
     ASSERT_EQ(low.size(), 181U);
     ASSERT_EQ(whole_low.size(), 181U);
     // The first slice's rows are the whole run's to the last digit, the second's within a digit;
@@ -260,16 +284,10 @@ TEST(Slices, ASliceHandedOnFollowsTheWholeRun)
     fs::remove(folder / "slices/cases/slice03/results" / (settled.run + "_rows_109_121_181_v120.csv"));
     ASSERT_TRUE(fs::exists(folder / "slices/cases/slice03/results" /
                            (settled.run + "_rows_109_121_181_v120_h" + read_slicing(folder)->slices[2].handed + ".csv")));
-    ReadOptions options;
-    options.folder = folder;
-    options.whole = true;
-    const ReadResult whole = read_study(options);
-    const auto whole_low = rows_of(folder / "cloud_voltage_min_table.txt");
-    const auto whole_high = rows_of(folder / "cloud_voltage_max_table.txt");
-    options.whole = false;
-    const ReadResult sliced = read_study(options);
-    const auto low = rows_of(folder / "cloud_voltage_min_table.txt");
-    const auto high = rows_of(folder / "cloud_voltage_max_table.txt");
+    const ReadBoth both = read_both(folder);
+    const ReadResult& whole = both.whole;
+    const ReadResult& sliced = both.sliced;
+    const auto& [whole_low, whole_high, whole_controls, low, high] = both.tables;
     ASSERT_EQ(low.size(), whole_low.size());
     for (std::size_t row = 0; row < low.size(); ++row)
         for (std::size_t bus = 1; bus < low[row].size(); ++bus) {
@@ -361,31 +379,61 @@ TEST(Slices, ASliceMissingOrOfAnotherSlicingIsRefused)
     (void)read_study(options);
 }
 
+bool engine_runs(const fs::path& engine)
+{
+    return fs::exists(engine) &&
+           std::system(("\"" + engine.string() + "\" -c \"new circuit.probe\" -c solve > /dev/null 2>&1").c_str()) == 0;
+}
+
+std::string skipped(const fs::path& engine)
+{
+    return "skipped: no OpenDSS engine runs at " + engine.string() +
+           " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
+}
+
+// The IEEE 13-node feeder with a PV system of 1,500 kVA at each of `buses` (ckt/Study.dss),
+// imported into a scenario folder beside it (feeder), and the programs run there.
+struct EngineWork {
+    testing::TempFolder work;
+    fs::path circuit = work.path() / "ckt";
+    fs::path folder = work.path() / "feeder";
+    std::string study = std::string("\"") + UMBRASCOPE_STUDY + "\" ";
+
+    explicit EngineWork(std::initializer_list<const char*> buses)
+    {
+        fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee13", circuit);
+        fs::create_symlink("IEEELineCodes.DSS", circuit / "IEEELineCodes.dss");
+        std::string text = "Redirect IEEE13Nodeckt.dss\n";
+        for (const char* bus : buses)
+            text += std::string("New PVSystem.pv") + bus + " phases=3 bus1=" + bus +
+                    " kV=4.16 kVA=1500 Pmpp=1500 irradiance=1\n";
+        put(circuit / "Study.dss", text);
+        run(std::string("\"") + UMBRASCOPE_IMPORT + "\" \"" + (circuit / "Study.dss").string() + "\" \"" +
+            folder.string() + "\"");
+    }
+
+    // Runs a command line, which must succeed, and gives what it printed.
+    std::string run(const std::string& command) const
+    {
+        const fs::path out = work.path() / "out.txt";
+        const std::string line = command + " > \"" + out.string() + "\" 2>&1";
+        EXPECT_EQ(std::system(line.c_str()), 0) << command << "\n" << slurp(out);
+        return slurp(out);
+    }
+};
+
 // Where an engine runs: the half hour of tests/data/slices/ieee13 from the circuit, written in
 // slices, run, handed on where an overlap ended a tap off, the handed slice alone run again, and
 // stitched into the whole run's tables.
 TEST(Slices, HandedOnInTheEngine)
 {
     const fs::path engine = UMBRASCOPE_OPENDSS;
-    if (!fs::exists(engine) || std::system(("\"" + engine.string() + "\" -c \"new circuit.probe\" -c solve > /dev/null 2>&1").c_str()) != 0)
-        GTEST_SKIP() << "skipped: no OpenDSS engine runs at " << engine
-                     << " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
-    testing::TempFolder work;
-    const fs::path circuit = work.path() / "ckt";
-    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee13", circuit);
-    fs::create_symlink("IEEELineCodes.DSS", circuit / "IEEELineCodes.dss");
-    std::string pv = "Redirect IEEE13Nodeckt.dss\n";
-    for (const char* bus : {"671", "675", "680", "633"})
-        pv += std::string("New PVSystem.pv") + bus + " phases=3 bus1=" + bus + " kV=4.16 kVA=1500 Pmpp=1500 irradiance=1\n";
-    put(circuit / "Study.dss", pv);
-    const fs::path folder = work.path() / "feeder";
-    const auto run = [&](const std::string& command) {
-        const std::string line = command + " > \"" + (work.path() / "out.txt").string() + "\" 2>&1";
-        EXPECT_EQ(std::system(line.c_str()), 0) << command << "\n" << slurp(work.path() / "out.txt");
-        return slurp(work.path() / "out.txt");
-    };
-    const std::string study = std::string("\"") + UMBRASCOPE_STUDY + "\" ";
-    run(std::string("\"") + UMBRASCOPE_IMPORT + "\" \"" + (circuit / "Study.dss").string() + "\" \"" + folder.string() + "\"");
+    if (!engine_runs(engine))
+        GTEST_SKIP() << skipped(engine);
+    const EngineWork work({"671", "675", "680", "633"});
+    const fs::path& folder = work.folder;
+    const auto run = [&](const std::string& command) { return work.run(command); };
+    const std::string& study = work.study;
     run(std::string("\"") + UMBRASCOPE_CLOUDS + "\" --units ft --wind 2,270 --from-sensor \"" + UMBRASCOPE_SOURCE_DIR +
         "/tests/data/sky/one-day-1s-site1.csv\" --sensor-interval 1 --sensor-scale 500 --sensor-window 36000,37800 "
         "--interval 10 --start 00:00:00 --loadshapes \"" + (folder / "sun.dss").string() + "\" \"" + folder.string() + "\"");
@@ -425,25 +473,12 @@ TEST(Slices, HandedOnInTheEngine)
 TEST(Slices, RowsPast32767EndToEndInTheEngine)
 {
     const fs::path engine = UMBRASCOPE_OPENDSS;
-    if (!fs::exists(engine) || std::system(("\"" + engine.string() + "\" -c \"new circuit.probe\" -c solve > /dev/null 2>&1").c_str()) != 0)
-        GTEST_SKIP() << "skipped: no OpenDSS engine runs at " << engine
-                     << " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
-    testing::TempFolder work;
-    const fs::path circuit = work.path() / "ckt";
-    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/feeders/ieee13", circuit);
-    fs::create_symlink("IEEELineCodes.DSS", circuit / "IEEELineCodes.dss");
-    put(circuit / "Study.dss",
-        "Redirect IEEE13Nodeckt.dss\n"
-        "New PVSystem.pv671 phases=3 bus1=671 kV=4.16 kVA=1500 Pmpp=1500 irradiance=1\n"
-        "New PVSystem.pv680 phases=3 bus1=680 kV=4.16 kVA=1500 Pmpp=1500 irradiance=1\n");
-    const fs::path folder = work.path() / "feeder";
-    const auto run = [&](const std::string& command) {
-        const std::string line = command + " > \"" + (work.path() / "out.txt").string() + "\" 2>&1";
-        EXPECT_EQ(std::system(line.c_str()), 0) << command << "\n" << slurp(work.path() / "out.txt");
-        return slurp(work.path() / "out.txt");
-    };
-    const std::string study = std::string("\"") + UMBRASCOPE_STUDY + "\" ";
-    run(std::string("\"") + UMBRASCOPE_IMPORT + "\" \"" + (circuit / "Study.dss").string() + "\" \"" + folder.string() + "\"");
+    if (!engine_runs(engine))
+        GTEST_SKIP() << skipped(engine);
+    const EngineWork work({"671", "680"});
+    const fs::path& folder = work.folder;
+    const auto run = [&](const std::string& command) { return work.run(command); };
+    const std::string& study = work.study;
     // 33,000 rows of a second: 02:46:40 to 11:56:39 of the measured day, under the sun's course.
     run(std::string("\"") + UMBRASCOPE_CLOUDS + "\" --units ft --wind 2,270 --from-sensor \"" + UMBRASCOPE_SOURCE_DIR +
         "/tests/data/sky/one-day-1s-site1.csv\" --sensor-interval 1 --sensor-scale 500 --sensor-window 10000,42999 "
