@@ -645,6 +645,60 @@ TEST(StudyControls, TheCircuitsControlModeIsKept)
     }
 }
 
+// A slice handed on: its settle sets each regulator's tap and capacitor's steps where the slice
+// before had them, under the sky and under the twin, and solves with the controls held (Off)
+// before the series runs in the circuit's mode.
+TEST(StudyControls, AHandedSliceSetsItsControlsBeforeItsSettle)
+{
+    import::MemoryFiles files;
+    files.add("m.dss", "New Circuit.c bus1=s\nNew Transformer.t buses=[s r]\nNew RegControl.rc transformer=t winding=2\n"
+                       "New Line.l bus1=r bus2=a\nNew Capacitor.c1 bus1=a numsteps=3\n"
+                       "New CapControl.cc capacitor=c1 element=Line.l type=voltage\n");
+    const import::Circuit circuit = import::read_circuit("m.dss", files);
+    Drawn drawn;
+    drawn.names = {"s", "a"};
+    drawn.x = drawn.y = {0, 0};
+    const Plan plan = plan_monitors(circuit, drawn, {});
+    const std::vector<ControlWatch> watches = plan_controls(circuit, drawn, "study_run_", true);
+    ScriptFacts facts;
+    facts.circuit = "/c/m.dss";
+    facts.shapes = "/f/sun.dss";
+    facts.folder = "/f";
+    facts.results = "/f/results";
+    facts.rows = 5;
+    facts.interval = 1;
+    facts.run = "study_run";
+    facts.first_row = 7;
+    facts.unrecorded = 3;
+    facts.twin = true;
+    facts.handed = Handed{2,
+                          {{"regcontrol", "rc", "Transformer.t", -3, ""}, {"capcontrol", "cc", "Capacitor.c1", 2, "101"}},
+                          {{"regcontrol", "rc", "Transformer.t", 4, ""}, {"capcontrol", "cc", "Capacitor.c1", 0, "000"}}};
+    const std::string script = script_text(facts, plan, watches);
+    std::vector<std::string> commands;
+    each_line(script, [&](std::string_view line, long) {
+        if (line.rfind("Edit ", 0) == 0 || line.rfind("Set ControlMode=", 0) == 0 || line == "Solve" || line == "Clear")
+            commands.emplace_back(line);
+    });
+    // The settle's solves, then the series: the sky's in two (the overlap but its last row, then
+    // the rest, its voltages recorded), the twin's, which records none, in one.
+    std::vector<std::string> expected;
+    for (const auto& [tap, steps] : {std::pair{"-3", "1 0 1"}, std::pair{"4", "0 0 0"}}) {
+        expected.emplace_back("Set ControlMode=Off");
+        expected.push_back(std::string("Edit RegControl.rc TapNum=") + tap);
+        expected.push_back(std::string("Edit Capacitor.c1 States=[") + steps + "]");
+        expected.insert(expected.end(), 10, "Solve");
+        expected.insert(expected.end(), {"Set ControlMode=Time", "Solve"});
+        if (*tap == '-')
+            expected.insert(expected.end(), {"Solve", "Clear"});
+    }
+    EXPECT_EQ(commands, expected) << script;
+    EXPECT_NE(script.find("! 2. Handed on: each regulator's tap and each capacitor's steps begin where slice 2's run had"),
+              std::string::npos);
+    facts.handed.reset();
+    EXPECT_EQ(script_text(facts, plan, watches).find("Edit RegControl"), std::string::npos);
+}
+
 // The power through a regulator is watched at its side toward the source, however the circuit
 // orders its windings and wherever it stands, with its reverse settings as the circuit gives them.
 TEST(StudyControls, RegulatorFlowIsWatchedFromTheSourceSide)
