@@ -438,13 +438,11 @@ namespace {
 std::vector<HandedState> states_at(const ControlsRun& run, std::size_t row)
 {
     std::vector<HandedState> out;
+    // The row is one of the run's own: the slicing keeps each overlap within the slice before's.
     for (std::size_t i = 0; i < run.controls.size(); ++i) {
         const ControlSeries& series = run.controls[i];
-        const int position = row < series.rows.size() ? series.rows[row] : series.settle;
-        std::string steps;
-        if (i < run.steps.size() && row < run.steps[i].size())
-            steps = run.steps[i][row];
-        out.push_back({series.kind, series.name, series.element, position, steps});
+        out.push_back({series.kind, series.name, series.element, series.rows.at(row),
+                       series.regulator() ? std::string() : run.steps.at(i).at(row)});
     }
     return out;
 }
