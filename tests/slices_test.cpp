@@ -101,6 +101,9 @@ TEST(Slices, TheRecordIsWholeOrRefused)
     EXPECT_EQ(again->slices[2].handed, "9d666877");
     EXPECT_EQ(slice_export_name("r", again->slices[2]), "r_rows_109_121_181_v120_h9d666877.csv");
     EXPECT_EQ(slicing_text(*again), handed);
+    // Handed on from the slice before's first own row, its overlap as long as that slice.
+    put(work.path() / "slices" / "slicing.csv", head + "1,1,1,60,181,60,r,settle\n2,1,61,181,181,60,r,handed 2e\n");
+    EXPECT_EQ(read_slicing(work.path())->slices[1].handed, "2e");
     struct Case {
         std::string text;
         const char* says;
