@@ -672,28 +672,45 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     }
     written.emplace_back(folder / controls_map_name);
     written.back().write(controls);
-    for (const auto& [at, text] : slice_scripts) {
-        fs::create_directories(at / results_name, error);
-        if (error)
-            throw WriteError("cannot make the slice's results folder " + (at / results_name).string() + ": " +
-                             error.message());
-        written.emplace_back(at / script_name);
-        written.back().write(text);
-        written.emplace_back(at / controls_map_name);
-        written.back().write(controls);
+    // The slices' folders this writing makes go again where it fails: nothing of it is left.
+    std::vector<fs::path> made_now;
+    if (!slice_scripts.empty() && !fs::exists(folder / slices_folder_name, error))
+        made_now.push_back(folder / slices_folder_name);
+    else
+        for (const auto& [at, text] : slice_scripts)
+            if (!fs::exists(at, error))
+                made_now.push_back(at);
+    try {
+        for (const auto& [at, text] : slice_scripts) {
+            fs::create_directories(at / results_name, error);
+            if (error)
+                throw WriteError("cannot make the slice's results folder " + (at / results_name).string() + ": " +
+                                 error.message());
+            written.emplace_back(at / script_name);
+            written.back().write(text);
+            written.emplace_back(at / controls_map_name);
+            written.back().write(controls);
+        }
+        if (!slice_scripts.empty()) {
+            written.emplace_back(folder / slices_folder_name / slicing_name);
+            written.back().write(slicing_text(slicing));
+        }
+        // A sweep writes many cases, then makes them durable at once.
+        if (one != nullptr) {
+            for (OutputFile& file : written)
+                file.finish(false);
+            for (OutputFile& file : written)
+                file.commit(false);
+        } else {
+            commit_all(written);
+        }
+    } catch (...) {
+        written.clear();
+        for (const fs::path& path : made_now)
+            fs::remove_all(path, error);
+        throw;
     }
-    if (!slice_scripts.empty()) {
-        written.emplace_back(folder / slices_folder_name / slicing_name);
-        written.back().write(slicing_text(slicing));
-    }
-    // A sweep writes many cases, then makes them durable at once.
-    if (one != nullptr) {
-        for (OutputFile& file : written)
-            file.finish(false);
-        for (OutputFile& file : written)
-            file.commit(false);
-    } else {
-        commit_all(written);
+    if (one == nullptr) {
         // Slices of an earlier writing are of another run: they go, with their results.
         const fs::path slices = folder / slices_folder_name;
         if (slice_scripts.empty()) {

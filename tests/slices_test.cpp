@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "core/csv.hpp"
+#include "output/output_file.hpp"
 #include "study/slices.hpp"
 #include "study/study.hpp"
 #include "test_support.hpp"
@@ -424,6 +425,40 @@ struct EngineWork {
         return slurp(out);
     }
 };
+
+// A writing of slices that fails leaves no folder of it behind: where the study had no slices,
+// none; where it had, those it made for more slices go, and the earlier ones stay as they were.
+TEST(Slices, AWriteThatFailsLeavesNoSliceFolders)
+{
+    testing::TempFolder work;
+    const fs::path regulated = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/study/regulated";
+    const fs::path folder = work.path() / "scenario";
+    fs::copy(regulated / "scenario", folder, fs::copy_options::recursive);
+    std::string record = slurp(folder / "feeder_circuit.txt");
+    const std::size_t entry = record.find("entry=");
+    record.replace(entry, record.find('\n', entry) - entry, "entry=" + (regulated / "circuit/Feeder.dss").string());
+    put(folder / "feeder_circuit.txt", record);
+    WriteOptions options{folder, folder / "sun.dss"};
+    options.slices = 2;
+    options.overlap = 1;
+    // A file where the second slice's folder goes: the writing fails there.
+    put(folder / "slices/cases/slice02", "in the way");
+    EXPECT_THROW((void)write_study(options), umbrascope::WriteError);
+    EXPECT_FALSE(fs::exists(folder / "slices/cases/slice01"));
+    EXPECT_TRUE(fs::exists(folder / "slices/cases/slice02"));
+    fs::remove_all(folder / "slices");
+    (void)write_study(options);
+    const std::string first = slurp(folder / "slices/cases/slice01/study.dss");
+    options.slices = 3;
+    put(folder / "slices/cases/slice02/results/study.dss", "in the way");
+    fs::remove(folder / "slices/cases/slice02/study.dss");
+    fs::create_directories(folder / "slices/cases/slice02/study.dss");
+    EXPECT_THROW((void)write_study(options), umbrascope::WriteError);
+    EXPECT_FALSE(fs::exists(folder / "slices/cases/slice03"));
+    EXPECT_EQ(slurp(folder / "slices/cases/slice01/study.dss"), first);
+    EXPECT_NE(slurp(folder / "slices/slicing.csv").find("\n2,"), std::string::npos);
+    EXPECT_EQ(slurp(folder / "slices/slicing.csv").find("\n3,"), std::string::npos);
+}
 
 // Where an engine runs: the half hour of tests/data/slices/ieee13 from the circuit, written in
 // slices, run, handed on where an overlap ended a tap off, the handed slice alone run again, and
