@@ -485,19 +485,24 @@ std::vector<std::optional<Handed>> hand_on(const fs::path& folder, const std::ve
     std::vector<ControlsRead> reads;
     for (const Slice& slice : ran->slices) {
         const fs::path at = slice_folder(folder, slice.number, count);
-        const std::string which = "slice " + std::to_string(slice.number) + " of " + std::to_string(count);
+        // "slice 2 of 12", what is wrong with it, and what to do.
+        const auto refused = [&](const std::string& what) {
+            std::string text = "slice " + std::to_string(slice.number) + " of " + std::to_string(count);
+            text += what;
+            text += run_them;
+            return StudyError(text);
+        };
         std::error_code error;
         if (!fs::is_directory(at / results_name, error))
-            throw StudyError(which + " has not run: " + run_them);
+            throw refused(" has not run: ");
         const ResultsFolder results(at / results_name, circuit);
         try {
             refuse_unless_whole(results, run, circuit, at, false);
         } catch (const StudyError& failure) {
-            throw StudyError(which + " is not whole (" + failure.what() + "): " + run_them);
+            throw refused(std::string(" is not whole (") + failure.what() + "): ");
         }
         if (!results.named(slice_export_name(run, slice)))
-            throw StudyError(which + " (" + results.folder().string() + ") holds the run of its script before: " +
-                             run_them);
+            throw refused(" (" + results.folder().string() + ") holds the run of its script before: ");
         Sky part = sky;
         part.rows = slice.last - slice.first + 1;
         part.first_row = slice.first;
