@@ -573,29 +573,44 @@ TEST(StudyControls, ACircuitWithoutControlsSaysSo)
     EXPECT_TRUE(ControlsTable::read(folder)->controls().empty());
 }
 
-// The circuit's own control mode holds through the whole script, after every Set Mode.
-TEST(StudyControls, TheCircuitsControlModeIsKept)
-{
-    for (const char* mode : {"", "OFF", "Event"}) {
+// A small circuit, a regulator from s to r and a line on to a, with the lines `more`; its monitors,
+// its controls' watches and the facts of a study of `rows` rows of 1 s.
+struct SmallStudy {
+    import::Circuit circuit;
+    Plan plan;
+    std::vector<ControlWatch> watches;
+    ScriptFacts facts;
+
+    SmallStudy(const std::string& more, int rows)
+    {
         import::MemoryFiles files;
-        files.add("m.dss", std::string("New Circuit.c bus1=s\nNew Transformer.t buses=[s r]\nNew RegControl.rc transformer=t "
-                                       "winding=2\nNew Line.l bus1=r bus2=a\n") +
-                               (*mode != '\0' ? std::string("Set ControlMode=") + mode + "\n" : std::string()));
-        const import::Circuit circuit = import::read_circuit("m.dss", files);
+        files.add("m.dss", "New Circuit.c bus1=s\nNew Transformer.t buses=[s r]\nNew RegControl.rc transformer=t "
+                           "winding=2\nNew Line.l bus1=r bus2=a\n" + more);
+        circuit = import::read_circuit("m.dss", files);
         Drawn drawn;
         drawn.names = {"s", "a"};
         drawn.x = drawn.y = {0, 0};
-        const Plan plan = plan_monitors(circuit, drawn, {});
-        const std::vector<ControlWatch> watches = plan_controls(circuit, drawn, "study_run_", true);
-        ScriptFacts facts;
+        plan = plan_monitors(circuit, drawn, {});
+        watches = plan_controls(circuit, drawn, "study_run_", true);
         facts.circuit = "/c/m.dss";
         facts.shapes = "/f/sun.dss";
         facts.folder = "/f";
         facts.results = "/f/results";
-        facts.rows = 3;
+        facts.rows = rows;
         facts.interval = 1;
         facts.run = "study_run";
         facts.control_mode = circuit.control_mode;
+    }
+};
+
+// The circuit's own control mode holds through the whole script, after every Set Mode.
+TEST(StudyControls, TheCircuitsControlModeIsKept)
+{
+    for (const char* mode : {"", "OFF", "Event"}) {
+        const SmallStudy small(*mode != '\0' ? std::string("Set ControlMode=") + mode + "\n" : std::string(), 3);
+        const Plan& plan = small.plan;
+        const std::vector<ControlWatch>& watches = small.watches;
+        const ScriptFacts& facts = small.facts;
         const std::string script = script_text(facts, plan, watches);
         if (*mode == '\0') {
             // The flow through the regulators is said to be watched where there are regulators.
@@ -650,24 +665,10 @@ TEST(StudyControls, TheCircuitsControlModeIsKept)
 // before the series runs in the circuit's mode.
 TEST(StudyControls, AHandedSliceSetsItsControlsBeforeItsSettle)
 {
-    import::MemoryFiles files;
-    files.add("m.dss", "New Circuit.c bus1=s\nNew Transformer.t buses=[s r]\nNew RegControl.rc transformer=t winding=2\n"
-                       "New Line.l bus1=r bus2=a\nNew Capacitor.c1 bus1=a numsteps=3\n"
-                       "New CapControl.cc capacitor=c1 element=Line.l type=voltage\n");
-    const import::Circuit circuit = import::read_circuit("m.dss", files);
-    Drawn drawn;
-    drawn.names = {"s", "a"};
-    drawn.x = drawn.y = {0, 0};
-    const Plan plan = plan_monitors(circuit, drawn, {});
-    const std::vector<ControlWatch> watches = plan_controls(circuit, drawn, "study_run_", true);
-    ScriptFacts facts;
-    facts.circuit = "/c/m.dss";
-    facts.shapes = "/f/sun.dss";
-    facts.folder = "/f";
-    facts.results = "/f/results";
-    facts.rows = 5;
-    facts.interval = 1;
-    facts.run = "study_run";
+    SmallStudy small("New Capacitor.c1 bus1=a numsteps=3\nNew CapControl.cc capacitor=c1 element=Line.l type=voltage\n", 5);
+    const Plan& plan = small.plan;
+    const std::vector<ControlWatch>& watches = small.watches;
+    ScriptFacts& facts = small.facts;
     facts.first_row = 7;
     facts.unrecorded = 3;
     facts.twin = true;
