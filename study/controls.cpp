@@ -259,12 +259,14 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                 }
             }
             std::vector<std::string> steps;
-            if (watch.kind == "capcontrol")
+            if (watch.kind == "capcontrol") {
+                const std::vector<std::size_t> step_columns = columns_named(columns, "step_");
                 for (std::size_t i = own_from; i < columns.rows(); ++i) {
                     std::string& row = steps.emplace_back();
-                    for (const std::size_t s : columns_named(columns, "step_"))
+                    for (const std::size_t s : step_columns)
                         row += std::lround(columns.at(i, s)) != 0 ? '1' : '0';
                 }
+            }
             out.steps.push_back(std::move(steps));
             ControlSeries series{watch.kind, watch.name, watch.element, watch.drawn_bus,
                                  states[static_cast<std::size_t>(settle - 1)], {}, std::nullopt, {}};

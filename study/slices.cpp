@@ -217,6 +217,18 @@ void follow_on(ControlsRun& whole, ControlsRun& part)
 
 }  // namespace
 
+std::vector<std::string> controls_differing(const ControlsRun& before, const ControlsRun& mine)
+{
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < before.controls.size() && i < mine.before_own.size(); ++i) {
+        const ControlSeries& series = before.controls[i];
+        const int theirs = series.rows.empty() ? series.settle : series.rows.back();
+        if (mine.before_own[i] != theirs)
+            out.push_back(series.name + " " + std::to_string(mine.before_own[i]) + " against " + std::to_string(theirs));
+    }
+    return out;
+}
+
 void Stitch::add_controls(const Slice& slice, ControlsRead part, std::vector<Boundary>& boundaries)
 {
     if (!any_controls_) {
@@ -232,18 +244,9 @@ void Stitch::add_controls(const Slice& slice, ControlsRead part, std::vector<Bou
             boundaries.push_back({slice.own - 1, 0, {}, {}});
             boundary = boundaries.end() - 1;
         }
-        const auto differing = [](const ControlsRun& before, const ControlsRun& mine, std::vector<std::string>& out) {
-            for (std::size_t i = 0; i < before.controls.size() && i < mine.before_own.size(); ++i) {
-                const ControlSeries& series = before.controls[i];
-                const int theirs = series.rows.empty() ? series.settle : series.rows.back();
-                if (mine.before_own[i] != theirs)
-                    out.push_back(series.name + " " + std::to_string(mine.before_own[i]) + " against " +
-                                  std::to_string(theirs));
-            }
-        };
-        differing(controls_.sky, part.sky, boundary->controls);
+        boundary->controls = controls_differing(controls_.sky, part.sky);
         if (controls_.clear && part.clear)
-            differing(*controls_.clear, *part.clear, boundary->clear_controls);
+            boundary->clear_controls = controls_differing(*controls_.clear, *part.clear);
     }
     follow_on(controls_.sky, part.sky);
     if (controls_.clear && part.clear)

@@ -70,6 +70,10 @@ struct Boundary {
     std::vector<std::string> clear_controls;  // the same under the clear-sky twin
 };
 
+// The controls whose state where a slice's overlap ends (`mine`) differs from the slice before's
+// in its last row: "reg1 7 against 8", the slice's own, then the slice before's.
+[[nodiscard]] std::vector<std::string> controls_differing(const ControlsRun& before, const ControlsRun& mine);
+
 // Stitching, slice by slice in order: each slice's own rows into the whole run's tables.
 class Stitch {
 public:

@@ -447,17 +447,6 @@ std::vector<HandedState> states_at(const ControlsRun& run, std::size_t row)
     return out;
 }
 
-// Whether a slice's overlap ended with a control elsewhere than the slice before left it.
-bool ended_elsewhere(const ControlsRun& before, const ControlsRun& mine)
-{
-    for (std::size_t i = 0; i < before.controls.size() && i < mine.before_own.size(); ++i) {
-        const ControlSeries& series = before.controls[i];
-        if ((series.rows.empty() ? series.settle : series.rows.back()) != mine.before_own[i])
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 std::vector<std::optional<Handed>> hand_on(const fs::path& folder, const std::vector<Slice>& planned,
@@ -512,8 +501,8 @@ std::vector<std::optional<Handed>> hand_on(const fs::path& folder, const std::ve
     for (std::size_t k = 1; k < reads.size(); ++k) {
         const ControlsRead& before = reads[k - 1];
         const ControlsRead& mine = reads[k];
-        const bool elsewhere = ended_elsewhere(before.sky, mine.sky) ||
-                               (before.clear && mine.clear && ended_elsewhere(*before.clear, *mine.clear));
+        const bool elsewhere = !controls_differing(before.sky, mine.sky).empty() ||
+                               (before.clear && mine.clear && !controls_differing(*before.clear, *mine.clear).empty());
         if ((!elsewhere && ran->slices[k].handed.empty()) || planned[k].first >= planned[k].own)
             continue;
         // The slice's first row is one of the slice before's own.
