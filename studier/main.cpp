@@ -1,5 +1,6 @@
 // umbrascope-study: the OpenDSS study of a scenario's sky, and every drawn bus's voltage back from it.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -267,6 +268,24 @@ int main(int argc, char* argv[])
                                 written.handed_anew.size() == 1 ? "" : "s", listed(written.handed_anew).c_str(),
                                 written.handed_anew.size() == 1 ? "it begins its" : "each begins its",
                                 written.handed_anew.size() == 1 ? "it runs" : "they run", folder->string().c_str());
+                std::vector<int> held = written.handed_kept;
+                held.insert(held.end(), written.handed_anew.begin(), written.handed_anew.end());
+                std::sort(held.begin(), held.end());
+                if (!hand_on && !held.empty())
+                    std::printf("Slice%s %s stay%s handed on, as written before (write with --hand-on to hand the "
+                                "controls on again from the slices' runs)\n",
+                                held.size() == 1 ? "" : "s", listed(held).c_str(), held.size() == 1 ? "s" : "");
+                if (!written.handed_lost.empty())
+                    std::fprintf(stderr,
+                                 "umbrascope-study: warning: slice%s %s %s handed on, but the states handed are not "
+                                 "beside %s script (%s): %s again and %s anew; after the slices run, write "
+                                 "with --hand-on to hand %s on again\n",
+                                 written.handed_lost.size() == 1 ? "" : "s", listed(written.handed_lost).c_str(),
+                                 written.handed_lost.size() == 1 ? "was" : "were",
+                                 written.handed_lost.size() == 1 ? "its" : "their", std::string(handed_file_name).c_str(),
+                                 written.handed_lost.size() == 1 ? "it settles" : "they settle",
+                                 written.handed_lost.size() == 1 ? "runs" : "run",
+                                 written.handed_lost.size() == 1 ? "it" : "them");
             }
             std::fflush(stdout);
             if (!written.unseen.empty())

@@ -21,6 +21,8 @@ inline constexpr std::string_view slicing_name = "slicing.csv";
 inline constexpr std::string_view slices_report_name = "slices_report.csv";
 // The line a slice's script carries: "! A slice of the study of FOLDER: ...".
 inline constexpr std::string_view slice_mark = "! A slice of the study of ";
+// Beside a handed slice's script: the states it was handed, which writing it again hands again.
+inline constexpr std::string_view handed_file_name = "handed.csv";
 
 struct Slice {
     int number = 1;     // from 1

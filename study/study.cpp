@@ -447,6 +447,85 @@ std::vector<HandedState> states_at(const ControlsRun& run, std::size_t row)
     return out;
 }
 
+// The fingerprint a slicing records of the states a slice is handed.
+std::string handed_print(const Handed& handed)
+{
+    Fingerprint print;
+    for (const std::vector<HandedState>* states : {&handed.sky, &handed.clear})
+        for (const HandedState& state : *states)
+            print.add(state.name + "=" + std::to_string(state.position) + "/" + state.steps + ";");
+    return print.text().substr(0, 8);
+}
+
+// The states a slice was handed, beside its script, so that writing the same study again hands
+// them again without the slices' runs.
+constexpr std::string_view handed_header = "under,kind,name,element,tap,steps";
+
+std::string handed_text(const Handed& handed)
+{
+    std::string out = std::string(handed_header) + "\n";
+    for (const bool clear : {false, true})
+        for (const HandedState& state : clear ? handed.clear : handed.sky) {
+            append_csv_row(out, {clear ? "clear" : "sky", state.kind, state.name, state.element,
+                                 std::to_string(state.position), state.steps});
+        }
+    return out;
+}
+
+// What handed.csv in `at` records, where it is whole and its fingerprint is `print`; else nothing.
+std::optional<Handed> read_handed(const fs::path& at, const std::string& print, int from_slice)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(at / handed_file_name, error))
+        return std::nullopt;
+    Handed handed;
+    handed.from_slice = from_slice;
+    bool whole = true;
+    each_line(read_text(at / handed_file_name, "slice's handed states"), [&](std::string_view line, long number) {
+        if (number == 1) {
+            whole = whole && line == handed_header;
+            return;
+        }
+        const std::optional<std::vector<std::string>> cells = csv_fields(line);
+        const std::optional<double> tap = cells && cells->size() == 6 ? number_of((*cells)[4]) : std::nullopt;
+        if (!tap || ((*cells)[0] != "sky" && (*cells)[0] != "clear")) {
+            whole = false;
+            return;
+        }
+        const std::vector<std::string>& c = *cells;
+        ((c[0] == "clear") ? handed.clear : handed.sky).push_back({c[1], c[2], c[3], static_cast<int>(*tap), c[5]});
+    });
+    if (!whole || handed_print(handed) != print)
+        return std::nullopt;
+    return handed;
+}
+
+// Writing the same study again, in the same slices, hands each slice that was handed on the same
+// states again: the run is the same, so the slice before's run is too. A slice whose states are not
+// on record settles again, and the result says so.
+void hold_handed(const fs::path& folder, const std::vector<Slice>& planned, WriteResult& result,
+                 std::vector<std::optional<Handed>>& handed)
+{
+    std::optional<Slicing> ran;
+    try {
+        ran = read_slicing(folder);
+    } catch (const StudyError&) {
+        return;  // a slicing that does not read is written anew, as is every slice of it
+    }
+    if (!ran || ran->run != result.run || ran->slices.size() != planned.size())
+        return;
+    const int count = static_cast<int>(planned.size());
+    for (std::size_t k = 0; k < planned.size(); ++k) {
+        const Slice& was = ran->slices[k];
+        if (was.handed.empty() || was.first != planned[k].first || was.own != planned[k].own ||
+            was.last != planned[k].last)
+            continue;
+        handed[k] = read_handed(slice_folder(folder, was.number, count), was.handed, was.number - 1);
+        if (!handed[k])
+            result.handed_lost.push_back(was.number);
+    }
+}
+
 }  // namespace
 
 std::vector<std::optional<Handed>> hand_on(const fs::path& folder, const std::vector<Slice>& planned,
@@ -596,21 +675,19 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     // its monitors, and the slicing that read stitches them by.
     std::vector<std::pair<fs::path, std::string>> slice_scripts;
     Slicing slicing;
+    std::vector<std::optional<Handed>> handed;  // what each slice is handed, where it is
     if (one == nullptr && study.options.slices > 0) {
         result.overlap_rows = static_cast<int>(std::ceil(study.options.overlap / sky.interval - 1e-9));
         slicing.slices = plan_slices(sky.rows, study.options.slices, result.overlap_rows);
         const int count = static_cast<int>(slicing.slices.size());
-        std::vector<std::optional<Handed>> handed(slicing.slices.size());
+        handed.resize(slicing.slices.size());
         if (study.options.hand_on)
             handed = hand_on(folder, slicing.slices, result.run, study.circuit_name, watches, sky);
+        else
+            hold_handed(folder, slicing.slices, result, handed);
         for (std::size_t k = 0; k < handed.size(); ++k)
-            if (handed[k]) {
-                Fingerprint print;
-                for (const std::vector<HandedState>* states : {&handed[k]->sky, &handed[k]->clear})
-                    for (const HandedState& state : *states)
-                        print.add(state.name + "=" + std::to_string(state.position) + "/" + state.steps + ";");
-                slicing.slices[k].handed = print.text().substr(0, 8);
-            }
+            if (handed[k])
+                slicing.slices[k].handed = handed_print(*handed[k]);
         for (const Slice& slice : slicing.slices) {
             ScriptFacts part = facts;
             const fs::path at = slice_folder(folder, slice.number, count);
@@ -675,7 +752,8 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
             if (!fs::exists(at, error))
                 made_now.push_back(at);
     try {
-        for (const auto& [at, text] : slice_scripts) {
+        for (std::size_t k = 0; k < slice_scripts.size(); ++k) {
+            const auto& [at, text] = slice_scripts[k];
             fs::create_directories(at / results_name, error);
             if (error)
                 throw WriteError("cannot make the slice's results folder " + (at / results_name).string() + ": " +
@@ -684,6 +762,10 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
             written.back().write(text);
             written.emplace_back(at / controls_map_name);
             written.back().write(controls);
+            if (handed[k]) {
+                written.emplace_back(at / handed_file_name);
+                written.back().write(handed_text(*handed[k]));
+            }
         }
         if (!slice_scripts.empty()) {
             written.emplace_back(folder / slices_folder_name / slicing_name);

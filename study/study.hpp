@@ -55,6 +55,9 @@ struct WriteResult {
     int overlap_rows = 0;
     std::vector<int> handed_anew;         // with --hand-on: the slices handed on anew, which run again
     std::vector<int> handed_kept;         // and those handed the same states as before, which keep their runs
+    // Without --hand-on, over the same slicing: the slices handed on before whose states are not on
+    // record beside their scripts, which settle again.
+    std::vector<int> handed_lost;
 };
 
 // Throws StudyError, or WriteError for a file that could not be written.

@@ -504,6 +504,28 @@ TEST(Slices, HandedOnInTheEngine)
     EXPECT_NE(run(write + " --hand-on").find("Handed on: slice 3 as before, from the same states; the slices keep their runs"),
               std::string::npos);
     EXPECT_NE(run(pool).find("Ran 0 slices"), std::string::npos);
+    // Written again as it was, without --hand-on: slice 3 stays handed on, and nothing runs again.
+    const fs::path third = folder / "slices/cases/slice03";
+    const std::string script = slurp(third / "study.dss");
+    const std::string again = run(write);
+    EXPECT_NE(again.find("Slice 3 stays handed on, as written before"), std::string::npos) << again;
+    EXPECT_EQ(again.find("warning"), std::string::npos) << again;
+    EXPECT_EQ(slurp(third / "study.dss"), script);
+    EXPECT_NE(run(pool).find("Ran 0 slices"), std::string::npos);
+    // The states handed not as the slicing records them: it settles again, and says so.
+    std::string states = slurp(third / "handed.csv");
+    const std::string reg1 = "sky,regcontrol,Reg1,Transformer.Reg1,";
+    const std::size_t tap = states.find(reg1);
+    ASSERT_NE(tap, std::string::npos) << states;
+    states.insert(tap + reg1.size(), "1");
+    put(third / "handed.csv", states);
+    const std::string lost = run(write);
+    EXPECT_NE(lost.find("warning: slice 3 was handed on, but the states handed are not beside its script (handed.csv): "
+                        "it settles again and runs anew"),
+              std::string::npos)
+        << lost;
+    EXPECT_EQ(slurp(third / "study.dss").find("Handed on"), std::string::npos);
+    EXPECT_EQ(read_slicing(folder)->slices[2].handed, "");
 }
 
 // Where an engine runs: a day's stretch past 32,767 rows, through the sky, the study written
