@@ -1,7 +1,8 @@
 // A whole day at one second on the IEEE 8500-node feeder with 117 PV systems of 40 kW, spread
 // evenly over its loads, under the measured day of tests/data/sky/one-day-1s-site1.csv (43,201
 // rows) and the sun's course: writing the study in 12 slices; the engine's day whole and in 12
-// slices of 600 s overlap with 2 engines (sweep run --jobs 2); and read of the day's exports,
+// slices of 600 s overlap with 2 engines (sweep run --jobs 2), and one slice alone and beside a
+// copy of itself; and read of the day's exports,
 // whole and stitched, beside cat | wc -l of the same files. The work stays in
 // UMBRASCOPE_DAY_WORK (default /tmp/umbrascope-day-bench): the engine's runs take tens of minutes
 // and are kept for the next run of the benchmarks, which skips what is there. The engine is
@@ -125,6 +126,40 @@ void engine_day(benchmark::State& state)
             state.SkipWithError("the engine failed on the day");
 }
 BENCHMARK(engine_day)->ArgName("sliced")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// One slice's engine run (slice 5, 04:00 to 05:00, its overlap and exports) alone (engines:1),
+// and beside a copy of itself (engines:2): what two engines on two cores cost each other, apart
+// from anything the slicing adds. Each copy exports into a folder of its own.
+void engine_side_by_side(benchmark::State& state)
+{
+    const Day& made = day();
+    if (!made.made || !engine_runs()) {
+        state.SkipWithError(no_engine);
+        return;
+    }
+    const fs::path slice = study::slice_folder(made.folder, 5, 12);
+    const std::string script = slurp(slice / study::script_name);
+    const std::string results = (slice / "results").string();
+    std::string command = "(";
+    for (int k = 0; k < state.range(0); ++k) {
+        const fs::path at = made.work / ("side_by_side" + std::to_string(k + 1));
+        fs::remove_all(at);
+        fs::create_directories(at / "results");
+        std::string copy = script;
+        for (std::size_t found = copy.find(results); found != std::string::npos;
+             found = copy.find(results, found + 1))
+            copy.replace(found, results.size(), (at / "results").string());
+        std::ofstream(at / study::script_name, std::ios::binary) << copy;
+        command += quote(engine()) + " " + quote(at / study::script_name) + " > /dev/null & ";
+    }
+    command += "wait)";
+    for (auto _ : state)
+        if (!run(command))
+            state.SkipWithError("the engine failed on the slice");
+    for (int k = 0; k < state.range(0); ++k)
+        fs::remove_all(made.work / ("side_by_side" + std::to_string(k + 1)));
+}
+BENCHMARK(engine_side_by_side)->ArgName("engines")->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 std::vector<fs::path> exports_of(const fs::path& folder, bool sliced)
 {
