@@ -277,12 +277,13 @@ int main(int argc, char* argv[])
                                 held.size() == 1 ? "" : "s", listed(held).c_str(), held.size() == 1 ? "s" : "");
                 if (!written.handed_lost.empty())
                     std::fprintf(stderr,
-                                 "umbrascope-study: warning: slice%s %s %s handed on, but the states handed are not "
-                                 "beside %s script (%s): %s again and %s anew; after the slices run, write "
-                                 "with --hand-on to hand %s on again\n",
+                                 "umbrascope-study: warning: slice%s %s %s handed on, but the %s beside %s script "
+                                 "is missing or not what %s records: %s again and %s anew; after the slices run, "
+                                 "write with --hand-on to hand %s on again\n",
                                  written.handed_lost.size() == 1 ? "" : "s", listed(written.handed_lost).c_str(),
-                                 written.handed_lost.size() == 1 ? "was" : "were",
-                                 written.handed_lost.size() == 1 ? "its" : "their", std::string(handed_file_name).c_str(),
+                                 written.handed_lost.size() == 1 ? "was" : "were", std::string(handed_file_name).c_str(),
+                                 written.handed_lost.size() == 1 ? "its" : "each one's",
+                                 std::string(slicing_name).c_str(),
                                  written.handed_lost.size() == 1 ? "it settles" : "they settle",
                                  written.handed_lost.size() == 1 ? "runs" : "run",
                                  written.handed_lost.size() == 1 ? "it" : "them");

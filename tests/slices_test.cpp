@@ -520,8 +520,8 @@ TEST(Slices, HandedOnInTheEngine)
     states.insert(tap + reg1.size(), "1");
     put(third / "handed.csv", states);
     const std::string lost = run(write);
-    EXPECT_NE(lost.find("warning: slice 3 was handed on, but the states handed are not beside its script (handed.csv): "
-                        "it settles again and runs anew"),
+    EXPECT_NE(lost.find("warning: slice 3 was handed on, but the handed.csv beside its script is missing or not what "
+                        "slicing.csv records: it settles again and runs anew"),
               std::string::npos)
         << lost;
     EXPECT_EQ(slurp(third / "study.dss").find("Handed on"), std::string::npos);
