@@ -477,7 +477,7 @@ TEST(Slices, HandedOnInTheEngine)
         "--interval 10 --start 00:00:00 --loadshapes \"" + (folder / "sun.dss").string() + "\" \"" + folder.string() + "\"");
     const std::string write = study + "write \"" + folder.string() + "\" --loadshapes \"" + (folder / "sun.dss").string() +
                               "\" --slices 3 --overlap 120";
-    run(write);
+    EXPECT_EQ(run(write).find("handed on"), std::string::npos);
     run("\"" + engine.string() + "\" \"" + (folder / "study.dss").string() + "\"");
     run(study + "read --whole \"" + folder.string() + "\"");
     const auto whole_low = rows_of(folder / "cloud_voltage_min_table.txt");
@@ -491,6 +491,7 @@ TEST(Slices, HandedOnInTheEngine)
                           "slice before's run had them"),
               std::string::npos)
         << handed;
+    EXPECT_EQ(handed.find("as written before"), std::string::npos) << handed;
     EXPECT_NE(run(pool).find("Ran 1 slice in"), std::string::npos);
     const std::string stitched = run(study + "read \"" + folder.string() + "\"");
     EXPECT_NE(stitched.find("and every regulator's tap and capacitor's steps were the same"), std::string::npos) << stitched;
