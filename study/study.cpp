@@ -465,10 +465,9 @@ std::string handed_text(const Handed& handed)
 {
     std::string out = std::string(handed_header) + "\n";
     for (const bool clear : {false, true})
-        for (const HandedState& state : clear ? handed.clear : handed.sky) {
+        for (const HandedState& state : clear ? handed.clear : handed.sky)
             append_csv_row(out, {clear ? "clear" : "sky", state.kind, state.name, state.element,
                                  std::to_string(state.position), state.steps});
-        }
     return out;
 }
 
@@ -488,7 +487,8 @@ std::optional<Handed> read_handed(const fs::path& at, const std::string& print, 
         }
         const std::optional<std::vector<std::string>> cells = csv_fields(line);
         const std::optional<double> tap = cells && cells->size() == 6 ? number_of((*cells)[4]) : std::nullopt;
-        if (!tap || ((*cells)[0] != "sky" && (*cells)[0] != "clear")) {
+        if (!tap || *tap != std::round(*tap) || std::fabs(*tap) > 1e6 ||
+            ((*cells)[0] != "sky" && (*cells)[0] != "clear")) {
             whole = false;
             return;
         }
@@ -799,6 +799,10 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
                     stale.push_back(entry.path());
             for (const fs::path& path : stale)
                 fs::remove_all(path, error);
+            // A slice that settles now keeps no states handed to it before.
+            for (std::size_t k = 0; k < slice_scripts.size(); ++k)
+                if (!handed[k])
+                    fs::remove(slice_scripts[k].first / handed_file_name, error);
         }
     }
     result.monitors = static_cast<int>(study.plan.monitors.size());

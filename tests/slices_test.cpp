@@ -527,6 +527,7 @@ TEST(Slices, HandedOnInTheEngine)
         << lost;
     EXPECT_EQ(slurp(third / "study.dss").find("Handed on"), std::string::npos);
     EXPECT_EQ(read_slicing(folder)->slices[2].handed, "");
+    EXPECT_FALSE(fs::exists(third / "handed.csv"));
 }
 
 // Where an engine runs: a day's stretch past 32,767 rows, through the sky, the study written
