@@ -121,4 +121,17 @@ std::optional<std::string> MemoryFiles::read(const fs::path& path, std::string& 
     return found->second.second;
 }
 
+std::optional<std::string> FingerprintedFiles::read(const fs::path& path, std::string& why)
+{
+    std::optional<std::string> bytes = disk_.read(path, why);
+    if (bytes) {
+        print_.add(path.string());
+        print_.add(*bytes);
+        Fingerprint own;
+        own.add(*bytes);
+        files_.emplace_back(path, own.text());
+    }
+    return bytes;
+}
+
 }  // namespace umbrascope::import

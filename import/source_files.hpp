@@ -8,7 +8,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "core/fingerprint.hpp"
 #include "core/words.hpp"
 
 namespace umbrascope::import {
@@ -43,6 +46,27 @@ public:
 
 private:
     std::map<std::string, std::pair<std::filesystem::path, std::string>> files_;  // by lower-case path
+};
+
+// The disk's files as an import reads them, their bytes fingerprinted in the order read, so that
+// what was made from a circuit can tell when the circuit changed, and which file did.
+class FingerprintedFiles : public SourceFiles {
+public:
+    std::optional<std::filesystem::path> find(const std::filesystem::path& from, std::string_view name) override
+    {
+        return disk_.find(from, name);
+    }
+    std::optional<std::string> read(const std::filesystem::path& path, std::string& why) override;
+    std::filesystem::path folder_of(const std::filesystem::path& file) override { return disk_.folder_of(file); }
+    // Of every file read, in order.
+    [[nodiscard]] std::string text() const { return print_.text(); }
+    // Each file read and its own fingerprint, in the order read.
+    [[nodiscard]] const std::vector<std::pair<std::filesystem::path, std::string>>& files() const { return files_; }
+
+private:
+    DiskFiles disk_;
+    Fingerprint print_;
+    std::vector<std::pair<std::filesystem::path, std::string>> files_;
 };
 
 }  // namespace umbrascope::import

@@ -14,6 +14,7 @@
 
 #include "core/fingerprint.hpp"
 #include "core/lines.hpp"
+#include "core/paths.hpp"
 #include "core/words.hpp"
 #include "model/circuit_record.hpp"
 #include "model/distances.hpp"
@@ -31,13 +32,6 @@ using scenario::dss_word;
 using scenario::shape_name;
 
 namespace {
-
-fs::path full_path(const fs::path& path)
-{
-    std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(path, error);
-    return error ? fs::absolute(path).lexically_normal() : canonical;
-}
 
 std::string head_of(const fs::path& path, std::size_t bytes)
 {
