@@ -169,6 +169,8 @@ struct Element {
     std::optional<double> ptratio;
     std::optional<double> pmpp;                      // a PV system's
     bool reversible = false;                         // a RegControl's
+    std::string daily, yearly, duty;                 // a load's loadshapes, lower case
+    std::vector<ShapeProperty> shape;                // a Loadshape's properties, in order
 };
 
 std::optional<double> real_number(std::string_view text)
@@ -335,6 +337,9 @@ public:
             circuit_.source_bus = element.buses.empty() || element.buses.front().empty() ? std::string("sourcebus")
                                                                                            : element.buses.front();
         }
+        for (const Element& element : elements_)
+            if (element.element_class == "loadshape")
+                circuit_.loadshapes.push_back({lower(element.spelt.substr(element.spelt.find('.') + 1)), element.shape});
         std::unordered_map<std::string, int> bus_index;
         const auto index_of = [&](const std::string& bus) {
             const auto [at, added] = bus_index.try_emplace(bus, static_cast<int>(circuit_.buses.size()));
@@ -372,7 +377,8 @@ public:
             if (element.element_class == "load" && !element.buses.empty() && !element.buses.front().empty())
                 circuit_.loads.push_back({element.spelt, index_of(element.buses.front()), element.named.front(),
                                           element.phases.value_or(default_phases), element.kv.value_or(12.47),
-                                          load_kw(element), !element.delta.empty() && element.delta.front()});
+                                          load_kw(element), !element.delta.empty() && element.delta.front(),
+                                          element.daily, element.yearly, element.duty});
             if (element.element_class == "line" && element.length && element.metres_per_unit > 0 &&
                 element.buses.size() == 2 && !element.buses[0].empty() && !element.buses[1].empty())
                 circuit_.lengths.push_back(
@@ -524,9 +530,14 @@ private:
             follow(params, folder, site, depth, word == "redirect" ? "Redirect" : "Compile");
         } else if (word == "set") {
             // The circuit's own control mode, which a study keeps.
-            for (std::size_t i = 1; i < params.size(); ++i)
-                if (lower(params[i].name) == "controlmode" && !params[i].value.empty())
+            for (std::size_t i = 1; i < params.size(); ++i) {
+                const std::string option = lower(params[i].name);
+                if (option == "controlmode" && !params[i].value.empty())
                     circuit_.control_mode = lower(params[i].value);
+                else if (option == "loadmult")
+                    if (const std::optional<double> mult = real_number(params[i].value))
+                        circuit_.load_mult = *mult;
+            }
         } else if (word == "show" || word == "plot" || word == "visualize") {
             circuit_.displays.push_back(site);
         } else if (word == "buscoords" || word == "latlongcoords") {
@@ -741,6 +752,12 @@ private:
             } else {
                 element.kv = *number;
             }
+        } else if (element.element_class == "load" && (property == "daily" || property == "yearly" ||
+                                                          property == "duty")) {
+            (property == "daily" ? element.daily : property == "yearly" ? element.yearly : element.duty) =
+                lower(value);
+        } else if (element.element_class == "loadshape" && property != "like") {
+            element.shape.push_back({property, std::string(value), folder_, site_});
         } else if (element.element_class == "regcontrol" && property == "reversible") {
             if (const std::optional<bool> yes = yes_or_no(value))
                 element.reversible = *yes;
@@ -788,6 +805,10 @@ private:
                 element.ptratio = like.ptratio;
                 element.pmpp = like.pmpp;
                 element.reversible = like.reversible;
+                element.daily = like.daily;
+                element.yearly = like.yearly;
+                element.duty = like.duty;
+                element.shape = like.shape;
             }
         }
     }

@@ -99,6 +99,22 @@ struct LoadSite {
     double kv = 12.47;
     double kw = 10;
     bool delta = false;  // conn=delta
+    // The loadshapes it follows, as named (lower case); "" where it names none.
+    std::string daily, yearly, duty;
+};
+
+// A property of a Loadshape as the circuit gives it, in the order given, with the folder a file it
+// names is found from.
+struct ShapeProperty {
+    std::string name;  // lower case: "npts", "mult", ...
+    std::string value;
+    std::filesystem::path folder;
+    Site site;
+};
+
+struct LoadshapeDefinition {
+    std::string name;  // lower case, without its class
+    std::vector<ShapeProperty> properties;
 };
 
 // A file a circuit reads that is not there: "mult=(file=LS_PhaseA.txt)".
@@ -127,10 +143,12 @@ struct Circuit {
     std::vector<Site> displays;                   // Show, Plot and Visualize commands, which open windows
     std::vector<LineLength> lengths;              // lines in service with a length in a known unit
     std::string control_mode;                     // the last Set ControlMode, lower case; "" for none
+    std::optional<double> load_mult;              // the last Set LoadMult; none where it sets none
     std::vector<Span> spans;                      // every element in service between two buses
     std::vector<Control> controls;                // in the order defined
     std::vector<MissingFile> missing;             // files named in properties that are not there
     std::vector<LoadSite> loads;                  // in service, in the order defined
+    std::vector<LoadshapeDefinition> loadshapes;  // in the order defined
     std::vector<std::string> debug_traces;        // elements given debugtrace=yes: "RegControl.reg1 at m.dss:12"
     // Controls in service whose transformer or capacitor the circuit does not define, which the
     // engine refuses: "RegControl.rc names Transformer.regx, which the circuit does not define".

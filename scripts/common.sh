@@ -4,7 +4,7 @@
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 build_packages=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core
-    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libspng-dev zlib1g-dev)
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libspng-dev zlib1g-dev librsvg2-dev)
 # Then what an OpenDSS engine for the study's test links to; chromium and python3-websocket drive
 # the shared page in a real browser; Slurm and munge run the sweep's test on a Slurm of its own.
 test_packages=(libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev xvfb xdotool x11-apps

@@ -292,11 +292,17 @@ ReadResult read_study(const ReadOptions& options)
                                             "distances, as OpenDSS takes them");
 
     // The tables are written side by side, a core each: they are most of the time a read takes.
+    // A sweep's case keeps its reports alone.
+    const bool tables_too = !options.reports_only;
     std::vector<OutputFile> files;
-    std::vector<std::string_view> names{lowest_table_name, highest_table_name, report_name};
+    std::vector<std::string_view> names;
+    if (tables_too)
+        names = {lowest_table_name, highest_table_name};
+    names.push_back(report_name);
     if (controls) {
         names.push_back(controls_report_name);
-        names.push_back(controls_table_name);
+        if (tables_too)
+            names.push_back(controls_table_name);
     }
     if (clear_tables)
         names.push_back(clear_report_name);
@@ -307,40 +313,51 @@ ReadResult read_study(const ReadOptions& options)
         files.emplace_back(out / name);
         result.written.push_back(out / name);
     }
+    const auto file_of = [&](std::string_view name) -> OutputFile& {
+        return files[static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin())];
+    };
     const auto table = [&](bool highest) {
-        OutputFile& file = files[highest ? 1 : 0];
+        OutputFile& file = file_of(highest ? highest_table_name : lowest_table_name);
         write_voltage_table(tables, highest, drawn, sky, from, highest ? base_high : base_low,
                             [&](std::string_view piece) { file.write(piece); });
     };
     std::exception_ptr failure;
-    std::thread highest([&] {
-        try {
-            table(true);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
+    std::thread highest;
+    if (tables_too)
+        highest = std::thread([&] {
+            try {
+                table(true);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
     try {
-        table(false);
-        files[2].write(report_text(tables, drawn, sky, distance, km));
+        if (tables_too)
+            table(false);
+        file_of(report_name).write(report_text(tables, drawn, sky, distance, km));
         if (controls) {
-            files[3].write(controls_report_text(*controls, watches, sky));
+            OutputFile& report = file_of(controls_report_name);
+            report.write(controls_report_text(*controls, watches, sky));
             // Controls that were off moved nothing: said where the counts are, so that 0 is not read
             // as no cost.
             if (controls_off)
-                files[3].write("sky,control_mode,off" + std::string(controls_report_columns - 3, ',') + "\n");
-            files[4].write(controls_table(*controls, sky, "Made by umbrascope-study from " + from)
+                report.write("sky,control_mode,off" + std::string(controls_report_columns - 3, ',') + "\n");
+            if (tables_too)
+                file_of(controls_table_name)
+                    .write(controls_table(*controls, sky, "Made by umbrascope-study from " + from)
                                .text(sky.header.size() > 3 ? sky.header[3] : std::string(), sky.times));
         }
         if (clear_tables)
-            files[names.size() - (slices_report.empty() ? 1 : 2)].write(report_text(*clear_tables, drawn, sky, distance, km));
+            file_of(clear_report_name).write(report_text(*clear_tables, drawn, sky, distance, km));
         if (!slices_report.empty())
-            files.back().write(slices_report);
+            file_of(slices_report_name).write(slices_report);
     } catch (...) {
-        highest.join();
+        if (highest.joinable())
+            highest.join();
         throw;
     }
-    highest.join();
+    if (highest.joinable())
+        highest.join();
     if (failure)
         std::rethrow_exception(failure);
     commit_all(files);

@@ -24,6 +24,9 @@ struct WriteOptions {
     // Where the slices have run: a slice whose overlap ended with a control elsewhere than the
     // slice before left it begins instead at the slice before's last row, from its states.
     bool hand_on = false;
+    // The circuit's own PV systems taken out of service (a sweep's --without-circuit-pv): neither
+    // watched nor a monitor's element; a case's own files disable them in the engine.
+    bool without_circuit_pv = false;
 };
 
 struct WriteResult {
@@ -126,6 +129,7 @@ struct ReadOptions {
     std::optional<std::string> source;              // the drawn bus distances are measured from
     std::optional<std::filesystem::path> case_folder;  // a case's study and reports, where not in folder
     bool whole = false;                             // the whole run's exports, where the study was also sliced
+    bool reports_only = false;                      // the reports, without the tables (a sweep's case)
 };
 
 struct ReadResult {

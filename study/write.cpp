@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "core/fingerprint.hpp"
 #include "core/paths.hpp"
@@ -153,11 +154,20 @@ PreparedStudyPtr prepare_study(const WriteOptions& options)
     out->circuit_name = record.circuit;
     out->entry = record.entry;
     const std::string prefix = std::string(run_placeholder) + "_";
-    out->plan = plan_monitors(out->circuit, out->drawn, stand_ins, prefix);
+    // Without its own PV systems, the circuit's monitors and watches are planned as if they were not there.
+    std::optional<import::Circuit> without_pv;
+    if (options.without_circuit_pv) {
+        without_pv = out->circuit;
+        const auto pv = [](const auto& element) { return lower(element.name.substr(0, 9)) == "pvsystem."; };
+        std::erase_if(without_pv->wired, pv);
+        std::erase_if(without_pv->power_elements, pv);
+    }
+    const import::Circuit& planned = without_pv ? *without_pv : out->circuit;
+    out->plan = plan_monitors(planned, out->drawn, stand_ins, prefix);
     if (out->plan.monitors.empty())
         throw StudyError("no element in service of " + record.entry.string() + " reaches a bus of " +
                          (folder / network_file_name).string() + ": import the circuit again");
-    out->watches = plan_controls(out->circuit, out->drawn, prefix, options.twin);
+    out->watches = plan_controls(planned, out->drawn, prefix, options.twin);
     return out;
 }
 

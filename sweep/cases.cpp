@@ -1,8 +1,11 @@
 #include "sweep/cases.hpp"
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 #include "core/csv.hpp"
 #include "core/fingerprint.hpp"
@@ -28,14 +31,29 @@ std::optional<std::string> whole_file(const fs::path& path)
 
 namespace {
 
+// Why `sweep` is not a sweep's folder, and what to give instead.
+std::string not_a_sweep(const fs::path& sweep, std::string_view name)
+{
+    std::error_code error;
+    const std::string plan = "umbrascope-study sweep plan SWEEP --circuit ENTRY.dss --sky FOLDER ...";
+    if (!fs::exists(sweep, error))
+        return sweep.string() + " is not there: give the folder a sweep was planned into (" + plan + ")";
+    if (!fs::is_directory(sweep, error))
+        return sweep.string() + " is a file, not a sweep's folder: give the folder a sweep was planned into (" + plan + ")";
+    if (fs::exists(sweep / "study.dss", error))
+        return sweep.string() + " is a study, not a sweep, and it is not split in time: write it with --slices N to run "
+               "its slices here, or run its study.dss in OpenDSS";
+    if (fs::exists(sweep / "cloud_sun_intensity_table.txt", error))
+        return sweep.string() + " is a sky (a scenario folder), not a sweep: plan a sweep of it into a folder of its own, "
+               "umbrascope-study sweep plan SWEEP --circuit ENTRY.dss --sky " + sweep.string();
+    return sweep.string() + " holds no " + std::string(name) + ": it is not a planned sweep; plan one into it with " + plan;
+}
+
 std::string must_read(const fs::path& sweep, std::string_view name)
 {
-    const fs::path path = sweep / name;
-    std::optional<std::string> text = whole_file(path);
+    std::optional<std::string> text = whole_file(sweep / name);
     if (!text)
-        throw SweepError(sweep.string() + " holds no " + std::string(name) +
-                         ": it is not a planned sweep; plan it with umbrascope-study sweep plan " + sweep.string() +
-                         " --circuit ENTRY.dss --sky FOLDER ...");
+        throw SweepError(not_a_sweep(sweep, name));
     return std::move(*text);
 }
 
@@ -79,6 +97,14 @@ std::string record_text(const Record& record)
     out += "feeder_kw = " + decimal_text(record.feeder_kw, 3) + "\n";
     out += "loads = " + std::to_string(record.loads) + "\n";
     out += "pv_ratio = " + decimal_text(record.pv_ratio, 6) + "\n";
+    out += "existing_pv = " + std::to_string(record.existing_pv) + "\n";
+    out += "existing_pv_kw = " + decimal_text(record.existing_pv_kw, 3) + "\n";
+    out += std::string("circuit_pv = ") + (record.without_circuit_pv ? "out of service" : "kept") + "\n";
+    out += "load_mult = " + decimal_text(record.load_mult, 6) + (record.load_mult_given ? " (--load-mult)" : "") + "\n";
+    out += "load_at = " + (record.load_at.empty() ? std::string("none") : record.load_at) + "\n";
+    out += "circuit_fingerprint = " + record.circuit_fingerprint + "\n";
+    for (const auto& [path, print] : record.circuit_files)
+        out += "circuit_file = " + print + " " + path.string() + "\n";
     return out;
 }
 
@@ -99,22 +125,47 @@ Record read_record(const fs::path& sweep)
     out.feeder_kw = *kw_value;
     out.loads = static_cast<int>(*loads_value);
     out.pv_ratio = *ratio_value;
+    // What a plan before these were recorded leaves out reads as unknown: its inputs are compared
+    // with nothing, and the sweep asks to be planned again.
+    out.existing_pv = static_cast<int>(number_of(value_of(text, "existing_pv").value_or("0")).value_or(0));
+    out.existing_pv_kw = number_of(value_of(text, "existing_pv_kw").value_or("0")).value_or(0);
+    out.without_circuit_pv = value_of(text, "circuit_pv") == "out of service";
+    const std::string mult = value_of(text, "load_mult").value_or("1");
+    out.load_mult_given = mult.find(" (--load-mult)") != std::string::npos;
+    out.load_mult = number_of(mult.substr(0, mult.find(' '))).value_or(1);
+    out.load_at = value_of(text, "load_at").value_or("none");
+    if (out.load_at == "none")
+        out.load_at.clear();
+    out.circuit_fingerprint = value_of(text, "circuit_fingerprint").value_or("");
+    each_line(text, [&](std::string_view line, long) {
+        constexpr std::string_view lead = "circuit_file = ";
+        if (line.substr(0, lead.size()) != lead)
+            return;
+        const std::string_view rest = line.substr(lead.size());
+        const std::size_t space = rest.find(' ');
+        if (space != std::string_view::npos)
+            out.circuit_files.emplace_back(fs::path(std::string(rest.substr(space + 1))), std::string(rest.substr(0, space)));
+    });
     return out;
 }
 
 std::string skies_text(const std::vector<Sky>& skies)
 {
-    std::string out = "sky,folder,loadshapes\n";
+    std::string out = "sky,folder,loadshapes,sky_fingerprint,loadshapes_fingerprint\n";
     for (const Sky& sky : skies)
-        append_csv_row(out, {sky.name, sky.folder.string(), sky.shapes.string()});
+        append_csv_row(out, {sky.name, sky.folder.string(), sky.shapes.string(), sky.fingerprint, sky.shapes_fingerprint});
     return out;
 }
 
 std::vector<Sky> read_skies(const fs::path& sweep)
 {
     std::vector<Sky> out;
-    each_csv_row(must_read(sweep, skies_name), sweep / skies_name, 3,
-                 [&](std::vector<std::string>& cells, long) { out.push_back({cells[0], cells[1], cells[2]}); });
+    const std::string text = must_read(sweep, skies_name);
+    // A plan before the skies' fingerprints were recorded wrote three columns.
+    const std::size_t columns = text.rfind("sky,folder,loadshapes\n", 0) == 0 ? 3 : 5;
+    each_csv_row(text, sweep / skies_name, columns, [&](std::vector<std::string>& cells, long) {
+        out.push_back({cells[0], cells[1], cells[2], columns == 5 ? cells[3] : "", columns == 5 ? cells[4] : ""});
+    });
     return out;
 }
 
@@ -216,6 +267,22 @@ std::optional<std::string> planned_fingerprint(const fs::path& folder)
     return text ? value_of(*text, "files") : std::nullopt;
 }
 
+bool marker_orphaned(const fs::path& folder)
+{
+    const std::optional<std::string> text = whole_file(folder / running_name);
+    if (!text)
+        return false;
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    // A marker of another host, or of a Slurm job (whose task may yet be running), is taken as it says.
+    if (value_of(*text, "host") != std::string(host) || value_of(*text, "slurm_job"))
+        return false;
+    const std::optional<double> pid = number_of(value_of(*text, "pid").value_or(""));
+    if (!pid || *pid < 1)
+        return false;
+    return kill(static_cast<pid_t>(*pid), 0) != 0 && errno == ESRCH;
+}
+
 State state_of(const fs::path& folder)
 {
     std::optional<Status> status;
@@ -227,7 +294,7 @@ State state_of(const fs::path& folder)
     if (status)
         return status->done ? State::done : State::failed;
     std::error_code error;
-    return fs::exists(folder / running_name, error) ? State::running : State::left;
+    return fs::exists(folder / running_name, error) && !marker_orphaned(folder) ? State::running : State::left;
 }
 
 void write_whole(const fs::path& path, std::string_view bytes, bool sync)

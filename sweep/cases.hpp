@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace umbrascope::sweep {
@@ -36,12 +37,27 @@ struct Record {
     double feeder_kw = 0;           // the sum of its loads' kW
     int loads = 0;
     double pv_ratio = 2;
+    // The circuit's files as the plan read them: all together, then each with its own.
+    std::string circuit_fingerprint;
+    std::vector<std::pair<std::filesystem::path, std::string>> circuit_files;
+    // The circuit's own PV systems in service: in every case as the feeder's existing generation,
+    // or taken out of every case (--without-circuit-pv).
+    int existing_pv = 0;
+    double existing_pv_kw = 0;      // their Pmpp together
+    bool without_circuit_pv = false;
+    // The load every case is judged at: the engine's LoadMult, and the clock time whose value of
+    // their daily or yearly shape the loads are held at ("" where they keep their own shapes).
+    double load_mult = 1;
+    bool load_mult_given = false;   // by --load-mult, not the circuit's own
+    std::string load_at;
 };
 
 struct Sky {
     std::string name;               // the folder's own name, unique in the sweep
     std::filesystem::path folder;   // absolute
     std::filesystem::path shapes;   // its loadshapes, absolute
+    std::string fingerprint;        // of its sun table, as planned
+    std::string shapes_fingerprint; // of its loadshapes file's bytes, as planned
 };
 
 struct Case {
@@ -98,9 +114,13 @@ struct Status {
 // The fingerprint case.txt recorded at planning; nothing where there is none.
 [[nodiscard]] std::optional<std::string> planned_fingerprint(const std::filesystem::path& folder);
 
-// Where a case stands now.
+// Where a case stands now. A case is running while its marker names a live process; a marker of
+// this host whose process is gone (the run was killed, or could not record how the case ended)
+// leaves the case not run.
 enum class State { done, failed, running, left };
 [[nodiscard]] State state_of(const std::filesystem::path& folder);
+// Whether a case's running marker names a process of this host that is no longer there.
+[[nodiscard]] bool marker_orphaned(const std::filesystem::path& folder);
 
 // A file written whole: its bytes to a temporary file beside it, renamed into place, synced to the
 // disk unless `sync` is false (the caller then syncs many at once). Throws SweepError.

@@ -109,6 +109,9 @@ std::vector<double> parse_levels(CommandLine& line, const std::string& text)
             line.usage_error("--levels: " + piece + " is not a level from 0 to 1000 (per cent of the feeder's load)");
         if (!levels.empty() && *level <= levels.back())
             line.usage_error("--levels must increase: " + piece + " follows " + level_text(levels.back()));
+        if (!levels.empty() && level_text(*level) == level_text(levels.back()))
+            line.usage_error("--levels " + level_text(levels.back()) + " and " + piece +
+                             " are the same to three decimals, as the sweep names its levels: give levels that differ");
         levels.push_back(*level);
         start = comma + 1;
     }
@@ -134,9 +137,9 @@ int sweep_main(int argc, char* argv[])
     std::vector<std::string> placements;
     std::optional<std::vector<double>> levels;
     std::optional<long> seeds, jobs, per_task, array_limit, task;
-    std::optional<double> ratio, timeout;
-    std::optional<std::string> engine, time, partition, account;
-    bool partial = false;
+    std::optional<double> ratio, timeout, load_mult;
+    std::optional<std::string> engine, time, partition, account, load_at;
+    bool partial = false, without_circuit_pv = false, keep_exports = false, hand_on = false;
     const auto only = [&](bool ok, const std::string& option, const char* verbs) {
         if (!ok)
             line.usage_error(option + " goes with " + verbs);
@@ -179,6 +182,24 @@ int sweep_main(int argc, char* argv[])
         } else if (option == "--criteria") {
             criteria = line.value();
             given.emplace_back(option, "plan");
+        } else if (option == "--without-circuit-pv") {
+            line.flag();
+            without_circuit_pv = true;
+            given.emplace_back(option, "plan");
+        } else if (option == "--load-mult") {
+            load_mult = line.number(1e-6, 100);
+            given.emplace_back(option, "plan");
+        } else if (option == "--load-at") {
+            load_at = line.value();
+            given.emplace_back(option, "plan");
+        } else if (option == "--keep-exports") {
+            line.flag();
+            keep_exports = true;
+            given.emplace_back(option, "run submit task");
+        } else if (option == "--hand-on") {
+            line.flag();
+            hand_on = true;
+            given.emplace_back(option, "run submit");
         } else if (option == "--jobs") {
             jobs = line.whole_number(1, 1024);
             given.emplace_back(option, "run");
@@ -234,7 +255,7 @@ int sweep_main(int argc, char* argv[])
             ok = ok || with.substr(start, space - start) == verb;
             start = space + 1;
         }
-        only(ok, option, with == "run submit task" ? "run and submit" : with.c_str());
+        only(ok, option, with == "run submit task" || with == "run submit" ? "run and submit" : with.c_str());
     }
     if (verb == "plan") {
         if (!circuit)
@@ -268,12 +289,21 @@ int sweep_main(int argc, char* argv[])
             options.seeds = static_cast<int>(seeds.value_or(1));
             options.pv_ratio = ratio.value_or(2);
             options.criteria = criteria;
+            options.without_circuit_pv = without_circuit_pv;
+            options.load_mult = load_mult;
+            options.load_at = load_at.value_or("");
             const PlanResult planned = plan_sweep(options);
-            std::printf("The feeder's load: %s kW over %d loads, the sum of their kW as the engine compiles them\n",
-                        decimal_text(planned.record.feeder_kw, 1).c_str(), planned.record.loads);
-            std::printf("Wrote %s: %zu cases (%d written now, %d already there as planned)\n",
-                        (fs::path(*sweep) / cases_name).string().c_str(), planned.cases.size(), planned.written,
-                        planned.kept);
+            std::printf("The feeder's load: %s kW over %d %s, the sum of their kW as the engine compiles them: the "
+                        "levels are per cent of it\n",
+                        decimal_text(planned.record.feeder_kw, 1).c_str(), planned.record.loads,
+                        planned.record.loads == 1 ? "load" : "loads");
+            for (const std::string& note : planned.notes)
+                std::printf("%s\n", note.c_str());
+            std::printf("Wrote %s: %zu %s (%d written now, %d already there as planned", (fs::path(*sweep) / cases_name).string().c_str(),
+                        planned.cases.size(), planned.cases.size() == 1 ? "case" : "cases", planned.written, planned.kept);
+            if (planned.replaced > 0)
+                std::printf("; %d planned before for a circuit, sky or load that has changed since, removed", planned.replaced);
+            std::printf(")\n");
             std::printf("Next: umbrascope-study sweep run %s (or submit, on a Slurm cluster), then gather\n",
                         sweep->string().c_str());
             std::fflush(stdout);
@@ -320,10 +350,11 @@ int sweep_main(int argc, char* argv[])
                             gathered.missing.size());
             return 0;
         }
+        (void)read_cases(*sweep);  // a folder that is not a sweep is named before the engine
         const std::string command = resolve_engine(engine);
         if (verb == "task") {
             catch_stop_signals();
-            const int failed = run_task(*sweep, *list, static_cast<int>(*task), command, timeout.value_or(0));
+            const int failed = run_task(*sweep, *list, static_cast<int>(*task), {command, timeout.value_or(0), keep_exports});
             return failed > 0 || stop_requested().load() ? 1 : 0;
         }
         if (verb == "run") {
@@ -332,6 +363,7 @@ int sweep_main(int argc, char* argv[])
             options.jobs = static_cast<int>(jobs.value_or(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN))));
             options.engine = command;
             options.timeout = timeout.value_or(0);
+            options.keep_exports = keep_exports;
             const bool terminal = isatty(2) != 0;
             const LocalResult result = run_local(*sweep, options, [&](const std::string& text) {
                 if (terminal)
@@ -342,15 +374,18 @@ int sweep_main(int argc, char* argv[])
             });
             if (terminal && result.ran > 0)
                 std::fprintf(stderr, "\n");
+            const char* unit = sliced ? "slice" : "case";
+            const char* units = sliced ? "slices" : "cases";
             if (result.interrupted) {
-                std::printf("Stopped: %d cases done, %d failed now; %d left (a case stopped part-way counts as not "
-                            "run). Run again to go on.\n",
-                            result.done, result.failed, result.left);
+                std::printf("Stopped: %d %s done, %d failed now; %d left (a %s stopped part-way counts as not run). Run "
+                            "again to go on.\n",
+                            result.done, result.done == 1 ? unit : units, result.failed, result.left, unit);
                 return 1;
             }
-            std::printf("Ran %d %s in %.1f s with %d engines: %d done, %d failed\n", result.ran,
-                        sliced ? (result.ran == 1 ? "slice" : "slices") : (result.ran == 1 ? "case" : "cases"),
-                        result.seconds, options.jobs, result.done, result.failed);
+            const int engines = std::max(1, std::min(options.jobs, std::max(result.ran, 1)));
+            std::printf("Ran %d %s in %.1f s with %d %s: %d done, %d failed\n", result.ran,
+                        result.ran == 1 ? unit : units, result.seconds, engines, engines == 1 ? "engine" : "engines",
+                        result.done, result.failed);
             if (result.failed > 0)
                 std::printf("umbrascope-study sweep status %s names the failed and why; run again to rerun them\n",
                             sweep->string().c_str());
@@ -369,6 +404,7 @@ int sweep_main(int argc, char* argv[])
         options.account = account;
         options.engine = command;
         options.timeout = timeout.value_or(0);
+        options.keep_exports = keep_exports;
         options.program = this_program(argv[0]);
         options.read_after = sliced;
         const Submitted submitted = submit_slurm(*sweep, options);
@@ -385,8 +421,9 @@ int sweep_main(int argc, char* argv[])
                 arrays += ",";
             arrays += id;
         }
-        std::printf("Submitted %d %s as %d tasks: job array%s %s, then the %s, job %s\n", submitted.cases,
-                    sliced ? "slices" : "cases", submitted.tasks, submitted.arrays.size() == 1 ? "" : "s",
+        std::printf("Submitted %d %s as %d %s: job array%s %s, then the %s, job %s\n", submitted.cases,
+                    sliced ? (submitted.cases == 1 ? "slice" : "slices") : (submitted.cases == 1 ? "case" : "cases"),
+                    submitted.tasks, submitted.tasks == 1 ? "task" : "tasks", submitted.arrays.size() == 1 ? "" : "s",
                     arrays.c_str(), sliced ? "read that stitches them" : "gather", submitted.gather.c_str());
         if (sliced)
             std::printf("Watch them with squeue -j %s,%s and umbrascope-study sweep status %s; the read writes the "

@@ -17,6 +17,7 @@
 #include "study/folder.hpp"
 #include "study/study.hpp"
 #include "study/voltages.hpp"
+#include "sweep/inputs.hpp"
 #include "sweep/picture.hpp"
 
 namespace umbrascope::sweep {
@@ -72,6 +73,7 @@ struct ControlsFigures {
     std::optional<double> ramp;
     int ramp_row = 0;
     double pv_kwh = 0;
+    std::optional<double> pv_peak, clear_pv_peak, head_min, head_max;
 };
 
 ControlsFigures read_controls_report(const fs::path& path)
@@ -108,8 +110,15 @@ ControlsFigures read_controls_report(const fs::path& path)
         } else if (c[1] == "ramp" && sky && c[2] == "head_kw") {
             out.ramp = optional_number(c[10]);
             out.ramp_row = static_cast<int>(number_or_zero(c[11]));
-        } else if (c[1] == "ramp" && sky && c[2] == "pv_kw") {
-            out.pv_kwh = number_or_zero(c[12]);
+            out.head_min = optional_number(c[8]);
+            out.head_max = optional_number(c[9]);
+        } else if (c[1] == "ramp" && c[2] == "pv_kw") {
+            if (sky) {
+                out.pv_kwh = number_or_zero(c[12]);
+                out.pv_peak = optional_number(c[9]);
+            } else {
+                out.clear_pv_peak = optional_number(c[9]);
+            }
         }
     });
     return out;
@@ -229,53 +238,80 @@ std::optional<Failure> judge(const CaseFigures& f, const Criteria& criteria, boo
     const VoltageFigures& a = clear ? f.clear_a : f.a;
     const VoltageFigures& b = clear ? f.clear_b : f.b;
     if (a.most_seconds > criteria.max_seconds_outside_a)
-        return Failure{"max_seconds_outside_a", 'A', a.most_bus, a.most_row, decimal_text(a.most_seconds, 0)};
+        return Failure{"max_seconds_outside_a", 'A', a.most_bus, a.most_row, decimal_text(a.most_seconds, 0), 0,
+                       a.most_seconds};
     if (b.most_seconds > criteria.max_seconds_outside_b)
-        return Failure{"max_seconds_outside_b", 'B', b.most_bus, b.most_row, decimal_text(b.most_seconds, 0)};
+        return Failure{"max_seconds_outside_b", 'B', b.most_bus, b.most_row, decimal_text(b.most_seconds, 0), 1,
+                       b.most_seconds};
     if (a.v_min && *a.v_min < criteria.min_voltage)
-        return Failure{"min_voltage", 'L', a.v_min_bus, a.v_min_row, four(a.v_min)};
+        return Failure{"min_voltage", 'L', a.v_min_bus, a.v_min_row, four(a.v_min), 2, -*a.v_min};
     if (a.v_max && *a.v_max > criteria.max_voltage)
-        return Failure{"max_voltage", 'H', a.v_max_bus, a.v_max_row, four(a.v_max)};
+        return Failure{"max_voltage", 'H', a.v_max_bus, a.v_max_row, four(a.v_max), 3, *a.v_max};
     const int taps = clear ? f.taps_clear : f.taps_sky;
     const int increase = taps - f.taps_base;
     if (criteria.max_tap_increase && increase > *criteria.max_tap_increase)
-        return Failure{"max_tap_increase", 'T', f.most_taps, 0, std::to_string(taps)};
+        return Failure{"max_tap_increase", 'T', f.most_taps, 0, std::to_string(taps), 4, static_cast<double>(taps)};
     if (criteria.max_tap_increase_pct &&
         100.0 * increase / std::max(f.taps_base, 1) > *criteria.max_tap_increase_pct)
-        return Failure{"max_tap_increase_pct", 'P', f.most_taps, 0, std::to_string(taps)};
-    const int switchings = (clear ? f.switchings_clear : f.switchings_sky) - f.switchings_base;
-    if (criteria.max_switching_increase && switchings > *criteria.max_switching_increase)
-        return Failure{"max_switching_increase", 'S', "", 0,
-                       std::to_string(clear ? f.switchings_clear : f.switchings_sky)};
+        return Failure{"max_tap_increase_pct", 'P', f.most_taps, 0, std::to_string(taps), 5, static_cast<double>(taps)};
+    const int switchings = clear ? f.switchings_clear : f.switchings_sky;
+    if (criteria.max_switching_increase && switchings - f.switchings_base > *criteria.max_switching_increase)
+        return Failure{"max_switching_increase", 'S', "", 0, std::to_string(switchings), 6,
+                       static_cast<double>(switchings)};
     return std::nullopt;
 }
 
-Capacity hosting_capacity(const std::vector<Level>& judged)
+Capacity hosting_capacity(const std::vector<std::vector<Step>>& series)
 {
-    std::map<double, std::pair<bool, bool>> levels;  // level -> every case passes, some case passes
-    for (const Level& one : judged) {
-        auto [at, added] = levels.try_emplace(one.level, true, false);
-        at->second.first = at->second.first && one.passes;
-        at->second.second = at->second.second || one.passes;
-    }
     Capacity out;
-    const auto base = levels.find(0.0);
-    if (base == levels.end() || !base->second.first)
-        return out;
-    for (const auto& [level, passes] : levels) {
-        if (!passes.first)
-            break;
-        out.min = level;
+    std::vector<double> answers;
+    bool all_censored = !series.empty();
+    for (std::vector<Step> steps : series) {
+        std::stable_sort(steps.begin(), steps.end(), [](const Step& a, const Step& b) { return a.level < b.level; });
+        for (const Step& step : steps) {
+            out.partial = out.partial || step.state == Step::missing;
+            if (step.state == Step::passes && (!out.max || step.level > *out.max))
+                out.max = step.level;
+        }
+        const bool based = !steps.empty() && steps.front().level == 0;
+        if (!based || steps.front().state == Step::missing) {
+            out.unanswered = true;
+            all_censored = false;
+            continue;
+        }
+        std::optional<double> hc;
+        bool stopped = false;
+        for (const Step& step : steps) {
+            if (step.state != Step::passes) {
+                stopped = true;
+                break;
+            }
+            hc = step.level;
+        }
+        all_censored = all_censored && !stopped;
+        if (!hc) {
+            all_censored = false;
+            answers.push_back(-1);  // the base fails: no capacity, whatever the others say
+            continue;
+        }
+        answers.push_back(*hc);
     }
-    for (const auto& [level, passes] : levels)
-        if (passes.second)
-            out.max = level;
+    if (out.unanswered || answers.empty())
+        return out;
+    std::sort(answers.begin(), answers.end());
+    if (answers.front() < 0)
+        return out;
+    out.min = answers.front();
+    const std::size_t n = answers.size();
+    out.median = n % 2 == 1 ? answers[n / 2] : (answers[n / 2 - 1] + answers[n / 2]) / 2;
+    out.censored = all_censored;
     return out;
 }
 
 GatherResult gather_sweep(const GatherOptions& options)
 {
     const fs::path& sweep = options.sweep;
+    refuse_changed_inputs(sweep);
     const Record record = read_record(sweep);
     const std::vector<Sky> skies = read_skies(sweep);
     const std::vector<Case> cases = read_cases(sweep);
@@ -324,17 +360,21 @@ GatherResult gather_sweep(const GatherOptions& options)
         std::vector<std::string> aside_a, aside_b;
         int taps = 0, switchings = 0;
         bool there = false;
+        std::string id;
     };
     std::map<std::string, Base> bases;
     for (const Sky& sky : skies)
         bases[sky.name] = Base{};
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        if (cases[i].level_pct != 0 || !there[i])
+        if (cases[i].level_pct != 0)
+            continue;
+        bases[cases[i].sky].id = cases[i].id;
+        if (!there[i])
             continue;
         const fs::path folder = case_folder(sweep, cases[i].id);
         const std::vector<BusVoltage> buses = read_voltage_report(folder / study::report_name);
         const ControlsFigures controls = read_controls_report(folder / "controls_report.csv");
-        Base base;
+        Base& base = bases[cases[i].sky];
         base.there = true;
         if (criteria.exclude_base_violations) {
             base.aside_a = outside(buses, true);
@@ -342,16 +382,16 @@ GatherResult gather_sweep(const GatherOptions& options)
         }
         base.taps = controls.taps_sky;
         base.switchings = controls.switchings_sky;
-        bases[cases[i].sky] = base;
     }
 
     // Every case there: its row of the report and its judgement.
     std::vector<std::optional<CaseFigures>> figures(cases.size());
     std::vector<std::optional<Failure>> failed(cases.size()), failed_clear(cases.size());
-    std::string report = "case,level_pct,placement,seed,sky,pv_systems,pv_kw,buses_outside_a,most_s_outside_a,"
-                         "buses_outside_b,most_s_outside_b,v_min,v_min_bus,v_min_row,v_min_time,v_max,v_max_bus,"
-                         "v_max_row,v_max_time,taps_sky,taps_clear,taps_base,switchings_sky,switchings_clear,"
-                         "switchings_base,head_ramp_kw_per_s,head_ramp_row,pv_kwh,set_aside_a,set_aside_b\n";
+    std::string report = "case,level_pct,placement,seed,sky,pv_systems,added_pv_kw,existing_pv_kw,buses_outside_a,"
+                         "most_s_outside_a,buses_outside_b,most_s_outside_b,v_min,v_min_bus,v_min_row,v_min_time,v_max,"
+                         "v_max_bus,v_max_row,v_max_time,taps_sky,taps_clear,taps_base,switchings_sky,switchings_clear,"
+                         "switchings_base,head_ramp_kw_per_s,head_ramp_row,all_pv_kwh,pv_peak_kw,clear_pv_peak_kw,"
+                         "head_kw_min,head_kw_max,load_mult,set_aside_a,set_aside_b\n";
     // Each case's figures from its own reports, the cases shared among the cores.
     share_out(cases.size(), threads_for(cases.size()), [&](std::size_t, std::size_t i) {
         if (!there[i])
@@ -388,10 +428,15 @@ GatherResult gather_sweep(const GatherOptions& options)
         f.ramp = controls.ramp;
         f.ramp_row = controls.ramp_row;
         f.pv_kwh = controls.pv_kwh;
+        f.pv_peak = controls.pv_peak;
+        f.clear_pv_peak = controls.clear_pv_peak;
+        f.head_kw_min = controls.head_min;
+        f.head_kw_max = controls.head_max;
         failed[i] = judge(f, criteria, false);
         failed_clear[i] = judge(f, criteria, true);
         figures[i] = f;
     });
+    const auto kw_or_empty = [](const std::optional<double>& kw) { return kw ? decimal_text(*kw, 3) : std::string(); };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         if (!figures[i])
             continue;
@@ -399,15 +444,19 @@ GatherResult gather_sweep(const GatherOptions& options)
         const CaseFigures& f = *figures[i];
         const auto row_text = [](int row) { return row > 0 ? std::to_string(row) : std::string(); };
         append_csv_row(report, {c.id, level_text(c.level_pct), c.placement, std::to_string(c.seed), c.sky,
-                                std::to_string(c.pv_systems), decimal_text(c.pv_kw, 3), std::to_string(f.a.buses_outside),
-                                decimal_text(f.a.most_seconds, 0), std::to_string(f.b.buses_outside),
-                                decimal_text(f.b.most_seconds, 0), four(f.a.v_min), f.a.v_min_bus, row_text(f.a.v_min_row),
-                                time_of(c.sky, f.a.v_min_row), four(f.a.v_max), f.a.v_max_bus, row_text(f.a.v_max_row),
-                                time_of(c.sky, f.a.v_max_row), std::to_string(f.taps_sky), std::to_string(f.taps_clear),
-                                std::to_string(f.taps_base), std::to_string(f.switchings_sky),
-                                std::to_string(f.switchings_clear), std::to_string(f.switchings_base),
-                                f.ramp ? decimal_text(*f.ramp, 3) : std::string(), row_text(f.ramp_row),
-                                decimal_text(f.pv_kwh, 3), std::to_string(f.set_aside_a), std::to_string(f.set_aside_b)});
+                                std::to_string(c.pv_systems), decimal_text(c.pv_kw, 3),
+                                decimal_text(record.without_circuit_pv ? 0 : record.existing_pv_kw, 3),
+                                std::to_string(f.a.buses_outside), decimal_text(f.a.most_seconds, 0),
+                                std::to_string(f.b.buses_outside), decimal_text(f.b.most_seconds, 0), four(f.a.v_min),
+                                f.a.v_min_bus, row_text(f.a.v_min_row), time_of(c.sky, f.a.v_min_row), four(f.a.v_max),
+                                f.a.v_max_bus, row_text(f.a.v_max_row), time_of(c.sky, f.a.v_max_row),
+                                std::to_string(f.taps_sky), std::to_string(f.taps_clear), std::to_string(f.taps_base),
+                                std::to_string(f.switchings_sky), std::to_string(f.switchings_clear),
+                                std::to_string(f.switchings_base), f.ramp ? decimal_text(*f.ramp, 3) : std::string(),
+                                row_text(f.ramp_row), decimal_text(f.pv_kwh, 3), kw_or_empty(f.pv_peak),
+                                kw_or_empty(f.clear_pv_peak), kw_or_empty(f.head_kw_min), kw_or_empty(f.head_kw_max),
+                                decimal_text(record.load_mult, 6), std::to_string(f.set_aside_a),
+                                std::to_string(f.set_aside_b)});
     }
 
     std::vector<OutputFile> files;
@@ -422,83 +471,276 @@ GatherResult gather_sweep(const GatherOptions& options)
         result.written.push_back(sweep / name);
     };
     add_file(report_file_name, report);
+
+    // The series: each placement and seed under each sky, its cases by level after its sky's base.
+    std::vector<std::string> placements;
+    for (const Case& c : cases)
+        if (c.placement != "none" && std::find(placements.begin(), placements.end(), c.placement) == placements.end())
+            placements.push_back(c.placement);
+    struct Series {
+        std::string sky, placement;
+        int seed = 0;
+        std::vector<std::size_t> cases;  // the sky's base first
+    };
+    std::vector<Series> series;
+    std::map<std::string, std::size_t> base_of;
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        if (cases[i].level_pct == 0)
+            base_of[cases[i].sky] = i;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        if (c.level_pct == 0)
+            continue;
+        auto at = std::find_if(series.begin(), series.end(), [&](const Series& one) {
+            return one.sky == c.sky && one.placement == c.placement && one.seed == c.seed;
+        });
+        if (at == series.end()) {
+            series.push_back({c.sky, c.placement, c.seed, {}});
+            if (const auto base = base_of.find(c.sky); base != base_of.end())
+                series.back().cases.push_back(base->second);
+            at = series.end() - 1;
+        }
+        at->cases.push_back(i);
+    }
+    // A sky planned with its base alone is a series of its base.
+    for (const auto& [sky, base] : base_of)
+        if (std::none_of(series.begin(), series.end(), [&](const Series& one) { return one.sky == sky; }))
+            series.push_back({sky, "none", 0, {base}});
+    const double top_level = cases.empty() ? 0
+                                           : std::max_element(cases.begin(), cases.end(), [](const Case& a, const Case& b) {
+                                                 return a.level_pct < b.level_pct;
+                                             })->level_pct;
+
     const bool whole = result.missing.empty();
     if (whole || options.partial) {
-        // The answer, sky by sky and for all skies together.
-        std::string capacity = "sky,hc_min_pct,hc_min_kw,hc_max_pct,hc_max_kw,clear_hc_min_pct,clear_hc_min_kw,"
-                               "clear_hc_max_pct,clear_hc_max_kw,first_failing_case,criterion,bus,row,time,value\n";
-        std::vector<std::string> groups;
-        groups.reserve(skies.size() + 1);
-        for (const Sky& sky : skies)
-            groups.push_back(sky.name);
-        groups.emplace_back("all");
+        std::string capacity =
+            "sky,placement,hc_min_pct,hc_min_kw,hc_median_pct,hc_max_pct,hc_max_kw,clear_hc_min_pct,clear_hc_min_kw,"
+            "clear_hc_max_pct,clear_hc_max_kw,answer_pct,answer_kw,limited_by,partial,censored,first_failing_case,"
+            "criterion,where,row,time,value,clear_first_failing_case,clear_criterion,clear_where,clear_value\n";
         Picture picture;
         picture.partial = !whole;
-        for (const std::string& group : groups) {
-            std::vector<Level> judged, judged_clear;
+        const auto kw_of = [&](double level) { return level / 100 * record.feeder_kw; };
+        const auto pct = [](const std::optional<double>& level) { return level ? level_text(*level) : std::string(); };
+        const auto kw = [&](const std::optional<double>& level) {
+            return level ? decimal_text(kw_of(*level), 1) : std::string();
+        };
+        const auto amount = [&](double level) {
+            return grouped(kw_of(level)) + " kW (" + level_text(level) + " %)";
+        };
+        // The first failing case of a group: at its lowest failing level, the worst there, the first
+        // in cases.csv of those alike.
+        const auto first_failing = [&](const std::vector<std::size_t>& members,
+                                       const std::vector<std::optional<Failure>>& judged) {
             std::optional<std::size_t> first;
-            for (std::size_t i = 0; i < cases.size(); ++i) {
-                if (!figures[i] || (group != "all" && cases[i].sky != group))
+            for (const std::size_t i : members) {
+                if (!judged[i])
                     continue;
-                judged.push_back({cases[i].level_pct, !failed[i]});
-                judged_clear.push_back({cases[i].level_pct, !failed_clear[i]});
-                if (failed[i] && (!first || cases[i].level_pct < cases[*first].level_pct))
+                if (!first) {
+                    first = i;
+                    continue;
+                }
+                const Failure& a = *judged[i];
+                const Failure& b = *judged[*first];
+                const double la = cases[i].level_pct, lb = cases[*first].level_pct;
+                if (la < lb || (la == lb && (a.order < b.order || (a.order == b.order && a.severity > b.severity))))
                     first = i;
             }
-            const Capacity hc = hosting_capacity(judged);
-            const Capacity clear = hosting_capacity(judged_clear);
-            const auto pct = [](const std::optional<double>& level) { return level ? level_text(*level) : std::string(); };
-            const auto kw = [&](const std::optional<double>& level) {
-                return level ? decimal_text(*level / 100 * record.feeder_kw, 1) : std::string();
-            };
-            std::vector<std::string> row{group, pct(hc.min), kw(hc.min), pct(hc.max), kw(hc.max),
-                                         pct(clear.min), kw(clear.min), pct(clear.max), kw(clear.max)};
-            if (first) {
-                const Failure& failure = *failed[*first];
-                row.insert(row.end(), {cases[*first].id, failure.criterion, failure.bus,
-                                       failure.row > 0 ? std::to_string(failure.row) : std::string(),
-                                       time_of(cases[*first].sky, failure.row), failure.value});
-            } else {
-                row.insert(row.end(), {"", "", "", "", "", ""});
+            return first;
+        };
+        const auto case_words = [&](std::size_t i) {
+            const Case& c = cases[i];
+            std::string text = "case " + c.id + " at " + level_text(c.level_pct) + " %";
+            if (c.placement != "none")
+                text += " (" + c.placement + (c.placement == "random" ? " seed " + std::to_string(c.seed) : "") + ")";
+            else
+                text += " (the base)";
+            return text;
+        };
+        const auto failure_words = [&](std::size_t i, const Failure& failure, bool clear) {
+            const CaseFigures& f = *figures[i];
+            std::string text = criterion_words(failure.criterion);
+            if (!failure.bus.empty())
+                text += " at " + failure.bus;
+            if (failure.letter == 'T' || failure.letter == 'P')
+                text += ", " + std::to_string(clear ? f.taps_clear : f.taps_sky) + " against " +
+                        std::to_string(f.taps_base) + " without added PV";
+            else if (failure.letter == 'S')
+                text += ", " + std::to_string(clear ? f.switchings_clear : f.switchings_sky) + " against " +
+                        std::to_string(f.switchings_base) + " without added PV";
+            else
+                text += ", " + failure.value + (failure.letter == 'A' || failure.letter == 'B' ? " s" : " pu");
+            if (failure.row > 0)
+                text += " (row " + grouped(failure.row) + ", " + time_of(cases[i].sky, failure.row) + ")";
+            return text + ", in " + case_words(i);
+        };
+
+        std::vector<std::string> sky_groups;
+        for (const Sky& sky : skies)
+            sky_groups.push_back(sky.name);
+        sky_groups.emplace_back("all");
+        std::vector<std::string> placement_groups = placements;
+        placement_groups.emplace_back("all");
+        for (const std::string& group : sky_groups) {
+            std::vector<std::string> by_placement;  // the summary's line of each placement's answer
+            for (const std::string& placement : placement_groups) {
+                std::vector<std::vector<Step>> steps, clear_steps;
+                std::vector<std::size_t> members;
+                std::set<std::size_t> seen;
+                int seeds = 0;
+                std::vector<double> answers;  // each series' own, the lower of the sky's and the clear sky's
+                for (const Series& one : series) {
+                    if ((group != "all" && one.sky != group) ||
+                        (placement != "all" && one.placement != placement && one.placement != "none"))
+                        continue;
+                    ++seeds;
+                    std::vector<Step> own, clear;
+                    for (const std::size_t i : one.cases) {
+                        const Step::State sky_state = !figures[i] ? Step::missing : failed[i] ? Step::fails : Step::passes;
+                        const Step::State clear_state =
+                            !figures[i] ? Step::missing : failed_clear[i] ? Step::fails : Step::passes;
+                        own.push_back({cases[i].level_pct, sky_state});
+                        clear.push_back({cases[i].level_pct, clear_state});
+                        if (seen.insert(i).second)
+                            members.push_back(i);
+                    }
+                    const Capacity own_hc = hosting_capacity({own});
+                    const Capacity own_clear = hosting_capacity({clear});
+                    if (own_hc.min && own_clear.min)
+                        answers.push_back(std::min(*own_hc.min, *own_clear.min));
+                    steps.push_back(std::move(own));
+                    clear_steps.push_back(std::move(clear));
+                }
+                // A sky without its base in the plan: its cases alone, unanswered.
+                if (steps.empty())
+                    continue;
+                const Capacity hc = hosting_capacity(steps);
+                const Capacity clear = hosting_capacity(clear_steps);
+                const std::optional<std::size_t> first = first_failing(members, failed);
+                const std::optional<std::size_t> clear_first = first_failing(members, failed_clear);
+                const bool partial = hc.partial || !whole;
+                std::optional<double> answer;
+                std::string limited_by;
+                if (!hc.unanswered && !clear.unanswered && hc.min && clear.min) {
+                    answer = std::min(*hc.min, *clear.min);
+                    limited_by = hc.censored && clear.censored ? "none"
+                                 : *hc.min < *clear.min        ? "sky"
+                                 : *clear.min < *hc.min        ? "clear sky"
+                                                               : "both";
+                } else if (!hc.unanswered && !clear.unanswered) {
+                    limited_by = "the base";  // the feeder without added PV fails already
+                }
+                const bool censored = answer && hc.censored && clear.censored;
+                std::vector<std::string> row{group, placement, pct(hc.min), kw(hc.min), pct(hc.median), pct(hc.max),
+                                             kw(hc.max), pct(clear.min), kw(clear.min), pct(clear.max), kw(clear.max),
+                                             pct(answer), kw(answer), limited_by, partial ? "yes" : "no",
+                                             censored ? "yes" : "no"};
+                if (first) {
+                    const Failure& failure = *failed[*first];
+                    row.insert(row.end(), {cases[*first].id, failure.criterion, failure.bus,
+                                           failure.row > 0 ? std::to_string(failure.row) : std::string(),
+                                           time_of(cases[*first].sky, failure.row), failure.value});
+                } else {
+                    row.insert(row.end(), {"", "", "", "", "", ""});
+                }
+                if (clear_first) {
+                    const Failure& failure = *failed_clear[*clear_first];
+                    row.insert(row.end(), {cases[*clear_first].id, failure.criterion, failure.bus, failure.value});
+                } else {
+                    row.insert(row.end(), {"", "", "", ""});
+                }
+                std::string line;
+                for (std::size_t k = 0; k < row.size(); ++k) {
+                    if (k > 0)
+                        line += ',';
+                    append_csv(line, row[k]);
+                }
+                capacity += line + "\n";
+                if (placement != "all") {
+                    std::string said = placement + " ";
+                    if (!answer)
+                        said += hc.unanswered || clear.unanswered ? "no answer" : "none";
+                    else if (placement == "random" && seeds > 1 && !answers.empty()) {
+                        std::sort(answers.begin(), answers.end());
+                        const std::size_t n = answers.size();
+                        const double median = n % 2 == 1 ? answers[n / 2] : (answers[n / 2 - 1] + answers[n / 2]) / 2;
+                        if (answers.back() == *answer)
+                            said += (censored ? "at least " : "") + amount(*answer) + " under each of " +
+                                    std::to_string(seeds) + " seeds";
+                        else
+                            said += grouped(kw_of(*answer)) + " to " + grouped(kw_of(answers.back())) + " kW (" +
+                                    level_text(*answer) + " to " + level_text(answers.back()) + " %) over " +
+                                    std::to_string(seeds) + " seeds, the median " + amount(median);
+                    }
+                    else
+                        said += (censored ? "at least " : "") + amount(*answer);
+                    by_placement.push_back(said);
+                    continue;
+                }
+                if (group != "all")
+                    picture.skies.push_back({group, hc.min, clear.min});
+
+                // The summary's lines of the group: the answer, what limits it, under the sky and
+                // under a clear sky.
+                const std::string where = group == "all" ? std::string("under every sky") : "under the sky " + group;
+                std::string text = std::string(partial ? "Partial: " : "") + "Hosting capacity " + where + ": ";
+                if (hc.unanswered || clear.unanswered) {
+                    std::vector<std::string> unrun;
+                    for (const auto& [sky, one] : bases)
+                        if ((group == "all" || sky == group) && !one.there)
+                            unrun.push_back(one.id.empty() ? sky : one.id);
+                    text += "no answer: the base case without added PV (" + study::first_names(unrun, 4) +
+                            ") has not run, and every level is judged against it";
+                    result.summary.push_back(text);
+                    continue;
+                }
+                if (!answer) {
+                    // The feeder without added PV fails already.
+                    const std::optional<std::size_t> why = first ? first : clear_first;
+                    text += "none: the feeder without added PV fails already";
+                    if (why)
+                        text += ", by " + failure_words(*why, first ? *failed[*why] : *failed_clear[*why], !first);
+                    result.summary.push_back(text);
+                    continue;
+                }
+                if (censored) {
+                    text += "at least " + amount(*answer) + ", the highest level planned: no case fails, under the sky "
+                            "or a clear sky; plan higher levels for the limit";
+                    result.summary.push_back(text);
+                    continue;
+                }
+                text += amount(*answer) + ", limited by " +
+                        (limited_by == "sky"         ? std::string("the sky's cloud")
+                         : limited_by == "clear sky" ? std::string("a clear sky")
+                                                     : std::string("the sky and a clear sky alike")) +
+                        ".";
+                const auto side = [&](bool clear_side) {
+                    const Capacity& one = clear_side ? clear : hc;
+                    const std::optional<std::size_t>& at = clear_side ? clear_first : first;
+                    std::string said = clear_side ? " Under a clear sky " : " Under the sky ";
+                    if (one.censored || !at)
+                        return said + "at least " + amount(top_level) + ": no case fails.";
+                    said += amount(*one.min) + ": ";
+                    said += failure_words(*at, clear_side ? *failed_clear[*at] : *failed[*at], clear_side);
+                    if (one.min && cases[*at].level_pct > *one.min + 1e-9 &&
+                        std::any_of(members.begin(), members.end(), [&](std::size_t i) {
+                            return cases[i].level_pct > *one.min && cases[i].level_pct < cases[*at].level_pct &&
+                                   !figures[i];
+                        }))
+                        said += "; missing cases below it end the answer sooner";
+                    return said + ".";
+                };
+                text += side(false) + side(true);
+                result.summary.push_back(text);
             }
-            std::string line;
-            for (std::size_t k = 0; k < row.size(); ++k) {
-                if (k > 0)
-                    line += ',';
-                append_csv(line, row[k]);
-            }
-            capacity += line + "\n";
-            if (group != "all")
-                picture.skies.push_back({group, hc.min, clear.min});
-            // The summary's line: the answer under the sky, under a clear sky, and what limits it.
-            const auto answer = [&](const std::optional<double>& level) {
-                return level ? grouped(*level / 100 * record.feeder_kw) + " kW (" + level_text(*level) + " %)"
-                             : std::string("none (the feeder without PV fails)");
-            };
-            std::string text = std::string(whole ? "" : "Partial: ") + "Hosting capacity " +
-                               (group == "all" ? std::string("under every sky") : "under the sky " + group) + " " +
-                               answer(hc.min) + ", under a clear sky " + answer(clear.min);
-            if (first) {
-                const Failure& failure = *failed[*first];
-                const Case& c = cases[*first];
-                const CaseFigures& f = *figures[*first];
-                text += ": limited by " + std::string(criterion_words(failure.criterion));
-                if (!failure.bus.empty())
-                    text += " at " + failure.bus;
-                if (failure.letter == 'T' || failure.letter == 'P')
-                    text += ", " + std::to_string(f.taps_sky) + " against " + std::to_string(f.taps_base) + " without PV";
-                else if (failure.letter == 'S')
-                    text += ", " + std::to_string(f.switchings_sky) + " against " + std::to_string(f.switchings_base) +
-                            " without PV";
-                else
-                    text += ", " + failure.value + (failure.letter == 'A' || failure.letter == 'B' ? " s" : " pu");
-                if (failure.row > 0)
-                    text += " (row " + grouped(failure.row) + ", " + time_of(c.sky, failure.row) + ")";
-                text += ", in case " + c.id + " at " + level_text(c.level_pct) + " %";
-            } else {
-                text += ": no case fails";
-            }
-            result.summary.push_back(text);
+            if (!by_placement.empty() && placements.size() > 1)
+                result.summary.push_back("  By placement " +
+                                         (group == "all" ? std::string("under every sky") : "under the sky " + group) +
+                                         ": " + study::first_names(by_placement, by_placement.size()) + ".");
+            else if (!by_placement.empty() && placements.size() == 1 && placements.front() == "random" &&
+                     by_placement.front().find("median") != std::string::npos)
+                result.summary.push_back("  Placed at random under " +
+                                         (group == "all" ? std::string("every sky") : "the sky " + group) + ": " +
+                                         by_placement.front().substr(7) + ".");
         }
         for (std::size_t i = 0; i < cases.size(); ++i) {
             Cell cell;
@@ -508,6 +750,7 @@ GatherResult gather_sweep(const GatherOptions& options)
             cell.seed = cases[i].seed;
             cell.state = !figures[i] ? Cell::missing : failed[i] ? Cell::fails : Cell::passes;
             cell.letter = failed[i] ? failed[i]->letter : ' ';
+            cell.clear_fails = failed_clear[i].has_value();
             picture.cells.push_back(cell);
         }
         add_file(capacity_file_name, capacity);
@@ -519,9 +762,41 @@ GatherResult gather_sweep(const GatherOptions& options)
         }
         result.answered = true;
     }
+    // What the PV reached under each sky: levels are judged at that output, not at full sun.
+    for (const Sky& sky : skies) {
+        double most = -1;
+        for (std::size_t i = 0; i < cases.size(); ++i)
+            if (figures[i] && cases[i].sky == sky.name && figures[i]->pv_peak && figures[i]->clear_pv_peak &&
+                *figures[i]->clear_pv_peak > 0)
+                most = std::max(most, *figures[i]->pv_peak / *figures[i]->clear_pv_peak);
+        if (most >= 0 && most < 0.99)
+            result.summary.push_back("Under the sky " + sky.name + " the PV reached at most " +
+                                     decimal_text(std::round(most * 100), 0) +
+                                     " % of its clear-sky output: its cases were judged at that, not at full sun");
+    }
+    // The load and the existing PV every case was judged with.
+    {
+        std::string load = "Judged at the loads ";
+        load += record.load_at.empty() ? "as the circuit gives them" : "held at their shapes' value at " + record.load_at;
+        load += ", LoadMult " + decimal_text(record.load_mult, 3);
+        std::vector<std::string> heads;
+        for (const auto& [sky, index] : base_of)
+            if (figures[index] && figures[index]->head_kw_min && figures[index]->head_kw_max)
+                heads.push_back(grouped(*figures[index]->head_kw_min) + " to " + grouped(*figures[index]->head_kw_max) +
+                                " kW under the sky " + sky);
+        if (!heads.empty())
+            load += "; without added PV the head took " + study::first_names(heads, heads.size());
+        result.summary.push_back(load);
+        if (record.existing_pv > 0)
+            result.summary.push_back(
+                "The circuit's own PV, " + std::to_string(record.existing_pv) +
+                (record.existing_pv == 1 ? " system, " : " systems, ") + grouped(record.existing_pv_kw) + " kW together, " +
+                (record.without_circuit_pv ? std::string("was out of service in every case (--without-circuit-pv)")
+                                           : "was in every case, the base included: the levels are PV added to it"));
+    }
     for (const auto& [sky, base] : bases)
         if (!base.aside_a.empty() || !base.aside_b.empty())
-            result.summary.push_back("Set aside under the sky " + sky + ", outside the range without PV already: " +
+            result.summary.push_back("Set aside under the sky " + sky + ", outside the range without added PV already: " +
                                      (base.aside_a.empty() ? std::string() : "range A " + study::first_names(base.aside_a, 4)) +
                                      (!base.aside_a.empty() && !base.aside_b.empty() ? "; " : "") +
                                      (base.aside_b.empty() ? std::string() : "range B " + study::first_names(base.aside_b, 4)));
@@ -537,7 +812,7 @@ GatherResult gather_sweep(const GatherOptions& options)
         summary += line + "\n";
     if (!result.missing.empty()) {
         summary += std::to_string(result.missing.size()) + " of " + std::to_string(cases.size()) +
-                   " cases are missing or failed:\n";
+                   (cases.size() == 1 ? " case is" : " cases are") + " missing or failed:\n";
         for (const std::string& missing : result.missing)
             summary += "  " + missing + "\n";
     }

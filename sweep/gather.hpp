@@ -54,7 +54,11 @@ struct CaseFigures {
     std::string most_taps;             // the regulator that moved most under the sky
     std::optional<double> ramp;
     int ramp_row = 0;
-    double pv_kwh = 0;
+    double pv_kwh = 0;                 // of every PV system: the circuit's own and the case's added
+    // The most the PV systems gave together under the sky and under the clear sky, kW.
+    std::optional<double> pv_peak, clear_pv_peak;
+    // The least and most the head took from the source under the sky, kW: the load judged at.
+    std::optional<double> head_kw_min, head_kw_max;
 };
 
 // The criterion a case fails by, first in the criteria's order, with what failed it.
@@ -64,21 +68,34 @@ struct Failure {
     std::string bus;        // the bus, or the regulator or capacitor
     int row = 0;            // 0 where the criterion has no row
     std::string value;
+    int order = 0;          // of the criterion, in the criteria's order
+    double severity = 0;    // how far it fails, larger the worse, for cases of one criterion
 };
 
 // Whether the figures meet the criteria; under the clear sky where `clear`.
 [[nodiscard]] std::optional<Failure> judge(const CaseFigures& figures, const Criteria& criteria, bool clear);
 
-// The hosting capacity of cases at levels: the highest level at which every case passes, at it
-// and below (min), and the highest at which some case passes (max); nothing where level 0 fails.
-struct Level {
+// A case of a series of cases (a placement and seed under one sky, the sky's base first), judged.
+struct Step {
+    enum State { passes, fails, missing };
     double level = 0;
-    bool passes = false;
+    State state = missing;  // missing: not run, failed to run, or not judged
 };
+
+// The hosting capacity of series of cases. Each series passes up to the level below its first
+// failing case, or below its first missing one, above which nothing is known; a series whose base
+// fails hosts nothing, and one whose base is missing has no answer.
+//   min: the highest level at which every series passes, at it and below;
+//   median: the median of the series' own;
+//   max: the highest level at which some case passes, whatever fails below it.
 struct Capacity {
-    std::optional<double> min, max;
+    std::optional<double> min, median, max;
+    bool unanswered = false;  // a series' base is missing: nothing is stated
+    bool partial = false;     // a case is missing
+    bool censored = false;    // no case fails up to the highest level planned: the answer is "at least"
 };
-[[nodiscard]] Capacity hosting_capacity(const std::vector<Level>& judged);
+// Each series sorted by level or not, its base (level 0) among its steps.
+[[nodiscard]] Capacity hosting_capacity(const std::vector<std::vector<Step>>& series);
 
 struct GatherOptions {
     std::filesystem::path sweep;

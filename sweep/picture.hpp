@@ -17,6 +17,7 @@ struct Cell {
     int seed = 0;
     State state = missing;
     char letter = ' ';
+    bool clear_fails = false;  // under the clear-sky twin
 };
 
 struct PictureSky {

@@ -24,6 +24,8 @@
 #include "scenario/sun_model.hpp"
 #include "study/study.hpp"
 #include "sweep/criteria.hpp"
+#include "sweep/inputs.hpp"
+#include "sweep/load_at.hpp"
 
 namespace umbrascope::sweep {
 
@@ -105,14 +107,25 @@ std::string case_id(const Record& record, const std::string& sky, const std::str
 
 std::string kw_text(double kw) { return decimal_text(kw, 3); }
 
-std::string study_entry_text(const Case& c, const fs::path& circuit, const fs::path& pv)
+// The circuit of a case: the feeder as its author wrote it, what every case of the sweep changes
+// in it (`common`), then the case's own PV systems.
+std::string study_entry_text(const Case& c, const fs::path& circuit, const std::string& common, const fs::path& pv)
 {
     std::string out = "! The circuit of sweep case " + c.id + ": the feeder as its author wrote it, then the case's PV systems.\n";
     out += "! Paths are absolute: Compile moves OpenDSS into this file's folder, and a Redirect resolves from there.\n";
     out += "Redirect \"" + circuit.string() + "\"\n";
+    out += common;
     out += "Redirect \"" + pv.string() + "\"\n";
     return out;
 }
+
+// A PV system of the circuit itself, in service.
+struct OwnPv {
+    std::string name;       // "pv_1", without its class
+    std::string drawn_bus;  // whose sky it takes; "" where the import drew it at none
+    double pmpp_kw = 0;     // as the circuit gives it, else the engine's 500
+    bool rated = true;      // the circuit gives its Pmpp
+};
 
 }  // namespace
 
@@ -192,7 +205,13 @@ PlanResult plan_sweep(const PlanOptions& options)
             throw SweepError("--levels: " + level_text(level) + " is not a level from 0 to 1000 (per cent of the feeder's load)");
         if (i > 0 && level <= options.levels[i - 1])
             throw SweepError("--levels must increase: " + level_text(level) + " follows " + level_text(options.levels[i - 1]));
+        // Cases and reports name a level to three decimals: two that read alike would be one.
+        if (i > 0 && level_text(level) == level_text(options.levels[i - 1]))
+            throw SweepError("--levels " + level_text(options.levels[i - 1]) + " and " + level_text(level) +
+                             " are the same to three decimals, as the sweep names its levels: give levels that differ");
     }
+    if (options.load_mult && (!(*options.load_mult > 0) || !std::isfinite(*options.load_mult) || *options.load_mult > 100))
+        throw SweepError("--load-mult takes a number above 0 (the engine's LoadMult, such as 0.3), up to 100");
     std::set<std::string> placements;
     for (const std::string& placement : options.placements) {
         if (placement != "random" && placement != "near" && placement != "far")
@@ -222,9 +241,17 @@ PlanResult plan_sweep(const PlanOptions& options)
     Record& record = result.record;
     record.circuit = full_path(options.circuit);
     record.pv_ratio = options.pv_ratio;
+    record.without_circuit_pv = options.without_circuit_pv;
+    record.load_at = options.load_at;
     std::error_code error;
     if (!fs::is_regular_file(record.circuit, error))
         throw SweepError("--circuit " + options.circuit.string() + " is not a file");
+    {
+        // The circuit's files as read now: a run, a submission and the gather compare them again.
+        CircuitPrints prints = circuit_prints(record.circuit);
+        record.circuit_fingerprint = std::move(prints.all);
+        record.circuit_files = std::move(prints.files);
+    }
 
     // The skies, each a scenario folder of this circuit, with its loadshapes.
     struct SkyPlan {
@@ -262,10 +289,13 @@ PlanResult plan_sweep(const PlanOptions& options)
             const study::Sky sky = study::read_sky(plan.sky.folder);
             plan.fingerprint = sky.fingerprint;
             plan.sky.shapes = find_shapes(plan.sky.folder, sky.fingerprint);
-            plan.study = study::prepare_study({plan.sky.folder, plan.sky.shapes, true});
+            study::WriteOptions write{plan.sky.folder, plan.sky.shapes, true};
+            write.without_circuit_pv = options.without_circuit_pv;
+            plan.study = study::prepare_study(write);
         } catch (const study::StudyError& failure) {
             throw SweepError(failure.what());
         }
+        fingerprint_sky(plan.sky);
         skies.push_back(std::move(plan));
     }
 
@@ -340,7 +370,66 @@ PlanResult plan_sweep(const PlanOptions& options)
     if (unmeasured > 0 && (placements.count("near") != 0 || placements.count("far") != 0))
         result.warnings.push_back(std::to_string(unmeasured) + (unmeasured == 1 ? " load has" : " loads have") +
                                   " no distance from the source: near and far take them last");
-    // Every sky must give every site's drawn bus its shape.
+    // The circuit's own PV systems: the feeder's existing generation, each under its drawn bus's
+    // sky in every case, the base included; or out of service in every case.
+    std::vector<OwnPv> own;
+    std::vector<std::string> unrated;
+    for (const import::WiredElement& element : circuit.wired) {
+        if (element.element_class != "pvsystem")
+            continue;
+        OwnPv pv{element.name.substr(element.name.find('.') + 1), "", element.pmpp.value_or(500), element.pmpp.has_value()};
+        if (const auto drawn = drawn_of.find(lower(element.name)); drawn != drawn_of.end())
+            pv.drawn_bus = drawn->second;
+        if (!pv.rated)
+            unrated.push_back(element.name);
+        record.existing_pv_kw += pv.pmpp_kw;
+        ++record.existing_pv;
+        own.push_back(std::move(pv));
+    }
+    if (!unrated.empty() && !options.without_circuit_pv)
+        result.warnings.push_back(study::first_names(unrated) + (unrated.size() == 1 ? " gives" : " give") +
+                                  " no Pmpp, so the engine takes its default, 500 kW, as the existing PV counts it");
+    std::string common;  // what every case's circuit changes in the feeder's
+    if (options.without_circuit_pv) {
+        for (const OwnPv& pv : own)
+            common += "Edit " + dss_word("PVSystem." + pv.name) + " enabled=no\n";
+        if (!own.empty())
+            common = "! The circuit's own PV systems, out of service in every case (--without-circuit-pv).\n" + common;
+    }
+    // The load every case is judged at.
+    record.load_mult = options.load_mult.value_or(circuit.load_mult.value_or(1));
+    record.load_mult_given = options.load_mult.has_value();
+    if (options.load_mult)
+        common += "! Every case at the same load: the engine's LoadMult (--load-mult).\nSet LoadMult=" +
+                  decimal_text(*options.load_mult, 6) + "\n";
+    if (!options.load_at.empty()) {
+        const study::Sky& sky = study::prepared_sky(*skies.front().study);
+        LoadsHeld held;
+        try {
+            held = hold_loads_at(circuit, options.load_at, sky.interval);
+        } catch (const SweepError& failure) {
+            throw SweepError("--load-at " + options.load_at + ": " + failure.what());
+        }
+        common += held.lines;
+        result.notes.push_back(held.said);
+    }
+    {
+        std::string load = "Every case is judged at the loads ";
+        if (!options.load_at.empty())
+            load += "held at their shapes' value at " + options.load_at;
+        else
+            load += "as the circuit gives them (" +
+                    std::string(options.load_mult ? "" : "its own loadshapes, else their base kW; ") +
+                    "--load-at HH:MM holds them at their shapes' value then)";
+        load += ", times LoadMult " + decimal_text(record.load_mult, 3) +
+                (options.load_mult ? std::string(" (--load-mult)")
+                 : circuit.load_mult ? std::string(" (the circuit's own)")
+                                     : std::string(" (--load-mult M for a light daytime load)"));
+        result.notes.push_back(load);
+    }
+
+    // Every sky must give every site's drawn bus its shape, and every PV system of the circuit kept
+    // its own.
     for (const SkyPlan& plan : skies) {
         const std::unordered_set<std::string> defined = shapes_defined(plan.sky.shapes);
         std::vector<std::string> missing;
@@ -348,18 +437,41 @@ PlanResult plan_sweep(const PlanOptions& options)
         for (const Site& site : sites)
             if (defined.count(lower(shape_name(site.drawn_bus))) == 0 && named.insert(site.drawn_bus).second)
                 missing.push_back(site.drawn_bus);
+        if (!options.without_circuit_pv)
+            for (const OwnPv& pv : own)
+                if (!pv.drawn_bus.empty() && defined.count(lower(shape_name(pv.drawn_bus))) == 0 &&
+                    named.insert(pv.drawn_bus).second)
+                    missing.push_back(pv.drawn_bus);
         if (!missing.empty())
             throw SweepError(plan.sky.shapes.string() + " holds no loadshape for " + std::to_string(missing.size()) +
-                             " drawn " + (missing.size() == 1 ? "bus" : "buses") + " where loads stand (" +
+                             " drawn " + (missing.size() == 1 ? "bus" : "buses") + " where loads or the circuit's PV stand (" +
                              study::first_names(missing, 4) +
                              "): make the sky's loadshapes for every bus, umbrascope-clouds --force --all-buses "
                              "--loadshapes " + plan.sky.shapes.string() + " ... " + plan.sky.folder.string());
     }
+    std::vector<std::string> undrawn_pv;
+    for (const OwnPv& pv : own)
+        if (pv.drawn_bus.empty())
+            undrawn_pv.push_back("PVSystem." + pv.name);
+    if (!undrawn_pv.empty() && !options.without_circuit_pv)
+        throw SweepError(study::first_names(undrawn_pv) + (undrawn_pv.size() == 1 ? " stands" : " stand") +
+                         " at no drawn bus, so no sky can be given " + (undrawn_pv.size() == 1 ? "it" : "them") +
+                         ": import the circuit again (umbrascope-import --force), or plan with --without-circuit-pv");
+    if (!own.empty())
+        result.notes.push_back(
+            "The circuit's own PV: " + std::to_string(own.size()) + (own.size() == 1 ? " system, " : " systems, ") +
+            decimal_text(record.existing_pv_kw, 1) + " kW (Pmpp), " +
+            (options.without_circuit_pv ? std::string("out of service in every case (--without-circuit-pv)")
+                                        : "in every case, the base included, each under its bus's sky: the levels "
+                                          "add PV on top of it (--without-circuit-pv takes it out)"));
 
-    // A sweep planned before keeps its circuit and ratio.
+    // A sweep planned before keeps its circuit and ratio. Its cases that this plan does not hold
+    // stay, with their results, where they were planned for the same inputs; those of a circuit,
+    // a sky or a load that has changed since are stale, and go.
     const fs::path sweep = full_path(options.sweep);
     std::vector<Case> earlier;
     std::vector<Sky> earlier_skies;
+    bool same_inputs = false;
     if (fs::exists(sweep / record_name, error)) {
         const Record before = read_record(sweep);
         if (before.circuit != record.circuit || std::fabs(before.pv_ratio - record.pv_ratio) > 1e-9)
@@ -367,6 +479,9 @@ PlanResult plan_sweep(const PlanOptions& options)
                              decimal_text(before.pv_ratio, 3) + ": plan this one into a folder of its own");
         earlier = read_cases(sweep);
         earlier_skies = read_skies(sweep);
+        same_inputs = before.circuit_fingerprint == record.circuit_fingerprint &&
+                      before.without_circuit_pv == record.without_circuit_pv &&
+                      std::fabs(before.load_mult - record.load_mult) < 1e-9 && before.load_at == record.load_at;
     }
 
     // The matrix: each sky's base, then each placement's seeds, level by level.
@@ -425,7 +540,7 @@ PlanResult plan_sweep(const PlanOptions& options)
         if (error)
             throw SweepError("cannot make " + folder.string() + ": " + error.message());
         const std::string pv_text = pv_file_text(c, sites, placed, record.pv_ratio);
-        const std::string entry_text = study_entry_text(c, record.circuit, folder / pv_file_name);
+        const std::string entry_text = study_entry_text(c, record.circuit, common, folder / pv_file_name);
         study::StudyCase one;
         one.folder = folder;
         one.entry = folder / entry_file_name;
@@ -433,6 +548,13 @@ PlanResult plan_sweep(const PlanOptions& options)
         one.twin_voltages = true;
         one.shared = skies[sky_index].shared.folder;
         one.shared_run = skies[sky_index].shared.run;
+        // The circuit's own PV under its buses' sky, as the sky's loadshapes give it where they were
+        // made with them; the case's own after.
+        if (!options.without_circuit_pv)
+            for (const OwnPv& pv : own) {
+                const std::string shape = dss_word(shape_name(pv.drawn_bus));
+                one.after_shapes += "Edit " + dss_word("PVSystem." + pv.name) + " daily=" + shape + " duty=" + shape + "\n";
+            }
         for (const Placed& p : placed) {
             const Site& site = sites[p.site];
             const std::string name = "sweep_" + site.load.substr(site.load.find('.') + 1);
@@ -469,12 +591,10 @@ PlanResult plan_sweep(const PlanOptions& options)
     // Every case's files on the disk before cases.csv names them.
     ::sync();
 
-    // cases.csv last: the new matrix, then any case planned before that it no longer holds.
+    // cases.csv last: the new matrix, then any case planned before that it no longer holds and
+    // that is of the same inputs as this plan.
     std::set<std::string> ids;
     for (const auto& [c, placed] : planned)
-        if (ids.insert(c.id).second)
-            result.cases.push_back(c);
-    for (const Case& c : earlier)
         if (ids.insert(c.id).second)
             result.cases.push_back(c);
     std::vector<Sky> all_skies;
@@ -482,9 +602,38 @@ PlanResult plan_sweep(const PlanOptions& options)
     for (const SkyPlan& plan : skies)
         if (sky_names.insert(plan.sky.name).second)
             all_skies.push_back(plan.sky);
-    for (const Sky& sky : earlier_skies)
-        if (sky_names.insert(sky.name).second)
+    // An earlier sky this plan does not name keeps its cases while it is as it was.
+    std::set<std::string> current;
+    for (const Sky& sky : earlier_skies) {
+        if (sky_names.count(sky.name) != 0) {
+            const auto now = std::find_if(skies.begin(), skies.end(), [&](const SkyPlan& p) { return p.sky.name == sky.name; });
+            if (sky_change(sky, now->sky).empty())
+                current.insert(sky.name);
+            continue;
+        }
+        Sky now = sky;
+        try {
+            fingerprint_sky(now);
+        } catch (const SweepError&) {
+            continue;
+        }
+        if (!sky.fingerprint.empty() && sky_change(sky, now).empty()) {
+            current.insert(sky.name);
             all_skies.push_back(sky);
+            sky_names.insert(sky.name);
+        }
+    }
+    for (const Case& c : earlier) {
+        if (ids.count(c.id) != 0)
+            continue;
+        if (same_inputs && current.count(c.sky) != 0) {
+            ids.insert(c.id);
+            result.cases.push_back(c);
+            continue;
+        }
+        fs::remove_all(case_folder(sweep, c.id), error);
+        ++result.replaced;
+    }
     if (options.criteria)
         write_whole(sweep / criteria_name, criteria_file);
     else if (!fs::exists(sweep / criteria_name, error))

@@ -22,6 +22,9 @@ struct PlanOptions {
     int seeds = 1;                                // random placements a level
     double pv_ratio = 2;
     std::optional<std::filesystem::path> criteria;
+    bool without_circuit_pv = false;              // the circuit's own PV out of every case
+    std::optional<double> load_mult;              // the engine's LoadMult in every case
+    std::string load_at;                          // "HH:MM": loads held at their shapes' value then
 };
 
 // A load where a PV system may stand, in the circuit's order.
@@ -57,6 +60,8 @@ struct PlanResult {
     std::vector<Case> cases;   // all of cases.csv
     int written = 0;           // case folders written now
     int kept = 0;              // already there as planned
+    int replaced = 0;          // cases planned before for inputs that have changed since, removed
+    std::vector<std::string> notes;     // what the plan did that the user should know: the load, ...
     std::vector<std::string> warnings;
 };
 

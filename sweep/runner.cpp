@@ -14,6 +14,7 @@
 
 #include "core/lines.hpp"
 #include "core/words.hpp"
+#include "sweep/inputs.hpp"
 #include "sweep/worker.hpp"
 
 namespace umbrascope::sweep {
@@ -136,6 +137,7 @@ Counts sweep_status(const fs::path& sweep)
 LocalResult run_local(const fs::path& sweep, const LocalOptions& options,
                       const std::function<void(const std::string&)>& progress)
 {
+    refuse_changed_inputs(sweep);
     const std::vector<Case> cases = read_cases(sweep);
     const std::vector<Sky> skies = read_skies(sweep);
     std::vector<const Case*> todo;
@@ -175,7 +177,7 @@ LocalResult run_local(const fs::path& sweep, const LocalOptions& options,
             const Sky& sky = *std::find_if(skies.begin(), skies.end(), [&](const Sky& s) { return s.name == c.sky; });
             CaseRun run;
             try {
-                run = run_case(sweep, c, sky, options.engine, options.timeout);
+                run = run_case(sweep, c, sky, {options.engine, options.timeout, options.keep_exports});
             } catch (const SweepError& error) {
                 const std::lock_guard<std::mutex> guard(lock);
                 if (first_error.empty())
@@ -223,6 +225,7 @@ Submitted submit_slurm(const fs::path& sweep, const SubmitOptions& options)
         if (run_program({"sh", "-c", std::string("command -v ") + program}).exit_code != 0)
             throw SweepError(std::string(program) + " is not on the PATH: Slurm's client is not installed here; run the "
                              "sweep on this machine with umbrascope-study sweep run " + sweep.string());
+    refuse_changed_inputs(sweep);
     const fs::path slurm = sweep / "slurm";
     const fs::path ledger = slurm / "submissions.txt";
     std::error_code error;
@@ -311,6 +314,8 @@ Submitted submit_slurm(const fs::path& sweep, const SubmitOptions& options)
               " --list \"$1\" --task $((SLURM_ARRAY_TASK_ID + $2)) --engine " + shell_quoted(options.engine);
     if (options.timeout > 0)
         script += " --case-timeout " + decimal_text(options.timeout, 0);
+    if (options.keep_exports)
+        script += " --keep-exports";
     script += "\n";
     write_whole(out.script, script);
     const fs::path gather = slurm / "gather.sbatch";

@@ -25,6 +25,7 @@ struct LocalOptions {
     int jobs = 1;
     std::string engine;   // resolved, with {script}
     double timeout = 0;   // seconds a case's engine may run; 0 for no end
+    bool keep_exports = false;
 };
 
 struct LocalResult {
@@ -44,6 +45,7 @@ struct SubmitOptions {
     std::optional<std::string> time, partition, account;
     std::string engine;
     double timeout = 0;
+    bool keep_exports = false;
     std::filesystem::path program;   // this umbrascope-study, absolute
     std::optional<std::filesystem::path> read_after;  // a sliced study's folder: read it after, not gather
 };

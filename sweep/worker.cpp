@@ -17,6 +17,7 @@
 #include "core/words.hpp"
 #include "output/output_file.hpp"
 #include "study/study.hpp"
+#include "sweep/inputs.hpp"
 
 namespace umbrascope::sweep {
 
@@ -49,11 +50,15 @@ std::optional<fs::path> on_path(const std::string& program)
     return std::nullopt;
 }
 
-// What the engine said of its failure: its first line that speaks of an error, else its last.
+// What the engine said of its failure: its first message that speaks of an error, with the lines
+// that go on with it (an engine's description and probable cause), in one line; else that it said
+// none, with its last line, which is what it did last (an export's name, say), not why it failed.
 std::string failure_line(const fs::path& log)
 {
     std::ifstream in(log, std::ios::binary);
     std::string line, last, error;
+    bool in_error = false;
+    int gone_on = 0;
     while (std::getline(in, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
             line.pop_back();
@@ -61,12 +66,22 @@ std::string failure_line(const fs::path& log)
             continue;
         last = line;
         const std::string low = lower(line);
-        if (error.empty() && (low.find("error") != std::string::npos || low.find("not found") != std::string::npos ||
-                              low.find("exceeded") != std::string::npos || low.find("fail") != std::string::npos))
+        const bool speaks = low.find("error") != std::string::npos || low.find("not found") != std::string::npos ||
+                            low.find("exceeded") != std::string::npos || low.find("fail") != std::string::npos;
+        if (error.empty() && speaks) {
             error = line;
+            in_error = true;
+            continue;
+        }
+        // The lines after it, until the message ends or says enough.
+        if (in_error && gone_on < 8 && error.size() < 300) {
+            error += " " + line;
+            ++gone_on;
+        }
     }
-    const std::string& said = error.empty() ? last : error;
-    return said.size() > 200 ? said.substr(0, 200) + "..." : said;
+    if (error.empty())
+        return last.empty() ? std::string("it printed nothing") : "it printed no error; its last line: " + last.substr(0, 160);
+    return error.size() > 300 ? error.substr(0, 300) + "..." : error;
 }
 
 // What the engine said of convergence, a line each, the first few.
@@ -83,11 +98,20 @@ std::vector<std::string> convergence_lines(const fs::path& log)
     return out;
 }
 
-volatile std::sig_atomic_t signalled = 0;
+// Set from the signal handler: an atomic that needs no lock is safe to store there.
+std::atomic<bool> stop_flag{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void on_signal(int) { signalled = 1; }
+void on_signal(int) { stop_flag.store(true); }
 
-bool stopping() { return signalled != 0 || stop_requested().load(); }
+bool stopping() { return stop_flag.load(); }
+
+// A slice of a study split in time: its exports are read again when the study is stitched.
+bool is_slice(const fs::path& folder)
+{
+    std::error_code error;
+    return !fs::exists(folder / pv_file_name, error) && !fs::exists(folder / entry_file_name, error);
+}
 
 std::string host_name()
 {
@@ -106,11 +130,7 @@ std::string shell_quoted(const std::string& text)
     return out + "'";
 }
 
-std::atomic<bool>& stop_requested()
-{
-    static std::atomic<bool> stop{false};
-    return stop;
-}
+std::atomic<bool>& stop_requested() { return stop_flag; }
 
 void catch_stop_signals()
 {
@@ -188,14 +208,22 @@ std::string plan_command(const fs::path& sweep)
         const std::string ratio = decimal_text(record.pv_ratio, 6);
         if (ratio != "2")
             out += " --pv-ratio " + ratio;
+        if (record.without_circuit_pv)
+            out += " --without-circuit-pv";
+        if (record.load_mult_given)
+            out += " --load-mult " + decimal_text(record.load_mult, 6);
+        if (!record.load_at.empty())
+            out += " --load-at " + shell_quoted(record.load_at);
     } catch (const SweepError&) {
         out += " --circuit ENTRY.dss --sky FOLDER ...";
     }
     return out;
 }
 
-CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const std::string& engine, double timeout)
+CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const CaseOptions& options)
 {
+    const std::string& engine = options.engine;
+    const double timeout = options.timeout;
     const fs::path folder = case_folder(sweep, c.id);
     const auto started = std::chrono::steady_clock::now();
     const auto seconds = [&] {
@@ -210,9 +238,18 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const std
         write_whole(folder / running_name, marker);
     }
     Status status;
+    // How the case ended, recorded last; where that cannot be written (a full disk), the case is
+    // left not run, never running, and the failure goes on to stop the run.
     const auto finish = [&]() -> CaseRun {
         status.seconds = seconds();
-        write_whole(folder / status_name, status_text(status));
+        try {
+            write_whole(folder / status_name, status_text(status));
+        } catch (const SweepError& failure) {
+            fs::remove(folder / status_name, error);
+            fs::remove(folder / running_name, error);
+            throw SweepError("cannot record how case " + c.id + " ended (" + failure.what() +
+                             "): it counts as not run; make room, then run the sweep again");
+        }
         fs::remove(folder / running_name, error);
         return {status};
     };
@@ -280,9 +317,10 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const std
             stopped = stopping();
             timed_out = !stopped;
             kill(-child, SIGTERM);
+            // An engine that does not end at once is ended: Ctrl+C must stop the run within moments.
             const auto asked = std::chrono::steady_clock::now();
             while (waitpid(child, &wait_status, WNOHANG) == 0) {
-                if (std::chrono::steady_clock::now() - asked > std::chrono::seconds(3)) {
+                if (std::chrono::steady_clock::now() - asked > std::chrono::milliseconds(stopped ? 500 : 3000)) {
                     kill(-child, SIGKILL);
                     waitpid(child, &wait_status, 0);
                     break;
@@ -323,10 +361,16 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const std
                         (last.empty() ? std::string() : ": " + last) + "; see " + log;
         return finish();
     }
+    if (stopping()) {
+        fs::remove(folder / running_name, error);
+        return {};
+    }
     try {
         study::ReadOptions read;
         read.folder = sky.folder;
         read.case_folder = folder;
+        // A sweep's figures are its reports; the tables beside them are for a look at one case.
+        read.reports_only = !options.keep_exports;
         const study::ReadResult result = study::read_study(read);
         for (const std::string& warning : result.warnings) {
             const std::string low = lower(warning);
@@ -335,6 +379,9 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const std
                 status.warnings.push_back(warning);
         }
         status.done = true;
+        // Every figure is in the reports: the engine's exports go, unless kept.
+        if (!options.keep_exports && !is_slice(folder))
+            fs::remove_all(folder / "results", error);
     } catch (const study::StudyError& failure) {
         status.reason = std::string("read: ") + failure.what();
     } catch (const WriteError& failure) {
@@ -360,8 +407,9 @@ std::vector<std::string> task_cases(const fs::path& list, int task)
     return out;
 }
 
-int run_task(const fs::path& sweep, const fs::path& list, int task, const std::string& engine, double timeout)
+int run_task(const fs::path& sweep, const fs::path& list, int task, const CaseOptions& options)
 {
+    refuse_changed_inputs(sweep);
     const std::vector<std::string> ids = task_cases(list, task);
     if (ids.empty())
         throw SweepError(list.string() + " gives task " + std::to_string(task) + " no case");
@@ -381,7 +429,7 @@ int run_task(const fs::path& sweep, const fs::path& list, int task, const std::s
         if (sky == skies.end())
             throw SweepError("case " + id + " is of the sky " + c->sky + ", which " + (sweep / skies_name).string() +
                              " does not hold: plan the sweep again");
-        const CaseRun run = run_case(sweep, *c, *sky, engine, timeout);
+        const CaseRun run = run_case(sweep, *c, *sky, options);
         if (run.status && !run.status->done) {
             ++failed;
             std::fprintf(stderr, "umbrascope-study: case %s failed: %s\n", id.c_str(), run.status->reason.c_str());

@@ -32,9 +32,16 @@ struct CaseRun {
     std::optional<Status> status;  // nothing where it was stopped part-way
 };
 
-// Runs one case of `sweep`. `timeout` ends an engine that runs longer, in seconds (0: none).
+struct CaseOptions {
+    std::string engine;         // resolved, with {script}
+    double timeout = 0;         // ends an engine that runs longer, in seconds (0: none)
+    bool keep_exports = false;  // keep the engine's exports and the voltage tables beside the reports
+};
+
+// Runs one case of `sweep`. Throws SweepError where how it ended cannot be recorded; the case is
+// then left not run.
 [[nodiscard]] CaseRun run_case(const std::filesystem::path& sweep, const Case& c, const Sky& sky,
-                               const std::string& engine, double timeout);
+                               const CaseOptions& options);
 
 // The command that plans the sweep again, as planned.
 [[nodiscard]] std::string plan_command(const std::filesystem::path& sweep);
@@ -45,6 +52,6 @@ struct CaseRun {
 // Runs the cases of one task that are not done, one after another; gives how many failed. Throws
 // SweepError.
 int run_task(const std::filesystem::path& sweep, const std::filesystem::path& list, int task,
-             const std::string& engine, double timeout);
+             const CaseOptions& options);
 
 }  // namespace umbrascope::sweep

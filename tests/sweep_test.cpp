@@ -136,27 +136,54 @@ TEST(SweepCriteria, NamesValuesAndRefusals)
     EXPECT_EQ(criteria_text(parse_criteria("", "d")), criteria_text(Criteria{}));
 }
 
-TEST(SweepCapacity, MinIsEveryCaseAtAndBelowMaxIsSomeCase)
+// A series as its steps: "0P 25F 50M", each level passing, failing or missing.
+std::vector<Step> steps_of(const std::string& text)
+{
+    std::vector<Step> steps;
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        const char state = word.back();
+        steps.push_back({std::stod(word.substr(0, word.size() - 1)),
+                         state == 'P' ? Step::passes : state == 'F' ? Step::fails : Step::missing});
+    }
+    return steps;
+}
+
+TEST(SweepCapacity, EachSeriesUpToItsFirstFailureOrGap)
 {
     struct Case {
         const char* what;
-        std::vector<Level> judged;
-        std::optional<double> min, max;
+        std::vector<std::string> series;
+        std::optional<double> min, median, max;
+        bool unanswered, partial, censored;
     };
+    const std::optional<double> none;
     const Case cases[] = {
-        {"every level passes", {{0, true}, {50, true}, {50, true}, {100, true}}, 100, 100},
-        {"one case fails at 50", {{0, true}, {50, true}, {50, false}, {100, true}}, 0, 100},
-        {"all fail at 100", {{0, true}, {50, true}, {100, false}, {100, false}}, 50, 50},
-        {"a pass above a failing level", {{0, true}, {25, false}, {50, true}, {75, false}}, 0, 50},
-        {"the base fails", {{0, false}, {50, true}}, std::nullopt, std::nullopt},
-        {"no base", {{50, true}}, std::nullopt, std::nullopt},
-        {"levels out of order", {{100, true}, {0, true}, {50, true}}, 100, 100},
-        {"only the base", {{0, true}}, 0, 0},
+        {"every level passes", {"0P 50P 100P", "0P 50P 100P"}, 100, 100, 100, false, false, true},
+        {"one series fails at 50", {"0P 50P 100P", "0P 50F 100P"}, 0, 50, 100, false, false, false},
+        {"all fail at 100", {"0P 50P 100F", "0P 50P 100F"}, 50, 50, 50, false, false, false},
+        {"a pass above a failing level", {"0P 25F 50P 75F"}, 0, 0, 50, false, false, false},
+        {"the base fails: none, and max as defined", {"0F 50P"}, none, none, 50, false, false, false},
+        {"the base missing: no answer", {"0M 50P"}, none, none, 50, true, true, false},
+        {"a missing level ends the answer", {"0P 25M 50P 75P"}, 0, 0, 75, false, true, false},
+        {"missing above a failure", {"0P 25F 50M"}, 0, 0, 0, false, true, false},
+        {"levels out of order", {"100P 0P 50P"}, 100, 100, 100, false, false, true},
+        {"only the base", {"0P"}, 0, 0, 0, false, false, true},
+        {"three seeds", {"0P 25F", "0P 25P 50F", "0P 25P 50P"}, 0, 25, 50, false, false, false},
+        {"no base planned", {"50P"}, none, none, 50, true, false, false},
     };
     for (const Case& c : cases) {
-        const Capacity hc = hosting_capacity(c.judged);
+        std::vector<std::vector<Step>> series;
+        for (const std::string& text : c.series)
+            series.push_back(steps_of(text));
+        const Capacity hc = hosting_capacity(series);
         EXPECT_EQ(hc.min, c.min) << c.what;
+        EXPECT_EQ(hc.median, c.median) << c.what;
         EXPECT_EQ(hc.max, c.max) << c.what;
+        EXPECT_EQ(hc.unanswered, c.unanswered) << c.what;
+        EXPECT_EQ(hc.partial, c.partial) << c.what;
+        EXPECT_EQ(hc.censored, c.censored) << c.what;
     }
 }
 
@@ -582,7 +609,7 @@ TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
         {"an engine that writes nothing", "true {script}", 0, "read: ", 0},
     };
     for (const Case& c : cases) {
-        const CaseRun run = run_case(sweep.folder, one, skies[0], c.engine, c.timeout);
+        const CaseRun run = run_case(sweep.folder, one, skies[0], {c.engine, c.timeout});
         ASSERT_TRUE(run.status) << c.what;
         EXPECT_FALSE(run.status->done) << c.what;
         EXPECT_NE(run.status->reason.find(c.reason), std::string::npos) << c.what << ": " << run.status->reason;
@@ -597,7 +624,7 @@ TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
     }
     // A case edited after planning is refused, with the command that plans it again.
     put(case_folder(sweep.folder, one.id) / "PVSystems.dss", "! edited\n");
-    const CaseRun edited = run_case(sweep.folder, one, skies[0], "true {script}", 0);
+    const CaseRun edited = run_case(sweep.folder, one, skies[0], {"true {script}", 0});
     ASSERT_TRUE(edited.status);
     EXPECT_NE(edited.status->reason.find("were edited after planning: plan it again, umbrascope-study sweep plan"),
               std::string::npos) << edited.status->reason;
@@ -667,6 +694,7 @@ std::string controls_report(int taps_sky, int taps_clear, int switchings, double
            "sky,ramp,head_kw,Vsource.source,,800.000,,,700.000,900.000,-53.600,7,50.000\n"
            "sky,ramp,pv_kw,,,100.000,,,0.000,200.000,12.000,7," + std::to_string(pv_kwh) + "\n"
            "clear,regcontrol,Reg1,Transformer.Reg1,2,9," + std::to_string(taps_clear) + ",0,9,9,,,\n"
+           "clear,ramp,pv_kw,,,100.000,,,0.000,250.000,1.000,3,120\n"
            "clear,capcontrol,C1,Capacitor.C1,,1,0,0,1,1,,,\n";
 }
 
@@ -681,6 +709,19 @@ void finish_case(const fs::path& sweep, const Case& c, const std::string& voltag
     status.done = true;
     status.files = planned_fingerprint(folder).value();
     put(folder / "status", status_text(status));
+}
+
+// A row of hosting_capacity.csv: a sky's (or all skies') under one placement or all.
+std::map<std::string, std::string> capacity_of(const fs::path& sweep, const std::string& sky,
+                                               const std::string& placement = "all")
+{
+    const auto rows = csv_rows(slurp(sweep / "hosting_capacity.csv"));
+    std::map<std::string, std::string> out;
+    for (const std::vector<std::string>& row : rows)
+        if (row[0] == sky && row[1] == placement)
+            for (std::size_t k = 0; k < row.size(); ++k)
+                out[rows.front()[k]] = row[k];
+    return out;
 }
 
 TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
@@ -731,49 +772,87 @@ TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
     EXPECT_EQ(f.at("switchings_base"), "0");
     EXPECT_EQ(f.at("head_ramp_kw_per_s"), "-53.6");
     EXPECT_EQ(f.at("head_ramp_row"), "7");
-    EXPECT_EQ(f.at("pv_kwh"), "89");
-    EXPECT_EQ(f.at("pv_kw"), "3466");
+    EXPECT_EQ(f.at("all_pv_kwh"), "89");
+    EXPECT_EQ(f.at("added_pv_kw"), "3466");
+    EXPECT_EQ(f.at("existing_pv_kw"), "0") << "IEEE 13 has no PV of its own";
+    // The load judged at: the head's least and most under the sky, and the engine's LoadMult.
+    EXPECT_EQ(f.at("head_kw_min"), "700");
+    EXPECT_EQ(f.at("head_kw_max"), "900");
+    EXPECT_EQ(f.at("load_mult"), "1");
+    EXPECT_EQ(f.at("pv_peak_kw"), "200");
+    EXPECT_EQ(f.at("clear_pv_peak_kw"), "250");
 
-    const auto capacity = csv_rows(slurp(sweep.folder / "hosting_capacity.csv"));
-    ASSERT_EQ(capacity.size(), 3U);  // the sky and all
-    const auto sky = row_of(capacity, "sky");
+    auto sky = capacity_of(sweep.folder, "sky");
+    auto near = capacity_of(sweep.folder, "sky", "near");
+    sky.erase("placement");
+    near.erase("placement");
+    EXPECT_EQ(sky, near) << "one placement: its row is all";
     EXPECT_EQ(sky.at("hc_min_pct"), "50");
     EXPECT_EQ(sky.at("hc_min_kw"), "1733");
     EXPECT_EQ(sky.at("hc_max_pct"), "50");
     EXPECT_EQ(sky.at("clear_hc_min_pct"), "100") << "the clear sky keeps 675 in range";
     EXPECT_EQ(sky.at("clear_hc_max_kw"), "3466");
+    EXPECT_EQ(sky.at("answer_pct"), "50");
+    EXPECT_EQ(sky.at("limited_by"), "sky");
+    EXPECT_EQ(sky.at("partial"), "no");
+    EXPECT_EQ(sky.at("censored"), "no");
     EXPECT_EQ(sky.at("first_failing_case"), full.id);
     EXPECT_EQ(sky.at("criterion"), "max_seconds_outside_a");
-    EXPECT_EQ(sky.at("bus"), "675");
+    EXPECT_EQ(sky.at("where"), "675");
     EXPECT_EQ(sky.at("row"), "9");
     EXPECT_EQ(sky.at("time"), "11:00:40");
     EXPECT_EQ(sky.at("value"), "15");
-    EXPECT_EQ(row_of(capacity, "all").at("hc_min_pct"), "50");
+    EXPECT_EQ(sky.at("clear_first_failing_case"), "");
+    EXPECT_EQ(capacity_of(sweep.folder, "all").at("hc_min_pct"), "50");
     ASSERT_FALSE(result.summary.empty());
-    EXPECT_NE(result.summary[0].find("Hosting capacity under the sky sky 1,733 kW (50 %), under a clear sky 3,466 kW "
-                                     "(100 %): limited by seconds outside range A at 675, 15 s (row 9, 11:00:40)"),
-              std::string::npos) << result.summary[0];
+    EXPECT_EQ(result.summary[0],
+              "Hosting capacity under the sky sky: 1,733 kW (50 %), limited by the sky's cloud. Under the sky 1,733 kW "
+              "(50 %): seconds outside range A at 675, 15 s (row 9, 11:00:40), in case " + full.id +
+                  " at 100 % (near). Under a clear sky at least 3,466 kW (100 %): no case fails.");
+    const std::string said = slurp(sweep.folder / "sweep_summary.txt");
+    EXPECT_NE(said.find("the PV reached at most 80 % of its clear-sky output"), std::string::npos) << said;
+    EXPECT_NE(said.find("Judged at the loads as the circuit gives them, LoadMult 1; without added PV the head took 700 "
+                        "to 900 kW under the sky sky"),
+              std::string::npos) << said;
     for (const char* name : {"hosting_capacity.png", "hosting_capacity.svg", "sweep_summary.txt"})
         EXPECT_TRUE(fs::exists(sweep.folder / name)) << name;
+    // The PNG is the SVG drawn, twice its size, labels and all.
+    const std::string png = slurp(sweep.folder / "hosting_capacity.png");
+    ASSERT_GT(png.size(), 24U);
+    const auto be32 = [&](std::size_t at) {
+        return (static_cast<unsigned>(static_cast<unsigned char>(png[at])) << 24) |
+               (static_cast<unsigned>(static_cast<unsigned char>(png[at + 1])) << 16) |
+               (static_cast<unsigned>(static_cast<unsigned char>(png[at + 2])) << 8) |
+               static_cast<unsigned>(static_cast<unsigned char>(png[at + 3]));
+    };
+    const std::string svg = slurp(sweep.folder / "hosting_capacity.svg");
+    const std::size_t width_at = svg.find("width=\"") + 7;
+    EXPECT_EQ(be32(16), 2 * std::stoul(svg.substr(width_at, svg.find('"', width_at) - width_at)));
+    EXPECT_GT(be32(20), 200U);
 
     // The cloud's wear decides where a limit is given: 6 - 2 = 4 taps more at 50 % is too many.
     put(sweep.folder / "criteria.txt", "max_tap_increase = 3\n");
     const GatherResult wear = gather_sweep({sweep.folder, false});
-    const auto limited = row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky");
+    const auto limited = capacity_of(sweep.folder, "sky");
     EXPECT_EQ(limited.at("hc_min_pct"), "0");
     EXPECT_EQ(limited.at("criterion"), "max_tap_increase");
-    EXPECT_EQ(limited.at("bus"), "Reg1");
+    EXPECT_EQ(limited.at("where"), "Reg1");
     EXPECT_EQ(limited.at("clear_hc_min_pct"), "100") << "the clear sky's 3 taps are 1 more than the base";
-    EXPECT_NE(wear.summary[0].find("limited by tap changes at Reg1, 6 against 2 without PV"), std::string::npos)
+    EXPECT_NE(wear.summary[0].find("0 kW (0 %): tap changes at Reg1, 6 against 2 without added PV"), std::string::npos)
         << wear.summary[0];
-    // Without setting the base's buses aside, RG60 fails the base: no capacity at all.
+    // Without setting the base's buses aside, RG60 fails the base, and every case: no capacity, and
+    // no level at which any case passes.
     put(sweep.folder / "criteria.txt", "exclude_base_violations = no\n");
-    const auto strict = row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky");
-    (void)gather_sweep({sweep.folder, false});
-    const auto none = row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky");
+    const GatherResult strict = gather_sweep({sweep.folder, false});
+    const auto none = capacity_of(sweep.folder, "sky");
     EXPECT_EQ(none.at("hc_min_pct"), "");
     EXPECT_EQ(none.at("hc_max_kw"), "");
+    EXPECT_EQ(none.at("answer_pct"), "");
+    EXPECT_EQ(none.at("limited_by"), "the base");
     EXPECT_EQ(none.at("first_failing_case"), base.id);
+    EXPECT_NE(strict.summary[0].find("none: the feeder without added PV fails already, by seconds outside range A at "
+                                     "RG60, 60 s"),
+              std::string::npos) << strict.summary[0];
 
     // A full disk: nothing of the gather is written, and what was there stays as it was.
     if (fs::exists("/dev/full")) {
@@ -793,7 +872,8 @@ TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
         fs::remove(sweep.folder / "hosting_capacity.svg");
     }
 
-    // A case missing: the report of the others, no answer, the case named; --partial answers.
+    // A case missing: the report of the others, no answer, the case named; --partial answers, and
+    // says so in every row.
     put(sweep.folder / "criteria.txt", "");
     fs::remove(case_folder(sweep.folder, full.id) / "status");
     const std::string answer = slurp(sweep.folder / "hosting_capacity.csv");
@@ -806,7 +886,10 @@ TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
     const GatherResult partial = gather_sweep({sweep.folder, true});
     EXPECT_TRUE(partial.answered);
     EXPECT_EQ(partial.summary[0].rfind("Partial: ", 0), 0U) << partial.summary[0];
-    EXPECT_EQ(row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky").at("hc_min_pct"), "50");
+    const auto partly = capacity_of(sweep.folder, "sky");
+    EXPECT_EQ(partly.at("hc_min_pct"), "50") << "known up to the missing case";
+    EXPECT_EQ(partly.at("partial"), "yes");
+    EXPECT_EQ(partly.at("censored"), "no") << "a missing case is not a passing one";
     // A case planned again since it ran is not taken.
     finish_case(sweep.folder, full, voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"}),
                 voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"}), controls_report(2, 2, 0, 1));
@@ -814,6 +897,117 @@ TEST(SweepGather, FiguresFromTheCasesReportsAndTheAnswer)
     const GatherResult replanned = gather_sweep({sweep.folder, false});
     ASSERT_EQ(replanned.missing.size(), 1U);
     EXPECT_NE(replanned.missing[0].find("planned again since it ran"), std::string::npos);
+}
+
+// What a partial gather may state: a missing level ends the answer below it, a missing base leaves
+// its sky without one, and where no planned level fails the answer is "at least" the highest.
+TEST(SweepGather, PartialAnswersAreTrue)
+{
+    TempFolder work;
+    const Feeder feeder(work);
+    PlanOptions options;
+    options.sweep = work.path() / "sweep";
+    options.circuit = feeder.entry;
+    options.skies = {feeder.sky(work, "sky", "2,270")};
+    options.levels = {0, 25, 50, 75};
+    options.placements = {"near"};
+    const std::vector<Case> cases = plan_sweep(options).cases;
+    ASSERT_EQ(cases.size(), 4U);
+    const fs::path sweep = fs::weakly_canonical(options.sweep);
+    const std::string fine = voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"});
+    const std::string high = voltage_report({"611:0.9650:2:1.0600:9:0:5:0:0"});
+    // Every planned level passes: at least the highest.
+    for (const Case& c : cases)
+        finish_case(sweep, c, fine, fine, controls_report(2, 2, 0, 1));
+    const GatherResult every = gather_sweep({sweep, false});
+    EXPECT_EQ(capacity_of(sweep, "sky").at("censored"), "yes");
+    EXPECT_EQ(capacity_of(sweep, "sky").at("answer_pct"), "75");
+    EXPECT_EQ(every.summary[0], "Hosting capacity under the sky sky: at least 2,600 kW (75 %), the highest level "
+                                "planned: no case fails, under the sky or a clear sky; plan higher levels for the limit");
+    // 25 % missing, 50 % passing and 75 % failing: nothing is known above the base.
+    fs::remove(case_folder(sweep, cases[1].id) / "status");
+    finish_case(sweep, cases[3], high, fine, controls_report(2, 2, 0, 1));
+    const GatherResult gap = gather_sweep({sweep, true});
+    const auto row = capacity_of(sweep, "sky");
+    EXPECT_EQ(row.at("hc_min_pct"), "0") << "50 % passing above a missing 25 % states nothing";
+    EXPECT_EQ(row.at("hc_max_pct"), "50") << "the highest level at which some case passes";
+    EXPECT_EQ(row.at("partial"), "yes");
+    EXPECT_EQ(row.at("censored"), "no");
+    EXPECT_EQ(gap.summary[0].rfind("Partial: Hosting capacity under the sky sky: 0 kW (0 %)", 0), 0U) << gap.summary[0];
+    // Every case missing but one level: the base never ran, so there is no answer, and no failure of
+    // the feeder is stated.
+    for (const Case& c : cases)
+        fs::remove(case_folder(sweep, c.id) / "status");
+    finish_case(sweep, cases[2], fine, fine, controls_report(2, 2, 0, 1));
+    const GatherResult unrun = gather_sweep({sweep, true});
+    const auto nothing = capacity_of(sweep, "sky");
+    EXPECT_EQ(nothing.at("hc_min_pct"), "");
+    EXPECT_EQ(nothing.at("answer_pct"), "");
+    EXPECT_EQ(nothing.at("limited_by"), "");
+    EXPECT_EQ(unrun.summary[0], "Partial: Hosting capacity under the sky sky: no answer: the base case without added PV (" +
+                                    cases[0].id + ") has not run, and every level is judged against it");
+    for (const std::string& line : unrun.summary) {
+        EXPECT_EQ(line.find("fails"), std::string::npos) << line;
+        EXPECT_EQ(line.find("no case"), std::string::npos) << line;
+    }
+}
+
+// By placement: a row each, and the spread of the random placements over their seeds; the clear sky
+// limits where it fails lower, and is named.
+TEST(SweepGather, AnswersByPlacementAndTheClearSkysLimit)
+{
+    TempFolder work;
+    const Feeder feeder(work);
+    PlanOptions options;
+    options.sweep = work.path() / "sweep";
+    options.circuit = feeder.entry;
+    options.skies = {feeder.sky(work, "sky", "2,270")};
+    options.levels = {0, 25, 50, 75};
+    options.placements = {"near", "random"};
+    options.seeds = 3;
+    const std::vector<Case> cases = plan_sweep(options).cases;
+    ASSERT_EQ(cases.size(), 13U);  // the base, near at 3 levels, 3 seeds at 3 levels
+    const fs::path sweep = fs::weakly_canonical(options.sweep);
+    const std::string fine = voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"});
+    const auto high = [](const std::string& volts) {
+        return voltage_report({"611:0.9650:2:" + volts + ":9:0:0:0:0"});
+    };
+    for (const Case& c : cases) {
+        // Random seed s fails from level 25 x s on, its voltage the higher the higher the seed;
+        // near passes under the sky and fails at 50 under a clear sky.
+        const bool fails = c.placement == "random" && c.level_pct >= 25 * c.seed;
+        const std::string sky = fails ? high(c.seed == 1 ? "1.0600" : c.seed == 2 ? "1.0700" : "1.0800") : fine;
+        const std::string clear = c.placement == "near" && c.level_pct >= 50 ? high("1.0550") : sky;
+        finish_case(sweep, c, sky, clear, controls_report(2, 2, 0, 1));
+    }
+    const GatherResult result = gather_sweep({sweep, false});
+    const auto random = capacity_of(sweep, "sky", "random");
+    EXPECT_EQ(random.at("hc_min_pct"), "0");
+    EXPECT_EQ(random.at("hc_median_pct"), "25");
+    EXPECT_EQ(random.at("hc_max_pct"), "50");
+    const auto near = capacity_of(sweep, "sky", "near");
+    EXPECT_EQ(near.at("hc_min_pct"), "75");
+    EXPECT_EQ(near.at("censored"), "no") << "the clear sky fails at 50";
+    EXPECT_EQ(near.at("clear_hc_min_pct"), "25");
+    EXPECT_EQ(near.at("answer_pct"), "25");
+    EXPECT_EQ(near.at("limited_by"), "clear sky");
+    EXPECT_EQ(near.at("clear_criterion"), "max_voltage");
+    EXPECT_EQ(near.at("clear_where"), "611");
+    EXPECT_EQ(near.at("clear_value"), "1.0550");
+    // All placements: the first failing case is at 25 %, of the two seeds failing there the one with
+    // the highest voltage.
+    const auto all = capacity_of(sweep, "sky");
+    const auto worst = std::find_if(cases.begin(), cases.end(), [](const Case& c) {
+        return c.placement == "random" && c.seed == 1 && c.level_pct == 25;
+    });
+    EXPECT_EQ(all.at("first_failing_case"), worst->id) << "only seed 1 fails at 25";
+    EXPECT_EQ(all.at("value"), "1.0600");
+    EXPECT_EQ(all.at("hc_median_pct"), "37.5") << "near 75 and the seeds' 0, 25 and 50";
+    const std::string said = slurp(sweep / "sweep_summary.txt");
+    EXPECT_NE(said.find("By placement under the sky sky: near 867 kW (25 %) and random 0 to 1,733 kW (0 to 50 %) over 3 "
+                        "seeds, the median 867 kW (25 %)"),
+              std::string::npos) << said;
+    (void)result;
 }
 
 // The regulator named for tap changes is the one that moved most, the first in the report on a tie.
@@ -832,9 +1026,9 @@ TEST(SweepGather, TheRegulatorThatMovedMostIsNamed)
     finish_case(sweep.folder, sweep.cases[2], fine, fine, controls(2, 5));
     put(sweep.folder / "criteria.txt", "max_tap_increase = 1\n");
     (void)gather_sweep({sweep.folder, false});
-    const auto capacity = row_of(csv_rows(slurp(sweep.folder / "hosting_capacity.csv")), "sky");
+    const auto capacity = capacity_of(sweep.folder, "sky");
     EXPECT_EQ(capacity.at("first_failing_case"), sweep.cases[1].id);
-    EXPECT_EQ(capacity.at("bus"), "RegA") << "a tie: the first in the report";
+    EXPECT_EQ(capacity.at("where"), "RegA") << "a tie: the first in the report";
     EXPECT_EQ(capacity.at("value"), "6");
     const auto report = csv_rows(slurp(sweep.folder / "sweep_report.csv"));
     EXPECT_EQ(row_of(report, sweep.cases[2].id).at("taps_sky"), "7");
@@ -859,7 +1053,7 @@ TEST(SweepGather, TheFirstFailingCaseIsTheFirstOfItsLevel)
     for (const Case& c : cases)
         finish_case(sweep, c, c.level_pct == 50 || c.level_pct == 25 ? high : fine, fine, controls_report(2, 2, 0, 1));
     (void)gather_sweep({sweep, false});
-    const auto capacity = row_of(csv_rows(slurp(sweep / "hosting_capacity.csv")), "sky");
+    const auto capacity = capacity_of(sweep, "sky");
     EXPECT_EQ(capacity.at("first_failing_case"), cases[1].id) << "far at 25, first in cases.csv";
     EXPECT_EQ(cases[1].placement, "far");
     EXPECT_EQ(cases[1].level_pct, 25);
