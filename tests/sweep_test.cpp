@@ -9,10 +9,15 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <thread>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/csv.hpp"
 #include "core/lines.hpp"
@@ -21,6 +26,8 @@
 #include "sweep/cases.hpp"
 #include "sweep/criteria.hpp"
 #include "sweep/gather.hpp"
+#include "sweep/inputs.hpp"
+#include "sweep/load_at.hpp"
 #include "sweep/plan.hpp"
 #include "sweep/runner.hpp"
 #include "sweep/worker.hpp"
@@ -75,13 +82,14 @@ struct Feeder {
         }
         entry = circuit / "IEEE13Nodeckt.dss";
     }
-    fs::path sky(const TempFolder& work, const std::string& name, const std::string& wind) const
+    fs::path sky(const TempFolder& work, const std::string& name, const std::string& wind,
+                 const std::string& more = {}) const
     {
         const fs::path folder = work.path() / name;
         EXPECT_EQ(run(std::string("\"") + UMBRASCOPE_IMPORT + "\" \"" + entry.string() + "\" \"" + folder.string() + "\""), 0);
         EXPECT_EQ(run(std::string("\"") + UMBRASCOPE_CLOUDS + "\" --units ft --wind " + wind + " --from-sensor " +
                       (feeders / "ieee8500/Normalized-1s-2900-pts.CSV").string() +
-                      " --sensor-interval 1 --interval 5 --steps 12 --start 11:00:00 --loadshapes \"" +
+                      " --sensor-interval 1 --interval 5 --steps 12 --start 11:00:00 " + more + " --loadshapes \"" +
                       (folder / "sun.dss").string() + "\" \"" + folder.string() + "\""),
                   0);
         return folder;
@@ -134,6 +142,140 @@ TEST(SweepCriteria, NamesValuesAndRefusals)
     const Criteria again = parse_criteria(criteria_text(c), "again");
     EXPECT_EQ(criteria_text(again), criteria_text(c));
     EXPECT_EQ(criteria_text(parse_criteria("", "d")), criteria_text(Criteria{}));
+}
+
+// A loadshape's value at an hour as the engine takes it (each figure read off the engine's own
+// Daily run of these shapes, a load's kW every quarter of an hour): fixed intervals the nearest
+// point, a tie to the even, wrapping round; given hours the line between them, wrapping at the last.
+TEST(SweepLoadAt, AShapesValueAsTheEngineTakesIt)
+{
+    TempFolder work;
+    put(work.path() / "m.dss", "New Loadshape.d npts=4 interval=1 mult=[1 2 3 4]\n"
+                          "New Loadshape.h npts=3 hour=[0 2 3] mult=[1 3 4]\n"
+                          "New Loadshape.f npts=3 minterval=30 mult=(file=f.csv col=2 header=yes) action=normalize\n"
+                          "New Loadshape.s npts=2 sinterval=1800 mult=(3, 5 7)\n"
+                          "New Loadshape.u npts=2 mult=[1 2] useactual=yes\n"
+                          "New Loadshape.c npts=2 csvfile=c.csv\n");
+    put(work.path() / "f.csv", "hour,kw\n0.5,2\n1.0,4\n1.5,8\n");
+    import::DiskFiles files;
+    const import::Circuit circuit = import::read_circuit(work.path() / "m.dss", files);
+    ASSERT_EQ(circuit.loadshapes.size(), 6U);
+    const Shape d = read_shape(circuit.loadshapes[0]);
+    const Shape h = read_shape(circuit.loadshapes[1]);
+    struct Case {
+        const Shape* shape;
+        double hour, value;
+    };
+    const Case cases[] = {
+        {&d, 0.25, 4}, {&d, 0.5, 4}, {&d, 0.75, 1}, {&d, 1, 1}, {&d, 1.5, 2}, {&d, 2.5, 2}, {&d, 3.5, 4},
+        {&d, 4.5, 4},  {&d, 4.75, 1}, {&h, 0.25, 1.25}, {&h, 1, 2}, {&h, 3, 4}, {&h, 3.25, 1.25}, {&h, 6, 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_DOUBLE_EQ(shape_value(c.shape->mult, *c.shape, c.hour), c.value) << c.hour;
+    // From a file's column after its header, normalized; minutes and seconds apart.
+    const Shape f = read_shape(circuit.loadshapes[2]);
+    EXPECT_EQ(f.mult, (std::vector<double>{0.25, 0.5, 1}));
+    EXPECT_DOUBLE_EQ(f.interval, 0.5);
+    const Shape s = read_shape(circuit.loadshapes[3]);
+    EXPECT_EQ(s.mult, (std::vector<double>{3, 5})) << "npts=2 cuts the third";
+    EXPECT_DOUBLE_EQ(s.interval, 0.5);
+    // What the sweep cannot hold a load at is refused, naming the shape and its line.
+    for (std::size_t k : {4U, 5U}) {
+        try {
+            (void)read_shape(circuit.loadshapes[k]);
+            ADD_FAILURE() << circuit.loadshapes[k].name;
+        } catch (const SweepError& error) {
+            EXPECT_NE(std::string(error.what()).find("Loadshape." + circuit.loadshapes[k].name), std::string::npos);
+            EXPECT_NE(std::string(error.what()).find("m.dss:" + std::to_string(k + 1) + ")"), std::string::npos)
+                << error.what();
+        }
+    }
+    for (const char* bad : {"12", "25:00", "12:60", "13-01 12:00", "02-30 10:00", "noon"})
+        EXPECT_THROW((void)load_time(bad), SweepError) << bad;
+    EXPECT_DOUBLE_EQ(load_time("24:00").hour, 24);
+    EXPECT_EQ(load_time("06-21 12:30").day, 172);
+    EXPECT_DOUBLE_EQ(load_time("06-21 12:30").hour, 12.5);
+}
+
+// Every load at its daily (else yearly) shape's value then, as a one-point duty shape; a yearly
+// shape needs the day.
+TEST(SweepLoadAt, EachLoadHeldAsItsShapeGivesIt)
+{
+    import::MemoryFiles files;
+    files.add("/c/m.dss", "New Circuit.c bus1=s\n"
+                          "New Loadshape.day npts=24 interval=1 mult=[0.1 0.1 0.1 0.1 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 "
+                          "0.9 1 0.9 0.8 0.7 0.6 0.5 0.4 0.3 0.2 0.1 0.1]\n"
+                          "New Loadshape.year npts=2 interval=4380 mult=[0.5 0.9]\n"
+                          "New Load.a bus1=b kW=10 daily=day\n"
+                          "New Load.b bus1=b kW=10 yearly=year\n"
+                          "New Load.c bus1=b kW=10\n"
+                          "New Load.d bus1=b kW=10 duty=day\n");
+    const import::Circuit circuit = import::read_circuit("/c/m.dss", files);
+    EXPECT_THROW((void)hold_loads_at(circuit, "12:00", 1), SweepError) << "Load.b's yearly shape needs the day";
+    const LoadsHeld held = hold_loads_at(circuit, "01-01 12:00", 1);
+    EXPECT_EQ(held.lines.substr(held.lines.find("New ")),
+              "New Loadshape.sweep_load_at_1 npts=1 sinterval=1 mult=[0.8]\n"
+              "New Loadshape.sweep_load_at_2 npts=1 sinterval=1 mult=[0.9]\n"
+              "Edit Load.a duty=sweep_load_at_1\n"
+              "Edit Load.b duty=sweep_load_at_2\n")
+        << "12:00 is the day's point 12; the year's hour 12 nearest its point 0, the last";
+    EXPECT_EQ(held.said, "Loads held at 01-01 12:00: 1 at their daily shape's value, 1 at their yearly shape's on day 1 "
+                         "(0.8 to 0.9 of their base kW), 1 following their duty shape only, as before and 1 with no "
+                         "shape, at their base kW");
+}
+
+// The one-point shapes give each load the kW the engine gives it at that time in its daily and
+// yearly runs.
+TEST(SweepLoadAt, TheHeldLoadsAreTheEnginesAtThatTime)
+{
+    const fs::path engine = UMBRASCOPE_OPENDSS;
+    if (!fs::exists(engine) || run("\"" + engine.string() + "\" -c \"new circuit.probe\" -c solve") != 0)
+        GTEST_SKIP() << "skipped: no OpenDSS engine runs at " << engine
+                     << " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
+    TempFolder work;
+    const fs::path folder = work.path();
+    put(folder / "shape.txt", "0.2\n0.35\n0.5\n0.65\n0.8\n0.95\n1\n0.9\n");
+    put(folder / "ckt.dss", "Clear\nNew Circuit.held basekV=12.47 bus1=src\n"
+                            "New Line.l1 bus1=src bus2=b phases=3 length=0.1 units=km\n"
+                            "New Loadshape.fixed npts=8 minterval=90 mult=(file=shape.txt)\n"
+                            "New Loadshape.given npts=3 hour=[0 10 20] mult=[0.3 0.9 0.6]\n"
+                            "New Loadshape.year npts=6 interval=2000 mult=[1 3 5 4 2 1] action=normalize\n"
+                            "New Load.a bus1=b kV=12.47 kW=100 pf=1 model=1 daily=fixed\n"
+                            "New Load.b bus1=b kV=12.47 kW=100 pf=1 model=1 daily=given\n"
+                            "New Load.c bus1=b kV=12.47 kW=100 pf=1 model=1 yearly=year\n"
+                            "Set voltagebases=[12.47]\nCalcvoltagebases\n"
+                            "New Monitor.a element=Load.a terminal=1 mode=1 ppolar=no\n"
+                            "New Monitor.b element=Load.b terminal=1 mode=1 ppolar=no\n"
+                            "New Monitor.c element=Load.c terminal=1 mode=1 ppolar=no\n");
+    import::DiskFiles disk;
+    const import::Circuit circuit = import::read_circuit(folder / "ckt.dss", disk);
+    const LoadsHeld held = hold_loads_at(circuit, "03-01 13:45", 1);  // day 60, hour 1429.75 of the year
+    // Each load's kW, all phases: the engine's first monitor row.
+    const auto kw = [&](const std::string& monitor) {
+        const std::string text = slurp(folder / ("held_Mon_" + monitor + "_1.csv"));
+        const std::string row = text.substr(text.find('\n') + 1);
+        std::vector<double> cells;
+        std::stringstream cells_in(row);
+        std::string cell;
+        while (std::getline(cells_in, cell, ','))
+            cells.push_back(std::stod(cell));
+        return cells.at(2) + cells.at(4) + cells.at(6);
+    };
+    const auto solve = [&](const std::string& mode, const std::string& time, const std::string& more) {
+        put(folder / "run.dss", "Compile \"" + (folder / "ckt.dss").string() + "\"\n" + more + "Set Mode=" + mode +
+                                    " Number=1 Stepsize=1\nSet Time=" + time + "\nSolve\nExport Monitors a\n"
+                                    "Export Monitors b\nExport Monitors c\n");
+        ASSERT_EQ(run("cd \"" + folder.string() + "\" && \"" + engine.string() + "\" run.dss"), 0);
+    };
+    solve("Daily", "(13,2699)", "");
+    const double a = kw("a"), b = kw("b");
+    solve("Yearly", "(1429,2699)", "");
+    const double c = kw("c");
+    solve("Duty", "(0,0)", held.lines);
+    EXPECT_NEAR(kw("a"), a, 1e-3);
+    EXPECT_NEAR(kw("b"), b, 1e-3);
+    EXPECT_NEAR(kw("c"), c, 1e-3);
+    EXPECT_NEAR(a, 20, 1e-3) << "13:45 is nearest point 9 at 13:30, which wraps to the first of 8";
 }
 
 // A series as its steps: "0P 25F 50M", each level passing, failing or missing.
@@ -471,6 +613,52 @@ TEST(SweepPlan, IEEE13UnderTwoSkies)
     EXPECT_EQ(slurp(edited / "PVSystems.dss"), edited_before);
 }
 
+// The circuit's own PV: in every case, the base included, under its bus's sky, counted; or out of
+// service in every case, and neither watched nor a monitor's element.
+TEST(SweepPlan, TheCircuitsOwnPvInEveryCaseOrOutOfService)
+{
+    TempFolder work;
+    Feeder feeder(work);
+    put(feeder.circuit / "Study.dss", "Redirect IEEE13Nodeckt.dss\n"
+                                      "New PVSystem.pv671 phases=3 bus1=671 kV=4.16 kVA=300 Pmpp=300 irradiance=1\n"
+                                      "New PVSystem.pv675 phases=3 bus1=675 kV=4.16 kVA=500 irradiance=1\n");
+    feeder.entry = feeder.circuit / "Study.dss";
+    PlanOptions options;
+    options.sweep = work.path() / "kept";
+    options.circuit = feeder.entry;
+    options.skies = {feeder.sky(work, "sky", "2,270", "--all-buses")};
+    options.levels = {0, 50};
+    options.placements = {"near"};
+    const PlanResult kept = plan_sweep(options);
+    EXPECT_EQ(kept.record.existing_pv, 2);
+    EXPECT_NEAR(kept.record.existing_pv_kw, 800, 1e-9) << "300 kW and the engine's 500 for one without Pmpp";
+    ASSERT_EQ(kept.notes.size(), 2U);
+    EXPECT_NE(kept.notes[1].find("The circuit's own PV: 2 systems, 800 kW (Pmpp), in every case, the base included"),
+              std::string::npos) << kept.notes[1];
+    ASSERT_EQ(kept.warnings.size(), 1U);
+    EXPECT_NE(kept.warnings[0].find("PVSystem.pv675 gives no Pmpp"), std::string::npos) << kept.warnings[0];
+    const fs::path base = case_folder(options.sweep, kept.cases[0].id);
+    EXPECT_NE(slurp(base / "study.dss").find("Edit PVSystem.pv671 daily=sky_"), std::string::npos);
+    EXPECT_NE(slurp(base / "study_controls.csv").find("PVSystem.pv675"), std::string::npos) << "watched in the base";
+    EXPECT_NE(slurp(options.sweep / "sweep.txt").find("existing_pv_kw = 800\n"), std::string::npos);
+
+    options.sweep = work.path() / "without";
+    options.without_circuit_pv = true;
+    const PlanResult without = plan_sweep(options);
+    EXPECT_TRUE(without.warnings.empty()) << "out of service, their Pmpp counts for nothing";
+    EXPECT_NE(without.notes[1].find("out of service in every case (--without-circuit-pv)"), std::string::npos);
+    for (const Case& c : without.cases) {
+        const fs::path folder = case_folder(options.sweep, c.id);
+        const std::string entry = slurp(folder / "Study.dss");
+        EXPECT_LT(entry.find("Edit PVSystem.pv671 enabled=no"), entry.find("PVSystems.dss")) << "before the case's own";
+        EXPECT_NE(entry.find("Edit PVSystem.pv675 enabled=no"), std::string::npos);
+        EXPECT_EQ(slurp(folder / "study_controls.csv").find("PVSystem.pv67"), std::string::npos) << "not watched";
+        EXPECT_EQ(slurp(folder / "study.dss").find("PVSystem.pv671 daily="), std::string::npos);
+    }
+    EXPECT_EQ(slurp(options.sweep / "skies" / "sky" / "study_monitors.csv").find("PVSystem."), std::string::npos)
+        << "no voltage monitor on an element out of service";
+}
+
 TEST(SweepPlan, RefusalsLeaveTheSweepAsItWas)
 {
     TempFolder work;
@@ -586,6 +774,77 @@ struct SmallSweep {
     fs::path folder;
 };
 
+// A circuit or sky that changed since planning is refused before any engine runs, naming the file
+// and the command that plans again; planning again replaces the stale cases.
+TEST(SweepPlan, ChangedInputsAreRefusedAndPlanningAgainReplacesThem)
+{
+    TempFolder work;
+    SmallSweep sweep(work);
+    refuse_changed_inputs(sweep.folder);
+    const auto refused = [&](const std::function<void()>& step, const std::string& what) {
+        try {
+            step();
+            ADD_FAILURE() << "taken: " << what;
+            return std::string();
+        } catch (const SweepError& error) {
+            return std::string(error.what());
+        }
+    };
+    // An edited circuit: run, a task and gather refuse, saying which file.
+    put(sweep.feeder.entry, slurp(sweep.feeder.entry) + "New Load.extra bus1=671 kW=7000\n");
+    const std::string edited = "IEEE13Nodeckt.dss was edited";
+    for (const std::string& said :
+         {refused([&] { (void)run_local(sweep.folder, {1, "true {script}", 0}, [](const std::string&) {}); }, "run"),
+          refused([&] { (void)gather_sweep({sweep.folder, true}); }, "gather"),
+          refused([&] { refuse_changed_inputs(sweep.folder); }, "the check")}) {
+        EXPECT_NE(said.find("the sweep's circuit has changed since"), std::string::npos) << said;
+        EXPECT_NE(said.find(edited), std::string::npos) << said;
+        EXPECT_NE(said.find("plan it again, umbrascope-study sweep plan"), std::string::npos) << said;
+    }
+    for (const Case& c : sweep.cases)
+        EXPECT_EQ(state_of(case_folder(sweep.folder, c.id)), State::left) << "nothing ran";
+    // Planned again without 100 %: every case is written anew, and the stale one goes.
+    PlanOptions options;
+    options.sweep = sweep.folder;
+    options.circuit = sweep.feeder.entry;
+    options.skies = {work.path() / "sky"};
+    options.levels = {0, 50};
+    options.placements = {"near"};
+    const PlanResult again = plan_sweep(options);
+    EXPECT_EQ(again.replaced, 1);
+    EXPECT_EQ(again.written, 2);
+    EXPECT_EQ(again.cases.size(), 2U);
+    EXPECT_FALSE(fs::exists(case_folder(sweep.folder, sweep.cases[2].id)));
+    EXPECT_NEAR(again.record.feeder_kw, 3466 + 7000, 1e-9);
+    refuse_changed_inputs(sweep.folder);
+    // As they were, cases a plan no longer names are kept.
+    options.levels = {0, 25};
+    const PlanResult more = plan_sweep(options);
+    EXPECT_EQ(more.replaced, 0);
+    EXPECT_EQ(more.cases.size(), 3U);
+    // A sky made again: refused, then its old cases replaced by the new sky's.
+    ASSERT_EQ(run(std::string("\"") + UMBRASCOPE_CLOUDS + "\" --force --units ft --wind 5,90 --from-sensor " +
+                  (feeders / "ieee8500/Normalized-1s-2900-pts.CSV").string() +
+                  " --sensor-interval 1 --interval 5 --steps 12 --start 11:00:00 --loadshapes \"" +
+                  (work.path() / "sky" / "sun.dss").string() + "\" \"" + (work.path() / "sky").string() + "\""),
+              0);
+    const std::string remade = refused([&] { refuse_changed_inputs(sweep.folder); }, "a sky made again");
+    EXPECT_NE(remade.find("the sky " + fs::weakly_canonical(work.path() / "sky").string() + " has changed since"),
+              std::string::npos) << remade;
+    EXPECT_NE(remade.find("cloud_sun_intensity_table.txt was made again"), std::string::npos) << remade;
+    const PlanResult remade_plan = plan_sweep(options);
+    EXPECT_EQ(remade_plan.replaced, 3) << "the old sky's base, 25 and 50 %";
+    EXPECT_EQ(remade_plan.cases.size(), 2U);
+    EXPECT_EQ(read_cases(sweep.folder).size(), 2U);
+    refuse_changed_inputs(sweep.folder);
+    // A sweep planned before the fingerprints were kept asks to be planned again.
+    const std::string record = slurp(sweep.folder / "sweep.txt");
+    put(sweep.folder / "sweep.txt", record.substr(0, record.find("circuit_fingerprint")));
+    EXPECT_NE(refused([&] { refuse_changed_inputs(sweep.folder); }, "an earlier plan")
+                  .find("planned by an earlier umbrascope-study"),
+              std::string::npos);
+}
+
 TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
 {
     TempFolder work;
@@ -607,6 +866,15 @@ TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
         {"an engine that hangs", "sh -c 'sleep 30' {script}", 0.5, "longer than --case-timeout", -1},
         {"an engine not there", "/no/such/engine {script}", 0, "exited with 127 (its command was not found)", 127},
         {"an engine that writes nothing", "true {script}", 0, "read: ", 0},
+        // The engine's message whole, its description with it, not the first line alone.
+        {"an engine's error of several lines",
+         "sh -c 'echo x_EXP_VOLTAGES.CSV; printf \"Error 666 Reported From OpenDSS Intrinsic Function: \\nMonitor: m\\n\\n"
+         "Error Description: \\nCircuit Element is not set.\\n\" >&2; exit 1' {script}",
+         0, "Error 666 Reported From OpenDSS Intrinsic Function: Monitor: m Error Description: Circuit Element is not set.",
+         1},
+        // What it did last is not why it failed.
+        {"an engine that fails saying nothing of why", "sh -c 'echo x_Mon_v1_1.csv; exit 1' {script}", 0,
+         "the engine exited with 1: it printed no error; its last line: x_Mon_v1_1.csv", 1},
     };
     for (const Case& c : cases) {
         const CaseRun run = run_case(sweep.folder, one, skies[0], {c.engine, c.timeout});
@@ -621,6 +889,22 @@ TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
         EXPECT_EQ(read->reason, run.status->reason);
         EXPECT_EQ(state_of(case_folder(sweep.folder, one.id)), State::failed);
         EXPECT_FALSE(fs::exists(case_folder(sweep.folder, one.id) / "running")) << c.what;
+    }
+    // How a case ended cannot be recorded (a full disk): the failure goes on, and the case is left
+    // not run, never running.
+    if (fs::exists("/dev/full")) {
+        const fs::path folder = case_folder(sweep.folder, one.id);
+        try {
+            // The engine runs in the case's folder, and leaves the status's place full.
+            (void)run_case(sweep.folder, one, skies[0], {"sh -c 'ln -s /dev/full status; exit 3' {script}", 0});
+            ADD_FAILURE() << "a status that cannot be written was taken";
+        } catch (const SweepError& error) {
+            EXPECT_NE(std::string(error.what()).find("cannot record how case " + one.id + " ended"), std::string::npos)
+                << error.what();
+        }
+        EXPECT_FALSE(fs::exists(folder / "running"));
+        EXPECT_FALSE(fs::is_symlink(folder / "status"));
+        EXPECT_EQ(state_of(folder), State::left);
     }
     // A case edited after planning is refused, with the command that plans it again.
     put(case_folder(sweep.folder, one.id) / "PVSystems.dss", "! edited\n");
@@ -642,23 +926,59 @@ TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
     EXPECT_EQ(counts.done + counts.running, 0);
 }
 
+// A running marker whose process is gone, on this host, leaves its case not run; another host's, or
+// a Slurm job's, is taken as it says.
+TEST(SweepWorker, AMarkerOfAProcessGoneLeavesTheCaseNotRun)
+{
+    TempFolder work;
+    const SmallSweep sweep(work);
+    const fs::path folder = case_folder(sweep.folder, sweep.cases[1].id);
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    struct Case {
+        std::string marker;
+        State state;
+    };
+    const Case cases[] = {
+        {"host = " + std::string(host) + "\npid = " + std::to_string(gone) + "\n", State::left},
+        {"host = " + std::string(host) + "\npid = " + std::to_string(getpid()) + "\n", State::running},
+        {"host = elsewhere\npid = " + std::to_string(gone) + "\n", State::running},
+        {"host = " + std::string(host) + "\npid = " + std::to_string(gone) + "\nslurm_job = 12\n", State::running},
+    };
+    for (const Case& c : cases) {
+        put(folder / "running", c.marker);
+        EXPECT_EQ(state_of(folder), c.state) << c.marker;
+    }
+}
+
 TEST(SweepWorker, CtrlCEndsTheEnginesAndCountsAHalfRunCaseAsNotRun)
 {
     TempFolder work;
     const SmallSweep sweep(work);
     // The base ends at once (and fails, writing nothing); the others hang until stopped.
     const std::string base = sweep.cases[0].id;
-    const std::string engine = "sh -c 'case \"$0\" in *" + base + "*) exit 3;; esac; sleep 60' {script}";
+    // The others pay no heed to SIGTERM, as an engine deep in a solve may not.
+    const std::string engine = "sh -c 'case \"$0\" in *" + base + "*) exit 3;; esac; trap \"\" TERM; sleep 60' {script}";
     std::vector<std::string> lines;
-    std::thread stopper([] {
+    catch_stop_signals();
+    std::chrono::steady_clock::time_point signalled;
+    std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        stop_requested() = true;
+        signalled = std::chrono::steady_clock::now();
+        kill(getpid(), SIGINT);  // Ctrl+C
     });
-    const auto started = std::chrono::steady_clock::now();
     const LocalResult result = run_local(sweep.folder, {1, engine, 0}, [&](const std::string& line) { lines.push_back(line); });
+    const auto ended = std::chrono::steady_clock::now();
     stopper.join();
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     stop_requested() = false;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << "the hanging engine was ended";
+    EXPECT_LT(ended - signalled, std::chrono::seconds(2)) << "the engine ended at once, and no other case started";
     EXPECT_TRUE(result.interrupted);
     EXPECT_EQ(result.failed, 1);
     EXPECT_EQ(state_of(case_folder(sweep.folder, base)), State::failed) << "a case finished stays recorded";
