@@ -246,6 +246,13 @@ int main(int argc, char* argv[])
                             written.slices.size(), (*folder / slices_folder_name).string().c_str(),
                             last.last - last.own + 1, written.overlap_rows, seconds(options.overlap).c_str(),
                             folder->string().c_str(), folder->string().c_str());
+                if (written.chained_regulators && !hand_on)
+                    std::printf("Its regulators stand one after another along the feeder, each acting on the voltage "
+                                "the others regulate: a slice's overlap may end a tap from where the whole run has it, "
+                                "and each slice handed on changes the next one's start, so handing on takes rounds. "
+                                "umbrascope-study sweep run %s --hand-on runs the slices and hands them on round by "
+                                "round until each follows the slice before's run\n",
+                                folder->string().c_str());
                 const auto listed = [](const std::vector<int>& numbers) {
                     std::string text;
                     for (std::size_t k = 0; k < numbers.size(); ++k) {
@@ -268,6 +275,11 @@ int main(int argc, char* argv[])
                                 written.handed_anew.size() == 1 ? "" : "s", listed(written.handed_anew).c_str(),
                                 written.handed_anew.size() == 1 ? "it begins its" : "each begins its",
                                 written.handed_anew.size() == 1 ? "it runs" : "they run", folder->string().c_str());
+                if (hand_on && !written.unfollowed.empty())
+                    std::printf("Slice%s %s followed the slice before's run from none of the rows %s was handed on "
+                                "from: umbrascope-study read %s says why\n",
+                                written.unfollowed.size() == 1 ? "" : "s", listed(written.unfollowed).c_str(),
+                                written.unfollowed.size() == 1 ? "it" : "each", folder->string().c_str());
                 std::vector<int> held = written.handed_kept;
                 held.insert(held.end(), written.handed_anew.begin(), written.handed_anew.end());
                 std::sort(held.begin(), held.end());

@@ -258,16 +258,18 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
                     counts.steps_changed += switched > 0 ? 1 : 0;
                 }
             }
-            std::vector<std::string> steps;
+            std::vector<std::string> steps, overlap_steps;
             if (watch.kind == "capcontrol") {
                 const std::vector<std::size_t> step_columns = columns_named(columns, "step_");
-                for (std::size_t i = own_from; i < columns.rows(); ++i) {
-                    std::string& row = steps.emplace_back();
+                for (std::size_t i = static_cast<std::size_t>(settle); i < columns.rows(); ++i) {
+                    std::string& row = (i < own_from ? overlap_steps : steps).emplace_back();
                     for (const std::size_t s : step_columns)
                         row += std::lround(columns.at(i, s)) != 0 ? '1' : '0';
                 }
             }
             out.steps.push_back(std::move(steps));
+            out.overlap_steps.push_back(std::move(overlap_steps));
+            out.overlap.emplace_back(states.begin() + settle, states.begin() + static_cast<std::ptrdiff_t>(own_from));
             ControlSeries series{watch.kind, watch.name, watch.element, watch.drawn_bus,
                                  states[static_cast<std::size_t>(settle - 1)], {}, std::nullopt, {}};
             series.rows.assign(states.begin() + static_cast<std::ptrdiff_t>(own_from), states.end());

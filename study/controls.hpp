@@ -45,6 +45,10 @@ struct ControlsRun {
     std::string settle_status;            // "SOLVED", "UnSolved", ... from the engine's summary
     int settle_iterations = 0;            // control iterations of the settle's last solve
     std::vector<int> before_own;          // each control's state in the row before the run's own rows
+    // A slice's: each control's states in the rows of its overlap, before its own (its capacitor
+    // steps too, as `steps` gives them); none where it has no overlap.
+    std::vector<std::vector<int>> overlap;
+    std::vector<std::vector<std::string>> overlap_steps;
     // Each control's capacitor steps in each of the run's own rows, "1" in service and "0" not for
     // each step in turn ("101"), as the engine recorded them; none for a regulator, whose tap
     // position is its state.

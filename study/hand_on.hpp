@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "study/controls.hpp"
 #include "study/plan.hpp"
 #include "study/slices.hpp"
 #include "study/study.hpp"
@@ -23,7 +24,7 @@ namespace umbrascope::study {
 // Writing the same study again, in the same slices, hands each slice that was handed on the same
 // states again: the run is the same, so the slice before's run is too. A slice whose states are not
 // on record settles again, and `result` says so.
-void hold_handed(const std::filesystem::path& folder, const std::vector<Slice>& planned, WriteResult& result,
-                 std::vector<std::optional<Handed>>& handed);
+void hold_handed(const std::filesystem::path& folder, const std::vector<Slice>& planned, double overlap_s,
+                 WriteResult& result, std::vector<std::optional<Handed>>& handed);
 
 }  // namespace umbrascope::study

@@ -86,8 +86,12 @@ struct HandedState {
 
 struct Handed {
     int from_slice = 0;             // the slice before, in whose own rows the slice begins
+    int first = 0;                  // the row it begins at, one of the slice before's own
     std::vector<HandedState> sky;   // where its run left each control
     std::vector<HandedState> clear; // the same under the clear-sky twin
+    // The rows it was handed on from before, whose runs did not follow the slice before's over the
+    // overlap, most recent last.
+    std::vector<int> tried;
 };
 
 struct ScriptFacts {

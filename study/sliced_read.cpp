@@ -1,12 +1,14 @@
 #include "study/sliced_read.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/csv.hpp"
 #include "core/lines.hpp"
 #include "core/words.hpp"
 #include "study/exports.hpp"
 #include "study/folder.hpp"
+#include "study/hand_on.hpp"
 #include "study/script_files.hpp"
 
 namespace umbrascope::study {
@@ -38,6 +40,19 @@ ReadResult check_slice(const fs::path& folder, const fs::path& out, const std::s
 }
 
 namespace {
+
+// "slice 3", "slices 3, 5 and 9".
+std::string slice_list(const std::vector<int>& numbers)
+{
+    std::string text = numbers.size() == 1 ? "slice " : "slices ";
+    for (std::size_t k = 0; k < numbers.size(); ++k)
+        text += (k == 0 ? std::string() : k + 1 == numbers.size() ? std::string(" and ") : std::string(", ")) +
+                std::to_string(numbers[k]);
+    return text;
+}
+
+// "08:50:00, 08:47:12 and 08:52:30".
+std::string study_rows(const std::vector<std::string>& times) { return first_names(times, times.size()); }
 
 // The command that writes the slices again, handing the controls on: the study's own write, its
 // loadshapes as its script redirects them after the circuit.
@@ -128,7 +143,19 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
         out.clear = std::move(stitch.voltages(true));
     out.controls = std::move(stitch.controls());
     std::sort(boundaries.begin(), boundaries.end(), [](const Boundary& a, const Boundary& b) { return a.row < b.row; });
-    out.report = "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing\n";
+    out.report = "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing,"
+                 "overlap_followed,clear_overlap_followed\n";
+    // Whether a slice's controls were where the slice before's run had them through its overlap.
+    const auto followed_text = [&](const Boundary& b, const std::optional<OverlapDifference>& difference) {
+        if (!difference)
+            return std::string("yes");
+        const std::string from = "from row " + std::to_string(difference->first) + " (" +
+                                 row_time(sky, difference->first) + ", " + difference->control + ")";
+        return followed(difference, b.first, b.row + 1) ? "yes, after differing " + from + " to row " +
+                                                             std::to_string(difference->last)
+                                                       : "no, " + from;
+    };
+    std::vector<int> unfollowing;  // slices whose overlap did not follow the slice before's run
     double largest = 0;
     std::string where;
     int taps = 0, clear_taps = 0;
@@ -140,7 +167,14 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
     };
     for (const Boundary& b : boundaries) {
         append_csv_row(out.report, {std::to_string(b.row), row_time(sky, b.row), decimal_text(b.volts, 4), b.bus,
-                                    listed(b.controls), listed(b.clear_controls)});
+                                    listed(b.controls), listed(b.clear_controls), followed_text(b, b.difference),
+                                    followed_text(b, b.clear_difference)});
+        if (!followed(b.difference, b.first, b.row + 1) || !followed(b.clear_difference, b.first, b.row + 1)) {
+            const auto slice = std::find_if(slicing.slices.begin(), slicing.slices.end(),
+                                            [&](const Slice& one) { return one.own == b.row + 1; });
+            if (slice != slicing.slices.end())
+                unfollowing.push_back(slice->number);
+        }
         clear_taps += b.clear_controls.empty() ? 0 : 1;
         if (b.volts > largest || where.empty()) {
             largest = b.volts;
@@ -172,10 +206,39 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
                                    std::to_string(boundaries.size())
                                  : " (under the clear sky at " + std::to_string(clear_taps) + ")") +
                 "; " + std::string(slices_report_name) + " says at each";
-    if (taps > 0 || clear_taps > 0)
-        line += ". To begin those slices where the slice before left its controls: " +
-                hand_on_command(folder, slicing, out.controls && out.controls->clear) +
-                ", then run the slices again (only those it writes anew run) and read";
+    if (!unfollowing.empty()) {
+        line += "; the overlap of " + slice_list(unfollowing) + " did not follow the slice before's run";
+        // What handing on would do now: offered only where it would write a slice anew.
+        const int overlap_rows = static_cast<int>(std::ceil(slicing.overlap_s / sky.interval - 1e-9));
+        const HandOn would = hand_on(folder, plan_slices(slicing.rows, count, overlap_rows), slicing.overlap_s, run,
+                                     circuit, watches, sky);
+        std::vector<int> anew;
+        for (std::size_t k = 0; k < would.handed.size(); ++k) {
+            const Slice& now = slicing.slices[k];
+            const std::optional<Handed>& next = would.handed[k];
+            if (next ? handed_print(*next) != now.handed || next->first != now.first : !now.handed.empty())
+                anew.push_back(now.number);
+        }
+        if (!anew.empty())
+            line += ". To begin " + slice_list(anew) + " where the slice before's run had its controls: " +
+                    hand_on_command(folder, slicing, out.controls && out.controls->clear) +
+                    ", then run the slices again (only those it writes anew run) and read; or umbrascope-study sweep "
+                    "run " + folder.string() + " --hand-on, which goes round by round until every slice follows";
+        for (const int number : would.unfollowed) {
+            const std::optional<Handed>& last = would.handed[static_cast<std::size_t>(number) - 1];
+            std::vector<std::string> rows;
+            if (last)
+                for (const int row : last->tried)
+                    rows.push_back(row_time(sky, row));
+            line += ". Slice " + std::to_string(number) + " was handed on from " +
+                    (rows.empty() ? std::string("its first row") : study_rows(rows)) +
+                    " and followed slice " + std::to_string(number - 1) +
+                    "'s run from none: at each, a regulator or capacitor there was part-way through its time delay, "
+                    "which no state handed on carries (the controls' delays run on the engine's clock); its stitched "
+                    "rows may differ from the whole run's after " + row_time(sky, slicing.slices[static_cast<std::size_t>(number) - 1].own - 1) +
+                    ": give another --overlap, or read the whole run (read --whole)";
+        }
+    }
     out.summary.push_back(line + ".");
     return out;
 }

@@ -217,6 +217,43 @@ void follow_on(ControlsRun& whole, ControlsRun& part)
 
 }  // namespace
 
+std::optional<OverlapDifference> overlap_difference(const ControlsRun& before, int before_own, const ControlsRun& mine,
+                                                   int first)
+{
+    std::optional<OverlapDifference> out;
+    for (std::size_t i = 0; i < mine.overlap.size() && i < before.controls.size(); ++i) {
+        const std::vector<int>& overlap = mine.overlap[i];
+        const std::vector<int>& theirs = before.controls[i].rows;
+        for (std::size_t j = 0; j < overlap.size(); ++j) {
+            const long at = first + static_cast<long>(j) - before_own;
+            if (at < 0 || at >= static_cast<long>(theirs.size()))
+                continue;
+            const auto k = static_cast<std::size_t>(at);
+            const bool steps_differ = i < mine.overlap_steps.size() && j < mine.overlap_steps[i].size() &&
+                                      i < before.steps.size() && k < before.steps[i].size() &&
+                                      mine.overlap_steps[i][j] != before.steps[i][k];
+            if (overlap[j] == theirs[k] && !steps_differ)
+                continue;
+            const int row = first + static_cast<int>(j);
+            if (!out)
+                out = OverlapDifference{row, row, mine.controls[i].name};
+            if (row < out->first) {
+                out->first = row;
+                out->control = mine.controls[i].name;
+            }
+            out->last = std::max(out->last, row);
+        }
+    }
+    return out;
+}
+
+bool followed(const std::optional<OverlapDifference>& difference, int first, int own)
+{
+    // Differing only early on, the two came together with half the overlap to spare: every delay
+    // part-way at the slice's start has run out since.
+    return !difference || difference->last < own - 1 - (own - first) / 2;
+}
+
 std::vector<std::string> controls_differing(const ControlsRun& before, const ControlsRun& mine)
 {
     std::vector<std::string> out;
@@ -245,8 +282,12 @@ void Stitch::add_controls(const Slice& slice, ControlsRead part, std::vector<Bou
             boundary = boundaries.end() - 1;
         }
         boundary->controls = controls_differing(controls_.sky, part.sky);
-        if (controls_.clear && part.clear)
+        boundary->first = slice.first;
+        boundary->difference = overlap_difference(controls_.sky, 1, part.sky, slice.first);
+        if (controls_.clear && part.clear) {
             boundary->clear_controls = controls_differing(*controls_.clear, *part.clear);
+            boundary->clear_difference = overlap_difference(*controls_.clear, 1, *part.clear, slice.first);
+        }
     }
     follow_on(controls_.sky, part.sky);
     if (controls_.clear && part.clear)

@@ -62,14 +62,30 @@ struct Slicing {
 // whole, or whose slices overlap or leave rows out.
 [[nodiscard]] std::optional<Slicing> read_slicing(const std::filesystem::path& folder);
 
+// Where a slice's overlap (its run `mine`, from row `first`) had its controls elsewhere than the slice
+// before's run (`before`, its own rows from `before_own`): the first and last such rows, and the
+// control first elsewhere; nothing where they were the same in every row.
+struct OverlapDifference {
+    int first = 0, last = 0;
+    std::string control;
+};
+[[nodiscard]] std::optional<OverlapDifference> overlap_difference(const ControlsRun& before, int before_own,
+                                                                  const ControlsRun& mine, int first);
+// Whether a slice from `first` to its own row `own` followed the slice before: no difference, or
+// none in the second half of its overlap.
+[[nodiscard]] bool followed(const std::optional<OverlapDifference>& difference, int first, int own);
+
 // What a boundary between two slices says of the overlap: at the last row of the slice before,
-// the largest difference of a bus's voltage, and the controls whose states differ there.
+// the largest difference of a bus's voltage, and the controls whose states differ there; and
+// where over the overlap the slice's controls were elsewhere than the slice before's.
 struct Boundary {
     int row = 0;                   // the slice before's last row, the overlap's last
     double volts = 0;              // pu, the largest difference of the lowest or highest voltage
     std::string bus;               // where
     std::vector<std::string> controls;  // "reg1 7 against 8": the slice's own, then the slice before's
     std::vector<std::string> clear_controls;  // the same under the clear-sky twin
+    int first = 0;                 // the slice's first row
+    std::optional<OverlapDifference> difference, clear_difference;
 };
 
 // The controls whose state where a slice's overlap ends (`mine`) differs from the slice before's

@@ -61,20 +61,30 @@ struct WriteResult {
     // Without --hand-on, over the same slicing: the slices handed on before whose states are not on
     // record beside their scripts, which settle again.
     std::vector<int> handed_lost;
+    std::vector<int> unfollowed;          // with --hand-on: slices that followed from no row handed
+    bool chained_regulators = false;      // regulators at more than one place along the feeder
 };
 
 // Throws StudyError, or WriteError for a file that could not be written.
 [[nodiscard]] WriteResult write_study(const WriteOptions& options);
 
-// From the slices' own runs in `folder`: each slice after the first whose overlap ended with a
-// regulator or capacitor elsewhere than the slice before left it, or that was handed on already,
-// handed on from the slice before's last row; nothing for a slice that settles as it did.
+// The rows a slice is handed on from, one after another, before it is said not to follow.
+inline constexpr std::size_t max_hand_tries = 4;
+
+// What the slices' runs hand on: for each slice after the first whose overlap did not follow the
+// slice before's run row by row (its controls elsewhere in some row), the slice before's states at
+// the row it begins at now; where it was handed those very states before and still did not follow,
+// the quietest row near its planned first that it was not handed from yet. A slice handed on that
+// followed keeps its row and states. Nothing for a slice that settles and follows.
+struct HandOn {
+    std::vector<std::optional<Handed>> handed;
+    std::vector<int> unfollowed;  // slices handed from every row tried, none of which it followed from
+};
 // `planned` are the slices as written now, of the run `run`. Throws StudyError where the slices of
 // this run have not all run whole.
-[[nodiscard]] std::vector<std::optional<Handed>> hand_on(const std::filesystem::path& folder,
-                                                         const std::vector<Slice>& planned, const std::string& run,
-                                                         const std::string& circuit,
-                                                         std::vector<ControlWatch> watches, const Sky& sky);
+[[nodiscard]] HandOn hand_on(const std::filesystem::path& folder, const std::vector<Slice>& planned, double overlap_s,
+                             const std::string& run, const std::string& circuit, std::vector<ControlWatch> watches,
+                             const Sky& sky);
 
 // A PV system a case adds to the circuit, at a bus the circuit has.
 struct AddedPv {

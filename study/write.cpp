@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <set>
 
 #include "core/fingerprint.hpp"
 #include "core/paths.hpp"
@@ -319,13 +320,28 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
         slicing.slices = plan_slices(sky.rows, study.options.slices, result.overlap_rows);
         const int count = static_cast<int>(slicing.slices.size());
         handed.resize(slicing.slices.size());
-        if (study.options.hand_on)
-            handed = hand_on(folder, slicing.slices, result.run, study.circuit_name, watches, sky);
-        else
-            hold_handed(folder, slicing.slices, result, handed);
+        if (study.options.hand_on) {
+            HandOn handing = hand_on(folder, slicing.slices, study.options.overlap, result.run, study.circuit_name,
+                                     watches, sky);
+            handed = std::move(handing.handed);
+            result.unfollowed = std::move(handing.unfollowed);
+        } else {
+            hold_handed(folder, slicing.slices, study.options.overlap, result, handed);
+        }
+        // A handed slice begins at the row it is handed from.
         for (std::size_t k = 0; k < handed.size(); ++k)
-            if (handed[k])
+            if (handed[k]) {
                 slicing.slices[k].handed = handed_print(*handed[k]);
+                if (handed[k]->first > 0)
+                    slicing.slices[k].first = handed[k]->first;
+            }
+        // Regulators at more than one place along the feeder act on each other's voltage: a slice's
+        // overlap may end a tap from the whole run's, and handing on takes rounds.
+        std::set<std::string> places;
+        for (const import::Control& control : study.circuit.controls)
+            if (control.kind == "regcontrol" && control.bus >= 0)
+                places.insert(study.circuit.buses[static_cast<std::size_t>(control.bus)]);
+        result.chained_regulators = places.size() > 1;
         for (const Slice& slice : slicing.slices) {
             ScriptFacts part = facts;
             const fs::path at = slice_folder(folder, slice.number, count);

@@ -9,6 +9,7 @@
 
 #include "cli/command_line.hpp"
 #include "core/words.hpp"
+#include "study/study.hpp"
 #include "sweep/gather.hpp"
 #include "sweep/plan.hpp"
 #include "sweep/runner.hpp"
@@ -118,6 +119,16 @@ std::vector<double> parse_levels(CommandLine& line, const std::string& text)
     return levels;
 }
 
+// "slice 3", "slices 3, 5 and 9".
+std::string slices_named(const std::vector<int>& numbers)
+{
+    std::string text = numbers.size() == 1 ? "Slice " : "Slices ";
+    for (std::size_t k = 0; k < numbers.size(); ++k)
+        text += (k == 0 ? std::string() : k + 1 == numbers.size() ? std::string(" and ") : std::string(", ")) +
+                std::to_string(numbers[k]);
+    return text;
+}
+
 fs::path this_program(const char* argv0)
 {
     std::error_code error;
@@ -195,35 +206,35 @@ int sweep_main(int argc, char* argv[])
         } else if (option == "--keep-exports") {
             line.flag();
             keep_exports = true;
-            given.emplace_back(option, "run submit task");
+            given.emplace_back(option, "run submit task round");
         } else if (option == "--hand-on") {
             line.flag();
             hand_on = true;
-            given.emplace_back(option, "run submit");
+            given.emplace_back(option, "run submit round");
         } else if (option == "--jobs") {
             jobs = line.whole_number(1, 1024);
             given.emplace_back(option, "run");
         } else if (option == "--engine") {
             engine = line.value();
-            given.emplace_back(option, "run submit task");
+            given.emplace_back(option, "run submit task round");
         } else if (option == "--case-timeout") {
             timeout = line.number(1, 1e7);
-            given.emplace_back(option, "run submit task");
+            given.emplace_back(option, "run submit task round");
         } else if (option == "--cases-per-task") {
             per_task = line.whole_number(1, 100000);
-            given.emplace_back(option, "submit");
+            given.emplace_back(option, "submit round");
         } else if (option == "--array-limit") {
             array_limit = line.whole_number(1, 100000);
-            given.emplace_back(option, "submit");
+            given.emplace_back(option, "submit round");
         } else if (option == "--time") {
             time = line.value();
-            given.emplace_back(option, "submit");
+            given.emplace_back(option, "submit round");
         } else if (option == "--partition") {
             partition = line.value();
-            given.emplace_back(option, "submit");
+            given.emplace_back(option, "submit round");
         } else if (option == "--account") {
             account = line.value();
-            given.emplace_back(option, "submit");
+            given.emplace_back(option, "submit round");
         } else if (option == "--partial") {
             line.flag();
             partial = true;
@@ -238,7 +249,7 @@ int sweep_main(int argc, char* argv[])
             line.unknown_option();
         }
     }
-    static const std::vector<std::string> verbs{"plan", "run", "submit", "status", "gather", "task"};
+    static const std::vector<std::string> verbs{"plan", "run", "submit", "status", "gather", "task", "round"};
     if (std::find(verbs.begin(), verbs.end(), verb) == verbs.end())
         line.usage_error(verb.empty() ? "say plan, run, submit, status or gather"
                                       : "say plan, run, submit, status or gather, not '" + verb + "'");
@@ -255,7 +266,8 @@ int sweep_main(int argc, char* argv[])
             ok = ok || with.substr(start, space - start) == verb;
             start = space + 1;
         }
-        only(ok, option, with == "run submit task" || with == "run submit" ? "run and submit" : with.c_str());
+        only(ok, option,
+             with.rfind("run submit", 0) == 0 ? "run and submit" : with == "submit round" ? "submit" : with.c_str());
     }
     if (verb == "plan") {
         if (!circuit)
@@ -274,6 +286,9 @@ int sweep_main(int argc, char* argv[])
             sliced = sweep;
             sweep = *slices;
         }
+    if (hand_on && !sliced)
+        line.usage_error("--hand-on goes with a study split in time (umbrascope-study write FOLDER --slices N), whose "
+                         "slices it hands on round by round; " + sweep->string() + " is not one");
     if (verb == "gather" && slices_sweep(*sweep))
         line.usage_error(sweep->string() + " is a study split in time: umbrascope-study read " + sweep->string() +
                          " stitches its slices");
@@ -365,15 +380,48 @@ int sweep_main(int argc, char* argv[])
             options.timeout = timeout.value_or(0);
             options.keep_exports = keep_exports;
             const bool terminal = isatty(2) != 0;
-            const LocalResult result = run_local(*sweep, options, [&](const std::string& text) {
+            const auto progress = [&](const std::string& text) {
                 if (terminal)
                     std::fprintf(stderr, "\r\033[K%s", text.c_str());
                 else
                     std::fprintf(stderr, "%s\n", text.c_str());
                 std::fflush(stderr);
-            });
+            };
+            LocalResult result = run_local(*sweep, options, progress);
             if (terminal && result.ran > 0)
                 std::fprintf(stderr, "\n");
+            // Handed on round by round: each slice that did not follow the slice before's run
+            // begins again where that run had its controls, until every slice follows or no slice
+            // is written anew.
+            if (hand_on && sliced && !result.interrupted && result.failed == 0) {
+                const int most = 4 * static_cast<int>(read_cases(*sweep).size()) + 1;
+                for (int round = 1; round <= most; ++round) {
+                    const HandOnRound handed = hand_on_round(*sliced);
+                    if (handed.anew.empty()) {
+                        if (handed.unfollowed.empty())
+                            std::printf("Every slice follows the slice before's run over its overlap\n");
+                        else
+                            std::printf("%s handed on from every row %s could be, and followed from none: "
+                                        "umbrascope-study read %s says why\n",
+                                        slices_named(handed.unfollowed).c_str(),
+                                        handed.unfollowed.size() == 1 ? "it" : "they", sliced->string().c_str());
+                        break;
+                    }
+                    std::printf("Round %d: %s handed on anew, run again\n", round, slices_named(handed.anew).c_str());
+                    std::fflush(stdout);
+                    const LocalResult more = run_local(*sweep, options, progress);
+                    if (terminal && more.ran > 0)
+                        std::fprintf(stderr, "\n");
+                    result.ran += more.ran;
+                    result.done += more.done;
+                    result.failed += more.failed;
+                    result.left = more.left;
+                    result.seconds += more.seconds;
+                    result.interrupted = more.interrupted;
+                    if (more.interrupted || more.failed > 0)
+                        break;
+                }
+            }
             const char* unit = sliced ? "slice" : "case";
             const char* units = sliced ? "slices" : "cases";
             if (result.interrupted) {
@@ -407,6 +455,26 @@ int sweep_main(int argc, char* argv[])
         options.keep_exports = keep_exports;
         options.program = this_program(argv[0]);
         options.read_after = sliced;
+        options.hand_on = hand_on || verb == "round";
+        if (verb == "round" && !sliced)
+            line.usage_error("round goes with a study split in time, as a submission's round script gives it");
+        if (verb == "round") {
+            // After a round of slices on Slurm: hand on, then submit the slices written anew with
+            // another round after them, or stitch the study.
+            const HandOnRound handed = hand_on_round(*sliced);
+            if (handed.anew.empty()) {
+                study::ReadOptions read;
+                read.folder = *sliced;
+                const study::ReadResult stitched = study::read_study(read);
+                for (const std::string& text : stitched.summary)
+                    std::printf("%s\n", text.c_str());
+                for (const std::string& warning : stitched.warnings)
+                    std::fprintf(stderr, "umbrascope-study: warning: %s\n", warning.c_str());
+                return 0;
+            }
+            std::printf("%s handed on anew\n", slices_named(handed.anew).c_str());
+            options.from_round = true;
+        }
         const Submitted submitted = submit_slurm(*sweep, options);
         if (submitted.cases == 0) {
             if (sliced)

@@ -263,7 +263,7 @@ Submitted submit_slurm(const fs::path& sweep, const SubmitOptions& options)
                 start = comma + 1;
             }
         });
-        if (!jobs.empty()) {
+        if (!jobs.empty() && !options.from_round) {
             std::string list;
             for (const std::string& job : jobs) {
                 if (!list.empty())
@@ -319,10 +319,31 @@ Submitted submit_slurm(const fs::path& sweep, const SubmitOptions& options)
     script += "\n";
     write_whole(out.script, script);
     const fs::path gather = slurm / "gather.sbatch";
-    if (options.read_after)
+    if (options.read_after && options.hand_on) {
+        // The next round from the job after the slices: submitted by it, so that nothing waits on
+        // the login node.
+        std::string round = "#!/bin/sh\n# After a round of the study's slices: each slice that did not follow the slice "
+                            "before's run handed on\n# and submitted again with another round after it, or the study "
+                            "stitched.\nexec " +
+                            shell_quoted(options.program.string()) + " sweep round " +
+                            shell_quoted(options.read_after->string()) + " --engine " + shell_quoted(options.engine) +
+                            " --cases-per-task " + std::to_string(options.cases_per_task);
+        if (options.array_limit)
+            round += " --array-limit " + std::to_string(*options.array_limit);
+        for (const auto& [flag, value] : {std::pair{"--time", options.time}, std::pair{"--partition", options.partition},
+                                          std::pair{"--account", options.account}})
+            if (value)
+                round += std::string(" ") + flag + " " + shell_quoted(*value);
+        if (options.timeout > 0)
+            round += " --case-timeout " + decimal_text(options.timeout, 0);
+        if (options.keep_exports)
+            round += " --keep-exports";
+        write_whole(gather, round + "\n");
+    } else if (options.read_after) {
         write_whole(gather, "#!/bin/sh\n# After the study's slices, whatever became of them: the study stitched, or the "
                             "slices it lacks.\nexec " + shell_quoted(options.program.string()) + " read " +
                                 shell_quoted(options.read_after->string()) + "\n");
+    }
     else
         write_whole(gather, "#!/bin/sh\n# After the sweep's arrays, whatever became of them: the answer, or the cases it lacks.\nexec " +
                                 shell_quoted(options.program.string()) + " sweep gather " + shell_quoted(sweep.string()) + "\n");

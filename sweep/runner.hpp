@@ -48,6 +48,8 @@ struct SubmitOptions {
     bool keep_exports = false;
     std::filesystem::path program;   // this umbrascope-study, absolute
     std::optional<std::filesystem::path> read_after;  // a sliced study's folder: read it after, not gather
+    bool hand_on = false;  // with read_after: hand the slices on after them, round after round
+    bool from_round = false;  // submitted by the round after the last submission, whose jobs have ended
 };
 
 struct Submitted {

@@ -1,8 +1,11 @@
 #include "sweep/slices.hpp"
 
+#include <algorithm>
 #include <system_error>
 
 #include "core/words.hpp"
+#include "output/output_file.hpp"
+#include "study/plan.hpp"
 #include "study/slices.hpp"
 #include "study/study.hpp"
 #include "sweep/cases.hpp"
@@ -63,6 +66,40 @@ std::optional<fs::path> slices_sweep(const fs::path& folder)
     if (fs::exists(folder / cases_name, error) || !fs::exists(sweep / cases_name, error))
         return std::nullopt;
     return sweep;
+}
+
+HandOnRound hand_on_round(const fs::path& folder)
+{
+    std::optional<study::Slicing> slicing;
+    std::vector<study::ControlWatch> watches;
+    try {
+        slicing = study::read_slicing(folder);
+        watches = study::read_controls_map(folder / study::controls_map_name);
+    } catch (const study::StudyError& failure) {
+        throw SweepError(failure.what());
+    }
+    if (!slicing)
+        throw SweepError(folder.string() + " holds no slices: write the study with --slices N");
+    const std::vector<Sky> skies = read_skies(folder / study::slices_folder_name);
+    if (skies.size() != 1)
+        throw SweepError((folder / study::slices_folder_name / skies_name).string() +
+                         " is not of one study: write the study again with --slices");
+    study::WriteOptions options{folder, skies.front().shapes,
+                                std::any_of(watches.begin(), watches.end(),
+                                            [](const study::ControlWatch& w) { return !w.clear_monitor.empty(); })};
+    options.slices = static_cast<int>(slicing->slices.size());
+    options.overlap = slicing->overlap_s;
+    options.hand_on = true;
+    study::WriteResult written;
+    try {
+        written = study::write_study(options);
+    } catch (const study::StudyError& failure) {
+        throw SweepError(failure.what());
+    } catch (const WriteError& failure) {
+        throw SweepError(failure.what());
+    }
+    adopt_slices(folder, skies.front().shapes);
+    return {written.handed_anew, written.unfollowed};
 }
 
 }  // namespace umbrascope::sweep

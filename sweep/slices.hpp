@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 namespace umbrascope::sweep {
 
@@ -16,5 +17,15 @@ void adopt_slices(const std::filesystem::path& folder, const std::filesystem::pa
 // The sweep folder of a study's slices, where `folder` is a study written with --slices and not
 // itself a sweep; nothing otherwise.
 [[nodiscard]] std::optional<std::filesystem::path> slices_sweep(const std::filesystem::path& folder);
+
+// A round of handing on, after the slices ran: the study written again with --hand-on, as it was
+// written (its loadshapes, twin, slices and overlap), its slices adopted again. `anew` are the
+// slices handed on anew, which run again; none once every slice follows the slice before's run, or
+// has no row left to be handed from. Throws SweepError.
+struct HandOnRound {
+    std::vector<int> anew;
+    std::vector<int> unfollowed;
+};
+[[nodiscard]] HandOnRound hand_on_round(const std::filesystem::path& folder);
 
 }  // namespace umbrascope::sweep

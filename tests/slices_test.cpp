@@ -11,6 +11,7 @@
 
 #include "core/csv.hpp"
 #include "output/output_file.hpp"
+#include "study/hand_on.hpp"
 #include "study/slices.hpp"
 #include "study/study.hpp"
 #include "test_support.hpp"
@@ -221,16 +222,18 @@ TEST(Slices, TheEnginesSlicesStitchIntoTheWholeRunsTables)
     EXPECT_LT(largest, 0.02);
     // The boundaries: the first clean, the second naming the regulators and their taps.
     EXPECT_EQ(slurp(folder / slices_report_name),
-              "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing\n"
-              "60,10:09:50,0,SourceBus,,\n"
-              "120,10:19:50,0.0067,680,Reg1 8 against 7; Reg2 6 against 5,\n");
+              "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing,"
+              "overlap_followed,clear_overlap_followed\n"
+              "60,10:09:50,0,SourceBus,,,yes,yes\n"
+              "120,10:19:50,0.0067,680,Reg1 8 against 7; Reg2 6 against 5,,\"no, from row 109 (10:18:00, Reg1)\",yes\n");
     EXPECT_NE(sliced.summary.back().find("Stitched 3 slices of the run, 120 s of overlap before each: where an overlap "
                                          "ends, it differed from the slice before by at most 0.0067 pu (bus 680 at row "
                                          "120 (10:19:50)), and the controls differed at 1 of the 2 boundaries"),
               std::string::npos)
         << sliced.summary.back();
-    EXPECT_NE(sliced.summary.back().find("To begin those slices where the slice before left its controls: "
-                                         "umbrascope-study write " + folder.string() + " --loadshapes /tmp/fix13/feeder/sun.dss "
+    EXPECT_NE(sliced.summary.back().find("the overlap of slice 3 did not follow the slice before's run. To begin slice 3 "
+                                         "where the slice before's run had its controls: umbrascope-study write " +
+                                         folder.string() + " --loadshapes /tmp/fix13/feeder/sun.dss "
                                          "--slices 3 --overlap 120 --hand-on"),
               std::string::npos)
         << sliced.summary.back();
@@ -273,7 +276,8 @@ TEST(Slices, ASliceHandedOnFollowsTheWholeRun)
         return text;
     };
     // Where each slice's overlap ended against where the slice before left the controls.
-    std::vector<std::optional<Handed>> handed = hand_on(folder, settled.slices, settled.run, circuit, watches, sky);
+    std::vector<std::optional<Handed>> handed =
+        hand_on(folder, settled.slices, settled.overlap_s, settled.run, circuit, watches, sky).handed;
     ASSERT_EQ(handed.size(), 3U);
     EXPECT_FALSE(handed[0]);
     EXPECT_FALSE(handed[1]);
@@ -301,9 +305,10 @@ TEST(Slices, ASliceHandedOnFollowsTheWholeRun)
                 << "row " << row + 1 << " column " << bus;
         }
     EXPECT_EQ(slurp(folder / slices_report_name),
-              "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing\n"
-              "60,10:09:50,0,SourceBus,,\n"
-              "120,10:19:50,0.0001,675,,\n");
+              "boundary_row,time,largest_difference_pu,bus,controls_differing,clear_controls_differing,"
+              "overlap_followed,clear_overlap_followed\n"
+              "60,10:09:50,0,SourceBus,,,yes,yes\n"
+              "120,10:19:50,0.0001,675,,,yes,yes\n");
     EXPECT_NE(sliced.summary.back().find("Stitched 3 slices of the run, 120 s of overlap before each but slice 3, handed "
                                          "on: its overlap begins with the controls where the slice before's run had them"),
               std::string::npos)
@@ -318,20 +323,81 @@ TEST(Slices, ASliceHandedOnFollowsTheWholeRun)
         EXPECT_EQ(changes_of(sliced_line, regulator), changes_of(whole_line, regulator)) << whole_line << "\n" << sliced_line;
 
     // Handed on already, from where the slice before left it: the same states again.
-    handed = hand_on(folder, settled.slices, settled.run, circuit, watches, sky);
+    handed = hand_on(folder, settled.slices, settled.overlap_s, settled.run, circuit, watches, sky).handed;
     ASSERT_TRUE(handed[2]);
     EXPECT_FALSE(handed[1]);
     EXPECT_EQ(positions(handed[2]->sky), "Reg1 7;Reg2 5;Reg3 8;");
 
     fs::remove(slice_folder(folder, 2, 3) / "results" / (settled.run + "_end.csv"));
     try {
-        (void)hand_on(folder, settled.slices, settled.run, circuit, watches, sky);
+        (void)hand_on(folder, settled.slices, settled.overlap_s, settled.run, circuit, watches, sky);
         ADD_FAILURE() << "handed on from a slice that did not run whole";
     } catch (const StudyError& error) {
         EXPECT_NE(std::string(error.what()).find("slice 2 of 3 is not whole"), std::string::npos) << error.what();
         EXPECT_NE(std::string(error.what()).find("then write the study again with --hand-on"), std::string::npos)
             << error.what();
     }
+}
+
+// A slice handed the very states the slice before's run had at its first row, whose overlap still
+// does not follow that run (a control was part-way through its delay there), is handed on from
+// another row, the quietest near its planned first; from none at all once its rows are tried, and
+// read says why instead of offering a hand-on that would change nothing.
+TEST(Slices, ASliceThatDoesNotFollowIsHandedFromAnotherRowThenSaidWhy)
+{
+    testing::TempFolder work;
+    const fs::path folder = work.path() / "feeder";
+    const fs::path data = fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/slices";
+    fs::copy(data / "ieee13", folder, fs::copy_options::recursive);
+    fs::copy(data / "ieee13-handed" / "slices", folder / "slices",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    const Slicing slicing = *read_slicing(folder);
+    const std::vector<ControlWatch> watches = read_controls_map(folder / controls_map_name);
+    const Sky sky = read_sky(folder);
+    const std::string circuit = read_circuit_record(folder).circuit;
+    const std::vector<Slice> planned = plan_slices(slicing.rows, 3, 12);
+    const auto handing = [&] { return hand_on(folder, planned, slicing.overlap_s, slicing.run, circuit, watches, sky); };
+    // Handed from row 109 and followed: it keeps its row and states.
+    const HandOn followed_on = handing();
+    ASSERT_TRUE(followed_on.handed[2]);
+    EXPECT_EQ(followed_on.handed[2]->first, 109);
+    EXPECT_TRUE(followed_on.handed[2]->tried.empty());
+    const fs::path slice3 = slice_folder(folder, 3, 3);
+    put(slice3 / handed_file_name, handed_text(*followed_on.handed[2]));
+    // Its Reg1 a tap lower at row 117, late in its overlap, than slice 2's run had it there.
+    const fs::path tap = slice3 / "results" / ("IEEE13Nodeckt_Mon_" + slicing.run + "_tap1_1.csv");
+    std::string text = slurp(tap);
+    const std::size_t at = text.find("0, 1170.00000, 1.04375");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 22, "0, 1170.00000, 1.03750");
+    put(tap, text);
+    const HandOn again = handing();
+    ASSERT_TRUE(again.handed[2]);
+    EXPECT_EQ(again.handed[2]->tried, std::vector<int>{109});
+    EXPECT_NE(again.handed[2]->first, 109);
+    EXPECT_GE(again.handed[2]->first, 103);
+    EXPECT_LE(again.handed[2]->first, 114);
+    EXPECT_TRUE(again.unfollowed.empty());
+    // Read says the overlap did not follow, and offers the hand-on that writes slice 3 anew.
+    ReadOptions options;
+    options.folder = folder;
+    const ReadResult offered = read_study(options);
+    EXPECT_NE(offered.summary.back().find("the overlap of slice 3 did not follow the slice before's run. To begin slice "
+                                          "3 where the slice before's run had its controls"),
+              std::string::npos) << offered.summary.back();
+    EXPECT_NE(slurp(folder / slices_report_name).find("\"no, from row 117 (10:19:20, Reg1)\""), std::string::npos);
+    // Every row it may begin at tried: no hand-on is offered; read says why.
+    Handed tried = *followed_on.handed[2];
+    tried.tried = {104, 111, 113};
+    put(slice3 / handed_file_name, handed_text(tried));
+    const HandOn spent = handing();
+    EXPECT_EQ(spent.unfollowed, std::vector<int>{3});
+    const ReadResult why = read_study(options);
+    const std::string& line = why.summary.back();
+    EXPECT_EQ(line.find("--hand-on"), std::string::npos) << line;
+    EXPECT_NE(line.find("Slice 3 was handed on from 10:17:10, 10:18:20, 10:18:40 and 10:18:00 and followed slice 2's run "
+                        "from none: at each, a regulator or capacitor there was part-way through its time delay"),
+              std::string::npos) << line;
 }
 
 // A slice not run whole, run for another slicing, or missing: one line naming it and the command

@@ -672,7 +672,7 @@ TEST(StudyControls, AHandedSliceSetsItsControlsBeforeItsSettle)
     facts.first_row = 7;
     facts.unrecorded = 3;
     facts.twin = true;
-    facts.handed = Handed{2,
+    facts.handed = Handed{2, 7,
                           {{"regcontrol", "rc", "Transformer.t", -3, ""}, {"capcontrol", "cc", "Capacitor.c1", 2, "101"}},
                           {{"regcontrol", "rc", "Transformer.t", 4, ""}, {"capcontrol", "cc", "Capacitor.c1", 0, "000"}}};
     const std::string script = script_text(facts, plan, watches);
