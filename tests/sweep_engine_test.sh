@@ -79,6 +79,25 @@ while IFS=, read -r id v_min taps; do
     [ "$own" = "$taps" ] || fail "case $id: taps_sky $taps in sweep_report.csv, $own in its controls report"
 done < "$work/figures.csv"
 
+# The load judged at: LoadMult 0.3 in every case, the head's kW in the base case the engine's own
+# at that LoadMult (IEEE 13 has no PV, so the head takes the same in every row).
+"$study" sweep plan "$work/light" --circuit "$work/circuit/IEEE13Nodeckt.dss" --sky "$work/morning" --levels 0 \
+    --placement near --load-mult 0.3 > "$work/light.out" || fail "plan --load-mult: $(cat "$work/light.out")"
+grep -q "times LoadMult 0.3 (--load-mult)" "$work/light.out" || fail "plan did not say the load: $(cat "$work/light.out")"
+"$study" sweep run "$work/light" --engine "$engine {script}" > /dev/null 2>&1 || fail "the light sweep"
+"$study" sweep gather "$work/light" > "$work/light-gather.out" || fail "the light gather"
+head_max=$(awk -F, 'NR == 1 { for (i = 1; i <= NF; i++) if ($i == "head_kw_max") at = i } NR == 2 { print $at }' \
+    "$work/light/sweep_report.csv")
+(cd "$work" && "$engine" "$work/circuit/IEEE13Nodeckt.dss" -c "Set LoadMult=0.3" \
+    -c "New Monitor.head element=Vsource.source terminal=1 mode=1 ppolar=no" -c "Set Mode=Duty Number=1 Stepsize=5" \
+    -c "Set ControlMode=Static" -c solve -c "Export Monitors head" > /dev/null)
+engine_head=$(awk -F, 'NR == 2 { printf "%.3f", -($3 + $5 + $7) }' "$work/circuit/IEEE13Nodeckt_Mon_head_1.csv")
+awk -v a="$head_max" -v b="$engine_head" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= 0.001 * b) }' ||
+    fail "the base case's head at LoadMult 0.3: $head_max kW in sweep_report.csv, $engine_head kW from the engine"
+grep -q "LoadMult 0.3; without added PV the head took" "$work/light/sweep_summary.txt" ||
+    fail "the summary did not say the load: $(cat "$work/light/sweep_summary.txt")"
+echo "the load judged at: the base's head $head_max kW, the engine's $engine_head kW at LoadMult 0.3"
+
 # Slurm: the same cases as a job array.
 started=$("$source/tests/slurm/start.sh" "$slurm") || skip "Slurm did not start (tests/slurm/start.sh)"
 export "$started"
@@ -126,6 +145,53 @@ for file in controls_report.csv slices_report.csv; do
     cmp "$work/sliced-local/$file" "$work/sliced-slurm/$file" || fail "$file differs between the slices run locally and on Slurm"
 done
 echo "Slurm: a study's slices as an array, stitched by the read after them as the local pool's"
+
+# A day split in time whose third slice ends its overlap a tap from the whole run (the feeder of
+# tests/data/slices/ieee13): handed on round by round in one command, locally and as a chain of
+# Slurm submissions, each round's job submitting the next; both stitch to the whole run's taps.
+mkdir -p "$work/handed"
+cp "$source/tests/data/feeders/ieee13/"* "$work/handed/"
+ln -s IEEELineCodes.DSS "$work/handed/IEEELineCodes.dss"
+cat > "$work/handed/Study.dss" <<'DSS'
+Redirect IEEE13Nodeckt.dss
+New PVSystem.pv671 phases=3 bus1=671 kV=4.16 kVA=1500 Pmpp=1500 irradiance=1
+New PVSystem.pv675 phases=3 bus1=675 kV=4.16 kVA=1500 Pmpp=1500 irradiance=1
+New PVSystem.pv680 phases=3 bus1=680 kV=4.16 kVA=1500 Pmpp=1500 irradiance=1
+New PVSystem.pv633 phases=3 bus1=633 kV=4.16 kVA=1500 Pmpp=1500 irradiance=1
+DSS
+"$build/umbrascope-import" "$work/handed/Study.dss" "$work/day" > /dev/null
+"$build/umbrascope-clouds" --units ft --wind 2,270 --from-sensor "$source/tests/data/sky/one-day-1s-site1.csv" \
+    --sensor-interval 1 --sensor-scale 500 --sensor-window 36000,37800 --interval 10 --start 00:00:00 \
+    --loadshapes "$work/day/sun.dss" "$work/day" > /dev/null 2>&1
+"$study" write "$work/day" --loadshapes "$work/day/sun.dss" > /dev/null
+(cd "$work" && "$engine" "$work/day/study.dss" > /dev/null) || fail "the whole day's run"
+"$study" read "$work/day" > /dev/null || fail "the whole day's read"
+for where in day-local day-slurm; do
+    cp -r "$work/day" "$work/$where"
+    "$study" write "$work/$where" --loadshapes "$work/$where/sun.dss" --slices 3 --overlap 120 > /dev/null ||
+        fail "write --slices of the day"
+done
+"$study" sweep run "$work/day-local" --jobs 2 --hand-on --engine "$engine {script}" > "$work/hand.out" 2>&1 ||
+    fail "sweep run --hand-on: $(cat "$work/hand.out")"
+grep -q "^Round 1: Slice 3 handed on anew, run again" "$work/hand.out" || fail "no round handed slice 3 on: $(cat "$work/hand.out")"
+grep -q "^Every slice follows the slice before's run over its overlap" "$work/hand.out" ||
+    fail "the rounds did not end with every slice following: $(cat "$work/hand.out")"
+"$study" read "$work/day-local" > "$work/hand-read.out" || fail "the read after the rounds"
+grep -q -- "--hand-on" "$work/hand-read.out" && fail "read still offers a hand-on: $(cat "$work/hand-read.out")"
+taps() { awk -F, '$2 == "regcontrol" { print $1, $3, $7 }' "$1/controls_report.csv"; }
+cmp <(taps "$work/day") <(taps "$work/day-local") || fail "the handed day's tap changes differ from the whole run's"
+"$study" sweep submit "$work/day-slurm" --cases-per-task 1 --hand-on --engine "$engine {script}" > "$work/submit.out" ||
+    fail "submit --hand-on: $(cat "$work/submit.out")"
+wait_queue
+grep -q "Slice 3 handed on anew" "$work/day-slurm/slices/slurm/logs/"gather_*.out ||
+    fail "no round on Slurm handed slice 3 on: $(cat "$work/day-slurm/slices/slurm/logs/"gather_*.out)"
+grep -q "Stitched 3 slices of the run" "$work/day-slurm/slices/slurm/logs/"gather_*.out ||
+    fail "the last round on Slurm did not stitch the day: $(cat "$work/day-slurm/slices/slurm/logs/"gather_*.out)"
+[ "$(grep -c . "$work/day-slurm/slices/slurm/submissions.txt")" = 2 ] ||
+    fail "the rounds were not two submissions: $(cat "$work/day-slurm/slices/slurm/submissions.txt")"
+cmp <(sed 1,3d "$work/day-local/cloud_voltage_max_table.txt") <(sed 1,3d "$work/day-slurm/cloud_voltage_max_table.txt") ||
+    fail "the handed day differs between the local pool and Slurm"
+echo "a day's slices handed on round by round in one command, locally and as a chain on Slurm, the whole run's taps"
 
 # A task killed mid-case: its engine hangs on one case until the task is cancelled.
 plan "$work/killed"
