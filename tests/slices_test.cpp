@@ -40,6 +40,9 @@ TEST(Slices, EvenSlicesWithTheirOverlapsOrOneLine)
         {10, 3, 2, {{1, 1, 1, 3}, {2, 2, 4, 6}, {3, 5, 7, 10}}},
         {43201, 12, 600, {}},  // checked by its properties below
         {7, 7, 0, {{1, 1, 1, 1}, {2, 2, 2, 2}, {3, 3, 3, 3}, {4, 4, 4, 4}, {5, 5, 5, 5}, {6, 6, 6, 6}, {7, 7, 7, 7}}},
+        // An overlap as long as the shortest slice, which the slicing's reader takes.
+        {9, 3, 3, {{1, 1, 1, 3}, {2, 1, 4, 6}, {3, 4, 7, 9}}},
+        {43201, 12, 3600, {}},
     };
     for (const Case& c : cases) {
         const std::vector<Slice> slices = plan_slices(c.rows, c.count, c.overlap);
@@ -228,7 +231,8 @@ TEST(Slices, TheEnginesSlicesStitchIntoTheWholeRunsTables)
               "120,10:19:50,0.0067,680,Reg1 8 against 7; Reg2 6 against 5,,\"no, from row 109 (10:18:00, Reg1)\",yes\n");
     EXPECT_NE(sliced.summary.back().find("Stitched 3 slices of the run, 120 s of overlap before each: where an overlap "
                                          "ends, it differed from the slice before by at most 0.0067 pu (bus 680 at row "
-                                         "120 (10:19:50)), and the controls differed at 1 of the 2 boundaries"),
+                                         "120 (10:19:50)), and the controls differed at 1 of the 2 boundaries; "
+                                         "slices_report.csv says at each;"),
               std::string::npos)
         << sliced.summary.back();
     EXPECT_NE(sliced.summary.back().find("the overlap of slice 3 did not follow the slice before's run. To begin slice 3 "
@@ -398,6 +402,60 @@ TEST(Slices, ASliceThatDoesNotFollowIsHandedFromAnotherRowThenSaidWhy)
     EXPECT_NE(line.find("Slice 3 was handed on from 10:17:10, 10:18:20, 10:18:40 and 10:18:00 and followed slice 2's run "
                         "from none: at each, a regulator or capacitor there was part-way through its time delay"),
               std::string::npos) << line;
+}
+
+// A slice's counts are of its own rows: its least and most leave out the overlap's last row, which
+// is the slice before's; stitched, the seconds a regulator spends at its limit add up over the slices.
+TEST(Slices, ASlicesCountsAreOfItsOwnRowsAndAddUp)
+{
+    testing::TempFolder work;
+    const fs::path folder = work.path() / "feeder";
+    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/slices/ieee13", folder, fs::copy_options::recursive);
+    const Slicing slicing = *read_slicing(folder);
+    const std::vector<ControlWatch> watches = read_controls_map(folder / controls_map_name);
+    const Slice& third = slicing.slices[2];
+    // Reg1 16 taps up in row 120, the overlap's last, its own rows at 8.
+    const fs::path results = slice_folder(folder, 3, 3) / "results";
+    const fs::path tap = results / ("IEEE13Nodeckt_Mon_" + slicing.run + "_tap1_1.csv");
+    std::string text = slurp(tap);
+    const std::size_t at = text.find("0, 1200.00000, 1.05\n");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 19, "0, 1200.00000, 1.1");
+    put(tap, text);
+    Sky part = read_sky(folder);
+    part.rows = third.last - third.first + 1;
+    part.first_row = third.first;
+    const ControlsRead read = read_controls(ResultsFolder(results, read_circuit_record(folder).circuit), slicing.run,
+                                            watches, part, third.own - third.first);
+    ASSERT_EQ(read.sky.controls[0].name, "Reg1");
+    EXPECT_EQ(read.sky.before_own[0], 16);
+    EXPECT_EQ(read.sky.counts[0].max, 8) << "the overlap's last row is the slice before's";
+    EXPECT_EQ(read.sky.counts[0].min, 8);
+
+    // Two slices, a regulator at its limit for 3 and 4 of their rows: 7 stitched.
+    Slicing two;
+    two.rows = 7;
+    two.slices = {{1, 1, 1, 3}, {2, 1, 4, 7}};
+    const auto part_of = [](int rows, int at_limit) {
+        ControlsRead one;
+        one.sky.controls.push_back({"regcontrol", "R", "Transformer.R", "", 16, std::vector<int>(static_cast<std::size_t>(rows), 16),
+                                    std::nullopt, {}});
+        ControlCounts counts;
+        counts.min = counts.max = 16;
+        counts.rows_at_limit = at_limit;
+        one.sky.counts.push_back(counts);
+        one.sky.before_own.push_back(16);
+        one.sky.steps.emplace_back();
+        one.sky.overlap.push_back(std::vector<int>(3, 16));
+        return one;
+    };
+    Stitch stitch(two, 1);
+    std::vector<Boundary> boundaries;
+    stitch.add_controls(two.slices[0], part_of(3, 3), boundaries);
+    stitch.add_controls(two.slices[1], part_of(4, 4), boundaries);
+    EXPECT_EQ(stitch.controls().sky.counts[0].rows_at_limit, 7);
+    ASSERT_EQ(boundaries.size(), 1U);
+    EXPECT_FALSE(boundaries[0].difference) << "the overlap followed row by row";
 }
 
 // A slice not run whole, run for another slicing, or missing: one line naming it and the command
@@ -594,6 +652,17 @@ TEST(Slices, HandedOnInTheEngine)
     EXPECT_EQ(slurp(third / "study.dss").find("Handed on"), std::string::npos);
     EXPECT_EQ(read_slicing(folder)->slices[2].handed, "");
     EXPECT_FALSE(fs::exists(third / "handed.csv"));
+    // Handed on again, then written with another overlap: another slicing, in which every slice
+    // settles from its own first row.
+    run(pool);
+    ASSERT_NE(run(write + " --hand-on").find("Handed on to slice 3"), std::string::npos);
+    run(pool);
+    const std::string other = run(study + "write \"" + folder.string() + "\" --loadshapes \"" +
+                                  (folder / "sun.dss").string() + "\" --slices 3 --overlap 60");
+    EXPECT_EQ(other.find("handed on"), std::string::npos) << other;
+    EXPECT_EQ(slurp(third / "study.dss").find("Handed on"), std::string::npos);
+    EXPECT_EQ(read_slicing(folder)->slices[2].handed, "");
+    EXPECT_EQ(read_slicing(folder)->slices[2].first, 115);
 }
 
 // Where an engine runs: a day's stretch past 32,767 rows, through the sky, the study written

@@ -276,6 +276,33 @@ TEST(StudyControls, PvRampIsInPerCentOfPmppAMinute)
 
 // Power back through a regulator is named in the summary, with whether its RegControl has reverse
 // settings: the clear sky's flow, the engine's, given as the sky's.
+// The report's figures from a run given whole: a regulator that jumps two taps in one row counts two
+// changes an hour, not one step; a steady rise of 1 kW a row over 300 rows of 1 s, at 1,000 kW of
+// Pmpp, is 6 % a minute, its window exactly a minute wide.
+TEST(StudyControls, ReportFiguresOfARunGivenWhole)
+{
+    Sky sky;
+    sky.rows = 3600;
+    sky.interval = 1;
+    ControlsRead read;
+    read.sky.controls.push_back({"regcontrol", "Vreg", "Transformer.Vreg", "", 0, {}, std::nullopt, {}});
+    ControlCounts counts;
+    counts.changes = 4;         // two rows, two taps each
+    counts.steps_changed = 2;
+    read.sky.counts.push_back(counts);
+    read.sky.steps.emplace_back();
+    PowerSeries pv{"pv_kw", {}};
+    for (int k = 0; k < 300; ++k)
+        pv.values.push_back(100 + k);
+    read.sky.powers.push_back(pv);
+    std::vector<ControlWatch> watches(2);
+    watches[0] = {"regcontrol", "Vreg", "Transformer.Vreg", 2, "m_tap1", "", "b", "", 0};
+    watches[1] = {"pv", "pv1", "PVSystem.pv1", 1, "m_pv1", "", "b", "", 1000};
+    const auto report = csv_rows(controls_report_text(read, watches, sky));
+    EXPECT_EQ(report_row(report, "sky", "Vreg").at("changes_per_hour"), "4.000") << "changes, not the steps they took";
+    EXPECT_EQ(report_row(report, "sky", "pv_kw").at("ramp_pct_per_min"), "6.000");
+}
+
 TEST(StudyControls, ReverseFlowThroughARegulatorIsNamed)
 {
     for (const bool reversible : {false, true}) {

@@ -992,6 +992,42 @@ TEST(SweepWorker, CtrlCEndsTheEnginesAndCountsAHalfRunCaseAsNotRun)
     EXPECT_NE(lines[0].find("0 done, 1 failed, 2 left"), std::string::npos) << lines[0];
 }
 
+// A submission as Slurm's client sees it: a recording sbatch on the PATH. Each array is 0 to its tasks
+// less one, a task a list of cases, and the gather after them all.
+TEST(SweepSlurm, ASubmissionAsSbatchIsGivenIt)
+{
+    TempFolder work;
+    const SmallSweep sweep(work);
+    const fs::path bin = work.path() / "bin";
+    fs::create_directories(bin);
+    const fs::path said = work.path() / "sbatch.txt";
+    const auto tool = [&](const std::string& name, const std::string& body) {
+        put(bin / name, "#!/bin/sh\n" + body);
+        fs::permissions(bin / name, fs::perms::owner_all);
+    };
+    tool("sbatch", "echo \"$@\" >> '" + said.string() + "'\nn=$(wc -l < '" + said.string() + "')\necho $((100 + n))\n");
+    tool("squeue", "exit 0\n");
+    tool("scontrol", "echo MaxArraySize=1001\n");
+    tool("scancel", "exit 0\n");
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    SubmitOptions options;
+    options.cases_per_task = 1;
+    options.engine = "true {script}";
+    options.program = "/usr/bin/umbrascope-study";
+    const Submitted submitted = submit_slurm(sweep.folder, options);
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(submitted.cases, 3);
+    EXPECT_EQ(submitted.tasks, 3);
+    EXPECT_EQ(submitted.arrays, std::vector<std::string>{"101"});
+    EXPECT_EQ(submitted.gather, "102");
+    const std::string calls = slurp(said);
+    EXPECT_NE(calls.find(" --array=0-2 "), std::string::npos) << calls;
+    EXPECT_NE(calls.find("--dependency=afterany:101 "), std::string::npos) << calls;
+    EXPECT_EQ(slurp(sweep.folder / "slurm" / "tasks-1.csv"),
+              "task,case\n0," + sweep.cases[0].id + "\n1," + sweep.cases[1].id + "\n2," + sweep.cases[2].id + "\n");
+}
+
 // A voltage report of buses given as "bus:lowest:lowest_row:highest:highest_row:below_a:above_a:below_b:above_b".
 std::string voltage_report(const std::vector<std::string>& buses)
 {
