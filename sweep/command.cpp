@@ -24,9 +24,12 @@ namespace {
 
 constexpr const char* usage_text = R"(Usage: umbrascope-study sweep plan SWEEP --circuit ENTRY.dss --sky FOLDER... --levels L,L,...
                                 [--placement random|near|far]... [--seeds N] [--pv-ratio R] [--criteria FILE]
+                                [--without-circuit-pv] [--load-mult M] [--load-at [MM-DD ]HH:MM]
        umbrascope-study sweep run SWEEP [--jobs N] [--engine 'COMMAND {script}'] [--case-timeout S]
+                                [--keep-exports] [--hand-on]
        umbrascope-study sweep submit SWEEP [--cases-per-task B] [--array-limit K] [--time T] [--partition P]
                                 [--account A] [--engine 'COMMAND {script}'] [--case-timeout S]
+                                [--keep-exports] [--hand-on]
        umbrascope-study sweep status SWEEP
        umbrascope-study sweep gather SWEEP [--partial]
 
@@ -40,29 +43,42 @@ bus, phases and kV, sized R x the load's kW (default 2), taking its drawn bus's 
 sites are taken in the placement's order (random by seed, near: nearest the source first, far:
 farthest first, by the distances umbrascope-import measured along the lines) until the PV
 totals the level, the last trimmed; a higher level holds every system of a lower one. Level 0,
-the feeder without PV, is a case of each sky: the base. Each --sky is a scenario folder made by
-umbrascope-import of ENTRY.dss and umbrascope-clouds --loadshapes (a loadshape for every bus
-where loads stand). Writes SWEEP/cases.csv (case,level_pct,placement,seed,sky,pv_systems,pv_kw),
-and for each case SWEEP/cases/CASE/ with its PVSystems.dss, Study.dss and study.dss. Planning
-again with more levels or skies keeps the cases already there and their results.
+the feeder without added PV, is a case of each sky: the base. The circuit's own PV systems stay
+in every case, the base included, each under its drawn bus's sky, and are counted apart
+(--without-circuit-pv takes them out of service in every case). Each --sky is a scenario folder
+made by umbrascope-import of ENTRY.dss and umbrascope-clouds --loadshapes (a loadshape for every
+bus where loads or the circuit's PV stand). Writes SWEEP/cases.csv
+(case,level_pct,placement,seed,sky,pv_systems,pv_kw), and for each case SWEEP/cases/CASE/ with its
+PVSystems.dss, Study.dss and study.dss. It records the fingerprints of the circuit's files and of
+each sky, which run, submit, each task and gather compare first: a change is named, with the
+command that plans again. Planning again replaces the cases of a changed circuit, sky or load, and
+keeps the others and their results.
 
 run: runs every case not done in a local pool of --jobs engines: the engine on the case's
-study.dss, then read. Each case's status file says done or failed and why. Ctrl+C stops; the
-cases done stay done. Run it again to rerun what failed or was stopped.
+study.dss, then read; a done case keeps its reports, not the engine's exports (--keep-exports
+keeps them, and the voltage tables). Each case's status file says done or failed and why. Ctrl+C
+stops at once, ending the engines; the cases done stay done, a case stopped part-way counts as not
+run. Run it again to rerun what failed or was stopped. On a study split in time (write --slices N),
+runs its slices; with --hand-on, then hands on each slice whose overlap did not follow the slice
+before's run and runs it again, round by round, until every slice follows.
 
 submit: the same cases as a Slurm job array of tasks of B cases, each task running
 umbrascope-study sweep task SWEEP --task ID (the local pool's worker), and a gather job after
 them (afterany). Split into arrays of at most the cluster's MaxArraySize. Submit again to run
-only the cases not done.
+only the cases not done. With --hand-on, a study's slices are handed on round by round by a job
+after each array, which submits the next.
 
 status: counts the cases done, failed, running and left, from their status files.
 
-gather: writes SWEEP/sweep_report.csv (a row a case, from its own reports),
-SWEEP/hosting_capacity.csv (a row a sky and one for all: the highest level at which every case
-passes at it and below, hc_min, and at which some case passes, hc_max; the same under the
-clear-sky twins; the first failing case and what failed it), hosting_capacity.png and .svg, and
-sweep_summary.txt. Where a case is missing or failed it names them, states no hosting capacity
-and exits 2, unless --partial.
+gather: writes SWEEP/sweep_report.csv (a row a case, from its own reports: the PV added and the
+circuit's own, the voltages, the controls' wear, the head's kW and the LoadMult it was judged at),
+SWEEP/hosting_capacity.csv (a row a sky and placement, and all of each: hc_min, the highest level
+at which every case passes at it and below; hc_median_pct, the median of the placement's seeds;
+hc_max, at which some case passes; the same under the clear-sky twins; the answer, the lower of
+the two, and which limits it; partial and censored; the first failing case under each and what
+failed it), hosting_capacity.png and .svg, and sweep_summary.txt. A missing case ends its
+placement's answer below it, and a sky whose base is missing has no answer. Where a case is
+missing or failed it names them, states no hosting capacity and exits 2, unless --partial.
 
 Criteria (--criteria FILE, name = value lines, # a comment; copied into SWEEP/criteria.txt):
   max_seconds_outside_a = 0     the most seconds a bus may spend outside ANSI range A
@@ -82,10 +98,16 @@ Options:
   --seeds N              (plan) random placements a level (default 1)
   --pv-ratio R           (plan) each PV system's kW over its load's kW (default 2)
   --criteria FILE        (plan) the criteria, as above
+  --without-circuit-pv   (plan) the circuit's own PV systems out of service in every case
+  --load-mult M          (plan) every case at the engine's LoadMult M (0.3: a light daytime load)
+  --load-at HH:MM        (plan) every load held at its daily shape's value at that clock time;
+                         MM-DD HH:MM for loads with only a yearly shape
   --jobs N               (run) engines at once (default: the machine's cores)
   --engine 'COMMAND {script}'  (run, submit) how OpenDSS runs a script here, {script} its path;
                          default UMBRASCOPE_ENGINE, else opendsscmd on the PATH
   --case-timeout S       (run, submit) end a case whose engine runs longer than S seconds
+  --keep-exports         (run, submit) keep each done case's engine exports and voltage tables
+  --hand-on              (run, submit) a study's slices handed on round by round
   --cases-per-task B     (submit) cases a task runs, one after another (default 4)
   --array-limit K        (submit) tasks running at once (the array's %K)
   --time T, --partition P, --account A   (submit) as sbatch takes them
