@@ -90,13 +90,14 @@ Options:
                      FOLDER/study.dss still runs the whole.
   --overlap S        (write) seconds each slice runs before its own rows (default 600; at most a
                      slice's length)
-  --hand-on          (write, with --slices, once the slices have run) where a slice's overlap ended
-                     with a regulator's tap or a capacitor's steps elsewhere than the slice before
-                     left them (read names them in slices_report.csv), write that slice again to
-                     begin its overlap with each control where the slice before's run had it in
-                     that row, instead of settling; the other slices stay as they were. Run the
-                     slices again (only those written anew run) and read; again while read still
-                     names some.
+  --hand-on          (write, with --slices, once the slices have run) where a slice's overlap did
+                     not follow the slice before's run, its regulators' taps or capacitors' steps
+                     elsewhere in some row (read says where in slices_report.csv), write that slice
+                     again to begin its overlap with each control where the slice before's run had
+                     it, instead of settling; from another row where it was handed those very
+                     states and still did not follow. The other slices stay as they were. Run the
+                     slices again (only those written anew run) and read; umbrascope-study sweep
+                     run FOLDER --hand-on goes round by round in one command.
   --whole            (read) read the whole run's exports in FOLDER/results where the study was
                      also written in slices
   --results DIR      (read) where the exports are (default FOLDER/results): files named
