@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/qt_text.hpp"
 #include "app/viewer.hpp"
 #include "core/csv.hpp"
 #include "output/output_file.hpp"
@@ -44,8 +45,6 @@ QPen bus_pen(QColor colour, std::size_t bus, double width)
         pen.setDashPattern(pattern);
     return pen;
 }
-
-QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
 Integer index(int i) { return Integer(static_cast<std::int16_t>(i)); }
 

@@ -6,6 +6,9 @@
 
 namespace umbrascope {
 
+// The zoom of a view's wheel, a notch at a time.
+inline constexpr double wheel_step = 1.25;
+
 class DragOrClick {
 public:
     void press(QPointF at)

@@ -19,7 +19,6 @@ namespace umbrascope {
 
 namespace {
 
-constexpr double wheel_step = 1.25;        // zoom per notch of the wheel
 constexpr double names_share = 0.5;  // names show once at least half of those in view fit
 
 }  // namespace

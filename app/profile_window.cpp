@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/qt_text.hpp"
 #include "app/picture_window.hpp"
 #include "app/viewer.hpp"
 
@@ -17,10 +18,7 @@ namespace umbrascope {
 
 namespace {
 
-constexpr double wheel_step = 1.25;   // zoom per notch of the wheel
 constexpr double reach = 6;           // pixels from a point that still name its bus
-
-QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include <QToolTip>
 #include <cmath>
 
+#include "app/qt_text.hpp"
 #include "app/bus_chart.hpp"
 #include "app/control_chart.hpp"
 #include "app/error_report.hpp"
@@ -47,8 +48,6 @@ namespace {
 constexpr int slowest = -3;  // 1/8 of the normal pace
 constexpr int fastest = 3;   // 8 times
 constexpr int marker_reach_twips = 85;  // the largest shaded disc
-
-QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
 QString speed_text(int exponent)
 {

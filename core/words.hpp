@@ -9,6 +9,9 @@
 
 namespace umbrascope {
 
+// A blank between the words of a line as OpenDSS reads it: space, tab, form feed or vertical tab.
+[[nodiscard]] inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
+
 // ASCII lower case.
 [[nodiscard]] std::string lower(std::string_view text);
 

@@ -1,3 +1,4 @@
+#include "core/words.hpp"
 #include "import/circuit.hpp"
 
 #include <array>
@@ -21,8 +22,6 @@ struct Param {
     std::string_view name;
     std::string_view value;
 };
-
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
 
 char closing_of(char c)
 {

@@ -1,3 +1,4 @@
+#include "core/words.hpp"
 #include "import/tables.hpp"
 
 #include <charconv>
@@ -14,8 +15,6 @@
 namespace umbrascope::import {
 
 namespace {
-
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
 
 std::string_view trimmed(std::string_view text)
 {

@@ -4,11 +4,15 @@
 // inside the white fill of the plot frame and its border. The window paints
 // it over its background and frame lines; the exporter saves it.
 
+#include <QColor>
 #include <QImage>
 
 #include "core/raster.hpp"
 
 namespace umbrascope {
+
+// A colour of the core's as Qt paints it.
+[[nodiscard]] inline QColor qcolour(Colour c) { return {c.r, c.g, c.b}; }
 
 class Canvas : public Surface {
 public:

@@ -16,8 +16,6 @@ namespace umbrascope {
 
 namespace {
 
-QColor qcolour(Colour c) { return {c.r, c.g, c.b}; }
-
 QString qtext(const Text& text) { return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The width of a name in the names' font: measured once, as the picture window repaints often.

@@ -12,8 +12,6 @@ namespace umbrascope {
 
 namespace {
 
-QColor qcolour(Colour c) { return {c.r, c.g, c.b}; }
-
 double per_unit(PerUnit v) { return v / 10000.0; }
 
 // A round step of about `rough`: 1, 2 or 5 times a power of ten.

@@ -10,8 +10,6 @@ namespace umbrascope {
 
 namespace {
 
-QColor qcolour(Colour colour) { return QColor(colour.r, colour.g, colour.b); }
-
 // One pixel wide at the painter's scale of `pixel` plot units a pixel.
 QPen pen(Colour colour, LineStyle style, double pixel)
 {

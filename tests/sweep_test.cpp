@@ -155,11 +155,12 @@ TEST(SweepLoadAt, AShapesValueAsTheEngineTakesIt)
                           "New Loadshape.f npts=3 minterval=30 mult=(file=f.csv col=2 header=yes) action=normalize\n"
                           "New Loadshape.s npts=2 sinterval=1800 mult=(3, 5 7)\n"
                           "New Loadshape.u npts=2 mult=[1 2] useactual=yes\n"
-                          "New Loadshape.c npts=2 csvfile=c.csv\n");
+                          "New Loadshape.c npts=2 csvfile=c.csv\n"
+                          "New Loadshape.z npts=2 interval=0 mult=[1 2]\n");
     put(work.path() / "f.csv", "hour,kw\n0.5,2\n1.0,4\n1.5,8\n");
     import::DiskFiles files;
     const import::Circuit circuit = import::read_circuit(work.path() / "m.dss", files);
-    ASSERT_EQ(circuit.loadshapes.size(), 6U);
+    ASSERT_EQ(circuit.loadshapes.size(), 7U);
     const Shape d = read_shape(circuit.loadshapes[0]);
     const Shape h = read_shape(circuit.loadshapes[1]);
     struct Case {
@@ -180,7 +181,8 @@ TEST(SweepLoadAt, AShapesValueAsTheEngineTakesIt)
     EXPECT_EQ(s.mult, (std::vector<double>{3, 5})) << "npts=2 cuts the third";
     EXPECT_DOUBLE_EQ(s.interval, 0.5);
     // What the sweep cannot hold a load at is refused, naming the shape and its line.
-    for (std::size_t k : {4U, 5U}) {
+    // Points at no interval and no hours are not a shape: refused, not divided by zero.
+    for (std::size_t k : {4U, 5U, 6U}) {
         try {
             (void)read_shape(circuit.loadshapes[k]);
             ADD_FAILURE() << circuit.loadshapes[k].name;
