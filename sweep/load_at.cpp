@@ -230,8 +230,11 @@ Shape read_shape(const import::LoadshapeDefinition& definition)
                                     "or (dblfile=...)), not from " + name + "=");
         }
     }
+    const std::string named = "Loadshape." + definition.name +
+                              (definition.properties.empty() ? std::string()
+                                                             : " (" + definition.properties.front().site.text() + ")");
     if (shape.mult.empty())
-        throw SweepError("Loadshape." + definition.name + " gives no mult= the sweep can read");
+        throw SweepError(named + " gives no mult= the sweep can read");
     std::size_t n = points.value_or(shape.mult.size());
     n = std::min(n, shape.mult.size());
     shape.mult.resize(n);
@@ -239,8 +242,8 @@ Shape read_shape(const import::LoadshapeDefinition& definition)
         shape.qmult.resize(std::min(n, shape.qmult.size()));
     if (shape.interval <= 0 || !shape.hours.empty()) {
         if (shape.hours.size() < n)
-            throw SweepError("Loadshape." + definition.name + " gives " + std::to_string(shape.hours.size()) +
-                             " hours for its " + std::to_string(n) + " points, and no interval");
+            throw SweepError(named + " gives " + std::to_string(shape.hours.size()) + " hours for its " +
+                             std::to_string(n) + " points, and no interval");
         shape.hours.resize(n);
         shape.interval = 0;
     }
