@@ -24,5 +24,5 @@ function(umbrascope_lint_test)
                    -DRUN_CLANG_TIDY=${RUN_CLANG_TIDY} -DCLANGXX=${CLANGXX} -DCLEAN=${PROJECT_SOURCE_DIR}/cmake/lint-clean.txt
                    "-DFILES=${files}" -P ${PROJECT_SOURCE_DIR}/cmake/Lint.cmake)
   # Every source again, where the checks or the tool changed: minutes on two cores.
-  set_tests_properties(clang_tidy PROPERTIES TIMEOUT 1800)
+  set_tests_properties(clang_tidy PROPERTIES TIMEOUT 1800 COST 900)
 endfunction()

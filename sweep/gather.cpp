@@ -503,9 +503,11 @@ GatherResult gather_sweep(const GatherOptions& options)
         at->cases.push_back(i);
     }
     // A sky planned with its base alone is a series of its base.
-    for (const auto& [sky, base] : base_of)
+    for (const auto& [name, base] : base_of) {
+        const std::string& sky = name;
         if (std::none_of(series.begin(), series.end(), [&](const Series& one) { return one.sky == sky; }))
             series.push_back({sky, "none", 0, {base}});
+    }
     const double top_level = cases.empty() ? 0
                                            : std::max_element(cases.begin(), cases.end(), [](const Case& a, const Case& b) {
                                                  return a.level_pct < b.level_pct;
@@ -575,6 +577,7 @@ GatherResult gather_sweep(const GatherOptions& options)
         };
 
         std::vector<std::string> sky_groups;
+        sky_groups.reserve(skies.size() + 1);
         for (const Sky& sky : skies)
             sky_groups.push_back(sky.name);
         sky_groups.emplace_back("all");

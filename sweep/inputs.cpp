@@ -49,17 +49,19 @@ std::string circuit_change(const Record& record, const CircuitPrints& now)
 {
     if (record.circuit_fingerprint == now.all)
         return {};
-    for (const auto& [path, print] : now.files) {
-        const auto before = std::find_if(record.circuit_files.begin(), record.circuit_files.end(),
-                                         [&](const auto& file) { return file.first == path; });
+    const auto read_in = [](const std::vector<std::pair<fs::path, std::string>>& files, const fs::path& path) {
+        return std::find_if(files.begin(), files.end(), [&](const auto& file) { return file.first == path; });
+    };
+    for (const auto& file : now.files) {
+        const auto before = read_in(record.circuit_files, file.first);
         if (before == record.circuit_files.end())
-            return path.string() + " is read now, and was not then";
-        if (before->second != print)
-            return path.string() + " was edited";
+            return file.first.string() + " is read now, and was not then";
+        if (before->second != file.second)
+            return file.first.string() + " was edited";
     }
-    for (const auto& [path, print] : record.circuit_files)
-        if (std::none_of(now.files.begin(), now.files.end(), [&](const auto& file) { return file.first == path; }))
-            return path.string() + " is no longer read";
+    for (const auto& file : record.circuit_files)
+        if (read_in(now.files, file.first) == now.files.end())
+            return file.first.string() + " is no longer read";
     return "its files are read in another order";
 }
 
@@ -89,9 +91,12 @@ void refuse_changed_inputs(const fs::path& sweep)
             throw SweepError("the sky " + planned.name + " of " + sweep.string() + " cannot be read now (" +
                              failure.what() + ")" + again);
         }
-        if (const std::string change = sky_change(planned, now); !change.empty())
-            throw SweepError("the sky " + planned.folder.string() + " has changed since " + sweep.string() +
-                             " was planned (" + change + "): its cases were written for the sky as it was" + again);
+        if (const std::string change = sky_change(planned, now); !change.empty()) {
+            std::string text = "the sky " + planned.folder.string() + " has changed since " + sweep.string();
+            text += " was planned (" + change + "): its cases were written for the sky as it was";
+            text += again;
+            throw SweepError(text);
+        }
     }
 }
 

@@ -82,13 +82,18 @@ std::vector<double> values_of(const import::ShapeProperty& property, const std::
         const std::string option = lower(rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
         if (option.rfind("col=", 0) == 0 || option.rfind("column=", 0) == 0) {
             const std::optional<double> n = number_of(option.substr(option.find('=') + 1));
-            if (!n || *n < 1 || *n != std::floor(*n))
-                throw SweepError(what + ": '" + option + "' is not a column from 1");
+            if (!n || *n < 1 || *n != std::floor(*n)) {
+                std::string text = what;
+                text += ": '" + option + "' is not a column from 1";
+                throw SweepError(text);
+            }
             column = static_cast<int>(*n);
         } else if (option.rfind("header=", 0) == 0) {
             header = option.substr(7) == "yes" || option.substr(7) == "true";
         } else {
-            throw SweepError(what + ": the option '" + option + "' is not one the sweep reads (col=, header=)");
+            std::string text = what;
+            text += ": the option '" + option + "' is not one the sweep reads (col=, header=)";
+            throw SweepError(text);
         }
     }
     fs::path path = fs::path(name).is_absolute() ? fs::path(name) : property.folder / name;
@@ -226,8 +231,10 @@ Shape read_shape(const import::LoadshapeDefinition& definition)
                                         "loads at");
         } else if (name == "mean" || name == "stddev" || name == "csvfile" || name == "sngfile" || name == "dblfile" ||
                    name == "pqcsvfile" || name == "interpolation" || name == "memorymapping") {
-            throw SweepError(what + ": the sweep reads a shape's points from mult= (inline, or (file=...), (sngfile=...) "
-                                    "or (dblfile=...)), not from " + name + "=");
+            std::string text = what;
+            text += ": the sweep reads a shape's points from mult= (inline, or (file=...), (sngfile=...) or "
+                    "(dblfile=...)), not from " + name + "=";
+            throw SweepError(text);
         }
     }
     const std::string named = "Loadshape." + definition.name +

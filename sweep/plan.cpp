@@ -553,7 +553,10 @@ PlanResult plan_sweep(const PlanOptions& options)
         if (!options.without_circuit_pv)
             for (const OwnPv& pv : own) {
                 const std::string shape = dss_word(shape_name(pv.drawn_bus));
-                one.after_shapes += "Edit " + dss_word("PVSystem." + pv.name) + " daily=" + shape + " duty=" + shape + "\n";
+                one.after_shapes += "Edit ";
+                one.after_shapes += dss_word("PVSystem." + pv.name);
+                one.after_shapes += " daily=" + shape;
+                one.after_shapes += " duty=" + shape + "\n";
             }
         for (const Placed& p : placed) {
             const Site& site = sites[p.site];
