@@ -41,16 +41,6 @@ ReadResult check_slice(const fs::path& folder, const fs::path& out, const std::s
 
 namespace {
 
-// "slice 3", "slices 3, 5 and 9".
-std::string slice_list(const std::vector<int>& numbers)
-{
-    std::string text = numbers.size() == 1 ? "slice " : "slices ";
-    for (std::size_t k = 0; k < numbers.size(); ++k)
-        text += (k == 0 ? std::string() : k + 1 == numbers.size() ? std::string(" and ") : std::string(", ")) +
-                std::to_string(numbers[k]);
-    return text;
-}
-
 // "08:50:00, 08:47:12 and 08:52:30".
 std::string study_rows(const std::vector<std::string>& times) { return first_names(times, times.size()); }
 
@@ -207,7 +197,7 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
                                  : " (under the clear sky at " + std::to_string(clear_taps) + ")") +
                 "; " + std::string(slices_report_name) + " says at each";
     if (!unfollowing.empty()) {
-        line += "; the overlap of " + slice_list(unfollowing) + " did not follow the slice before's run";
+        line += "; the overlap of " + slices_named(unfollowing) + " did not follow the slice before's run";
         // What handing on would do now: offered only where it would write a slice anew.
         const int overlap_rows = static_cast<int>(std::ceil(slicing.overlap_s / sky.interval - 1e-9));
         const HandOn would = hand_on(folder, plan_slices(slicing.rows, count, overlap_rows), slicing.overlap_s, run,
@@ -220,7 +210,7 @@ SlicesRead read_slices(const fs::path& folder, const Slicing& slicing, const std
                 anew.push_back(now.number);
         }
         if (!anew.empty())
-            line += ". To begin " + slice_list(anew) + " where the slice before's run had its controls: " +
+            line += ". To begin " + slices_named(anew) + " where the slice before's run had its controls: " +
                     hand_on_command(folder, slicing, out.controls && out.controls->clear) +
                     ", then run the slices again (only those it writes anew run) and read; or umbrascope-study sweep "
                     "run " + folder.string() + " --hand-on, which goes round by round until every slice follows";

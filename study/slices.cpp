@@ -38,6 +38,16 @@ std::vector<Slice> plan_slices(int rows, int count, int overlap)
     return out;
 }
 
+std::string slices_named(const std::vector<int>& numbers)
+{
+    std::string text = numbers.size() == 1 ? "slice " : "slices ";
+    for (std::size_t k = 0; k < numbers.size(); ++k) {
+        text += k == 0 ? "" : k + 1 == numbers.size() ? " and " : ", ";
+        text += std::to_string(numbers[k]);
+    }
+    return text;
+}
+
 std::string slice_name(int number, int count)
 {
     const int digits = std::max(2, static_cast<int>(std::to_string(count).size()));
@@ -251,7 +261,7 @@ bool followed(const std::optional<OverlapDifference>& difference, int first, int
 {
     // Differing only early on, the two came together with half the overlap to spare: every delay
     // part-way at the slice's start has run out since.
-    return !difference || difference->last < own - 1 - (own - first) / 2;
+    return !difference || own - 1 - difference->last >= (own - first) / 2;
 }
 
 std::vector<std::string> controls_differing(const ControlsRun& before, const ControlsRun& mine)

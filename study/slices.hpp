@@ -50,6 +50,9 @@ struct Slicing {
 // rows, or an overlap longer than the shortest slice.
 [[nodiscard]] std::vector<Slice> plan_slices(int rows, int count, int overlap);
 
+// "slice 3", "slices 3 and 5", "slices 3, 5 and 9".
+[[nodiscard]] std::string slices_named(const std::vector<int>& numbers);
+
 // The slice's folder under the study's: FOLDER/slices/cases/slice03, numbered with as many digits
 // as the count needs, at least two.
 [[nodiscard]] std::string slice_name(int number, int count);

@@ -141,13 +141,11 @@ std::vector<double> parse_levels(CommandLine& line, const std::string& text)
     return levels;
 }
 
-// "slice 3", "slices 3, 5 and 9".
+// "Slice 3", "Slices 3, 5 and 9": the first word of a line.
 std::string slices_named(const std::vector<int>& numbers)
 {
-    std::string text = numbers.size() == 1 ? "Slice " : "Slices ";
-    for (std::size_t k = 0; k < numbers.size(); ++k)
-        text += (k == 0 ? std::string() : k + 1 == numbers.size() ? std::string(" and ") : std::string(", ")) +
-                std::to_string(numbers[k]);
+    std::string text = study::slices_named(numbers);
+    text.front() = 'S';
     return text;
 }
 
