@@ -129,7 +129,10 @@ std::optional<std::string> FingerprintedFiles::read(const fs::path& path, std::s
         print_.add(*bytes);
         Fingerprint own;
         own.add(*bytes);
-        files_.emplace_back(path, own.text());
+        // By the file itself: a link made since to a name the circuit spells otherwise is the same file.
+        std::error_code error;
+        const fs::path file = fs::weakly_canonical(path, error);
+        files_.emplace_back(error ? path : file, own.text());
     }
     return bytes;
 }

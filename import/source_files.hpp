@@ -60,7 +60,7 @@ public:
     std::filesystem::path folder_of(const std::filesystem::path& file) override { return disk_.folder_of(file); }
     // Of every file read, in order.
     [[nodiscard]] std::string text() const { return print_.text(); }
-    // Each file read and its own fingerprint, in the order read.
+    // Each file read, as the file itself (its links followed), and its own fingerprint, in the order read.
     [[nodiscard]] const std::vector<std::pair<std::filesystem::path, std::string>>& files() const { return files_; }
 
 private:

@@ -47,7 +47,8 @@ std::string sky_change(const Sky& before, const Sky& now)
 
 std::string circuit_change(const Record& record, const CircuitPrints& now)
 {
-    if (record.circuit_fingerprint == now.all)
+    // The same files with the same bytes are the same circuit, however they were found.
+    if (record.circuit_fingerprint == now.all || record.circuit_files == now.files)
         return {};
     const auto read_in = [](const std::vector<std::pair<fs::path, std::string>>& files, const fs::path& path) {
         return std::find_if(files.begin(), files.end(), [&](const auto& file) { return file.first == path; });

@@ -84,7 +84,16 @@ done < "$work/figures.csv"
 "$study" sweep plan "$work/light" --circuit "$work/circuit/IEEE13Nodeckt.dss" --sky "$work/morning" --levels 0 \
     --placement near --load-mult 0.3 > "$work/light.out" || fail "plan --load-mult: $(cat "$work/light.out")"
 grep -q "times LoadMult 0.3 (--load-mult)" "$work/light.out" || fail "plan did not say the load: $(cat "$work/light.out")"
-"$study" sweep run "$work/light" --engine "$engine {script}" > /dev/null 2>&1 || fail "the light sweep"
+"$study" sweep run "$work/light" --engine "$engine {script}" --keep-exports > /dev/null 2>&1 || fail "the light sweep"
+# A done case keeps its reports, not the engine's exports, unless they are kept.
+light=$(awk -F, 'NR == 2 { print $1 }' "$work/light/cases.csv")
+[ -n "$(ls "$work/light/cases/$light/results")" ] && [ -e "$work/light/cases/$light/cloud_voltage_max_table.txt" ] ||
+    fail "--keep-exports kept no exports or tables"
+for id in $(awk -F, 'NR > 1 { print $1 }' "$work/local/cases.csv"); do
+    [ ! -e "$work/local/cases/$id/results" ] && [ ! -e "$work/local/cases/$id/cloud_voltage_max_table.txt" ] ||
+        fail "case $id kept the engine's exports or the tables"
+    [ -s "$work/local/cases/$id/voltage_report.csv" ] || fail "case $id lost its voltage report"
+done
 "$study" sweep gather "$work/light" > "$work/light-gather.out" || fail "the light gather"
 head_max=$(awk -F, 'NR == 1 { for (i = 1; i <= NF; i++) if ($i == "head_kw_max") at = i } NR == 2 { print $at }' \
     "$work/light/sweep_report.csv")

@@ -783,6 +783,19 @@ TEST(SweepPlan, ChangedInputsAreRefusedAndPlanningAgainReplacesThem)
     TempFolder work;
     SmallSweep sweep(work);
     refuse_changed_inputs(sweep.folder);
+    // The link write tells the user to make, to a file the circuit names in another letter case, is
+    // the same file: nothing changed.
+    const fs::path link = sweep.feeder.circuit / "IEEELineCodes.dss";
+    fs::remove(link);
+    PlanOptions unlinked;
+    unlinked.sweep = sweep.folder;
+    unlinked.circuit = sweep.feeder.entry;
+    unlinked.skies = {work.path() / "sky"};
+    unlinked.levels = {0, 50, 100};
+    unlinked.placements = {"near"};
+    (void)plan_sweep(unlinked);
+    fs::create_symlink("IEEELineCodes.DSS", link);
+    refuse_changed_inputs(sweep.folder);
     const auto refused = [&](const std::function<void()>& step, const std::string& what) {
         try {
             step();
