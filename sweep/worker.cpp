@@ -359,6 +359,10 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const Cas
         status.reason = "the engine exited with " + std::to_string(status.exit_code) +
                         (status.exit_code == 127 ? " (its command was not found)" : "") +
                         (last.empty() ? std::string() : ": " + last) + "; see " + log;
+        // An engine that cannot write its exports, or its log, on a full disk.
+        const fs::space_info space = fs::space(folder, error);
+        if (!error && space.available < (1U << 20))
+            status.reason += " (the disk holding the case has " + std::to_string(space.available / 1024) + " kB free)";
         return finish();
     }
     if (stopping()) {
