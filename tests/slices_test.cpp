@@ -200,6 +200,10 @@ TEST(Slices, TheEnginesSlicesStitchIntoTheWholeRunsTables)
     const ReadResult& sliced = both.sliced;
     const auto& [whole_low, whole_high, whole_controls, low, high] = both.tables;
     EXPECT_FALSE(both.whole_wrote_report);
+    // Every line of IEEE 13 gives its units: nothing is said of lines that give none.
+    for (const ReadResult* read : {&whole, &sliced})
+        for (const std::string& warning : read->warnings)
+            EXPECT_EQ(warning.find("units="), std::string::npos) << warning;
     ASSERT_EQ(low.size(), 181U);
     ASSERT_EQ(whole_low.size(), 181U);
     // The first slice's rows are the whole run's to the last digit, the second's within a digit;
