@@ -316,6 +316,7 @@ TEST(SweepCapacity, EachSeriesUpToItsFirstFailureOrGap)
         {"only the base", {"0P"}, 0, 0, 0, false, false, true},
         {"three seeds", {"0P 25F", "0P 25P 50F", "0P 25P 50P"}, 0, 25, 50, false, false, false},
         {"no base planned", {"50P"}, none, none, 50, true, false, false},
+        {"one sky's base missing: none for all", {"0M 50P", "0P 50P"}, none, none, 50, true, true, false},
     };
     for (const Case& c : cases) {
         std::vector<std::vector<Step>> series;
