@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -504,6 +505,31 @@ TEST(Slices, ASlicesCountsAreOfItsOwnRowsAndAddUp)
     EXPECT_EQ(stitch.controls().sky.counts[0].rows_at_limit, 7);
     ASSERT_EQ(boundaries.size(), 1U);
     EXPECT_FALSE(boundaries[0].difference) << "the overlap followed row by row";
+}
+
+// The distances the import measured along the lines, where it measured them: a bus it gives none
+// is reached along the drawn connections, and named; a row of a bus not drawn is passed over.
+TEST(Slices, DistancesAreTheImportsWhereItMeasuredThem)
+{
+    testing::TempFolder work;
+    const fs::path folder = work.path() / "feeder";
+    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/slices/ieee13", folder, fs::copy_options::recursive);
+    std::string distances = slurp(folder / "feeder_distances.csv");
+    const std::size_t at = distances.find("\n650,0,");
+    ASSERT_NE(at, std::string::npos);
+    distances.replace(at, 7, "\n650,,");
+    put(folder / "feeder_distances.csv", distances + "NotDrawn,2.5,\n");
+    ReadOptions options;
+    options.folder = folder;
+    options.whole = true;
+    const ReadResult read = read_study(options);
+    const std::string report = slurp(folder / "voltage_report.csv");
+    EXPECT_NE(report.find("\n650,0.0152,"), std::string::npos) << "650 along the drawn connections from its neighbour";
+    EXPECT_NE(report.find("\nRG60,0,"), std::string::npos) << report.substr(0, 400);
+    EXPECT_TRUE(std::any_of(read.warnings.begin(), read.warnings.end(), [](const std::string& warning) {
+        return warning.find("1 bus is joined by no line of the circuit") != std::string::npos &&
+               warning.find(": 650") != std::string::npos;
+    }));
 }
 
 // A slice not run whole, run for another slicing, or missing: one line naming it and the command

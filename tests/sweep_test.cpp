@@ -278,6 +278,9 @@ TEST(SweepLoadAt, TheHeldLoadsAreTheEnginesAtThatTime)
     EXPECT_NEAR(kw("b"), b, 1e-3);
     EXPECT_NEAR(kw("c"), c, 1e-3);
     EXPECT_NEAR(a, 20, 1e-3) << "13:45 is nearest point 9 at 13:30, which wraps to the first of 8";
+    EXPECT_EQ(held.said, "Loads held at 03-01 13:45: 2 at their daily shape's value and 1 at their yearly shape's on day 60 "
+                         "(0.2 to 0.787 of their base kW)")
+        << "none with a duty shape, none without a shape";
 }
 
 // A series as its steps: "0P 25F 50M", each level passing, failing or missing.
