@@ -532,6 +532,40 @@ TEST(Slices, DistancesAreTheImportsWhereItMeasuredThem)
     }));
 }
 
+// The sweep's worker's check of a slice it ran: the exports of another circuit in its results are
+// named, with what to run, and nothing of a folder given with --results, as the worker gives none.
+TEST(Slices, TheWorkersCheckOfASliceNamesAnotherCircuitsExports)
+{
+    testing::TempFolder work;
+    const fs::path folder = work.path() / "feeder";
+    fs::copy(fs::path(UMBRASCOPE_SOURCE_DIR) / "tests/data/slices/ieee13", folder, fs::copy_options::recursive);
+    const fs::path slice = slice_folder(folder, 2, 3);
+    ReadOptions options;
+    options.folder = folder;
+    options.case_folder = slice;
+    const ReadResult checked = read_study(options);
+    ASSERT_FALSE(checked.summary.empty());
+    EXPECT_NE(checked.summary[0].find("Slice 2 of 3: rows 49 to 120 exported whole"), std::string::npos);
+    for (const fs::directory_entry& entry : fs::directory_iterator(slice / "results")) {
+        const std::string name = entry.path().filename().string();
+        // Another circuit's, of another run.
+        const std::string own = "IEEE13Nodeckt_Mon_study_f3465a7d_91cb5f0c_";
+        if (name.rfind(own, 0) == 0)
+            fs::rename(entry.path(), slice / "results" / ("Other_Mon_study_0000aaaa_11112222_" + name.substr(own.size())));
+        else
+            fs::remove(entry.path());
+    }
+    try {
+        (void)read_study(options);
+        ADD_FAILURE() << "another circuit's exports were taken";
+    } catch (const StudyError& error) {
+        const std::string said = error.what();
+        EXPECT_NE(said.find("holds the exports of another circuit (other), not of IEEE13Nodeckt"), std::string::npos)
+            << said;
+        EXPECT_EQ(said.find("--results"), std::string::npos) << said;
+    }
+}
+
 // A slice not run whole, run for another slicing, or missing: one line naming it and the command
 // that runs it, and the tables of the read before stay as they were.
 TEST(Slices, ASliceMissingOrOfAnotherSlicingIsRefused)
