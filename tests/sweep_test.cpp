@@ -822,6 +822,16 @@ TEST(SweepPlan, ChangedInputsAreRefusedAndPlanningAgainReplacesThem)
     }
     for (const Case& c : sweep.cases)
         EXPECT_EQ(state_of(case_folder(sweep.folder, c.id)), State::left) << "nothing ran";
+    // The file that changed is named, whichever of the circuit's it is.
+    const std::string circuit_text = slurp(sweep.feeder.entry);
+    put(sweep.feeder.entry, circuit_text.substr(0, circuit_text.find("New Load.extra")));
+    const fs::path codes = sweep.feeder.circuit / "IEEELineCodes.DSS";
+    const std::string codes_text = slurp(codes);
+    put(codes, codes_text + "! a comment\n");
+    const std::string second = refused([&] { refuse_changed_inputs(sweep.folder); }, "a line code edited");
+    EXPECT_NE(second.find("IEEELineCodes.DSS was edited"), std::string::npos) << second;
+    put(codes, codes_text);
+    put(sweep.feeder.entry, circuit_text);
     // Planned again without 100 %: every case is written anew, and the stale one goes.
     PlanOptions options;
     options.sweep = sweep.folder;
@@ -943,6 +953,34 @@ TEST(SweepWorker, EveryWayACaseFailsIsRecorded)
     EXPECT_EQ(counts.failed, 1);
     EXPECT_EQ(counts.left, 2);
     EXPECT_EQ(counts.done + counts.running, 0);
+}
+
+// In the engine, a done case keeps its reports and not the engine's exports nor the voltage
+// tables; kept where asked.
+TEST(SweepWorker, ADoneCaseKeepsItsReportsAlone)
+{
+    const fs::path engine = UMBRASCOPE_OPENDSS;
+    if (!fs::exists(engine) || run("\"" + engine.string() + "\" -c \"new circuit.probe\" -c solve") != 0)
+        GTEST_SKIP() << "skipped: no OpenDSS engine runs at " << engine
+                     << " (set UMBRASCOPE_OPENDSS to one; it needs libklu1 and libmetis5)";
+    TempFolder work;
+    const SmallSweep sweep(work);
+    LocalOptions options;
+    options.engine = "'" + engine.string() + "' {script}";
+    const LocalResult result = run_local(sweep.folder, options, [](const std::string&) {});
+    ASSERT_EQ(result.done, 3) << "the cases ran";
+    for (const Case& c : sweep.cases) {
+        const fs::path folder = case_folder(sweep.folder, c.id);
+        EXPECT_FALSE(fs::exists(folder / "results")) << c.id;
+        EXPECT_FALSE(fs::exists(folder / "cloud_voltage_max_table.txt")) << c.id;
+        EXPECT_TRUE(fs::exists(folder / "voltage_report.csv")) << c.id;
+        EXPECT_TRUE(fs::exists(folder / "controls_report.csv")) << c.id;
+    }
+    fs::remove(case_folder(sweep.folder, sweep.cases[1].id) / "status");
+    options.keep_exports = true;
+    EXPECT_EQ(run_local(sweep.folder, options, [](const std::string&) {}).done, 1);
+    EXPECT_TRUE(fs::exists(case_folder(sweep.folder, sweep.cases[1].id) / "results"));
+    EXPECT_TRUE(fs::exists(case_folder(sweep.folder, sweep.cases[1].id) / "cloud_voltage_max_table.txt"));
 }
 
 // A running marker whose process is gone, on this host, leaves its case not run; another host's, or
