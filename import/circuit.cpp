@@ -168,6 +168,7 @@ struct Element {
     std::optional<double> ptratio;
     std::optional<double> pmpp;                      // a PV system's
     bool reversible = false;                         // a RegControl's
+    bool rated = false;  // a line's or transformer's rating given: its own, or its code's, geometry's or wires'
     std::string daily, yearly, duty;                 // a load's loadshapes, lower case
     std::vector<ShapeProperty> shape;                // a Loadshape's properties, in order
 };
@@ -464,7 +465,8 @@ private:
         WiredElement out{source ? std::string("Vsource.source") : element.spelt,
                          source ? std::string("vsource") : element.element_class,
                          {},
-                         element.pmpp};
+                         element.pmpp,
+                         element.rated};
         out.terminals.resize(element.buses.size());
         for (std::size_t t = 0; t < element.buses.size(); ++t)
             if (!element.buses[t].empty())
@@ -626,8 +628,24 @@ private:
     void take_phases_of(Element& element, const std::string& code_class, std::string_view code)
     {
         const auto found = by_name_.find(code_class + "." + lower(code));
-        if (found != by_name_.end() && elements_[found->second].phases)
+        if (found == by_name_.end())
+            return;
+        if (elements_[found->second].phases)
             element.phases = elements_[found->second].phases;
+        element.rated = element.rated || elements_[found->second].rated;
+    }
+
+    // A line's, a transformer's or their codes' property that rates them, in amps or kVA.
+    static bool rates(const Element& element, const std::string& property)
+    {
+        const std::string& of = element.element_class;
+        if (of == "line" || of == "linecode" || of == "linegeometry" || of == "wiredata" || of == "cndata" ||
+            of == "tsdata")
+            return property == "normamps" || property == "emergamps" || property == "ratings";
+        if (of == "transformer" || of == "autotrans" || of == "xfmrcode")
+            return property == "kva" || property == "kvas" || property == "normhkva" || property == "emerghkva" ||
+                   property == "ratings";
+        return false;
     }
 
     // A file a property reads, as "mult=(file=LS_PhaseA.txt)" or "csvfile=curve.csv" names it,
@@ -664,6 +682,8 @@ private:
     void set(Element& element, const std::string& property, std::string_view value)
     {
         note_file(property, value);
+        if (rates(element, property))
+            element.rated = true;
         // A control that writes a file of its own on every step: REG_<name>.csv and the like.
         if (property == "debugtrace" && yes_or_no(value).value_or(false))
             circuit_.debug_traces.push_back(element.spelt + " at " + site_.text());
@@ -707,6 +727,16 @@ private:
             take_phases_of(element, "linecode", value);
         } else if (property == "geometry" && element.element_class == "line") {
             take_phases_of(element, "linegeometry", value);
+        } else if ((property == "wire" || property == "wires" || property == "cncable" || property == "cncables" ||
+                    property == "tscable" || property == "tscables") &&
+                   (element.element_class == "line" || element.element_class == "linegeometry")) {
+            // Conductors' data rate the line or geometry that names them.
+            const std::string data = property.substr(0, 2) == "cn" ? "cndata" : property.substr(0, 2) == "ts" ? "tsdata" : "wiredata";
+            for_each_word(value, [&](std::string_view wire) {
+                const auto found = by_name_.find(data + "." + lower(wire));
+                if (found != by_name_.end() && elements_[found->second].rated)
+                    element.rated = true;
+            });
         } else if (property == "xfmrcode" &&
                    (element.element_class == "transformer" || element.element_class == "autotrans")) {
             // A transformer code gives the phases and the windings' connections.
@@ -719,6 +749,7 @@ private:
                     element.delta = code.delta;
                 if (!code.winding_kv.empty())
                     element.winding_kv = code.winding_kv;
+                element.rated = element.rated || code.rated;
             }
         } else if (property == "conn") {
             const bool winding = element.element_class == "transformer" || element.element_class == "autotrans" ||
@@ -804,6 +835,7 @@ private:
                 element.ptratio = like.ptratio;
                 element.pmpp = like.pmpp;
                 element.reversible = like.reversible;
+                element.rated = like.rated;
                 element.daily = like.daily;
                 element.yearly = like.yearly;
                 element.duty = like.duty;

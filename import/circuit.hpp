@@ -54,6 +54,9 @@ struct WiredElement {
     std::string element_class;        // lower case: "line", "load", ...
     std::vector<std::optional<Terminal>> terminals;  // by terminal number from 1; empty where not named
     std::optional<double> pmpp;       // a PV system's Pmpp= in kW, where the circuit gives one
+    // A line's or transformer's rating is the circuit's own: its NormAmps, EmergAmps, kVA,
+    // normhkVA, ... or those of its code, geometry or conductors; not where the engine's defaults rate it.
+    bool rated = false;
 };
 
 // A line of a length the circuit gives in a unit, between two buses.

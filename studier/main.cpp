@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES [--no-twin] [--slices N [--overlap S] [--hand-on]]
        umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS] [--whole]
+                             [--loading-window S]
        umbrascope-study sweep plan|run|submit|status|gather SWEEP ...   (see umbrascope-study sweep --help)
 
 Runs a time-series power flow of the sky in FOLDER (made by umbrascope-import and
@@ -110,6 +111,9 @@ Options:
                      (default: as umbrascope-clouds --units recorded it in the sun table)
   --source BUS       (read) the drawn bus distances are measured from (default: the one standing
                      for the circuit's source)
+  --loading-window S (read) seconds of the moving average of each line's and transformer's loading
+                     in loading_report.csv (default 900; the whole run where it is shorter; at most
+                     a day)
   --version          show the version and exit
   --help             show this text and exit
 
@@ -140,7 +144,7 @@ int main(int argc, char* argv[])
     std::optional<std::string> units, source;
     bool no_twin = false, whole = false, hand_on = false;
     std::optional<long> slices;
-    std::optional<double> overlap;
+    std::optional<double> overlap, loading_window;
     while (line.next()) {
         if (!line.is_option()) {
             if (verb.empty())
@@ -174,6 +178,8 @@ int main(int argc, char* argv[])
                 line.usage_error("--units takes ft, m or km: what one network unit is, not '" + *units + "'");
         } else if (line.arg() == "--source") {
             source = line.value();
+        } else if (line.arg() == "--loading-window") {
+            loading_window = line.number(1e-3, 86400);
         } else {
             line.unknown_option();
         }
@@ -185,8 +191,8 @@ int main(int argc, char* argv[])
     const bool writing = verb == "write";
     if (writing && !shapes)
         line.usage_error("write needs --loadshapes SHAPES, the loadshapes umbrascope-clouds --loadshapes wrote");
-    if (writing && (results || table || units || source))
-        line.usage_error(std::string(results ? "--results" : table ? "--table" : units ? "--units" : "--source") +
+    if (writing && (results || table || units || source || loading_window))
+        line.usage_error(std::string(results ? "--results" : table ? "--table" : units ? "--units" : source ? "--source" : "--loading-window") +
                          " goes with read");
     if (!writing && (shapes || no_twin || slices || overlap || hand_on))
         line.usage_error(std::string(shapes    ? "--loadshapes"
@@ -234,6 +240,16 @@ int main(int argc, char* argv[])
                         written.capacitors == 1 ? "" : "s", written.pv_systems, written.pv_systems == 1 ? "" : "s",
                         written.twin ? ", under the sky and under a clear sky" : " (no clear-sky twin)",
                         (*folder / controls_map_name).string().c_str());
+            if (written.branches > 0)
+                std::printf("It records the current through each of the %d line%s and transformer%s for its loading, "
+                            "against the ratings the engine dumps; %s says which%s\n",
+                            written.branches, written.branches == 1 ? "" : "s", written.branches == 1 ? "" : "s",
+                            (*folder / branches_map_name).string().c_str(),
+                            written.default_rated == 0
+                                ? ""
+                                : ("; " + std::to_string(written.default_rated) + " of them the circuit gives no rating, "
+                                   "so the engine's default rates " + (written.default_rated == 1 ? "it" : "them") +
+                                   " (a line 400 A normal, 600 A emergency)").c_str());
             if (!written.control_mode.empty())
                 std::printf("The circuit's own Set ControlMode=%s holds through the study\n", written.control_mode.c_str());
             std::printf("Next: %srun it in OpenDSS (compile \"%s\"), which writes into %s, then: umbrascope-study read %s\n",
@@ -346,6 +362,7 @@ int main(int argc, char* argv[])
         } else {
             ReadOptions options{*folder, results, table, units, source};
             options.whole = whole;
+            options.loading_window = loading_window.value_or(900);
             const ReadResult read = read_study(options);
             for (const fs::path& path : read.written)
                 std::printf("Wrote %s\n", path.string().c_str());

@@ -426,7 +426,8 @@ std::string voltage_export_lines(const Plan& plan, bool clear)
     return out;
 }
 
-std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::vector<ControlWatch>& watches)
+std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::vector<ControlWatch>& watches,
+                        const std::vector<Branch>& branches)
 {
     const std::string interval = decimal_text(facts.interval, 6);
     const std::string rows = std::to_string(facts.rows);
@@ -510,12 +511,17 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
             out += "Export Voltages " + quoted_path(voltages_export_name(facts.run)) + "\n";
         if (regulators > 0)
             out += "Export Taps " + quoted_path(taps_export_name(facts.run, clear)) + "\n";
+        // Every element's properties as the engine holds them, the lines' and transformers'
+        // ratings among them, defaults included.
+        if (!clear && !branches.empty())
+            out += "Dump\n";
     };
     const auto power_monitors = [&](bool clear) {
         for (const ControlWatch& watch : watches)
             if (watch.kind == "head" || watch.kind == "pv" || watch.kind == "regflow")
                 out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
                        " terminal=" + std::to_string(watch.terminal) + " mode=1 ppolar=no\n";
+        out += branch_monitor_lines(branches, clear);
     };
     const auto series = [&](bool clear) {
         const bool voltages = !clear || facts.twin_voltages;
@@ -539,6 +545,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     const auto exports = [&](bool clear) {
         for (const ControlWatch& watch : watches)
             out += "Export Monitors " + (clear ? watch.clear_monitor : watch.monitor) + "\n";
+        out += branch_export_lines(branches, clear);
     };
 
     out += "! 1. The circuit as umbrascope-import read it, then the sky: the loadshapes umbrascope-clouds made,\n";
@@ -562,7 +569,10 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     }
     out += "!    6 each capacitor's steps, through the settle and then the series. Then each bus's voltage\n";
     out += "!    base goes into the results (BasekV, line to line, from the circuit's Set VoltageBases), and\n";
-    out += "!    the regulators' taps with their range and step.\n";
+    out += "!    the regulators' taps with their range and step.";
+    out += branches.empty() ? std::string("\n")
+                            : std::string(" Dump writes every element's properties as the engine\n"
+                                          "!    holds them, the lines' and transformers' ratings (NormAmps, EmergAmps) among them.\n");
     if (off)
         out += "!    The circuit sets ControlMode=Off, which the study keeps: its controls do not act.\n";
     settle(false);
@@ -578,6 +588,10 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
            " PV systems' output (mode 1, P and Q);\n";
     if (regulators > 0)
         out += "!    and the power through each regulator, at its side toward the source (mode 1);\n";
+    if (!branches.empty())
+        out += "!    And the current through each of the " + std::to_string(branches.size()) +
+               " lines and transformers at its first terminal (mode 32), for its loading;\n"
+               "!    study_branches.csv says which.\n";
     out += "!    study_controls.csv says what each of these monitors is.\n";
     shared_or("voltage_monitors.dss", [&] { return voltage_monitor_lines(plan, false); });
     power_monitors(false);

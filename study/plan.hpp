@@ -11,6 +11,7 @@
 
 #include "import/circuit.hpp"
 #include "study/folder.hpp"
+#include "study/loading.hpp"
 
 namespace umbrascope::study {
 
@@ -132,8 +133,11 @@ inline constexpr std::string_view shared_monitors_mark = "! Its voltage monitors
 inline constexpr std::string_view twin_voltages_mark = "! Its clear-sky twin records the voltages too.";
 
 // The OpenDSS script. Throws StudyError for a path no OpenDSS command can name.
+// `branches` are the lines and transformers whose loading it records, with the engine's dump of
+// their ratings.
 [[nodiscard]] std::string script_text(const ScriptFacts& facts, const Plan& plan,
-                                      const std::vector<ControlWatch>& watches);
+                                      const std::vector<ControlWatch>& watches,
+                                      const std::vector<Branch>& branches = {});
 
 // The names of a run's own exports, in its results folder.
 [[nodiscard]] std::string settle_summary_name(const std::string& run, bool clear);

@@ -17,6 +17,7 @@
 #include "output/output_file.hpp"
 #include "study/controls.hpp"
 #include "study/exports.hpp"
+#include "study/loading.hpp"
 #include "study/plan.hpp"
 #include "study/sliced_read.hpp"
 #include "study/script_files.hpp"
@@ -113,6 +114,8 @@ ReadResult read_study(const ReadOptions& options)
     std::optional<VoltageTables> clear_tables;
     std::vector<std::string> slices_summary;
     std::string slices_report;
+    std::vector<Branch> branches;
+    std::vector<Loading> loading;
     if (options.table) {
         FromTable read = tables_from_wide(*options.table, drawn, sky);
         if (read.columns == 0)
@@ -226,8 +229,15 @@ ReadResult read_study(const ReadOptions& options)
                 (read.left_out.size() == 1 ? "column was" : "columns were") +
                 " left out, the engine's conductors there not being the nodes the circuit's script suggests: " +
                 first_names(read.left_out, 4) + " (see " + std::string(map_name) + ")");
-        if (!slicing)
+        if (!slicing) {
             controls = read_controls(results, run, watches, sky);
+            // A study written before the loading was recorded has no branches' map, and no loading.
+            branches = read_branches_map(out / branches_map_name);
+            if (!std::all_of(branches.begin(), branches.end(), [&](const Branch& b) { return of_run(b.monitor); }))
+                throw StudyError((out / branches_map_name).string() + " is not of the study.dss beside it (" + run +
+                                 "): write the study again, run it in OpenDSS, then read it");
+            loading = read_loading(results, circuit, branches, sky.rows, sky.interval, 1, options.loading_window);
+        }
         if (!slicing && script.find(twin_voltages_mark) != std::string::npos) {
             std::vector<Monitor> clear = monitors;
             for (Monitor& monitor : clear)
@@ -308,6 +318,8 @@ ReadResult read_study(const ReadOptions& options)
         names.push_back(clear_report_name);
     if (!slices_report.empty())
         names.push_back(slices_report_name);
+    if (!loading.empty())
+        names.push_back(loading_report_name);
     files.reserve(names.size());
     for (const std::string_view name : names) {
         files.emplace_back(out / name);
@@ -351,6 +363,8 @@ ReadResult read_study(const ReadOptions& options)
             file_of(clear_report_name).write(report_text(*clear_tables, drawn, sky, distance, km));
         if (!slices_report.empty())
             file_of(slices_report_name).write(slices_report);
+        if (!loading.empty())
+            file_of(loading_report_name).write(loading_report_text(loading, sky));
     } catch (...) {
         if (highest.joinable())
             highest.join();
@@ -371,6 +385,8 @@ ReadResult read_study(const ReadOptions& options)
         for (std::string& warning : controls_warnings(*controls, watches))
             result.warnings.push_back(std::move(warning));
     }
+    for (std::string& line : loading_summary(loading, sky, options.loading_window))
+        result.summary.push_back(std::move(line));
     result.summary.insert(result.summary.end(), slices_summary.begin(), slices_summary.end());
     return result;
 }

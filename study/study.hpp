@@ -34,6 +34,8 @@ struct WriteResult {
     std::filesystem::path map;
     std::filesystem::path results;
     int monitors = 0;
+    int branches = 0;       // lines and transformers whose loading it records
+    int default_rated = 0;  // of them, those the circuit gives no rating, rated by the engine's defaults
     int drawn = 0;
     int customers = 0;
     int nodes = 0;
@@ -140,6 +142,7 @@ struct ReadOptions {
     std::optional<std::filesystem::path> case_folder;  // a case's study and reports, where not in folder
     bool whole = false;                             // the whole run's exports, where the study was also sliced
     bool reports_only = false;                      // the reports, without the tables (a sweep's case)
+    double loading_window = 900;                    // seconds of the loading's moving average
 };
 
 struct ReadResult {

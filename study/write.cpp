@@ -84,6 +84,7 @@ struct PreparedStudy {
     std::string circuit_files;  // the circuit's files' bytes, fingerprinted with a case's own
     Plan plan;
     std::vector<ControlWatch> watches;
+    std::vector<Branch> branches;
 };
 
 void PreparedStudyDeleter::operator()(PreparedStudy* study) const { delete study; }
@@ -169,6 +170,7 @@ PreparedStudyPtr prepare_study(const WriteOptions& options)
         throw StudyError("no element in service of " + record.entry.string() + " reaches a bus of " +
                          (folder / network_file_name).string() + ": import the circuit again");
     out->watches = plan_controls(planned, out->drawn, prefix, options.twin);
+    out->branches = plan_branches(planned, prefix, options.twin);
     return out;
 }
 
@@ -297,16 +299,17 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     const bool shared = one != nullptr && !one->shared.empty();
     if (shared)
         facts.shared = one->shared;
-    std::string script = script_text(facts, study.plan, watches);
+    std::string script = script_text(facts, study.plan, watches, study.branches);
     std::string map = shared ? std::string() : map_text(study.plan);
     std::string controls = controls_map_text(watches);
+    std::string branches = branches_map_text(study.branches);
     if (shared) {
         // A sweep's cases share their voltage monitors, and so their run's name; each case runs
         // in a results folder of its own, emptied first.
         result.run = one->shared_run;
     } else {
         Fingerprint print;
-        for (const std::string* text : {&script, &map, &controls})
+        for (const std::string* text : {&script, &map, &controls, &branches})
             print.add(*text);
         result.run = "study_" + sky.fingerprint.substr(0, 8) + "_" + print.text().substr(0, 8);
     }
@@ -361,12 +364,13 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
             part.slice_export = slice_export_name(std::string(run_placeholder), slice);
             part.unrecorded = slice.recorded() - slice.first;
             part.handed = handed[static_cast<std::size_t>(slice.number) - 1];
-            slice_scripts.emplace_back(at, script_text(part, study.plan, watches));
+            slice_scripts.emplace_back(at, script_text(part, study.plan, watches, study.branches));
         }
     }
     script = replaced(script, run_placeholder, result.run);
     map = replaced(map, run_placeholder, result.run);
     controls = replaced(controls, run_placeholder, result.run);
+    branches = replaced(branches, run_placeholder, result.run);
     for (std::size_t k = 0; k < slice_scripts.size(); ++k) {
         auto& [at, text] = slice_scripts[k];
         text = replaced(text, run_placeholder, result.run);
@@ -397,6 +401,8 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     }
     written.emplace_back(folder / controls_map_name);
     written.back().write(controls);
+    written.emplace_back(folder / branches_map_name);
+    written.back().write(branches);
     // The slices' folders this writing makes go again where it fails: nothing of it is left.
     std::vector<fs::path> made_now;
     if (!slice_scripts.empty() && !fs::exists(folder / slices_folder_name, error))
@@ -460,6 +466,9 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
         }
     }
     result.monitors = static_cast<int>(study.plan.monitors.size());
+    result.branches = static_cast<int>(study.branches.size());
+    result.default_rated = static_cast<int>(
+        std::count_if(study.branches.begin(), study.branches.end(), [](const Branch& b) { return !b.rated; }));
     result.drawn = study.plan.drawn;
     result.customers = study.plan.customers;
     result.nodes = study.plan.nodes;

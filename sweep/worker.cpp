@@ -283,6 +283,8 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const Cas
         command.replace(at, 8, script);
     const std::string log = (folder / engine_log_name).string();
     const std::string where = folder.string();
+    // The study's Dump of the circuit's ratings opens no viewer, in an engine that would.
+    setenv("DSS_CAPI_ALLOW_EDITOR", "0", 1);
     const pid_t child = fork();
     if (child < 0) {
         status.reason = "cannot start the engine: out of processes";
