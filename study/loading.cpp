@@ -27,9 +27,19 @@ std::string word(const std::string& name)
 
 }  // namespace
 
-std::vector<Branch> plan_branches(const import::Circuit& circuit, const std::string& prefix, bool twin)
+std::vector<Branch> plan_branches(const import::Circuit& circuit, const std::string& prefix, bool twin,
+                                  const std::vector<WatchedTerminal>& voltage)
 {
+    // Each element's watched terminal, its first where a monitor watches both.
+    std::unordered_map<std::string, const WatchedTerminal*> watched;
+    for (const WatchedTerminal& terminal : voltage)
+        if (terminal.terminal <= 2) {
+            const auto [at, made] = watched.emplace(lower(terminal.element), &terminal);
+            if (!made && terminal.terminal < at->second->terminal)
+                at->second = &terminal;
+        }
     std::vector<Branch> out;
+    int own = 0;
     for (const import::WiredElement& element : circuit.wired) {
         const bool line = element.element_class == "line";
         if ((!line && element.element_class != "transformer" && element.element_class != "autotrans") ||
@@ -40,19 +50,28 @@ std::vector<Branch> plan_branches(const import::Circuit& circuit, const std::str
                        ? circuit.buses[static_cast<std::size_t>(element.terminals[t]->bus)]
                        : std::string();
         };
-        const std::string monitor = "i" + std::to_string(out.size() + 1);
+        if (const auto found = watched.find(lower(element.name));
+            found != watched.end() && (found->second->terminal == 1 || line)) {
+            const std::string& monitor = found->second->monitor;
+            const std::size_t at = monitor.rfind("_v");
+            out.push_back({element.name, line ? "line" : "transformer", bus(0), bus(1), monitor,
+                           twin ? monitor.substr(0, at + 1) + "clear_" + monitor.substr(at + 1) : std::string(),
+                           element.rated, true, found->second->terminal});
+            continue;
+        }
+        const std::string monitor = "i" + std::to_string(++own);
         out.push_back({element.name, line ? "line" : "transformer", bus(0), bus(1), prefix + monitor,
-                       twin ? prefix + "clear_" + monitor : std::string(), element.rated});
+                       twin ? prefix + "clear_" + monitor : std::string(), element.rated, false, 1});
     }
     return out;
 }
 
 std::string branches_map_text(const std::vector<Branch>& branches)
 {
-    std::string out = "element,kind,bus1,bus2,monitor,clear_monitor,rated\n";
+    std::string out = "element,kind,bus1,bus2,terminal,monitor,clear_monitor,rated\n";
     for (const Branch& branch : branches)
-        append_csv_row(out, {branch.element, branch.kind, branch.bus1, branch.bus2, branch.monitor,
-                             branch.clear_monitor, branch.rated ? "yes" : "no"});
+        append_csv_row(out, {branch.element, branch.kind, branch.bus1, branch.bus2, std::to_string(branch.terminal),
+                             branch.monitor, branch.clear_monitor, branch.rated ? "yes" : "no"});
     return out;
 }
 
@@ -66,30 +85,34 @@ std::vector<Branch> read_branches_map(const fs::path& path)
         if (number == 1 || line.empty())
             return;
         const std::optional<std::vector<std::string>> fields = csv_fields(line);
-        if (!fields || fields->size() != 7 || ((*fields)[1] != "line" && (*fields)[1] != "transformer") ||
-            (*fields)[4].empty() || ((*fields)[6] != "yes" && (*fields)[6] != "no"))
+        if (!fields || fields->size() != 8 || ((*fields)[1] != "line" && (*fields)[1] != "transformer") ||
+            ((*fields)[4] != "1" && (*fields)[4] != "2") || (*fields)[5].empty() ||
+            ((*fields)[7] != "yes" && (*fields)[7] != "no"))
             throw StudyError(path.string() + ":" + std::to_string(number) +
-                             ": a line is element,kind,bus1,bus2,monitor,clear_monitor,rated");
+                             ": a line is element,kind,bus1,bus2,terminal,monitor,clear_monitor,rated");
         const std::vector<std::string>& f = *fields;
-        out.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f[6] == "yes"});
+        const int terminal = f[4] == "2" ? 2 : 1;
+        out.push_back({f[0], f[1], f[2], f[3], f[5], f[6], f[7] == "yes", false, terminal});
     });
     return out;
 }
 
-std::string branch_monitor_lines(const std::vector<Branch>& branches, bool clear)
+std::string branch_monitor_lines(const std::vector<Branch>& branches, bool clear, bool twin_voltages)
 {
     std::string out;
     for (const Branch& branch : branches)
-        out += "New Monitor." + (clear ? branch.clear_monitor : branch.monitor) + " element=" + word(branch.element) +
-               " terminal=1 mode=32\n";
+        if (!branch.shared || (clear && !twin_voltages))
+            out += "New Monitor." + (clear ? branch.clear_monitor : branch.monitor) + " element=" + word(branch.element) +
+               " terminal=" + std::to_string(branch.terminal) + " mode=32\n";
     return out;
 }
 
-std::string branch_export_lines(const std::vector<Branch>& branches, bool clear)
+std::string branch_export_lines(const std::vector<Branch>& branches, bool clear, bool twin_voltages)
 {
     std::string out;
     for (const Branch& branch : branches)
-        out += "Export Monitors " + (clear ? branch.clear_monitor : branch.monitor) + "\n";
+        if (!branch.shared || (clear && !twin_voltages))
+            out += "Export Monitors " + (clear ? branch.clear_monitor : branch.monitor) + "\n";
     return out;
 }
 
@@ -212,8 +235,7 @@ std::vector<Loading> read_loading(const ResultsFolder& results, const std::strin
                 loading.s_over_normal += amps[row] > normal ? interval : 0;
                 loading.s_over_emergency += amps[row] > emergency ? interval : 0;
             }
-            // The highest moving average, over `window` rows ending at each row from
-            // the window's last on.
+            // The highest moving average, over `window` rows ending at each row from the window's last on.
             double sum = 0;
             for (int row = 0; row < rows; ++row) {
                 sum += pct[static_cast<std::size_t>(row)];

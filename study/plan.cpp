@@ -150,7 +150,21 @@ Plan plan_monitors(const import::Circuit& circuit, const Drawn& drawn, const std
         }
     }
 
-    // At each bus, greedily the terminal that sees the most nodes not yet seen.
+    // At each bus, greedily the terminal that sees the most nodes not yet seen. Among as many, one
+    // whose monitor gives a line's or transformer's loading too: the line that feeds the bus (its
+    // second terminal, whose current is its first's but for the line's charging), else a first
+    // terminal, of a branch no monitor watches yet; then by class.
+    std::vector<bool> branch_watched(circuit.wired.size(), false);
+    const auto branch_terminal = [&](const Candidate& candidate) {
+        const std::string& of = circuit.wired[candidate.element].element_class;
+        return (candidate.terminal == 0 && (of == "line" || of == "transformer" || of == "autotrans")) ||
+               (candidate.terminal == 1 && of == "line");
+    };
+    const auto rank = [&](const Candidate& candidate) {
+        if (branch_terminal(candidate) && !branch_watched[candidate.element])
+            return candidate.terminal == 1 ? -2 : -1;
+        return preference(circuit.wired[candidate.element].element_class);
+    };
     struct Chosen {
         int drawn;
         std::size_t bus;
@@ -175,15 +189,14 @@ Plan plan_monitors(const import::Circuit& circuit, const Drawn& drawn, const std
             int best_new = 0;
             for (const Candidate& candidate : at_bus[b]) {
                 const int fresh = count_bits(candidate.bits & left);
-                if (fresh > best_new ||
-                    (fresh == best_new && fresh > 0 &&
-                     preference(circuit.wired[candidate.element].element_class) <
-                         preference(circuit.wired[best->element].element_class))) {
+                if (fresh > best_new || (fresh == best_new && fresh > 0 && rank(candidate) < rank(*best))) {
                     best = &candidate;
                     best_new = fresh;
                 }
             }
             chosen.push_back({counts_for[b], b, *best});
+            if (branch_terminal(*best))
+                branch_watched[best->element] = true;
             left &= ~best->bits;
         }
     }
@@ -521,7 +534,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
             if (watch.kind == "head" || watch.kind == "pv" || watch.kind == "regflow")
                 out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
                        " terminal=" + std::to_string(watch.terminal) + " mode=1 ppolar=no\n";
-        out += branch_monitor_lines(branches, clear);
+        out += branch_monitor_lines(branches, clear, facts.twin_voltages);
     };
     const auto series = [&](bool clear) {
         const bool voltages = !clear || facts.twin_voltages;
@@ -545,7 +558,7 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     const auto exports = [&](bool clear) {
         for (const ControlWatch& watch : watches)
             out += "Export Monitors " + (clear ? watch.clear_monitor : watch.monitor) + "\n";
-        out += branch_export_lines(branches, clear);
+        out += branch_export_lines(branches, clear, facts.twin_voltages);
     };
 
     out += "! 1. The circuit as umbrascope-import read it, then the sky: the loadshapes umbrascope-clouds made,\n";

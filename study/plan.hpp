@@ -33,7 +33,9 @@ struct Plan {
 };
 
 // Chooses the terminals: at each bus, the fewest that see all its phase nodes (1, 2, 3) as the
-// elements in service name them, taking loads and other customers' elements first, then lines.
+// elements in service name them; among as many, the line feeding the bus, then a line's or
+// transformer's first terminal not watched yet (whose currents give their loading), then loads and
+// other customers' elements, then lines.
 // The monitors are named `prefix` and "v1", "v2", ...
 [[nodiscard]] Plan plan_monitors(const import::Circuit& circuit, const Drawn& drawn,
                                  const std::vector<StandIn>& stand_ins, const std::string& prefix = "study_");

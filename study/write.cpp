@@ -170,7 +170,11 @@ PreparedStudyPtr prepare_study(const WriteOptions& options)
         throw StudyError("no element in service of " + record.entry.string() + " reaches a bus of " +
                          (folder / network_file_name).string() + ": import the circuit again");
     out->watches = plan_controls(planned, out->drawn, prefix, options.twin);
-    out->branches = plan_branches(planned, prefix, options.twin);
+    // A line's or transformer's loading comes with a bus's voltage where one monitor sees both.
+    std::vector<WatchedTerminal> watched;
+    for (const Monitor& monitor : out->plan.monitors)
+        watched.push_back({monitor.element, monitor.terminal, monitor.name});
+    out->branches = plan_branches(planned, prefix, options.twin, watched);
     return out;
 }
 

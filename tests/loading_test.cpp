@@ -50,7 +50,7 @@ TEST(Loading, EveryRowIsTheEnginesOwnCapacityExport)
     const ResultsFolder results(fixture / "results", "IEEE13Nodeckt");
     const auto ratings = read_property_dump(*results.named(lower(property_dump_name("IEEE13Nodeckt"))));
     const auto engine = engine_capacity();
-    int compared = 0;
+    int compared = 0, shared = 0;
     for (const Branch& branch : branches) {
         const Rating& rating = ratings.at(lower(branch.element));
         const std::vector<double> amps =
@@ -59,14 +59,20 @@ TEST(Loading, EveryRowIsTheEnginesOwnCapacityExport)
         for (int row = 1; row <= rows; ++row) {
             const EngineRow& e = engine.at({row, lower(branch.element)});
             const double a = amps[static_cast<std::size_t>(row - 1)];
-            // The engine rounds its per cents to two decimals.
-            EXPECT_NEAR(100 * a / rating.normal_a, e.normal_pct, 0.0051) << branch.element << " row " << row;
-            EXPECT_NEAR(100 * a / rating.emergency_a, e.emergency_pct, 0.0051) << branch.element << " row " << row;
-            EXPECT_NEAR(a, e.imax, 1e-4 * e.imax + 1e-3) << branch.element << " row " << row;
+            // The engine rounds its per cents to two decimals; a line watched at its second terminal
+            // carries its charging current less there, here below 0.01 % of its rating.
+            const double slack = 0.0051 + (branch.terminal == 2 ? 0.01 : 0);
+            EXPECT_NEAR(100 * a / rating.normal_a, e.normal_pct, slack) << branch.element << " row " << row;
+            EXPECT_NEAR(100 * a / rating.emergency_a, e.emergency_pct, slack) << branch.element << " row " << row;
+            if (branch.terminal == 1) {
+                EXPECT_NEAR(a, e.imax, 1e-4 * e.imax + 1e-3) << branch.element << " row " << row;
+            }
+            shared += branch.terminal == 2 ? 1 : 0;
             ++compared;
         }
     }
     EXPECT_EQ(compared, 17 * rows);
+    EXPECT_EQ(shared, 11 * rows) << "each line but the first is watched where it feeds its bus";
 }
 
 // The report's figures follow from the engine's row by row: the highest per cent and its row, the
@@ -91,8 +97,8 @@ TEST(Loading, ReportFiguresFollowFromTheEnginesRows)
                 s_emergency += e.emergency_pct > 100 ? interval : 0;
             }
             const auto highest = std::max_element(pct.begin(), pct.end());
-            EXPECT_NEAR(l.max_pct, *highest, 0.0051) << l.branch->element;
-            EXPECT_NEAR(pct[static_cast<std::size_t>(l.max_row - 1)], *highest, 0.011) << l.branch->element;
+            EXPECT_NEAR(l.max_pct, *highest, 0.016) << l.branch->element;
+            EXPECT_NEAR(pct[static_cast<std::size_t>(l.max_row - 1)], *highest, 0.021) << l.branch->element;
             // A row within the engine's rounding of a limit may count either way: one row.
             EXPECT_NEAR(l.s_over_normal, s_over, interval) << l.branch->element;
             EXPECT_NEAR(l.s_over_emergency, s_emergency, interval) << l.branch->element;
@@ -103,7 +109,7 @@ TEST(Loading, ReportFiguresFollowFromTheEnginesRows)
                     sum += pct[static_cast<std::size_t>(row)];
                 best = std::max(best, sum / window);
             }
-            EXPECT_NEAR(l.window_pct, best, 0.0051) << l.branch->element << " over " << window_s << " s";
+            EXPECT_NEAR(l.window_pct, best, 0.016) << l.branch->element << " over " << window_s << " s";
             EXPECT_GE(l.window_end_row, window);
             any_over = any_over || l.s_over_normal > 0;
         }

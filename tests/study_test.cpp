@@ -155,7 +155,8 @@ TEST(StudyExports, FilesAreFoundByMonitorNameInAnyFormAndTheVoltageExportGivesBa
 }
 
 // Every phase node of every drawn bus and of every customer's bus is seen by a monitor, with the
-// fewest terminals at each bus and a customer's own element first.
+// fewest terminals at each bus, and where as few serve, one that gives a line's or transformer's
+// current for its loading.
 TEST(StudyPlan, MonitorsSeeEveryPhaseNodeOfTheDrawnAndTheCustomersBuses)
 {
     struct Case {
@@ -171,22 +172,22 @@ TEST(StudyPlan, MonitorsSeeEveryPhaseNodeOfTheDrawnAndTheCustomersBuses)
          {"src", "A"},
          {},
          {"Line.l1:1 123", "Line.l1:2 123"}},
-        {"single-phase loads on each phase: the loads, a customer's own element first",
-         "New Line.l1 bus1=s.1 bus2=a.1 phases=1\nNew Load.x bus1=a.1 phases=1\n", {"a"}, {}, {"Load.x:1 10"}},
+        {"a single-phase load at the end of a line: the line that feeds its bus, whose current is the line's too",
+         "New Line.l1 bus1=s.1 bus2=a.1 phases=1\nNew Load.x bus1=a.1 phases=1\n", {"a"}, {}, {"Line.l1:2 1"}},
         {"a centre-tapped service transformer: its two secondary windings are the customer's two legs",
          "New XfmrCode.CT phases=1 windings=3\nNew Line.l1 bus1=p bus2=m\n"
          "New Transformer.t xfmrcode=ct buses=[m.3 x.1.0 x.0.2]\nNew Line.tx bus1=x.1.2 bus2=c.1.2 phases=2\n"
          "New Load.house phases=1 bus1=c.1.2 kV=0.208\n",
          {"p", "m"},
          {{"Load.house", "c", "m"}},
-         {"Line.l1:1 123", "Line.l1:2 123", "Load.house:1 12"}},
+         {"Line.l1:1 123", "Line.l1:2 123", "Line.tx:2 12"}},
         {"a line's phases from its code, a delta load's conductors, a switch with one node named (its other\n"
-         "conductors meet nodes 2 and 3, as the engine has them)",
+         "conductors meet nodes 2 and 3, as the engine has them); a line already watched gives way to one not",
          "New Linecode.two nphases=2\nNew Line.l1 bus1=s.1.3 bus2=a.1.3 linecode=two\n"
          "New Load.d bus1=a.1.3 phases=1 conn=delta\nNew Line.sw bus1=a.3 bus2=b.3 switch=y\n",
          {"s", "a", "b"},
          {},
-         {"Line.l1:1 13", "Load.d:1 13", "Line.sw:1 323", "Line.sw:2 323"}},
+         {"Line.l1:1 13", "Line.sw:1 323", "Load.d:1 13", "Line.sw:2 323"}},
         {"a bus no element in service reaches is seen by none",
          "New Line.l1 bus1=a bus2=b\nNew Line.l2 bus1=b bus2=c enabled=no\n", {"a", "c"}, {}, {"Line.l1:1 123"}},
     };
