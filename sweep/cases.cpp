@@ -101,6 +101,7 @@ std::string record_text(const Record& record)
     out += "existing_pv_kw = " + decimal_text(record.existing_pv_kw, 3) + "\n";
     out += std::string("circuit_pv = ") + (record.without_circuit_pv ? "out of service" : "kept") + "\n";
     out += "load_mult = " + decimal_text(record.load_mult, 6) + (record.load_mult_given ? " (--load-mult)" : "") + "\n";
+    out += "loading_window_s = " + decimal_text(record.loading_window_s, 6) + "\n";
     out += "load_at = " + (record.load_at.empty() ? std::string("none") : record.load_at) + "\n";
     out += "circuit_fingerprint = " + record.circuit_fingerprint + "\n";
     for (const auto& [path, print] : record.circuit_files)
@@ -133,6 +134,7 @@ Record read_record(const fs::path& sweep)
     const std::string mult = value_of(text, "load_mult").value_or("1");
     out.load_mult_given = mult.find(" (--load-mult)") != std::string::npos;
     out.load_mult = number_of(mult.substr(0, mult.find(' '))).value_or(1);
+    out.loading_window_s = number_of(value_of(text, "loading_window_s").value_or("900")).value_or(900);
     out.load_at = value_of(text, "load_at").value_or("none");
     if (out.load_at == "none")
         out.load_at.clear();

@@ -50,6 +50,8 @@ struct Record {
     double load_mult = 1;
     bool load_mult_given = false;   // by --load-mult, not the circuit's own
     std::string load_at;
+    // The seconds of the moving average each case's loading is read over, the criteria's as planned.
+    double loading_window_s = 900;
 };
 
 struct Sky {

@@ -74,6 +74,9 @@ struct ControlsFigures {
     int ramp_row = 0;
     double pv_kwh = 0;
     std::optional<double> pv_peak, clear_pv_peak, head_min, head_max;
+    double reverse_head = 0, clear_reverse_head = 0;
+    // Each regulator's seconds of power flowing back through it, under the sky and the clear sky.
+    std::vector<std::pair<std::string, double>> reverse, clear_reverse;
 };
 
 ControlsFigures read_controls_report(const fs::path& path)
@@ -98,6 +101,12 @@ ControlsFigures read_controls_report(const fs::path& path)
                              " fields");
         const std::vector<std::string>& c = *cells;
         const bool sky = c[0] == "sky";
+        // Seconds of power flowing back, where the report has them.
+        const double reverse_s = header.size() > 14 && header[14] == "reverse_s" ? number_or_zero(c[14]) : 0;
+        if (c[1] == "regcontrol")
+            (sky ? out.reverse : out.clear_reverse).emplace_back(c[2], reverse_s);
+        if (c[1] == "ramp" && c[2] == "head_kw")
+            (sky ? out.reverse_head : out.clear_reverse_head) = reverse_s;
         if (c[1] == "regcontrol") {
             const int changes = static_cast<int>(number_or_zero(c[6]));
             (sky ? out.taps_sky : out.taps_clear) += changes;
@@ -145,6 +154,16 @@ const char* criterion_words(const std::string& criterion)
         return "the highest voltage";
     if (criterion == "max_switching_increase")
         return "capacitor switchings";
+    if (criterion == "max_tap_changes_per_hour_increase")
+        return "tap changes an hour";
+    if (criterion == "max_loading_pct")
+        return "the loading, on its moving average";
+    if (criterion == "max_emergency_pct")
+        return "the loading against the emergency rating";
+    if (criterion == "max_reverse_s_head")
+        return "seconds of power flowing back through the head";
+    if (criterion == "max_reverse_s_regulator")
+        return "seconds of power flowing back through a regulator";
     return "tap changes";
 }
 
@@ -258,6 +277,24 @@ std::optional<Failure> judge(const CaseFigures& f, const Criteria& criteria, boo
     if (criteria.max_switching_increase && switchings - f.switchings_base > *criteria.max_switching_increase)
         return Failure{"max_switching_increase", 'S', "", 0, std::to_string(switchings), 6,
                        static_cast<double>(switchings)};
+    if (criteria.max_tap_changes_per_hour_increase && f.hours > 0 &&
+        increase / f.hours > *criteria.max_tap_changes_per_hour_increase)
+        return Failure{"max_tap_changes_per_hour_increase", 'T', f.most_taps, 0, decimal_text(increase / f.hours, 3), 7,
+                       increase / f.hours};
+    const LoadingFigures& loading = clear ? f.clear_loading : f.loading;
+    if (loading.over_normal)
+        return Failure{"max_loading_pct", 'O', loading.over_normal->element, loading.over_normal->row,
+                       decimal_text(loading.over_normal->value, 3), 8, loading.over_normal->value};
+    if (loading.over_emergency)
+        return Failure{"max_emergency_pct", 'E', loading.over_emergency->element, loading.over_emergency->row,
+                       decimal_text(loading.over_emergency->value, 3), 9, loading.over_emergency->value};
+    const double head = clear ? f.clear_reverse_s_head : f.reverse_s_head;
+    if (criteria.max_reverse_s_head && head > *criteria.max_reverse_s_head)
+        return Failure{"max_reverse_s_head", 'R', "the head", 0, decimal_text(head, 0), 10, head};
+    const double regulator = clear ? f.clear_reverse_s_regulator : f.reverse_s_regulator;
+    if (criteria.max_reverse_s_regulator && regulator > *criteria.max_reverse_s_regulator)
+        return Failure{"max_reverse_s_regulator", 'R', clear ? f.clear_reverse_regulator : f.reverse_regulator, 0,
+                       decimal_text(regulator, 0), 11, regulator};
     return std::nullopt;
 }
 
@@ -317,6 +354,13 @@ GatherResult gather_sweep(const GatherOptions& options)
     const std::vector<Case> cases = read_cases(sweep);
     const fs::path criteria_path = sweep / criteria_name;
     const Criteria criteria = parse_criteria(read_all(criteria_path), criteria_path.string());
+    // Each case's loading was read over the window planned; the criteria cannot judge another.
+    if (std::fabs(criteria.loading_window_s - record.loading_window_s) > 1e-9)
+        throw SweepError(criteria_path.string() + " gives loading_window_s = " + decimal_text(criteria.loading_window_s, 3) +
+                         ", but the cases were planned to read their loading over " +
+                         decimal_text(record.loading_window_s, 3) + " s: plan the sweep again (umbrascope-study sweep "
+                         "plan " + sweep.string() + " --criteria " + criteria_path.string() +
+                         " ... as planned), which runs its cases again");
 
     GatherResult result;
     // Which cases are there to read.
@@ -361,6 +405,7 @@ GatherResult gather_sweep(const GatherOptions& options)
         int taps = 0, switchings = 0;
         bool there = false;
         std::string id;
+        LoadingReport loading;
     };
     std::map<std::string, Base> bases;
     for (const Sky& sky : skies)
@@ -382,6 +427,7 @@ GatherResult gather_sweep(const GatherOptions& options)
         }
         base.taps = controls.taps_sky;
         base.switchings = controls.switchings_sky;
+        base.loading = read_loading_report(folder / "loading_report.csv");
     }
 
     // Every case there: its row of the report and its judgement.
@@ -391,7 +437,9 @@ GatherResult gather_sweep(const GatherOptions& options)
                          "most_s_outside_a,buses_outside_b,most_s_outside_b,v_min,v_min_bus,v_min_row,v_min_time,v_max,"
                          "v_max_bus,v_max_row,v_max_time,taps_sky,taps_clear,taps_base,switchings_sky,switchings_clear,"
                          "switchings_base,head_ramp_kw_per_s,head_ramp_row,all_pv_kwh,pv_peak_kw,clear_pv_peak_kw,"
-                         "head_kw_min,head_kw_max,load_mult,set_aside_a,set_aside_b\n";
+                         "head_kw_min,head_kw_max,load_mult,set_aside_a,set_aside_b,inverter,max_loading_pct,loading_element,"
+                         "loading_s_over,window_loading_pct,emergency_s_over,reverse_s_head,reverse_s_regulators,"
+                         "curtailed_pct\n";
     // Each case's figures from its own reports, the cases shared among the cores.
     share_out(cases.size(), threads_for(cases.size()), [&](std::size_t, std::size_t i) {
         if (!there[i])
@@ -432,6 +480,26 @@ GatherResult gather_sweep(const GatherOptions& options)
         f.clear_pv_peak = controls.clear_pv_peak;
         f.head_kw_min = controls.head_min;
         f.head_kw_max = controls.head_max;
+        const study::Sky& sky_times = times.at(c.sky);
+        f.hours = sky_times.rows * sky_times.interval / 3600;
+        const LoadingReport loading = read_loading_report(folder / "loading_report.csv");
+        f.loading = loading_figures(loading.sky, &base.loading.sky, criteria);
+        f.clear_loading = loading_figures(loading.clear, &base.loading.clear, criteria);
+        f.reverse_s_head = controls.reverse_head;
+        f.clear_reverse_s_head = controls.clear_reverse_head;
+        for (const auto& [name, seconds] : controls.reverse) {
+            if (seconds > 0)
+                f.reversed.push_back(name);
+            if (seconds > f.reverse_s_regulator) {
+                f.reverse_s_regulator = seconds;
+                f.reverse_regulator = name;
+            }
+        }
+        for (const auto& [name, seconds] : controls.clear_reverse)
+            if (seconds > f.clear_reverse_s_regulator) {
+                f.clear_reverse_s_regulator = seconds;
+                f.clear_reverse_regulator = name;
+            }
         failed[i] = judge(f, criteria, false);
         failed_clear[i] = judge(f, criteria, true);
         figures[i] = f;
@@ -456,7 +524,12 @@ GatherResult gather_sweep(const GatherOptions& options)
                                 row_text(f.ramp_row), decimal_text(f.pv_kwh, 3), kw_or_empty(f.pv_peak),
                                 kw_or_empty(f.clear_pv_peak), kw_or_empty(f.head_kw_min), kw_or_empty(f.head_kw_max),
                                 decimal_text(record.load_mult, 6), std::to_string(f.set_aside_a),
-                                std::to_string(f.set_aside_b)});
+                                std::to_string(f.set_aside_b), "unity",
+                                f.loading.max_pct ? decimal_text(*f.loading.max_pct, 3) : std::string(),
+                                f.loading.element, decimal_text(f.loading.s_over, 3),
+                                f.loading.window_pct ? decimal_text(*f.loading.window_pct, 3) : std::string(),
+                                decimal_text(f.loading.emergency_s_over, 3), decimal_text(f.reverse_s_head, 3),
+                                decimal_text(f.reverse_s_regulator, 3), ""});
     }
 
     std::vector<OutputFile> files;
@@ -560,6 +633,13 @@ GatherResult gather_sweep(const GatherOptions& options)
         };
         const auto failure_words = [&](std::size_t i, const Failure& failure, bool clear) {
             const CaseFigures& f = *figures[i];
+            if (failure.letter == 'O' || failure.letter == 'E')
+                return failure.bus + "'s loading " +
+                       (failure.letter == 'O' ? std::string("on its moving average, ") + failure.value +
+                                                    " % of its normal rating (over the window ending in row "
+                                              : "at any second, " + failure.value +
+                                                    " % of its emergency rating (in row ") +
+                       grouped(failure.row) + ", " + time_of(cases[i].sky, failure.row) + "), in " + case_words(i);
             std::string text = criterion_words(failure.criterion);
             if (!failure.bus.empty())
                 text += " at " + failure.bus;
@@ -569,6 +649,10 @@ GatherResult gather_sweep(const GatherOptions& options)
             else if (failure.letter == 'S')
                 text += ", " + std::to_string(clear ? f.switchings_clear : f.switchings_sky) + " against " +
                         std::to_string(f.switchings_base) + " without added PV";
+            else if (failure.criterion == "max_tap_changes_per_hour_increase")
+                text += ", " + failure.value + " more an hour than without added PV";
+            else if (failure.letter == 'R')
+                text += ", " + failure.value + " s";
             else
                 text += ", " + failure.value + (failure.letter == 'A' || failure.letter == 'B' ? " s" : " pu");
             if (failure.row > 0)
@@ -776,6 +860,70 @@ GatherResult gather_sweep(const GatherOptions& options)
             result.summary.push_back("Under the sky " + sky.name + " the PV reached at most " +
                                      decimal_text(std::round(most * 100), 0) +
                                      " % of its clear-sky output: its cases were judged at that, not at full sun");
+    }
+    // Where power flowed back: through the head and each regulator, from the lowest level it did,
+    // and whether the regulator's control has settings for it.
+    {
+        std::map<std::string, double> from;  // "the head", or a regulator's name -> lowest level
+        std::map<std::string, bool> reversible;
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            if (!figures[i])
+                continue;
+            const auto note = [&](const std::string& what) {
+                const auto [at, made] = from.emplace(what, cases[i].level_pct);
+                if (!made)
+                    at->second = std::min(at->second, cases[i].level_pct);
+            };
+            if (figures[i]->reverse_s_head > 0)
+                note("the head");
+            for (const std::string& name : figures[i]->reversed)
+                note(name);
+            if (!figures[i]->reversed.empty() && reversible.empty()) {
+                try {
+                    for (const study::ControlWatch& watch :
+                         study::read_controls_map(case_folder(sweep, cases[i].id) / study::controls_map_name))
+                        if (watch.kind == "regflow")
+                            reversible[watch.name] = watch.reversible;
+                } catch (const study::StudyError&) {
+                }
+            }
+        }
+        if (!from.empty()) {
+            std::vector<std::string> said;
+            for (const auto& [what, level] : from) {
+                std::string one = what == "the head" ? what : "RegControl." + what;
+                if (what != "the head")
+                    one += reversible.count(what) == 0 ? ""
+                           : reversible.at(what)       ? " (reversible)"
+                                                       : " (not reversible: its control has no settings for power "
+                                                         "flowing back, and regulates as if it flowed forward)";
+                said.push_back(one + " from " + level_text(level) + " %");
+            }
+            result.summary.push_back("Power flowed back under the sky through " + study::first_names(said, said.size()) +
+                                     (criteria.max_reverse_s_head || criteria.max_reverse_s_regulator
+                                          ? std::string()
+                                          : " (not judged: max_reverse_s_head and max_reverse_s_regulator are off)"));
+        }
+    }
+    // Lines and transformers the engine's defaults rate, reported and not judged.
+    if (!criteria.judge_default_ratings) {
+        std::optional<Excess> most;
+        std::size_t most_case = 0;
+        int over = 0;
+        for (std::size_t i = 0; i < cases.size(); ++i)
+            if (figures[i] && figures[i]->loading.unrated_most) {
+                over = std::max(over, figures[i]->loading.unrated_over);
+                if (!most || figures[i]->loading.unrated_most->value > most->value) {
+                    most = figures[i]->loading.unrated_most;
+                    most_case = i;
+                }
+            }
+        if (most)
+            result.summary.push_back(
+                "Not judged: up to " + std::to_string(over) + (over == 1 ? " line or transformer" : " lines and transformers") +
+                " rated only by the engine's defaults (the circuit gives no rating) went over that rating in a case, "
+                "the most " + most->element + " at " + decimal_text(most->value, 1) + " % in case " + cases[most_case].id +
+                "; judge_default_ratings = yes judges them");
     }
     // The load and the existing PV every case was judged with.
     {

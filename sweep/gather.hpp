@@ -10,6 +10,7 @@
 
 #include "sweep/cases.hpp"
 #include "sweep/criteria.hpp"
+#include "sweep/loading_figures.hpp"
 
 namespace umbrascope::sweep {
 
@@ -59,13 +60,21 @@ struct CaseFigures {
     std::optional<double> pv_peak, clear_pv_peak;
     // The least and most the head took from the source under the sky, kW: the load judged at.
     std::optional<double> head_kw_min, head_kw_max;
+    double hours = 0;                  // the run's
+    LoadingFigures loading, clear_loading;
+    // Seconds power flowed back through the head, and through the regulator it flowed back
+    // through longest, under the sky and under the clear sky.
+    double reverse_s_head = 0, clear_reverse_s_head = 0;
+    double reverse_s_regulator = 0, clear_reverse_s_regulator = 0;
+    std::string reverse_regulator, clear_reverse_regulator;
+    std::vector<std::string> reversed;  // the regulators power flowed back through under the sky
 };
 
 // The criterion a case fails by, first in the criteria's order, with what failed it.
 struct Failure {
     std::string criterion;  // "max_seconds_outside_a", ...
-    char letter = '?';      // A, B, L, H, T, P or S
-    std::string bus;        // the bus, or the regulator or capacitor
+    char letter = '?';      // A, B, L, H, T, P, S, O (loading), E (emergency) or R (reverse flow)
+    std::string bus;        // the bus, or the regulator, capacitor, line or transformer
     int row = 0;            // 0 where the criterion has no row
     std::string value;
     int order = 0;          // of the criterion, in the criteria's order

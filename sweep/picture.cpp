@@ -118,7 +118,7 @@ std::string picture_svg(const Picture& picture)
     const int left = layout.left;
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     // Wide enough for the title and the legend's lines.
-    const int width = std::max(layout.width, 740);
+    const int width = std::max(layout.width, 940);
     out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) + "\" height=\"" +
            std::to_string(layout.height) + "\" font-family=\"DejaVu Sans, sans-serif\" font-size=\"11\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
@@ -179,7 +179,7 @@ std::string picture_svg(const Picture& picture)
     const int y = top + static_cast<int>(layout.rows.size()) * cell + 20;
     out += "<text x=\"8\" y=\"" + std::to_string(y) +
            "\">Green passes, red fails: A, B seconds outside range A, B; L, H lowest, highest voltage; T, P tap changes; "
-           "S switchings.</text>\n";
+           "S switchings; O, E loading over normal, emergency; R power flowing back.</text>\n";
     out += "<text x=\"8\" y=\"" + std::to_string(y + 18) +
            "\">Black line: the hosting capacity under the sky; blue dashed: under a clear sky; a blue bar: the case "
            "fails under a clear sky.</text>\n";

@@ -235,6 +235,11 @@ PlanResult plan_sweep(const PlanOptions& options)
         bytes << in.rdbuf();
         criteria_file = bytes.str();
         criteria = parse_criteria(criteria_file, options.criteria->string());
+    } else if (std::ifstream kept(fs::path(options.sweep) / criteria_name, std::ios::binary); kept) {
+        // Planned again without criteria: the sweep keeps its own.
+        std::ostringstream bytes;
+        bytes << kept.rdbuf();
+        criteria = parse_criteria(bytes.str(), (fs::path(options.sweep) / criteria_name).string());
     }
 
     PlanResult result;
@@ -243,6 +248,7 @@ PlanResult plan_sweep(const PlanOptions& options)
     record.pv_ratio = options.pv_ratio;
     record.without_circuit_pv = options.without_circuit_pv;
     record.load_at = options.load_at;
+    record.loading_window_s = criteria.loading_window_s;
     std::error_code error;
     if (!fs::is_regular_file(record.circuit, error))
         throw SweepError("--circuit " + options.circuit.string() + " is not a file");
@@ -413,6 +419,9 @@ PlanResult plan_sweep(const PlanOptions& options)
         common += held.lines;
         result.notes.push_back(held.said);
     }
+    // Its loading is read over the criteria's window: a case read over another runs again.
+    common += "! Each line's and transformer's loading is read over a moving average of " +
+              decimal_text(criteria.loading_window_s, 6) + " s (loading_window_s).\n";
     {
         std::string load = "Every case is judged at the loads ";
         if (!options.load_at.empty())
@@ -481,7 +490,8 @@ PlanResult plan_sweep(const PlanOptions& options)
         earlier_skies = read_skies(sweep);
         same_inputs = before.circuit_fingerprint == record.circuit_fingerprint &&
                       before.without_circuit_pv == record.without_circuit_pv &&
-                      std::fabs(before.load_mult - record.load_mult) < 1e-9 && before.load_at == record.load_at;
+                      std::fabs(before.load_mult - record.load_mult) < 1e-9 && before.load_at == record.load_at &&
+                      std::fabs(before.loading_window_s - record.loading_window_s) < 1e-9;
     }
 
     // The matrix: each sky's base, then each placement's seeds, level by level.

@@ -377,6 +377,8 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const Cas
         read.case_folder = folder;
         // A sweep's figures are its reports; the tables beside them are for a look at one case.
         read.reports_only = !options.keep_exports;
+        if (!is_slice(folder))
+            read.loading_window = read_record(sweep).loading_window_s;
         const study::ReadResult result = study::read_study(read);
         for (const std::string& warning : result.warnings) {
             const std::string low = lower(warning);

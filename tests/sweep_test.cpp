@@ -118,6 +118,14 @@ TEST(SweepCriteria, NamesValuesAndRefusals)
         {"min_voltage 0.95\n", "is not a name = value line"},
         {"min_voltage = 1.06\n", "is not below max_voltage"},
         {"max_voltage = 1e400\n", "takes a per-unit voltage"},
+        {"max_loading_pct = off\nmax_emergency_pct = 150\njudge_default_ratings = yes\nmax_reverse_s_head = 0\n", ""},
+        {"loading_window_s = 3600\nmax_reverse_s_regulator = 30\nmax_tap_changes_per_hour_increase = 4\n", ""},
+        {"loading_window_s = 0\n", "loading_window_s takes seconds above 0, at most a day (86400)"},
+        {"loading_window_s = 86401\n", "at most a day"},
+        {"loading_window_s = off\n", "loading_window_s takes seconds above 0"},
+        {"judge_default_ratings = sometimes\n", "judge_default_ratings takes yes or no"},
+        {"max_curtailment_pct = 5\n", ":1: max_curtailment_pct names a figure this sweep does not record"},
+        {"max_loading = 100\n", "max_loading_pct, max_emergency_pct, loading_window_s"},
     };
     for (const Case& c : cases) {
         if (std::string(c.refusal).empty()) {
@@ -132,7 +140,22 @@ TEST(SweepCriteria, NamesValuesAndRefusals)
         }
     }
     const Criteria c = parse_criteria("max_voltage = 1.04\nmin_voltage=0.96\nmax_tap_increase = 20\n"
-                                      "exclude_base_violations = no\n", "c.txt");
+                                      "exclude_base_violations = no\nmax_loading_pct = off\nmax_emergency_pct = 120\n"
+                                      "loading_window_s = 60\njudge_default_ratings = yes\nmax_reverse_s_head = 3\n"
+                                      "max_reverse_s_regulator = 4\nmax_tap_changes_per_hour_increase = 5\n",
+                                      "c.txt");
+    EXPECT_FALSE(c.max_loading_pct);
+    EXPECT_EQ(c.max_emergency_pct, 120.0);
+    EXPECT_EQ(c.loading_window_s, 60.0);
+    EXPECT_TRUE(c.judge_default_ratings);
+    EXPECT_EQ(c.max_reverse_s_head, 3.0);
+    EXPECT_EQ(c.max_reverse_s_regulator, 4.0);
+    EXPECT_EQ(c.max_tap_changes_per_hour_increase, 5.0);
+    const Criteria defaults;
+    EXPECT_EQ(defaults.max_loading_pct, 100.0);
+    EXPECT_EQ(defaults.max_emergency_pct, 100.0);
+    EXPECT_FALSE(defaults.judge_default_ratings);
+    EXPECT_FALSE(defaults.max_reverse_s_head);
     EXPECT_DOUBLE_EQ(c.max_voltage, 1.04);
     EXPECT_DOUBLE_EQ(c.min_voltage, 0.96);
     EXPECT_EQ(c.max_tap_increase, 20.0);
@@ -350,6 +373,13 @@ TEST(SweepJudge, EachCriterionByItsLetterInOrder)
     criteria.max_tap_increase = 10;      // 12 - 2 = 10 holds
     criteria.max_tap_increase_pct = 500; // 500 % of 2 holds
     criteria.max_switching_increase = 3;
+    criteria.max_tap_changes_per_hour_increase = 20;  // 10 more over half an hour: 20 an hour holds
+    criteria.max_reverse_s_head = 5;
+    criteria.max_reverse_s_regulator = 5;
+    pass.hours = 0.5;
+    pass.reverse_s_head = 5;
+    pass.reverse_s_regulator = 5;
+    pass.reverse_regulator = "Reg1";
     EXPECT_FALSE(judge(pass, criteria, false));
     struct Case {
         const char* what;
@@ -369,6 +399,24 @@ TEST(SweepJudge, EachCriterionByItsLetterInOrder)
         {"taps under both", [](CaseFigures& f) { f.taps_clear = 13; }, ' ', 'T'},
         {"switchings", [](CaseFigures& f) { f.switchings_sky = 5; }, 'S', ' '},
         {"high under the clear sky", [](CaseFigures& f) { f.clear_a.v_max = 1.06; }, ' ', 'H'},
+        {"taps an hour", [](CaseFigures& f) { f.hours = 0.49; }, 'T', ' '},
+        {"a line over", [](CaseFigures& f) { f.loading.over_normal = Excess{"Line.a", 101, 9}; }, 'O', ' '},
+        {"over emergency under the clear sky",
+         [](CaseFigures& f) { f.clear_loading.over_emergency = Excess{"Line.a", 101, 9}; }, ' ', 'E'},
+        {"loading before emergency",
+         [](CaseFigures& f) {
+             f.loading.over_emergency = Excess{"Line.b", 130, 3};
+             f.loading.over_normal = Excess{"Line.a", 101, 9};
+         },
+         'O', ' '},
+        {"loading after the voltage",
+         [](CaseFigures& f) {
+             f.loading.over_normal = Excess{"Line.a", 101, 9};
+             f.a.v_max = 1.06;
+         },
+         'H', ' '},
+        {"back through the head", [](CaseFigures& f) { f.reverse_s_head = 6; }, 'R', ' '},
+        {"back through a regulator", [](CaseFigures& f) { f.clear_reverse_s_regulator = 6; }, ' ', 'R'},
     };
     for (const Case& c : cases) {
         CaseFigures f = pass;
@@ -377,6 +425,11 @@ TEST(SweepJudge, EachCriterionByItsLetterInOrder)
         const std::optional<Failure> clear = judge(f, criteria, true);
         EXPECT_EQ(sky ? sky->letter : ' ', c.letter) << c.what;
         EXPECT_EQ(clear ? clear->letter : ' ', c.clear_letter) << c.what;
+        if (c.letter == 'O') {
+            EXPECT_EQ(sky->bus, "Line.a") << c.what;
+            EXPECT_EQ(sky->row, 9) << c.what;
+            EXPECT_EQ(sky->value, "101") << c.what;
+        }
     }
     // In per cent of max(base, 1): a base of 0 counts as 1.
     CaseFigures f = pass;
@@ -1111,13 +1164,33 @@ std::string controls_report(int taps_sky, int taps_clear, int switchings, double
            "clear,capcontrol,C1,Capacitor.C1,,1,0,0,1,1,,,\n";
 }
 
+// A loading report of elements given as "element:max_pct:s_over_normal:window_pct:rated" under the
+// sky and the clear sky alike, each rated 400 A normal and 600 A emergency, its peak in row 5.
+std::string loading_report(const std::vector<std::string>& elements)
+{
+    std::string out = "sky,element,kind,bus1,bus2,normal_a,emergency_a,rated_by,max_pct_normal,max_row,max_time,"
+                      "s_over_normal,s_over_emergency,window_pct_normal,window_end_row\n";
+    for (const char* sky : {"sky", "clear"})
+        for (const std::string& element : elements) {
+            std::vector<std::string> f;
+            std::stringstream fields(element);
+            for (std::string field; std::getline(fields, field, ':');)
+                f.push_back(field);
+            const double emergency_s = std::stod(f[1]) * 400 / 600 > 100 ? 5 : 0;
+            out += std::string(sky) + "," + f[0] + ",line,a,b,400,600," + (f[4] == "yes" ? "circuit" : "engine default") +
+                   "," + f[1] + ",5,11:00:20," + f[2] + "," + std::to_string(emergency_s) + "," + f[3] + ",9\n";
+        }
+    return out;
+}
+
 void finish_case(const fs::path& sweep, const Case& c, const std::string& voltages, const std::string& clear,
-                 const std::string& controls)
+                 const std::string& controls, const std::string& loading = loading_report({"Line.a:50:0:40:yes"}))
 {
     const fs::path folder = case_folder(sweep, c.id);
     put(folder / "voltage_report.csv", voltages);
     put(folder / "voltage_report_clear.csv", clear);
     put(folder / "controls_report.csv", controls);
+    put(folder / "loading_report.csv", loading);
     Status status;
     status.done = true;
     status.files = planned_fingerprint(folder).value();
@@ -1473,6 +1546,107 @@ TEST(SweepGather, TheFirstFailingCaseIsTheFirstOfItsLevel)
     EXPECT_EQ(capacity.at("hc_min_pct"), "0");
     EXPECT_EQ(capacity.at("hc_max_pct"), "0");
     EXPECT_EQ(capacity.at("clear_hc_min_pct"), "50");
+}
+
+// Lines and transformers judged against the sky's base: an element over its rating there fails a
+// case only where the case's PV makes it worse by more than a point, one the engine's defaults
+// rate is reported and not judged unless asked, and power flowing back is judged where limited.
+TEST(SweepGather, LoadingAndReverseFlowJudgedAgainstTheBase)
+{
+    TempFolder work;
+    const SmallSweep sweep(work);
+    const std::string fine = voltage_report({"611:0.9650:2:1.0400:9:0:0:0:0"});
+    // The head's and the regulator's seconds of power flowing back, in the report's reverse_s column.
+    const auto controls = [](int head_back, int regulator_back) {
+        return "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,"
+               "changes_per_hour,reverse_s,seconds_at_limit,ramp_pct_per_min\n"
+               "sky,regcontrol,Reg1,Transformer.Reg1,2,0,0,0,0,0,,,,0," + std::to_string(regulator_back) + ",0,\n"
+               "sky,ramp,head_kw,Vsource.source,,800,,,700,900,-5,7,50,," + std::to_string(head_back) + ",,\n"
+               "clear,regcontrol,Reg1,Transformer.Reg1,2,0,0,0,0,0,,,,0,0,0,\n"
+               "clear,ramp,head_kw,Vsource.source,,800,,,700,900,-5,7,50,,0,,\n";
+    };
+    // Line.a is over already without added PV: its own. Transformer.t's rating is the engine's default.
+    finish_case(sweep.folder, sweep.cases[0], fine, fine, controls(0, 0),
+                loading_report({"Line.a:130:60:120:yes", "Line.b:70:0:60:yes", "Transformer.t:150:60:140:no"}));
+    finish_case(sweep.folder, sweep.cases[1], fine, fine, controls(10, 0),
+                loading_report({"Line.a:131:60:120.9:yes", "Line.b:95:0:90:yes", "Transformer.t:160:60:150:no"}));
+    finish_case(sweep.folder, sweep.cases[2], fine, fine, controls(30, 4),
+                loading_report({"Line.a:133:60:121.5:yes", "Line.b:99:0:97:yes", "Transformer.t:170:60:160:no"}));
+    GatherResult result = gather_sweep({sweep.folder, false});
+    auto report = csv_rows(slurp(sweep.folder / "sweep_report.csv"));
+    const auto half = row_of(report, sweep.cases[1].id);
+    EXPECT_EQ(half.at("max_loading_pct"), "95") << "Line.a, over in the base, is left out";
+    EXPECT_EQ(half.at("loading_element"), "Line.b");
+    EXPECT_EQ(half.at("window_loading_pct"), "90");
+    EXPECT_EQ(half.at("reverse_s_head"), "10");
+    EXPECT_EQ(row_of(report, sweep.cases[2].id).at("reverse_s_regulators"), "4");
+    EXPECT_EQ(half.at("inverter"), "unity");
+    auto capacity = capacity_of(sweep.folder, "sky");
+    EXPECT_EQ(capacity.at("hc_min_pct"), "50") << "Line.a 0.9 points worse passes, 1.5 fails";
+    EXPECT_EQ(capacity.at("criterion"), "max_loading_pct");
+    EXPECT_EQ(capacity.at("where"), "Line.a");
+    EXPECT_EQ(capacity.at("row"), "9");
+    EXPECT_EQ(capacity.at("value"), "121.5");
+    std::string said;
+    for (const std::string& line : result.summary)
+        said += line + "\n";
+    EXPECT_NE(said.find("Not judged: up to 1 line or transformer rated only by the engine's defaults"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Transformer.t at 170 % in case " + sweep.cases[2].id), std::string::npos) << said;
+    EXPECT_NE(said.find("Power flowed back under the sky through RegControl.Reg1 (not reversible: its control has no "
+                        "settings for power flowing back, and regulates as if it flowed forward) from 100 % and the "
+                        "head from 50 % (not judged"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Line.a's loading on its moving average, 121.5 % of its normal rating (over the window ending "
+                        "in row 9, 11:00:40)"),
+              std::string::npos)
+        << said;
+
+    // Limits on power flowing back; the emergency rating at any second; and the engine's default
+    // ratings judged.
+    put(sweep.folder / "criteria.txt", "max_reverse_s_head = 5\nmax_loading_pct = off\n");
+    (void)gather_sweep({sweep.folder, false});
+    capacity = capacity_of(sweep.folder, "sky");
+    EXPECT_EQ(capacity.at("hc_min_pct"), "0");
+    EXPECT_EQ(capacity.at("criterion"), "max_reverse_s_head");
+    EXPECT_EQ(capacity.at("value"), "10");
+    put(sweep.folder / "criteria.txt", "max_reverse_s_regulator = 3\nmax_loading_pct = off\n");
+    (void)gather_sweep({sweep.folder, false});
+    capacity = capacity_of(sweep.folder, "sky");
+    EXPECT_EQ(capacity.at("hc_min_pct"), "50");
+    EXPECT_EQ(capacity.at("where"), "Reg1");
+    // Line.b at 95 % of normal is 63.3 % of its emergency rating; Line.a's 87.3 % is 0.7 points above
+    // its own without added PV.
+    put(sweep.folder / "criteria.txt", "max_emergency_pct = 60\nmax_loading_pct = off\n");
+    (void)gather_sweep({sweep.folder, false});
+    capacity = capacity_of(sweep.folder, "sky");
+    EXPECT_EQ(capacity.at("hc_min_pct"), "0");
+    EXPECT_EQ(capacity.at("criterion"), "max_emergency_pct");
+    EXPECT_EQ(capacity.at("where"), "Line.b");
+    EXPECT_EQ(capacity.at("value"), "63.333");
+    EXPECT_EQ(capacity.at("row"), "5");
+    // Transformer.t, judged now: 150 % on its moving average, 10 points above its own 140 %.
+    put(sweep.folder / "criteria.txt", "judge_default_ratings = yes\n");
+    (void)gather_sweep({sweep.folder, false});
+    capacity = capacity_of(sweep.folder, "sky");
+    EXPECT_EQ(capacity.at("hc_min_pct"), "0");
+    EXPECT_EQ(capacity.at("where"), "Transformer.t");
+    EXPECT_EQ(capacity.at("value"), "150");
+    report = csv_rows(slurp(sweep.folder / "sweep_report.csv"));
+    EXPECT_EQ(row_of(report, sweep.cases[1].id).at("max_loading_pct"), "95")
+        << "Line.a and Transformer.t are over in the base: left out of the columns";
+
+    // Another moving average than the cases were read over is refused.
+    put(sweep.folder / "criteria.txt", "loading_window_s = 600\n");
+    try {
+        (void)gather_sweep({sweep.folder, false});
+        ADD_FAILURE() << "gathered over another window";
+    } catch (const SweepError& error) {
+        EXPECT_NE(std::string(error.what()).find("but the cases were planned to read their loading over 900 s"),
+                  std::string::npos)
+            << error.what();
+    }
 }
 
 }  // namespace
