@@ -889,20 +889,25 @@ GatherResult gather_sweep(const GatherOptions& options)
             }
         }
         if (!from.empty()) {
-            std::vector<std::string> said;
+            std::vector<std::string> said, forward_only, both_ways;
             for (const auto& [what, level] : from) {
-                std::string one = what == "the head" ? what : "RegControl." + what;
-                if (what != "the head")
-                    one += reversible.count(what) == 0 ? ""
-                           : reversible.at(what)       ? " (reversible)"
-                                                       : " (not reversible: its control has no settings for power "
-                                                         "flowing back, and regulates as if it flowed forward)";
-                said.push_back(one + " from " + level_text(level) + " %");
+                said.push_back((what == "the head" ? what : "RegControl." + what) + " from " + level_text(level) + " %");
+                if (what != "the head" && reversible.count(what) != 0)
+                    (reversible.at(what) ? both_ways : forward_only).push_back("RegControl." + what);
             }
-            result.summary.push_back("Power flowed back under the sky through " + study::first_names(said, said.size()) +
-                                     (criteria.max_reverse_s_head || criteria.max_reverse_s_regulator
-                                          ? std::string()
-                                          : " (not judged: max_reverse_s_head and max_reverse_s_regulator are off)"));
+            std::string text = "Power flowed back under the sky through " + study::first_names(said, said.size()) +
+                               (criteria.max_reverse_s_head || criteria.max_reverse_s_regulator
+                                    ? std::string(".")
+                                    : " (not judged: max_reverse_s_head and max_reverse_s_regulator are off).");
+            if (!forward_only.empty())
+                text += " " + study::first_names(forward_only, forward_only.size()) +
+                        (forward_only.size() == 1 ? " has no reverse settings (reversible=no): it regulates"
+                                                  : " have no reverse settings (reversible=no): they regulate") +
+                        " as if the power still flowed forward.";
+            if (!both_ways.empty())
+                text += " " + study::first_names(both_ways, both_ways.size()) +
+                        (both_ways.size() == 1 ? " is" : " are") + " reversible.";
+            result.summary.push_back(text);
         }
     }
     // Lines and transformers the engine's defaults rate, reported and not judged.
@@ -923,6 +928,8 @@ GatherResult gather_sweep(const GatherOptions& options)
                 "Not judged: up to " + std::to_string(over) + (over == 1 ? " line or transformer" : " lines and transformers") +
                 " rated only by the engine's defaults (the circuit gives no rating) went over that rating in a case, "
                 "the most " + most->element + " at " + decimal_text(most->value, 1) + " % in case " + cases[most_case].id +
+                (cases[most_case].level_pct == 0 ? std::string(" (the base, without added PV)")
+                                                 : " (" + level_text(cases[most_case].level_pct) + " %)") +
                 "; judge_default_ratings = yes judges them");
     }
     // The load and the existing PV every case was judged with.

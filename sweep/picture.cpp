@@ -12,7 +12,7 @@ namespace {
 
 constexpr int cell = 22;
 constexpr int top = 46;
-constexpr int legend = 64;
+constexpr int legend = 82;
 
 struct Layout {
     int left = 190;  // room for the rows' names
@@ -118,7 +118,7 @@ std::string picture_svg(const Picture& picture)
     const int left = layout.left;
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     // Wide enough for the title and the legend's lines.
-    const int width = std::max(layout.width, 940);
+    const int width = std::max(layout.width, 740);
     out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) + "\" height=\"" +
            std::to_string(layout.height) + "\" font-family=\"DejaVu Sans, sans-serif\" font-size=\"11\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
@@ -179,8 +179,10 @@ std::string picture_svg(const Picture& picture)
     const int y = top + static_cast<int>(layout.rows.size()) * cell + 20;
     out += "<text x=\"8\" y=\"" + std::to_string(y) +
            "\">Green passes, red fails: A, B seconds outside range A, B; L, H lowest, highest voltage; T, P tap changes; "
-           "S switchings; O, E loading over normal, emergency; R power flowing back.</text>\n";
+           "S switchings;</text>\n";
     out += "<text x=\"8\" y=\"" + std::to_string(y + 18) +
+           "\">O, E a line or transformer over its normal, emergency rating; R power flowing back.</text>\n";
+    out += "<text x=\"8\" y=\"" + std::to_string(y + 36) +
            "\">Black line: the hosting capacity under the sky; blue dashed: under a clear sky; a blue bar: the case "
            "fails under a clear sky.</text>\n";
     out += "</svg>\n";

@@ -79,6 +79,31 @@ while IFS=, read -r id v_min taps; do
     [ "$own" = "$taps" ] || fail "case $id: taps_sky $taps in sweep_report.csv, $own in its controls report"
 done < "$work/figures.csv"
 
+# Each case's most loaded line or transformer is the engine's own: the case's study run again to
+# that row alone, the engine's Export Capacity there gives the same per cent of its normal rating.
+loading_at=$(column max_loading_pct)
+element_at=$(column loading_element)
+checked=0
+for id in $(awk -F, 'NR > 1 { print $1 }' "$work/local/cases.csv"); do
+    element=$(awk -F, -v a="$element_at" -v id="$id" '$1 == id { print $a }' "$work/local/sweep_report.csv")
+    pct=$(awk -F, -v a="$loading_at" -v id="$id" '$1 == id { print $a }' "$work/local/sweep_report.csv")
+    row=$(awk -F, -v e="$element" '$1 == "sky" && $2 == e { print $10 }' "$work/local/cases/$id/loading_report.csv")
+    [ -n "$element" ] && [ -n "$row" ] || continue
+    script="$work/local/cases/$id/study.dss"
+    awk -v row="$row" -v out="$work/capacity.csv" '
+        /^Set Number=/ && !done { print "Set Number=" row; series = 1; next }
+        { print }
+        series && /^Solve$/ { print "Export Capacity \"" out "\""; exit }' "$script" > "$work/to_row.dss"
+    (cd "$work" && DSS_CAPI_ALLOW_EDITOR=0 "$engine" "$work/to_row.dss" > /dev/null 2>&1) || fail "case $id to row $row"
+    rm -rf "$work/local/cases/$id/results"  # the partial run's exports, into the case's results
+    engine_pct=$(awk -F, -v e="$element" 'tolower($1) == tolower(e) { gsub(/ /, "", $3); print $3 }' "$work/capacity.csv")
+    awk -v a="$pct" -v b="$engine_pct" 'BEGIN { d = a - b; exit !(b != "" && d < 0.02 && d > -0.02) }' ||
+        fail "case $id: $element at $pct % in sweep_report.csv, $engine_pct % in the engine's capacity export at row $row"
+    checked=$((checked + 1))
+done
+[ "$checked" -ge 5 ] || fail "only $checked cases' loading was checked against the engine"
+echo "loading: $checked cases' most loaded element the engine's own % of its normal rating"
+
 # The load judged at: LoadMult 0.3 in every case, the head's kW in the base case the engine's own
 # at that LoadMult (IEEE 13 has no PV, so the head takes the same in every row).
 "$study" sweep plan "$work/light" --circuit "$work/circuit/IEEE13Nodeckt.dss" --sky "$work/morning" --levels 0 \

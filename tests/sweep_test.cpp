@@ -1592,10 +1592,10 @@ TEST(SweepGather, LoadingAndReverseFlowJudgedAgainstTheBase)
         said += line + "\n";
     EXPECT_NE(said.find("Not judged: up to 1 line or transformer rated only by the engine's defaults"), std::string::npos)
         << said;
-    EXPECT_NE(said.find("Transformer.t at 170 % in case " + sweep.cases[2].id), std::string::npos) << said;
-    EXPECT_NE(said.find("Power flowed back under the sky through RegControl.Reg1 (not reversible: its control has no "
-                        "settings for power flowing back, and regulates as if it flowed forward) from 100 % and the "
-                        "head from 50 % (not judged"),
+    EXPECT_NE(said.find("Transformer.t at 170 % in case " + sweep.cases[2].id + " (100 %)"), std::string::npos) << said;
+    EXPECT_NE(said.find("Power flowed back under the sky through RegControl.Reg1 from 100 % and the head from 50 % (not "
+                        "judged: max_reverse_s_head and max_reverse_s_regulator are off). RegControl.Reg1 has no reverse "
+                        "settings (reversible=no): it regulates as if the power still flowed forward."),
               std::string::npos)
         << said;
     EXPECT_NE(said.find("Line.a's loading on its moving average, 121.5 % of its normal rating (over the window ending "
