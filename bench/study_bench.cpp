@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -225,6 +226,106 @@ void read_8500_controls(benchmark::State& state)
         benchmark::DoNotOptimize(study::read_controls(results, run, watches, sky).sky.controls.size());
 }
 BENCHMARK(read_8500_controls)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+
+// The same feeder under the first 60 rows of its sky, studied with the twin as a user runs it, its
+// loading recorded (as written) and not (the lines and transformers' own monitors, the twin's
+// monitors on the voltage monitors' terminals and the Dump taken out of the same script).
+struct Short {
+    fs::path folder = scenario_8500().work / "short";
+    bool made = false;
+    Short()
+    {
+        const Scenario& scenario = scenario_8500();
+        if (!scenario.made)
+            return;
+        if (!fs::exists(folder / "sun.dss"))
+            made = run(std::string(UMBRASCOPE_IMPORT) + " " + quote(scenario.work / "circuit/Study.dss") + " " +
+                       quote(folder)) &&
+                   run(std::string(UMBRASCOPE_CLOUDS) + " --units ft --wind 10,270 --from-sensor " +
+                       quote(scenario.work / "circuit/Normalized-1s-2900-pts.CSV") + " --sensor-interval 1 --steps 60 " +
+                       "--loadshapes " + quote(folder / "sun.dss") + " " + quote(folder));
+        made = fs::exists(folder / "sun.dss");
+    }
+};
+
+const Short& short_8500()
+{
+    static const Short made;
+    return made;
+}
+
+// A study of the short sky in a folder of its own, written; without loading, the lines that record
+// it taken out.
+study::WriteResult short_study(const fs::path& folder, bool loading)
+{
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    for (const fs::directory_entry& entry : fs::directory_iterator(short_8500().folder))
+        if (entry.is_regular_file())
+            fs::copy(entry.path(), folder / entry.path().filename());
+    const study::WriteResult written = study::write_study({folder, folder / "sun.dss", true});
+    link_other_case(written);
+    if (!loading) {
+        const std::regex clear_voltage(written.run + "_clear_v[0-9]+\\b");
+        const std::regex own_monitor(written.run + "_(clear_)?i[0-9]+\\b");
+        std::istringstream script(slurp(written.script));
+        std::string kept, line;
+        while (std::getline(script, line)) {
+            const bool own = std::regex_search(line, own_monitor);
+            if (line == "Dump" || own || std::regex_search(line, clear_voltage))
+                continue;
+            kept += line + "\n";
+        }
+        put(written.script, kept);
+        fs::remove(folder / study::branches_map_name);
+    }
+    return written;
+}
+
+// The engine's time for 60 rows, sky and twin, with each line's and transformer's loading and without.
+void engine_8500_loading(benchmark::State& state)
+{
+    if (!short_8500().made || !engine_runs()) {
+        state.SkipWithError(no_engine);
+        return;
+    }
+    const bool loading = state.range(0) != 0;
+    const fs::path folder = scenario_8500().work / (loading ? "loading_with" : "loading_without");
+    const study::WriteResult written = short_study(folder, loading);
+    const std::string command = quote(engine()) + " " + quote(written.script);
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(written.results);
+        fs::create_directories(written.results);
+        state.ResumeTiming();
+        if (!run(command))
+            state.SkipWithError("the engine failed on the study");
+    }
+}
+BENCHMARK(engine_8500_loading)->ArgName("loading")->Arg(1)->Arg(0)->Iterations(1)->Repetitions(5)->Unit(benchmark::kSecond)->UseRealTime();
+
+// read of those 60 rows, with the loading report and without.
+void read_8500_loading(benchmark::State& state)
+{
+    if (!short_8500().made || !engine_runs()) {
+        state.SkipWithError(no_engine);
+        return;
+    }
+    const bool loading = state.range(0) != 0;
+    const fs::path folder = scenario_8500().work / (loading ? "read_with" : "read_without");
+    const study::WriteResult written = short_study(folder, loading);
+    if (!run(quote(engine()) + " " + quote(written.script))) {
+        state.SkipWithError("the engine failed on the study");
+        return;
+    }
+    study::ReadOptions options{folder, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    for (auto _ : state) {
+        const study::ReadResult result = study::read_study(options);
+        benchmark::DoNotOptimize(result.summary.data());
+    }
+}
+BENCHMARK(read_8500_loading)->ArgName("loading")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

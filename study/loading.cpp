@@ -6,6 +6,7 @@
 
 #include "core/clock.hpp"
 #include "core/lines.hpp"
+#include "core/parallel.hpp"
 #include "core/words.hpp"
 #include "scenario/sun_model.hpp"
 #include "study/voltages.hpp"
@@ -200,55 +201,60 @@ std::vector<Loading> read_loading(const ResultsFolder& results, const std::strin
     const std::optional<fs::path> dump = results.named(lower(property_dump_name(circuit)));
     if (!dump)
         throw StudyError(results.folder().string() + " holds no " + property_dump_name(circuit) +
-                         ", which gives each line's and transformer's rating: the "
-                         "run of the study did not finish; "
-                         "run it again");
+                         ", which gives each line's and transformer's rating: the run of the study did not "
+                         "finish; run it again");
     const std::unordered_map<std::string, Rating> ratings = read_property_dump(*dump);
     const int window = std::clamp(static_cast<int>(std::lround(window_s / interval)), 1, rows);
-    std::vector<Loading> out;
-    std::vector<double> pct(static_cast<std::size_t>(rows));
-    for (const bool clear : {false, true}) {
-        for (const Branch& branch : branches) {
-            const std::string& name = clear ? branch.clear_monitor : branch.monitor;
-            if (name.empty())
-                continue;
-            const auto rating = ratings.find(lower(branch.element));
-            if (rating == ratings.end() || rating->second.phases < 1 || rating->second.normal_a <= 0 ||
-                rating->second.emergency_a <= 0)
-                throw StudyError(dump->string() + " gives no phases, NormAmps or EmergAmps of " + branch.element +
-                                 ": run the study again");
-            const std::optional<fs::path> file = results.monitor(name);
-            if (!file)
-                throw StudyError(results.folder().string() + " holds no export of the monitor " + name + " (" +
-                                 branch.element + "): the run of the study did not finish; run it again");
-            const std::vector<double> amps =
-                branch_amps(*file, branch.element, rating->second.phases, rows, interval, first_row);
-            Loading loading{clear ? "clear" : "sky", &branch, rating->second};
-            const double normal = rating->second.normal_a;
-            const double emergency = rating->second.emergency_a;
-            for (std::size_t row = 0; row < amps.size(); ++row) {
-                pct[row] = 100 * amps[row] / normal;
-                if (row == 0 || pct[row] > loading.max_pct) {
-                    loading.max_pct = pct[row];
-                    loading.max_row = first_row + static_cast<int>(row);
-                }
-                loading.s_over_normal += amps[row] > normal ? interval : 0;
-                loading.s_over_emergency += amps[row] > emergency ? interval : 0;
+    // Each branch under the sky, then under the twin: a piece of work each, shared among the cores.
+    std::vector<std::pair<bool, const Branch*>> pieces;
+    for (const bool clear : {false, true})
+        for (const Branch& branch : branches)
+            if (!(clear ? branch.clear_monitor : branch.monitor).empty())
+                pieces.emplace_back(clear, &branch);
+    std::vector<Loading> out(pieces.size());
+    const std::size_t threads = threads_for(pieces.size());
+    std::vector<std::vector<double>> pcts(threads, std::vector<double>(static_cast<std::size_t>(rows)));
+    share_out(pieces.size(), threads, [&](std::size_t thread, std::size_t piece) {
+        const auto [clear, at] = pieces[piece];
+        const Branch& branch = *at;
+        std::vector<double>& pct = pcts[thread];
+        const std::string& name = clear ? branch.clear_monitor : branch.monitor;
+        const auto rating = ratings.find(lower(branch.element));
+        if (rating == ratings.end() || rating->second.phases < 1 || rating->second.normal_a <= 0 ||
+            rating->second.emergency_a <= 0)
+            throw StudyError(dump->string() + " gives no phases, NormAmps or EmergAmps of " + branch.element +
+                             ": run the study again");
+        const std::optional<fs::path> file = results.monitor(name);
+        if (!file)
+            throw StudyError(results.folder().string() + " holds no export of the monitor " + name + " (" +
+                             branch.element + "): the run of the study did not finish; run it again");
+        const std::vector<double> amps =
+            branch_amps(*file, branch.element, rating->second.phases, rows, interval, first_row);
+        Loading& loading = out[piece];
+        loading = Loading{clear ? "clear" : "sky", &branch, rating->second};
+        const double normal = rating->second.normal_a;
+        const double emergency = rating->second.emergency_a;
+        for (std::size_t row = 0; row < amps.size(); ++row) {
+            pct[row] = 100 * amps[row] / normal;
+            if (row == 0 || pct[row] > loading.max_pct) {
+                loading.max_pct = pct[row];
+                loading.max_row = first_row + static_cast<int>(row);
             }
-            // The highest moving average, over `window` rows ending at each row from the window's last on.
-            double sum = 0;
-            for (int row = 0; row < rows; ++row) {
-                sum += pct[static_cast<std::size_t>(row)];
-                if (row >= window)
-                    sum -= pct[static_cast<std::size_t>(row - window)];
-                if (row + 1 >= window && (row + 1 == window || sum / window > loading.window_pct)) {
-                    loading.window_pct = sum / window;
-                    loading.window_end_row = first_row + row;
-                }
-            }
-            out.push_back(loading);
+            loading.s_over_normal += amps[row] > normal ? interval : 0;
+            loading.s_over_emergency += amps[row] > emergency ? interval : 0;
         }
-    }
+        // The highest moving average, over `window` rows ending at each row from the window's last on.
+        double sum = 0;
+        for (int row = 0; row < rows; ++row) {
+            sum += pct[static_cast<std::size_t>(row)];
+            if (row >= window)
+                sum -= pct[static_cast<std::size_t>(row - window)];
+            if (row + 1 >= window && (row + 1 == window || sum / window > loading.window_pct)) {
+                loading.window_pct = sum / window;
+                loading.window_end_row = first_row + row;
+            }
+        }
+    });
     return out;
 }
 
