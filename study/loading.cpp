@@ -258,6 +258,88 @@ std::vector<Loading> read_loading(const ResultsFolder& results, const std::strin
     return out;
 }
 
+LoadingStitch::LoadingStitch(const std::vector<Branch>& branches, int rows, double interval, double window_s)
+    : rows_(rows), interval_(interval), window_(std::clamp(static_cast<int>(std::lround(window_s / interval)), 1, rows))
+{
+    for (const bool clear : {false, true})
+        for (const Branch& branch : branches)
+            if (!(clear ? branch.clear_monitor : branch.monitor).empty())
+                pieces_.emplace_back(clear, &branch);
+    running_.resize(pieces_.size());
+    for (std::size_t k = 0; k < pieces_.size(); ++k) {
+        running_[k].loading.sky = pieces_[k].first ? "clear" : "sky";
+        running_[k].loading.branch = pieces_[k].second;
+        running_[k].ring.assign(static_cast<std::size_t>(window_), 0);
+    }
+}
+
+void LoadingStitch::add(const ResultsFolder& results, const std::string& circuit, int first, int recorded, int own,
+                        int last, bool twin_voltages)
+{
+    if (pieces_.empty())
+        return;
+    if (ratings_.empty()) {
+        const std::optional<fs::path> dump = results.named(lower(property_dump_name(circuit)));
+        if (!dump)
+            throw StudyError(results.folder().string() + " holds no " + property_dump_name(circuit) +
+                             ", which gives each line's and transformer's rating: run the slice again");
+        ratings_ = read_property_dump(*dump);
+    }
+    share_out(pieces_.size(), threads_for(pieces_.size()), [&](std::size_t, std::size_t piece) {
+        const auto [clear, at] = pieces_[piece];
+        const Branch& branch = *at;
+        Running& state = running_[piece];
+        const std::string& name = clear ? branch.clear_monitor : branch.monitor;
+        const auto rating = ratings_.find(lower(branch.element));
+        if (rating == ratings_.end() || rating->second.phases < 1 || rating->second.normal_a <= 0 ||
+            rating->second.emergency_a <= 0)
+            throw StudyError(results.folder().string() + "'s property dump gives no phases, NormAmps or EmergAmps of " +
+                             branch.element + ": run the slice again");
+        state.loading.rating = rating->second;
+        const std::optional<fs::path> file = results.monitor(name);
+        if (!file)
+            throw StudyError(results.folder().string() + " holds no export of the monitor " + name + " (" +
+                             branch.element + "): run the slice again");
+        // A bus's voltage monitor begins again at the overlap's last row; the others record all of it.
+        const std::string tail = name.substr(name.rfind('_') + 1);
+        const bool voltage_monitor = !tail.empty() && tail.front() == 'v';
+        const int from = voltage_monitor && (!clear || twin_voltages) ? recorded : first;
+        const std::vector<double> amps =
+            branch_amps(*file, branch.element, rating->second.phases, last - from + 1, interval_, from);
+        Loading& loading = state.loading;
+        const double normal = rating->second.normal_a;
+        for (int row = own; row <= last; ++row) {
+            const double a = amps[static_cast<std::size_t>(row - from)];
+            const double pct = 100 * a / normal;
+            if (state.seen == 0 || pct > loading.max_pct) {
+                loading.max_pct = pct;
+                loading.max_row = row;
+            }
+            loading.s_over_normal += a > normal ? interval_ : 0;
+            loading.s_over_emergency += a > rating->second.emergency_a ? interval_ : 0;
+            // The moving average over the last `window_` rows, the ring holding them.
+            state.sum += pct - state.ring[state.at];
+            state.ring[state.at] = pct;
+            state.at = (state.at + 1) % state.ring.size();
+            ++state.seen;
+            if (state.seen >= window_ && (state.seen == window_ || state.sum / window_ > loading.window_pct)) {
+                loading.window_pct = state.sum / window_;
+                loading.window_end_row = row;
+            }
+        }
+    });
+}
+
+std::vector<Loading> LoadingStitch::finish() const
+{
+    std::vector<Loading> out;
+    out.reserve(running_.size());
+    for (const Running& state : running_)
+        if (state.seen == rows_)
+            out.push_back(state.loading);
+    return out;
+}
+
 std::string loading_report_text(const std::vector<Loading>& loading, const Sky& sky)
 {
     std::string out = "sky,element,kind,bus1,bus2,normal_a,emergency_a,rated_by,max_pct_normal,"

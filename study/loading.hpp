@@ -96,6 +96,35 @@ struct Loading {
                                                 const std::vector<Branch>& branches, int rows, double interval,
                                                 int first_row, double window_s);
 
+// The loading of a study split in time: each slice's own rows, slice after slice, into each
+// element's loading over the whole run, as a whole run's read gives it. A moving average runs on
+// across the slices' boundaries.
+class LoadingStitch {
+public:
+    LoadingStitch(const std::vector<Branch>& branches, int rows, double interval, double window_s);
+    // A slice's exports in `results` (its dump among them): its rows `first` to `last`, its own from
+    // `own`; a bus's voltage monitor records from `recorded` under the sky, and under the twin too
+    // where `twin_voltages`. Slices come in order. Throws StudyError naming a file missing or cut.
+    void add(const ResultsFolder& results, const std::string& circuit, int first, int recorded, int own, int last,
+             bool twin_voltages);
+    [[nodiscard]] std::vector<Loading> finish() const;
+
+private:
+    struct Running {
+        Loading loading;
+        std::vector<double> ring;  // the last `window_` rows' per cent, oldest first from `at`
+        std::size_t at = 0;
+        double sum = 0;
+        int seen = 0;
+    };
+    std::vector<std::pair<bool, const Branch*>> pieces_;
+    std::vector<Running> running_;
+    int rows_ = 0;
+    double interval_ = 0;
+    int window_ = 1;
+    std::unordered_map<std::string, Rating> ratings_;
+};
+
 // loading_report.csv, a row an element and sky.
 [[nodiscard]] std::string loading_report_text(const std::vector<Loading>& loading, const Sky& sky);
 // The summary's lines: the most loaded element under each sky, and how many carry a rating the

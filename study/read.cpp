@@ -210,6 +210,15 @@ ReadResult read_study(const ReadOptions& options)
             clear_tables = std::move(sliced.clear);
             slices_summary = std::move(sliced.summary);
             slices_report = std::move(sliced.report);
+            // Each slice's own rows of each line's and transformer's current, one slice after another.
+            branches = read_branches_map(out / branches_map_name);
+            LoadingStitch stitch(branches, sky.rows, sky.interval, options.loading_window);
+            const int count = static_cast<int>(slicing->slices.size());
+            for (const Slice& slice : slicing->slices)
+                stitch.add(ResultsFolder(slice_folder(folder, slice.number, count) / results_name, circuit), circuit,
+                           slice.first, slice.recorded(), slice.own, slice.last,
+                           script.find(twin_voltages_mark) != std::string::npos);
+            loading = stitch.finish();
         } else {
             voltages = results.named(voltages_export_name(run));
             if (!voltages)

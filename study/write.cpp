@@ -174,7 +174,8 @@ PreparedStudyPtr prepare_study(const WriteOptions& options)
     std::vector<WatchedTerminal> watched;
     for (const Monitor& monitor : out->plan.monitors)
         watched.push_back({monitor.element, monitor.terminal, monitor.name});
-    out->branches = plan_branches(planned, prefix, options.twin, watched);
+    if (options.loading)
+        out->branches = plan_branches(planned, prefix, options.twin, watched);
     return out;
 }
 

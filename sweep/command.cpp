@@ -89,6 +89,15 @@ Criteria (--criteria FILE, name = value lines, # a comment; copied into SWEEP/cr
   max_tap_increase_pct = off    the same, per cent of max(base, 1)
   max_switching_increase = off  capacitor switchings above the level-0 case
   exclude_base_violations = yes a bus outside a range in the sky's level-0 case counts for none
+  max_tap_changes_per_hour_increase = off   tap changes an hour above the level-0 case
+  max_loading_pct = 100         a line's or transformer's moving average, % of its normal rating
+  max_emergency_pct = 100       its loading at any second, % of its emergency rating
+  loading_window_s = 900        the moving average's seconds (as planned)
+  judge_default_ratings = no    judge elements rated only by the engine's defaults too
+  max_reverse_s_head = off      seconds power may flow back through the head
+  max_reverse_s_regulator = off the same through any one regulator
+A line or transformer over a rating in the level-0 case fails a case only where the case's PV
+makes it worse by more than one percentage point.
 
 Options:
   --circuit ENTRY.dss    (plan) the circuit the skies were imported from

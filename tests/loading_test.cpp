@@ -201,5 +201,65 @@ TEST(Loading, ExportsThatAreNotTheRunsAreRefusedNamingTheFile)
     fails_with("gives no phases, NormAmps or EmergAmps of Transformer.Sub");
 }
 
+// A study split in time gives each element the loading its whole run gives: each slice's own rows,
+// its overlap dropped, the moving average running on across the boundaries. The slices here are
+// the fixture's run cut into three, each with ten rows of overlap, as their monitors record them:
+// a bus's voltage monitor from the overlap's last row, the others from the slice's first.
+TEST(Loading, SlicesStitchToTheWholeRunsLoading)
+{
+    TempFolder work;
+    const std::vector<Branch> branches = read_branches_map(fixture / "study_branches.csv");
+    const ResultsFolder whole(fixture / "results", "IEEE13Nodeckt");
+    struct Cut {
+        int first, own, last;
+    };
+    const Cut cuts[] = {{1, 1, 20}, {11, 21, 40}, {31, 41, 60}};
+    for (const double window_s : {15.0, 100.0, 900.0}) {
+        LoadingStitch stitch(branches, rows, interval, window_s);
+        for (std::size_t k = 0; k < std::size(cuts); ++k) {
+            const Cut& cut = cuts[k];
+            const int recorded = cut.own - cut.first > 1 ? cut.own - 1 : cut.first;
+            const fs::path at = work.path() / ("slice" + std::to_string(k + 1));
+            fs::create_directories(at);
+            fs::copy(fixture / "results" / property_dump_name("IEEE13Nodeckt"), at, fs::copy_options::overwrite_existing);
+            for (const Branch& branch : branches) {
+                const fs::path file = *whole.monitor(branch.monitor);
+                const std::vector<std::string> lines = testing::split_lines(testing::read_file(file));
+                const int from = branch.monitor.substr(branch.monitor.rfind('_') + 1).front() == 'v' ? recorded : cut.first;
+                std::string cut_text = lines[0] + "\n";
+                for (int row = from; row <= cut.last; ++row)
+                    cut_text += lines[static_cast<std::size_t>(row)] + "\n";
+                std::ofstream(at / file.filename(), std::ios::binary) << cut_text;
+            }
+            stitch.add(ResultsFolder(at, "IEEE13Nodeckt"), "IEEE13Nodeckt", cut.first, recorded, cut.own, cut.last, false);
+        }
+        const std::vector<Loading> stitched = stitch.finish();
+        const std::vector<Loading> expected = read_loading(whole, "IEEE13Nodeckt", branches, rows, interval, 1, window_s);
+        ASSERT_EQ(stitched.size(), expected.size());
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            const std::string what = expected[k].branch->element + " over " + std::to_string(window_s) + " s";
+            EXPECT_EQ(stitched[k].branch, expected[k].branch) << what;
+            EXPECT_DOUBLE_EQ(stitched[k].max_pct, expected[k].max_pct) << what;
+            EXPECT_EQ(stitched[k].max_row, expected[k].max_row) << what;
+            EXPECT_DOUBLE_EQ(stitched[k].s_over_normal, expected[k].s_over_normal) << what;
+            EXPECT_DOUBLE_EQ(stitched[k].s_over_emergency, expected[k].s_over_emergency) << what;
+            EXPECT_NEAR(stitched[k].window_pct, expected[k].window_pct, 1e-9) << what;
+            EXPECT_EQ(stitched[k].window_end_row, expected[k].window_end_row) << what;
+        }
+    }
+    // A slice whose export is cut short is named.
+    LoadingStitch stitch(branches, rows, interval, 900);
+    const fs::path first = work.path() / "slice1";
+    const fs::path own = *ResultsFolder(first, "IEEE13Nodeckt").monitor(branches[1].monitor);
+    const std::string text = testing::read_file(own);
+    std::ofstream(own, std::ios::binary) << text.substr(0, text.find('\n', text.size() / 2) + 1);
+    try {
+        stitch.add(ResultsFolder(first, "IEEE13Nodeckt"), "IEEE13Nodeckt", 1, 1, 1, 20, false);
+        ADD_FAILURE() << "a cut export was taken";
+    } catch (const StudyError& error) {
+        EXPECT_NE(std::string(error.what()).find(own.filename().string()), std::string::npos) << error.what();
+    }
+}
+
 }  // namespace
 }  // namespace umbrascope::study

@@ -214,6 +214,15 @@ grep -q "^Every slice follows the slice before's run over its overlap" "$work/ha
 grep -q -- "--hand-on" "$work/hand-read.out" && fail "read still offers a hand-on: $(cat "$work/hand-read.out")"
 taps() { awk -F, '$2 == "regcontrol" { print $1, $3, $7 }' "$1/controls_report.csv"; }
 cmp <(taps "$work/day") <(taps "$work/day-local") || fail "the handed day's tap changes differ from the whole run's"
+# Each line's and transformer's loading, stitched from the slices' own rows, is the whole run's.
+awk -F, 'NR == FNR { if (FNR > 1) whole[$1 "," $2] = $9 "," $12 "," $14; next }
+         FNR > 1 { split(whole[$1 "," $2], w, ",")
+                   d = $9 - w[1]; e = $14 - w[3]
+                   if (w[1] == "" || d > 0.01 || d < -0.01 || e > 0.01 || e < -0.01 || $12 != w[2]) {
+                       print $1 "," $2 ": " $9 "," $12 "," $14 " stitched, " whole[$1 "," $2] " whole"; bad = 1 }
+                   n++ }
+         END { exit bad || n == 0 }' "$work/day/loading_report.csv" "$work/day-local/loading_report.csv" > "$work/loading.diff" ||
+    fail "the stitched day's loading differs from the whole run's: $(head -5 "$work/loading.diff")"
 "$study" sweep submit "$work/day-slurm" --cases-per-task 1 --hand-on --engine "$engine {script}" > "$work/submit.out" ||
     fail "submit --hand-on: $(cat "$work/submit.out")"
 wait_queue
