@@ -161,7 +161,9 @@ std::function<bool(const std::string&)> wanted_columns(const std::string& kind)
         return [](const std::string& name) { return name.rfind("step_", 0) == 0; };
     if (kind == "head")
         return [named](const std::string& name) { return named(name, "p", "(kw)") || named(name, "q", "(kvar)"); };
-    return [named](const std::string& name) { return named(name, "p", "(kw)"); };
+    if (kind == "pvstate")
+        return [](const std::string& name) { return name == "panelkw" || name == "efficiency"; };
+    return [named](const std::string& name) { return named(name, "p", "(kw)") || named(name, "q", "(kvar)"); };
 }
 
 // The monitors' exports read on every core, a file at a time; a file that cannot be read throws
@@ -207,6 +209,7 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
     const std::vector<MonitorColumns> read = read_all_columns(files, watches);
     PowerSeries head_kw{"head_kw", {}}, head_kvar{"head_kvar", {}}, pv_kw{"pv_kw", {}};
     bool any_pv = false;
+    bool all_states = true;  // every PV system's state recorded
     for (std::size_t w = 0; w < watches.size(); ++w) {
         const ControlWatch& watch = watches[w];
         const fs::path* const file = &files[w];
@@ -319,9 +322,35 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
             }
         } else {
             pv_kw.values.resize(columns.rows() - first, 0.0);
-            for (std::size_t i = first; i < columns.rows(); ++i)
+            out.pv_kvar.resize(columns.rows() - first, 0.0);
+            for (std::size_t i = first; i < columns.rows(); ++i) {
                 pv_kw.values[i - first] += sum(i, p);
+                out.pv_kvar[i - first] += sum(i, q);
+            }
             any_pv = true;
+            // What it could have given, where the study recorded its state (one written before did not).
+            const std::optional<fs::path> state =
+                all_states ? results.monitor(pv_state_monitor(clear ? watch.clear_monitor : watch.monitor)) : std::nullopt;
+            if (!state) {
+                all_states = false;
+                continue;
+            }
+            const MonitorColumns panel = read_monitor_columns(*state, wanted_columns("pvstate"));
+            const auto column = [&](const char* name) {
+                const auto found = std::find_if(panel.names.begin(), panel.names.end(),
+                                                [&](const std::string& c) { return lower(c) == name; });
+                if (found == panel.names.end())
+                    throw StudyError(state->string() + " holds no \"" + name + "\": its monitor is not of mode 3; "
+                                     "write the study again");
+                return static_cast<std::size_t>(found - panel.names.begin());
+            };
+            const std::size_t kw = column("panelkw"), efficiency = column("efficiency");
+            if (panel.rows() != columns.rows())
+                throw StudyError(state->string() + " holds " + std::to_string(panel.rows()) + " rows, " +
+                                 file->filename().string() + " " + std::to_string(columns.rows()) + ": run the study again");
+            out.pv_available_kw.resize(columns.rows() - first, 0.0);
+            for (std::size_t i = first; i < columns.rows(); ++i)
+                out.pv_available_kw[i - first] += panel.at(i, kw) * panel.at(i, efficiency);
         }
     }
     if (!head_kw.values.empty()) {
@@ -330,6 +359,8 @@ ControlsRun read_run(const ResultsFolder& results, const std::string& run, const
     }
     if (any_pv)
         out.powers.push_back(std::move(pv_kw));
+    if (!all_states)
+        out.pv_available_kw.clear();
     return out;
 }
 
@@ -440,6 +471,20 @@ int rows_with_changes(const ControlsRun& run, std::string_view kind)
 
 }  // namespace
 
+std::optional<Curtailment> curtailment(const ControlsRun& run, double interval)
+{
+    const auto pv = std::find_if(run.powers.begin(), run.powers.end(), [](const PowerSeries& p) { return p.name == "pv_kw"; });
+    if (pv == run.powers.end() || run.pv_available_kw.size() != pv->values.size())
+        return std::nullopt;
+    Curtailment out;
+    for (std::size_t i = 0; i < pv->values.size(); ++i) {
+        // Less than it could give; never below 0 where the engine's rounding has it give a little more.
+        out.kwh += std::max(0.0, run.pv_available_kw[i] - pv->values[i]) * interval / 3600;
+        out.available_kwh += run.pv_available_kw[i] * interval / 3600;
+    }
+    return out;
+}
+
 static_assert(std::count(controls_report_header.begin(), controls_report_header.end(), ',') + 1 ==
               static_cast<std::ptrdiff_t>(controls_report_columns));
 
@@ -479,7 +524,7 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
             out += ',';
             if (counts.rows_at_limit)
                 out += decimal_text(*counts.rows_at_limit * sky.interval, 3);
-            out += ",\n";
+            out += ",,,,,\n";
         }
         for (const PowerSeries& power : run.powers) {
             out += which;
@@ -520,6 +565,21 @@ std::string controls_report_text(const ControlsRead& read, const std::vector<Con
             if (power.name == "pv_kw" && nameplate)
                 if (const std::optional<double> pct = minute_ramp_pct(power.values, sky.interval, *nameplate))
                     out += three(*pct);
+            out += ',';
+            if (power.name == "pv_kw") {
+                const std::optional<Curtailment> cut = curtailment(run, sky.interval);
+                if (cut)
+                    out += three(cut->kwh) + "," + (cut->available_kwh > 0 ? three(100 * cut->kwh / cut->available_kwh) : "");
+                else
+                    out += ",";
+                const double to_kvarh = sky.interval / 3600;
+                double absorbed = 0, supplied = 0;
+                for (const double kvar : run.pv_kvar)
+                    (kvar < 0 ? absorbed : supplied) += std::fabs(kvar) * to_kvarh;
+                out += "," + three(absorbed) + "," + three(supplied);
+            } else {
+                out += ",,,";
+            }
             out += '\n';
         }
     };

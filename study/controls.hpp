@@ -40,6 +40,10 @@ struct ControlsRun {
     // The kW through each regulator, away from the source (below 0 when it flows back), a row
     // each; named as the RegControl.
     std::vector<PowerSeries> flows;
+    // The PV systems together, a row each: the kW they could give (each panel's kW times its
+    // efficiency), and the kvar they gave (below 0 absorbed). The first is empty where the study
+    // recorded no PV system's state.
+    std::vector<double> pv_available_kw, pv_kvar;
     // Each control's count: the settle's last solve moved it, and the engine's summary of that solve.
     std::vector<std::string> moving;      // controls still moving at the settle's end
     std::string settle_status;            // "SOLVED", "UnSolved", ... from the engine's summary
@@ -71,11 +75,21 @@ struct ControlsRead {
 // changes_per_hour,reverse_s,seconds_at_limit,ramp_pct_per_min" (kwh: the energy of head_kw and pv_kw
 // over the run; changes_per_hour: a control's changes over the run's hours; reverse_s: the seconds the
 // head's kW was below 0; ramp_pct_per_min: pv_kw's largest change over a minute in per cent of the
-// PV systems' Pmpp together, blank where one gives none).
+// PV systems' Pmpp together, blank where one gives none; and pv_kw's curtailed_kwh, what the PV
+// systems could have given and did not, curtailed_pct that in per cent of what they could have
+// given, and kvarh_absorbed and kvarh_supplied).
 inline constexpr std::string_view controls_report_header =
     "sky,kind,name,element,winding,start,changes,steps_changed,min,max,ramp_per_s,ramp_row,kwh,changes_per_hour,reverse_s,"
-    "seconds_at_limit,ramp_pct_per_min";
-inline constexpr std::size_t controls_report_columns = 17;
+    "seconds_at_limit,ramp_pct_per_min,curtailed_kwh,curtailed_pct,kvarh_absorbed,kvarh_supplied";
+inline constexpr std::size_t controls_report_columns = 21;
+
+// What the PV systems could have given over the run and did not, kWh, and what they could have
+// given; nothing where the study recorded no PV system's state.
+struct Curtailment {
+    double kwh = 0;
+    double available_kwh = 0;
+};
+[[nodiscard]] std::optional<Curtailment> curtailment(const ControlsRun& run, double interval);
 [[nodiscard]] std::string controls_report_text(const ControlsRead& read, const std::vector<ControlWatch>& watches,
                                                const Sky& sky);
 

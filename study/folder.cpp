@@ -16,9 +16,19 @@
 #include "model/sky_header.hpp"
 #include "scenario/command.hpp"
 #include "scenario/network_buses.hpp"
+#include "scenario/sun_model.hpp"
 #include "scenario/track.hpp"
 
 namespace umbrascope::study {
+
+std::string dss_name(const std::string& name)
+{
+    try {
+        return scenario::dss_word(name);
+    } catch (const scenario::ScenarioError& error) {
+        throw StudyError(error.what());
+    }
+}
 
 namespace fs = std::filesystem;
 

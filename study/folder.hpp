@@ -34,6 +34,10 @@ inline constexpr std::string_view clear_report_name = "voltage_report_clear.csv"
 using umbrascope::append_csv;
 using umbrascope::csv_fields;
 
+// A name as one word of an OpenDSS command, quoted where it must be. Throws StudyError for one no
+// command can name.
+[[nodiscard]] std::string dss_name(const std::string& name);
+
 // The whole of a file. Throws StudyError naming it, as `what`.
 [[nodiscard]] std::string read_text(const std::filesystem::path& path, const char* what);
 

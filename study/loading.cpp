@@ -8,25 +8,11 @@
 #include "core/lines.hpp"
 #include "core/parallel.hpp"
 #include "core/words.hpp"
-#include "scenario/sun_model.hpp"
 #include "study/voltages.hpp"
 
 namespace umbrascope::study {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string word(const std::string& name)
-{
-    try {
-        return scenario::dss_word(name);
-    } catch (const scenario::ScenarioError& error) {
-        throw StudyError(error.what());
-    }
-}
-
-}  // namespace
 
 std::vector<Branch> plan_branches(const import::Circuit& circuit, const std::string& prefix, bool twin,
                                   const std::vector<WatchedTerminal>& voltage)
@@ -103,7 +89,7 @@ std::string branch_monitor_lines(const std::vector<Branch>& branches, bool clear
     std::string out;
     for (const Branch& branch : branches)
         if (!branch.shared || (clear && !twin_voltages))
-            out += "New Monitor." + (clear ? branch.clear_monitor : branch.monitor) + " element=" + word(branch.element) +
+            out += "New Monitor." + (clear ? branch.clear_monitor : branch.monitor) + " element=" + dss_name(branch.element) +
                " terminal=" + std::to_string(branch.terminal) + " mode=32\n";
     return out;
 }

@@ -73,14 +73,6 @@ std::string quoted_path(const fs::path& path)
     throw StudyError("the path " + text + " holds both kinds of quote, which no OpenDSS command can name");
 }
 
-std::string word(const std::string& name)
-{
-    try {
-        return scenario::dss_word(name);
-    } catch (const scenario::ScenarioError& error) {
-        throw StudyError(error.what());
-    }
-}
 
 // Each bus's count of elements in series from `source`, through elements in service; the most
 // an int holds where none leads there.
@@ -329,6 +321,12 @@ std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Dr
     return watches;
 }
 
+std::string pv_state_monitor(const std::string& pv_monitor)
+{
+    const std::size_t at = pv_monitor.rfind("_pv");
+    return at == std::string::npos ? pv_monitor + "state" : pv_monitor.substr(0, at + 3) + "state" + pv_monitor.substr(at + 3);
+}
+
 std::string controls_map_text(const std::vector<ControlWatch>& watches)
 {
     std::string out = "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw,reversible\n";
@@ -420,7 +418,7 @@ std::string voltage_monitor_lines(const Plan& plan, bool clear)
         out += "New Monitor.";
         out += clear ? clear_voltage_monitor(monitor.name) : monitor.name;
         out += " element=";
-        out += word(monitor.element);
+        out += dss_name(monitor.element);
         out += " terminal=";
         out += std::to_string(monitor.terminal);
         out += " mode=32\n";
@@ -501,15 +499,15 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
         out += "Set ControlMode=" + (facts.handed ? std::string("Off") : settle_mode) + "\n";
         for (const ControlWatch& watch : watches)
             if (watch.kind == "regcontrol" || watch.kind == "capcontrol")
-                out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
+                out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + dss_name(watch.element) +
                        " terminal=" + std::to_string(watch.terminal) + (watch.kind == "regcontrol" ? " mode=2\n" : " mode=6\n");
         if (facts.handed)
             for (const HandedState& state : clear ? facts.handed->clear : facts.handed->sky) {
                 if (state.kind == "regcontrol") {
-                    out += "Edit RegControl." + word(state.name) + " TapNum=" + std::to_string(state.position) + "\n";
+                    out += "Edit RegControl." + dss_name(state.name) + " TapNum=" + std::to_string(state.position) + "\n";
                     continue;
                 }
-                out += "Edit " + word(state.element) + " States=[";
+                out += "Edit " + dss_name(state.element) + " States=[";
                 for (std::size_t k = 0; k < state.steps.size(); ++k) {
                     if (k > 0)
                         out += ' ';
@@ -532,8 +530,13 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
     const auto power_monitors = [&](bool clear) {
         for (const ControlWatch& watch : watches)
             if (watch.kind == "head" || watch.kind == "pv" || watch.kind == "regflow")
-                out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + word(watch.element) +
+                out += "New Monitor." + (clear ? watch.clear_monitor : watch.monitor) + " element=" + dss_name(watch.element) +
                        " terminal=" + std::to_string(watch.terminal) + " mode=1 ppolar=no\n";
+        // What each PV system could give, against what it gave: its curtailment.
+        for (const ControlWatch& watch : watches)
+            if (watch.kind == "pv")
+                out += "New Monitor." + pv_state_monitor(clear ? watch.clear_monitor : watch.monitor) +
+                       " element=" + dss_name(watch.element) + " terminal=1 mode=3\n";
         out += branch_monitor_lines(branches, clear, facts.twin_voltages);
     };
     const auto series = [&](bool clear) {
@@ -556,8 +559,11 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
         out += "Solve\n";
     };
     const auto exports = [&](bool clear) {
-        for (const ControlWatch& watch : watches)
+        for (const ControlWatch& watch : watches) {
             out += "Export Monitors " + (clear ? watch.clear_monitor : watch.monitor) + "\n";
+            if (watch.kind == "pv")
+                out += "Export Monitors " + pv_state_monitor(clear ? watch.clear_monitor : watch.monitor) + "\n";
+        }
         out += branch_export_lines(branches, clear, facts.twin_voltages);
     };
 
@@ -598,7 +604,8 @@ std::string script_text(const ScriptFacts& facts, const Plan& plan, const std::v
                                      " customers' buses they stand for; study_monitors.csv, beside this script, says which\n";
     out += "!    bus and node each voltage column is. Mode 32: the magnitudes of the voltages and currents.\n";
     out += "!    Then the power the circuit takes from its source and each of its " + std::to_string(pv) +
-           " PV systems' output (mode 1, P and Q);\n";
+           " PV systems' output (mode 1, P and Q),\n";
+    out += "!    with each PV system's state (mode 3: its panel's kW and efficiency, what it could give);\n";
     if (regulators > 0)
         out += "!    and the power through each regulator, at its side toward the source (mode 1);\n";
     if (!branches.empty())

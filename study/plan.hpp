@@ -64,6 +64,10 @@ struct ControlWatch {
 [[nodiscard]] std::vector<ControlWatch> plan_controls(const import::Circuit& circuit, const Drawn& drawn,
                                                       const std::string& prefix, bool twin);
 
+// The monitor of a PV system's state (mode 3: its panel's kW and its efficiency, whose product is
+// the power it could give) beside its output's monitor: "..._pvstate3" for "..._pv3".
+[[nodiscard]] std::string pv_state_monitor(const std::string& pv_monitor);
+
 // The map of them: "kind,name,element,terminal,monitor,clear_monitor,bus,drawn_bus,pmpp_kw,reversible"
 // (a map written before the last two were recorded reads as one without them).
 [[nodiscard]] std::string controls_map_text(const std::vector<ControlWatch>& watches);

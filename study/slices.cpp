@@ -223,6 +223,13 @@ void follow_on(ControlsRun& whole, ControlsRun& part)
                                       part.powers[i].values.end());
     for (std::size_t i = 0; i < whole.flows.size() && i < part.flows.size(); ++i)
         whole.flows[i].values.insert(whole.flows[i].values.end(), part.flows[i].values.begin(), part.flows[i].values.end());
+    whole.pv_kvar.insert(whole.pv_kvar.end(), part.pv_kvar.begin(), part.pv_kvar.end());
+    // What the PV systems could give is known for the whole run only where every slice recorded it.
+    if (whole.pv_available_kw.empty() || part.pv_available_kw.empty())
+        whole.pv_available_kw.clear();
+    else
+        whole.pv_available_kw.insert(whole.pv_available_kw.end(), part.pv_available_kw.begin(),
+                                     part.pv_available_kw.end());
 }
 
 }  // namespace

@@ -112,7 +112,8 @@ TEST(StudyControls, CountsAreTheEnginesOwnUnderTheSkyAndItsTwin)
     ASSERT_EQ(report.front(), (std::vector<std::string>{"sky", "kind", "name", "element", "winding", "start", "changes",
                                                          "steps_changed", "min", "max", "ramp_per_s", "ramp_row", "kwh",
                                                          "changes_per_hour", "reverse_s", "seconds_at_limit",
-                                                         "ramp_pct_per_min"}));
+                                                         "ramp_pct_per_min", "curtailed_kwh", "curtailed_pct", "kvarh_absorbed",
+                                                         "kvarh_supplied"}));
     struct Case {
         const char* sky;
         const char* name;
