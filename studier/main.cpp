@@ -20,6 +20,8 @@ using namespace umbrascope::study;
 namespace fs = std::filesystem;
 
 constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loadshapes SHAPES [--no-twin] [--no-loading]
+                             [--inverter MODE [--kva-ratio R] [--inverter-response S]
+                              [--volt-var-curve FILE] [--volt-watt-curve FILE]]
                              [--slices N [--overlap S] [--hand-on]]
        umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS] [--whole]
                              [--loading-window S]
@@ -83,6 +85,17 @@ Options:
   --no-twin          (write) leave out the clear-sky twin: the report then has no clear rows
   --no-loading       (write) record no line's or transformer's current: no loading_report.csv,
                      and the engine's run about half as long on a feeder of thousands of elements
+  --inverter MODE    (write) the circuit's own PV systems' inverters: unity (as the circuit gives
+                     them), pf=0.95 (a fixed power factor, absorbing), volt-var, volt-watt or
+                     volt-var+volt-watt (the engine's InvControl, IEEE 1547-2018 Category B: volt-var
+                     (0.92, +44 %), (0.98, 0), (1.02, 0), (1.08, -44 %) of the inverter's kVA;
+                     volt-watt 100 % of Pmpp at 1.06 pu to 20 % at 1.10 pu); each inverter's kVA
+                     --kva-ratio times its Pmpp; the engine's control iterations raised to 100
+  --kva-ratio R      (write) each inverter's kVA over its PV system's Pmpp (default 1.1)
+  --inverter-response S  (write) seconds the inverters take to answer a step of voltage (default
+                     5 for volt-var, 10 for volt-watt; the engine's LPFTau is a fifth of it)
+  --volt-var-curve FILE, --volt-watt-curve FILE  (write) the curves instead: "voltage,value" lines,
+                     the voltage per unit rising, the value (of the kVA; of Pmpp) never rising
   --slices N         (write) also split the run in time into N slices, for a long sky (a day at one
                      second): FOLDER/slices/cases/sliceNN/study.dss, each solving its own rows after
                      settling --overlap seconds before them, as the whole run settles at row 1, the
@@ -147,7 +160,9 @@ int main(int argc, char* argv[])
     std::optional<std::string> units, source;
     bool no_twin = false, whole = false, hand_on = false, no_loading = false;
     std::optional<long> slices;
-    std::optional<double> overlap, loading_window;
+    std::optional<double> overlap, loading_window, kva_ratio, inverter_response;
+    std::optional<std::string> inverter;
+    std::optional<fs::path> var_curve, watt_curve;
     while (line.next()) {
         if (!line.is_option()) {
             if (verb.empty())
@@ -164,6 +179,16 @@ int main(int argc, char* argv[])
         } else if (line.arg() == "--no-loading") {
             line.flag();
             no_loading = true;
+        } else if (line.arg() == "--inverter") {
+            inverter = line.value();
+        } else if (line.arg() == "--kva-ratio") {
+            kva_ratio = line.number(1, 10);
+        } else if (line.arg() == "--inverter-response") {
+            inverter_response = line.number(0.01, 3600);
+        } else if (line.arg() == "--volt-var-curve") {
+            var_curve = line.value();
+        } else if (line.arg() == "--volt-watt-curve") {
+            watt_curve = line.value();
         } else if (line.arg() == "--slices") {
             slices = line.whole_number(1, 100000);
         } else if (line.arg() == "--overlap") {
@@ -200,12 +225,16 @@ int main(int argc, char* argv[])
     if (writing && (results || table || units || source || loading_window))
         line.usage_error(std::string(results ? "--results" : table ? "--table" : units ? "--units" : source ? "--source" : "--loading-window") +
                          " goes with read");
-    if (!writing && (shapes || no_twin || slices || overlap || hand_on || no_loading))
+    if (!inverter && (kva_ratio || inverter_response || var_curve || watt_curve))
+        line.usage_error(std::string(kva_ratio ? "--kva-ratio" : inverter_response ? "--inverter-response" : var_curve ? "--volt-var-curve" : "--volt-watt-curve") +
+                         " goes with --inverter MODE");
+    if (!writing && (shapes || no_twin || slices || overlap || hand_on || no_loading || inverter))
         line.usage_error(std::string(shapes       ? "--loadshapes"
                                      : no_twin    ? "--no-twin"
                                      : slices     ? "--slices"
                                      : overlap    ? "--overlap"
                                      : no_loading ? "--no-loading"
+                                     : inverter   ? "--inverter"
                                                   : "--hand-on") +
                          " goes with write");
     if (overlap && !slices)
@@ -226,6 +255,17 @@ int main(int argc, char* argv[])
             options.overlap = overlap.value_or(600);
             options.hand_on = hand_on;
             options.loading = !no_loading;
+            if (inverter) {
+                options.inverters = inverter_mode(*inverter);
+                options.inverters.kva_ratio = kva_ratio.value_or(1.1);
+                if (inverter_response)
+                    options.inverters.var_response_s = options.inverters.watt_response_s = *inverter_response;
+                if (var_curve)
+                    options.inverters.volt_var = read_curve(read_text(*var_curve, "volt-var curve"), var_curve->string());
+                if (watt_curve)
+                    options.inverters.volt_watt =
+                        read_curve(read_text(*watt_curve, "volt-watt curve"), watt_curve->string());
+            }
             const WriteResult written = write_study(options);
             if (!written.slices.empty())
                 sweep::adopt_slices(fs::absolute(*folder).lexically_normal(), fs::absolute(*shapes).lexically_normal());
@@ -248,6 +288,11 @@ int main(int argc, char* argv[])
                         written.capacitors == 1 ? "" : "s", written.pv_systems, written.pv_systems == 1 ? "" : "s",
                         written.twin ? ", under the sky and under a clear sky" : " (no clear-sky twin)",
                         (*folder / controls_map_name).string().c_str());
+            if (options.inverters.controlled())
+                std::printf("Its PV systems' inverters: %s, each inverter's kVA %s times its Pmpp; the engine's control "
+                            "iterations raised to 100, a run whose controls do not settle stopping with the engine's "
+                            "error\n",
+                            options.inverters.mode.c_str(), decimal_text(options.inverters.kva_ratio, 3).c_str());
             if (written.branches > 0)
                 std::printf("It records the current through each of the %d line%s and transformer%s for its loading, "
                             "against the ratings the engine dumps; %s says which%s\n",

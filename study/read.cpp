@@ -393,6 +393,23 @@ ReadResult read_study(const ReadOptions& options)
                          : controls_summary(*controls, watches, sky));
         for (std::string& warning : controls_warnings(*controls, watches))
             result.warnings.push_back(std::move(warning));
+        // What the PV systems could have given and did not, where an inverter or a rating held them back.
+        const std::optional<Curtailment> cut = curtailment(controls->sky, sky.interval);
+        const std::optional<Curtailment> clear_cut =
+            controls->clear ? curtailment(*controls->clear, sky.interval) : std::nullopt;
+        double absorbed = 0;
+        for (const double kvar : controls->sky.pv_kvar)
+            absorbed += kvar < 0 ? -kvar * sky.interval / 3600 : 0;
+        const auto said = [](const Curtailment& c) {
+            return decimal_text(c.kwh, 3) + " kWh (" +
+                   decimal_text(c.available_kwh > 0 ? 100 * c.kwh / c.available_kwh : 0, 2) + " %)";
+        };
+        if ((cut && cut->kwh >= 0.001) || (clear_cut && clear_cut->kwh >= 0.001) || absorbed >= 0.001)
+            result.summary.push_back(
+                "The PV systems gave " + (cut ? said(*cut) : std::string("an unrecorded amount")) +
+                " less than their panels could under the sky" +
+                (clear_cut ? ", " + said(*clear_cut) + " under a clear sky" : std::string()) + ", and absorbed " +
+                decimal_text(absorbed, 3) + " kvarh under the sky (controls_report.csv, pv_kw).");
     }
     for (std::string& line : loading_summary(loading, sky, options.loading_window))
         result.summary.push_back(std::move(line));

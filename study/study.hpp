@@ -11,6 +11,7 @@
 
 #include "import/circuit.hpp"
 #include "study/folder.hpp"
+#include "study/inverters.hpp"
 #include "study/slices.hpp"
 
 namespace umbrascope::study {
@@ -30,6 +31,8 @@ struct WriteOptions {
     // Each line's and transformer's current recorded for its loading; without it the engine runs
     // the study in about half the time, with no loading report.
     bool loading = true;
+    // The circuit's own PV systems' inverters (a sweep's cases control their own added ones).
+    Inverters inverters;
 };
 
 struct WriteResult {

@@ -292,6 +292,16 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     if (one != nullptr) {
         facts.after_shapes = one->after_shapes;
         facts.twin_voltages = one->twin_voltages && study.options.twin;
+    } else if (study.options.inverters.controlled()) {
+        // The circuit's own PV systems under control, each its Pmpp (the engine's 500 kW where it gives none).
+        std::vector<ControlledPv> pv;
+        for (const ControlWatch& watch : watches)
+            if (watch.kind == "pv")
+                pv.push_back({watch.name, watch.pmpp_kw > 0 ? watch.pmpp_kw : 500});
+        if (pv.empty())
+            throw StudyError("--inverter " + study.options.inverters.mode + ": the circuit has no PV system in service "
+                             "whose inverter it could control");
+        facts.after_shapes = inverter_lines(study.options.inverters, pv);
     }
     for (const ControlWatch& watch : watches) {
         result.regulators += watch.kind == "regcontrol" ? 1 : 0;

@@ -66,12 +66,7 @@ fs::path scenario_copy(const TempFolder& work)
     return folder;
 }
 
-std::vector<std::vector<std::string>> csv_rows(const std::string& text)
-{
-    std::vector<std::vector<std::string>> rows;
-    each_line(text, [&](std::string_view line, long) { rows.push_back(*csv_fields(line)); });
-    return rows;
-}
+using testing::csv_rows;
 
 // The report's row of `sky` and `name`.
 std::map<std::string, std::string> report_row(const std::vector<std::vector<std::string>>& report, const std::string& sky,

@@ -49,15 +49,7 @@ void put(const fs::path& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-std::vector<std::vector<std::string>> csv_rows(const std::string& text)
-{
-    std::vector<std::vector<std::string>> rows;
-    each_line(text, [&](std::string_view line, long) {
-        if (!line.empty())
-            rows.push_back(csv_fields(line).value());
-    });
-    return rows;
-}
+using testing::csv_rows;
 
 int run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()); }
 

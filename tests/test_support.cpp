@@ -8,6 +8,9 @@
 #include <iterator>
 #include <unistd.h>
 
+#include "core/csv.hpp"
+#include "core/lines.hpp"
+
 namespace umbrascope::testing {
 
 TempFolder::TempFolder()
@@ -78,6 +81,16 @@ std::vector<std::string> folder_names(const std::filesystem::path& folder)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<std::vector<std::string>> csv_rows(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows;
+    each_line(text, [&](std::string_view line, long) {
+        if (!line.empty())
+            rows.push_back(csv_fields(line).value());
+    });
+    return rows;
 }
 
 std::vector<std::string> split_lines(const std::string& text)

@@ -78,6 +78,8 @@ struct Scenario {
 };
 
 std::vector<std::string> split_lines(const std::string& text);
+// A CSV file's rows, its fields as CSV reads them, empty lines passed over.
+std::vector<std::vector<std::string>> csv_rows(const std::string& text);
 // A file's bytes; empty when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
 // The names in a folder, sorted: what a run left there.
