@@ -386,13 +386,6 @@ ReadResult read_study(const ReadOptions& options)
     commit_all(files);
     result.summary = summary(tables, drawn, sky);
     if (controls) {
-        result.summary.push_back(
-            controls_off ? "The circuit sets ControlMode=OFF, which the study kept: its regulators and capacitors did "
-                           "not act, so the counts below say nothing of what the cloud would cost them. " +
-                               controls_summary(*controls, watches, sky)
-                         : controls_summary(*controls, watches, sky));
-        for (std::string& warning : controls_warnings(*controls, watches))
-            result.warnings.push_back(std::move(warning));
         // What the PV systems could have given and did not, where an inverter or a rating held them back.
         const std::optional<Curtailment> cut = curtailment(controls->sky, sky.interval);
         const std::optional<Curtailment> clear_cut =
@@ -404,12 +397,19 @@ ReadResult read_study(const ReadOptions& options)
             return decimal_text(c.kwh, 3) + " kWh (" +
                    decimal_text(c.available_kwh > 0 ? 100 * c.kwh / c.available_kwh : 0, 2) + " %)";
         };
-        if ((cut && cut->kwh >= 0.001) || (clear_cut && clear_cut->kwh >= 0.001) || absorbed >= 0.001)
+        if (cut && (cut->kwh >= 0.001 || (clear_cut && clear_cut->kwh >= 0.001) || absorbed >= 0.001))
             result.summary.push_back(
-                "The PV systems gave " + (cut ? said(*cut) : std::string("an unrecorded amount")) +
+                "The PV systems gave " + said(*cut) +
                 " less than their panels could under the sky" +
                 (clear_cut ? ", " + said(*clear_cut) + " under a clear sky" : std::string()) + ", and absorbed " +
                 decimal_text(absorbed, 3) + " kvarh under the sky (controls_report.csv, pv_kw).");
+        result.summary.push_back(
+            controls_off ? "The circuit sets ControlMode=OFF, which the study kept: its regulators and capacitors did "
+                           "not act, so the counts below say nothing of what the cloud would cost them. " +
+                               controls_summary(*controls, watches, sky)
+                         : controls_summary(*controls, watches, sky));
+        for (std::string& warning : controls_warnings(*controls, watches))
+            result.warnings.push_back(std::move(warning));
     }
     for (std::string& line : loading_summary(loading, sky, options.loading_window))
         result.summary.push_back(std::move(line));

@@ -173,10 +173,10 @@ std::vector<Sky> read_skies(const fs::path& sweep)
 
 std::string cases_text(const std::vector<Case>& cases)
 {
-    std::string out = "case,level_pct,placement,seed,sky,pv_systems,pv_kw\n";
+    std::string out = "case,level_pct,placement,seed,sky,pv_systems,pv_kw,inverter\n";
     for (const Case& c : cases)
         append_csv_row(out, {c.id, level_text(c.level_pct), c.placement, std::to_string(c.seed), c.sky,
-                             std::to_string(c.pv_systems), decimal_text(c.pv_kw, 3)});
+                             std::to_string(c.pv_systems), decimal_text(c.pv_kw, 3), c.inverter});
     return out;
 }
 
@@ -184,14 +184,15 @@ std::vector<Case> read_cases(const fs::path& sweep)
 {
     std::vector<Case> out;
     const fs::path path = sweep / cases_name;
-    each_csv_row(must_read(sweep, cases_name), path, 7, [&](std::vector<std::string>& cells, long number) {
+    each_csv_row(must_read(sweep, cases_name), path, 8, [&](std::vector<std::string>& cells, long number) {
         const std::optional<double> level = number_of(cells[1]);
         const std::optional<double> seed = number_of(cells[3]);
         const std::optional<double> systems = number_of(cells[5]);
         const std::optional<double> kw = number_of(cells[6]);
-        if (!level || !seed || !systems || !kw || cells[0].empty())
+        if (!level || !seed || !systems || !kw || cells[0].empty() || cells[7].empty())
             throw SweepError(path.string() + ":" + std::to_string(number) + ": not a case: plan the sweep again");
-        out.push_back({cells[0], *level, cells[2], static_cast<int>(*seed), cells[4], static_cast<int>(*systems), *kw});
+        out.push_back({cells[0], *level, cells[2], static_cast<int>(*seed), cells[4], static_cast<int>(*systems), *kw,
+                       cells[7]});
     });
     return out;
 }

@@ -70,6 +70,7 @@ struct Case {
     std::string sky;
     int pv_systems = 0;
     double pv_kw = 0;
+    std::string inverter = "unity";  // its PV systems' inverters: unity, pf=0.95, volt-var, ...
 };
 
 [[nodiscard]] std::string record_text(const Record& record);

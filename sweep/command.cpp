@@ -25,6 +25,8 @@ namespace {
 constexpr const char* usage_text = R"(Usage: umbrascope-study sweep plan SWEEP --circuit ENTRY.dss --sky FOLDER... --levels L,L,...
                                 [--placement random|near|far]... [--seeds N] [--pv-ratio R] [--criteria FILE]
                                 [--without-circuit-pv] [--load-mult M] [--load-at [MM-DD ]HH:MM]
+                                [--inverter MODE]... [--kva-ratio R] [--inverter-response S]
+                                [--volt-var-curve FILE] [--volt-watt-curve FILE]
        umbrascope-study sweep run SWEEP [--jobs N] [--engine 'COMMAND {script}'] [--case-timeout S]
                                 [--keep-exports] [--hand-on]
        umbrascope-study sweep submit SWEEP [--cases-per-task B] [--array-limit K] [--time T] [--partition P]
@@ -105,6 +107,14 @@ Options:
   --levels L,L,...       (plan) PV levels, per cent of the feeder's load, increasing, 0 to 1000
   --placement P          (plan) random, near or far; repeatable (default random)
   --seeds N              (plan) random placements a level (default 1)
+  --inverter MODE        (plan) the added PV systems' inverters, repeatable as placements are
+                         (default unity): unity, pf=0.95 (absorbing), volt-var, volt-watt or
+                         volt-var+volt-watt, as umbrascope-study write --inverter takes them; each
+                         mode's cases share their sky's base and have an answer of their own
+  --kva-ratio R          (plan) each inverter's kVA over its Pmpp (default 1.1)
+  --inverter-response S  (plan) seconds the inverters take to answer (default 5 volt-var, 10 volt-watt)
+  --volt-var-curve FILE, --volt-watt-curve FILE  (plan) "voltage,value" curves instead of the
+                         IEEE 1547-2018 Category B ones
   --pv-ratio R           (plan) each PV system's kW over its load's kW (default 2)
   --criteria FILE        (plan) the criteria, as above
   --without-circuit-pv   (plan) the circuit's own PV systems out of service in every case
@@ -174,7 +184,9 @@ int sweep_main(int argc, char* argv[])
     std::string verb;
     std::optional<fs::path> sweep, circuit, criteria, list;
     std::vector<fs::path> skies;
-    std::vector<std::string> placements;
+    std::vector<std::string> placements, inverters;
+    std::optional<double> kva_ratio, inverter_response;
+    std::optional<fs::path> volt_var_curve, volt_watt_curve;
     std::optional<std::vector<double>> levels;
     std::optional<long> seeds, jobs, per_task, array_limit, task;
     std::optional<double> ratio, timeout, load_mult;
@@ -231,6 +243,21 @@ int sweep_main(int argc, char* argv[])
             given.emplace_back(option, "plan");
         } else if (option == "--load-at") {
             load_at = line.value();
+            given.emplace_back(option, "plan");
+        } else if (option == "--inverter") {
+            inverters.push_back(line.value());
+            given.emplace_back(option, "plan");
+        } else if (option == "--kva-ratio") {
+            kva_ratio = line.number(1, 10);
+            given.emplace_back(option, "plan");
+        } else if (option == "--inverter-response") {
+            inverter_response = line.number(0.01, 3600);
+            given.emplace_back(option, "plan");
+        } else if (option == "--volt-var-curve") {
+            volt_var_curve = line.value();
+            given.emplace_back(option, "plan");
+        } else if (option == "--volt-watt-curve") {
+            volt_watt_curve = line.value();
             given.emplace_back(option, "plan");
         } else if (option == "--keep-exports") {
             line.flag();
@@ -336,6 +363,12 @@ int sweep_main(int argc, char* argv[])
             options.without_circuit_pv = without_circuit_pv;
             options.load_mult = load_mult;
             options.load_at = load_at.value_or("");
+            if (!inverters.empty())
+                options.inverters = inverters;
+            options.kva_ratio = kva_ratio.value_or(1.1);
+            options.inverter_response = inverter_response;
+            options.volt_var_curve = volt_var_curve;
+            options.volt_watt_curve = volt_watt_curve;
             const PlanResult planned = plan_sweep(options);
             std::printf("The feeder's load: %s kW over %d %s, the sum of their kW as the engine compiles them: the "
                         "levels are per cent of it\n",

@@ -524,7 +524,7 @@ GatherResult gather_sweep(const GatherOptions& options)
                                 row_text(f.ramp_row), decimal_text(f.pv_kwh, 3), kw_or_empty(f.pv_peak),
                                 kw_or_empty(f.clear_pv_peak), kw_or_empty(f.head_kw_min), kw_or_empty(f.head_kw_max),
                                 decimal_text(record.load_mult, 6), std::to_string(f.set_aside_a),
-                                std::to_string(f.set_aside_b), "unity",
+                                std::to_string(f.set_aside_b), c.inverter,
                                 f.loading.max_pct ? decimal_text(*f.loading.max_pct, 3) : std::string(),
                                 f.loading.element, decimal_text(f.loading.s_over, 3),
                                 f.loading.window_pct ? decimal_text(*f.loading.window_pct, 3) : std::string(),
@@ -553,6 +553,7 @@ GatherResult gather_sweep(const GatherOptions& options)
     struct Series {
         std::string sky, placement;
         int seed = 0;
+        std::string inverter = "unity";
         std::vector<std::size_t> cases;  // the sky's base first
     };
     std::vector<Series> series;
@@ -565,10 +566,10 @@ GatherResult gather_sweep(const GatherOptions& options)
         if (c.level_pct == 0)
             continue;
         auto at = std::find_if(series.begin(), series.end(), [&](const Series& one) {
-            return one.sky == c.sky && one.placement == c.placement && one.seed == c.seed;
+            return one.sky == c.sky && one.placement == c.placement && one.seed == c.seed && one.inverter == c.inverter;
         });
         if (at == series.end()) {
-            series.push_back({c.sky, c.placement, c.seed, {}});
+            series.push_back({c.sky, c.placement, c.seed, c.inverter, {}});
             if (const auto base = base_of.find(c.sky); base != base_of.end())
                 series.back().cases.push_back(base->second);
             at = series.end() - 1;
@@ -579,17 +580,26 @@ GatherResult gather_sweep(const GatherOptions& options)
     for (const auto& [name, base] : base_of) {
         const std::string& sky = name;
         if (std::none_of(series.begin(), series.end(), [&](const Series& one) { return one.sky == sky; }))
-            series.push_back({sky, "none", 0, {base}});
+            series.push_back({sky, "none", 0, "unity", {base}});
     }
     const double top_level = cases.empty() ? 0
                                            : std::max_element(cases.begin(), cases.end(), [](const Case& a, const Case& b) {
                                                  return a.level_pct < b.level_pct;
                                              })->level_pct;
 
+    // The inverter modes, each with an answer of its own.
+    std::vector<std::string> modes;
+    for (const Case& c : cases)
+        if (c.level_pct != 0 && std::find(modes.begin(), modes.end(), c.inverter) == modes.end())
+            modes.push_back(c.inverter);
+    if (modes.empty())
+        modes.emplace_back("unity");
+    const bool by_mode = modes.size() > 1;
+
     const bool whole = result.missing.empty();
     if (whole || options.partial) {
         std::string capacity =
-            "sky,placement,hc_min_pct,hc_min_kw,hc_median_pct,hc_max_pct,hc_max_kw,clear_hc_min_pct,clear_hc_min_kw,"
+            "sky,placement,inverter,hc_min_pct,hc_min_kw,hc_median_pct,hc_max_pct,hc_max_kw,clear_hc_min_pct,clear_hc_min_kw,"
             "clear_hc_max_pct,clear_hc_max_kw,answer_pct,answer_kw,limited_by,partial,censored,first_failing_case,"
             "criterion,where,row,time,value,clear_first_failing_case,clear_criterion,clear_where,clear_value\n";
         Picture picture;
@@ -667,8 +677,10 @@ GatherResult gather_sweep(const GatherOptions& options)
         sky_groups.emplace_back("all");
         std::vector<std::string> placement_groups = placements;
         placement_groups.emplace_back("all");
+        for (const std::string& mode : modes)
         for (const std::string& group : sky_groups) {
             std::vector<std::string> by_placement;  // the summary's line of each placement's answer
+            const std::string with = by_mode ? "With " + mode + " inverters: " : std::string();
             for (const std::string& placement : placement_groups) {
                 std::vector<std::vector<Step>> steps, clear_steps;
                 std::vector<std::size_t> members;
@@ -677,7 +689,8 @@ GatherResult gather_sweep(const GatherOptions& options)
                 std::vector<double> answers;  // each series' own, the lower of the sky's and the clear sky's
                 for (const Series& one : series) {
                     if ((group != "all" && one.sky != group) ||
-                        (placement != "all" && one.placement != placement && one.placement != "none"))
+                        (placement != "all" && one.placement != placement && one.placement != "none") ||
+                        one.inverter != mode)
                         continue;
                     ++seeds;
                     std::vector<Step> own, clear;
@@ -717,7 +730,7 @@ GatherResult gather_sweep(const GatherOptions& options)
                     limited_by = "the base";  // the feeder without added PV fails already
                 }
                 const bool censored = answer && hc.censored && clear.censored;
-                std::vector<std::string> row{group, placement, pct(hc.min), kw(hc.min), pct(hc.median), pct(hc.max),
+                std::vector<std::string> row{group, placement, mode, pct(hc.min), kw(hc.min), pct(hc.median), pct(hc.max),
                                              kw(hc.max), pct(clear.min), kw(clear.min), pct(clear.max), kw(clear.max),
                                              pct(answer), kw(answer), limited_by, partial ? "yes" : "no",
                                              censored ? "yes" : "no"};
@@ -764,12 +777,12 @@ GatherResult gather_sweep(const GatherOptions& options)
                     continue;
                 }
                 if (group != "all")
-                    picture.skies.push_back({group, hc.min, clear.min});
+                    picture.skies.push_back({group, by_mode ? mode : std::string(), hc.min, clear.min});
 
                 // The summary's lines of the group: the answer, what limits it, under the sky and
                 // under a clear sky.
                 const std::string where = group == "all" ? std::string("under every sky") : "under the sky " + group;
-                std::string text = std::string(partial ? "Partial: " : "") + "Hosting capacity " + where + ": ";
+                std::string text = std::string(partial ? "Partial: " : "") + with + "Hosting capacity " + where + ": ";
                 if (hc.unanswered || clear.unanswered) {
                     std::vector<std::string> unrun;
                     for (const auto& [sky, one] : bases)
@@ -820,7 +833,7 @@ GatherResult gather_sweep(const GatherOptions& options)
                 result.summary.push_back(text);
             }
             if (!by_placement.empty() && placements.size() > 1)
-                result.summary.push_back("  By placement " +
+                result.summary.push_back("  " + with + "By placement " +
                                          (group == "all" ? std::string("under every sky") : "under the sky " + group) +
                                          ": " + study::first_names(by_placement, by_placement.size()) + ".");
             else if (!by_placement.empty() && placements.size() == 1 && placements.front() == "random" &&
@@ -834,6 +847,8 @@ GatherResult gather_sweep(const GatherOptions& options)
             cell.level = cases[i].level_pct;
             cell.sky = cases[i].sky;
             cell.placement = cases[i].placement;
+            if (by_mode && cases[i].level_pct != 0)
+                cell.inverter = cases[i].inverter;
             cell.seed = cases[i].seed;
             cell.state = !figures[i] ? Cell::missing : failed[i] ? Cell::fails : Cell::passes;
             cell.letter = failed[i] ? failed[i]->letter : ' ';

@@ -20,6 +20,7 @@ struct Layout {
     struct Row {
         std::string sky, placement;
         int seed = 0;
+        std::string inverter;
     };
     std::vector<Row> rows;
     int width = 0, height = 0;
@@ -40,17 +41,17 @@ Layout layout_of(const Picture& picture, int left)
     for (const PictureSky& sky : picture.skies) {
         bool any = false;
         for (const Cell& c : picture.cells) {
-            if (c.sky != sky.name || c.placement == "none")
+            if (c.sky != sky.name || c.placement == "none" || c.inverter != sky.inverter)
                 continue;
             const bool seen = std::any_of(out.rows.begin(), out.rows.end(), [&](const Layout::Row& r) {
-                return r.sky == c.sky && r.placement == c.placement && r.seed == c.seed;
+                return r.sky == c.sky && r.placement == c.placement && r.seed == c.seed && r.inverter == c.inverter;
             });
             if (!seen)
-                out.rows.push_back({c.sky, c.placement, c.seed});
+                out.rows.push_back({c.sky, c.placement, c.seed, c.inverter});
             any = true;
         }
         if (!any)
-            out.rows.push_back({sky.name, "none", 0});
+            out.rows.push_back({sky.name, "none", 0, sky.inverter});
     }
     out.width = out.left + static_cast<int>(out.levels.size()) * cell + 20;
     out.height = top + static_cast<int>(out.rows.size()) * cell + legend;
@@ -64,7 +65,8 @@ void each_cell(const Picture& picture, const Layout& layout, F&& draw)
     for (std::size_t r = 0; r < layout.rows.size(); ++r) {
         const Layout::Row& row = layout.rows[r];
         for (const Cell& c : picture.cells) {
-            const bool own = c.sky == row.sky && c.placement == row.placement && c.seed == row.seed;
+            const bool own =
+                c.sky == row.sky && c.placement == row.placement && c.seed == row.seed && c.inverter == row.inverter;
             const bool base = c.sky == row.sky && c.placement == "none";
             if (own || base)
                 draw(c, layout.left + layout.column_of(c.level) * cell, top + static_cast<int>(r) * cell);
@@ -73,11 +75,11 @@ void each_cell(const Picture& picture, const Layout& layout, F&& draw)
 }
 
 // The rows of a sky, first and last.
-std::pair<int, int> rows_of(const Layout& layout, const std::string& sky)
+std::pair<int, int> rows_of(const Layout& layout, const PictureSky& sky)
 {
     int first = -1, last = -1;
     for (std::size_t r = 0; r < layout.rows.size(); ++r)
-        if (layout.rows[r].sky == sky) {
+        if (layout.rows[r].sky == sky.name && layout.rows[r].inverter == sky.inverter) {
             if (first < 0)
                 first = static_cast<int>(r);
             last = static_cast<int>(r);
@@ -132,6 +134,10 @@ std::string picture_svg(const Picture& picture)
         const Layout::Row& row = layout.rows[r];
         std::string label = row.sky;
         label += ' ';
+        if (!row.inverter.empty()) {
+            label += row.inverter;
+            label += ' ';
+        }
         label += row.placement;
         if (row.placement == "random") {
             label += ' ';
@@ -153,7 +159,7 @@ std::string picture_svg(const Picture& picture)
                    std::to_string(cell - 2) + "\" height=\"4\" fill=\"#1f5fd0\"/>\n";
     });
     for (const PictureSky& sky : picture.skies) {
-        const auto [first, last] = rows_of(layout, sky.name);
+        const auto [first, last] = rows_of(layout, sky);
         if (first < 0)
             continue;
         const std::string y1 = std::to_string(top + first * cell);

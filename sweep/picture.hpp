@@ -15,6 +15,7 @@ struct Cell {
     double level = 0;
     std::string sky, placement;
     int seed = 0;
+    std::string inverter;  // its inverters' mode where a sweep has several; "" otherwise, and for a base
     State state = missing;
     char letter = ' ';
     bool clear_fails = false;  // under the clear-sky twin
@@ -22,6 +23,7 @@ struct Cell {
 
 struct PictureSky {
     std::string name;
+    std::string inverter;  // the mode its answer is of, where a sweep has several
     std::optional<double> hc, clear_hc;
 };
 

@@ -24,6 +24,7 @@
 #include "scenario/sun_model.hpp"
 #include "study/study.hpp"
 #include "sweep/criteria.hpp"
+#include "study/inverters.hpp"
 #include "sweep/inputs.hpp"
 #include "sweep/load_at.hpp"
 
@@ -96,12 +97,15 @@ std::unordered_set<std::string> shapes_defined(const fs::path& shapes)
 std::string seed_text(int seed) { return std::to_string(seed); }
 
 std::string case_id(const Record& record, const std::string& sky, const std::string& sky_print, double level,
-                    const std::string& placement, int seed)
+                    const std::string& placement, int seed, const std::string& inverter = {})
 {
     Fingerprint print;
     print.add("umbrascope sweep case\n");
     print.add(record.circuit.string() + "\n" + sky + "\n" + sky_print + "\n" + level_text(level) + "\n" + placement +
               "\n" + seed_text(seed) + "\n" + decimal_text(record.pv_ratio, 6) + "\n");
+    // Inverters under control name their cases; unity ones keep the names they had before.
+    if (!inverter.empty())
+        print.add("inverters " + inverter + "\n");
     return print.text().substr(0, 12);
 }
 
@@ -221,6 +225,36 @@ PlanResult plan_sweep(const PlanOptions& options)
     }
     if (options.placements.empty())
         throw SweepError("give a --placement: random, near or far");
+    // Each inverter mode, its settings as every case of it takes them.
+    std::vector<study::Inverters> inverters;
+    std::set<std::string> modes;
+    try {
+        for (const std::string& mode : options.inverters) {
+            study::Inverters one = study::inverter_mode(mode);
+            if (!modes.insert(one.mode).second)
+                throw SweepError("--inverter " + mode + " is given twice");
+            one.kva_ratio = options.kva_ratio;
+            if (options.inverter_response)
+                one.var_response_s = one.watt_response_s = *options.inverter_response;
+            if (options.volt_var_curve)
+                one.volt_var = study::read_curve(study::read_text(*options.volt_var_curve, "volt-var curve"),
+                                                 options.volt_var_curve->string());
+            if (options.volt_watt_curve)
+                one.volt_watt = study::read_curve(study::read_text(*options.volt_watt_curve, "volt-watt curve"),
+                                                  options.volt_watt_curve->string());
+            inverters.push_back(std::move(one));
+        }
+    } catch (const study::StudyError& failure) {
+        throw SweepError(failure.what());
+    }
+    if (inverters.empty())
+        throw SweepError("give an --inverter: unity, pf=0.95, volt-var, volt-watt or volt-var+volt-watt");
+    const bool controlled = std::any_of(inverters.begin(), inverters.end(), [](const study::Inverters& i) { return i.controlled(); });
+    if (!controlled && (options.kva_ratio != 1.1 || options.inverter_response || options.volt_var_curve || options.volt_watt_curve))
+        throw SweepError(std::string(options.kva_ratio != 1.1 ? "--kva-ratio" : options.inverter_response ? "--inverter-response" : options.volt_var_curve ? "--volt-var-curve" : "--volt-watt-curve") +
+                         " goes with an --inverter MODE other than unity");
+    if (!(options.kva_ratio >= 1) || options.kva_ratio > 10)
+        throw SweepError("--kva-ratio takes a number from 1 to 10: each inverter's kVA over its Pmpp");
     if (options.seeds < 1 || options.seeds > 100000)
         throw SweepError("--seeds takes a whole number from 1");
     if (!(options.pv_ratio > 0) || !std::isfinite(options.pv_ratio))
@@ -499,6 +533,7 @@ PlanResult plan_sweep(const PlanOptions& options)
     for (const SkyPlan& plan : skies) {
         Case base{case_id(record, plan.sky.name, plan.fingerprint, 0, "none", 0), 0, "none", 0, plan.sky.name, 0, 0};
         planned.emplace_back(base, std::vector<Placed>{});
+        for (const study::Inverters& inverter : inverters)
         for (const std::string& placement : options.placements) {
             const int seeds = placement == "random" ? options.seeds : 1;
             for (int s = 1; s <= seeds; ++s) {
@@ -517,8 +552,13 @@ PlanResult plan_sweep(const PlanOptions& options)
                     double total = 0;
                     for (const Placed& p : placed)
                         total += p.kw;
-                    planned.emplace_back(Case{case_id(record, plan.sky.name, plan.fingerprint, level, placement, seed),
-                                              level, placement, seed, plan.sky.name, static_cast<int>(placed.size()), total},
+                    // The settings every case of a controlled mode takes, in its name.
+                    const std::string settings =
+                        inverter.controlled() ? inverter.mode + " " + study::inverter_lines(inverter, {{"x", 1}}) : "";
+                    planned.emplace_back(Case{case_id(record, plan.sky.name, plan.fingerprint, level, placement, seed,
+                                                      settings),
+                                              level, placement, seed, plan.sky.name, static_cast<int>(placed.size()),
+                                              total, inverter.mode},
                                          std::move(placed));
                 }
             }
@@ -580,6 +620,16 @@ PlanResult plan_sweep(const PlanOptions& options)
             one.after_shapes += " duty=";
             one.after_shapes += shape;
             one.after_shapes += '\n';
+        }
+        // Its PV systems' inverters, after their sky.
+        if (c.inverter != "unity") {
+            std::vector<study::ControlledPv> pv_under_control;
+            for (const study::AddedPv& added : one.pv)
+                pv_under_control.push_back({added.name, added.pmpp_kw});
+            const std::string& mode = c.inverter;
+            const auto settings = std::find_if(inverters.begin(), inverters.end(),
+                                               [&](const study::Inverters& i) { return i.mode == mode; });
+            one.after_shapes += study::inverter_lines(*settings, pv_under_control);
         }
         try {
             write_whole(folder / pv_file_name, pv_text, false);

@@ -25,6 +25,12 @@ struct PlanOptions {
     bool without_circuit_pv = false;              // the circuit's own PV out of every case
     std::optional<double> load_mult;              // the engine's LoadMult in every case
     std::string load_at;                          // "HH:MM": loads held at their shapes' value then
+    // Each case's added PV systems' inverters, a case dimension as placements are: unity, pf=0.95,
+    // volt-var, volt-watt, volt-var+volt-watt; and their settings.
+    std::vector<std::string> inverters{"unity"};
+    double kva_ratio = 1.1;
+    std::optional<double> inverter_response;
+    std::optional<std::filesystem::path> volt_var_curve, volt_watt_curve;
 };
 
 // A load where a PV system may stand, in the circuit's order.
