@@ -264,7 +264,7 @@ study::WriteResult short_study(const fs::path& folder, bool loading)
     for (const fs::directory_entry& entry : fs::directory_iterator(short_8500().folder))
         if (entry.is_regular_file())
             fs::copy(entry.path(), folder / entry.path().filename());
-    const study::WriteResult written = study::write_study({folder, folder / "sun.dss", true});
+    study::WriteResult written = study::write_study({folder, folder / "sun.dss", true});
     link_other_case(written);
     if (!loading) {
         const std::regex clear_voltage(written.run + "_clear_v[0-9]+\\b");

@@ -47,8 +47,14 @@ std::vector<Branch> plan_branches(const import::Circuit& circuit, const std::str
             continue;
         }
         const std::string monitor = "i" + std::to_string(++own);
-        out.push_back({element.name, line ? "line" : "transformer", bus(0), bus(1), prefix + monitor,
-                       twin ? prefix + "clear_" + monitor : std::string(), element.rated, false, 1});
+        std::string clear;
+        if (twin) {
+            clear = prefix;
+            clear += "clear_";
+            clear += monitor;
+        }
+        out.push_back({element.name, line ? "line" : "transformer", bus(0), bus(1), prefix + monitor, std::move(clear),
+                       element.rated, false, 1});
     }
     return out;
 }

@@ -782,7 +782,9 @@ GatherResult gather_sweep(const GatherOptions& options)
                 // The summary's lines of the group: the answer, what limits it, under the sky and
                 // under a clear sky.
                 const std::string where = group == "all" ? std::string("under every sky") : "under the sky " + group;
-                std::string text = std::string(partial ? "Partial: " : "") + with + "Hosting capacity " + where + ": ";
+                std::string text = partial ? "Partial: " : "";
+                text += with;
+                text += "Hosting capacity " + where + ": ";
                 if (hc.unanswered || clear.unanswered) {
                     std::vector<std::string> unrun;
                     for (const auto& [sky, one] : bases)

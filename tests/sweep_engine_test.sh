@@ -155,6 +155,28 @@ for file in sweep_report.csv hosting_capacity.csv; do
 done
 echo "Slurm: the same sweep_report.csv and hosting_capacity.csv as the local pool"
 
+# Inverters as a case dimension: unity and volt-var, their cases sharing the sky's base, the same
+# answers on the local pool and on Slurm, and volt-var's cases controlling their PV systems.
+for where in inv-local inv-slurm; do
+    "$study" sweep plan "$work/$where" --circuit "$work/circuit/IEEE13Nodeckt.dss" --sky "$work/noon" --levels 0,100 \
+        --placement near --inverter unity --inverter volt-var > /dev/null || fail "plan --inverter"
+done
+[ "$(cases "$work/inv-local")" = 3 ] || fail "planned $(cases "$work/inv-local") cases with two inverter modes, not 3"
+"$study" sweep run "$work/inv-local" --jobs 2 --engine "$engine {script}" > /dev/null 2>&1 || fail "the inverters' local pool"
+"$study" sweep submit "$work/inv-slurm" --cases-per-task 1 --engine "$engine {script}" > "$work/submit.out" ||
+    fail "submit of the inverters' sweep: $(cat "$work/submit.out")"
+wait_queue
+"$study" sweep gather "$work/inv-local" > "$work/inv.out" || fail "gather of the inverters' sweep: $(cat "$work/inv.out")"
+"$study" sweep gather "$work/inv-slurm" > /dev/null || fail "gather of the inverters' sweep on Slurm"
+for file in sweep_report.csv hosting_capacity.csv; do
+    cmp "$work/inv-local/$file" "$work/inv-slurm/$file" || fail "$file of the inverters' sweep differs between the local pool and Slurm"
+done
+grep -q "^With volt-var inverters: Hosting capacity under the sky noon" "$work/inv.out" || fail "no volt-var answer: $(cat "$work/inv.out")"
+vv=$(awk -F, '$8 == "volt-var" { print $1 }' "$work/inv-local/cases.csv")
+grep -q "^New InvControl.umbrascope_inverters .*Mode=VOLTVAR" "$work/inv-local/cases/$vv/study.dss" ||
+    fail "the volt-var case controls no inverter"
+echo "inverters: unity and volt-var, the same answers on the local pool and on Slurm"
+
 # A study split in time: its slices as the array's tasks, then the read that stitches them, the
 # same tables as the local pool's slices.
 for where in sliced-local sliced-slurm; do
