@@ -402,6 +402,15 @@ int main(int argc, char* argv[])
                              "%s, the study's data path: give debugtrace=no for the study\n",
                              first_names(written.debug_traces, 3).c_str(),
                              written.debug_traces.size() == 1 ? "it" : "them", written.results.string().c_str());
+            if (!written.left_at_unity.empty())
+                std::fprintf(stderr,
+                             "umbrascope-study: warning: %zu PV %s connected phase to phase (%s): the engine's "
+                             "InvControl reads such a system's voltage line to neutral against its line-to-line rating "
+                             "(0.58 pu on a sound feeder) and would hold its output back for a sag that is not there, "
+                             "so %s left at unity\n",
+                             written.left_at_unity.size(), written.left_at_unity.size() == 1 ? "system is" : "systems are",
+                             first_names(written.left_at_unity, 4).c_str(),
+                             written.left_at_unity.size() == 1 ? "it is" : "they are");
             for (const std::string& warned : written.circuit_warned)
                 std::fprintf(stderr, "umbrascope-study: warning: %s\n", warned.c_str());
             for (const std::string& regulator : written.regulators_warned)

@@ -67,6 +67,16 @@ Curve read_curve(const std::string& text, const std::string& file)
     return out;
 }
 
+std::vector<std::string> left_at_unity(const Inverters& inverters, const std::vector<ControlledPv>& pv)
+{
+    std::vector<std::string> out;
+    if (inverters.controlled() && inverters.mode.rfind("pf=", 0) != 0)
+        for (const ControlledPv& one : pv)
+            if (one.phase_to_phase)
+                out.push_back("PVSystem." + one.name);
+    return out;
+}
+
 std::string inverter_lines(const Inverters& inverters, const std::vector<ControlledPv>& pv)
 {
     if (!inverters.controlled() || pv.empty())
@@ -90,7 +100,10 @@ std::string inverter_lines(const Inverters& inverters, const std::vector<Control
         out += curve_line("umbrascope_volt_watt", inverters.volt_watt);
     std::string list;
     for (const ControlledPv& one : pv)
-        list += (list.empty() ? "" : " ") + dss_name("PVSystem." + one.name);
+        if (!one.phase_to_phase)
+            list += (list.empty() ? "" : " ") + dss_name("PVSystem." + one.name);
+    if (list.empty())
+        return out;
     out += "New InvControl.umbrascope_inverters DERList=[" + list + "]";
     if (var && watt)
         out += " CombiMode=VV_VW";

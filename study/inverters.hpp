@@ -40,11 +40,17 @@ struct Inverters {
 struct ControlledPv {
     std::string name;  // without its class
     double pmpp_kw = 0;
+    // Connected phase to phase (conn=delta): the engine's InvControl reads its voltage line to
+    // neutral against its line-to-line rating (0.58 pu on a sound feeder), and would hold its output
+    // back to supply reactive power for a sag that is not there; it keeps unity.
+    bool phase_to_phase = false;
 };
 
 // The engine's lines for the PV systems: each one's kVA, and its power factor or one InvControl
-// over them all with its curves, and the control iterations raised for the inverters and the
-// regulators to settle together. Nothing for unity.
+// over them all (but those connected phase to phase) with its curves, and the control iterations
+// raised for the inverters and the regulators to settle together. Nothing for unity.
 [[nodiscard]] std::string inverter_lines(const Inverters& inverters, const std::vector<ControlledPv>& pv);
+// The PV systems that volt-var or volt-watt leaves at unity, connected phase to phase.
+[[nodiscard]] std::vector<std::string> left_at_unity(const Inverters& inverters, const std::vector<ControlledPv>& pv);
 
 }  // namespace umbrascope::study

@@ -71,6 +71,7 @@ struct WriteResult {
     std::vector<int> handed_lost;
     std::vector<int> unfollowed;          // with --hand-on: slices that followed from no row handed
     bool chained_regulators = false;      // regulators at more than one place along the feeder
+    std::vector<std::string> left_at_unity;  // PV systems connected phase to phase, which volt-var leaves at unity
 };
 
 // Throws StudyError, or WriteError for a file that could not be written.

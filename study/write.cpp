@@ -295,9 +295,20 @@ WriteResult write_prepared(const PreparedStudy& study, const StudyCase* one)
     } else if (study.options.inverters.controlled()) {
         // The circuit's own PV systems under control, each its Pmpp (the engine's 500 kW where it gives none).
         std::vector<ControlledPv> pv;
-        for (const ControlWatch& watch : watches)
-            if (watch.kind == "pv")
-                pv.push_back({watch.name, watch.pmpp_kw > 0 ? watch.pmpp_kw : 500});
+        for (const ControlWatch& watch : watches) {
+            if (watch.kind != "pv")
+                continue;
+            // A single phase across two phase nodes (a delta or a split-phase connection).
+            bool phase_to_phase = false;
+            for (const import::WiredElement& element : study.circuit.wired)
+                if (lower(element.name) == lower(watch.element) && !element.terminals.empty() &&
+                    element.terminals.front()) {
+                    const std::vector<int>& nodes = element.terminals.front()->nodes;
+                    phase_to_phase = nodes.size() == 2 && nodes[0] != 0 && nodes[1] != 0;
+                }
+            pv.push_back({watch.name, watch.pmpp_kw > 0 ? watch.pmpp_kw : 500, phase_to_phase});
+        }
+        result.left_at_unity = left_at_unity(study.options.inverters, pv);
         if (pv.empty())
             throw StudyError("--inverter " + study.options.inverters.mode + ": the circuit has no PV system in service "
                              "whose inverter it could control");

@@ -98,6 +98,7 @@ Criteria (--criteria FILE, name = value lines, # a comment; copied into SWEEP/cr
   judge_default_ratings = no    judge elements rated only by the engine's defaults too
   max_reverse_s_head = off      seconds power may flow back through the head
   max_reverse_s_regulator = off the same through any one regulator
+  max_curtailment_pct = off     the PV's energy the inverters may hold back, per cent
 A line or transformer over a rating in the level-0 case fails a case only where the case's PV
 makes it worse by more than one percentage point.
 

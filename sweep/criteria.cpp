@@ -51,6 +51,7 @@ Criteria parse_criteria(std::string_view text, const std::string& file)
                                              : name == "max_emergency_pct"                 ? &out.max_emergency_pct
                                              : name == "max_reverse_s_head"                ? &out.max_reverse_s_head
                                              : name == "max_reverse_s_regulator"           ? &out.max_reverse_s_regulator
+                                             : name == "max_curtailment_pct"               ? &out.max_curtailment_pct
                                                                                            : nullptr;
         if (limit != nullptr && lower(value) == "off") {
             *limit = std::nullopt;
@@ -78,16 +79,13 @@ Criteria parse_criteria(std::string_view text, const std::string& file)
             out.min_voltage = *parsed;
         else if (name == "max_voltage")
             out.max_voltage = *parsed;
-        else if (name == "max_curtailment_pct")
-            throw SweepError(where + "max_curtailment_pct names a figure this sweep does not record: the PV systems' "
-                             "curtailment comes with controlled inverters, which umbrascope-study does not write yet");
         else
             throw SweepError(where + "no criterion is named '" + name +
                              "': the names are max_seconds_outside_a, max_seconds_outside_b, min_voltage, max_voltage, "
                              "max_tap_increase, max_tap_increase_pct, max_switching_increase, "
                              "max_tap_changes_per_hour_increase, max_loading_pct, max_emergency_pct, loading_window_s, "
-                             "judge_default_ratings, max_reverse_s_head, max_reverse_s_regulator and "
-                             "exclude_base_violations");
+                             "judge_default_ratings, max_reverse_s_head, max_reverse_s_regulator, max_curtailment_pct "
+                             "and exclude_base_violations");
     });
     if (out.min_voltage >= out.max_voltage)
         throw SweepError(file + ": min_voltage " + number_text(out.min_voltage) + " is not below max_voltage " +
@@ -114,6 +112,7 @@ std::string criteria_text(const Criteria& c)
     out += std::string("judge_default_ratings = ") + (c.judge_default_ratings ? "yes" : "no") + "\n";
     out += "max_reverse_s_head = " + limit(c.max_reverse_s_head) + "\n";
     out += "max_reverse_s_regulator = " + limit(c.max_reverse_s_regulator) + "\n";
+    out += "max_curtailment_pct = " + limit(c.max_curtailment_pct) + "\n";
     return out;
 }
 

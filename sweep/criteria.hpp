@@ -34,6 +34,8 @@ struct Criteria {
     // Seconds in which power flowed back through the head, or through any one regulator.
     std::optional<double> max_reverse_s_head;
     std::optional<double> max_reverse_s_regulator;
+    // The energy the PV systems' inverters held back, in per cent of what the panels could give.
+    std::optional<double> max_curtailment_pct;
 };
 
 // Throws SweepError naming `file` and the line for an unknown name, a name given twice or a bad value.

@@ -75,6 +75,7 @@ struct ControlsFigures {
     double pv_kwh = 0;
     std::optional<double> pv_peak, clear_pv_peak, head_min, head_max;
     double reverse_head = 0, clear_reverse_head = 0;
+    std::optional<double> curtailed_pct, clear_curtailed_pct;  // pv_kw's, where the report gives it
     // Each regulator's seconds of power flowing back through it, under the sky and the clear sky.
     std::vector<std::pair<std::string, double>> reverse, clear_reverse;
 };
@@ -107,6 +108,8 @@ ControlsFigures read_controls_report(const fs::path& path)
             (sky ? out.reverse : out.clear_reverse).emplace_back(c[2], reverse_s);
         if (c[1] == "ramp" && c[2] == "head_kw")
             (sky ? out.reverse_head : out.clear_reverse_head) = reverse_s;
+        if (c[1] == "ramp" && c[2] == "pv_kw" && header.size() > 18 && header[18] == "curtailed_pct")
+            (sky ? out.curtailed_pct : out.clear_curtailed_pct) = optional_number(c[18]);
         if (c[1] == "regcontrol") {
             const int changes = static_cast<int>(number_or_zero(c[6]));
             (sky ? out.taps_sky : out.taps_clear) += changes;
@@ -164,6 +167,8 @@ const char* criterion_words(const std::string& criterion)
         return "seconds of power flowing back through the head";
     if (criterion == "max_reverse_s_regulator")
         return "seconds of power flowing back through a regulator";
+    if (criterion == "max_curtailment_pct")
+        return "the energy the inverters held back";
     return "tap changes";
 }
 
@@ -295,6 +300,9 @@ std::optional<Failure> judge(const CaseFigures& f, const Criteria& criteria, boo
     if (criteria.max_reverse_s_regulator && regulator > *criteria.max_reverse_s_regulator)
         return Failure{"max_reverse_s_regulator", 'R', clear ? f.clear_reverse_regulator : f.reverse_regulator, 0,
                        decimal_text(regulator, 0), 11, regulator};
+    const std::optional<double>& curtailed = clear ? f.clear_curtailed_pct : f.curtailed_pct;
+    if (criteria.max_curtailment_pct && curtailed && *curtailed > *criteria.max_curtailment_pct)
+        return Failure{"max_curtailment_pct", 'C', "the PV systems", 0, decimal_text(*curtailed, 3), 12, *curtailed};
     return std::nullopt;
 }
 
@@ -485,6 +493,8 @@ GatherResult gather_sweep(const GatherOptions& options)
         const LoadingReport loading = read_loading_report(folder / "loading_report.csv");
         f.loading = loading_figures(loading.sky, &base.loading.sky, criteria);
         f.clear_loading = loading_figures(loading.clear, &base.loading.clear, criteria);
+        f.curtailed_pct = controls.curtailed_pct;
+        f.clear_curtailed_pct = controls.clear_curtailed_pct;
         f.reverse_s_head = controls.reverse_head;
         f.clear_reverse_s_head = controls.clear_reverse_head;
         for (const auto& [name, seconds] : controls.reverse) {
@@ -529,7 +539,8 @@ GatherResult gather_sweep(const GatherOptions& options)
                                 f.loading.element, decimal_text(f.loading.s_over, 3),
                                 f.loading.window_pct ? decimal_text(*f.loading.window_pct, 3) : std::string(),
                                 decimal_text(f.loading.emergency_s_over, 3), decimal_text(f.reverse_s_head, 3),
-                                decimal_text(f.reverse_s_regulator, 3), ""});
+                                decimal_text(f.reverse_s_regulator, 3),
+                                f.curtailed_pct ? decimal_text(*f.curtailed_pct, 3) : std::string()});
     }
 
     std::vector<OutputFile> files;
@@ -663,6 +674,8 @@ GatherResult gather_sweep(const GatherOptions& options)
                 text += ", " + failure.value + " more an hour than without added PV";
             else if (failure.letter == 'R')
                 text += ", " + failure.value + " s";
+            else if (failure.letter == 'C')
+                text += ", " + failure.value + " % of what their panels could give";
             else
                 text += ", " + failure.value + (failure.letter == 'A' || failure.letter == 'B' ? " s" : " pu");
             if (failure.row > 0)

@@ -68,12 +68,15 @@ struct CaseFigures {
     double reverse_s_regulator = 0, clear_reverse_s_regulator = 0;
     std::string reverse_regulator, clear_reverse_regulator;
     std::vector<std::string> reversed;  // the regulators power flowed back through under the sky
+    // The PV systems' energy held back, in per cent of what their panels could give; nothing where
+    // the case's study recorded no PV system's state.
+    std::optional<double> curtailed_pct, clear_curtailed_pct;
 };
 
 // The criterion a case fails by, first in the criteria's order, with what failed it.
 struct Failure {
     std::string criterion;  // "max_seconds_outside_a", ...
-    char letter = '?';      // A, B, L, H, T, P, S, O (loading), E (emergency) or R (reverse flow)
+    char letter = '?';      // A, B, L, H, T, P, S, O (loading), E (emergency), R (reverse flow) or C (curtailment)
     std::string bus;        // the bus, or the regulator, capacitor, line or transformer
     int row = 0;            // 0 where the criterion has no row
     std::string value;

@@ -187,7 +187,7 @@ std::string picture_svg(const Picture& picture)
            "\">Green passes, red fails: A, B seconds outside range A, B; L, H lowest, highest voltage; T, P tap changes; "
            "S switchings;</text>\n";
     out += "<text x=\"8\" y=\"" + std::to_string(y + 18) +
-           "\">O, E a line or transformer over its normal, emergency rating; R power flowing back.</text>\n";
+           "\">O, E a line or transformer over its normal, emergency rating; R power flowing back; C curtailment.</text>\n";
     out += "<text x=\"8\" y=\"" + std::to_string(y + 36) +
            "\">Black line: the hosting capacity under the sky; blue dashed: under a clear sky; a blue bar: the case "
            "fails under a clear sky.</text>\n";

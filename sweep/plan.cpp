@@ -579,6 +579,7 @@ PlanResult plan_sweep(const PlanOptions& options)
         }
     }
     std::size_t sky_index = 0;
+    std::set<std::string> unity_kept;  // added PV systems volt-var and volt-watt leave at unity
     for (auto& [c, placed] : planned) {
         while (skies[sky_index].sky.name != c.sky)
             ++sky_index;
@@ -624,12 +625,20 @@ PlanResult plan_sweep(const PlanOptions& options)
         // Its PV systems' inverters, after their sky.
         if (c.inverter != "unity") {
             std::vector<study::ControlledPv> pv_under_control;
-            for (const study::AddedPv& added : one.pv)
-                pv_under_control.push_back({added.name, added.pmpp_kw});
+            for (std::size_t k = 0; k < placed.size(); ++k) {
+                const Site& site = sites[placed[k].site];
+                std::size_t live = 0;
+                for (const int node : import::bus_nodes(site.bus1))
+                    live += node != 0 ? 1 : 0;
+                pv_under_control.push_back({one.pv[k].name, one.pv[k].pmpp_kw,
+                                            site.phases == 1 && (site.delta || live >= 2)});
+            }
             const std::string& mode = c.inverter;
             const auto settings = std::find_if(inverters.begin(), inverters.end(),
                                                [&](const study::Inverters& i) { return i.mode == mode; });
             one.after_shapes += study::inverter_lines(*settings, pv_under_control);
+            for (const std::string& name : study::left_at_unity(*settings, pv_under_control))
+                unity_kept.insert(name);
         }
         try {
             write_whole(folder / pv_file_name, pv_text, false);
@@ -651,6 +660,13 @@ PlanResult plan_sweep(const PlanOptions& options)
         write_whole(folder / case_record_name, "case = " + c.id + "\nfiles = " + print.value_or("") + "\n", false);
         ++result.written;
     }
+    if (!unity_kept.empty())
+        result.warnings.push_back(
+            std::to_string(unity_kept.size()) + " added PV " + (unity_kept.size() == 1 ? "system is" : "systems are") +
+            " connected phase to phase (" + study::first_names({unity_kept.begin(), unity_kept.end()}, 4) +
+            "): the engine's InvControl reads such a system's voltage line to neutral against its line-to-line rating "
+            "(0.58 pu on a sound feeder) and would hold its output back for a sag that is not there, so volt-var and "
+            "volt-watt leave " + (unity_kept.size() == 1 ? "it" : "them") + " at unity");
     // Every case's files on the disk before cases.csv names them.
     ::sync();
 

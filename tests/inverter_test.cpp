@@ -103,6 +103,17 @@ TEST(Inverters, TheEnginesLinesForEachMode)
               std::string::npos)
         << watt;
     EXPECT_EQ(watt.find("volt_var"), std::string::npos);
+    // A system connected phase to phase keeps unity under volt-var, and its kVA and power factor
+    // are set as the others' are.
+    const std::vector<ControlledPv> split{{"a", 100}, {"across", 40, true}};
+    const std::string var = inverter_lines(inverter_mode("volt-var"), split);
+    EXPECT_NE(var.find("DERList=[PVSystem.a] Mode=VOLTVAR"), std::string::npos) << var;
+    EXPECT_NE(var.find("Edit PVSystem.across kVA=44\n"), std::string::npos) << var;
+    EXPECT_EQ(left_at_unity(inverter_mode("volt-var"), split), std::vector<std::string>{"PVSystem.across"});
+    EXPECT_TRUE(left_at_unity(inverter_mode("pf=0.9"), split).empty());
+    EXPECT_TRUE(left_at_unity(inverter_mode("unity"), split).empty());
+    EXPECT_NE(inverter_lines(inverter_mode("pf=0.9"), split).find("Edit PVSystem.across kVA=44 pf=-0.9\n"), std::string::npos);
+    EXPECT_EQ(inverter_lines(inverter_mode("volt-watt"), {{"across", 40, true}}).find("InvControl"), std::string::npos);
 }
 
 // The energy curtailed is the engine's: the same study with unity inverters gives the PV's whole

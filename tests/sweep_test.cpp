@@ -116,7 +116,8 @@ TEST(SweepCriteria, NamesValuesAndRefusals)
         {"loading_window_s = 86401\n", "at most a day"},
         {"loading_window_s = off\n", "loading_window_s takes seconds above 0"},
         {"judge_default_ratings = sometimes\n", "judge_default_ratings takes yes or no"},
-        {"max_curtailment_pct = 5\n", ":1: max_curtailment_pct names a figure this sweep does not record"},
+        {"max_curtailment_pct = 5\nmax_curtailment_pct = 6\n", ":2: max_curtailment_pct is given twice"},
+        {"max_curtailment = 5\n", ":1: no criterion is named 'max_curtailment'"},
         {"max_loading = 100\n", "max_loading_pct, max_emergency_pct, loading_window_s"},
     };
     for (const Case& c : cases) {
@@ -372,6 +373,8 @@ TEST(SweepJudge, EachCriterionByItsLetterInOrder)
     pass.reverse_s_head = 5;
     pass.reverse_s_regulator = 5;
     pass.reverse_regulator = "Reg1";
+    criteria.max_curtailment_pct = 2;
+    pass.curtailed_pct = 2;
     EXPECT_FALSE(judge(pass, criteria, false));
     struct Case {
         const char* what;
@@ -409,6 +412,9 @@ TEST(SweepJudge, EachCriterionByItsLetterInOrder)
          'H', ' '},
         {"back through the head", [](CaseFigures& f) { f.reverse_s_head = 6; }, 'R', ' '},
         {"back through a regulator", [](CaseFigures& f) { f.clear_reverse_s_regulator = 6; }, ' ', 'R'},
+        {"curtailed", [](CaseFigures& f) { f.curtailed_pct = 2.5; }, 'C', ' '},
+        {"curtailed as allowed", [](CaseFigures& f) { f.clear_curtailed_pct = 2; }, ' ', ' '},
+        {"no curtailment recorded", [](CaseFigures& f) { f.curtailed_pct.reset(); }, ' ', ' '},
     };
     for (const Case& c : cases) {
         CaseFigures f = pass;
