@@ -1546,6 +1546,68 @@ TEST(SweepGather, TheFirstFailingCaseIsTheFirstOfItsLevel)
     EXPECT_EQ(capacity.at("clear_hc_min_pct"), "50");
 }
 
+// Each line's and transformer's figure against its limit, or against the base where it was over a
+// rating already: at a limit passes, above fails; made worse by one point passes, by more fails.
+TEST(SweepLoading, EachElementAgainstItsLimitOrItsBase)
+{
+    struct Case {
+        const char* what;
+        ElementLoading own;
+        std::optional<ElementLoading> base;
+        const char* over_normal;     // the element failing max_loading_pct, "" for none
+        const char* over_emergency;  // and max_emergency_pct
+    };
+    const auto element = [](double max_pct, double window_pct, double emergency_s = 0, bool rated = true) {
+        ElementLoading e;
+        e.max_pct = max_pct;
+        e.max_row = 7;
+        e.window_pct = window_pct;
+        e.window_row = 9;
+        e.normal_a = 400;
+        e.emergency_a = 600;
+        e.s_over_emergency = emergency_s;
+        e.rated = rated;
+        return e;
+    };
+    const Case cases[] = {
+        {"well within", element(90, 80), std::nullopt, "", ""},
+        {"the moving average at its limit", element(120, 100), element(50, 40), "", ""},
+        {"the moving average above it", element(120, 100.001), element(50, 40), "x", ""},
+        {"at the emergency rating at a second", element(150, 90), element(50, 40), "", ""},
+        {"above it", element(150.01, 90), element(50, 40), "", "x"},
+        {"over in the base, a point worse", element(130, 121), element(130, 120, 5), "", ""},
+        {"over in the base, more than a point worse", element(130, 121.01), element(130, 120, 5), "x", ""},
+        {"over emergency in the base, a point worse", element(166.5, 90), element(165, 90, 5), "", ""},
+        {"over emergency in the base, more", element(166.6, 90), element(165, 90, 5), "", "x"},
+        {"rated by the engine's defaults: not judged", element(200, 190, 60, false), std::nullopt, "", ""},
+    };
+    Criteria criteria;
+    for (const Case& c : cases) {
+        std::map<std::string, ElementLoading> own{{"x", c.own}}, base;
+        if (c.base)
+            base["x"] = *c.base;
+        const LoadingFigures f = loading_figures(own, &base, criteria);
+        EXPECT_EQ(f.over_normal ? f.over_normal->element : "", c.over_normal) << c.what;
+        EXPECT_EQ(f.over_emergency ? f.over_emergency->element : "", c.over_emergency) << c.what;
+        if (f.over_normal) {
+            EXPECT_EQ(f.over_normal->row, 9) << c.what;
+        }
+        if (f.over_emergency) {
+            EXPECT_EQ(f.over_emergency->row, 7) << c.what;
+        }
+    }
+    // Judged where asked; and an element over in the base is left out of the figures the report gives.
+    criteria.judge_default_ratings = true;
+    const std::map<std::string, ElementLoading> unrated{{"x", element(200, 190, 60, false)}};
+    EXPECT_TRUE(loading_figures(unrated, nullptr, criteria).over_normal);
+    const std::map<std::string, ElementLoading> two{{"a", element(130, 121)}, {"b", element(95, 90)}};
+    const std::map<std::string, ElementLoading> before{{"a", element(130, 120)}, {"b", element(60, 50)}};
+    const LoadingFigures f = loading_figures(two, &before, criteria);
+    EXPECT_EQ(f.element, "b");
+    EXPECT_EQ(f.max_pct, 95);
+    EXPECT_EQ(f.window_pct, 90);
+}
+
 // Lines and transformers judged against the sky's base: an element over its rating there fails a
 // case only where the case's PV makes it worse by more than a point, one the engine's defaults
 // rate is reported and not judged unless asked, and power flowing back is judged where limited.
