@@ -261,5 +261,34 @@ TEST(Loading, SlicesStitchToTheWholeRunsLoading)
     }
 }
 
+// A current at its rating exactly is not over it, as the engine's overload report has it; a whole
+// run's read and the slices' stitching count alike.
+TEST(Loading, AtTheRatingIsNotOverIt)
+{
+    TempFolder work;
+    const fs::path results = work.path() / "results";
+    fs::create_directories(results);
+    std::ofstream(results / "c_PropertyDump.txt") << "New \"Line.l\"\n~ phases=1\n~ NormAmps=400\n~ EmergAmps=600\n";
+    // Rows of 5 s: at normal, over it, at emergency, over it.
+    std::ofstream(results / "c_Mon_study_aaaaaaaa_bbbbbbbb_i1_1.csv")
+        << "hour, t(sec), |V|1 (volts), |V|2 (volts), |I|1 (amps), |I|2 (amps)\n"
+           "0, 5, 2400, 0, 400, 400\n0, 10, 2400, 0, 400.001, 400.001\n0, 15, 2400, 0, 600, 600\n"
+           "0, 20, 2400, 0, 600.001, 600.001\n";
+    const std::vector<Branch> branches{{"Line.l", "line", "a", "b", "study_aaaaaaaa_bbbbbbbb_i1", "", true}};
+    const std::vector<Loading> whole = read_loading(ResultsFolder(results, "c"), "c", branches, 4, 5, 1, 10);
+    ASSERT_EQ(whole.size(), 1U);
+    EXPECT_EQ(whole[0].s_over_normal, 15) << "400.001, 600 and 600.001 A";
+    EXPECT_EQ(whole[0].s_over_emergency, 5) << "600.001 A";
+    EXPECT_EQ(whole[0].max_row, 4);
+    LoadingStitch stitch(branches, 4, 5, 10);
+    stitch.add(ResultsFolder(results, "c"), "c", 1, 1, 1, 4, false);
+    const std::vector<Loading> stitched = stitch.finish();
+    ASSERT_EQ(stitched.size(), 1U);
+    EXPECT_EQ(stitched[0].s_over_normal, 15);
+    EXPECT_EQ(stitched[0].s_over_emergency, 5);
+    EXPECT_NEAR(stitched[0].window_pct, whole[0].window_pct, 1e-12);
+    EXPECT_EQ(stitched[0].window_end_row, 4);
+}
+
 }  // namespace
 }  // namespace umbrascope::study
