@@ -188,70 +188,16 @@ std::vector<Loading> read_loading(const ResultsFolder& results, const std::strin
                                   const std::vector<Branch>& branches, int rows, double interval, int first_row,
                                   double window_s)
 {
-    if (branches.empty())
-        return {};
-    const std::optional<fs::path> dump = results.named(lower(property_dump_name(circuit)));
-    if (!dump)
-        throw StudyError(results.folder().string() + " holds no " + property_dump_name(circuit) +
-                         ", which gives each line's and transformer's rating: the run of the study did not "
-                         "finish; run it again");
-    const std::unordered_map<std::string, Rating> ratings = read_property_dump(*dump);
-    const int window = std::clamp(static_cast<int>(std::lround(window_s / interval)), 1, rows);
-    // Each branch under the sky, then under the twin: a piece of work each, shared among the cores.
-    std::vector<std::pair<bool, const Branch*>> pieces;
-    for (const bool clear : {false, true})
-        for (const Branch& branch : branches)
-            if (!(clear ? branch.clear_monitor : branch.monitor).empty())
-                pieces.emplace_back(clear, &branch);
-    std::vector<Loading> out(pieces.size());
-    const std::size_t threads = threads_for(pieces.size());
-    std::vector<std::vector<double>> pcts(threads, std::vector<double>(static_cast<std::size_t>(rows)));
-    share_out(pieces.size(), threads, [&](std::size_t thread, std::size_t piece) {
-        const auto [clear, at] = pieces[piece];
-        const Branch& branch = *at;
-        std::vector<double>& pct = pcts[thread];
-        const std::string& name = clear ? branch.clear_monitor : branch.monitor;
-        const auto rating = ratings.find(lower(branch.element));
-        if (rating == ratings.end() || rating->second.phases < 1 || rating->second.normal_a <= 0 ||
-            rating->second.emergency_a <= 0)
-            throw StudyError(dump->string() + " gives no phases, NormAmps or EmergAmps of " + branch.element +
-                             ": run the study again");
-        const std::optional<fs::path> file = results.monitor(name);
-        if (!file)
-            throw StudyError(results.folder().string() + " holds no export of the monitor " + name + " (" +
-                             branch.element + "): the run of the study did not finish; run it again");
-        const std::vector<double> amps =
-            branch_amps(*file, branch.element, rating->second.phases, rows, interval, first_row);
-        Loading& loading = out[piece];
-        loading = Loading{clear ? "clear" : "sky", &branch, rating->second};
-        const double normal = rating->second.normal_a;
-        const double emergency = rating->second.emergency_a;
-        for (std::size_t row = 0; row < amps.size(); ++row) {
-            pct[row] = 100 * amps[row] / normal;
-            if (row == 0 || pct[row] > loading.max_pct) {
-                loading.max_pct = pct[row];
-                loading.max_row = first_row + static_cast<int>(row);
-            }
-            loading.s_over_normal += amps[row] > normal ? interval : 0;
-            loading.s_over_emergency += amps[row] > emergency ? interval : 0;
-        }
-        // The highest moving average, over `window` rows ending at each row from the window's last on.
-        double sum = 0;
-        for (int row = 0; row < rows; ++row) {
-            sum += pct[static_cast<std::size_t>(row)];
-            if (row >= window)
-                sum -= pct[static_cast<std::size_t>(row - window)];
-            if (row + 1 >= window && (row + 1 == window || sum / window > loading.window_pct)) {
-                loading.window_pct = sum / window;
-                loading.window_end_row = first_row + row;
-            }
-        }
-    });
-    return out;
+    // A whole run is one slice, all its rows its own.
+    LoadingStitch whole(branches, rows, interval, window_s, "the run of the study did not finish; run it again");
+    whole.add(results, circuit, first_row, first_row, first_row, first_row + rows - 1, false);
+    return whole.finish();
 }
 
-LoadingStitch::LoadingStitch(const std::vector<Branch>& branches, int rows, double interval, double window_s)
-    : rows_(rows), interval_(interval), window_(std::clamp(static_cast<int>(std::lround(window_s / interval)), 1, rows))
+LoadingStitch::LoadingStitch(const std::vector<Branch>& branches, int rows, double interval, double window_s,
+                             std::string again)
+    : rows_(rows), interval_(interval), window_(std::clamp(static_cast<int>(std::lround(window_s / interval)), 1, rows)),
+      again_(std::move(again))
 {
     for (const bool clear : {false, true})
         for (const Branch& branch : branches)
@@ -274,7 +220,7 @@ void LoadingStitch::add(const ResultsFolder& results, const std::string& circuit
         const std::optional<fs::path> dump = results.named(lower(property_dump_name(circuit)));
         if (!dump)
             throw StudyError(results.folder().string() + " holds no " + property_dump_name(circuit) +
-                             ", which gives each line's and transformer's rating: run the slice again");
+                             ", which gives each line's and transformer's rating: " + again_);
         ratings_ = read_property_dump(*dump);
     }
     share_out(pieces_.size(), threads_for(pieces_.size()), [&](std::size_t, std::size_t piece) {
@@ -286,12 +232,12 @@ void LoadingStitch::add(const ResultsFolder& results, const std::string& circuit
         if (rating == ratings_.end() || rating->second.phases < 1 || rating->second.normal_a <= 0 ||
             rating->second.emergency_a <= 0)
             throw StudyError(results.folder().string() + "'s property dump gives no phases, NormAmps or EmergAmps of " +
-                             branch.element + ": run the slice again");
+                             branch.element + ": " + again_);
         state.loading.rating = rating->second;
         const std::optional<fs::path> file = results.monitor(name);
         if (!file)
             throw StudyError(results.folder().string() + " holds no export of the monitor " + name + " (" +
-                             branch.element + "): run the slice again");
+                             branch.element + "): " + again_);
         // A bus's voltage monitor begins again at the overlap's last row; the others record all of it.
         const std::string tail = name.substr(name.rfind('_') + 1);
         const bool voltage_monitor = !tail.empty() && tail.front() == 'v';

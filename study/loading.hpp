@@ -101,7 +101,9 @@ struct Loading {
 // across the slices' boundaries.
 class LoadingStitch {
 public:
-    LoadingStitch(const std::vector<Branch>& branches, int rows, double interval, double window_s);
+    // `again` ends a message of a file missing: what to do about it.
+    LoadingStitch(const std::vector<Branch>& branches, int rows, double interval, double window_s,
+                  std::string again = "run the slice again");
     // A slice's exports in `results` (its dump among them): its rows `first` to `last`, its own from
     // `own`; a bus's voltage monitor records from `recorded` under the sky, and under the twin too
     // where `twin_voltages`. Slices come in order. Throws StudyError naming a file missing or cut.
@@ -122,6 +124,7 @@ private:
     int rows_ = 0;
     double interval_ = 0;
     int window_ = 1;
+    std::string again_;
     std::unordered_map<std::string, Rating> ratings_;
 };
 
