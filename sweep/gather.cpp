@@ -18,6 +18,7 @@
 #include "study/study.hpp"
 #include "study/voltages.hpp"
 #include "sweep/inputs.hpp"
+#include "sweep/cases_picture.hpp"
 #include "sweep/picture.hpp"
 
 namespace umbrascope::sweep {
@@ -607,6 +608,8 @@ GatherResult gather_sweep(const GatherOptions& options)
         modes.emplace_back("unity");
     const bool by_mode = modes.size() > 1;
 
+    std::vector<std::optional<double>> mode_answer(modes.size());  // over every sky and placement
+
     const bool whole = result.missing.empty();
     if (whole || options.partial) {
         std::string capacity =
@@ -743,6 +746,9 @@ GatherResult gather_sweep(const GatherOptions& options)
                     limited_by = "the base";  // the feeder without added PV fails already
                 }
                 const bool censored = answer && hc.censored && clear.censored;
+                if (group == "all" && placement == "all")
+                    mode_answer[static_cast<std::size_t>(std::find(modes.begin(), modes.end(), mode) - modes.begin())] =
+                        answer;
                 std::vector<std::string> row{group, placement, mode, pct(hc.min), kw(hc.min), pct(hc.median), pct(hc.max),
                                              kw(hc.max), pct(clear.min), kw(clear.min), pct(clear.max), kw(clear.max),
                                              pct(answer), kw(answer), limited_by, partial ? "yes" : "no",
@@ -872,6 +878,52 @@ GatherResult gather_sweep(const GatherOptions& options)
         }
         add_file(capacity_file_name, capacity);
         add_file("hosting_capacity.svg", picture_svg(picture));
+        // The criteria's panels: the highest voltage always; the others where they decided or came near.
+        CasesPicture panels;
+        panels.inverters = modes;
+        panels.capacity = mode_answer;
+        Panel voltage{"Highest voltage", "pu", {}, criteria.max_voltage};
+        Panel loading{"Loading, moving average", "% of normal", {}, criteria.max_loading_pct};
+        Panel taps{"Tap changes an hour, above the base", "changes", {}, criteria.max_tap_changes_per_hour_increase};
+        Panel curtailed{"Energy held back", "% of the panels'", {}, criteria.max_curtailment_pct};
+        bool loading_near = false, taps_near = false, curtailed_near = false;
+        const auto near_limit = [](double value, const std::optional<double>& limit, double floor) {
+            return limit ? value >= 0.8 * *limit : value > floor;
+        };
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            if (!figures[i])
+                continue;
+            const CaseFigures& f = *figures[i];
+            const Case& c = cases[i];
+            if (f.a.v_max)
+                voltage.dots.push_back({c.level_pct, *f.a.v_max, c.placement, c.inverter});
+            if (f.loading.window_pct) {
+                loading.dots.push_back({c.level_pct, *f.loading.window_pct, c.placement, c.inverter});
+                loading_near = loading_near || near_limit(*f.loading.window_pct, criteria.max_loading_pct, 80);
+            }
+            if (f.hours > 0) {
+                const double more = (f.taps_sky - f.taps_base) / f.hours;
+                taps.dots.push_back({c.level_pct, more, c.placement, c.inverter});
+                taps_near = taps_near || near_limit(more, criteria.max_tap_changes_per_hour_increase, 0);
+            }
+            if (f.curtailed_pct) {
+                curtailed.dots.push_back({c.level_pct, *f.curtailed_pct, c.placement, c.inverter});
+                curtailed_near = curtailed_near || near_limit(*f.curtailed_pct, criteria.max_curtailment_pct, 0.5);
+            }
+        }
+        panels.panels.push_back(std::move(voltage));
+        if (loading_near)
+            panels.panels.push_back(std::move(loading));
+        if (taps_near)
+            panels.panels.push_back(std::move(taps));
+        if (curtailed_near)
+            panels.panels.push_back(std::move(curtailed));
+        add_file("hosting_capacity_cases.svg", cases_svg(panels));
+        try {
+            add_file("hosting_capacity_cases.png", cases_png(panels));
+        } catch (const WriteError& error) {
+            throw SweepError(error.what());
+        }
         try {
             add_file("hosting_capacity.png", picture_png(picture));
         } catch (const WriteError& error) {

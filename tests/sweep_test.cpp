@@ -1641,6 +1641,18 @@ TEST(SweepGather, LoadingAndReverseFlowJudgedAgainstTheBase)
     EXPECT_EQ(half.at("reverse_s_head"), "10");
     EXPECT_EQ(row_of(report, sweep.cases[2].id).at("reverse_s_regulators"), "4");
     EXPECT_EQ(half.at("inverter"), "unity");
+    // The criteria's panels: the highest voltage, and the loading, which came near; a dot a case in each.
+    const std::string panels = slurp(sweep.folder / "hosting_capacity_cases.svg");
+    EXPECT_NE(panels.find(">Highest voltage (pu)</text>"), std::string::npos);
+    EXPECT_NE(panels.find(">Loading, moving average (% of normal)</text>"), std::string::npos);
+    EXPECT_EQ(panels.find("Tap changes an hour"), std::string::npos) << "no tap changed";
+    EXPECT_EQ(panels.find("Energy held back"), std::string::npos) << "no curtailment recorded";
+    std::size_t dots = 0;
+    for (std::size_t at = panels.find("<circle cx="); at != std::string::npos; at = panels.find("<circle cx=", at + 1))
+        ++dots;
+    EXPECT_EQ(dots, 2 * 3 + 4 + 1) << "3 cases in 2 panels, and the legend's 4 placements and its 1 mode";
+    EXPECT_NE(panels.find(">limit 100</text>"), std::string::npos);
+    EXPECT_TRUE(fs::exists(sweep.folder / "hosting_capacity_cases.png"));
     auto capacity = capacity_of(sweep.folder, "sky");
     EXPECT_EQ(capacity.at("hc_min_pct"), "50") << "Line.a 0.9 points worse passes, 1.5 fails";
     EXPECT_EQ(capacity.at("criterion"), "max_loading_pct");
