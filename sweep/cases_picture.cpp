@@ -6,6 +6,7 @@
 #include "core/words.hpp"
 #include "output/svg_png.hpp"
 #include "sweep/cases.hpp"
+#include "sweep/picture.hpp"
 
 namespace umbrascope::sweep {
 
@@ -47,13 +48,6 @@ std::string mark(std::size_t mode, double x, double y, const char* colour)
     }
 }
 
-std::string svg_text(const std::string& text)
-{
-    std::string out;
-    for (const char c : text)
-        out += c == '&' ? std::string("&amp;") : c == '<' ? std::string("&lt;") : c == '>' ? std::string("&gt;") : std::string(1, c);
-    return out;
-}
 
 }  // namespace
 
@@ -95,7 +89,7 @@ std::string cases_svg(const CasesPicture& picture)
         const auto x_of = [&](double level) { return x0 + (x1 - x0) * level / top_level; };
         const auto y_of = [&](double value) { return y1 - (y1 - y0) * (value - low) / (high - low); };
         out += "<text x=\"" + coordinate(x0) + "\" y=\"" + coordinate(oy + 20) + "\" font-size=\"12\" font-weight=\"bold\">" +
-               svg_text(panel.title) + " (" + svg_text(panel.unit) + ")</text>\n";
+               xml_text(panel.title) + " (" + xml_text(panel.unit) + ")</text>\n";
         out += "<rect x=\"" + coordinate(x0) + "\" y=\"" + coordinate(y0) + "\" width=\"" + coordinate(x1 - x0) + "\" height=\"" +
                coordinate(y1 - y0) + "\" fill=\"none\" stroke=\"#888888\"/>\n";
         // The axes' ticks: five values up, and every level along.
@@ -130,7 +124,7 @@ std::string cases_svg(const CasesPicture& picture)
                    "\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
             out += "<text x=\"" + coordinate(x + 3) + "\" y=\"" + coordinate(y0 + 11 + 11 * static_cast<double>(m)) +
                    "\" font-size=\"9\">HC" +
-                   (picture.inverters.size() > 1 ? " " + svg_text(picture.inverters[m]) : std::string()) + "</text>\n";
+                   (picture.inverters.size() > 1 ? " " + xml_text(picture.inverters[m]) : std::string()) + "</text>\n";
         }
         for (const CaseDot& dot : panel.dots) {
             const auto mode = static_cast<std::size_t>(
@@ -151,7 +145,7 @@ std::string cases_svg(const CasesPicture& picture)
     for (std::size_t m = 0; m < picture.inverters.size(); ++m) {
         out += mark(m, x + 5, ly + 18, "#ffffff");
         out += "<text x=\"" + std::to_string(x + 14) + "\" y=\"" + std::to_string(ly + 22) + "\">" +
-               svg_text(picture.inverters[m]) + "</text>\n";
+               xml_text(picture.inverters[m]) + "</text>\n";
         x += 30 + static_cast<int>(picture.inverters[m].size()) * 7;
     }
     out += "<text x=\"10\" y=\"" + std::to_string(ly + 44) +

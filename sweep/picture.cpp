@@ -92,20 +92,6 @@ int line_x(const Layout& layout, const std::optional<double>& level)
     return level ? layout.left + (layout.column_of(*level) + 1) * cell : layout.left;
 }
 
-std::string escaped(const std::string& text)
-{
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 const char* fill_of(Cell::State state)
 {
@@ -144,7 +130,7 @@ std::string picture_svg(const Picture& picture)
             label += std::to_string(row.seed);
         }
         out += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + std::to_string(top + static_cast<int>(r) * cell + 15) +
-               "\" text-anchor=\"end\">" + escaped(label) + "</text>\n";
+               "\" text-anchor=\"end\">" + xml_text(label) + "</text>\n";
     }
     each_cell(picture, layout, [&](const Cell& c, int x, int y) {
         out += "<rect x=\"" + std::to_string(x + 1) + "\" y=\"" + std::to_string(y + 1) + "\" width=\"" +
@@ -192,6 +178,21 @@ std::string picture_svg(const Picture& picture)
            "\">Black line: the hosting capacity under the sky; blue dashed: under a clear sky; a blue bar: the case "
            "fails under a clear sky.</text>\n";
     out += "</svg>\n";
+    return out;
+}
+
+std::string xml_text(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
     return out;
 }
 

@@ -33,6 +33,9 @@ struct Picture {
     bool partial = false;
 };
 
+// Text as SVG holds it: &, <, > and " as entities.
+[[nodiscard]] std::string xml_text(const std::string& text);
+
 [[nodiscard]] std::string picture_svg(const Picture& picture);
 // Throws WriteError where the encoder fails.
 [[nodiscard]] std::string picture_png(const Picture& picture);
