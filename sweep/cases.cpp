@@ -173,10 +173,10 @@ std::vector<Sky> read_skies(const fs::path& sweep)
 
 std::string cases_text(const std::vector<Case>& cases)
 {
-    std::string out = "case,level_pct,placement,seed,sky,pv_systems,pv_kw,inverter\n";
+    std::string out = "case,level_pct,placement,seed,sky,pv_systems,pv_kw,inverter,bus\n";
     for (const Case& c : cases)
         append_csv_row(out, {c.id, level_text(c.level_pct), c.placement, std::to_string(c.seed), c.sky,
-                             std::to_string(c.pv_systems), decimal_text(c.pv_kw, 3), c.inverter});
+                             std::to_string(c.pv_systems), decimal_text(c.pv_kw, 3), c.inverter, c.bus});
     return out;
 }
 
@@ -184,15 +184,20 @@ std::vector<Case> read_cases(const fs::path& sweep)
 {
     std::vector<Case> out;
     const fs::path path = sweep / cases_name;
-    each_csv_row(must_read(sweep, cases_name), path, 8, [&](std::vector<std::string>& cells, long number) {
+    const std::string text = must_read(sweep, cases_name);
+    // A plan before searches by bus wrote no bus.
+    const std::size_t columns = text.rfind("case,level_pct,placement,seed,sky,pv_systems,pv_kw,inverter\n", 0) == 0 ? 8 : 9;
+    each_csv_row(text, path, columns, [&](std::vector<std::string>& cells, long number) {
         const std::optional<double> level = number_of(cells[1]);
         const std::optional<double> seed = number_of(cells[3]);
         const std::optional<double> systems = number_of(cells[5]);
         const std::optional<double> kw = number_of(cells[6]);
-        if (!level || !seed || !systems || !kw || cells[0].empty() || cells[7].empty())
+        const bool plant = cells[2] == plant_placement;
+        if (!level || !seed || !systems || !kw || cells[0].empty() || cells[7].empty() ||
+            plant != (columns == 9 && !cells[8].empty()))
             throw SweepError(path.string() + ":" + std::to_string(number) + ": not a case: plan the sweep again");
         out.push_back({cells[0], *level, cells[2], static_cast<int>(*seed), cells[4], static_cast<int>(*systems), *kw,
-                       cells[7]});
+                       cells[7], columns == 9 ? cells[8] : std::string()});
     });
     return out;
 }

@@ -30,6 +30,8 @@ inline constexpr std::string_view case_record_name = "case.txt";
 inline constexpr std::string_view engine_log_name = "engine.log";
 inline constexpr std::string_view pv_file_name = "PVSystems.dss";
 inline constexpr std::string_view entry_file_name = "Study.dss";
+// A sky's base case keeps the engine's voltage export of its settle: each bus's base and nodes.
+inline constexpr std::string_view bus_bases_name = "bus_bases.csv";
 
 // What a sweep was planned for.
 struct Record {
@@ -71,7 +73,12 @@ struct Case {
     int pv_systems = 0;
     double pv_kw = 0;
     std::string inverter = "unity";  // its PV systems' inverters: unity, pf=0.95, volt-var, ...
+    // A search's case (placement "at"): the bus its one PV plant stands at; "" for a sweep's.
+    std::string bus;
 };
+
+// The placement of a case of a search by bus: one plant of pv_kw at its bus.
+inline constexpr std::string_view plant_placement = "at";
 
 [[nodiscard]] std::string record_text(const Record& record);
 [[nodiscard]] std::string skies_text(const std::vector<Sky>& skies);

@@ -11,6 +11,7 @@
 #include "core/words.hpp"
 #include "study/study.hpp"
 #include "sweep/gather.hpp"
+#include "sweep/locate.hpp"
 #include "sweep/plan.hpp"
 #include "sweep/runner.hpp"
 #include "sweep/slices.hpp"
@@ -193,6 +194,8 @@ int sweep_main(int argc, char* argv[])
     std::optional<double> ratio, timeout, load_mult;
     std::optional<std::string> engine, time, partition, account, load_at;
     bool partial = false, without_circuit_pv = false, keep_exports = false, hand_on = false;
+    std::optional<std::string> buses;
+    std::optional<double> max_kw, resolution;
     const auto only = [&](bool ok, const std::string& option, const char* verbs) {
         if (!ok)
             line.usage_error(option + " goes with " + verbs);
@@ -211,10 +214,10 @@ int sweep_main(int argc, char* argv[])
         const std::string& option = line.arg();
         if (option == "--circuit") {
             circuit = line.value();
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--sky") {
             skies.emplace_back(line.value());
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--levels") {
             levels = parse_levels(line, line.value());
             given.emplace_back(option, "plan");
@@ -234,32 +237,45 @@ int sweep_main(int argc, char* argv[])
             given.emplace_back(option, "plan");
         } else if (option == "--criteria") {
             criteria = line.value();
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--without-circuit-pv") {
             line.flag();
             without_circuit_pv = true;
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--load-mult") {
             load_mult = line.number(1e-6, 100);
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--load-at") {
             load_at = line.value();
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--inverter") {
             inverters.push_back(line.value());
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--kva-ratio") {
             kva_ratio = line.number(1, 10);
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--inverter-response") {
             inverter_response = line.number(0.01, 3600);
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--volt-var-curve") {
             volt_var_curve = line.value();
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
         } else if (option == "--volt-watt-curve") {
             volt_watt_curve = line.value();
-            given.emplace_back(option, "plan");
+            given.emplace_back(option, "plan locate");
+        } else if (option == "--buses") {
+            buses = line.value();
+            given.emplace_back(option, "locate");
+        } else if (option == "--max-kw") {
+            max_kw = line.number(0, 1e9);
+            if (!(*max_kw > 0))
+                line.usage_error("--max-kw takes a size above 0 kW: the largest plant the search tries");
+            given.emplace_back(option, "locate");
+        } else if (option == "--resolution") {
+            resolution = line.number(0, 1e9);
+            if (!(*resolution > 0))
+                line.usage_error("--resolution takes a size above 0 kW: how near the search finds each answer");
+            given.emplace_back(option, "locate");
         } else if (option == "--keep-exports") {
             line.flag();
             keep_exports = true;
@@ -306,10 +322,10 @@ int sweep_main(int argc, char* argv[])
             line.unknown_option();
         }
     }
-    static const std::vector<std::string> verbs{"plan", "run", "submit", "status", "gather", "task", "round"};
+    static const std::vector<std::string> verbs{"plan", "locate", "run", "submit", "status", "gather", "task", "round"};
     if (std::find(verbs.begin(), verbs.end(), verb) == verbs.end())
-        line.usage_error(verb.empty() ? "say plan, run, submit, status or gather"
-                                      : "say plan, run, submit, status or gather, not '" + verb + "'");
+        line.usage_error(verb.empty() ? "say plan, locate, run, submit, status or gather"
+                                      : "say plan, locate, run, submit, status or gather, not '" + verb + "'");
     if (!sweep)
         line.usage_error("give the SWEEP folder");
     // Engines run in the cases' folders: every path they are given is whole.
@@ -324,7 +340,10 @@ int sweep_main(int argc, char* argv[])
             start = space + 1;
         }
         only(ok, option,
-             with.rfind("run submit", 0) == 0 ? "run and submit" : with == "submit round" ? "submit" : with.c_str());
+             with.rfind("run submit", 0) == 0 ? "run and submit"
+             : with == "submit round"         ? "submit"
+             : with == "plan locate"          ? "plan and locate"
+                                              : with.c_str());
     }
     if (verb == "plan") {
         if (!circuit)
@@ -334,11 +353,22 @@ int sweep_main(int argc, char* argv[])
         if (!levels)
             line.usage_error("plan needs --levels, such as 0,25,50,75,100 (per cent of the feeder's load)");
     }
+    if (verb == "locate") {
+        if (!circuit)
+            line.usage_error("locate needs --circuit ENTRY.dss, the circuit the skies were imported from");
+        if (skies.empty())
+            line.usage_error("locate needs a --sky FOLDER, a scenario of that circuit with its loadshapes");
+        if (inverters.size() > 1)
+            line.usage_error("locate takes one --inverter MODE; search into another folder for another mode");
+        if (max_kw && resolution && *resolution > *max_kw)
+            line.usage_error("--resolution " + decimal_text(*resolution, 3) + " kW is larger than --max-kw " +
+                             decimal_text(*max_kw, 3) + " kW: give a resolution below the maximum");
+    }
     if (verb == "task" && (!task || !list))
         line.usage_error("task needs --task ID and --list FILE, as a submission's script gives them");
     // A study written with --slices: its slices are the cases.
     std::optional<fs::path> sliced;
-    if (verb != "plan" && verb != "gather")
+    if (verb != "plan" && verb != "locate" && verb != "gather")
         if (const std::optional<fs::path> slices = slices_sweep(*sweep)) {
             sliced = sweep;
             sweep = *slices;
@@ -389,7 +419,55 @@ int sweep_main(int argc, char* argv[])
                 std::fprintf(stderr, "umbrascope-study sweep: warning: %s\n", warning.c_str());
             return 0;
         }
+        if (verb == "locate") {
+            LocateOptions options;
+            options.plan.sweep = *sweep;
+            options.plan.circuit = *circuit;
+            options.plan.skies = skies;
+            options.plan.criteria = criteria;
+            options.plan.without_circuit_pv = without_circuit_pv;
+            options.plan.load_mult = load_mult;
+            options.plan.load_at = load_at.value_or("");
+            if (!inverters.empty())
+                options.plan.inverters = inverters;
+            options.plan.kva_ratio = kva_ratio.value_or(1.1);
+            options.plan.inverter_response = inverter_response;
+            options.plan.volt_var_curve = volt_var_curve;
+            options.plan.volt_watt_curve = volt_watt_curve;
+            if (buses)
+                options.buses = *buses;
+            options.max_kw = max_kw;
+            options.resolution_kw = resolution;
+            const LocateResult planned = plan_locate(options);
+            for (const std::string& note : planned.planned.notes)
+                std::printf("%s\n", note.c_str());
+            for (const std::string& note : planned.notes)
+                std::printf("%s\n", note.c_str());
+            std::printf("Planned a search of %d candidate %s for the largest plant each can take, up to %s kW to within "
+                        "%s kW (%s); each sky's base runs first, and gives the buses' kV\n",
+                        planned.candidates, planned.candidates == 1 ? "bus" : "buses",
+                        decimal_text(planned.max_kw, 3).c_str(), decimal_text(planned.resolution_kw, 3).c_str(),
+                        buses.value_or("three-phase buses at the primary voltage").c_str());
+            std::printf("Next: umbrascope-study sweep run %s (or submit, on a Slurm cluster): round after round until "
+                        "every bus is found\n",
+                        sweep->string().c_str());
+            std::fflush(stdout);
+            for (const std::string& warning : planned.planned.warnings)
+                std::fprintf(stderr, "umbrascope-study sweep: warning: %s\n", warning.c_str());
+            return 0;
+        }
         if (verb == "status") {
+            if (!sliced && has_search(*sweep)) {
+                const SearchRound search = advance_search(*sweep, false);
+                if (search.bases_left)
+                    std::printf("Search by bus: the skies' bases have not all run yet\n");
+                else
+                    std::printf("Search by bus: round %d, %d of %d %s found, %d left\n", search.round, search.found,
+                                search.buses, search.buses == 1 ? "bus" : "buses", search.left);
+                for (const std::string& blocked : search.blocked)
+                    std::printf("  waits on %s: run it again with umbrascope-study sweep run %s\n", blocked.c_str(),
+                                sweep->string().c_str());
+            }
             const Counts counts = sweep_status(*sweep);
             std::printf("%d done, %d failed, %d running, %d left of %d %s\n", counts.done, counts.failed,
                         counts.running, counts.left, counts.done + counts.failed + counts.running + counts.left,
@@ -399,6 +477,26 @@ int sweep_main(int argc, char* argv[])
             if (counts.failures.size() > 20)
                 std::printf("  and %zu more failed\n", counts.failures.size() - 20);
             return counts.failed > 0 ? 1 : 0;
+        }
+        if (verb == "gather" && has_search(*sweep)) {
+            const LocateReport report = write_locate_report(*sweep, partial);
+            for (const fs::path& path : report.written)
+                std::printf("Wrote %s\n", path.string().c_str());
+            for (const std::string& text : report.summary)
+                std::printf("%s\n", text.c_str());
+            if (!report.answered) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "umbrascope-study sweep: no locational hosting capacity stated: run the search on "
+                                     "(umbrascope-study sweep run %s, or submit), or gather --partial\n",
+                             sweep->string().c_str());
+                return 2;
+            }
+            // The sweep's own answer too, where it has levels of its own.
+            const std::vector<Case> all = read_cases(*sweep);
+            if (std::none_of(all.begin(), all.end(), [](const Case& c) {
+                    return c.placement != "none" && c.placement != plant_placement;
+                }))
+                return 0;
         }
         if (verb == "gather") {
             const GatherResult gathered = gather_sweep({*sweep, partial});
@@ -485,6 +583,31 @@ int sweep_main(int argc, char* argv[])
                         break;
                 }
             }
+            // A search by bus: round after round, each planned from the cases judged so far, until
+            // every bus is found or a case it awaits failed.
+            std::optional<SearchRound> search;
+            if (!sliced && has_search(*sweep) && !result.interrupted) {
+                for (;;) {
+                    search = advance_search(*sweep, true);
+                    if (search->planned == 0 || search->bases_left)
+                        break;
+                    std::printf("Round %d: %d %s planned; %d of %d %s found\n", search->round, search->planned,
+                                search->planned == 1 ? "case" : "cases", search->found, search->buses,
+                                search->buses == 1 ? "bus" : "buses");
+                    std::fflush(stdout);
+                    const LocalResult more = run_local(*sweep, options, progress);
+                    if (terminal && more.ran > 0)
+                        std::fprintf(stderr, "\n");
+                    result.ran += more.ran;
+                    result.done += more.done;
+                    result.failed += more.failed;
+                    result.left = more.left;
+                    result.seconds += more.seconds;
+                    result.interrupted = more.interrupted;
+                    if (more.interrupted)
+                        break;
+                }
+            }
             const char* unit = sliced ? "slice" : "case";
             const char* units = sliced ? "slices" : "cases";
             if (result.interrupted) {
@@ -497,9 +620,29 @@ int sweep_main(int argc, char* argv[])
             std::printf("Ran %d %s in %.1f s with %d %s: %d done, %d failed\n", result.ran,
                         result.ran == 1 ? unit : units, result.seconds, engines, engines == 1 ? "engine" : "engines",
                         result.done, result.failed);
+            if (search && !search->bases_left) {
+                for (const std::string& blocked : search->blocked)
+                    std::printf("No answer yet for %s\n", blocked.c_str());
+                if (!search->contrary.empty())
+                    std::printf("Passing was not monotone in size at %s: a larger plant passed where a smaller failed; "
+                                "the smaller failure holds\n",
+                                study::first_names(search->contrary, 6).c_str());
+                if (search->left == 0) {
+                    const LocateReport report = write_locate_report(*sweep, false);
+                    for (const fs::path& path : report.written)
+                        std::printf("Wrote %s\n", path.string().c_str());
+                    for (const std::string& text : report.summary)
+                        std::printf("%s\n", text.c_str());
+                } else {
+                    std::printf("%d of %d %s not found yet\n", search->left, search->buses,
+                                search->buses == 1 ? "bus" : "buses");
+                }
+            }
             if (result.failed > 0)
                 std::printf("umbrascope-study sweep status %s names the failed and why; run again to rerun them\n",
                             sweep->string().c_str());
+            else if (search && search->left == 0 && !search->bases_left)
+                ;
             else if (sliced)
                 std::printf("Next: umbrascope-study read %s\n", sliced->string().c_str());
             else

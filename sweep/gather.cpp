@@ -258,6 +258,78 @@ VoltageFigures range_figures(const std::vector<BusVoltage>& buses, bool range_a,
     return out;
 }
 
+BaseCase read_base_case(const fs::path& folder, const Criteria& criteria)
+{
+    BaseCase base;
+    const std::vector<BusVoltage> buses = read_voltage_report(folder / study::report_name);
+    const ControlsFigures controls = read_controls_report(folder / "controls_report.csv");
+    if (criteria.exclude_base_violations) {
+        base.aside_a = outside(buses, true);
+        base.aside_b = outside(buses, false);
+    }
+    base.taps = controls.taps_sky;
+    base.switchings = controls.switchings_sky;
+    base.loading = read_loading_report(folder / "loading_report.csv");
+    return base;
+}
+
+CaseFigures case_figures(const fs::path& folder, const BaseCase& base, const Criteria& criteria, double hours)
+{
+    CaseFigures f;
+    const std::vector<BusVoltage> buses = read_voltage_report(folder / study::report_name);
+    f.a = range_figures(buses, true, base.aside_a);
+    f.b = range_figures(buses, false, base.aside_b);
+    std::error_code error;
+    if (fs::exists(folder / study::clear_report_name, error)) {
+        const std::vector<BusVoltage> clear = read_voltage_report(folder / study::clear_report_name);
+        f.clear_a = range_figures(clear, true, base.aside_a);
+        f.clear_b = range_figures(clear, false, base.aside_b);
+        f.clear_voltages = true;
+    } else {
+        f.clear_a = f.a;
+        f.clear_b = f.b;
+    }
+    f.set_aside_a = static_cast<int>(base.aside_a.size());
+    f.set_aside_b = static_cast<int>(base.aside_b.size());
+    const ControlsFigures controls = read_controls_report(folder / "controls_report.csv");
+    f.taps_sky = controls.taps_sky;
+    f.taps_clear = controls.taps_clear;
+    f.taps_base = base.taps;
+    f.switchings_sky = controls.switchings_sky;
+    f.switchings_clear = controls.switchings_clear;
+    f.switchings_base = base.switchings;
+    f.most_taps = controls.most_taps;
+    f.ramp = controls.ramp;
+    f.ramp_row = controls.ramp_row;
+    f.pv_kwh = controls.pv_kwh;
+    f.pv_peak = controls.pv_peak;
+    f.clear_pv_peak = controls.clear_pv_peak;
+    f.head_kw_min = controls.head_min;
+    f.head_kw_max = controls.head_max;
+    f.hours = hours;
+    const LoadingReport loading = read_loading_report(folder / "loading_report.csv");
+    f.loading = loading_figures(loading.sky, &base.loading.sky, criteria);
+    f.clear_loading = loading_figures(loading.clear, &base.loading.clear, criteria);
+    f.curtailed_pct = controls.curtailed_pct;
+    f.clear_curtailed_pct = controls.clear_curtailed_pct;
+    f.reverse_s_head = controls.reverse_head;
+    f.clear_reverse_s_head = controls.clear_reverse_head;
+    for (const auto& [name, seconds] : controls.reverse) {
+        if (seconds > 0)
+            f.reversed.push_back(name);
+        if (seconds > f.reverse_s_regulator) {
+            f.reverse_s_regulator = seconds;
+            f.reverse_regulator = name;
+        }
+    }
+    for (const auto& [name, seconds] : controls.clear_reverse)
+        if (seconds > f.clear_reverse_s_regulator) {
+            f.clear_reverse_s_regulator = seconds;
+            f.clear_reverse_regulator = name;
+        }
+    return f;
+}
+
 std::optional<Failure> judge(const CaseFigures& f, const Criteria& criteria, bool clear)
 {
     const VoltageFigures& a = clear ? f.clear_a : f.a;
@@ -360,7 +432,9 @@ GatherResult gather_sweep(const GatherOptions& options)
     refuse_changed_inputs(sweep);
     const Record record = read_record(sweep);
     const std::vector<Sky> skies = read_skies(sweep);
-    const std::vector<Case> cases = read_cases(sweep);
+    // A search's cases by bus have an answer of their own (locational_hc.csv).
+    std::vector<Case> cases = read_cases(sweep);
+    std::erase_if(cases, [](const Case& c) { return c.placement == plant_placement; });
     const fs::path criteria_path = sweep / criteria_name;
     const Criteria criteria = parse_criteria(read_all(criteria_path), criteria_path.string());
     // Each case's loading was read over the window planned; the criteria cannot judge another.
@@ -409,12 +483,9 @@ GatherResult gather_sweep(const GatherOptions& options)
         const study::Sky& t = times[sky];
         return row >= 1 && row <= t.rows ? study::row_time(t, row) : std::string();
     };
-    struct Base {
-        std::vector<std::string> aside_a, aside_b;
-        int taps = 0, switchings = 0;
+    struct Base : BaseCase {
         bool there = false;
         std::string id;
-        LoadingReport loading;
     };
     std::map<std::string, Base> bases;
     for (const Sky& sky : skies)
@@ -425,18 +496,9 @@ GatherResult gather_sweep(const GatherOptions& options)
         bases[cases[i].sky].id = cases[i].id;
         if (!there[i])
             continue;
-        const fs::path folder = case_folder(sweep, cases[i].id);
-        const std::vector<BusVoltage> buses = read_voltage_report(folder / study::report_name);
-        const ControlsFigures controls = read_controls_report(folder / "controls_report.csv");
         Base& base = bases[cases[i].sky];
+        static_cast<BaseCase&>(base) = read_base_case(case_folder(sweep, cases[i].id), criteria);
         base.there = true;
-        if (criteria.exclude_base_violations) {
-            base.aside_a = outside(buses, true);
-            base.aside_b = outside(buses, false);
-        }
-        base.taps = controls.taps_sky;
-        base.switchings = controls.switchings_sky;
-        base.loading = read_loading_report(folder / "loading_report.csv");
     }
 
     // Every case there: its row of the report and its judgement.
@@ -458,59 +520,8 @@ GatherResult gather_sweep(const GatherOptions& options)
         const Base& base = bases.at(c.sky);
         if (!base.there)
             return;  // without its sky's base the case cannot be judged; the base is missing already
-        CaseFigures f;
-        const std::vector<BusVoltage> buses = read_voltage_report(folder / study::report_name);
-        f.a = range_figures(buses, true, base.aside_a);
-        f.b = range_figures(buses, false, base.aside_b);
-        std::error_code error;
-        if (fs::exists(folder / study::clear_report_name, error)) {
-            const std::vector<BusVoltage> clear = read_voltage_report(folder / study::clear_report_name);
-            f.clear_a = range_figures(clear, true, base.aside_a);
-            f.clear_b = range_figures(clear, false, base.aside_b);
-            f.clear_voltages = true;
-        } else {
-            f.clear_a = f.a;
-            f.clear_b = f.b;
-        }
-        f.set_aside_a = static_cast<int>(base.aside_a.size());
-        f.set_aside_b = static_cast<int>(base.aside_b.size());
-        const ControlsFigures controls = read_controls_report(folder / "controls_report.csv");
-        f.taps_sky = controls.taps_sky;
-        f.taps_clear = controls.taps_clear;
-        f.taps_base = base.taps;
-        f.switchings_sky = controls.switchings_sky;
-        f.switchings_clear = controls.switchings_clear;
-        f.switchings_base = base.switchings;
-        f.most_taps = controls.most_taps;
-        f.ramp = controls.ramp;
-        f.ramp_row = controls.ramp_row;
-        f.pv_kwh = controls.pv_kwh;
-        f.pv_peak = controls.pv_peak;
-        f.clear_pv_peak = controls.clear_pv_peak;
-        f.head_kw_min = controls.head_min;
-        f.head_kw_max = controls.head_max;
         const study::Sky& sky_times = times.at(c.sky);
-        f.hours = sky_times.rows * sky_times.interval / 3600;
-        const LoadingReport loading = read_loading_report(folder / "loading_report.csv");
-        f.loading = loading_figures(loading.sky, &base.loading.sky, criteria);
-        f.clear_loading = loading_figures(loading.clear, &base.loading.clear, criteria);
-        f.curtailed_pct = controls.curtailed_pct;
-        f.clear_curtailed_pct = controls.clear_curtailed_pct;
-        f.reverse_s_head = controls.reverse_head;
-        f.clear_reverse_s_head = controls.clear_reverse_head;
-        for (const auto& [name, seconds] : controls.reverse) {
-            if (seconds > 0)
-                f.reversed.push_back(name);
-            if (seconds > f.reverse_s_regulator) {
-                f.reverse_s_regulator = seconds;
-                f.reverse_regulator = name;
-            }
-        }
-        for (const auto& [name, seconds] : controls.clear_reverse)
-            if (seconds > f.clear_reverse_s_regulator) {
-                f.clear_reverse_s_regulator = seconds;
-                f.clear_reverse_regulator = name;
-            }
+        const CaseFigures f = case_figures(folder, base, criteria, sky_times.rows * sky_times.interval / 3600);
         failed[i] = judge(f, criteria, false);
         failed_clear[i] = judge(f, criteria, true);
         figures[i] = f;

@@ -73,6 +73,21 @@ struct CaseFigures {
     std::optional<double> curtailed_pct, clear_curtailed_pct;
 };
 
+// A sky's case without added PV, as the other cases of its sky are judged against it: the buses
+// outside each range there (where base violations are set aside), its wear and its loading.
+struct BaseCase {
+    std::vector<std::string> aside_a, aside_b;
+    int taps = 0, switchings = 0;
+    LoadingReport loading;
+};
+// From a done base case's reports. Throws SweepError naming a report that cannot be read.
+[[nodiscard]] BaseCase read_base_case(const std::filesystem::path& folder, const Criteria& criteria);
+
+// A done case's figures from its own reports, against its sky's base; `hours` is the run's.
+// Throws SweepError naming a report that cannot be read.
+[[nodiscard]] CaseFigures case_figures(const std::filesystem::path& folder, const BaseCase& base,
+                                       const Criteria& criteria, double hours);
+
 // The criterion a case fails by, first in the criteria's order, with what failed it.
 struct Failure {
     std::string criterion;  // "max_seconds_outside_a", ...

@@ -181,7 +181,9 @@ std::vector<Placed> place_pv(const std::vector<Site>& sites, const std::vector<s
 
 std::string pv_file_text(const Case& c, const std::vector<Site>& sites, const std::vector<Placed>& placed, double ratio)
 {
-    std::string out = "! PV systems of sweep case " + c.id + ": " + level_text(c.level_pct) + " % of the feeder's load, " +
+    std::string out = c.placement == plant_placement
+                          ? "! The PV plant of search case " + c.id + ": " + kw_text(c.pv_kw) + " kW at bus " + c.bus + ".\n"
+                          : "! PV systems of sweep case " + c.id + ": " + level_text(c.level_pct) + " % of the feeder's load, " +
                       kw_text(c.pv_kw) + " kW at " + std::to_string(placed.size()) + " loads, placed " + c.placement +
                       (c.placement == "random" ? " (seed " + std::to_string(c.seed) + ")" : std::string()) + ", each " +
                       decimal_text(ratio, 3) + " x its load's kW, the last trimmed.\n";
@@ -485,9 +487,13 @@ PlanResult plan_sweep(const PlanOptions& options)
                 if (!pv.drawn_bus.empty() && defined.count(lower(shape_name(pv.drawn_bus))) == 0 &&
                     named.insert(pv.drawn_bus).second)
                     missing.push_back(pv.drawn_bus);
+        for (const Plant& plant : options.plants)
+            if (plant.sky == plan.sky.name && defined.count(lower(shape_name(plant.drawn_bus))) == 0 &&
+                named.insert(plant.drawn_bus).second)
+                missing.push_back(plant.drawn_bus);
         if (!missing.empty())
             throw SweepError(plan.sky.shapes.string() + " holds no loadshape for " + std::to_string(missing.size()) +
-                             " drawn " + (missing.size() == 1 ? "bus" : "buses") + " where loads or the circuit's PV stand (" +
+                             " drawn " + (missing.size() == 1 ? "bus" : "buses") + " where loads, plants or the circuit's PV stand (" +
                              study::first_names(missing, 4) +
                              "): make the sky's loadshapes for every bus, umbrascope-clouds --force --all-buses "
                              "--loadshapes " + plan.sky.shapes.string() + " ... " + plan.sky.folder.string());
@@ -565,6 +571,31 @@ PlanResult plan_sweep(const PlanOptions& options)
         }
     }
 
+    // A search's plants: each a case of one PV system at its bus, sized to the bus's kV.
+    for (const Plant& plant : options.plants) {
+        const auto sky = std::find_if(skies.begin(), skies.end(), [&](const SkyPlan& p) { return p.sky.name == plant.sky; });
+        if (sky == skies.end())
+            throw SweepError("a plant at " + plant.bus + " names the sky " + plant.sky + ", which the plan does not hold");
+        Site site;
+        site.load = "Plant." + plant.bus;
+        site.bus = plant.bus;
+        site.bus1 = plant.bus1;
+        site.drawn_bus = plant.drawn_bus;
+        site.phases = plant.phases;
+        site.kv = plant.kv;
+        site.kw = plant.kw;
+        sites.push_back(site);
+        const study::Inverters& inverter = inverters.front();
+        const std::string settings =
+            inverter.controlled() ? inverter.mode + " " + study::inverter_lines(inverter, {{"x", 1}}) : "";
+        const double kw = number_of(kw_text(plant.kw)).value_or(0);
+        const double level = kw / record.feeder_kw * 100;
+        Case c{case_id(record, plant.sky, sky->fingerprint, level,
+                       std::string(plant_placement) + " " + plant.bus + " " + kw_text(kw), 0, settings),
+               level, std::string(plant_placement), 0, plant.sky, 1, kw, inverter.mode, plant.bus};
+        planned.emplace_back(c, std::vector<Placed>{{sites.size() - 1, kw}});
+    }
+
     // Each case's folder: its PV systems, its circuit and its study, written where not already
     // there as planned.
     fs::create_directories(sweep / cases_folder_name, error);
@@ -581,7 +612,7 @@ PlanResult plan_sweep(const PlanOptions& options)
     std::size_t sky_index = 0;
     std::set<std::string> unity_kept;  // added PV systems volt-var and volt-watt leave at unity
     for (auto& [c, placed] : planned) {
-        while (skies[sky_index].sky.name != c.sky)
+        for (sky_index = 0; skies[sky_index].sky.name != c.sky;)
             ++sky_index;
         const fs::path folder = case_folder(sweep, c.id);
         // Written again each time: a case whose files come out as they were planned before keeps

@@ -13,6 +13,17 @@
 
 namespace umbrascope::sweep {
 
+// A plant of a search by bus: one PV system at a bus under one sky, of the bus's phases and kV.
+struct Plant {
+    std::string sky;
+    std::string bus;        // lower case, without nodes
+    std::string bus1;       // with its nodes: "632.1.2.3", "611.3"
+    std::string drawn_bus;  // whose sky it takes
+    int phases = 3;
+    double kv = 0;          // line to line for two and three phases, line to neutral for one
+    double kw = 0;
+};
+
 struct PlanOptions {
     std::filesystem::path sweep;
     std::filesystem::path circuit;                // the entry file
@@ -31,6 +42,9 @@ struct PlanOptions {
     double kva_ratio = 1.1;
     std::optional<double> inverter_response;
     std::optional<std::filesystem::path> volt_var_curve, volt_watt_curve;
+    // Cases of a search by bus, planned beside the matrix under the first inverter mode. Cases
+    // planned before and not named again stay while their inputs are as they were.
+    std::vector<Plant> plants;
 };
 
 // A load where a PV system may stand, in the circuit's order.

@@ -120,6 +120,24 @@ std::string host_name()
     return name;
 }
 
+// The settle's voltage export of a done case, copied beside its reports as bus_bases.csv. A
+// case whose engine wrote none keeps none, and a search asks for it by name.
+void keep_bus_bases(const fs::path& folder)
+{
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder / "results", error)) {
+        const std::string name = entry.path().filename().string();
+        constexpr std::string_view tail = "_voltages.csv";
+        if (name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0 &&
+            name.find("_clear") == std::string::npos) {
+            const std::optional<std::string> bytes = whole_file(entry.path());
+            if (bytes)
+                write_whole(folder / bus_bases_name, *bytes, false);
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 std::string shell_quoted(const std::string& text)
@@ -387,6 +405,10 @@ CaseRun run_case(const fs::path& sweep, const Case& c, const Sky& sky, const Cas
                 status.warnings.push_back(warning);
         }
         status.done = true;
+        // A sky's base keeps the engine's voltage bases of every bus: a search by bus sizes its
+        // plants at them.
+        if (c.placement == "none" && !is_slice(folder))
+            keep_bus_bases(folder);
         // Every figure is in the reports: the engine's exports go, unless kept.
         if (!options.keep_exports && !is_slice(folder))
             fs::remove_all(folder / "results", error);

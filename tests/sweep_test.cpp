@@ -576,7 +576,7 @@ TEST(SweepPlan, IEEE13UnderTwoSkies)
     ASSERT_EQ(planned.cases.size(), 2U * (1 + 3 * 2));
     EXPECT_EQ(planned.written, 14);
     const auto rows = csv_rows(slurp(options.sweep / "cases.csv"));
-    EXPECT_EQ(rows.front(), (std::vector<std::string>{"case", "level_pct", "placement", "seed", "sky", "pv_systems", "pv_kw", "inverter"}));
+    EXPECT_EQ(rows.front(), (std::vector<std::string>{"case", "level_pct", "placement", "seed", "sky", "pv_systems", "pv_kw", "inverter", "bus"}));
     ASSERT_EQ(rows.size(), 15U);
     EXPECT_EQ(rows[1][1], "0");
     EXPECT_EQ(rows[1][2], "none");
