@@ -662,9 +662,38 @@ int sweep_main(int argc, char* argv[])
         options.program = this_program(argv[0]);
         options.read_after = sliced;
         options.hand_on = hand_on || verb == "round";
-        if (verb == "round" && !sliced)
-            line.usage_error("round goes with a study split in time, as a submission's round script gives it");
-        if (verb == "round") {
+        options.search = !sliced && has_search(*sweep);
+        if (verb == "round" && !sliced && !options.search)
+            line.usage_error("round goes with a study split in time or a search by bus, as a submission's round script "
+                             "gives it");
+        if (options.search) {
+            // The next round of the search, planned from the cases judged; the bases first.
+            const SearchRound search = advance_search(*sweep, true);
+            for (const std::string& blocked : search.blocked)
+                std::printf("No answer yet for %s\n", blocked.c_str());
+            if (search.planned > 0)
+                std::printf("Round %d: %d %s planned; %d of %d %s found\n", search.round, search.planned,
+                            search.planned == 1 ? "case" : "cases", search.found, search.buses,
+                            search.buses == 1 ? "bus" : "buses");
+            // After a round whose cases failed and planned nothing new, the failed wait for the user.
+            if (verb == "round" && search.planned == 0 && !search.bases_left) {
+                if (search.left == 0) {
+                    const LocateReport report = write_locate_report(*sweep, false);
+                    for (const fs::path& path : report.written)
+                        std::printf("Wrote %s\n", path.string().c_str());
+                    for (const std::string& text : report.summary)
+                        std::printf("%s\n", text.c_str());
+                    return 0;
+                }
+                std::printf("%d of %d %s not found: their searches await failed cases; submit again once they can "
+                            "run (umbrascope-study sweep submit %s)\n",
+                            search.left, search.buses, search.buses == 1 ? "bus" : "buses", sweep->string().c_str());
+                return 1;
+            }
+            if (verb == "round")
+                options.from_round = true;
+        }
+        if (verb == "round" && sliced) {
             // After a round of slices on Slurm: hand on, then submit the slices written anew with
             // another round after them, or stitch the study.
             const HandOnRound handed = hand_on_round(*sliced);
@@ -683,6 +712,14 @@ int sweep_main(int argc, char* argv[])
         }
         const Submitted submitted = submit_slurm(*sweep, options);
         if (submitted.cases == 0) {
+            if (options.search) {
+                const LocateReport report = write_locate_report(*sweep, false);
+                for (const fs::path& path : report.written)
+                    std::printf("Wrote %s\n", path.string().c_str());
+                for (const std::string& text : report.summary)
+                    std::printf("%s\n", text.c_str());
+                return report.answered ? 0 : 1;
+            }
             if (sliced)
                 std::printf("Every slice is done: umbrascope-study read %s\n", sliced->string().c_str());
             else
@@ -698,7 +735,11 @@ int sweep_main(int argc, char* argv[])
         std::printf("Submitted %d %s as %d %s: job array%s %s, then the %s, job %s\n", submitted.cases,
                     sliced ? (submitted.cases == 1 ? "slice" : "slices") : (submitted.cases == 1 ? "case" : "cases"),
                     submitted.tasks, submitted.tasks == 1 ? "task" : "tasks", submitted.arrays.size() == 1 ? "" : "s",
-                    arrays.c_str(), sliced ? "read that stitches them" : "gather", submitted.gather.c_str());
+                    arrays.c_str(),
+                    sliced           ? "read that stitches them"
+                    : options.search ? "job that plans and submits the next round"
+                                     : "gather",
+                    submitted.gather.c_str());
         if (sliced)
             std::printf("Watch them with squeue -j %s,%s and umbrascope-study sweep status %s; the read writes the "
                         "study's tables and reports into %s\n",

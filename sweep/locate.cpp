@@ -538,6 +538,8 @@ LocateResult plan_locate(const LocateOptions& options)
     bases.levels = {0};
     bases.placements = {"random"};
     bases.plants.clear();
+    for (const Candidate& c : candidates)
+        bases.search_buses.push_back(c.drawn_bus);
     if (fs::exists(fs::path(plan.sweep) / record_name, error))
         bases.pv_ratio = read_record(plan.sweep).pv_ratio;
     result.planned = plan_sweep(bases);

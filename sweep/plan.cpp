@@ -487,6 +487,9 @@ PlanResult plan_sweep(const PlanOptions& options)
                 if (!pv.drawn_bus.empty() && defined.count(lower(shape_name(pv.drawn_bus))) == 0 &&
                     named.insert(pv.drawn_bus).second)
                     missing.push_back(pv.drawn_bus);
+        for (const std::string& drawn : options.search_buses)
+            if (defined.count(lower(shape_name(drawn))) == 0 && named.insert(drawn).second)
+                missing.push_back(drawn);
         for (const Plant& plant : options.plants)
             if (plant.sky == plan.sky.name && defined.count(lower(shape_name(plant.drawn_bus))) == 0 &&
                 named.insert(plant.drawn_bus).second)

@@ -45,6 +45,8 @@ struct PlanOptions {
     // Cases of a search by bus, planned beside the matrix under the first inverter mode. Cases
     // planned before and not named again stay while their inputs are as they were.
     std::vector<Plant> plants;
+    // Drawn buses a search will stand plants at: every sky must give each its loadshape.
+    std::vector<std::string> search_buses;
 };
 
 // A load where a PV system may stand, in the circuit's order.

@@ -319,14 +319,17 @@ Submitted submit_slurm(const fs::path& sweep, const SubmitOptions& options)
     script += "\n";
     write_whole(out.script, script);
     const fs::path gather = slurm / "gather.sbatch";
-    if (options.read_after && options.hand_on) {
-        // The next round from the job after the slices: submitted by it, so that nothing waits on
+    if ((options.read_after && options.hand_on) || options.search) {
+        // The next round from the job after the array: submitted by it, so that nothing waits on
         // the login node.
-        std::string round = "#!/bin/sh\n# After a round of the study's slices: each slice that did not follow the slice "
-                            "before's run handed on\n# and submitted again with another round after it, or the study "
-                            "stitched.\nexec " +
-                            shell_quoted(options.program.string()) + " sweep round " +
-                            shell_quoted(options.read_after->string()) + " --engine " + shell_quoted(options.engine) +
+        std::string round = options.search
+                                ? "#!/bin/sh\n# After a round of a search by bus: the next round planned from the cases "
+                                  "judged and submitted\n# with another round after it, or the search's answer written.\nexec "
+                                : "#!/bin/sh\n# After a round of the study's slices: each slice that did not follow the "
+                                  "slice before's run handed on\n# and submitted again with another round after it, or "
+                                  "the study stitched.\nexec ";
+        round += shell_quoted(options.program.string()) + " sweep round " +
+                            shell_quoted(options.search ? sweep.string() : options.read_after->string()) + " --engine " + shell_quoted(options.engine) +
                             " --cases-per-task " + std::to_string(options.cases_per_task);
         if (options.array_limit)
             round += " --array-limit " + std::to_string(*options.array_limit);

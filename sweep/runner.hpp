@@ -50,6 +50,7 @@ struct SubmitOptions {
     std::optional<std::filesystem::path> read_after;  // a sliced study's folder: read it after, not gather
     bool hand_on = false;  // with read_after: hand the slices on after them, round after round
     bool from_round = false;  // submitted by the round after the last submission, whose jobs have ended
+    bool search = false;      // a search by bus: the job after each array plans and submits the next round
 };
 
 struct Submitted {

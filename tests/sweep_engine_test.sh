@@ -177,6 +177,54 @@ grep -q "^New InvControl.umbrascope_inverters .*Mode=VOLTVAR" "$work/inv-local/c
     fail "the volt-var case controls no inverter"
 echo "inverters: unity and volt-var, the same answers on the local pool and on Slurm"
 
+# A search by bus: the largest plant at three buses (one single-phase), round after round in the
+# local pool, and on Slurm as one submit whose rounds chain by themselves; the same answers. Each
+# bus's answer passes and the size a resolution above it fails, judged from the cases' own voltage
+# reports: no bus outside range A for a second (the base's own set aside), under the sky and the
+# clear sky.
+printf '671\n680\n611\n' > "$work/buses.txt"
+for where in locate-local locate-slurm; do
+    "$study" sweep locate "$work/$where" --circuit "$work/circuit/IEEE13Nodeckt.dss" --sky "$work/noon" \
+        --buses "$work/buses.txt" --max-kw 12000 --resolution 750 > /dev/null || fail "locate"
+done
+"$study" sweep run "$work/locate-local" --jobs 2 --engine "$engine {script}" > "$work/locate.out" 2>&1 ||
+    fail "the search in the local pool: $(cat "$work/locate.out")"
+grep -q "^Round 3: " "$work/locate.out" || fail "the local search did not go round by round: $(cat "$work/locate.out")"
+submit_started=$(date +%s.%N)
+"$study" sweep submit "$work/locate-slurm" --cases-per-task 2 --engine "$engine {script}" > "$work/submit.out" ||
+    fail "submit of the search: $(cat "$work/submit.out")"
+wait_queue
+submit_ended=$(date +%s.%N)
+rounds=$(grep -c . "$work/locate-slurm/slurm/submissions.txt")
+cmp "$work/locate-local/locational_hc.csv" "$work/locate-slurm/locational_hc.csv" ||
+    fail "locational_hc.csv differs between the local pool and Slurm: $(cat "$work/locate-slurm/slurm/logs/"gather_*.out)"
+"$study" sweep status "$work/locate-slurm" | grep -q "^Search by bus: round [0-9]*, 3 of 3 buses found, 0 left" ||
+    fail "status of the search: $("$study" sweep status "$work/locate-slurm")"
+outside() {  # the buses outside range A for a second in a voltage report, but those in $2
+    awk -F, -v aside="$2" 'NR > 1 && $7 + $8 > 0 && index("," aside ",", "," $1 ",") == 0 { print $1 }' "$1"
+}
+base=$(awk -F, '$3 == "none" { print $1 }' "$work/locate-local/cases.csv")
+aside=$(outside "$work/locate-local/cases/$base/voltage_report.csv" "" | paste -sd,)
+passes() {  # the case of bus $1 at $2 kW passes in the voltage report $3
+    local id
+    id=$(awk -F, -v bus="$1" -v kw="$2" '$3 == "at" && $9 == bus && $7 + 0 == kw + 0 { print $1 }' "$work/locate-local/cases.csv")
+    [ -n "$id" ] || fail "no case of bus $1 at $2 kW"
+    [ -z "$(outside "$work/locate-local/cases/$id/$3" "$aside")" ]
+}
+while IFS=, read -r bus kv phases km hc clear criterion rest; do
+    [ "$criterion" = max_seconds_outside_a ] || fail "bus $bus: limited by $criterion, which this test does not judge"
+    for answer in "$hc voltage_report.csv" "$clear voltage_report_clear.csv"; do
+        set -- $answer
+        [ "$1" = 0 ] || passes "$bus" "$1" "$2" || fail "bus $bus: its answer $1 kW fails in $2"
+        [ "$(( $1 + 750 ))" -gt 12000 ] || ! passes "$bus" "$(( $1 + 750 ))" "$2" ||
+            fail "bus $bus: $(( $1 + 750 )) kW, a resolution above its answer, passes in $2"
+    done
+done < <(sed 1d "$work/locate-local/locational_hc.csv")
+awk -F, '$1 == "611" && $3 != 1 { exit 1 }' "$work/locate-local/locational_hc.csv" || fail "611's plant is not single-phase"
+echo "search by bus: the same locational_hc.csv on the local pool and on Slurm, $rounds submissions in" \
+    "$(awk -v a="$submit_started" -v b="$submit_ended" 'BEGIN { printf "%.1f", b - a }') s; each answer passes, a" \
+    "resolution above fails"
+
 # A study split in time: its slices as the array's tasks, then the read that stitches them, the
 # same tables as the local pool's slices.
 for where in sliced-local sliced-slurm; do
