@@ -9,6 +9,7 @@
 
 #include "app/form1.hpp"
 #include "app/viewer.hpp"
+#include "model/hosting_map.hpp"
 #include "umbrascope/version.hpp"
 
 namespace {
@@ -43,6 +44,11 @@ In the window (also in its context menu, on a right click):
   Ctrl+Q      quit
   The menu also turns Large inputs on or off (the run starts again). Click a bus, in either
   window, for a chart of its sun intensity over the run; Ctrl+click adds more buses.
+
+FOLDER may be a sweep with a search by bus (umbrascope-study sweep locate, then run or gather):
+the window opens its first sky with each bus coloured by the largest plant it can take, in bands
+of kW, and a bus's tooltip gives its row of locational_hc.csv. C switches the colouring among
+sunlight, voltage (where the sky has a study's tables) and that hosting capacity.
 
 Without a display, umbrascope-export draws the same pictures into files.
 Exit status: 0 when the window was closed, 2 for a wrong argument or when no window can be opened.
@@ -152,8 +158,15 @@ int main(int argc, char* argv[])
         }
     }
 
+    // A sweep with a search by bus opens the map of its first sky, coloured by the answers.
+    std::optional<std::filesystem::path> hosting;
+    if (const std::optional<std::filesystem::path> sky = umbrascope::hosting_sky(folder)) {
+        hosting = std::filesystem::absolute(folder);
+        folder = *sky;
+        note = QStringLiteral("the hosting capacity of the search in %1").arg(QString::fromStdString(hosting->string()));
+    }
     umbrascope::Form1 window(folder, large);
-    umbrascope::Viewer viewer(window, note, first_row);
+    umbrascope::Viewer viewer(window, note, first_row, hosting);
     window.setWindowTitle(viewer.title());
     window.show();
     return QApplication::exec();

@@ -76,8 +76,9 @@ long sky_rows_past_a_run(const fs::path& folder, bool large)
 
 }  // namespace
 
-Viewer::Viewer(Form1& form, QString note, long first_row)
-    : form_(form), folder_(form.folder()), base_title_(form.windowTitle()), note_(std::move(note)), menu_(new QMenu(&form))
+Viewer::Viewer(Form1& form, QString note, long first_row, std::optional<fs::path> hosting)
+    : form_(form), folder_(form.folder()), base_title_(form.windowTitle()), note_(std::move(note)), menu_(new QMenu(&form)),
+      hosting_sweep_(std::move(hosting))
 {
     form_.set_observer(&picture_);
     form_.installEventFilter(this);
@@ -106,12 +107,20 @@ Viewer::Viewer(Form1& form, QString note, long first_row)
     auto* colourings = new QActionGroup(this);
     sunlight_action_ = colour_menu_->addAction(tr("Sunlight (the classic classes)"));
     voltage_action_ = colour_menu_->addAction(tr("Voltage (service voltage, ANSI C84.1)"));
-    for (QAction* action : {sunlight_action_, voltage_action_}) {
+    hosting_action_ = colour_menu_->addAction(tr("Hosting capacity (the search by bus, kW)"));
+    for (QAction* action : {sunlight_action_, voltage_action_, hosting_action_}) {
         action->setCheckable(true);
         colourings->addAction(action);
     }
-    connect(sunlight_action_, &QAction::triggered, this, [this] { set_by_voltage(false); });
-    connect(voltage_action_, &QAction::triggered, this, [this] { set_by_voltage(true); });
+    connect(sunlight_action_, &QAction::triggered, this, [this] {
+        by_hosting_ = false;
+        set_by_voltage(false);
+    });
+    connect(voltage_action_, &QAction::triggered, this, [this] {
+        by_hosting_ = false;
+        set_by_voltage(true);
+    });
+    connect(hosting_action_, &QAction::triggered, this, [this] { set_by_hosting(true); });
     colour_menu_->addSeparator();
     const auto add_voltage_action = [this](const QString& text, const QKeySequence& key, void (Viewer::*slot)()) {
         auto* action = new QAction(text, &form_);
@@ -123,6 +132,8 @@ Viewer::Viewer(Form1& form, QString note, long first_row)
         voltage_actions_.push_back(action);
     };
     add_voltage_action(tr("Switch the colouring"), QKeySequence(Qt::Key_C), &Viewer::switch_colouring);
+    switch_action_ = voltage_actions_.back();
+    voltage_actions_.pop_back();  // offered with voltages or a search's answers
     add_voltage_action(tr("Next row with a bus outside range A"), QKeySequence(Qt::CTRL | Qt::Key_Right), &Viewer::next_outside);
     add_voltage_action(tr("Previous row with a bus outside range A"), QKeySequence(Qt::CTRL | Qt::Key_Left),
                        &Viewer::previous_outside);
@@ -190,6 +201,7 @@ Viewer::Viewer(Form1& form, QString note, long first_row)
     const QSettings settings;
     speed_ = std::clamp(settings.value(QStringLiteral("speed"), 0).toInt(), slowest, fastest);
     by_voltage_ = settings.value(QStringLiteral("colour_by")).toString() == QStringLiteral("voltage");
+    by_hosting_ = hosting_sweep_.has_value();  // opened for the search's answers: shown first
     show_controls_ = settings.value(QStringLiteral("show_controls"), true).toBool();
     // A sky longer than a run opens at a part of it, whose files the restart reads.
     if (sky_rows_past_a_run(folder_, form_.large()) > 0) {
@@ -251,6 +263,17 @@ void Viewer::read_voltages()
     }
     if (!other_problem.isEmpty())
         QTimer::singleShot(0, this, [this, other_problem] { form_.error_report()->warn(other_problem); });
+    hosting_.reset();
+    hosting_bound_ = false;
+    if (hosting_sweep_ && hosting_sky(*hosting_sweep_) &&
+        fs::weakly_canonical(*hosting_sky(*hosting_sweep_)) == fs::weakly_canonical(form_.folder())) {
+        try {
+            hosting_ = HostingMap::read(*hosting_sweep_);
+        } catch (const FolderError& error) {
+            const QString problem = tr("The hosting capacity cannot be shown: %1").arg(QString::fromStdString(error.what()));
+            QTimer::singleShot(0, this, [this, problem] { form_.error_report()->warn(problem); });
+        }
+    }
     if (has_voltage_tables(form_.folder())) {
         try {
             voltages_ = RunVoltages::read(form_.folder());
@@ -282,6 +305,13 @@ void Viewer::check_voltages()
         }
         apply_colouring();
     }
+    if (hosting_ && !hosting_bound_) {
+        hosting_->bind(form_.run_state());
+        hosting_bound_ = true;
+        apply_colouring();
+        if (by_hosting())
+            QTimer::singleShot(0, this, [this] { form_.jump_to_row(row_shown()); });
+    }
     if (!voltages_ || voltages_checked_)
         return;
     try {
@@ -303,29 +333,63 @@ void Viewer::check_voltages()
 
 void Viewer::apply_colouring()
 {
-    form_.set_colouring(by_voltage() ? &*voltages_ : nullptr);
+    form_.set_colouring(by_hosting() ? static_cast<const BusColouring*>(&*hosting_)
+                        : by_voltage() ? &*voltages_
+                                       : nullptr);
     for (QAction* action : control_actions_)
         action->setEnabled(controls_.has_value());
     controls_action_->setChecked(show_controls_ && controls_.has_value());
     apply_overlay();
     const bool offered = voltages_.has_value();
-    colour_menu_->setEnabled(offered);
-    colour_menu_->setTitle(offered ? tr("Colour buses by") : tr("Colour buses by (no voltages in this folder)"));
+    colour_menu_->setEnabled(offered || hosting_bound_);
+    colour_menu_->setTitle(offered || hosting_bound_ ? tr("Colour buses by")
+                                                     : tr("Colour buses by (no voltages in this folder)"));
     for (QAction* action : voltage_actions_)
         action->setEnabled(offered);
-    sunlight_action_->setChecked(!by_voltage());
+    voltage_action_->setEnabled(offered);
+    hosting_action_->setEnabled(hosting_bound_);
+    hosting_action_->setVisible(hosting_.has_value());
+    switch_action_->setEnabled(offered || hosting_bound_);
+    sunlight_action_->setChecked(!by_voltage() && !by_hosting());
     voltage_action_->setChecked(by_voltage());
+    hosting_action_->setChecked(by_hosting());
+}
+
+void Viewer::switch_colouring()
+{
+    if (by_hosting())
+        set_by_hosting(false);
+    else if (by_voltage())
+        hosting_bound_ ? set_by_hosting(true) : set_by_voltage(false);
+    else if (voltages_)
+        set_by_voltage(true);
+    else if (hosting_bound_)
+        set_by_hosting(true);
+}
+
+void Viewer::set_by_hosting(bool on)
+{
+    const BusColouring* was = form_.colouring();
+    by_hosting_ = on;
+    if (!on)
+        by_voltage_ = false;
+    apply_colouring();
+    const RunState& st = form_.run_state();
+    if (was != form_.colouring() && st.num_pass > 0 && st.n_time > 0)
+        form_.jump_to_row(row_shown());
+    update_title();
 }
 
 void Viewer::set_by_voltage(bool on)
 {
     by_voltage_ = on;
+    by_hosting_ = false;
     QSettings().setValue(QStringLiteral("colour_by"), on ? QStringLiteral("voltage") : QStringLiteral("sunlight"));
-    const bool was = form_.colouring() != nullptr;
+    const BusColouring* was = form_.colouring();
     apply_colouring();
     // The row shown, drawn again in the new colours; the animation goes on as it was.
     const RunState& st = form_.run_state();
-    if (was != (form_.colouring() != nullptr) && st.num_pass > 0 && st.n_time > 0)
+    if (was != form_.colouring() && st.num_pass > 0 && st.n_time > 0)
         form_.jump_to_row(row_shown());
     update_title();
 }
@@ -960,6 +1024,9 @@ QString Viewer::details_near(const View& view, QPointF pixel, double reach, doub
                                 .arg(high / 10000.0, 0, 'f', 4)
                                 .arg(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
         }
+        if (hosting_bound_)
+            if (const std::string rows = hosting_->rows_of(k); !rows.empty())
+                voltage += tr("\nhosting capacity (locational_hc.csv):\n") + QString::fromStdString(rows).trimmed();
         return QStringLiteral("bus %1: number %2, %3\nrow %4 (%8): %5, %6%7\n(click for its chart)")
             .arg(k)
             .arg(st.bus_num.at(index, none).value())

@@ -19,6 +19,7 @@
 #include "model/controls.hpp"
 #include "model/sky_field.hpp"
 #include "model/row_part.hpp"
+#include "model/hosting_map.hpp"
 #include "model/voltages.hpp"
 #include "render/overlay.hpp"
 
@@ -48,7 +49,9 @@ public:
     // `note` follows the folder in the title (e.g. that it is the bundled example). The viewer
     // must go before the form: it detaches itself from the form and waits for an export.
     // A sky longer than a run (with large inputs) is shown a part at a time, from `first_row`.
-    Viewer(Form1& form, QString note = {}, long first_row = 1);
+    // `hosting` is a sweep whose search by bus's answers colour the map of its first sky, when
+    // that sky is the folder opened.
+    Viewer(Form1& form, QString note = {}, long first_row = 1, std::optional<std::filesystem::path> hosting = {});
     ~Viewer() override;
 
     void toggle_pause();
@@ -104,9 +107,13 @@ public:
     [[nodiscard]] const QString& voltages_problem() const { return voltages_problem_; }
     // Buses coloured by the voltage classes rather than the sunlight classes; kept for the next
     // start, and shown only where the run has voltages.
-    [[nodiscard]] bool by_voltage() const { return by_voltage_ && voltages_.has_value(); }
+    [[nodiscard]] bool by_voltage() const { return by_voltage_ && voltages_.has_value() && !by_hosting(); }
     void set_by_voltage(bool on);
-    void switch_colouring() { set_by_voltage(!by_voltage()); }
+    // Sunlight, then voltage where the study's tables are there, then the hosting capacity where a
+    // search's answers are, then sunlight again.
+    void switch_colouring();
+    void set_by_hosting(bool on);
+    [[nodiscard]] bool by_hosting() const { return by_hosting_ && hosting_bound_; }
     // The first row of the next and the previous excursion outside range A, and the worst row;
     // each rings the worst bus of the row it reaches.
     void next_outside();
@@ -204,6 +211,12 @@ private:
     std::optional<std::string> sky_mismatch_;  // a sun table made for another network
     bool voltages_checked_ = false;
     bool by_voltage_ = false;  // as chosen; shown only where the run has voltages
+    std::optional<std::filesystem::path> hosting_sweep_;  // the sweep given, for its first sky
+    std::optional<HostingMap> hosting_;
+    bool hosting_bound_ = false;  // to the run's buses, after the first pass
+    bool by_hosting_ = false;
+    QAction* hosting_action_ = nullptr;
+    QAction* switch_action_ = nullptr;
     std::vector<ProfileSegment> segments_;
     ProfileAxes axes_;
     int marked_ = 0;

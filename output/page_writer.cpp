@@ -344,6 +344,8 @@ std::string page_text(const PageInput& in)
         append_json(meta, c.text);
         meta += '}';
     });
+    meta += ",\"bus_notes\":";
+    append_list(meta, in.bus_notes, [&](const std::string& note) { append_json(meta, note); });
     meta += std::string(",\"voltages\":") + (voltages ? "true" : "false");
     meta += std::string(",\"sun\":") + (in.field == nullptr ? "true" : "false");
     meta += ",\"voltage_colours\":[";

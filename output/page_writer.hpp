@@ -45,7 +45,8 @@ struct PageInput {
     long row_offset = 0;                       // of a part of a longer sky: its first row there less one,
     long sky_rows = 0;                         //   and that sky's rows (0 for none)
     std::vector<PageClass> classes;            // the legend, in class order
-    std::string colour_by;                     // "sunlight" or "voltage"
+    std::string colour_by;                     // "sunlight", "voltage" or "hosting"
+    std::vector<std::string> bus_notes;        // by bus: more to say of it (a search's answer), or ""
     std::vector<std::uint8_t> class_of;        // row by row: each bus's class, an index into classes
     // Row by row: each bus's sun intensity in thousandths. Where `field` gives the sky, the page
     // makes these numbers itself from it and the buses' own coordinates (`net_x`, `net_y`).

@@ -17,6 +17,7 @@
 #include "model/controls.hpp"
 #include "model/sky_field.hpp"
 #include "model/folder_error.hpp"
+#include "model/hosting_map.hpp"
 #include "core/fingerprint.hpp"
 #include "output/page_writer.hpp"
 #include "model/row_part.hpp"
@@ -65,7 +66,11 @@ Options (a value follows a space or an equals sign: --passes 3 or --passes=3):
                    by the class of its service voltage in the row (ANSI C84.1: below range B,
                    low in range B, range A, high in range B, above range B, no voltage), from
                    the tables umbrascope-study read wrote in the input folder; in frames,
-                   animations, SVG and the trace, the band's legend naming the classes
+                   animations, SVG and the trace, the band's legend naming the classes; or
+                   hosting, for a page (--animation FILE.html) of --input SWEEP, a sweep whose
+                   search by bus has its answer: its first sky, each bus by the band of kW of the
+                   largest plant it can take (as locational_hc.png colours it), a bus's details
+                   giving its row of locational_hc.csv
   --profile        beside the map in a sized frame (--size), the voltage profile of the row: each
                    bus at its distance from the source against its lowest and highest per-unit
                    voltage, each connection a segment, with the lines of ranges A and B; needs
@@ -145,6 +150,7 @@ ExportOptions parse_export_command(int argc, char* argv[])
 {
     ExportOptions options;
     bool fps_given = false;
+    bool hosting_asked = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::optional<std::string> attached;  // the VALUE of --option=VALUE
@@ -194,9 +200,10 @@ ExportOptions parse_export_command(int argc, char* argv[])
             options.frame.labels = true;
         } else if (arg == "--colour-by" || arg == "--color-by") {
             const std::string by = value();
-            if (by != "sunlight" && by != "voltage")
-                usage_error("--colour-by takes sunlight or voltage, not '" + by + "'");
+            if (by != "sunlight" && by != "voltage" && by != "hosting")
+                usage_error("--colour-by takes sunlight, voltage or hosting, not '" + by + "'");
             options.frame.by_voltage = by == "voltage";
+            hosting_asked = by == "hosting";
         } else if (arg == "--profile") {
             flag();
             options.frame.profile = true;
@@ -260,6 +267,18 @@ ExportOptions parse_export_command(int argc, char* argv[])
         usage_error("--profile goes beside the map in a frame of a size: give --size WxH too (e.g. 1920x1080)");
     if (options.animation && !options.format_given)
         options.png = false;
+    // The hosting capacity of a sweep's search by bus, on the map of the sky it was made under.
+    if (hosting_asked) {
+        const std::optional<fs::path> sky = hosting_sky(options.input);
+        if (!sky)
+            usage_error("--colour-by hosting needs --input SWEEP, a sweep whose search by bus has its answer "
+                        "(umbrascope-study sweep locate, then run or gather); " + options.input.string() + " is not one");
+        if (!page || options.format_given)
+            usage_error("--colour-by hosting makes a page (--animation FILE.html); the map's picture is the sweep's own "
+                        "locational_hc.png");
+        options.hosting = fs::absolute(options.input);
+        options.input = *sky;
+    }
     return options;
 }
 
@@ -512,9 +531,15 @@ int whole_sky_page(const ExportOptions& options, long sky_rows, std::chrono::ste
             else
                 append_rows(whole, std::move(some));
             gathered = true;
-            if (last == sky_rows)
+            if (last == sky_rows) {
                 add_study(whole, st, voltages ? &*voltages : nullptr, options.frame.by_voltage, options.frame.profile,
                           controls ? &*controls : nullptr, field ? &*field : nullptr);
+                if (options.hosting) {
+                    HostingMap hosting = HostingMap::read(*options.hosting);
+                    hosting.bind(st);
+                    add_hosting(whole, hosting);
+                }
+            }
         };
         ExportEvents events;
         events.on_error = [&](int pass, int row, const PassError& failure) {
@@ -651,6 +676,7 @@ int run(const ExportOptions& options)
     }
     plan.keep_going = options.keep_going;
     plan.trace = trace_stream ? &*trace_stream : nullptr;
+    plan.hosting = options.hosting;
 
     ErrorTally errors;
     Progress progress(isatty(fileno(stderr)) != 0);

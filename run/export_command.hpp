@@ -26,6 +26,8 @@ struct ExportOptions {
     bool keep_going = false;
     bool large = false;
     std::optional<std::string> trace;
+    // --colour-by hosting: the sweep given as --input, whose first sky `input` then is.
+    std::optional<std::filesystem::path> hosting;
 };
 
 // The command line. Answers --help and --version, and ends the program with status 2 and one

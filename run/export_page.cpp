@@ -4,7 +4,9 @@
 #include <iterator>
 #include <unordered_map>
 
+#include "core/hosting_bands.hpp"
 #include "core/text.hpp"
+#include "core/words.hpp"
 #include "output/frame_picture.hpp"
 #include "output/output_file.hpp"
 #include "output/profile_picture.hpp"
@@ -93,6 +95,32 @@ void add_study(PageInput& in, const RunState& st, const RunVoltages* voltages, b
         in.states = controls;
     }
     in.field = field;
+}
+
+void add_hosting(PageInput& in, const HostingMap& hosting)
+{
+    in.colour_by = "hosting";
+    in.classes.clear();
+    const double band_kw = hosting.max_kw() / static_cast<double>(hosting_bands.size());
+    for (std::size_t b = 0; b < hosting_bands.size(); ++b) {
+        const BandColour& c = hosting_bands[b];
+        const std::string from = decimal_text(band_kw * static_cast<double>(b), 0);
+        const std::string to = decimal_text(band_kw * static_cast<double>(b + 1), 0);
+        in.classes.push_back({Colour{c.r, c.g, c.b}, b + 1 == hosting_bands.size() ? from + " to " + to + " kW (max)"
+                                                                                     : from + " to below " + to + " kW"});
+    }
+    in.classes.push_back({Colour{no_hosting_answer.r, no_hosting_answer.g, no_hosting_answer.b}, "not searched or not found"});
+    const auto buses = static_cast<std::size_t>(in.buses);
+    in.bus_notes.assign(buses, {});
+    for (int k = 1; k <= in.buses; ++k) {
+        const int band = hosting.band_of(k);
+        const auto cls = static_cast<std::uint8_t>(band < 0 ? hosting_bands.size() : static_cast<std::size_t>(band));
+        for (int row = 1; row <= in.rows; ++row)
+            in.class_of[static_cast<std::size_t>(row - 1) * buses + static_cast<std::size_t>(k - 1)] = cls;
+        std::string rows = hosting.rows_of(k);
+        if (!rows.empty())
+            in.bus_notes[static_cast<std::size_t>(k - 1)] = "hosting capacity (locational_hc.csv):\n" + rows.substr(0, rows.size() - 1);
+    }
 }
 
 void append_rows(PageInput& into, PageInput&& rows)

@@ -8,6 +8,7 @@
 
 #include "core/run_state.hpp"
 #include "model/sky_header.hpp"
+#include "model/hosting_map.hpp"
 #include "model/voltages.hpp"
 #include "output/page_writer.hpp"
 #include "render/picture.hpp"
@@ -33,6 +34,10 @@ private:
 // a sky run a part at a time adds those of the whole sky once its rows are gathered.
 void add_study(PageInput& in, const RunState& st, const RunVoltages* voltages, bool by_voltage, bool profile,
                const ControlsTable* controls, const SkyField* field);
+
+// A search by bus's answers as the page's colouring: each bus's band of kW in every row, the bands
+// as the legend's classes, and each bus's row of locational_hc.csv in what the page says of it.
+void add_hosting(PageInput& in, const HostingMap& hosting);
 
 // The rows of `rows` (a later part of the same sky, gathered without the study) after those of
 // `into`: their times, classes, sunlight and clouds. Throws WriteError for another network's.

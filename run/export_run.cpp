@@ -1,5 +1,7 @@
 #include "run/export_run.hpp"
 
+#include "model/hosting_map.hpp"
+
 #include <QByteArray>
 #include <algorithm>
 #include <array>
@@ -122,6 +124,16 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
     ControlPlaces places;
     if (plan.frame.by_voltage)
         surface.set_colouring(&*voltages);
+    std::optional<HostingMap> hosting;
+    if (plan.hosting) {
+        try {
+            hosting = HostingMap::read(*plan.hosting);
+        } catch (const FolderError& error) {
+            throw WriteError(std::string("the hosting capacity cannot be shown: ") + error.what());
+        }
+        hosting->bind_when_drawn(*st);
+        surface.set_colouring(&*hosting);
+    }
     Pass pass{*st, input, controls, surface};
 
     ExportResult result;
@@ -278,8 +290,10 @@ ExportResult export_run(const ExportPlan& plan, const ExportEvents& events)
             std::string title = plan.title.empty() ? folder.filename().string() : plan.title;
             if (title.empty() || title == ".")
                 title = folder.parent_path().filename().string();
-            const PageInput contents = gathered.finish(whole, sky, title, frame.voltages, frame.by_voltage, frame.profile,
-                                                    equipment ? &*equipment : nullptr, field ? &*field : nullptr);
+            PageInput contents = gathered.finish(whole, sky, title, frame.voltages, frame.by_voltage, frame.profile,
+                                              equipment ? &*equipment : nullptr, field ? &*field : nullptr);
+            if (hosting)
+                add_hosting(contents, *hosting);
             whole.n_time = rows;
             write_page(*plan.animation, contents);
             result.animation_made = true;

@@ -35,6 +35,8 @@ struct ExportPlan {
     // files are named by the whole sky's rows.
     long row_offset = 0;
     std::string title;  // the page's; by default the input folder's name
+    // A sweep whose search by bus's answers colour the buses, `input` being its first sky.
+    std::optional<std::filesystem::path> hosting;
     // Where set, the run is gathered for a page as a page's is, and handed here at its end
     // instead of written: for a page of a sky run a part at a time.
     std::function<void(const RunState& st, const SkyHeader& sky, PageGatherer& gathered)> take_page;

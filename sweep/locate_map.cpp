@@ -5,6 +5,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "core/hosting_bands.hpp"
 #include "core/words.hpp"
 #include "model/distances.hpp"
 #include "model/folder_error.hpp"
@@ -18,17 +19,9 @@ namespace umbrascope::sweep {
 
 namespace fs = std::filesystem;
 
-int band_of(double kw, double max_kw)
-{
-    if (!(max_kw > 0))
-        return 0;
-    const int band = static_cast<int>(std::floor(kw / max_kw * static_cast<double>(band_colours.size())));
-    return std::clamp(band, 0, static_cast<int>(band_colours.size()) - 1);
-}
-
 std::string band_colour(const std::optional<double>& kw, double max_kw)
 {
-    return kw ? band_colours[static_cast<std::size_t>(band_of(*kw, max_kw))] : unsearched_colour;
+    return kw ? hosting_bands[static_cast<std::size_t>(hosting_band(*kw, max_kw))].hex : no_hosting_answer.hex;
 }
 
 std::string locate_map_svg(const fs::path& sky_folder, const std::vector<MapBus>& buses, const MapFrame& frame)
@@ -125,20 +118,20 @@ std::string locate_map_svg(const fs::path& sky_folder, const std::vector<MapBus>
     const double lx = width - legend + 10;
     double ly = top + 10;
     out += "<text x=\"" + at(lx) + "\" y=\"" + at(ly) + "\" font-size=\"12\">kW at the downstream bus</text>\n";
-    const double band_kw = frame.max_kw / static_cast<double>(band_colours.size());
-    for (std::size_t k = 0; k < band_colours.size(); ++k) {
+    const double band_kw = frame.max_kw / static_cast<double>(hosting_bands.size());
+    for (std::size_t k = 0; k < hosting_bands.size(); ++k) {
         ly += 20;
         const double from = band_kw * static_cast<double>(k), to = band_kw * static_cast<double>(k + 1);
-        const std::string words = k + 1 == band_colours.size()
+        const std::string words = k + 1 == hosting_bands.size()
                                       ? decimal_text(from, 0) + " to " + decimal_text(to, 0) + " (max)"
                                       : decimal_text(from, 0) + " to below " + decimal_text(to, 0);
         out += "<rect x=\"" + at(lx) + "\" y=\"" + at(ly - 10) + "\" width=\"18\" height=\"10\" fill=\"" +
-               band_colours[k] + "\"/><text x=\"" + at(lx + 24) + "\" y=\"" + at(ly) + "\" font-size=\"11\">" +
+               hosting_bands[k].hex + "\"/><text x=\"" + at(lx + 24) + "\" y=\"" + at(ly) + "\" font-size=\"11\">" +
                xml_text(words) + "</text>\n";
     }
     ly += 20;
     out += "<rect x=\"" + at(lx) + "\" y=\"" + at(ly - 10) + "\" width=\"18\" height=\"10\" fill=\"" +
-           std::string(unsearched_colour) + "\"/><text x=\"" + at(lx + 24) + "\" y=\"" + at(ly) +
+           std::string(no_hosting_answer.hex) + "\"/><text x=\"" + at(lx + 24) + "\" y=\"" + at(ly) +
            "\" font-size=\"11\">not searched or not found</text>\n";
     ly += 22;
     out += "<circle cx=\"" + at(lx + 9) + "\" cy=\"" + at(ly - 5) +

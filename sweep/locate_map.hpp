@@ -3,7 +3,6 @@
 // capacity at its downstream bus in bands of kW, a ring where the cloud holds a bus below its
 // clear-sky answer, and a legend.
 
-#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,13 +21,7 @@ struct MapFrame {
     std::string title;
 };
 
-// The bands: five of equal width up to the maximum, the last holding the maximum itself.
-inline constexpr std::array<const char*, 5> band_colours{"#d7191c", "#fdae61", "#e6d93a", "#a6d96a", "#1a9641"};
-inline constexpr const char* unsearched_colour = "#b0b0b0";
-[[nodiscard]] int band_of(double kw, double max_kw);
-
-// The colour of each drawn bus by name (lower case), as the map, the window and the page give it;
-// buses searched and not found, or not searched, are absent.
+// The colour of a bus's answer in its band; grey where it has none.
 [[nodiscard]] std::string band_colour(const std::optional<double>& kw, double max_kw);
 
 // Throws SweepError where the network file cannot be read.

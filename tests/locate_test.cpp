@@ -8,6 +8,7 @@
 #include <map>
 #include <regex>
 
+#include "core/hosting_bands.hpp"
 #include "core/lines.hpp"
 #include "sweep/cases.hpp"
 #include "sweep/locate.hpp"
@@ -244,15 +245,15 @@ TEST(SweepLocate, TheMapsColoursAreTheAnswers)
                                      place.at(bus.drawn_bus).second + "\" r=\"7\"") != std::string::npos;
         EXPECT_EQ(ringed, bus.hc_kw && *bus.hc_kw < *bus.clear_hc_kw) << bus.drawn_bus;
     }
-    EXPECT_EQ(fill.at("671"), band_colours[4]);
-    EXPECT_EQ(fill.at("680"), band_colours[2]);
-    EXPECT_EQ(fill.at("611"), band_colours[0]);
-    EXPECT_EQ(fill.at("632"), band_colours[0]) << "1,999.9 kW is below the second band";
-    EXPECT_EQ(fill.at("652"), unsearched_colour);
-    EXPECT_EQ(band_of(max_kw, max_kw), 4) << "the maximum is in the last band";
+    EXPECT_EQ(fill.at("671"), hosting_bands[4].hex);
+    EXPECT_EQ(fill.at("680"), hosting_bands[2].hex);
+    EXPECT_EQ(fill.at("611"), hosting_bands[0].hex);
+    EXPECT_EQ(fill.at("632"), hosting_bands[0].hex) << "1,999.9 kW is below the second band";
+    EXPECT_EQ(fill.at("652"), no_hosting_answer.hex);
+    EXPECT_EQ(hosting_band(max_kw, max_kw), 4) << "the maximum is in the last band";
     // The line into 671 (from 692's side or 684's, whichever is upstream) takes 671's colour: the
     // line 671-684 runs to 684, which is not searched.
-    EXPECT_NE(svg.find("stroke=\"" + std::string(band_colours[4]) + "\""), std::string::npos);
+    EXPECT_NE(svg.find("stroke=\"" + std::string(hosting_bands[4].hex) + "\""), std::string::npos);
 }
 
 }  // namespace

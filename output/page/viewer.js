@@ -808,6 +808,7 @@ function describeBus(k) {
   if (n.distance_km[k] !== null && n.distance_km[k] !== undefined)
     text += '\n' + n.distance_km[k].toFixed(3) + ' ' + (meta.distance_unit || 'km') + ' from the source';
   text += '\nsunlight ' + (sun === -2147483648 ? 'none' : (sun / 1000).toFixed(3));
+  if (meta.bus_notes && meta.bus_notes[k]) text += '\n' + meta.bus_notes[k];
   return text;
 }
 

@@ -2,8 +2,9 @@
 umbrascope-export --animation page.html and opened from its file in Debian's headless Chromium.
 Every decoded value is what was written; each bus's disc has its class's colour, north up; the
 slider, the keys, the hover, the address's row and playing to the end work; a page cut short says
-so; a measured sky's sunlight is made in the page exactly as the sun table has it; nothing is
-fetched and nothing thrown. Exits 77 (skipped) where Chromium cannot start.
+so; a measured sky's sunlight is made in the page exactly as the sun table has it; a search by
+bus's answers colour the discs by their bands and a bus's hover gives its row; nothing is fetched
+and nothing thrown. Exits 77 (skipped) where Chromium cannot start.
 
 Usage: page_test.py UMBRASCOPE_EXPORT UMBRASCOPE_CLOUDS WORK_FOLDER"""
 
@@ -196,6 +197,26 @@ with open(page, "rb") as f:
 marker = whole.index(b'id="u-low-0"')
 with open(cut, "wb") as f:
     f.write(whole[:marker + 200])
+
+# A search by bus's answers over the small network: a sweep folder as sweep locate and gather
+# leave it, its first sky the small one; Mid not found, Tail not searched.
+sweep = os.path.join(work, "sweep")
+os.makedirs(sweep)
+write(os.path.join(sweep, "locate.txt"), "buses = three-phase\nmax_kw = 1000\nresolution_kw = 50\n")
+write(os.path.join(sweep, "skies.csv"), "sky,folder,loadshapes,sky_fingerprint,loadshapes_fingerprint\n"
+      f"small,{os.path.abspath(folder)},x,y,z\n")
+write(os.path.join(sweep, "locate_buses.csv"), "bus,drawn_bus,distance_km\nhead,Head,0\nzürich-ost,Zürich-Ost,1.5\n"
+      "mid,Mid,3.25\n")
+hosting = {"Head": (900, "#1a9641"), "Zürich-Ost": (150, "#d7191c"), "Mid": (None, "#b0b0b0"), "Tail": (None, "#b0b0b0")}
+write(os.path.join(sweep, "locational_hc.csv"),
+      "bus,kv,phases,distance_km,hc_kw,clear_hc_kw,criterion,where,row,time,value,probes,bracket_kw\n"
+      "head,12.47,3,0,900,950,max_seconds_outside_a,Mid,2,00:00:10,20,7,900-950\n"
+      "zürich-ost,12.47,3,1.5,150,400,max_loading_pct,Line.l2,3,00:00:20,104.2,7,150-200\n"
+      "mid,12.47,3,3.25,,,,,,,,3,\n")
+hosting_page = os.path.join(work, "hosting.html")
+made = subprocess.run([exporter, "--input", sweep, "--colour-by", "hosting", "--animation", hosting_page],
+                      capture_output=True, text=True)
+check(made.returncode == 0, "the hosting page: " + made.stderr)
 
 try:
     browser = devtools.Browser()
@@ -395,6 +416,27 @@ with browser as b:
     b.run("umbrascope.ready")
     message = b.run("document.getElementById('message').textContent")
     check("cut short" in message, "a page cut short says so: " + repr(message))
+
+    # The search's answers: each disc in its band's colour in every row, the legend the bands, and a
+    # bus's hover its row of locational_hc.csv.
+    b.open("file://" + os.path.abspath(hosting_page))
+    b.run("umbrascope.ready")
+    for row in (1, 5):
+        b.run(f"umbrascope.show({row})")
+        b.run("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+        picture = b.picture()
+        for k, name in enumerate(names):
+            x, y = b.run(f"umbrascope.where({k})")
+            got = "#%02x%02x%02x" % picture[round(y)][round(x)]
+            check(got == hosting[name][1], f"hosting, row {row}, bus {name}: its disc is {got}, its band's {hosting[name][1]}")
+    legend = b.run("document.getElementById('legend').textContent")
+    check("800 to 1000 kW (max)" in legend and "not searched or not found" in legend, "the bands' legend: " + repr(legend))
+    x, y = b.run("umbrascope.where(1)")
+    b.mouse(x, y)
+    tip = b.run("document.getElementById('tip').textContent")
+    for part in ("hosting capacity (locational_hc.csv)", "hc_kw = 150", "criterion = max_loading_pct", "where = Line.l2"):
+        check(part in tip, f"Zürich-Ost's hover says '{part}': {tip!r}")
+    b.mouse(5, 5)
 
 if failures:
     print(f"{len(failures)} checks failed")
