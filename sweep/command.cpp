@@ -28,6 +28,8 @@ constexpr const char* usage_text = R"(Usage: umbrascope-study sweep plan SWEEP -
                                 [--without-circuit-pv] [--load-mult M] [--load-at [MM-DD ]HH:MM]
                                 [--inverter MODE]... [--kva-ratio R] [--inverter-response S]
                                 [--volt-var-curve FILE] [--volt-watt-curve FILE]
+       umbrascope-study sweep locate SWEEP --circuit ENTRY.dss --sky FOLDER... [--buses primary|three-phase|loads|FILE]
+                                [--max-kw K] [--resolution R] [--criteria FILE] [--inverter MODE] ...
        umbrascope-study sweep run SWEEP [--jobs N] [--engine 'COMMAND {script}'] [--case-timeout S]
                                 [--keep-exports] [--hand-on]
        umbrascope-study sweep submit SWEEP [--cases-per-task B] [--array-limit K] [--time T] [--partition P]
@@ -57,6 +59,26 @@ each sky, which run, submit, each task and gather compare first: a change is nam
 command that plans again. Planning again replaces the cases of a changed circuit, sky or load, and
 keeps the others and their results.
 
+locate: plans a search by bus into SWEEP (a sweep's folder, or a new one): for each candidate bus,
+the largest PV plant it can take alone, under each sky and under the clear sky, to within R kW
+(default K/64) up to K kW (default the feeder's load). The plant is one PV system at the bus, of
+its phases and kV as the engine solved them in the sky's base (line to line, line to neutral for
+one phase), under the bus's own sky. Candidates: three-phase (the default: the buses at the
+feeder's primary voltage, the base most of its three-phase buses have, with three phases),
+primary (any phases), loads (every bus a load stands at), or a FILE of buses, one a line. Each size
+run is a case of SWEEP, run by the same worker as a sweep's; each sky's base is the sweep's. A
+first round tries a quarter, a half, three quarters and all of K; then each bus's bracket (the
+largest size passing below the smallest failing) is halved round by round. Passing is taken to be
+monotone in size: where a larger size passed after a smaller failed, the smaller holds, and run
+and gather say where. run runs round after round until every bus is found; submit sends each
+round as a job array whose job after plans and submits the next. gather writes
+SWEEP/locational_hc.csv (bus,kv,phases,distance_km,hc_kw,clear_hc_kw,criterion,where,row,time,value,
+probes,bracket_kw: the answer under the worst sky and under the clear sky, what failed the smallest
+failing size, the engine runs, the last passing and failing sizes), locational_hc.svg and .png
+(the feeder's lines coloured by the capacity at their downstream bus) and locational_summary.txt.
+umbrascope SWEEP shows the answers on the map, and umbrascope-export makes a page of them (its
+colouring by hosting).
+
 run: runs every case not done in a local pool of --jobs engines: the engine on the case's
 study.dss, then read; a done case keeps its reports, not the engine's exports (--keep-exports
 keeps them, and the voltage tables). Each case's status file says done or failed and why. Ctrl+C
@@ -71,7 +93,8 @@ them (afterany). Split into arrays of at most the cluster's MaxArraySize. Submit
 only the cases not done. With --hand-on, a study's slices are handed on round by round by a job
 after each array, which submits the next.
 
-status: counts the cases done, failed, running and left, from their status files.
+status: counts the cases done, failed, running and left, from their status files; of a search by
+bus, its round, the buses found and left, and each failed case a bus awaits.
 
 gather: writes SWEEP/sweep_report.csv (a row a case, from its own reports: the PV added and the
 circuit's own, the voltages, the controls' wear, the head's kW and the LoadMult it was judged at),
@@ -117,6 +140,9 @@ Options:
   --inverter-response S  (plan) seconds the inverters take to answer (default 5 volt-var, 10 volt-watt)
   --volt-var-curve FILE, --volt-watt-curve FILE  (plan) "voltage,value" curves instead of the
                          IEEE 1547-2018 Category B ones
+  --buses B              (locate) primary, three-phase (default), loads, or a file of buses
+  --max-kw K             (locate) the largest plant tried (default the feeder's load)
+  --resolution R         (locate) how near each answer is found, kW (default K/64)
   --pv-ratio R           (plan) each PV system's kW over its load's kW (default 2)
   --criteria FILE        (plan) the criteria, as above
   --without-circuit-pv   (plan) the circuit's own PV systems out of service in every case
@@ -443,11 +469,19 @@ int sweep_main(int argc, char* argv[])
                 std::printf("%s\n", note.c_str());
             for (const std::string& note : planned.notes)
                 std::printf("%s\n", note.c_str());
-            std::printf("Planned a search of %d candidate %s for the largest plant each can take, up to %s kW to within "
-                        "%s kW (%s); each sky's base runs first, and gives the buses' kV\n",
-                        planned.candidates, planned.candidates == 1 ? "bus" : "buses",
+            const std::string chosen = buses.value_or("three-phase");
+            const bool by_voltage = chosen == "three-phase" || chosen == "primary";
+            const std::string given_buses = by_voltage ? std::string() : " (--buses " + chosen + ")";
+            std::printf("Planned a search for the largest PV plant each bus can take, up to %s kW to within %s kW, "
+                        "among %d %s%s; each sky's base runs first, and its engine's solution gives the buses' kV and "
+                        "phases%s\n",
                         decimal_text(planned.max_kw, 3).c_str(), decimal_text(planned.resolution_kw, 3).c_str(),
-                        buses.value_or("three-phase buses at the primary voltage").c_str());
+                        planned.candidates,
+                        by_voltage ? "drawn buses the source reaches" : planned.candidates == 1 ? "bus" : "buses",
+                        given_buses.c_str(),
+                        chosen == "three-phase" ? ", and chooses those three-phase at the feeder's primary voltage"
+                        : chosen == "primary"   ? ", and chooses those at the feeder's primary voltage"
+                                                : "");
             std::printf("Next: umbrascope-study sweep run %s (or submit, on a Slurm cluster): round after round until "
                         "every bus is found\n",
                         sweep->string().c_str());

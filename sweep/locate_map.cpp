@@ -1,6 +1,7 @@
 #include "sweep/locate_map.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <unordered_map>
@@ -72,8 +73,11 @@ std::string locate_map_svg(const fs::path& sky_folder, const std::vector<MapBus>
     const double span = std::max({x1 - x0, y1 - y0, 1e-9});
     const double scale = std::min((width - legend - 2 * left) / std::max(x1 - x0, span * 1e-3),
                                   (height - top - left) / std::max(y1 - y0, span * 1e-3));
-    const auto sx = [&](double x) { return left + (x - x0) * scale; };
-    const auto sy = [&](double y) { return height - left - (y - y0) * scale; };
+    // The drawing centred in the room beside the legend.
+    const double dx = ((width - legend - 2 * left) - (x1 - x0) * scale) / 2;
+    const double dy = ((height - top - left) - (y1 - y0) * scale) / 2;
+    const auto sx = [&](double x) { return left + dx + (x - x0) * scale; };
+    const auto sy = [&](double y) { return height - left - dy - (y - y0) * scale; };
     const auto at = [](double v) { return decimal_text(v, 1); };
 
     std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + at(width) + "\" height=\"" + at(height) +
@@ -96,6 +100,7 @@ std::string locate_map_svg(const fs::path& sky_folder, const std::vector<MapBus>
                (hc ? "3" : "1.5") + "\" stroke-linecap=\"round\"/>\n";
     }
     // Buses searched: a dot of their band, ringed where the cloud holds them below the clear sky.
+    std::vector<std::array<double, 3>> labels;  // left, baseline, width of each label drawn
     for (std::size_t i = 0; i < network.names.size(); ++i) {
         const auto found = answer.find(lower(network.names[i]));
         if (found == answer.end())
@@ -107,9 +112,19 @@ std::string locate_map_svg(const fs::path& sky_folder, const std::vector<MapBus>
                (d.hc ? decimal_text(*d.hc, 1) + " kW, clear sky " + decimal_text(*d.clear_hc, 1) + " kW"
                      : std::string("not found")) +
                "</title></circle>\n";
-        if (d.hc)
-            out += "<text x=\"" + at(sx(p.x) + 8) + "\" y=\"" + at(sy(p.y) - 6) + "\" font-size=\"10\" fill=\"#333\">" +
-                   xml_text(network.names[i]) + " " + decimal_text(*d.hc, 0) + "</text>\n";
+        // Its name and kW, where they overlap no label drawn before them.
+        if (d.hc) {
+            const std::string label = network.names[i] + " " + decimal_text(*d.hc, 0);
+            const double lx = sx(p.x) + 8, ly = sy(p.y) - 6, lw = 5.6 * static_cast<double>(label.size());
+            const bool clear = std::none_of(labels.begin(), labels.end(), [&](const std::array<double, 3>& b) {
+                return lx < b[0] + b[2] && b[0] < lx + lw && std::fabs(ly - b[1]) < 11;
+            });
+            if (clear) {
+                labels.push_back({lx, ly, lw});
+                out += "<text x=\"" + at(lx) + "\" y=\"" + at(ly) + "\" font-size=\"10\" fill=\"#333\">" + xml_text(label) +
+                       "</text>\n";
+            }
+        }
         if (d.hc && d.clear_hc && *d.hc < *d.clear_hc)
             out += "<circle cx=\"" + at(sx(p.x)) + "\" cy=\"" + at(sy(p.y)) +
                    "\" r=\"7\" fill=\"none\" stroke=\"black\" stroke-width=\"1.2\"/>\n";

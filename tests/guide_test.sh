@@ -50,8 +50,8 @@ while IFS=$'\t' read -r block line; do
             write | read) ;;
             sweep)
                 case "${3:-}" in
-                    plan | run | submit | status | gather) help="$help $("$build/$program" sweep --help 2>&1 || true)" ;;
-                    *) echo "block $block: umbrascope-study sweep has no ${3:-} (plan, run, submit, status, gather): $line"
+                    plan | locate | run | submit | status | gather) help="$help $("$build/$program" sweep --help 2>&1 || true)" ;;
+                    *) echo "block $block: umbrascope-study sweep has no ${3:-} (plan, locate, run, submit, status, gather): $line"
                        failures=$((failures + 1)) ;;
                 esac ;;
             *) echo "block $block: umbrascope-study has no ${2:-} (write, read, sweep): $line"
