@@ -710,6 +710,17 @@ int sweep_main(int argc, char* argv[])
                             search.planned == 1 ? "case" : "cases", search.found, search.buses,
                             search.buses == 1 ? "bus" : "buses");
             // After a round whose cases failed and planned nothing new, the failed wait for the user.
+            if (verb == "round" && search.bases_left) {
+                const Counts counts = sweep_status(*sweep);
+                if (counts.failed > 0) {
+                    for (const auto& [id, reason] : counts.failures)
+                        std::printf("  failed %s: %s\n", id.c_str(), reason.c_str());
+                    std::printf("A sky's base failed, and the search needs it: submit again once it can run "
+                                "(umbrascope-study sweep submit %s)\n",
+                                sweep->string().c_str());
+                    return 1;
+                }
+            }
             if (verb == "round" && search.planned == 0 && !search.bases_left) {
                 if (search.left == 0) {
                     const LocateReport report = write_locate_report(*sweep, false);

@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <fstream>
 #include <set>
 #include <tuple>
@@ -31,6 +32,8 @@
 #include "app/profile_window.hpp"
 #include "app/control_chart.hpp"
 #include "app/viewer.hpp"
+#include "core/hosting_bands.hpp"
+#include "model/hosting_map.hpp"
 #include "output/png_writer.hpp"
 #include "render/draw_network.hpp"
 #include "test_support.hpp"
@@ -162,7 +165,8 @@ TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
             shortcuts << action->shortcut().toString();
     EXPECT_EQ(shortcuts, (QStringList{"P", "N", "F5", "+", "-", "0", "Ctrl+O", "Ctrl+G", "Ctrl+S", "Ctrl+E", "V", "R", "", "K", "T",
                                       "Shift+T", "", "Ctrl+Q"}));
-    // The colouring's submenu: the two colourings, and the keys of the voltages.
+    // The colouring's submenu: the three colourings (the hosting capacity's hidden without a search),
+    // and the keys of the voltages.
     QMenu* colouring = nullptr;
     for (const QAction* action : v.viewer->menu()->actions())
         if (action->menu() != nullptr)
@@ -172,7 +176,7 @@ TEST(Viewer, MenuHoldsEveryActionWithItsShortcut)
     for (const QAction* action : colouring->actions())
         if (!action->isSeparator())
             keys << action->shortcut().toString();
-    EXPECT_EQ(keys, (QStringList{"", "", "C", "Ctrl+Right", "Ctrl+Left", "W", ""}));
+    EXPECT_EQ(keys, (QStringList{"", "", "", "C", "Ctrl+Right", "Ctrl+Left", "W", ""}));
     // A folder without the study's tables offers none of it, and says why.
     EXPECT_FALSE(colouring->isEnabled());
     EXPECT_TRUE(colouring->title().contains("no voltages"));
@@ -547,6 +551,58 @@ TEST(Viewer, BusesByVoltageTheirLegendJumpsAndChart)
     EXPECT_EQ(v.viewer->marked_bus(), 2);
     EXPECT_EQ(v.viewer->chart()->buses(), std::vector<int>{2});
     EXPECT_TRUE(profile->view()->details_at(point).contains("bus B: 1.500 km from the source"));
+}
+
+// A sweep's search by bus over the run's sky: the discs in their bands, C cycling to them and back,
+// and a bus's details its row of locational_hc.csv.
+TEST(Viewer, TheHostingCapacityColoursTheBusesAndCCyclesToIt)
+{
+    QSettings().remove("colour_by");
+    TempFolder sky;
+    sky.write(std::string(network_file_name), testing::network_file());
+    sky.write(std::string(sun_table_file_name), testing::sun_file(6));
+    sky.write(std::string(track_file_name), testing::track_file("1,1,0.3\n2,2,0.6\n3,2.5,1\n"));
+    TempFolder sweep;
+    sweep.write("locate.txt", "max_kw = 1000\nresolution_kw = 50\n");
+    sweep.write("skies.csv", "sky,folder,loadshapes,sky_fingerprint,loadshapes_fingerprint\nsky," + sky.path().string() +
+                                 ",x,y,z\n");
+    sweep.write("locate_buses.csv", "bus,drawn_bus,distance_km\na,A,0\nb,B,1\n");
+    sweep.write("locational_hc.csv", "bus,kv,phases,distance_km,hc_kw,clear_hc_kw,criterion,where,row,time,value,probes,"
+                                     "bracket_kw\na,12.47,3,0,900,950,max_loading_pct,Line.ab,2,00:00:20,104.1,7,900-950\n"
+                                     "b,12.47,3,1,,,,,,,,4,\n");
+    ASSERT_EQ(hosting_sky(sweep.path()), sky.path());
+    Form1 form(sky.path());
+    Viewer viewer(form, {}, 1, sweep.path());
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(form.findChild<QPushButton*>("Coordinates_Command_Button"), Qt::Key_P);
+    QTest::keyClick(form.findChild<QPushButton*>("Coordinates_Command_Button"), Qt::Key_Space);
+    QApplication::processEvents();  // the row drawn again once the answers are bound to the run's buses
+    const auto disc_of = [&](int bus) {
+        const auto at = bus_marker_position(form.run_state(), bus);
+        for (const Shape& shape : viewer.picture().shapes())
+            if (shape.role == Role::bus && shape.c != 50 && at && std::fabs(double{shape.a} - static_cast<double>(at->x)) < 1 &&
+                std::fabs(double{shape.b} - static_cast<double>(at->y)) < 1)
+                return std::tuple<int, int, int>{shape.colour.r, shape.colour.g, shape.colour.b};
+        return std::tuple<int, int, int>{-1, -1, -1};
+    };
+    const auto band = [](const BandColour& c) { return std::tuple<int, int, int>{c.r, c.g, c.b}; };
+    // Opened for the search's answers, they are shown first: A at 900 of 1,000 kW, B without one.
+    EXPECT_TRUE(viewer.by_hosting());
+    EXPECT_EQ(disc_of(1), band(hosting_bands[4]));
+    EXPECT_EQ(disc_of(2), band(no_hosting_answer));
+    const auto bus = bus_marker_position(form.run_state(), 1);
+    ASSERT_TRUE(bus);
+    const QString details = viewer.details_at(QPoint(bus->x / 15, bus->y / 15));
+    EXPECT_TRUE(details.contains("hc_kw = 900") && details.contains("where = Line.ab")) << details.toStdString();
+    // C: to the sunlight (the sky has no voltages), then back.
+    QTest::keyClick(form.findChild<QPushButton*>("Coordinates_Command_Button"), Qt::Key_C);
+    EXPECT_FALSE(viewer.by_hosting());
+    EXPECT_EQ(disc_of(1), (std::tuple<int, int, int>{palette(1).r, palette(1).g, palette(1).b}));
+    QTest::keyClick(form.findChild<QPushButton*>("Coordinates_Command_Button"), Qt::Key_C);
+    EXPECT_TRUE(viewer.by_hosting());
+    EXPECT_EQ(disc_of(1), band(hosting_bands[4]));
 }
 
 TEST(Viewer, TablesOfAnotherSkyAreNotShownAndSaySo)

@@ -921,6 +921,11 @@ function input() {
     tip(control >= 0 ? describeControl(control) : bus >= 0 ? describeBus(bus) : '', e);
   });
   map.addEventListener('mouseleave', () => tip('', { clientX: 0, clientY: 0 }));
+  // A click (or a tap, where nothing hovers) shows what the page knows of the bus under it.
+  map.addEventListener('click', (e) => {
+    const bus = nearestBus(e.offsetX * devicePixelRatio, e.offsetY * devicePixelRatio);
+    if (bus >= 0) tip(describeBus(bus), e);
+  });
   map.addEventListener('dblclick', () => { fit(); requestDraw(); });
   profile.addEventListener('mousemove', (e) => {
     const block = readyBlock(state.row);

@@ -437,6 +437,11 @@ with browser as b:
     for part in ("hosting capacity (locational_hc.csv)", "hc_kw = 150", "criterion = max_loading_pct", "where = Line.l2"):
         check(part in tip, f"Zürich-Ost's hover says '{part}': {tip!r}")
     b.mouse(5, 5)
+    # A click, as a tap where nothing hovers, shows the same.
+    b.run("document.getElementById('tip').textContent = ''")
+    b.run(f"document.getElementById('map').dispatchEvent(new MouseEvent('click', {{clientX: {x}, clientY: {y}}}))")
+    tip = b.run("document.getElementById('tip').textContent")
+    check("hc_kw = 150" in tip, f"a click on Zürich-Ost shows its row: {tip!r}")
 
 if failures:
     print(f"{len(failures)} checks failed")
