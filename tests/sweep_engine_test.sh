@@ -193,6 +193,8 @@ grep -q "^Round 3: " "$work/locate.out" || fail "the local search did not go rou
 submit_started=$(date +%s.%N)
 "$study" sweep submit "$work/locate-slurm" --cases-per-task 2 --engine "$engine {script}" > "$work/submit.out" ||
     fail "submit of the search: $(cat "$work/submit.out")"
+grep -q "^Submitted 1 case as 1 task: .*then the job that plans and submits the next round" "$work/submit.out" &&
+    ! grep -q "^Round" "$work/submit.out" || fail "the search's first submit, of its base alone, said: $(cat "$work/submit.out")"
 wait_queue
 submit_ended=$(date +%s.%N)
 rounds=$(grep -c . "$work/locate-slurm/slurm/submissions.txt")
