@@ -180,6 +180,10 @@ TEST(SweepLocate, RefusalsChangeNoFile)
     good.resolution_kw = 250;
     const LocateResult planned = plan_locate(good);
     EXPECT_EQ(planned.candidates, 3);
+    // Nothing is judged or planned before the skies' bases have run and given the buses' kV.
+    const SearchRound before_bases = advance_search(good.plan.sweep, true);
+    EXPECT_TRUE(before_bases.bases_left);
+    EXPECT_EQ(before_bases.planned, 0);
     const std::map<std::string, std::string> before = files_under(good.plan.sweep);
     ASSERT_FALSE(before.empty());
 
@@ -219,6 +223,33 @@ TEST(SweepLocate, RefusalsChangeNoFile)
         }
         EXPECT_TRUE(files_under(good.plan.sweep) == before) << row.what << ": a file changed";
     }
+}
+
+TEST(SweepLocate, TheCandidatesOfEachChoice)
+{
+    TempFolder work;
+    const Feeder13 feeder(work);
+    const fs::path sky = feeder.sky(work.path() / "sky");
+    const auto candidates = [&](const std::string& buses) {
+        LocateOptions options;
+        options.plan.sweep = work.path() / ("sweep-" + buses);
+        options.plan.circuit = feeder.entry;
+        options.plan.skies = {sky};
+        options.buses = buses;
+        (void)plan_locate(options);
+        std::vector<std::string> out;
+        each_line(testing::read_file(options.plan.sweep / locate_buses_name), [&](std::string_view line, long number) {
+            if (number > 1 && !line.empty())
+                out.emplace_back(line.substr(0, line.find(',')));
+        });
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    // Every drawn bus the source reaches but the source's own, until the base's voltages choose.
+    EXPECT_EQ(candidates("three-phase"), (std::vector<std::string>{"611", "632", "633", "634", "645", "646", "650", "652",
+                                                                   "670", "671", "675", "680", "684", "692", "rg60"}));
+    // The buses loads stand at, each once.
+    EXPECT_EQ(candidates("loads"), (std::vector<std::string>{"611", "634", "645", "646", "652", "670", "671", "675", "692"}));
 }
 
 TEST(SweepLocate, TheMapsColoursAreTheAnswers)
