@@ -25,7 +25,7 @@ constexpr const char* usage_text = R"(Usage: umbrascope-study write FOLDER --loa
                              [--slices N [--overlap S] [--hand-on]]
        umbrascope-study read FOLDER [--results DIR] [--table FILE] [--units U] [--source BUS] [--whole]
                              [--loading-window S]
-       umbrascope-study sweep plan|run|submit|status|gather SWEEP ...   (see umbrascope-study sweep --help)
+       umbrascope-study sweep plan|locate|run|submit|status|gather SWEEP ...   (see umbrascope-study sweep --help)
 
 Runs a time-series power flow of the sky in FOLDER (made by umbrascope-import and
 umbrascope-clouds) in OpenDSS, and brings back every drawn bus's voltage beside the sun table and
