@@ -104,10 +104,11 @@ void add_hosting(PageInput& in, const HostingMap& hosting)
     const double band_kw = hosting.max_kw() / static_cast<double>(hosting_bands.size());
     for (std::size_t b = 0; b < hosting_bands.size(); ++b) {
         const BandColour& c = hosting_bands[b];
-        const std::string from = decimal_text(band_kw * static_cast<double>(b), 0);
-        const std::string to = decimal_text(band_kw * static_cast<double>(b + 1), 0);
-        in.classes.push_back({Colour{c.r, c.g, c.b}, b + 1 == hosting_bands.size() ? from + " to " + to + " kW (max)"
-                                                                                     : from + " to below " + to + " kW"});
+        std::string text = decimal_text(band_kw * static_cast<double>(b), 0);
+        text += b + 1 == hosting_bands.size() ? " to " : " to below ";
+        text += decimal_text(band_kw * static_cast<double>(b + 1), 0);
+        text += b + 1 == hosting_bands.size() ? " kW (max)" : " kW";
+        in.classes.push_back({Colour{c.r, c.g, c.b}, text});
     }
     in.classes.push_back({Colour{no_hosting_answer.r, no_hosting_answer.g, no_hosting_answer.b}, "not searched or not found"});
     const auto buses = static_cast<std::size_t>(in.buses);

@@ -640,6 +640,7 @@ LocateReport write_locate_report(const fs::path& sweep, bool partial)
     };
     std::vector<Answer> answers;
     int left = 0, limited_by_cloud = 0;
+    std::vector<std::string> contrary;  // buses where a larger size passed after a smaller failed
     for (std::size_t b = 0; b < judged.buses.size(); ++b) {
         const Sized& bus = judged.buses[b];
         bool found = true;
@@ -651,6 +652,9 @@ LocateReport write_locate_report(const fs::path& sweep, bool partial)
         for (const Sky& sky : judged.skies) {
             const BusSky& one = judged.by_sky[b].at(sky.name);
             found = found && one.sky.found && one.clear.found;
+            if ((one.sky.contrary || one.clear.contrary) &&
+                (contrary.empty() || contrary.back() != bus.candidate.bus))
+                contrary.push_back(bus.candidate.bus);
             const double kw = grid.kw(one.sky.passes);
             if (!hc || kw < *hc) {
                 hc = kw;
@@ -725,6 +729,9 @@ LocateReport write_locate_report(const fs::path& sweep, bool partial)
         say("The cloud limits " + std::to_string(limited_by_cloud) + " of " + std::to_string(n) +
             (n == 1 ? " bus" : " buses") + " below its clear-sky answer");
     }
+    if (!contrary.empty())
+        say("Passing was not monotone in size at " + study::first_names(contrary, 8) +
+            ": a larger plant passed where a smaller failed; the smaller failure holds");
     for (const std::string& note : judged.notes)
         say(note);
     out.written.push_back(sweep / locational_name);

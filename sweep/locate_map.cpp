@@ -60,7 +60,7 @@ std::string locate_map_svg(const fs::path& sky_folder, const std::vector<MapBus>
         d.searched = true;
     }
 
-    constexpr double width = 940, height = 640, left = 20, top = 44, legend = 230;
+    constexpr double map_w = 940, map_h = 640, map_margin = 20, map_top = 44, legend_w = 230;
     double x0 = std::numeric_limits<double>::max(), x1 = -x0, y0 = x0, y1 = -x0;
     for (const scenario::Place& p : network.places) {
         x0 = std::min(x0, p.x);
@@ -71,19 +71,19 @@ std::string locate_map_svg(const fs::path& sky_folder, const std::vector<MapBus>
     if (network.places.empty())
         x0 = x1 = y0 = y1 = 0;
     const double span = std::max({x1 - x0, y1 - y0, 1e-9});
-    const double scale = std::min((width - legend - 2 * left) / std::max(x1 - x0, span * 1e-3),
-                                  (height - top - left) / std::max(y1 - y0, span * 1e-3));
+    const double scale = std::min((map_w - legend_w - 2 * map_margin) / std::max(x1 - x0, span * 1e-3),
+                                  (map_h - map_top - map_margin) / std::max(y1 - y0, span * 1e-3));
     // The drawing centred in the room beside the legend.
-    const double dx = ((width - legend - 2 * left) - (x1 - x0) * scale) / 2;
-    const double dy = ((height - top - left) - (y1 - y0) * scale) / 2;
-    const auto sx = [&](double x) { return left + dx + (x - x0) * scale; };
-    const auto sy = [&](double y) { return height - left - dy - (y - y0) * scale; };
+    const double dx = ((map_w - legend_w - 2 * map_margin) - (x1 - x0) * scale) / 2;
+    const double dy = ((map_h - map_top - map_margin) - (y1 - y0) * scale) / 2;
+    const auto sx = [&](double x) { return map_margin + dx + (x - x0) * scale; };
+    const auto sy = [&](double y) { return map_h - map_margin - dy - (y - y0) * scale; };
     const auto at = [](double v) { return decimal_text(v, 1); };
 
-    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + at(width) + "\" height=\"" + at(height) +
-                      "\" viewBox=\"0 0 " + at(width) + " " + at(height) + "\" font-family=\"sans-serif\">\n";
+    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + at(map_w) + "\" height=\"" + at(map_h) +
+                      "\" viewBox=\"0 0 " + at(map_w) + " " + at(map_h) + "\" font-family=\"sans-serif\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    out += "<text x=\"" + at(left) + "\" y=\"26\" font-size=\"16\">" + xml_text(frame.title) + "</text>\n";
+    out += "<text x=\"" + at(map_margin) + "\" y=\"26\" font-size=\"16\">" + xml_text(frame.title) + "</text>\n";
     // Lines: coloured by the downstream bus, the one farther from the source.
     for (const auto& [a, b] : network.joined) {
         const std::string& na = network.names[static_cast<std::size_t>(a)];
@@ -130,8 +130,8 @@ std::string locate_map_svg(const fs::path& sky_folder, const std::vector<MapBus>
                    "\" r=\"7\" fill=\"none\" stroke=\"black\" stroke-width=\"1.2\"/>\n";
     }
     // The legend.
-    const double lx = width - legend + 10;
-    double ly = top + 10;
+    const double lx = map_w - legend_w + 10;
+    double ly = map_top + 10;
     out += "<text x=\"" + at(lx) + "\" y=\"" + at(ly) + "\" font-size=\"12\">kW at the downstream bus</text>\n";
     const double band_kw = frame.max_kw / static_cast<double>(hosting_bands.size());
     for (std::size_t k = 0; k < hosting_bands.size(); ++k) {

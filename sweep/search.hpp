@@ -18,7 +18,7 @@ struct SizeGrid {
     [[nodiscard]] int steps() const;
     [[nodiscard]] double kw(int step) const;  // 0 for step 0, the bus without a plant
     // The step a planned size is, or nothing where it is off the grid.
-    [[nodiscard]] std::optional<int> step_of(double kw) const;
+    [[nodiscard]] std::optional<int> step_of(double size) const;
 };
 
 // The first round's steps: a quarter, a half, three quarters and the whole of the range.
