@@ -45,6 +45,7 @@ struct Settings {
     double kva_ratio = 1.1;
     std::optional<double> response;
     std::optional<fs::path> volt_var, volt_watt;
+    std::vector<std::string> skies;  // the search's, by name: a sweep may hold others
 };
 
 std::string settings_text(const Settings& s)
@@ -58,6 +59,8 @@ std::string settings_text(const Settings& s)
     out += "inverter_response = " + (s.response ? decimal_text(*s.response, 6) : std::string("default")) + "\n";
     out += "volt_var_curve = " + (s.volt_var ? s.volt_var->string() : std::string("default")) + "\n";
     out += "volt_watt_curve = " + (s.volt_watt ? s.volt_watt->string() : std::string("default")) + "\n";
+    for (const std::string& sky : s.skies)
+        out += "sky = " + sky + "\n";
     return out;
 }
 
@@ -84,6 +87,11 @@ Settings read_settings(const fs::path& sweep)
         s.volt_var = v;
     if (const std::string v = value_of(*text, "volt_watt_curve").value_or("default"); v != "default")
         s.volt_watt = v;
+    each_line(*text, [&](std::string_view line, long) {
+        constexpr std::string_view lead = "sky = ";
+        if (line.substr(0, lead.size()) == lead)
+            s.skies.emplace_back(line.substr(lead.size()));
+    });
     return s;
 }
 
@@ -218,6 +226,11 @@ Judged judge_search(const fs::path& sweep)
     out.settings = read_settings(sweep);
     out.record = read_record(sweep);
     out.skies = read_skies(sweep);
+    // The search's own skies, where the sweep holds others too.
+    if (!out.settings.skies.empty())
+        std::erase_if(out.skies, [&](const Sky& sky) {
+            return std::find(out.settings.skies.begin(), out.settings.skies.end(), sky.name) == out.settings.skies.end();
+        });
     out.round = rounds_planned(sweep);
     const std::vector<Case> cases = read_cases(sweep);
     const fs::path criteria_path = sweep / criteria_name;
@@ -319,7 +332,8 @@ Judged judge_search(const fs::path& sweep)
     out.by_sky.resize(out.buses.size());
     std::vector<const Case*> plants;
     for (const Case& c : cases)
-        if (c.placement == plant_placement && index.count(c.bus) != 0 && out.settings.inverter == c.inverter)
+        if (c.placement == plant_placement && index.count(c.bus) != 0 && out.settings.inverter == c.inverter &&
+            bases.count(c.sky) != 0)
             plants.push_back(&c);
     std::vector<Verdict> verdicts(plants.size());
     share_out(plants.size(), threads_for(plants.size()), [&](std::size_t, std::size_t i) {
@@ -555,6 +569,8 @@ LocateResult plan_locate(const LocateOptions& options)
     settings.buses = buses;
     settings.grid = {max_kw, resolution};
     settings.inverter = plan.inverters.front();
+    for (const fs::path& sky : plan.skies)
+        settings.skies.push_back(full_path(sky).filename().string());
     settings.kva_ratio = plan.kva_ratio;
     settings.response = plan.inverter_response;
     if (plan.volt_var_curve)
