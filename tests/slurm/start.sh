@@ -41,6 +41,9 @@ TaskPlugin=task/none
 SwitchType=switch/none
 MpiDefault=none
 SchedulerType=sched/backfill
+# The backfill pass each second, not each 30: a job whose dependency is met, or an array just
+# submitted, starts within a second or so here, where the tests wait on chains of jobs.
+SchedulerParameters=bf_interval=1
 SelectType=select/cons_tres
 SelectTypeParameters=CR_Core
 ReturnToService=2
