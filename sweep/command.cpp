@@ -196,6 +196,17 @@ std::string slices_named(const std::vector<int>& numbers)
     return text;
 }
 
+// A search's answer written, and said: each file, then its summary.
+LocateReport print_locate_report(const fs::path& sweep, bool partial)
+{
+    const LocateReport report = write_locate_report(sweep, partial);
+    for (const fs::path& path : report.written)
+        std::printf("Wrote %s\n", path.string().c_str());
+    for (const std::string& text : report.summary)
+        std::printf("%s\n", text.c_str());
+    return report;
+}
+
 fs::path this_program(const char* argv0)
 {
     std::error_code error;
@@ -406,26 +417,31 @@ int sweep_main(int argc, char* argv[])
         line.usage_error(sweep->string() + " is a study split in time: umbrascope-study read " + sweep->string() +
                          " stitches its slices");
 
+    // What plan and locate both take: the circuit, the skies, the criteria, the load and the inverters.
+    const auto plan_options = [&] {
+        PlanOptions options;
+        options.sweep = *sweep;
+        options.circuit = *circuit;
+        options.skies = skies;
+        options.criteria = criteria;
+        options.without_circuit_pv = without_circuit_pv;
+        options.load_mult = load_mult;
+        options.load_at = load_at.value_or("");
+        if (!inverters.empty())
+            options.inverters = inverters;
+        options.kva_ratio = kva_ratio.value_or(1.1);
+        options.inverter_response = inverter_response;
+        options.volt_var_curve = volt_var_curve;
+        options.volt_watt_curve = volt_watt_curve;
+        return options;
+    };
     try {
         if (verb == "plan") {
-            PlanOptions options;
-            options.sweep = *sweep;
-            options.circuit = *circuit;
-            options.skies = skies;
+            PlanOptions options = plan_options();
             options.levels = *levels;
             options.placements = placements.empty() ? std::vector<std::string>{"random"} : placements;
             options.seeds = static_cast<int>(seeds.value_or(1));
             options.pv_ratio = ratio.value_or(2);
-            options.criteria = criteria;
-            options.without_circuit_pv = without_circuit_pv;
-            options.load_mult = load_mult;
-            options.load_at = load_at.value_or("");
-            if (!inverters.empty())
-                options.inverters = inverters;
-            options.kva_ratio = kva_ratio.value_or(1.1);
-            options.inverter_response = inverter_response;
-            options.volt_var_curve = volt_var_curve;
-            options.volt_watt_curve = volt_watt_curve;
             const PlanResult planned = plan_sweep(options);
             std::printf("The feeder's load: %s kW over %d %s, the sum of their kW as the engine compiles them: the "
                         "levels are per cent of it\n",
@@ -447,19 +463,7 @@ int sweep_main(int argc, char* argv[])
         }
         if (verb == "locate") {
             LocateOptions options;
-            options.plan.sweep = *sweep;
-            options.plan.circuit = *circuit;
-            options.plan.skies = skies;
-            options.plan.criteria = criteria;
-            options.plan.without_circuit_pv = without_circuit_pv;
-            options.plan.load_mult = load_mult;
-            options.plan.load_at = load_at.value_or("");
-            if (!inverters.empty())
-                options.plan.inverters = inverters;
-            options.plan.kva_ratio = kva_ratio.value_or(1.1);
-            options.plan.inverter_response = inverter_response;
-            options.plan.volt_var_curve = volt_var_curve;
-            options.plan.volt_watt_curve = volt_watt_curve;
+            options.plan = plan_options();
             if (buses)
                 options.buses = *buses;
             options.max_kw = max_kw;
@@ -513,11 +517,7 @@ int sweep_main(int argc, char* argv[])
             return counts.failed > 0 ? 1 : 0;
         }
         if (verb == "gather" && has_search(*sweep)) {
-            const LocateReport report = write_locate_report(*sweep, partial);
-            for (const fs::path& path : report.written)
-                std::printf("Wrote %s\n", path.string().c_str());
-            for (const std::string& text : report.summary)
-                std::printf("%s\n", text.c_str());
+            const LocateReport report = print_locate_report(*sweep, partial);
             if (!report.answered) {
                 std::fflush(stdout);
                 std::fprintf(stderr, "umbrascope-study sweep: no locational hosting capacity stated: run the search on "
@@ -662,11 +662,7 @@ int sweep_main(int argc, char* argv[])
                                 "the smaller failure holds\n",
                                 study::first_names(search->contrary, 6).c_str());
                 if (search->left == 0) {
-                    const LocateReport report = write_locate_report(*sweep, false);
-                    for (const fs::path& path : report.written)
-                        std::printf("Wrote %s\n", path.string().c_str());
-                    for (const std::string& text : report.summary)
-                        std::printf("%s\n", text.c_str());
+                    (void)print_locate_report(*sweep, false);
                 } else {
                     std::printf("%d of %d %s not found yet\n", search->left, search->buses,
                                 search->buses == 1 ? "bus" : "buses");
@@ -723,11 +719,7 @@ int sweep_main(int argc, char* argv[])
             }
             if (verb == "round" && search.planned == 0 && !search.bases_left) {
                 if (search.left == 0) {
-                    const LocateReport report = write_locate_report(*sweep, false);
-                    for (const fs::path& path : report.written)
-                        std::printf("Wrote %s\n", path.string().c_str());
-                    for (const std::string& text : report.summary)
-                        std::printf("%s\n", text.c_str());
+                    (void)print_locate_report(*sweep, false);
                     return 0;
                 }
                 std::printf("%d of %d %s not found: their searches await failed cases; submit again once they can "
@@ -758,11 +750,7 @@ int sweep_main(int argc, char* argv[])
         const Submitted submitted = submit_slurm(*sweep, options);
         if (submitted.cases == 0) {
             if (options.search) {
-                const LocateReport report = write_locate_report(*sweep, false);
-                for (const fs::path& path : report.written)
-                    std::printf("Wrote %s\n", path.string().c_str());
-                for (const std::string& text : report.summary)
-                    std::printf("%s\n", text.c_str());
+                const LocateReport report = print_locate_report(*sweep, false);
                 return report.answered ? 0 : 1;
             }
             if (sliced)

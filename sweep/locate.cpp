@@ -19,6 +19,7 @@
 #include "model/distances.hpp"
 #include "model/element_map.hpp"
 #include "model/folder_error.hpp"
+#include "output/output_file.hpp"
 #include "study/exports.hpp"
 #include "study/folder.hpp"
 #include "study/study.hpp"
@@ -28,6 +29,7 @@
 #include "sweep/inputs.hpp"
 #include "sweep/locate_map.hpp"
 #include "sweep/search.hpp"
+#include "sweep/worker.hpp"
 
 namespace umbrascope::sweep {
 
@@ -387,6 +389,31 @@ Judged judge_search(const fs::path& sweep)
 
 }  // namespace
 
+std::optional<std::string> locate_command(const fs::path& sweep)
+{
+    if (!has_search(sweep))
+        return std::nullopt;
+    const Settings s = read_settings(sweep);
+    const Record record = read_record(sweep);
+    std::string out = "umbrascope-study sweep locate " + shell_quoted(sweep.string()) + " --circuit " +
+                      shell_quoted(record.circuit.string());
+    for (const Sky& sky : read_skies(sweep))
+        if (s.skies.empty() || std::find(s.skies.begin(), s.skies.end(), sky.name) != s.skies.end())
+            out += " --sky " + shell_quoted(sky.folder.string());
+    constexpr std::string_view file = "file ";
+    out += " --buses " + (s.buses.rfind(file, 0) == 0 ? shell_quoted(s.buses.substr(file.size())) : s.buses);
+    out += " --max-kw " + decimal_text(s.grid.max_kw, 6) + " --resolution " + decimal_text(s.grid.resolution_kw, 6);
+    if (s.inverter != "unity")
+        out += " --inverter " + shell_quoted(s.inverter);
+    if (record.without_circuit_pv)
+        out += " --without-circuit-pv";
+    if (record.load_mult_given)
+        out += " --load-mult " + decimal_text(record.load_mult, 6);
+    if (!record.load_at.empty())
+        out += " --load-at " + shell_quoted(record.load_at);
+    return out;
+}
+
 bool has_search(const fs::path& sweep)
 {
     std::error_code error;
@@ -409,19 +436,8 @@ LocateResult plan_locate(const LocateOptions& options)
     if (!fs::is_regular_file(circuit_path, error))
         throw SweepError("--circuit " + plan.circuit.string() + " is not a file");
     // Each sky of this circuit, before anything else is read from it.
-    for (const fs::path& given : plan.skies) {
-        CircuitRecord record;
-        try {
-            record = study::read_circuit_record(full_path(given));
-        } catch (const study::StudyError& failure) {
-            throw SweepError(failure.what());
-        }
-        if (record.entry.empty() || full_path(record.entry) != circuit_path)
-            throw SweepError("the sky " + given.string() + " is of another network: it was imported from " +
-                             (record.entry.empty() ? std::string("two tables") : record.entry.string()) + ", not from " +
-                             circuit_path.string() + "; make it with umbrascope-import " + circuit_path.string() +
-                             " FOLDER and umbrascope-clouds --loadshapes");
-    }
+    for (const fs::path& given : plan.skies)
+        refuse_sky_of_another_circuit(given, circuit_path);
     import::Circuit circuit;
     try {
         import::DiskFiles files;
@@ -750,23 +766,34 @@ LocateReport write_locate_report(const fs::path& sweep, bool partial)
             ": a larger plant passed where a smaller failed; the smaller failure holds");
     for (const std::string& note : judged.notes)
         say(note);
-    out.written.push_back(sweep / locational_name);
-    write_whole(sweep / locational_name, csv);
     // The map: the feeder's lines coloured by the capacity at their downstream bus.
     MapFrame frame;
     frame.max_kw = grid.max_kw;
     frame.title = "Locational hosting capacity (" + judged.settings.inverter + " inverters), kW";
     const std::string svg = locate_map_svg(judged.skies.front().folder, drawn, frame);
-    write_whole(sweep / "locational_hc.svg", svg);
-    out.written.push_back(sweep / "locational_hc.svg");
+    std::string png;
     try {
-        write_whole(sweep / "locational_hc.png", locate_map_png(svg));
-        out.written.push_back(sweep / "locational_hc.png");
-    } catch (const std::exception& error) {
+        png = locate_map_png(svg);
+    } catch (const WriteError& error) {
         throw SweepError(std::string("cannot draw locational_hc.png: ") + error.what());
     }
-    write_whole(sweep / "locational_summary.txt", summary);
-    out.written.push_back(sweep / "locational_summary.txt");
+    // The four written whole and named together: one that fails leaves the earlier answer as it was.
+    std::vector<OutputFile> files;
+    try {
+        for (const auto& [name, bytes] : {std::pair<std::string_view, std::string_view>{locational_name, csv},
+                                          {"locational_hc.svg", svg},
+                                          {"locational_hc.png", png},
+                                          {"locational_summary.txt", summary}}) {
+            files.emplace_back(sweep / name);
+            files.back().write(bytes);
+            files.back().finish();
+            out.written.push_back(sweep / name);
+        }
+        for (OutputFile& file : files)
+            file.commit();
+    } catch (const WriteError& error) {
+        throw SweepError(error.what());
+    }
     return out;
 }
 

@@ -38,6 +38,10 @@ struct LocateResult {
 // above the maximum, a maximum of zero or a sky of another circuit.
 [[nodiscard]] LocateResult plan_locate(const LocateOptions& options);
 
+// The command that plans `sweep`'s search again, as planned; nothing where it holds none. Throws
+// SweepError where its files cannot be read.
+[[nodiscard]] std::optional<std::string> locate_command(const std::filesystem::path& sweep);
+
 // Whether `sweep` holds a search by bus.
 [[nodiscard]] bool has_search(const std::filesystem::path& sweep);
 

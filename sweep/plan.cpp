@@ -133,6 +133,21 @@ struct OwnPv {
 
 }  // namespace
 
+void refuse_sky_of_another_circuit(const fs::path& sky, const fs::path& circuit)
+{
+    CircuitRecord record;
+    try {
+        record = study::read_circuit_record(full_path(sky));
+    } catch (const study::StudyError& failure) {
+        throw SweepError(failure.what());
+    }
+    if (record.entry.empty() || full_path(record.entry) != circuit)
+        throw SweepError("the sky " + sky.string() + " is of another network: it was imported from " +
+                         (record.entry.empty() ? std::string("two tables") : record.entry.string()) + ", not from " +
+                         circuit.string() + "; make it with umbrascope-import " + circuit.string() +
+                         " FOLDER and umbrascope-clouds --loadshapes");
+}
+
 std::vector<std::size_t> site_order(const std::vector<Site>& sites, const std::string& placement, int seed)
 {
     std::vector<std::size_t> order(sites.size());
@@ -316,17 +331,7 @@ PlanResult plan_sweep(const PlanOptions& options)
                              ": the sweep names a sky by its folder, so give each a folder of its own name");
         if (!fs::is_directory(plan.sky.folder, error))
             throw SweepError("--sky " + given.string() + " is not a folder");
-        CircuitRecord circuit;
-        try {
-            circuit = study::read_circuit_record(plan.sky.folder);
-        } catch (const study::StudyError& failure) {
-            throw SweepError(failure.what());
-        }
-        if (circuit.entry.empty() || full_path(circuit.entry) != record.circuit)
-            throw SweepError("the sky " + given.string() + " is of another network: it was imported from " +
-                             (circuit.entry.empty() ? std::string("two tables") : circuit.entry.string()) + ", not from " +
-                             record.circuit.string() + "; make it with umbrascope-import " + record.circuit.string() +
-                             " FOLDER and umbrascope-clouds --loadshapes");
+        refuse_sky_of_another_circuit(given, record.circuit);
         try {
             const study::Sky sky = study::read_sky(plan.sky.folder);
             plan.fingerprint = sky.fingerprint;

@@ -87,6 +87,10 @@ struct PlanResult {
     std::vector<std::string> warnings;
 };
 
+// Throws SweepError, in one line with the commands that make one, where the sky folder `sky` was
+// not imported from the circuit entry file `circuit` (absolute).
+void refuse_sky_of_another_circuit(const std::filesystem::path& sky, const std::filesystem::path& circuit);
+
 // Throws SweepError (or WriteError's message as one) and leaves cases.csv as it was.
 [[nodiscard]] PlanResult plan_sweep(const PlanOptions& options);
 

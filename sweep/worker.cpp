@@ -18,6 +18,7 @@
 #include "output/output_file.hpp"
 #include "study/study.hpp"
 #include "sweep/inputs.hpp"
+#include "sweep/locate.hpp"
 
 namespace umbrascope::sweep {
 
@@ -206,6 +207,8 @@ std::string plan_command(const fs::path& sweep)
         std::vector<std::string> placements;
         int seeds = 1;
         for (const Case& c : read_cases(sweep)) {
+            if (c.placement == plant_placement)
+                continue;  // a search's, planned by locate
             levels.insert(c.level_pct);
             if (c.placement != "none" &&
                 std::find(placements.begin(), placements.end(), c.placement) == placements.end())
@@ -232,6 +235,9 @@ std::string plan_command(const fs::path& sweep)
             out += " --load-mult " + decimal_text(record.load_mult, 6);
         if (!record.load_at.empty())
             out += " --load-at " + shell_quoted(record.load_at);
+        // A folder of a search alone is planned again by locate; of a sweep and a search, by both.
+        if (const std::optional<std::string> locate = locate_command(sweep))
+            return levels.size() > 1 ? out + ", then " + *locate : *locate;
     } catch (const SweepError&) {
         out += " --circuit ENTRY.dss --sky FOLDER ...";
     }

@@ -10,6 +10,7 @@
 
 #include "core/hosting_bands.hpp"
 #include "core/lines.hpp"
+#include "core/paths.hpp"
 #include "sweep/cases.hpp"
 #include "sweep/locate.hpp"
 #include "sweep/locate_map.hpp"
@@ -223,6 +224,21 @@ TEST(SweepLocate, RefusalsChangeNoFile)
         }
         EXPECT_TRUE(files_under(good.plan.sweep) == before) << row.what << ": a file changed";
     }
+    // A circuit edited since the search was planned is named, with the command that plans the
+    // search again, as planned.
+    std::ofstream(feeder.entry, std::ios::app) << "! edited\n";
+    try {
+        (void)advance_search(good.plan.sweep, true);
+        ADD_FAILURE() << "a search of an edited circuit went on";
+    } catch (const SweepError& error) {
+        const std::string said = error.what();
+        EXPECT_NE(said.find("IEEE13Nodeckt.dss was edited"), std::string::npos) << said;
+        EXPECT_NE(said.find("umbrascope-study sweep locate '" + full_path(good.plan.sweep).string() + "' --circuit"),
+                  std::string::npos) << said;
+        EXPECT_NE(said.find("--buses '" + (w / "good.txt").string() + "' --max-kw 3000 --resolution 250"),
+                  std::string::npos) << said;
+    }
+    EXPECT_TRUE(files_under(good.plan.sweep) == before);
 }
 
 TEST(SweepLocate, TheCandidatesOfEachChoice)
