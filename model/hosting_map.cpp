@@ -130,6 +130,8 @@ std::optional<Colour> HostingMap::disc_colour(int, int bus) const
     return Colour{c.r, c.g, c.b};
 }
 
+bool HostingMap::drawn_above(int, int bus) const { return band_of(bus) >= 0; }
+
 std::string HostingMap::rows_of(int bus) const
 {
     std::string out;

@@ -29,6 +29,8 @@ public:
     [[nodiscard]] int band_of(int bus) const;
 
     [[nodiscard]] std::optional<Colour> disc_colour(int row, int bus) const override;
+    // A bus with an answer goes above the others, so that a few searched among many are seen.
+    [[nodiscard]] bool drawn_above(int row, int bus) const override;
     // The rows of locational_hc.csv of the buses drawn at bus `bus` (from 1), as "name = value"
     // lines; empty where none was searched there.
     [[nodiscard]] std::string rows_of(int bus) const;

@@ -592,6 +592,11 @@ TEST(Viewer, TheHostingCapacityColoursTheBusesAndCCyclesToIt)
     EXPECT_TRUE(viewer.by_hosting());
     EXPECT_EQ(disc_of(1), band(hosting_bands[4]));
     EXPECT_EQ(disc_of(2), band(no_hosting_answer));
+    // The bus with an answer above the one without, so that a few searched among many are seen.
+    const HostingMap* map = dynamic_cast<const HostingMap*>(form.colouring());
+    ASSERT_NE(map, nullptr);
+    EXPECT_TRUE(map->drawn_above(1, 1));
+    EXPECT_FALSE(map->drawn_above(1, 2));
     const auto bus = bus_marker_position(form.run_state(), 1);
     ASSERT_TRUE(bus);
     const QString details = viewer.details_at(QPoint(bus->x / 15, bus->y / 15));
