@@ -199,7 +199,7 @@ std::string slices_named(const std::vector<int>& numbers)
 // A search's answer written, and said: each file, then its summary.
 LocateReport print_locate_report(const fs::path& sweep, bool partial)
 {
-    const LocateReport report = write_locate_report(sweep, partial);
+    LocateReport report = write_locate_report(sweep, partial);
     for (const fs::path& path : report.written)
         std::printf("Wrote %s\n", path.string().c_str());
     for (const std::string& text : report.summary)
